@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Roadeye needs (when any is missing), then configures and builds.
+# Usage: scripts/setup.sh [BUILD_DIR] [extra cmake arguments...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  cmake g++ make pkg-config
+  libavcodec-dev libavutil-dev libswscale-dev
+  libopencv-core-dev libopencv-imgcodecs-dev
+  libsdl2-dev
+  libwxgtk3.2-dev libwxgtk-webview3.2-dev libjs-leaflet
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  ffmpeg xvfb xauth imagemagick
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+build=${1:-build}
+shift || true
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$build" -j"$(nproc)"
