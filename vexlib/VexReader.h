@@ -1,0 +1,128 @@
+// Reads one recording in the VEX layout: checks its header, finds its blocks and streams its
+// packets in order. The file is untrusted: every size and offset in it is checked against the file
+// and the block it belongs to before it is used, memory use is bounded by the file's real size, and
+// damage makes the reader skip (a block) or stop (at the end of what is there), never read outside
+// the file or the caller's buffer.
+//
+// Finding the blocks: a finalised recording carries a block index; it is used when its checksum,
+// its offsets (inside the file, increasing, not overlapping) and the block header at each offset
+// all check out. Otherwise the blocks are found by walking block headers from the end of the file
+// header; a damaged block header is passed over by searching for the next valid one, and the last
+// block may be cut short (a power cut while it was written).
+//
+// A block's packets are delivered only when its records hold together: a whole block must be
+// filled exactly by its records, as many as its header says; a block cut short delivers the records
+// that lie wholly before the cut, up to the first record that does not check out. A block that
+// fails is skipped whole, so a damaged size field cannot turn payload bytes into packets. A payload
+// that does not match its record's checksum is passed over alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vexlib/VexFormat.h"
+
+namespace vex {
+
+// What a recording holds, by kind of packet.
+struct Counts {
+  std::uint32_t front = 0, rear = 0, audio = 0, gps = 0, gsensor = 0;
+};
+
+// One block as found in the file.
+struct BlockRef {
+  std::uint64_t offset = 0;      // of the block header
+  std::uint32_t number = 0;      // 1-based, from the block header
+  std::uint32_t bytes = 0;       // packet record bytes the header announces
+  std::uint32_t available = 0;   // of those, how many the file holds (less when cut short)
+  std::uint32_t packets = 0;     // records the header announces
+  std::uint32_t firstFront = 0;  // 0-based number of the block's first front picture
+};
+
+// One delivered packet.
+struct Packet {
+  std::uint8_t channel = 0;
+  std::uint8_t type = 0;
+  std::uint8_t flags = 0;
+  std::uint32_t size = 0;
+  std::uint32_t timeMs = 0;
+};
+
+enum class ReadStatus {
+  kOk,
+  kEnd,       // no more packets (also when the file ends early)
+  kTooLarge,  // the next packet does not fit the buffer; it is passed over
+  kError,     // the file could not be read, or nothing is open
+};
+
+class VexReader {
+ public:
+  // More blocks than this (over a week of pictures at 30 per second) is not a recording.
+  static constexpr std::size_t kMaxBlocks = std::size_t(1) << 20;
+
+  VexReader() = default;
+  ~VexReader();
+  VexReader(const VexReader&) = delete;
+  VexReader& operator=(const VexReader&) = delete;
+
+  // Opens a recording and finds its blocks. False when the file is not a regular file, cannot be
+  // read, or does not start with a valid header; the reader is then closed.
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  const Header& header() const { return header_; }
+  // The header's 212 bytes as stored.
+  const std::uint8_t* rawHeader() const { return raw_; }
+  std::uint64_t fileSize() const { return fileSize_; }
+  // Whether the block index was used (the recording was closed properly and is intact).
+  bool indexUsed() const { return indexUsed_; }
+  const std::vector<BlockRef>& blocks() const { return blocks_; }
+
+  // The recording's packet counts: the header's when the index was used, otherwise counted from
+  // the packets that would be delivered. Counted once, on the first call.
+  Counts counts();
+
+  // The next packet: its record into *p and its payload into buffer (capacity bytes). On any
+  // status but kOk, *p is unchanged; the buffer may have been written.
+  ReadStatus Next(Packet* p, void* buffer, std::uint32_t capacity);
+  // Continues at the first block numbered `number` or later (1-based; clamped to the blocks).
+  void SeekBlock(std::int64_t number);
+
+ private:
+  // Reads n bytes at off: returns the bytes read (fewer at the end of the file), -1 on error.
+  // Small reads (records and block headers) are served from a window of the file.
+  long long ReadAt(std::uint64_t off, void* dst, std::size_t n) const;
+  long long ReadDirect(std::uint64_t off, void* dst, std::size_t n) const;
+  bool ReadIndex();
+  void WalkBlocks();
+  // Offset of the next valid block header after `from` and before `end`, numbered above
+  // `lastNumber`; 0 when there is none.
+  std::uint64_t FindBlock(std::uint64_t from, std::uint64_t end, std::uint32_t lastNumber) const;
+  // How many of a block's records may be delivered (see the top of this file); -1 on a read
+  // error. Adds their counts to *counts when given.
+  long long CheckBlock(const BlockRef& b, Counts* counts) const;
+
+  int fd_ = -1;
+  std::uint64_t fileSize_ = 0;
+  // The window of the file small reads come from.
+  mutable std::vector<std::uint8_t> window_;
+  mutable std::uint64_t windowOffset_ = 0;
+  mutable std::size_t windowLength_ = 0;
+  std::uint8_t raw_[kHeaderSize] = {};
+  Header header_;
+  bool indexUsed_ = false;
+  std::vector<BlockRef> blocks_;
+  bool counted_ = false;
+  Counts counts_;
+
+  // Streaming position.
+  std::size_t current_ = 0;    // block being read
+  bool entered_ = false;       // its records were checked
+  std::uint32_t inBlock_ = 0;  // offset of the next record from the end of the block header
+  std::uint32_t left_ = 0;     // records still to deliver from it
+};
+
+}  // namespace vex
