@@ -1,0 +1,884 @@
+#include "tools/CardWriter.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <numbers>
+#include <system_error>
+#include <vector>
+
+#include "vexlib/VexFormat.h"
+#include "vexlib/VexWriter.h"
+
+namespace tools {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kPi = std::numbers::pi;
+
+// Sound: 8000 Hz 16-bit mono, written in packets of 1920 samples (3840 bytes, 240 ms).
+constexpr int kSoundRate = 8000;
+constexpr int kSoundPacketSamples = 1920;
+constexpr int kSoundPacketMs = kSoundPacketSamples * 1000 / kSoundRate;
+// The beep that marks each whole second: 50 ms of 1 kHz, loud enough to find in any hum.
+constexpr int kBeepSamples = kSoundRate / 20;
+constexpr double kBeepHz = 1000;
+constexpr double kBeepAmplitude = 12000;
+
+// G-sensor samples per second; a sample is 'M' and one byte per axis, 128 meaning no force.
+constexpr int kGsensorPerSecond = 10;
+// Counts per g of the G-sensor bytes.
+constexpr double kGsensorCountsPerG = 40;
+
+// The camera's clock runs on Korean time; GPS fixes carry UTC.
+constexpr int kClockAheadOfUtcHours = 9;
+constexpr double kStartLatitude = 37.5660;
+constexpr double kStartLongitude = 126.9780;
+constexpr double kMaxSpeedKmh = 80;
+constexpr double kMetresPerDegree = 111320;
+
+// The whole-second mark in the front picture: a square in the top-right corner.
+constexpr int kFlashSide = 96;
+constexpr std::uint8_t kFlashLuma = 235;
+constexpr std::uint8_t kDarkLuma = 16;
+
+// Every 30th picture is a key picture, so that each block of the layout starts with one.
+constexpr int kGopPictures = vex::kFramesPerBlock;
+// Quality of the pictures: x264's constant rate factor (lower is better and larger).
+constexpr const char* kCrf = "28";
+
+// ---- Dates -------------------------------------------------------------------------------------
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+std::int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int yoe = int(y - era * 400);
+  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(std::int64_t z, int* y, int* m, int* d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int doe = int(z - era * 146097);
+  const int yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int mp = (5 * doy + 2) / 153;
+  *d = doy - (153 * mp + 2) / 5 + 1;
+  *m = mp < 10 ? mp + 3 : mp - 9;
+  *y = int(yoe + era * 400) + (*m <= 2);
+}
+
+std::int64_t ToSeconds(const DateTime& t) {
+  return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+DateTime FromSeconds(std::int64_t s) {
+  std::int64_t days = s >= 0 ? s / 86400 : (s - 86399) / 86400;
+  std::int64_t rest = s - days * 86400;
+  DateTime t;
+  CivilFromDays(days, &t.year, &t.month, &t.day);
+  t.hour = int(rest / 3600);
+  t.minute = int(rest / 60 % 60);
+  t.second = int(rest % 60);
+  return t;
+}
+
+// ---- Randomness --------------------------------------------------------------------------------
+
+// splitmix64: small, fast and the same on every machine, so a seed always gives the same card.
+class Rng {
+ public:
+  explicit Rng(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t Next() {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  // Uniform in [0, 1).
+  double Unit() { return double(Next() >> 11) * (1.0 / 9007199254740992.0); }
+  double Range(double lo, double hi) { return lo + (hi - lo) * Unit(); }
+  int Int(int lo, int hi) { return lo + int(Next() % std::uint64_t(hi - lo + 1)); }
+
+ private:
+  std::uint64_t state_;
+};
+
+// ---- The drive ---------------------------------------------------------------------------------
+
+// A smooth drive: speed and heading as sums of slow waves, the position integrated from them.
+// A parked car stands still.
+class Route {
+ public:
+  Route(std::uint64_t seed, bool parked, int seconds) : parked_(parked) {
+    Rng rng(seed);
+    for (double& p : phase_) p = rng.Range(0, 2 * kPi);
+    heading_ = rng.Range(0, 360);
+    double lat = kStartLatitude + rng.Range(-0.004, 0.004);
+    double lon = kStartLongitude + rng.Range(-0.004, 0.004);
+    // One position per whole second, each step with the speed and heading of its middle.
+    for (int s = 0; s <= seconds; ++s) {
+      latitude_.push_back(lat);
+      longitude_.push_back(lon);
+      double metres = SpeedKmh(s + 0.5) / 3.6;
+      double course = Course(s + 0.5) * kPi / 180;
+      lat += metres * std::cos(course) / kMetresPerDegree;
+      lon += metres * std::sin(course) / (kMetresPerDegree * std::cos(lat * kPi / 180));
+    }
+  }
+
+  double SpeedKmh(double t) const {
+    if (parked_) return 0;
+    double v = 42 + 30 * std::sin(2 * kPi * t / 53 + phase_[0]) +
+               14 * std::sin(2 * kPi * t / 17 + phase_[1]);
+    return std::clamp(v, 0.0, kMaxSpeedKmh);
+  }
+  // Degrees clockwise from north, 0..360.
+  double Course(double t) const {
+    double c = heading_ + 35 * std::sin(2 * kPi * t / 97 + phase_[2]) +
+               10 * std::sin(2 * kPi * t / 31 + phase_[3]);
+    c = std::fmod(c, 360.0);
+    return c < 0 ? c + 360 : c;
+  }
+  double Latitude(int second) const { return latitude_[std::size_t(second)]; }
+  double Longitude(int second) const { return longitude_[std::size_t(second)]; }
+
+ private:
+  bool parked_;
+  std::array<double, 4> phase_{};
+  double heading_ = 0;
+  std::vector<double> latitude_, longitude_;
+};
+
+// ---- Pictures ----------------------------------------------------------------------------------
+
+struct Yuv {
+  std::uint8_t y, u, v;
+};
+
+// A view of a planar YUV 4:2:0 picture.
+struct Picture {
+  std::uint8_t* plane[3] = {};
+  int stride[3] = {};
+  int width = 0, height = 0;
+};
+
+void FillRect(const Picture& p, int x, int y, int w, int h, Yuv c) {
+  int x0 = std::max(x, 0), y0 = std::max(y, 0);
+  int x1 = std::min(x + w, p.width), y1 = std::min(y + h, p.height);
+  if (x0 >= x1 || y0 >= y1) return;
+  for (int r = y0; r < y1; ++r) std::memset(p.plane[0] + r * p.stride[0] + x0, c.y, x1 - x0);
+  int cx0 = x0 / 2, cx1 = (x1 + 1) / 2, cy0 = y0 / 2, cy1 = (y1 + 1) / 2;
+  for (int r = cy0; r < cy1; ++r) {
+    std::memset(p.plane[1] + r * p.stride[1] + cx0, c.u, cx1 - cx0);
+    std::memset(p.plane[2] + r * p.stride[2] + cx0, c.v, cx1 - cx0);
+  }
+}
+
+// Block digits: 3x5 cells per glyph, one row per entry, the top bit on the left.
+struct Glyph {
+  char c;
+  std::uint8_t rows[5];
+};
+constexpr Glyph kFont[] = {
+    {'0', {7, 5, 5, 5, 7}}, {'1', {2, 6, 2, 2, 7}}, {'2', {7, 1, 7, 4, 7}}, {'3', {7, 1, 7, 1, 7}},
+    {'4', {5, 5, 7, 1, 1}}, {'5', {7, 4, 7, 1, 7}}, {'6', {7, 4, 7, 5, 7}}, {'7', {7, 1, 2, 2, 2}},
+    {'8', {7, 5, 7, 5, 7}}, {'9', {7, 5, 7, 1, 7}}, {'.', {0, 0, 0, 0, 2}}, {':', {0, 2, 0, 2, 0}},
+    {'/', {1, 1, 2, 4, 4}}, {'-', {0, 0, 7, 0, 0}}, {'F', {7, 4, 6, 4, 4}}, {'R', {6, 5, 6, 5, 5}},
+    {'K', {5, 5, 6, 5, 5}}, {'M', {5, 7, 7, 5, 5}}, {'H', {5, 5, 7, 5, 5}},
+};
+
+// Draws text in block glyphs of `scale` pixels per cell on a dark box; returns the box's width.
+int DrawText(const Picture& p, int x, int y, int scale, const std::string& text) {
+  const int advance = 4 * scale;
+  int width = int(text.size()) * advance + scale;
+  FillRect(p, x - scale, y - scale, width + scale, 7 * scale, {kDarkLuma, 128, 128});
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const Glyph* g = nullptr;
+    for (const Glyph& f : kFont) {
+      if (f.c == text[i]) g = &f;
+    }
+    if (!g) continue;
+    int gx = x + int(i) * advance;
+    for (int r = 0; r < 5; ++r) {
+      for (int c = 0; c < 3; ++c) {
+        if (g->rows[r] & (4 >> c))
+          FillRect(p, gx + c * scale, y + r * scale, scale, scale, {220, 128, 128});
+      }
+    }
+  }
+  return width;
+}
+
+// A road seen from the windscreen (front) or the rear window: the still part (sky, hills, verge,
+// road and its edges) is drawn once; each picture copies it and adds what moves.
+class RoadScene {
+ public:
+  RoadScene(int width, int height, bool front, std::uint64_t seed)
+      : width_(width), height_(height), front_(front) {
+    Rng rng(seed);
+    hillPhase_ = rng.Range(0, 2 * kPi);
+    horizon_ = height * (front ? 42 : 46) / 100;
+    scale_ = double(width) / 1280;
+    for (int i = 0; i < 3; ++i) {
+      int w = i == 0 ? width : width / 2, h = i == 0 ? height : height / 2;
+      background_[i].assign(std::size_t(w) * h, 0);
+    }
+    Picture bg;
+    for (int i = 0; i < 3; ++i) {
+      bg.plane[i] = background_[i].data();
+      bg.stride[i] = i == 0 ? width : width / 2;
+    }
+    bg.width = width;
+    bg.height = height;
+    DrawStill(bg);
+  }
+
+  // Draws the picture at `frame` (`t` seconds in), the car having travelled `metres`.
+  void Draw(const Picture& p, int frame, double t, double metres, const std::string& clock, int kmh,
+            bool flash) const {
+    for (int i = 0; i < 3; ++i) {
+      int w = i == 0 ? width_ : width_ / 2, h = i == 0 ? height_ : height_ / 2;
+      for (int r = 0; r < h; ++r) {
+        std::memcpy(p.plane[i] + r * p.stride[i], background_[i].data() + std::size_t(r) * w, w);
+      }
+    }
+    DrawLaneMarks(p, metres);
+    DrawPosts(p, metres);
+    DrawVehicle(p, t);
+
+    int cell = std::max(1, height_ / 180);
+    int x = 4 * cell, y = height_ - 16 * cell;
+    DrawText(p, x, y, cell, clock);
+    char line[64];
+    std::snprintf(line, sizeof line, "%c %05d  %d KM/H", front_ ? 'F' : 'R', frame, kmh);
+    DrawText(p, x, y + 8 * cell, cell, line);
+
+    if (front_) {
+      int side = FlashSide();
+      FillRect(p, width_ - side, 0, side, side, {flash ? kFlashLuma : kDarkLuma, 128, 128});
+    }
+  }
+
+  int FlashSide() const { return std::min({kFlashSide, width_ / 4, height_ / 4}) & ~1; }
+
+ private:
+  // How far a row lies below the horizon: 0 at the horizon, 1 at the bottom edge. The road seen
+  // in a row at fraction d is 3/d metres away.
+  double RowFraction(int y) const { return double(y - horizon_) / (height_ - horizon_); }
+  // Half the road's width in pixels at row fraction d.
+  double RoadHalfWidth(double d) const { return width_ * (0.015 + 0.5 * d); }
+
+  void DrawStill(const Picture& p) {
+    for (int y = 0; y < horizon_; ++y) {
+      double f = double(y) / horizon_;
+      Yuv sky{std::uint8_t(110 + 85 * f), std::uint8_t(152 - 16 * f), std::uint8_t(110 + 12 * f)};
+      if (!front_)
+        sky = {std::uint8_t(100 + 80 * f), std::uint8_t(146 - 12 * f), std::uint8_t(118 + 8 * f)};
+      FillRect(p, 0, y, width_, 1, sky);
+    }
+    // Hills on the horizon, in columns of 4 pixels.
+    for (int x = 0; x < width_; x += 4) {
+      double u = double(x) / width_;
+      double h = height_ * (0.03 + 0.035 * (1 + std::sin(2 * kPi * u * 2.7 + hillPhase_)) *
+                                       (0.6 + 0.4 * std::sin(2 * kPi * u * 7.1)));
+      FillRect(p, x, horizon_ - int(h), 4, int(h), {78, 118, 122});
+    }
+    for (int y = horizon_; y < height_; ++y) {
+      double d = RowFraction(y);
+      FillRect(p, 0, y, width_, 1, {std::uint8_t(84 + 34 * d), 108, 116});
+      int half = int(RoadHalfWidth(d));
+      int cx = width_ / 2;
+      FillRect(p, cx - half, y, 2 * half, 1, {std::uint8_t(70 + 26 * d), 127, 129});
+      int line = std::max(1, int(12 * scale_ * d));
+      FillRect(p, cx - half, y, line, 1, {196, 128, 128});
+      FillRect(p, cx + half - line, y, line, 1, {196, 128, 128});
+    }
+  }
+
+  // The dashed centre line: 3 m of paint every 9 m, moving towards the camera.
+  void DrawLaneMarks(const Picture& p, double metres) const {
+    for (int y = horizon_ + 2; y < height_; ++y) {
+      double d = RowFraction(y);
+      double depth = 3.0 / d;
+      double phase = std::fmod(depth + (front_ ? metres : -metres), 9.0);
+      if (phase < 0) phase += 9;
+      if (phase >= 3) continue;
+      int w = std::max(1, int(14 * scale_ * d));
+      FillRect(p, width_ / 2 - w / 2, y, w, 1, {205, 126, 134});
+    }
+  }
+
+  // Posts along both sides of the road every 25 m.
+  void DrawPosts(const Picture& p, double metres) const {
+    double shift = std::fmod(metres, 25.0);
+    for (int k = 0; k < 6; ++k) {
+      double depth = front_ ? 25.0 * k + 25 - shift : 25.0 * k + shift;
+      if (depth < 3) continue;
+      double d = 3.0 / depth;
+      int y = horizon_ + int(d * (height_ - horizon_));
+      int h = int(height_ * 0.45 * d), w = std::max(2, int(24 * scale_ * d));
+      int off = int(RoadHalfWidth(d) + 90 * scale_ * d);
+      FillRect(p, width_ / 2 - off - w, y - h, w, h, {150, 124, 136});
+      FillRect(p, width_ / 2 + off, y - h, w, h, {150, 124, 136});
+      FillRect(p, width_ / 2 - off - w, y - h, w, std::max(1, h / 8), {90, 120, 200});
+      FillRect(p, width_ / 2 + off, y - h, w, std::max(1, h / 8), {90, 120, 200});
+    }
+  }
+
+  // A car ahead of us (front) or following us (rear), drifting in its lane.
+  void DrawVehicle(const Picture& p, double t) const {
+    double depth = 11 + 4 * std::sin(t / 7 + hillPhase_);
+    double d = 3.0 / depth;
+    int bottom = horizon_ + int(d * (height_ - horizon_));
+    int half = int(RoadHalfWidth(d) * 0.42);
+    int cx = width_ / 2 + int(RoadHalfWidth(d) * (0.3 * std::sin(t / 5) - 0.45));
+    int h = int(half * 1.2);
+    FillRect(p, cx - half, bottom - h, 2 * half, h, {48, 140, 122});
+    FillRect(p, cx - half * 3 / 4, bottom - h, half * 3 / 2, h / 3, {28, 130, 126});
+    int lamp = std::max(2, half / 5);
+    Yuv light = front_ ? Yuv{82, 96, 210} : Yuv{230, 124, 132};
+    FillRect(p, cx - half + lamp / 2, bottom - h / 2, lamp, lamp / 2 + 1, light);
+    FillRect(p, cx + half - lamp * 3 / 2, bottom - h / 2, lamp, lamp / 2 + 1, light);
+    FillRect(p, cx - half, bottom - h / 8, 2 * half, h / 8, {20, 128, 128});
+  }
+
+  int width_, height_;
+  bool front_;
+  int horizon_ = 0;
+  double scale_ = 1;
+  double hillPhase_ = 0;
+  std::vector<std::uint8_t> background_[3];
+};
+
+// ---- H.264 -------------------------------------------------------------------------------------
+
+struct CodecContextFree {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+class Options {
+ public:
+  Options() = default;
+  ~Options() { av_dict_free(&dict_); }
+  Options(const Options&) = delete;
+  Options& operator=(const Options&) = delete;
+  void Set(const char* key, const char* value) { av_dict_set(&dict_, key, value, 0); }
+  AVDictionary** get() { return &dict_; }
+  int Count() const { return av_dict_count(dict_); }
+
+ private:
+  AVDictionary* dict_ = nullptr;
+};
+
+std::string AvError(int code) {
+  char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, buf, sizeof buf);
+  return buf;
+}
+
+struct AccessUnit {
+  std::vector<std::uint8_t> data;
+  bool key = false;
+  std::int64_t picture = 0;  // number of the picture it encodes
+};
+
+class H264Encoder {
+ public:
+  bool Open(int width, int height, int fps, std::string* error) {
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    if (!codec) {
+      *error = "this FFmpeg has no libx264 encoder";
+      return false;
+    }
+    context_.reset(avcodec_alloc_context3(codec));
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!context_ || !frame_ || !packet_) {
+      *error = "out of memory";
+      return false;
+    }
+    AVCodecContext* c = context_.get();
+    c->width = width;
+    c->height = height;
+    c->pix_fmt = AV_PIX_FMT_YUV420P;
+    c->time_base = AVRational{1, fps};
+    c->framerate = AVRational{fps, 1};
+    c->gop_size = kGopPictures;
+    c->keyint_min = kGopPictures;
+    c->max_b_frames = 0;
+    // Recordings are written several at a time, one per thread; one encoder thread each keeps
+    // the output one access unit per picture, in order.
+    c->thread_count = 1;
+    Options opts;
+    opts.Set("preset", "ultrafast");
+    opts.Set("tune", "zerolatency");
+    opts.Set("crf", kCrf);
+    // Parameter sets in front of every key picture so that each one decodes on its own after a
+    // seek; no scene-cut key pictures, so the flash squares do not disturb the 30-picture rhythm.
+    opts.Set("x264-params", "repeat-headers=1:scenecut=0");
+    int rc = avcodec_open2(c, codec, opts.get());
+    if (rc < 0) {
+      *error = "cannot open the libx264 encoder: " + AvError(rc);
+      return false;
+    }
+    if (opts.Count() != 0) {
+      *error = "the libx264 encoder ignored some of its options";
+      return false;
+    }
+    frame_->format = c->pix_fmt;
+    frame_->width = width;
+    frame_->height = height;
+    rc = av_frame_get_buffer(frame_.get(), 0);
+    if (rc < 0) {
+      *error = "cannot allocate a picture: " + AvError(rc);
+      return false;
+    }
+    return true;
+  }
+
+  // A writable picture to draw the next frame into.
+  bool NextPicture(Picture* p, std::string* error) {
+    int rc = av_frame_make_writable(frame_.get());
+    if (rc < 0) {
+      *error = "cannot allocate a picture: " + AvError(rc);
+      return false;
+    }
+    for (int i = 0; i < 3; ++i) {
+      p->plane[i] = frame_->data[i];
+      p->stride[i] = frame_->linesize[i];
+    }
+    p->width = frame_->width;
+    p->height = frame_->height;
+    return true;
+  }
+
+  // Encodes the drawn picture as picture number `n` and collects what comes out.
+  bool Encode(std::int64_t n, std::deque<AccessUnit>* out, std::string* error) {
+    frame_->pts = n;
+    frame_->pict_type = AV_PICTURE_TYPE_NONE;
+    int rc = avcodec_send_frame(context_.get(), frame_.get());
+    if (rc < 0) {
+      *error = "the encoder refused a picture: " + AvError(rc);
+      return false;
+    }
+    return Receive(out, error);
+  }
+
+  // Flushes the encoder at the end of the recording.
+  bool Drain(std::deque<AccessUnit>* out, std::string* error) {
+    int rc = avcodec_send_frame(context_.get(), nullptr);
+    if (rc < 0 && rc != AVERROR_EOF) {
+      *error = "cannot flush the encoder: " + AvError(rc);
+      return false;
+    }
+    return Receive(out, error);
+  }
+
+ private:
+  bool Receive(std::deque<AccessUnit>* out, std::string* error) {
+    for (;;) {
+      int rc = avcodec_receive_packet(context_.get(), packet_.get());
+      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+      if (rc < 0) {
+        *error = "the encoder failed: " + AvError(rc);
+        return false;
+      }
+      AccessUnit au;
+      au.picture = packet_->pts;
+      au.key = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
+      const std::uint8_t* d = packet_->data;
+      int size = packet_->size;
+      // Every payload starts with a 4-byte start code; x264 may open with the 3-byte form.
+      if (size >= 3 && d[0] == 0 && d[1] == 0 && d[2] == 1) au.data.push_back(0);
+      au.data.insert(au.data.end(), d, d + size);
+      av_packet_unref(packet_.get());
+      if (!Check(au, error)) return false;
+      out->push_back(std::move(au));
+    }
+  }
+
+  // The readers tell key pictures by the fifth byte (0x41: an ordinary slice), and seeking relies
+  // on a key picture with its parameter sets at the start of every 30.
+  static bool Check(const AccessUnit& au, std::string* error) {
+    char buf[160];
+    const auto& d = au.data;
+    if (d.size() < 6 || d[0] != 0 || d[1] != 0 || d[2] != 0 || d[3] != 1) {
+      std::snprintf(buf, sizeof buf, "picture %lld does not start with a start code",
+                    static_cast<long long>(au.picture));
+    } else if (au.key != (au.picture % kGopPictures == 0)) {
+      std::snprintf(buf, sizeof buf, "picture %lld is %s key picture",
+                    static_cast<long long>(au.picture), au.key ? "an unexpected" : "not a");
+    } else if (au.key && (d[4] & 0x1F) != 7) {
+      std::snprintf(buf, sizeof buf, "key picture %lld has no parameter sets in front (0x%02X)",
+                    static_cast<long long>(au.picture), d[4]);
+    } else if (!au.key && d[4] != 0x41) {
+      std::snprintf(buf, sizeof buf, "picture %lld starts with NAL header 0x%02X, not 0x41",
+                    static_cast<long long>(au.picture), d[4]);
+    } else {
+      return true;
+    }
+    *error = buf;
+    return false;
+  }
+
+  std::unique_ptr<AVCodecContext, CodecContextFree> context_;
+  std::unique_ptr<AVFrame, FrameFree> frame_;
+  std::unique_ptr<AVPacket, PacketFree> packet_;
+};
+
+// ---- Sound -------------------------------------------------------------------------------------
+
+// Engine hum that follows the speed, road noise, and the beep at each whole second.
+class SoundSynth {
+ public:
+  SoundSynth(std::uint64_t seed, const Route& route, bool parked)
+      : rng_(seed), route_(route), parked_(parked) {}
+
+  // Samples [first, first + n) as 16-bit little-endian bytes.
+  void Generate(std::int64_t first, int n, std::vector<std::uint8_t>* out) {
+    out->resize(std::size_t(n) * 2);
+    for (int i = 0; i < n; ++i) {
+      std::int64_t s = first + i;
+      double t = double(s) / kSoundRate;
+      double v = rng_.Range(-140, 140);
+      if (!parked_) {
+        double hz = 32 + 0.9 * route_.SpeedKmh(t);
+        phase_ += 2 * kPi * hz / kSoundRate;
+        if (phase_ > 2 * kPi) phase_ -= 2 * kPi;
+        v += 520 * std::sin(phase_) + 260 * std::sin(2 * phase_ + 0.7) + 90 * std::sin(3 * phase_);
+      }
+      int inSecond = int(s % kSoundRate);
+      if (inSecond < kBeepSamples) {
+        v += kBeepAmplitude * std::sin(2 * kPi * kBeepHz * inSecond / kSoundRate);
+      }
+      auto q = std::int16_t(std::clamp(std::lround(v), -32768L, 32767L));
+      (*out)[2 * std::size_t(i)] = std::uint8_t(std::uint16_t(q) & 0xFF);
+      (*out)[2 * std::size_t(i) + 1] = std::uint8_t(std::uint16_t(q) >> 8);
+    }
+  }
+
+ private:
+  Rng rng_;
+  const Route& route_;
+  bool parked_;
+  double phase_ = 0;
+};
+
+// ---- Telemetry ---------------------------------------------------------------------------------
+
+// A G-sensor sample: the car's braking and turning as small swings around 128, and in event
+// recordings a collision in the middle.
+std::array<std::uint8_t, 4> GsensorRecord(const Route& route, int k, int jolt, Rng* rng) {
+  static constexpr std::uint8_t kJolt[4][3] = {
+      {3, 251, 14}, {249, 6, 241}, {24, 228, 62}, {196, 74, 150}};
+  if (jolt >= 0 && k >= jolt && k < jolt + 4) {
+    const auto* j = kJolt[k - jolt];
+    return {'M', j[0], j[1], j[2]};
+  }
+  double t = double(k) / kGsensorPerSecond;
+  double along = (route.SpeedKmh(t + 0.1) - route.SpeedKmh(std::max(0.0, t - 0.1))) / 0.2 / 3.6;
+  double turn = route.Course(t + 0.1) - route.Course(std::max(0.0, t - 0.1));
+  if (turn > 180) turn -= 360;
+  if (turn < -180) turn += 360;
+  double across = route.SpeedKmh(t) / 3.6 * (turn / 0.2 * kPi / 180);
+  auto axis = [&](double metresPerSecond2) {
+    double counts = metresPerSecond2 / 9.81 * kGsensorCountsPerG + rng->Range(-2.5, 2.5);
+    return std::uint8_t(std::clamp(128 - std::lround(counts), 1L, 254L));
+  };
+  return {'M', axis(across), axis(along), axis(0)};
+}
+
+}  // namespace
+
+// ---- Public helpers ----------------------------------------------------------------------------
+
+bool ParseDateTime(const std::string& text, DateTime* out) {
+  if (text.size() != 15 || text[8] != '_') return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i != 8 && (text[i] < '0' || text[i] > '9')) return false;
+  }
+  auto num = [&](std::size_t at, std::size_t n) { return std::stoi(text.substr(at, n)); };
+  DateTime t;
+  t.year = num(0, 4);
+  t.month = num(4, 2);
+  t.day = num(6, 2);
+  t.hour = num(9, 2);
+  t.minute = num(11, 2);
+  t.second = num(13, 2);
+  // GPS dates carry two-digit years, read back as 1970..2069.
+  if (t.year < 2000 || t.year > 2069 || t.month < 1 || t.month > 12 || t.day < 1) return false;
+  if (t.hour > 23 || t.minute > 59 || t.second > 59) return false;
+  DateTime check = FromSeconds(ToSeconds(t));
+  if (check.day != t.day || check.month != t.month) return false;
+  *out = t;
+  return true;
+}
+
+DateTime AddSeconds(const DateTime& t, std::int64_t seconds) {
+  return FromSeconds(ToSeconds(t) + seconds);
+}
+
+std::string RecordingPlan::FileName() const {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%s_%04d%02d%02d_%02d%02d%02d%s.vex", kind.c_str(), start.year,
+                start.month, start.day, start.hour, start.minute, start.second, rear ? "_D" : "");
+  return buf;
+}
+
+std::uint8_t NmeaChecksum(const std::string& sentence) {
+  std::size_t begin = sentence.find('$');
+  begin = begin == std::string::npos ? 0 : begin + 1;
+  std::uint8_t sum = 0;
+  for (std::size_t i = begin; i < sentence.size() && sentence[i] != '*'; ++i) {
+    sum ^= std::uint8_t(sentence[i]);
+  }
+  return sum;
+}
+
+std::string GpsRecord(const DateTime& utc, double latitude, double longitude, double kmh,
+                      double course) {
+  // ddmm.mmmm (latitude) or dddmm.mmmm (longitude) of a value in degrees.
+  auto nmea = [](double degrees, bool longitude) {
+    double a = std::min(std::fabs(degrees), 180.0);
+    int whole = int(a);
+    // Round here so that 59.99995 minutes carries into the degrees instead of printing 60.0000.
+    int tenThousandths = int(std::lround((a - whole) * 60 * 10000));
+    if (tenThousandths >= 600000) {
+      whole++;
+      tenThousandths -= 600000;
+    }
+    char out[48];
+    std::snprintf(out, sizeof out, longitude ? "%03d%02d.%04d" : "%02d%02d.%04d", whole % 1000,
+                  tenThousandths / 10000, tenThousandths % 10000);
+    return std::string(out);
+  };
+  const std::string lat = nmea(latitude, false), lon = nmea(longitude, true);
+  char body[160];
+  std::snprintf(body, sizeof body,
+                "$GPRMC,%02d%02d%02d.000,A,%s,%c,%s,%c,%.1f,%.1f,%02d%02d%02d,,,A", utc.hour,
+                utc.minute, utc.second, lat.c_str(), latitude < 0 ? 'S' : 'N', lon.c_str(),
+                longitude < 0 ? 'W' : 'E', kmh / 1.852, course, utc.day, utc.month, utc.year % 100);
+  std::string s(body);
+  char tail[8];
+  std::snprintf(tail, sizeof tail, "*%02X\r\n", NmeaChecksum(s));
+  return "G" + s + tail;
+}
+
+bool PrepareCard(const std::string& root, const std::string& settingsText, std::string* error) {
+  std::error_code ec;
+  for (const char* sub : {"VEX", "SETTING"}) {
+    fs::path dir = fs::path(root) / sub;
+    fs::create_directories(dir, ec);
+    if (ec || !fs::is_directory(dir)) {
+      *error = "cannot create " + dir.string() + ": " + (ec ? ec.message() : "not a folder");
+      return false;
+    }
+  }
+  std::string text;
+  for (char c : settingsText) {
+    if (c == '\r') continue;
+    if (c == '\n') text += '\r';
+    text += c;
+  }
+  fs::path path = fs::path(root) / "SETTING" / "blackbox.cfg";
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) {
+    *error = "cannot write " + path.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok) *error = "cannot write " + path.string();
+  return ok;
+}
+
+bool WriteRecording(const std::string& root, const CardOptions& options, const RecordingPlan& plan,
+                    RecordingResult* result, std::string* error) {
+  const int fps = options.fps;
+  const int frames = plan.seconds * fps;
+  const bool cut = plan.cutAtFrame >= 0 && plan.cutAtFrame < frames;
+  const int lastFrame = cut ? plan.cutAtFrame : frames;
+  const bool parked = plan.kind == "PARKING";
+  const std::uint32_t durationMs = std::uint32_t(plan.seconds) * 1000;
+  const fs::path path = fs::path(root) / "VEX" / plan.FileName();
+
+  vex::Header header;
+  header.frontRate = fps;
+  header.rearRate = plan.rear ? fps : 0;
+  header.frontWidth = options.front.width;
+  header.frontHeight = options.front.height;
+  if (plan.rear) {
+    header.rearWidth = options.rear.width;
+    header.rearHeight = options.rear.height;
+  }
+  header.audioRate = kSoundRate;
+  header.audioBits = 16;
+  header.audioChannels = 1;
+  header.model = "RE-2CH";
+  header.firmware = "1.0.0";
+
+  Route route(plan.seed * 7919ull + 17, parked, plan.seconds);
+  Rng rng(plan.seed * 104729ull + 3);
+  SoundSynth sound(plan.seed * 1299709ull + 5, route, parked);
+  RoadScene frontScene(options.front.width, options.front.height, true, plan.seed);
+  std::unique_ptr<RoadScene> rearScene;
+  H264Encoder frontEncoder, rearEncoder;
+  if (!frontEncoder.Open(options.front.width, options.front.height, fps, error)) return false;
+  if (plan.rear) {
+    rearScene =
+        std::make_unique<RoadScene>(options.rear.width, options.rear.height, false, plan.seed + 1);
+    if (!rearEncoder.Open(options.rear.width, options.rear.height, fps, error)) return false;
+  }
+
+  vex::VexWriter writer;
+  if (!writer.Open(path.string(), header)) {
+    *error = "cannot create " + path.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  auto fail = [&](const std::string& what) {
+    writer.Abandon();
+    std::error_code ec;
+    fs::remove(path, ec);
+    *error = path.filename().string() + ": " + what;
+    return false;
+  };
+
+  // Sound, GPS fixes and G-sensor samples, each with the time of its next packet.
+  std::int64_t soundPacket = 0;
+  int gpsSecond = 0, gsensorSample = 0;
+  const int jolt = plan.kind == "EVENT" ? plan.seconds * kGsensorPerSecond / 2 : -1;
+  const DateTime utcStart = AddSeconds(plan.start, -kClockAheadOfUtcHours * 3600);
+  std::vector<std::uint8_t> pcm;
+  // Writes, in time order, every sound and text packet due before `limitMs`. At equal times sound
+  // goes first, then the GPS fix, then the G-sensor sample.
+  auto writeOthersBefore = [&](std::uint32_t limitMs) {
+    for (;;) {
+      std::uint32_t tSound = std::uint32_t(soundPacket * kSoundPacketMs);
+      std::uint32_t tGps = std::uint32_t(gpsSecond) * 1000;
+      std::uint32_t tG = std::uint32_t(gsensorSample) * (1000 / kGsensorPerSecond);
+      bool soundDue = tSound < limitMs && tSound < durationMs;
+      bool gpsDue = tGps < limitMs && gpsSecond < plan.seconds;
+      bool gDue = tG < limitMs && gsensorSample < plan.seconds * kGsensorPerSecond;
+      if (soundDue && (!gpsDue || tSound <= tGps) && (!gDue || tSound <= tG)) {
+        sound.Generate(soundPacket * kSoundPacketSamples, kSoundPacketSamples, &pcm);
+        if (!writer.AddPacket(0, vex::kTypeSound, pcm.data(), std::uint32_t(pcm.size()), tSound)) {
+          return false;
+        }
+        soundPacket++;
+      } else if (gpsDue && (!gDue || tGps <= tG)) {
+        std::string fix = GpsRecord(AddSeconds(utcStart, gpsSecond), route.Latitude(gpsSecond),
+                                    route.Longitude(gpsSecond), route.SpeedKmh(gpsSecond),
+                                    route.Course(gpsSecond));
+        if (!writer.AddPacket(0, vex::kTypeText, fix.data(), std::uint32_t(fix.size()), tGps)) {
+          return false;
+        }
+        gpsSecond++;
+      } else if (gDue) {
+        auto sample = GsensorRecord(route, gsensorSample, jolt, &rng);
+        if (!writer.AddPacket(0, vex::kTypeText, sample.data(), std::uint32_t(sample.size()), tG)) {
+          return false;
+        }
+        gsensorSample++;
+      } else {
+        return true;
+      }
+    }
+  };
+
+  auto pictureTime = [&](std::int64_t n) { return std::uint32_t(n * 1000 / fps); };
+  std::deque<AccessUnit> frontOut, rearOut;
+  // Writes the pictures that came out of the encoders, each front picture before the rear one of
+  // the same instant.
+  auto writePictures = [&]() {
+    for (auto* q : {&frontOut, &rearOut}) {
+      std::uint8_t channel = q == &frontOut ? 0 : 1;
+      for (; !q->empty(); q->pop_front()) {
+        const AccessUnit& au = q->front();
+        if (!writer.AddPacket(channel, au.key ? vex::kTypeKeyPicture : vex::kTypePicture,
+                              au.data.data(), std::uint32_t(au.data.size()),
+                              pictureTime(au.picture))) {
+          return false;
+        }
+      }
+    }
+    return true;
+  };
+
+  double metres = 0;
+  Picture picture;
+  for (int n = 0; n < lastFrame; ++n) {
+    const double t = double(n) / fps;
+    if (!writeOthersBefore(pictureTime(n))) return fail("write error");
+
+    const DateTime now = AddSeconds(plan.start, n / fps);
+    char clock[32];
+    std::snprintf(clock, sizeof clock, "%04d.%02d.%02d %02d:%02d:%02d", now.year, now.month,
+                  now.day, now.hour, now.minute, now.second);
+    const int kmh = int(route.SpeedKmh(t));
+    if (!frontEncoder.NextPicture(&picture, error)) return fail(*error);
+    frontScene.Draw(picture, n, t, metres, clock, kmh, n % fps == 0);
+    if (!frontEncoder.Encode(n, &frontOut, error)) return fail(*error);
+    if (rearScene) {
+      if (!rearEncoder.NextPicture(&picture, error)) return fail(*error);
+      rearScene->Draw(picture, n, t, metres, clock, kmh, false);
+      if (!rearEncoder.Encode(n, &rearOut, error)) return fail(*error);
+    }
+    if (!writePictures()) return fail("write error");
+    metres += route.SpeedKmh(t) / 3.6 / fps;
+  }
+
+  result->fileName = plan.FileName();
+  result->frontPictures = int(writer.header().frontCount);
+  result->rearPictures = int(writer.header().rearCount);
+  result->cutShort = cut;
+  if (cut) {
+    // The power goes: what the camera had gathered of the current block is half on the card.
+    writer.Abandon(true);
+  } else {
+    if (!frontEncoder.Drain(&frontOut, error)) return fail(*error);
+    if (rearScene && !rearEncoder.Drain(&rearOut, error)) return fail(*error);
+    if (!writePictures() || !writeOthersBefore(durationMs)) return fail("write error");
+    result->frontPictures = int(writer.header().frontCount);
+    result->rearPictures = int(writer.header().rearCount);
+    if (result->frontPictures != frames || (plan.rear && result->rearPictures != frames)) {
+      return fail("the encoder lost pictures");
+    }
+    if (!writer.Close()) {
+      std::error_code ec;
+      fs::remove(path, ec);
+      *error = "cannot write " + path.string();
+      return false;
+    }
+  }
+  std::error_code ec;
+  result->bytes = fs::file_size(path, ec);
+  result->seconds = double(result->frontPictures) / fps;
+  return true;
+}
+
+}  // namespace tools

@@ -1,0 +1,312 @@
+// roadeye-mkcard: writes a dash camera card folder (VEX/ recordings and SETTING/blackbox.cfg) for
+// trying the viewer and for tests. Without options it writes the demo card: two recordings of each
+// kind spread over two days, with and without a rear camera, plus a recording cut short by a power
+// loss and one too small to be listed.
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/CardWriter.h"
+#include "vexlib/vexlib.h"
+
+namespace {
+
+constexpr const char* kKinds[] = {"REC", "EVENT", "PARKING", "MANUAL"};
+// Gap between two recordings of the same day, seconds.
+constexpr int kGapSeconds = 17;
+// The sample that the viewer leaves out of its list: under 512 KiB.
+constexpr int kSmallSeconds = 2;
+
+enum class RearMode { kYes, kNo, kMixed };
+
+struct Settings {
+  std::string outDir;
+  int seconds = 20;
+  int count = 2;
+  std::vector<std::string> kinds{std::begin(kKinds), std::end(kKinds)};
+  RearMode rear = RearMode::kMixed;
+  tools::CardOptions card;
+  tools::DateTime start{2024, 6, 12, 8, 15, 0};
+  bool damaged = true;
+  std::uint32_t seed = 1;
+  int jobs = 2;
+};
+
+void Usage(std::FILE* out) {
+  std::fprintf(
+      out,
+      "Usage: roadeye-mkcard OUT_DIR [options]\n"
+      "Writes a dash camera card: OUT_DIR/VEX/<KIND>_<YYYYMMDD>_<HHMMSS>[_D].vex and\n"
+      "OUT_DIR/SETTING/blackbox.cfg. Without options: the demo card.\n"
+      "\n"
+      "  --seconds N          length of each recording (default 20)\n"
+      "  --count N            recordings of each kind (default 2)\n"
+      "  --kinds LIST         kinds to write, from REC,EVENT,PARKING,MANUAL (default all)\n"
+      "  --rear yes|no|mixed  which recordings have a rear camera (default mixed)\n"
+      "  --front WxH          front picture size (default 1280x720)\n"
+      "  --rear-size WxH      rear picture size (default 640x360)\n"
+      "  --fps N              pictures per second of both cameras (default 30)\n"
+      "  --start YYYYMMDD_HHMMSS  the camera's clock at the first recording\n"
+      "                       (default 20240612_081500)\n"
+      "  --no-damaged         leave out the recording cut short by a power loss and the\n"
+      "                       one under 512 KiB\n"
+      "  --seed N             varies routes, scenes and noise (default 1)\n"
+      "  --jobs N             recordings written at once (default 2)\n"
+      "  --help               this text\n");
+}
+
+bool ParseInt(const char* text, int lo, int hi, int* out) {
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) return false;
+  *out = int(v);
+  return true;
+}
+
+bool ParseSize(const std::string& text, tools::VideoSize* out) {
+  std::size_t x = text.find('x');
+  if (x == std::string::npos) return false;
+  int w = 0, h = 0;
+  if (!ParseInt(text.substr(0, x).c_str(), 64, 4096, &w) ||
+      !ParseInt(text.substr(x + 1).c_str(), 64, 4096, &h)) {
+    return false;
+  }
+  // 4:2:0 pictures need even sides.
+  if (w % 2 != 0 || h % 2 != 0) return false;
+  *out = {w, h};
+  return true;
+}
+
+bool ParseKinds(const std::string& text, std::vector<std::string>* out) {
+  std::vector<std::string> kinds;
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    std::size_t comma = text.find(',', pos);
+    std::string word =
+        text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    for (char& c : word) c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (std::find(std::begin(kKinds), std::end(kKinds), word) == std::end(kKinds)) return false;
+    if (std::find(kinds.begin(), kinds.end(), word) == kinds.end()) kinds.push_back(word);
+    if (comma == std::string::npos) break;
+    pos = comma + 1;
+  }
+  if (kinds.empty()) return false;
+  *out = kinds;
+  return true;
+}
+
+// Returns 0 when parsed, otherwise the exit code (0 for --help is reported through *help).
+int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](const char** v) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "roadeye-mkcard: %s needs a value\n", a.c_str());
+        return false;
+      }
+      *v = argv[++i];
+      return true;
+    };
+    const char* v = nullptr;
+    bool ok = true;
+    if (a == "--help" || a == "-h") {
+      *help = true;
+      return 0;
+    } else if (a == "--no-damaged") {
+      s->damaged = false;
+    } else if (a == "--seconds") {
+      ok = value(&v) && ParseInt(v, 1, 3600, &s->seconds);
+    } else if (a == "--count") {
+      ok = value(&v) && ParseInt(v, 1, 500, &s->count);
+    } else if (a == "--kinds") {
+      ok = value(&v) && ParseKinds(v, &s->kinds);
+    } else if (a == "--rear") {
+      ok = value(&v);
+      if (ok) {
+        std::string m = v;
+        if (m == "yes") {
+          s->rear = RearMode::kYes;
+        } else if (m == "no") {
+          s->rear = RearMode::kNo;
+        } else if (m == "mixed") {
+          s->rear = RearMode::kMixed;
+        } else {
+          ok = false;
+        }
+      }
+    } else if (a == "--front") {
+      ok = value(&v) && ParseSize(v, &s->card.front);
+    } else if (a == "--rear-size") {
+      ok = value(&v) && ParseSize(v, &s->card.rear);
+    } else if (a == "--fps") {
+      ok = value(&v) && ParseInt(v, 1, 120, &s->card.fps);
+    } else if (a == "--start") {
+      ok = value(&v) && tools::ParseDateTime(v, &s->start);
+    } else if (a == "--seed") {
+      int seed = 0;
+      ok = value(&v) && ParseInt(v, 0, 2147483647, &seed);
+      s->seed = std::uint32_t(seed);
+    } else if (a == "--jobs") {
+      ok = value(&v) && ParseInt(v, 1, 64, &s->jobs);
+    } else if (!a.empty() && a[0] == '-') {
+      std::fprintf(stderr, "roadeye-mkcard: unknown option %s (see --help)\n", a.c_str());
+      return 2;
+    } else {
+      positional.push_back(a);
+      continue;
+    }
+    if (!ok) {
+      if (v) std::fprintf(stderr, "roadeye-mkcard: bad value for %s: %s\n", a.c_str(), v);
+      return 2;
+    }
+  }
+  if (positional.size() != 1) {
+    std::fprintf(stderr, "roadeye-mkcard: give exactly one OUT_DIR (see --help)\n");
+    return 2;
+  }
+  s->outDir = positional[0];
+  return 0;
+}
+
+std::vector<tools::RecordingPlan> PlanCard(const Settings& s) {
+  std::vector<tools::RecordingPlan> plans;
+  // Recordings follow each other through two days; each day keeps its own clock.
+  tools::DateTime day[2] = {s.start, tools::AddSeconds(s.start, 86400)};
+  auto next = [&](int d, int seconds) {
+    tools::DateTime t = day[d];
+    day[d] = tools::AddSeconds(day[d], seconds + kGapSeconds);
+    return t;
+  };
+  auto rearFor = [&](int mixedChoice) {
+    return s.rear == RearMode::kYes || (s.rear == RearMode::kMixed && mixedChoice % 2 == 0);
+  };
+  for (int c = 0; c < s.count; ++c) {
+    int d = s.count >= 2 ? c * 2 / s.count : 0;
+    for (std::size_t k = 0; k < s.kinds.size(); ++k) {
+      tools::RecordingPlan p;
+      p.kind = s.kinds[k];
+      p.seconds = s.seconds;
+      p.rear = rearFor(int(k) + c);
+      p.start = next(d, p.seconds);
+      plans.push_back(p);
+    }
+  }
+  if (s.damaged) {
+    auto has = [&](const char* kind) {
+      return std::find(s.kinds.begin(), s.kinds.end(), kind) != s.kinds.end();
+    };
+    // Cut in the middle of a block two thirds of the way in, so that whole blocks come before it.
+    tools::RecordingPlan cut;
+    cut.kind = has("REC") ? "REC" : s.kinds[0];
+    cut.seconds = s.seconds;
+    cut.rear = s.rear != RearMode::kNo;
+    int frames = s.seconds * s.card.fps;
+    int block = 30;
+    cut.cutAtFrame = std::max(frames * 2 / 3 / block * block, block) + block / 2;
+    if (cut.cutAtFrame >= frames) cut.cutAtFrame = frames / 2;
+    cut.start = next(0, cut.seconds);
+    plans.push_back(cut);
+
+    tools::RecordingPlan small;
+    small.kind = has("MANUAL") ? "MANUAL" : s.kinds[0];
+    small.seconds = std::min(kSmallSeconds, s.seconds);
+    small.rear = s.rear == RearMode::kYes;
+    small.start = next(s.count >= 2 ? 1 : 0, small.seconds);
+    plans.push_back(small);
+  }
+  for (std::size_t i = 0; i < plans.size(); ++i) {
+    plans[i].seed = s.seed * 1000003u + std::uint32_t(i) * 7919u + 1;
+  }
+  return plans;
+}
+
+// The camera's default settings text, from the card library.
+bool DefaultSettings(std::string* text) {
+  VexHandle h = VexStart();
+  std::vector<char> buffer(kVexSettingsBytes, 0);
+  int count = kVexSettingsBytes;
+  int ok = VexDefaultSettings(h, buffer.data(), &count);
+  VexRelease(h);
+  if (!ok || count <= 0 || count > kVexSettingsBytes) return false;
+  text->assign(buffer.data(), std::size_t(count));
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings s;
+  bool help = false;
+  int rc = ParseArgs(argc, argv, &s, &help);
+  if (help) {
+    Usage(stdout);
+    return 0;
+  }
+  if (rc != 0) return rc;
+
+  // libx264 reports its settings at the info level; only real trouble is worth a line.
+  av_log_set_level(AV_LOG_ERROR);
+
+  std::string settingsText, error;
+  if (!DefaultSettings(&settingsText)) {
+    std::fprintf(stderr, "roadeye-mkcard: the card library gave no default settings text\n");
+    return 1;
+  }
+  if (!tools::PrepareCard(s.outDir, settingsText, &error)) {
+    std::fprintf(stderr, "roadeye-mkcard: %s\n", error.c_str());
+    return 1;
+  }
+
+  const std::vector<tools::RecordingPlan> plans = PlanCard(s);
+  std::vector<tools::RecordingResult> results(plans.size());
+  std::vector<std::string> errors(plans.size());
+  std::vector<char> done(plans.size(), 0);
+  std::atomic<std::size_t> nextPlan{0};
+  std::mutex printLock;
+  auto worker = [&]() {
+    for (;;) {
+      std::size_t i = nextPlan.fetch_add(1);
+      if (i >= plans.size()) return;
+      bool ok = tools::WriteRecording(s.outDir, s.card, plans[i], &results[i], &errors[i]);
+      std::lock_guard<std::mutex> lock(printLock);
+      done[i] = ok;
+      if (!ok) {
+        std::fprintf(stderr, "roadeye-mkcard: %s\n", errors[i].c_str());
+        continue;
+      }
+      const tools::RecordingResult& r = results[i];
+      std::printf("%-30s %6.1f s %10llu bytes%s\n", r.fileName.c_str(), r.seconds,
+                  static_cast<unsigned long long>(r.bytes),
+                  r.cutShort ? "  cut short: no index, last block half written" : "");
+      std::fflush(stdout);
+    }
+  };
+  int jobs = std::min<int>(s.jobs, int(plans.size()));
+  std::vector<std::thread> threads;
+  for (int j = 1; j < jobs; ++j) threads.emplace_back(worker);
+  worker();
+  for (std::thread& t : threads) t.join();
+
+  int written = int(std::count(done.begin(), done.end(), 1));
+  std::uint64_t bytes = 0;
+  for (std::size_t i = 0; i < plans.size(); ++i) {
+    if (done[i]) bytes += results[i].bytes;
+  }
+  std::printf("%d recordings, %.1f MB, in %s\n", written, double(bytes) / 1048576.0,
+              s.outDir.c_str());
+  return written == int(plans.size()) ? 0 : 1;
+}
