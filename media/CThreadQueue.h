@@ -1,0 +1,82 @@
+// First-in, first-out packet queues that copy payload bytes in and out. Each packet carries one
+// producer-chosen value (a MediaPacketType code).
+//
+// CThreadQueue is bounded: it sits between a parser's reader thread (Push) and the consumer (Pop),
+// and a third thread may Clear it. DecodeQueue is the engine's unbounded queue between reading a
+// packet and presenting it. Every operation but SetCapacity holds the queue's lock for its whole
+// run, copies included; nothing waits for room or data.
+#pragma once
+
+#include "platform/Threads.h"
+#include "support/LumArray.h"
+
+// The three stores both queues keep: payloads back to back (oldest first), one length and one
+// value per packet. Callers hold the owning queue's lock.
+class CPacketStore {
+ public:
+  void Reserve(int bytes, int packets);
+  void Clear();
+  void Push(const void* data, int length, int value);
+  // Copies the oldest packet out and removes it; false when empty.
+  bool Pop(void* destination, int* length, int* value);
+  int StoredBytes() const { return bytes_.GetCount() - head_; }
+  int Count() const { return lengths_.GetCount() - first_; }
+
+ private:
+  void Compact();
+
+  CLumArrBase<unsigned char> bytes_;
+  CLumArrBase<int> lengths_;
+  CLumArrBase<int> values_;
+  // Packets already popped but not yet moved out of the stores. Moving the remaining bytes to the
+  // front on every pop costs up to a whole queue of copying per small packet; moving them once
+  // the popped part outgrows the rest keeps the same order at a fraction of the copying.
+  int head_ = 0;   // bytes
+  int first_ = 0;  // packets
+};
+
+class CThreadQueue {
+ public:
+  CThreadQueue() = default;
+  virtual ~CThreadQueue() = default;
+  CThreadQueue(const CThreadQueue&) = delete;
+  CThreadQueue& operator=(const CThreadQueue&) = delete;
+
+  // Reserves the byte store up front so that the queue never reallocates while it runs, empties
+  // it and records the capacity. Not locked: called once before the queue is shared.
+  bool SetCapacity(int bytes);
+  void Clear();
+  // Refuses (false, nothing stored) a packet that would bring the stored bytes to the capacity or
+  // beyond.
+  bool Push(const void* data, int length, int value);
+  // Prints "[CThreadQueue] Pop Empty" and returns false when empty. The destination must hold the
+  // largest packet; no packet of a queue sized for the callers' buffers is larger.
+  bool Pop(void* destination, int* length, int* value);
+
+  int StoredBytes();
+  int Count();
+
+ private:
+  CSync lock_{"none"};
+  int capacity_ = 0;
+  CPacketStore store_;
+};
+
+class DecodeQueue {
+ public:
+  DecodeQueue() = default;
+  DecodeQueue(const DecodeQueue&) = delete;
+  DecodeQueue& operator=(const DecodeQueue&) = delete;
+
+  void Clear();
+  // Appends; the stores grow as needed. A packet larger than the consumers' 1,048,576-byte
+  // buffers (or of negative length) is refused, since popping it would overrun them.
+  bool Push(int value, const void* data, int length);
+  // false when empty, without a message.
+  bool Pop(void* destination, int* length, int* value);
+  int Count();
+
+ private:
+  CSync lock_{"none"};
+  CPacketStore store_;
+};

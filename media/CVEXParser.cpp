@@ -1,0 +1,292 @@
+#include "media/CVEXParser.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Clock.h"
+#include "support/Diag.h"
+#include "vexlib/VexFormat.h"
+
+namespace {
+
+// Codes of the internal queue beyond the packet types: the reader stopped with the queue empty.
+constexpr int kCodeStopped = 6;
+// Delivery tries before telling the consumer to come back later, and the pause between them.
+constexpr int kDeliveryTries = 100;
+constexpr unsigned kDeliveryPauseMs = 10;
+// The reader's pause while idle or while the queue is full.
+constexpr unsigned kReaderPauseMs = 1;
+// The library's sought blocks hold this many front pictures.
+constexpr int kPicturesPerBlock = 30;
+
+}  // namespace
+
+CVEXParser::CVEXParser() = default;
+
+CVEXParser::~CVEXParser() { Stop(); }
+
+RecordingId CVEXParser::ParseRecordingId(const char* id, int previousKind) {
+  RecordingId r;
+  r.kind = previousKind;
+  if (!id) return r;
+  const char* p = id;
+  if (*p == '/') ++p;
+  switch (*p) {
+    case 'E':
+      r.kind = kEvent;
+      break;
+    case 'M':
+      r.kind = kManual;
+      break;
+    case 'P':
+      r.kind = kParking;
+      break;
+    case 'R':
+      r.kind = kContinuous;
+      break;
+    default:
+      break;
+  }
+  std::size_t cut = std::strcspn(p, ", ");
+  r.name.assign(p, cut);
+  if (p[cut] != '\0') {
+    r.hasIndex = true;
+    long v = std::strtol(p + cut + 1, nullptr, 10);
+    r.index = int(std::clamp<long>(v, -1, 0x7FFFFFFF));
+  }
+  return r;
+}
+
+int CVEXParser::ToVexKind(int kind) {
+  switch (kind) {
+    case kEvent:
+      return kVexEvent;
+    case kManual:
+      return kVexManual;
+    case kParking:
+      return kVexParking;
+    default:
+      return kVexContinuous;
+  }
+}
+
+bool CVEXParser::Start() {
+  if (!work_) work_ = std::make_unique<unsigned char[]>(kPacketBufferSize);
+  if (!reader_.IsRunning()) {
+    queue_.SetCapacity(kPacketBufferSize);
+    if (threaded_) reader_.BeginThread(&CVEXParser::ReaderRoutine, this, 0, 0);
+  }
+  return true;
+}
+
+void CVEXParser::Stop() {
+  running_ = false;
+  reader_.StopThread();
+  // Freed only now that the reader has returned for good.
+  work_.reset();
+}
+
+bool CVEXParser::ParkReader() {
+  bool was = running_.exchange(false);
+  if (reader_.IsRunning()) {
+    // Drop a signal left from an earlier idle spell, then wait for one given after the flag was
+    // cleared: the reader signals only between reads.
+    idle_.WaitEvent(0);
+    idle_.WaitEvent(0xFFFFFFFFu);
+  }
+  return was;
+}
+
+int CVEXParser::Open(const char* name, RecordingInfo* info) {
+  ParkReader();
+  RecordingId id = ParseRecordingId(name, kind_);
+  kind_ = id.kind;
+  std::fill(std::begin(header_), std::end(header_), 0);
+  ended_ = false;
+  opened_ = false;
+  queue_.Clear();
+  if (!library_ || id.name.empty()) return 0;
+
+  std::uint8_t header[kVexHeaderBytes] = {};
+  std::uint16_t frontCount = 0, rearCount = 0;
+  char path[kVexPathBytes] = {};
+  char text[kVexTextBytes] = {};
+  char scratch[kVexScratchBytes] = {};
+  if (id.hasIndex) {
+    VexDescribeIndexed(library_, id.name.c_str(), id.index, header, &frontCount, &rearCount, path,
+                       text, scratch);
+  } else {
+    VexDescribe(library_, id.name.c_str(), header, &frontCount, &rearCount, path, text, scratch);
+  }
+  text[kVexTextBytes - 1] = '\0';
+
+  header_[1] = vex::Load16(header + 52);
+  header_[2] = vex::Load16(header + 54);
+  header_[3] = vex::Load16(header + 20);
+  header_[4] = vex::Load16(header + 22);
+  header_[5] = header[3];
+  header_[6] = header[4];
+  header_[7] = frontCount;
+  header_[8] = rearCount;
+  header_[12] = 16;
+  header_[13] = 8000;
+  // The text holds the full counts; the 16-bit outputs saturate on long recordings.
+  std::sscanf(text, "cntVideo0=%d; cntVideo1=%d; cntAudio=%d; cntACC=%d; cntGPS=%d", &header_[7],
+              &header_[8], &header_[9], &header_[11], &header_[10]);
+
+  int vexKind = ToVexKind(kind_);
+  int fileId = id.hasIndex ? VexSelectByIndex(library_, vexKind, id.index)
+                           : VexSelectByName(library_, vexKind, id.name.c_str());
+  int opened = VexOpenStream(library_, vexKind, 0, fileId);
+
+  if (info) {
+    info->frontFrameRate = header_[5];
+    info->rearFrameRate = header_[6];
+    info->frontFrameCount = header_[7];
+    info->rearFrameCount = header_[8];
+  }
+  // An empty description means the library cannot use the recording; report it rather than
+  // streaming nothing under a claim of success.
+  if (text[0] == '\0' || opened == 0) return 0;
+  opened_ = true;
+  running_ = true;
+  return 1;
+}
+
+void CVEXParser::Close() {
+  running_ = false;
+  opened_ = false;
+}
+
+MediaPacketType CVEXParser::ReadPacketDirect(void* buffer, int* size) {
+  if (ended_ || !library_) {
+    *size = 0;
+    return kPacketEnd;
+  }
+  std::uint8_t channel = 0xFF, type = 0xFF, flags = 0xFF;
+  std::int32_t scratch = 0;
+  int before = *size;
+  int status = VexReadPacket(library_, &channel, &type, &flags, size, buffer, &scratch);
+  switch (type) {
+    case vex::kTypeKeyPicture:
+    case vex::kTypePicture:
+      return channel == 0 ? kPacketFront : kPacketRear;
+    case vex::kTypeSound:
+      return kPacketAudio;
+    case vex::kTypeText:
+      return kPacketText;
+    default:
+      break;
+  }
+  if (status == kVexReadNotYet) return kPacketNotYet;
+  if (status == kVexReadEnd || status == kVexReadFailed || *size != before) {
+    ended_ = true;
+    *size = 1;
+    return kPacketEnd;
+  }
+  return kPacketNotYet;
+}
+
+bool CVEXParser::ReaderRoutine(void* self) { return static_cast<CVEXParser*>(self)->ReaderStep(); }
+
+bool CVEXParser::ReaderStep() {
+  if (!running_) {
+    idle_.SetEvent();
+    SleepMs(kReaderPauseMs);
+    return true;
+  }
+  int size = kPacketBufferSize;
+  MediaPacketType result = ReadPacketDirect(work_.get(), &size);
+  if (result == kPacketNotYet) return true;
+  while (running_) {
+    if (queue_.Push(work_.get(), size, result)) break;
+    SleepMs(kReaderPauseMs);
+  }
+  if (result == kPacketEnd) {
+    DiagPrintf("Media End Recv [%d]\n", int(kPacketEnd));
+    running_ = false;
+  }
+  return true;
+}
+
+int CVEXParser::ReadPacket(char tag[8], void* buffer, int* size) {
+  int length = 0, code = kPacketNotYet;
+  bool got = false;
+  for (int i = 0; i < kDeliveryTries && !got; ++i) {
+    if (queue_.Pop(buffer, &length, &code)) {
+      got = true;
+    } else if (!running_) {
+      // The reader pushes everything before it clears the flag: one more look finds a packet
+      // that arrived between the failed pop and the test.
+      got = queue_.Pop(buffer, &length, &code);
+      if (!got) code = kCodeStopped;
+      break;
+    } else {
+      SleepMs(kDeliveryPauseMs);
+    }
+  }
+  if (!got && code != kCodeStopped) {
+    *size = 0;
+    return kPacketNotYet;  // still running but nothing came: try again
+  }
+  static const char* const kTags[] = {kTagFront, kTagRear, kTagAudio2Cam, kTagText2Cam};
+  switch (code) {
+    case kPacketFront:
+    case kPacketRear:
+    case kPacketAudio:
+    case kPacketText:
+      std::memcpy(tag, kTags[code], 4);
+      *size = length;
+      return kPacketNotYet;
+    case kPacketNotYet:
+      *size = 0;
+      return kPacketNotYet;
+    default:
+      *size = 0;
+      return -1;
+  }
+}
+
+bool CVEXParser::OpenIndexed(const char*, RecordingInfo*) { return false; }
+
+int* CVEXParser::GetVideoSize(int out[2], int stream) {
+  bool known = stream == 0 || stream == 1;
+  out[0] = known ? header_[1 + stream] : 0;
+  out[1] = known ? header_[3 + stream] : 0;
+  return out;
+}
+
+int CVEXParser::GetFrameRate(int stream) {
+  return (stream == 0 || stream == 1) ? header_[5 + stream] : 0;
+}
+
+void CVEXParser::GetAudioFormat(int* bitsPerSample, int* samplesPerSecond) {
+  if (bitsPerSample) *bitsPerSample = 16;
+  if (samplesPerSecond) *samplesPerSecond = 8000;
+}
+
+int CVEXParser::SeekTime(float seconds) {
+  int rate = header_[5] > 0 ? header_[5] : kPicturesPerBlock;
+  bool wasRunning = ParkReader();
+  queue_.Clear();
+  // A time that is not a number, negative or absurdly large lands on the first or last block.
+  double t = std::isfinite(seconds) ? std::clamp<double>(seconds, 0.0, 1e7) : 0.0;
+  int block = int(rate / double(kPicturesPerBlock) * t) + 1;
+  if (header_[7] > 0)
+    block = std::min(block, (header_[7] + kPicturesPerBlock - 1) / kPicturesPerBlock);
+  block = std::max(block, 1);
+  if (library_) VexSeek(library_, block, header_[7] / rate);
+  // The reader runs ahead of playback and meets the end of the recording up to a queue's worth of
+  // packets early; a seek in an open recording makes the sought part readable again, also after
+  // that. Without an open recording the flag stays as it was.
+  if (opened_) {
+    ended_ = false;
+    wasRunning = true;
+  }
+  running_ = wasRunning;
+  // The whole second at which the block's first picture stands.
+  return int(double(kPicturesPerBlock) * (block - 1) / rate);
+}

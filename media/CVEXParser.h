@@ -1,0 +1,92 @@
+// Reads the card's recordings through the card library. A reader thread, "VEXParser", pulls
+// packets from the library into a bounded queue; consumers take them with ReadPacket and the tags
+// "00dc", "01dc", "02wb" and "03tx".
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "media/CThreadQueue.h"
+#include "media/VMediaParser.h"
+#include "platform/Threads.h"
+#include "vexlib/vexlib.h"
+
+// The name the engine and the download pass to Open: an optional leading "/", the recording's name
+// (whose first letter gives the kind: E event, M manual, P parking, R continuous), and optionally a
+// comma or blank followed by a decimal index into that kind's listing.
+struct RecordingId {
+  int kind = 0;  // CVEXParser::Kind
+  std::string name;
+  bool hasIndex = false;
+  int index = 0;
+};
+
+class CVEXParser final : public VMediaParser {
+ public:
+  // Recording kinds as the parser numbers them.
+  enum Kind { kContinuous = 0, kEvent = 1, kManual = 2, kParking = 3 };
+
+  CVEXParser();
+  ~CVEXParser() override;
+  CVEXParser(const CVEXParser&) = delete;
+  CVEXParser& operator=(const CVEXParser&) = delete;
+
+  // The library handle to read through; handed over before each open.
+  void SetLibraryHandle(VexHandle handle) { library_ = handle; }
+
+  // Splits an id; a first letter that names no kind keeps previousKind.
+  static RecordingId ParseRecordingId(const char* id, int previousKind);
+  static int ToVexKind(int kind);
+
+  bool Start() override;
+  void Stop() override;
+  int Open(const char* name, RecordingInfo* info) override;
+  void Close() override;
+  MediaPacketType ReadPacketDirect(void* buffer, int* size) override;
+  int ReadPacket(char tag[8], void* buffer, int* size) override;
+  bool OpenIndexed(const char* name, RecordingInfo* info) override;
+  void Reserved(int) override {}
+  int* GetVideoSize(int out[2], int stream) override;
+  int GetFrameRate(int stream) override;
+  void GetAudioFormat(int* bitsPerSample, int* samplesPerSecond) override;
+  int ReadRaw(void*, int) override { return 0; }
+  int SeekRaw(int, int) override { return 0; }
+  int TellRaw() override { return 0; }
+  int SeekTime(float seconds) override;
+  bool SeeksToWholeSeconds() override { return true; }
+
+  // The recording header values of the last open: [1] front width, [2] rear width, [3] front
+  // height, [4] rear height, [5] front rate, [6] rear rate, [7] front count, [8] rear count,
+  // [9] audio packets, [10] GPS records, [11] G-sensor records, [12] bits per sample,
+  // [13] samples per second; [0] unused.
+  int HeaderValue(int i) const { return (i >= 0 && i < kHeaderValues) ? header_[i] : 0; }
+  int Kind() const { return kind_; }
+
+ private:
+  static constexpr int kHeaderValues = 14;
+
+  static bool ReaderRoutine(void* self);
+  bool ReaderStep();
+  // Clears the running flag and waits until the reader thread is idle, so that the library is
+  // not read while it is sought or reopened. Returns the flag as it was.
+  bool ParkReader();
+
+  // Set by the opening thread; read by the reader thread only while running.
+  VexHandle library_ = nullptr;
+  int kind_ = kContinuous;
+  int header_[kHeaderValues] = {};
+
+  // Shared between the opening thread, the reader and the consumer.
+  std::atomic<bool> running_{false};
+  std::atomic<bool> ended_{false};
+  // A recording is open for streaming (Open succeeded, no Close since).
+  std::atomic<bool> opened_{false};
+  CThreadQueue queue_;
+
+  // Reader thread and its work buffer (allocated by Start, freed by Stop after the thread ended).
+  CSingleThread reader_{"VEXParser"};
+  CWaitEvent idle_;
+  std::unique_ptr<unsigned char[]> work_;
+  bool threaded_ = true;
+};

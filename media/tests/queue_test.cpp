@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "media/CThreadQueue.h"
+#include "media/MediaTypes.h"
+
+namespace {
+
+std::vector<unsigned char> Bytes(int n, int seed) {
+  std::vector<unsigned char> v(std::size_t(n > 0 ? n : 0));
+  for (int i = 0; i < n; ++i) v[std::size_t(i)] = static_cast<unsigned char>(i * 13 + seed);
+  return v;
+}
+
+}  // namespace
+
+TEST(CThreadQueue, RefusesAPacketReachingTheCapacity) {
+  CThreadQueue q;
+  q.SetCapacity(100);
+  auto a = Bytes(60, 1), b = Bytes(40, 2), c = Bytes(39, 3);
+  EXPECT_TRUE(q.Push(a.data(), 60, 0));
+  EXPECT_FALSE(q.Push(b.data(), 40, 1));  // 60 + 40 reaches the capacity exactly
+  EXPECT_EQ(q.Count(), 1);
+  EXPECT_EQ(q.StoredBytes(), 60);
+  EXPECT_TRUE(q.Push(c.data(), 39, 2));  // 99 stays below it
+  EXPECT_FALSE(q.Push(c.data(), 1, 3));
+  EXPECT_FALSE(q.Push(nullptr, 5, 3));
+  EXPECT_FALSE(q.Push(a.data(), -1, 3));
+}
+
+TEST(CThreadQueue, PopFromEmptyReportsEachAttempt) {
+  CThreadQueue q;
+  q.SetCapacity(1024);
+  unsigned char buf[16];
+  int len = -7, value = -7;
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(q.Pop(buf, &len, &value));
+  EXPECT_FALSE(q.Pop(buf, &len, &value));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "[CThreadQueue] Pop Empty\n[CThreadQueue] Pop Empty\n");
+  EXPECT_EQ(len, -7);
+}
+
+TEST(CThreadQueue, KeepsOrderLengthsAndValuesWhenPushesAndPopsInterleave) {
+  CThreadQueue q;
+  q.SetCapacity(5000);
+  std::vector<unsigned char> out(5000);
+  int nextIn = 0, nextOut = 0;
+  std::mt19937 rng(7);
+  for (int round = 0; round < 2000; ++round) {
+    if (rng() % 3 != 0) {
+      int n = int(rng() % 900);
+      auto data = Bytes(n, nextIn);
+      if (q.Push(data.data(), n, nextIn * 10 + n % 10)) ++nextIn;
+    } else {
+      int len = 0, value = 0;
+      testing::internal::CaptureStdout();
+      bool got = q.Pop(out.data(), &len, &value);
+      testing::internal::GetCapturedStdout();
+      ASSERT_EQ(got, nextOut < nextIn);
+      if (got) {
+        ASSERT_EQ(value / 10, nextOut);
+        ASSERT_EQ(len % 10, value % 10);
+        auto want = Bytes(len, nextOut);
+        ASSERT_TRUE(std::equal(want.begin(), want.end(), out.begin()));
+        ++nextOut;
+      }
+    }
+  }
+  EXPECT_GT(nextOut, 100);
+}
+
+TEST(CThreadQueue, ClearDropsOnlyWhatIsQueued) {
+  CThreadQueue q;
+  q.SetCapacity(kPacketBufferSize);
+  auto a = Bytes(10, 1), b = Bytes(20, 2);
+  q.Push(a.data(), 10, 1);
+  q.Clear();
+  EXPECT_EQ(q.Count(), 0);
+  EXPECT_EQ(q.StoredBytes(), 0);
+  EXPECT_TRUE(q.Push(b.data(), 20, 2));
+  std::vector<unsigned char> out(64);
+  int len = 0, value = 0;
+  ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+  EXPECT_EQ(len, 20);
+  EXPECT_EQ(value, 2);
+  EXPECT_TRUE(std::equal(b.begin(), b.end(), out.begin()));
+}
+
+// One producer retrying on a full queue, one consumer on another thread: every packet arrives
+// whole and in order, and the producer never gets past the capacity.
+TEST(CThreadQueue, ProducerAndConsumerThreads) {
+  CThreadQueue q;
+  q.SetCapacity(64 * 1024);
+  constexpr int kPackets = 3000;
+  std::thread producer([&] {
+    std::mt19937 rng(3);
+    for (int i = 0; i < kPackets; ++i) {
+      auto data = Bytes(int(rng() % 20000), i);
+      while (!q.Push(data.data(), int(data.size()), i)) std::this_thread::yield();
+    }
+  });
+  std::vector<unsigned char> out(kPacketBufferSize);
+  std::mt19937 rng(3);
+  int received = 0;
+  testing::internal::CaptureStdout();
+  while (received < kPackets) {
+    int len = 0, value = 0;
+    if (!q.Pop(out.data(), &len, &value)) {
+      std::this_thread::yield();
+      continue;
+    }
+    auto want = Bytes(int(rng() % 20000), received);
+    ASSERT_EQ(value, received);
+    ASSERT_EQ(len, int(want.size()));
+    ASSERT_TRUE(std::equal(want.begin(), want.end(), out.begin()));
+    ++received;
+  }
+  testing::internal::GetCapturedStdout();
+  producer.join();
+  EXPECT_EQ(q.Count(), 0);
+}
+
+TEST(DecodeQueue, GrowsWithoutLimitAndPopsInOrderSilently) {
+  DecodeQueue q;
+  constexpr int kPackets = 300;
+  for (int i = 0; i < kPackets; ++i) {
+    auto data = Bytes(10000 + i, i);
+    ASSERT_TRUE(q.Push(i % 4, data.data(), int(data.size())));
+  }
+  EXPECT_EQ(q.Count(), kPackets);
+  std::vector<unsigned char> out(kPacketBufferSize);
+  testing::internal::CaptureStdout();
+  for (int i = 0; i < kPackets; ++i) {
+    int len = 0, value = -1;
+    ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+    ASSERT_EQ(value, i % 4);
+    auto want = Bytes(10000 + i, i);
+    ASSERT_EQ(len, int(want.size()));
+    ASSERT_TRUE(std::equal(want.begin(), want.end(), out.begin()));
+  }
+  int len = 0, value = 0;
+  EXPECT_FALSE(q.Pop(out.data(), &len, &value));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+  // A packet the consumers' buffers could not hold never enters.
+  std::vector<unsigned char> huge(kPacketBufferSize + 1);
+  EXPECT_FALSE(q.Push(0, huge.data(), int(huge.size())));
+  EXPECT_TRUE(q.Push(0, huge.data(), kPacketBufferSize));
+  q.Clear();
+  EXPECT_EQ(q.Count(), 0);
+}
