@@ -1,6 +1,7 @@
 #include "media/CThreadQueue.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -51,39 +52,79 @@ bool CPacketStore::Pop(void* destination, int* length, int* value) {
   ++first_;
   if (Count() == 0) {
     Clear();
-  } else if (head_ >= StoredBytes() || first_ >= 64) {
-    Compact();
+  } else if (head_ >= StoredBytes()) {
+    Compact();  // moves no more bytes than were popped since the last move
   }
   return true;
 }
 
 bool CThreadQueue::SetCapacity(int bytes) {
   if (bytes < 0) bytes = 0;
-  store_.Reserve(bytes, 100);
+  // Twice the capacity: popped bytes stay in front until they outweigh the queued ones, so the
+  // store holds up to twice what is queued without growing.
+  store_.Reserve(bytes > 0x3FFFFFFF ? bytes : 2 * bytes, 100);
   capacity_ = bytes;
   return true;
 }
 
 void CThreadQueue::Clear() {
-  std::lock_guard<CSync> hold(lock_);
-  store_.Clear();
+  bool notify;
+  {
+    std::lock_guard<CSync> hold(lock_);
+    store_.Clear();
+    notify = roomWaiters_ > 0;
+  }
+  if (notify) roomMade_.notify_all();
 }
 
 bool CThreadQueue::Push(const void* data, int length, int value) {
   if (length < 0 || (length > 0 && !data)) return false;
-  std::lock_guard<CSync> hold(lock_);
-  if (store_.StoredBytes() + static_cast<long long>(length) >= capacity_) return false;
-  store_.Push(data, length, value);
+  bool notify;
+  {
+    std::lock_guard<CSync> hold(lock_);
+    if (store_.StoredBytes() + static_cast<long long>(length) >= capacity_) return false;
+    store_.Push(data, length, value);
+    notify = dataWaiters_ > 0 && DataReady();
+  }
+  if (notify) dataArrived_.notify_all();
   return true;
 }
 
 bool CThreadQueue::Pop(void* destination, int* length, int* value) {
-  std::lock_guard<CSync> hold(lock_);
-  if (!store_.Pop(destination, length, value)) {
-    DiagPrintf("[CThreadQueue] Pop Empty\n");
-    return false;
+  bool notify;
+  {
+    std::lock_guard<CSync> hold(lock_);
+    if (!store_.Pop(destination, length, value)) {
+      DiagPrintf("[CThreadQueue] Pop Empty\n");
+      return false;
+    }
+    notify = roomWaiters_ > 0 && store_.StoredBytes() <= capacity_ / 2;
   }
+  if (notify) roomMade_.notify_all();
   return true;
+}
+
+bool CThreadQueue::RoomFor(int length) const {
+  long long stored = store_.StoredBytes();
+  return stored <= capacity_ / 2 && stored + length < capacity_;
+}
+
+bool CThreadQueue::DataReady() const {
+  return store_.Count() >= kWakeCount || store_.StoredBytes() >= capacity_ / 8;
+}
+
+void CThreadQueue::WaitForData(unsigned timeoutMs) {
+  std::unique_lock<CSync> hold(lock_);
+  ++dataWaiters_;
+  dataArrived_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return DataReady(); });
+  --dataWaiters_;
+}
+
+void CThreadQueue::WaitForRoom(int length, unsigned timeoutMs) {
+  std::unique_lock<CSync> hold(lock_);
+  ++roomWaiters_;
+  roomMade_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return RoomFor(length); });
+  --roomWaiters_;
 }
 
 int CThreadQueue::StoredBytes() {

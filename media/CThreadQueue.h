@@ -7,6 +7,8 @@
 // run, copies included; nothing waits for room or data.
 #pragma once
 
+#include <condition_variable>
+
 #include "platform/Threads.h"
 #include "support/LumArray.h"
 
@@ -30,7 +32,8 @@ class CPacketStore {
   CLumArrBase<int> values_;
   // Packets already popped but not yet moved out of the stores. Moving the remaining bytes to the
   // front on every pop costs up to a whole queue of copying per small packet; moving them once
-  // the popped part outgrows the rest keeps the same order at a fraction of the copying.
+  // the popped part outgrows the rest (or a push finds no room behind them) keeps the same order
+  // and copies each byte at most once more.
   int head_ = 0;   // bytes
   int first_ = 0;  // packets
 };
@@ -56,8 +59,27 @@ class CThreadQueue {
   int StoredBytes();
   int Count();
 
+  // Pause for up to timeoutMs. WaitForData ends early once kWakeCount packets or an eighth of the
+  // capacity are queued; WaitForRoom once the queue has drained to half its capacity and a packet
+  // of `length` bytes fits. Handing packets over in batches costs one wake-up per many packets,
+  // where waking for each one would cost a thread switch per packet. Neither takes or gives
+  // packets: the caller retries its Pop or Push, as it would after a plain pause.
+  void WaitForData(unsigned timeoutMs);
+  void WaitForRoom(int length, unsigned timeoutMs);
+
  private:
+  bool RoomFor(int length) const;
+  bool DataReady() const;
+
+  static constexpr int kWakeCount = 32;
+
   CSync lock_{"none"};
+  // Threads pausing in the waits, counted under the lock so that Push and Pop notify only when
+  // somebody listens.
+  std::condition_variable_any dataArrived_;
+  std::condition_variable_any roomMade_;
+  int dataWaiters_ = 0;
+  int roomWaiters_ = 0;
   int capacity_ = 0;
   CPacketStore store_;
 };

@@ -14,10 +14,11 @@ namespace {
 
 // Codes of the internal queue beyond the packet types: the reader stopped with the queue empty.
 constexpr int kCodeStopped = 6;
-// Delivery tries before telling the consumer to come back later, and the pause between them.
+// Delivery tries before telling the consumer to come back later, and the longest wait between
+// them (cut short when the reader queues a packet).
 constexpr int kDeliveryTries = 100;
 constexpr unsigned kDeliveryPauseMs = 10;
-// The reader's pause while idle or while the queue is full.
+// The reader's pause while idle, and its longest wait for room in a full queue.
 constexpr unsigned kReaderPauseMs = 1;
 // The library's sought blocks hold this many front pictures.
 constexpr int kPicturesPerBlock = 30;
@@ -203,7 +204,7 @@ bool CVEXParser::ReaderStep() {
   if (result == kPacketNotYet) return true;
   while (running_) {
     if (queue_.Push(work_.get(), size, result)) break;
-    SleepMs(kReaderPauseMs);
+    queue_.WaitForRoom(size, kReaderPauseMs);
   }
   if (result == kPacketEnd) {
     DiagPrintf("Media End Recv [%d]\n", int(kPacketEnd));
@@ -225,7 +226,7 @@ int CVEXParser::ReadPacket(char tag[8], void* buffer, int* size) {
       if (!got) code = kCodeStopped;
       break;
     } else {
-      SleepMs(kDeliveryPauseMs);
+      queue_.WaitForData(kDeliveryPauseMs);
     }
   }
   if (!got && code != kCodeStopped) {

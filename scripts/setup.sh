@@ -8,7 +8,7 @@ packages=(
   cmake g++ make pkg-config
   libavcodec-dev libavutil-dev libswscale-dev
   libopencv-core-dev libopencv-imgcodecs-dev
-  libsdl2-dev
+  libsdl2-dev zlib1g-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev libjs-leaflet
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg xvfb xauth imagemagick

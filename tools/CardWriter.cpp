@@ -409,7 +409,7 @@ struct AccessUnit {
 
 class H264Encoder {
  public:
-  bool Open(int width, int height, int fps, std::string* error) {
+  bool Open(int width, int height, int fps, int bitrateKbps, std::string* error) {
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec) {
       *error = "this FFmpeg has no libx264 encoder";
@@ -437,7 +437,13 @@ class H264Encoder {
     Options opts;
     opts.Set("preset", "ultrafast");
     opts.Set("tune", "zerolatency");
-    opts.Set("crf", kCrf);
+    if (bitrateKbps > 0) {
+      c->bit_rate = std::int64_t(bitrateKbps) * 1000;
+      c->rc_max_rate = c->bit_rate;
+      c->rc_buffer_size = int(c->bit_rate);  // one second of pictures
+    } else {
+      opts.Set("crf", kCrf);
+    }
     // Parameter sets in front of every key picture so that each one decodes on its own after a
     // seek; no scene-cut key pictures, so the flash squares do not disturb the 30-picture rhythm.
     opts.Set("x264-params", "repeat-headers=1:scenecut=0");
@@ -748,11 +754,15 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
   RoadScene frontScene(options.front.width, options.front.height, true, plan.seed);
   std::unique_ptr<RoadScene> rearScene;
   H264Encoder frontEncoder, rearEncoder;
-  if (!frontEncoder.Open(options.front.width, options.front.height, fps, error)) return false;
+  if (!frontEncoder.Open(options.front.width, options.front.height, fps, options.bitrateKbps,
+                         error))
+    return false;
   if (plan.rear) {
     rearScene =
         std::make_unique<RoadScene>(options.rear.width, options.rear.height, false, plan.seed + 1);
-    if (!rearEncoder.Open(options.rear.width, options.rear.height, fps, error)) return false;
+    if (!rearEncoder.Open(options.rear.width, options.rear.height, fps, options.bitrateKbps / 3,
+                          error))
+      return false;
   }
 
   vex::VexWriter writer;

@@ -32,6 +32,9 @@ struct CardOptions {
   VideoSize front{1280, 720};
   VideoSize rear{640, 360};
   int fps = 30;
+  // Front camera bit rate in kbit/s, the rear getting a third of it, the way cameras record at
+  // a fixed rate; 0: constant quality instead (small files for tests).
+  int bitrateKbps = 0;
 };
 
 // One recording to write.

@@ -63,6 +63,8 @@ void Usage(std::FILE* out) {
       "  --no-damaged         leave out the recording cut short by a power loss and the\n"
       "                       one under 512 KiB\n"
       "  --seed N             varies routes, scenes and noise (default 1)\n"
+      "  --bitrate KBPS       front camera bit rate, the rear a third of it (default:\n"
+      "                       constant quality, small files)\n"
       "  --jobs N             recordings written at once (default 2)\n"
       "  --help               this text\n");
 }
@@ -160,6 +162,8 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
       int seed = 0;
       ok = value(&v) && ParseInt(v, 0, 2147483647, &seed);
       s->seed = std::uint32_t(seed);
+    } else if (a == "--bitrate") {
+      ok = value(&v) && ParseInt(v, 100, 100000, &s->card.bitrateKbps);
     } else if (a == "--jobs") {
       ok = value(&v) && ParseInt(v, 1, 64, &s->jobs);
     } else if (!a.empty() && a[0] == '-') {

@@ -1,24 +1,56 @@
 #include "vexlib/VexFormat.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <nmmintrin.h>
+#endif
 
 namespace vex {
 
 namespace {
 
-std::array<std::uint32_t, 256> MakeCrcTable() {
+// CRC-32C (Castagnoli, reflected polynomial 0x82F63B78), byte by byte: the fallback for
+// processors without the CRC instruction.
+std::array<std::uint32_t, 256> MakeCrc32cTable() {
   std::array<std::uint32_t, 256> t{};
   for (std::uint32_t i = 0; i < 256; ++i) {
     std::uint32_t c = i;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0x82F63B78u ^ (c >> 1) : c >> 1;
     t[i] = c;
   }
   return t;
 }
 
-const std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
+std::uint32_t Crc32cTable(const std::uint8_t* p, std::size_t n, std::uint32_t crc) {
+  static const std::array<std::uint32_t, 256> table = MakeCrc32cTable();
+  crc = ~crc;
+  while (n--) crc = table[(crc ^ *p++) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+#if defined(__x86_64__)
+// The same checksum with SSE4.2's CRC instruction, eight bytes a step: every payload passes
+// through it, and it runs several times faster than a table.
+__attribute__((target("sse4.2"))) std::uint32_t Crc32cHardware(const std::uint8_t* p, std::size_t n,
+                                                               std::uint32_t crc) {
+  std::uint64_t c = ~crc;
+  while (n >= 8) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    c = _mm_crc32_u64(c, v);
+    p += 8;
+    n -= 8;
+  }
+  std::uint32_t c32 = std::uint32_t(c);
+  while (n--) c32 = _mm_crc32_u8(c32, *p++);
+  return ~c32;
+}
+#endif
 
 void StoreText(std::uint8_t* p, std::size_t field, const std::string& s) {
   std::memset(p, 0, field);
@@ -40,11 +72,27 @@ bool ValidSize(int w, int h) {
 
 }  // namespace
 
-std::uint32_t Crc32(const void* data, std::size_t length, std::uint32_t crc) {
+std::uint32_t Crc32c(const void* data, std::size_t length, std::uint32_t crc) {
   auto p = static_cast<const std::uint8_t*>(data);
-  crc = ~crc;
-  for (std::size_t i = 0; i < length; ++i) crc = kCrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
+#if defined(__x86_64__)
+  static const bool hardware = __builtin_cpu_supports("sse4.2");
+  if (hardware) return Crc32cHardware(p, length, crc);
+#endif
+  return Crc32cTable(p, length, crc);
+}
+
+std::uint32_t Crc32(const void* data, std::size_t length, std::uint32_t crc) {
+  // zlib's CRC-32 is the same checksum, several times faster than a byte-wise table; payloads of
+  // every packet pass through it.
+  auto p = static_cast<const Bytef*>(data);
+  uLong c = crc;
+  while (length > 0) {
+    uInt n = uInt(std::min<std::size_t>(length, 1u << 30));
+    c = crc32(c, p, n);
+    p += n;
+    length -= n;
+  }
+  return std::uint32_t(c);
 }
 
 // Header byte map (see docs/vex-format.md):
@@ -143,12 +191,21 @@ bool DecodeBlockHeader(const std::uint8_t in[kBlockHeaderSize], BlockHeader* b) 
 
 // CRC-8 (polynomial x^8 + x^2 + x + 1) of a packet record's bytes other than its check byte. Any
 // change of one record byte, or of bits within 8 consecutive bits, changes it.
+constexpr std::array<std::uint8_t, 256> MakeCrc8Table() {
+  std::array<std::uint8_t, 256> t{};
+  for (int i = 0; i < 256; ++i) {
+    std::uint8_t crc = std::uint8_t(i);
+    for (int k = 0; k < 8; ++k) crc = std::uint8_t((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
+    t[std::size_t(i)] = crc;
+  }
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kCrc8Table = MakeCrc8Table();
+
 std::uint8_t RecordCheck(const std::uint8_t in[kPacketHeaderSize]) {
   std::uint8_t crc = 0;
   for (std::size_t i = 0; i < kPacketHeaderSize; ++i) {
-    if (i == 3) continue;
-    crc ^= in[i];
-    for (int k = 0; k < 8; ++k) crc = std::uint8_t((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
+    if (i != 3) crc = kCrc8Table[crc ^ in[i]];
   }
   return crc;
 }

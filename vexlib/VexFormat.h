@@ -78,7 +78,10 @@ struct IndexEntry {
   std::uint32_t timeMs = 0;
 };
 
+// CRC-32 (the zlib and PNG checksum): headers, block headers and the index.
 std::uint32_t Crc32(const void* data, std::size_t length, std::uint32_t crc = 0);
+// CRC-32C (Castagnoli): packet payloads, computed in hardware where the processor can.
+std::uint32_t Crc32c(const void* data, std::size_t length, std::uint32_t crc = 0);
 // The check byte of a packet record (byte 3): CRC-8 of the record's other 15 bytes.
 std::uint8_t RecordCheck(const std::uint8_t in[kPacketHeaderSize]);
 

@@ -19,6 +19,9 @@ constexpr std::size_t kSearchChunk = 64 * 1024;
 // Reads up to kWindowSmall bytes come from a window of kWindowBytes of the file.
 constexpr std::size_t kWindowSmall = 64;
 constexpr std::size_t kWindowBytes = 4096;
+// A block being streamed is read whole into the window when it is no larger than this: one read
+// per block instead of two per packet. Larger blocks (not written by cameras) are read piecewise.
+constexpr std::size_t kMaxBlockLoad = 32u << 20;
 
 bool SameBlock(const BlockHeader& h, const BlockRef& b) {
   return h.number == b.number && h.bytes == b.bytes && h.packets == b.packets &&
@@ -35,8 +38,10 @@ void VexReader::Close() {
   fileSize_ = 0;
   window_.clear();
   window_.shrink_to_fit();
+  windowValid_ = false;
   windowOffset_ = 0;
   windowLength_ = 0;
+  windowAtEnd_ = false;
   std::memset(raw_, 0, sizeof raw_);
   header_ = Header{};
   indexUsed_ = false;
@@ -52,27 +57,35 @@ void VexReader::Close() {
 
 long long VexReader::ReadAt(std::uint64_t off, void* dst, std::size_t n) const {
   if (fd_ < 0) return -1;
-  if (n > kWindowSmall) return ReadDirect(off, dst, n);
-  const bool valid = !window_.empty() && off >= windowOffset_ &&
-                     off - windowOffset_ <= std::uint64_t(windowLength_);
-  // A window shorter than asked for ended at the end of the file: it answers reads running past
-  // its end with what there is.
-  const bool answers =
-      valid && (off - windowOffset_ + n <= windowLength_ || windowLength_ < kWindowBytes);
-  if (!answers) {
-    window_.resize(kWindowBytes);
-    const long long got = ReadDirect(off, window_.data(), kWindowBytes);
-    if (got < 0) {
-      window_.clear();
-      return -1;
-    }
-    windowOffset_ = off;
-    windowLength_ = std::size_t(got);
+  // A window that ended at the end of the file answers reads running past its end with what
+  // there is.
+  const bool inWindow = windowValid_ && off >= windowOffset_ &&
+                        off - windowOffset_ <= std::uint64_t(windowLength_) &&
+                        (off - windowOffset_ + n <= windowLength_ || windowAtEnd_);
+  if (!inWindow) {
+    if (n > kWindowSmall) return ReadDirect(off, dst, n);
+    if (!LoadWindow(off, kWindowBytes)) return -1;
   }
   const std::size_t at = std::size_t(off - windowOffset_);
   const std::size_t have = std::min(n, windowLength_ - at);
   if (have > 0) std::memcpy(dst, window_.data() + at, have);
   return static_cast<long long>(have);
+}
+
+bool VexReader::LoadWindow(std::uint64_t off, std::size_t n) const {
+  // Grown, never shrunk while open: resizing down and up again would zero-fill it every block.
+  if (window_.size() < n) window_.resize(n);
+  windowLength_ = 0;
+  const long long got = ReadDirect(off, window_.data(), n);
+  if (got < 0) {
+    windowValid_ = false;
+    return false;
+  }
+  windowValid_ = true;
+  windowOffset_ = off;
+  windowLength_ = std::size_t(got);
+  windowAtEnd_ = windowLength_ < n;
+  return true;
 }
 
 long long VexReader::ReadDirect(std::uint64_t off, void* dst, std::size_t n) const {
@@ -104,6 +117,8 @@ bool VexReader::Open(const std::string& path) {
   }
   fd_ = fd;
   fileSize_ = std::uint64_t(st.st_size);
+  // Recordings are read front to back: a larger read-ahead keeps a slow card busy.
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   if (ReadAt(0, raw_, kHeaderSize) != static_cast<long long>(kHeaderSize) ||
       !DecodeHeader(raw_, &header_)) {
     Close();
@@ -281,9 +296,12 @@ ReadStatus VexReader::Next(Packet* p, void* buffer, std::uint32_t capacity) {
   while (current_ < blocks_.size()) {
     const BlockRef& b = blocks_[current_];
     if (!entered_) {
-      // The block header is read again, past the window: the file may have changed since it
-      // was opened.
-      window_.clear();
+      // The block is read afresh, header included: the file may have changed since it was
+      // opened.
+      windowValid_ = false;
+      if (b.available <= kMaxBlockLoad && !LoadWindow(b.offset, kBlockHeaderSize + b.available)) {
+        return ReadStatus::kError;
+      }
       std::uint8_t raw[kBlockHeaderSize];
       BlockHeader bh;
       const long long got = ReadAt(b.offset, raw, kBlockHeaderSize);
@@ -340,7 +358,7 @@ ReadStatus VexReader::Next(Packet* p, void* buffer, std::uint32_t capacity) {
     --left_;
     // A payload that is not what was written is passed over; its record was sound, so the
     // packets after it are still found.
-    if (Crc32(buffer, ph.size) != ph.payloadCrc) continue;
+    if (Crc32c(buffer, ph.size) != ph.payloadCrc) continue;
     p->channel = ph.channel;
     p->type = ph.type;
     p->flags = ph.flags;

@@ -93,8 +93,11 @@ class VexReader {
 
  private:
   // Reads n bytes at off: returns the bytes read (fewer at the end of the file), -1 on error.
-  // Small reads (records and block headers) are served from a window of the file.
+  // Reads inside the window (the block being streamed, or a few KB around the last small read)
+  // are served from it; other small reads (records, block headers) load a new window.
   long long ReadAt(std::uint64_t off, void* dst, std::size_t n) const;
+  // Reads n bytes at off into the window; false on a read error (the window is then empty).
+  bool LoadWindow(std::uint64_t off, std::size_t n) const;
   long long ReadDirect(std::uint64_t off, void* dst, std::size_t n) const;
   bool ReadIndex();
   void WalkBlocks();
@@ -109,8 +112,10 @@ class VexReader {
   std::uint64_t fileSize_ = 0;
   // The window of the file small reads come from.
   mutable std::vector<std::uint8_t> window_;
+  mutable bool windowValid_ = false;
   mutable std::uint64_t windowOffset_ = 0;
   mutable std::size_t windowLength_ = 0;
+  mutable bool windowAtEnd_ = false;  // the file ended inside the window
   std::uint8_t raw_[kHeaderSize] = {};
   Header header_;
   bool indexUsed_ = false;

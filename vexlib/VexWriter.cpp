@@ -49,7 +49,7 @@ bool VexWriter::AddPacket(std::uint8_t channel, std::uint8_t type, const void* d
   ph.type = type;
   ph.size = size;
   ph.timeMs = timeMs;
-  ph.payloadCrc = Crc32(data, size);
+  ph.payloadCrc = Crc32c(data, size);
   std::uint8_t raw[kPacketHeaderSize];
   EncodePacketHeader(ph, raw);
   block_.insert(block_.end(), raw, raw + kPacketHeaderSize);
