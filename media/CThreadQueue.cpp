@@ -72,6 +72,7 @@ void CThreadQueue::Clear() {
   {
     std::lock_guard<CSync> hold(lock_);
     store_.Clear();
+    wakeAll_ = false;
     notify = roomWaiters_ > 0;
   }
   if (notify) roomMade_.notify_all();
@@ -84,6 +85,7 @@ bool CThreadQueue::Push(const void* data, int length, int value) {
     std::lock_guard<CSync> hold(lock_);
     if (store_.StoredBytes() + static_cast<long long>(length) >= capacity_) return false;
     store_.Push(data, length, value);
+    wakeAll_ = false;
     notify = dataWaiters_ > 0 && DataReady();
   }
   if (notify) dataArrived_.notify_all();
@@ -110,7 +112,15 @@ bool CThreadQueue::RoomFor(int length) const {
 }
 
 bool CThreadQueue::DataReady() const {
-  return store_.Count() >= kWakeCount || store_.StoredBytes() >= capacity_ / 8;
+  return wakeAll_ || store_.Count() >= kWakeCount || store_.StoredBytes() >= capacity_ / 8;
+}
+
+void CThreadQueue::WakeConsumers() {
+  {
+    std::lock_guard<CSync> hold(lock_);
+    wakeAll_ = true;
+  }
+  dataArrived_.notify_all();
 }
 
 void CThreadQueue::WaitForData(unsigned timeoutMs) {

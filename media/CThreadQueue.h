@@ -66,11 +66,15 @@ class CThreadQueue {
   // packets: the caller retries its Pop or Push, as it would after a plain pause.
   void WaitForData(unsigned timeoutMs);
   void WaitForRoom(int length, unsigned timeoutMs);
+  // Ends every WaitForData now: the producer has pushed its last packet or stopped, and a
+  // consumer should not wait for a batch that will not come.
+  void WakeConsumers();
 
  private:
   bool RoomFor(int length) const;
   bool DataReady() const;
 
+  bool wakeAll_ = false;  // WakeConsumers was called; cleared by the next Push or Clear
   static constexpr int kWakeCount = 32;
 
   CSync lock_{"none"};

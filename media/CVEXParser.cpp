@@ -160,6 +160,7 @@ int CVEXParser::Open(const char* name, RecordingInfo* info) {
 void CVEXParser::Close() {
   running_ = false;
   opened_ = false;
+  queue_.WakeConsumers();
 }
 
 MediaPacketType CVEXParser::ReadPacketDirect(void* buffer, int* size) {
@@ -209,6 +210,7 @@ bool CVEXParser::ReaderStep() {
   if (result == kPacketEnd) {
     DiagPrintf("Media End Recv [%d]\n", int(kPacketEnd));
     running_ = false;
+    queue_.WakeConsumers();
   }
   return true;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <random>
 #include <thread>
 #include <vector>
@@ -153,4 +154,72 @@ TEST(DecodeQueue, GrowsWithoutLimitAndPopsInOrderSilently) {
   EXPECT_TRUE(q.Push(0, huge.data(), kPacketBufferSize));
   q.Clear();
   EXPECT_EQ(q.Count(), 0);
+}
+
+namespace {
+
+// Runs a wait on another thread and tells whether it has returned, looking for up to 30 s (a
+// guard against a hang, not a measurement).
+class Waiter {
+ public:
+  template <class F>
+  explicit Waiter(F wait)
+      : thread_([this, wait] {
+          wait();
+          done_ = true;
+        }) {}
+  ~Waiter() { thread_.join(); }
+  bool Returned() {
+    for (int i = 0; i < 3000 && !done_; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done_;
+  }
+  bool ReturnedAlready() const { return done_; }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+constexpr unsigned kLongWaitMs = 60000;
+
+}  // namespace
+
+TEST(CThreadQueue, WaitsEndWhenTheOtherSideHandsOverABatch) {
+  CThreadQueue q;
+  q.SetCapacity(1000);
+  std::vector<unsigned char> out(1000);
+  int len = 0, value = 0;
+
+  {
+    // A consumer waiting for data wakes for a batch of packets, not for the first one.
+    Waiter consumer([&] { q.WaitForData(kLongWaitMs); });
+    auto one = Bytes(1, 0);
+    for (int i = 0; i < 31; ++i) q.Push(one.data(), 1, i);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(consumer.ReturnedAlready());
+    q.Push(one.data(), 1, 31);
+    EXPECT_TRUE(consumer.Returned());
+  }
+  q.Clear();
+
+  {
+    // A producer waiting for room wakes once the queue has drained to half.
+    auto big = Bytes(300, 1);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(q.Push(big.data(), 300, i));
+    Waiter producer([&] { q.WaitForRoom(300, kLongWaitMs); });
+    ASSERT_TRUE(q.Pop(out.data(), &len, &value));  // 600 left: a packet fits, but not yet half
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(producer.ReturnedAlready());
+    ASSERT_TRUE(q.Pop(out.data(), &len, &value));  // 300 left
+    EXPECT_TRUE(producer.Returned());
+  }
+  q.Clear();
+
+  {
+    // The producer's last word releases a waiting consumer with whatever is there.
+    Waiter consumer([&] { q.WaitForData(kLongWaitMs); });
+    q.WakeConsumers();
+    EXPECT_TRUE(consumer.Returned());
+  }
 }
