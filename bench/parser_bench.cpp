@@ -62,16 +62,30 @@ bool Evict() {
   return ok;
 }
 
+// state.range(0) set: the pass reads from the disk.
+void EvictWhenAsked(benchmark::State& state) {
+  if (!state.range(0)) return;
+  state.PauseTiming();
+  Evict();
+  state.ResumeTiming();
+}
+
+// The card library, started on the card as the viewer starts it.
+VexHandle StartLibrary() {
+  VexHandle lib = VexStart();
+  VexInitialise(lib, gCard.c_str());
+  char drive = 0;
+  VexCardPoll(lib, &drive);
+  VexCardAttach(lib);
+  return lib;
+}
+
 // state.range(0): 1 reads from the disk (cache dropped before each pass), 0 from the page cache.
 void BM_PlainRead(benchmark::State& state) {
   std::vector<char> buf(1 << 20);
   std::int64_t bytes = 0;
   for (auto _ : state) {
-    if (state.range(0)) {
-      state.PauseTiming();
-      Evict();
-      state.ResumeTiming();
-    }
+    EvictWhenAsked(state);
     std::FILE* f = std::fopen(gFile.c_str(), "rb");
     if (!f) {
       state.SkipWithError("cannot open the recording");
@@ -87,20 +101,12 @@ void BM_PlainRead(benchmark::State& state) {
 
 // The card library's own reads, on the calling thread: what the parser's reader thread costs.
 void BM_LibraryRead(benchmark::State& state) {
-  VexHandle lib = VexStart();
-  VexInitialise(lib, gCard.c_str());
-  char drive = 0;
-  VexCardPoll(lib, &drive);
-  VexCardAttach(lib);
+  VexHandle lib = StartLibrary();
   std::string name = gName.substr(1);
   std::vector<unsigned char> buf(kPacketBufferSize);
   std::int64_t bytes = 0;
   for (auto _ : state) {
-    if (state.range(0)) {
-      state.PauseTiming();
-      Evict();
-      state.ResumeTiming();
-    }
+    EvictWhenAsked(state);
     int id = VexSelectByName(lib, kVexContinuous, name.c_str());
     if (!VexOpenStream(lib, kVexContinuous, 0, id)) {
       state.SkipWithError("cannot open the recording");
@@ -120,11 +126,7 @@ void BM_LibraryRead(benchmark::State& state) {
 }
 
 void BM_ParserThroughput(benchmark::State& state) {
-  VexHandle lib = VexStart();
-  VexInitialise(lib, gCard.c_str());
-  char drive = 0;
-  VexCardPoll(lib, &drive);
-  VexCardAttach(lib);
+  VexHandle lib = StartLibrary();
   CVEXParser parser;
   parser.SetLibraryHandle(lib);
   parser.Start();
@@ -135,11 +137,7 @@ void BM_ParserThroughput(benchmark::State& state) {
   int saved = dup(1);
   std::FILE* devnull = std::freopen("/dev/null", "w", stdout);
   for (auto _ : state) {
-    if (state.range(0)) {
-      state.PauseTiming();
-      Evict();
-      state.ResumeTiming();
-    }
+    EvictWhenAsked(state);
     RecordingInfo info;
     if (!parser.Open(gName.c_str(), &info)) {
       state.SkipWithError("cannot open the recording");

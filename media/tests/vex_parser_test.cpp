@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -138,20 +139,32 @@ TEST(RecordingId, SplitsNameIndexAndKind) {
   EXPECT_EQ(CVEXParser::ParseRecordingId(nullptr, CVEXParser::kManual).kind, CVEXParser::kManual);
 }
 
+// Each test writes its recordings into `card`, then calls StartParser: the library is started
+// on the card and the parser's reader thread runs, its diagnostics held back.
 class VexParserTest : public testing::Test {
  protected:
+  void StartParser() {
+    lib = std::make_unique<Library>(card.root());
+    ASSERT_NE(lib->drive(), 0);
+    parser.SetLibraryHandle(lib->handle());
+    ASSERT_TRUE(parser.Start());
+    quiet = std::make_unique<QuietStdout>();
+  }
+  void TearDown() override {
+    parser.Stop();
+    quiet.reset();
+  }
+
   testcard::CardDir card;
+  std::unique_ptr<Library> lib;
+  CVEXParser parser;
+  std::unique_ptr<QuietStdout> quiet;
 };
 
 TEST_F(VexParserTest, DeliversEveryPacketOfATwoCameraRecordingInOrder) {
   auto written = testcard::WriteRecording(card.vex("REC_20141201_101500_D"), 4, true);
   ASSERT_EQ(written, testcard::WalkFile(card.vex("REC_20141201_101500_D")));
-  Library lib(card.root());
-  ASSERT_NE(lib.drive(), 0);
-
-  CVEXParser parser;
-  parser.SetLibraryHandle(lib.handle());
-  ASSERT_TRUE(parser.Start());
+  StartParser();
   RecordingInfo info;
   ASSERT_NE(parser.Open("/REC_20141201_101500_D.avi", &info), 0);
   EXPECT_EQ(info.frontFrameRate, 30);
@@ -174,7 +187,6 @@ TEST_F(VexParserTest, DeliversEveryPacketOfATwoCameraRecordingInOrder) {
   EXPECT_EQ(bits, 16);
   EXPECT_EQ(rate, 8000);
 
-  QuietStdout quiet;
   int end = 0;
   auto got = ReadAll(parser, &end);
   EXPECT_EQ(end, -1);
@@ -184,18 +196,13 @@ TEST_F(VexParserTest, DeliversEveryPacketOfATwoCameraRecordingInOrder) {
   std::vector<unsigned char> buf(kPacketBufferSize);
   int n = kPacketBufferSize;
   EXPECT_LT(parser.ReadPacket(tag, buf.data(), &n), 0);
-  EXPECT_NE(quiet.text().find("Media End Recv [5]\n"), std::string::npos);
-  parser.Stop();
+  EXPECT_NE(quiet->text().find("Media End Recv [5]\n"), std::string::npos);
 }
 
 TEST_F(VexParserTest, OneCameraRecordingAndOpeningByIndex) {
   auto first = testcard::WriteRecording(card.vex("EVENT_20141201_090000"), 2, false);
   auto second = testcard::WriteRecording(card.vex("EVENT_20141201_093000_D"), 1, true);
-  Library lib(card.root());
-  CVEXParser parser;
-  parser.SetLibraryHandle(lib.handle());
-  parser.Start();
-  QuietStdout quiet;
+  StartParser();
 
   RecordingInfo info;
   ASSERT_NE(parser.Open("/EVENT_20141201_090000.avi", &info), 0);
@@ -213,11 +220,7 @@ TEST_F(VexParserTest, OneCameraRecordingAndOpeningByIndex) {
 
 TEST_F(VexParserTest, AFailedOpenIsReportedAndEndsTheStream) {
   testcard::WriteRecording(card.vex("REC_20141201_101500"), 1, false);
-  Library lib(card.root());
-  CVEXParser parser;
-  parser.SetLibraryHandle(lib.handle());
-  parser.Start();
-  QuietStdout quiet;
+  StartParser();
   RecordingInfo info;
   EXPECT_EQ(parser.Open("/REC_20990101_000000.avi", &info), 0);
   EXPECT_EQ(parser.Open("/REC_../../etc/passwd", &info), 0);
@@ -234,11 +237,7 @@ TEST_F(VexParserTest, AFailedOpenIsReportedAndEndsTheStream) {
 
 TEST_F(VexParserTest, SeekingLandsOnTheBlockOfTheRequestedSecond) {
   auto written = testcard::WriteRecording(card.vex("REC_20141201_101500"), 20, false);
-  Library lib(card.root());
-  CVEXParser parser;
-  parser.SetLibraryHandle(lib.handle());
-  parser.Start();
-  QuietStdout quiet;
+  StartParser();
   RecordingInfo info;
   ASSERT_NE(parser.Open("/REC_20141201_101500.avi", &info), 0);
 
@@ -302,11 +301,7 @@ TEST_F(VexParserTest, TruncatedRecordingsPlayTheirWholePacketsAndEnd) {
   std::filesystem::remove(original);
   std::string cut = card.vex("REC_20141201_090000");
 
-  Library lib(card.root());
-  CVEXParser parser;
-  parser.SetLibraryHandle(lib.handle());
-  parser.Start();
-  QuietStdout quiet;
+  StartParser();
   for (std::size_t at = 0; at <= bytes.size(); at += 997) {
     {
       std::ofstream out(cut, std::ios::binary | std::ios::trunc);
@@ -327,11 +322,7 @@ TEST_F(VexParserTest, TruncatedRecordingsPlayTheirWholePacketsAndEnd) {
 
 TEST_F(VexParserTest, RecordingCutShortByThePowerPlaysWhatWasWritten) {
   auto written = testcard::WriteRecording(card.vex("PARKING_20141201_235959_D"), 3, true, false);
-  Library lib(card.root());
-  CVEXParser parser;
-  parser.SetLibraryHandle(lib.handle());
-  parser.Start();
-  QuietStdout quiet;
+  StartParser();
   RecordingInfo info;
   ASSERT_NE(parser.Open("/PARKING_20141201_235959_D.avi", &info), 0);
   // Two whole blocks were written before the power went; the third is half there.
@@ -358,11 +349,7 @@ TEST_F(VexParserTest, OverwrittenBytesNeverCrashOrInventPackets) {
     std::ifstream in(path, std::ios::binary);
     bytes.assign(std::istreambuf_iterator<char>(in), {});
   }
-  Library lib(card.root());
-  CVEXParser parser;
-  parser.SetLibraryHandle(lib.handle());
-  parser.Start();
-  QuietStdout quiet;
+  StartParser();
   std::mt19937 rng(11);
   for (int trial = 0; trial < 120; ++trial) {
     std::string damaged = bytes;
