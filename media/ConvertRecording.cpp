@@ -1,0 +1,115 @@
+#include "media/ConvertRecording.h"
+
+#include <cstring>
+#include <memory>
+
+#include "media/CAVIWriter.h"
+
+namespace {
+
+// Streams of the clip writer.
+constexpr int kStreamFront = 0;
+constexpr int kStreamRear = 1;
+constexpr int kStreamAudio = 2;
+// Longest name a card lists is 39 characters; anything near this is not a recording's name.
+constexpr std::size_t kMaxNameLength = 127;
+
+// The packet buffer conversions share: one conversion runs at a time.
+unsigned char* PacketBuffer() {
+  static const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kPacketBufferSize]);
+  return buffer.get();
+}
+
+}  // namespace
+
+const char* ConvertResultText(ConvertResult result) {
+  switch (result) {
+    case kConvertDone:
+      return "done";
+    case kConvertStopped:
+      return "stopped";
+    case kConvertOpenFailed:
+      return "the recording cannot be opened";
+    case kConvertCreateFailed:
+      return "the file cannot be created";
+    case kConvertWriteFailed:
+      return "the file could not take every packet (disk full or too large)";
+    case kConvertCloseFailed:
+      return "the file could not be finished";
+  }
+  return "unknown result";
+}
+
+bool MakeDestinationPath(const std::string& folder, const std::string& name, std::string* path) {
+  if (name.empty() || name.size() > kMaxNameLength || name == "." ||
+      name.find("..") != std::string::npos) {
+    return false;
+  }
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
+  }
+  std::string p = folder;
+  if (!p.empty() && p.back() != '/') p += '/';
+  *path = p + name;
+  return true;
+}
+
+ConvertResult ConvertRecording(VMediaParser* parser, const char* source, const char* destination,
+                               ConvertProgressFn progress, void* arg, std::atomic<int>* busy) {
+  std::atomic<int> ownFlag{1};
+  if (!busy) busy = &ownFlag;
+  if (!parser || !source || !destination) return kConvertOpenFailed;
+
+  RecordingInfo info;
+  if (!parser->Open(source, &info)) return kConvertOpenFailed;
+  // A clip left open by an earlier conversion is finished first.
+  aviClose();
+
+  int front[2] = {}, rear[2] = {};
+  int bits = 0, rate = 0;
+  parser->GetVideoSize(front, 0);
+  parser->GetVideoSize(rear, 1);
+  parser->GetAudioFormat(&bits, &rate);
+  aviSetVideoSize(0, front[0], front[1]);
+  aviSetVideoSize(1, rear[0], rear[1]);
+  aviSetFrameRate(0, info.frontFrameRate);
+  aviSetFrameRate(1, info.rearFrameRate);
+  aviSetAudioRate(rate);
+  aviSetTwoCameras(info.rearFrameRate != 0);
+  // Reading on into a file that does not exist would only repeat the failure for every packet.
+  if (!aviOpen(destination)) {
+    parser->Close();
+    return kConvertCreateFailed;
+  }
+
+  unsigned char* buffer = PacketBuffer();
+  ConvertResult result = kConvertDone;
+  int pictures = 0;
+  while (busy->load() != 0) {
+    char tag[8] = {};
+    int size = kPacketBufferSize;
+    int r = parser->ReadPacket(tag, buffer, &size);
+    if (busy->load() == 0 || r < 0) break;
+    int stream;
+    ChunkKind kind = ClassifyChunkTag(tag);
+    if (kind == ChunkKind::kFrontVideo) {
+      if (progress && !progress(arg, pictures, info.frontFrameCount)) busy->store(0);
+      ++pictures;
+      stream = kStreamFront;  // written also when the callback has just stopped the run
+    } else if (kind == ChunkKind::kRearVideo) {
+      stream = kStreamRear;
+    } else if (kind == ChunkKind::kAudio) {
+      stream = kStreamAudio;
+    } else {
+      continue;  // text records, or nothing available yet
+    }
+    if (!aviAddData(buffer, size, stream)) {
+      result = kConvertWriteFailed;
+      break;
+    }
+  }
+  if (result == kConvertDone && busy->load() == 0) result = kConvertStopped;
+  if (aviClose() == 0 && result != kConvertWriteFailed) result = kConvertCloseFailed;
+  parser->Close();
+  return result;
+}

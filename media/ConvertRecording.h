@@ -1,0 +1,41 @@
+// Converting a recording into a standard AVI file: the recording is read packet by packet through
+// a parser and written through the process-wide clip writer, keeping the front and rear pictures
+// and the sound and leaving out the text records. Runs on whatever thread calls it (the viewer's
+// download worker, the command-line converter, tests); one conversion at a time, since the clip
+// writer and the packet buffer are process-wide.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "media/VMediaParser.h"
+
+// Called before each front picture is written, with its 0-based number and the recording's front
+// picture count. Returning false stops the conversion after that picture.
+using ConvertProgressFn = bool (*)(void* arg, int index, int total);
+
+enum ConvertResult : int {
+  kConvertDone = 0,           // every packet written, the file complete
+  kConvertStopped = 1,        // stopped on request; the file is complete with what came before
+  kConvertOpenFailed = -1,    // the recording could not be opened; no file was made
+  kConvertCreateFailed = -2,  // the destination could not be created
+  kConvertWriteFailed = -3,   // a packet could not be written (disk full, or the AVI size
+                              // limit); the file was closed with what was written
+  kConvertCloseFailed = -4,   // the file's index or final header could not be written
+};
+
+// A short English text for a result, for messages.
+const char* ConvertResultText(ConvertResult result);
+
+// Converts `source` (a recording name as the parser takes it) into the AVI file `destination`.
+// busy: the caller's run flag, checked before each packet; 0 stops the conversion, and a progress
+// callback that returns false sets it to 0 (so that a run of several recordings stops too). With
+// null the conversion keeps a flag of its own.
+ConvertResult ConvertRecording(VMediaParser* parser, const char* source, const char* destination,
+                               ConvertProgressFn progress, void* arg,
+                               std::atomic<int>* busy = nullptr);
+
+// The path of a recording's AVI copy in a folder: folder, "/", name. False when the name is not a
+// plain file name of a card recording: empty, 128 characters or more, holding a path separator,
+// "..", or a control character.
+bool MakeDestinationPath(const std::string& folder, const std::string& name, std::string* path);

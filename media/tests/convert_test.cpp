@@ -1,0 +1,477 @@
+// Conversion of card recordings into AVI files: the headless routine on small synthetic cards, and
+// the command-line converter on cards written by roadeye-mkcard, read back by our AVI reader and by
+// ffprobe/ffmpeg.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestCard.h"
+#include "media/CAVIExtractor.h"
+#include "media/CVEXParser.h"
+#include "media/ConvertRecording.h"
+#include "vexlib/vexlib.h"
+
+namespace fs = std::filesystem;
+using testcard::Packet;
+
+namespace {
+
+struct AviPacket {
+  std::string tag;
+  std::vector<unsigned char> payload;
+  bool operator==(const AviPacket&) const = default;
+};
+
+// Every chunk of an AVI file's movie list, as our reader delivers them, up to the index.
+std::vector<AviPacket> ReadAvi(const std::string& path) {
+  std::vector<AviPacket> out;
+  CAVIExtractor avi;
+  if (avi.Open(path.c_str(), nullptr) == 0) return out;
+  std::vector<unsigned char> buf(kPacketBufferSize);
+  for (int i = 0; i < 1000000; ++i) {
+    char tag[8] = {};
+    int size = kPacketBufferSize;
+    if (avi.ReadPacket(tag, buf.data(), &size) < 0) break;
+    std::string t(tag, 4);
+    if (t == "idx1") break;
+    out.push_back(AviPacket{t, std::vector<unsigned char>(buf.begin(), buf.begin() + size)});
+  }
+  avi.Close();
+  return out;
+}
+
+// What a recording becomes: its pictures and sound in order under the AVI tags, no text.
+std::vector<AviPacket> Expected(const std::vector<Packet>& written, bool twoCameras) {
+  std::vector<AviPacket> out;
+  for (const Packet& p : written) {
+    std::string tag;
+    if (p.type == 1) {
+      tag = twoCameras ? "02wb" : "01wb";
+    } else if (p.type == 3) {
+      continue;
+    } else {
+      tag = p.channel == 0 ? "00dc" : "01dc";
+    }
+    out.push_back(AviPacket{tag, std::vector<unsigned char>(p.payload.begin(), p.payload.end())});
+  }
+  return out;
+}
+
+// The card library and the parser on a card, as the viewer has them.
+class Card {
+ public:
+  explicit Card(const std::string& root) : lib_(VexStart()) {
+    VexInitialise(lib_, root.c_str());
+    char drive = 0;
+    VexCardPoll(lib_, &drive);
+    if (drive) VexCardAttach(lib_);
+    parser.SetLibraryHandle(lib_);
+    parser.Start();
+  }
+  ~Card() {
+    parser.Stop();
+    VexRelease(lib_);
+  }
+  CVEXParser parser;
+
+ private:
+  VexHandle lib_;
+};
+
+// Holds back the reader's and writer's per-packet diagnostic lines for the scope; whatever else
+// was printed (test failures among it) is passed on.
+class QuietDiagnostics {
+ public:
+  QuietDiagnostics() { testing::internal::CaptureStdout(); }
+  ~QuietDiagnostics() {
+    std::istringstream lines(Text());
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (line.rfind("aviAddData", 0) == 0 || line.rfind("[CThreadQueue]", 0) == 0 ||
+          line.rfind("Media End Recv", 0) == 0) {
+        continue;
+      }
+      std::printf("%s\n", line.c_str());
+    }
+  }
+  std::string Text() {
+    if (!done_) text_ = testing::internal::GetCapturedStdout();
+    done_ = true;
+    return text_;
+  }
+
+ private:
+  bool done_ = false;
+  std::string text_;
+};
+
+struct StopAfter {
+  int pictures;
+  int calls = 0;
+  int lastTotal = -1;
+};
+
+bool StopAfterPictures(void* arg, int index, int total) {
+  auto* s = static_cast<StopAfter*>(arg);
+  EXPECT_EQ(index, s->calls);
+  s->calls++;
+  s->lastTotal = total;
+  return index + 1 < s->pictures;
+}
+
+}  // namespace
+
+TEST(DestinationPath, OnlyPlainRecordingNamesBecomePaths) {
+  std::string path;
+  ASSERT_TRUE(MakeDestinationPath("/home/me/clips", "REC_20240612_081500_D.avi", &path));
+  EXPECT_EQ(path, "/home/me/clips/REC_20240612_081500_D.avi");
+  ASSERT_TRUE(MakeDestinationPath("/home/me/clips/", "EVENT_20240612_081500.avi", &path));
+  EXPECT_EQ(path, "/home/me/clips/EVENT_20240612_081500.avi");
+  for (const char* bad : {"", "..", "../REC_1.avi", "REC/../../x.avi", "a/b.avi", "a\\b.avi",
+                          "REC_\n.avi", "REC_\x7f.avi", "."}) {
+    EXPECT_FALSE(MakeDestinationPath("/tmp", bad, &path)) << bad;
+  }
+  EXPECT_FALSE(MakeDestinationPath("/tmp", std::string(200, 'R'), &path));
+}
+
+class ConvertTest : public testing::Test {
+ protected:
+  testcard::CardDir card;
+  testcard::CardDir out;  // a second temporary folder for the AVI files
+};
+
+TEST_F(ConvertTest, TwoCameraRecordingBecomesAnAviWithEveryPictureAndSoundInOrder) {
+  auto written = testcard::WriteRecording(card.vex("REC_20241201_101500_D"), 3, true);
+  std::string dest = out.root() + "/REC_20241201_101500_D.avi";
+  {
+    Card c(card.root());
+    QuietDiagnostics quiet;
+    EXPECT_EQ(
+        ConvertRecording(&c.parser, "REC_20241201_101500_D.avi", dest.c_str(), nullptr, nullptr),
+        kConvertDone);
+  }
+  EXPECT_EQ(ReadAvi(dest), Expected(written, true));
+
+  // The index finds every front picture, and seeking lands on them.
+  CAVIExtractor avi;
+  RecordingInfo info;
+  ASSERT_TRUE(avi.OpenIndexed(dest.c_str(), &info));
+  EXPECT_EQ(info.frontFrameRate, 30);
+  EXPECT_EQ(info.rearFrameRate, 30);
+  EXPECT_EQ(info.frontFrames.GetCount(), 90);
+  int size[2];
+  avi.GetVideoSize(size, 0);
+  EXPECT_EQ(size[0], 1280);
+  EXPECT_EQ(size[1], 720);
+  avi.GetVideoSize(size, 1);
+  EXPECT_EQ(size[0], 640);
+  EXPECT_EQ(size[1], 360);
+  // Opening with a description builds the table and opens for reading.
+  ASSERT_NE(avi.Open(dest.c_str(), &info), 0);
+  std::vector<AviPacket> fronts;
+  for (const AviPacket& p : Expected(written, true)) {
+    if (p.tag == "00dc") fronts.push_back(p);
+  }
+  std::vector<unsigned char> buf(kPacketBufferSize);
+  for (int k : {0, 1, 29, 30, 31, 59, 89}) {
+    ASSERT_EQ(avi.SeekTime(float(k) / 30.0f + 0.001f), 0) << k;
+    char tag[8] = {};
+    int n = kPacketBufferSize;
+    ASSERT_GT(avi.ReadPacket(tag, buf.data(), &n), 0);
+    EXPECT_EQ(std::string(tag, 4), "00dc");
+    EXPECT_EQ(std::vector<unsigned char>(buf.begin(), buf.begin() + n),
+              fronts[std::size_t(k)].payload)
+        << "picture " << k;
+  }
+}
+
+TEST_F(ConvertTest, OneCameraRecordingUsesTheOneCameraTags) {
+  auto written = testcard::WriteRecording(card.vex("EVENT_20241201_101500"), 2, false);
+  std::string dest = out.root() + "/EVENT_20241201_101500.avi";
+  {
+    Card c(card.root());
+    QuietDiagnostics quiet;
+    EXPECT_EQ(
+        ConvertRecording(&c.parser, "EVENT_20241201_101500.avi", dest.c_str(), nullptr, nullptr),
+        kConvertDone);
+  }
+  auto got = ReadAvi(dest);
+  EXPECT_EQ(got, Expected(written, false));
+  for (const AviPacket& p : got) EXPECT_TRUE(p.tag == "00dc" || p.tag == "01wb") << p.tag;
+}
+
+TEST_F(ConvertTest, StoppingKeepsACompleteShorterFileAndClearsTheRunFlag) {
+  auto written = testcard::WriteRecording(card.vex("PARKING_20241201_101500_D"), 3, true);
+  std::string dest = out.root() + "/PARKING_20241201_101500_D.avi";
+  StopAfter stop{10};
+  std::atomic<int> busy{1};
+  {
+    Card c(card.root());
+    QuietDiagnostics quiet;
+    EXPECT_EQ(ConvertRecording(&c.parser, "PARKING_20241201_101500_D.avi", dest.c_str(),
+                               &StopAfterPictures, &stop, &busy),
+              kConvertStopped);
+  }
+  EXPECT_EQ(busy.load(), 0);
+  EXPECT_EQ(stop.calls, 10);
+  EXPECT_EQ(stop.lastTotal, 90);
+  // The picture whose callback stopped the run is written too; the file is whole and indexed.
+  auto got = ReadAvi(dest);
+  auto all = Expected(written, true);
+  ASSERT_LE(got.size(), all.size());
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), all.begin()));
+  int fronts = 0;
+  for (const AviPacket& p : got) fronts += p.tag == "00dc";
+  EXPECT_EQ(fronts, 10);
+  CAVIExtractor avi;
+  RecordingInfo info;
+  ASSERT_TRUE(avi.OpenIndexed(dest.c_str(), &info));
+  EXPECT_EQ(info.frontFrames.GetCount(), 10);
+
+  // A run flag already cleared converts nothing but still leaves a valid, empty clip.
+  std::string empty = out.root() + "/empty.avi";
+  {
+    Card c(card.root());
+    QuietDiagnostics quiet;
+    EXPECT_EQ(ConvertRecording(&c.parser, "PARKING_20241201_101500_D.avi", empty.c_str(), nullptr,
+                               nullptr, &busy),
+              kConvertStopped);
+  }
+  EXPECT_TRUE(ReadAvi(empty).empty());
+  EXPECT_TRUE(avi.OpenIndexed(empty.c_str(), &info));
+}
+
+TEST_F(ConvertTest, FailuresAreReportedAndLeaveNoFile) {
+  testcard::WriteRecording(card.vex("MANUAL_20241201_101500"), 1, false);
+  Card c(card.root());
+  std::string dest = out.root() + "/x.avi";
+  {
+    QuietDiagnostics quiet;
+    EXPECT_EQ(
+        ConvertRecording(&c.parser, "MANUAL_20990101_000000.avi", dest.c_str(), nullptr, nullptr),
+        kConvertOpenFailed);
+  }
+  EXPECT_FALSE(fs::exists(dest));
+
+  // A destination that cannot be created stops at once instead of failing packet after packet.
+  std::string unreachable = out.root() + "/no/such/folder/MANUAL_20241201_101500.avi";
+  QuietDiagnostics quiet;
+  EXPECT_EQ(ConvertRecording(&c.parser, "MANUAL_20241201_101500.avi", unreachable.c_str(), nullptr,
+                             nullptr),
+            kConvertCreateFailed);
+  EXPECT_EQ(quiet.Text().find("aviAddData"), std::string::npos);
+  EXPECT_FALSE(fs::exists(unreachable));
+  EXPECT_NE(std::string(ConvertResultText(kConvertCreateFailed)), "");
+}
+
+TEST_F(ConvertTest, RecordingCutShortConvertsToAShorterCompleteFile) {
+  auto written = testcard::WriteRecording(card.vex("REC_20241201_230000_D"), 3, true, false);
+  std::string dest = out.root() + "/REC_20241201_230000_D.avi";
+  {
+    Card c(card.root());
+    QuietDiagnostics quiet;
+    EXPECT_EQ(
+        ConvertRecording(&c.parser, "REC_20241201_230000_D.avi", dest.c_str(), nullptr, nullptr),
+        kConvertDone);
+  }
+  auto got = ReadAvi(dest);
+  auto all = Expected(written, true);
+  ASSERT_GT(got.size(), 0u);
+  ASSERT_LT(got.size(), all.size());
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), all.begin()));
+}
+
+// ---- The command-line converter on real cards, checked by ffprobe and ffmpeg ----
+
+namespace {
+
+struct CommandRun {
+  int status = -1;
+  std::string out;
+};
+
+CommandRun RunCommand(const std::string& command) {
+  CommandRun r;
+  std::FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::string Bin(const char* name) { return std::string(ROADEYE_BIN_DIR) + "/" + name; }
+
+bool HaveFfmpeg() {
+  return RunCommand("ffprobe -version").status == 0 && RunCommand("ffmpeg -version").status == 0;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty()) out.push_back(line);
+  }
+  return out;
+}
+
+// The packets the card's parser delivers for a recording, as they should appear in its AVI copy.
+std::vector<AviPacket> FromCard(const std::string& root, const std::string& name, bool* two) {
+  std::vector<AviPacket> out;
+  Card c(root);
+  QuietDiagnostics quiet;
+  RecordingInfo info;
+  if (!c.parser.Open(name.c_str(), &info)) return out;
+  *two = info.rearFrameRate != 0;
+  std::vector<unsigned char> buf(kPacketBufferSize);
+  for (;;) {
+    char tag[8] = {};
+    int size = kPacketBufferSize;
+    if (c.parser.ReadPacket(tag, buf.data(), &size) < 0) break;
+    ChunkKind k = ClassifyChunkTag(tag);
+    std::string t;
+    if (k == ChunkKind::kFrontVideo) t = "00dc";
+    if (k == ChunkKind::kRearVideo) t = "01dc";
+    if (k == ChunkKind::kAudio) t = *two ? "02wb" : "01wb";
+    if (t.empty()) continue;
+    out.push_back(AviPacket{t, std::vector<unsigned char>(buf.begin(), buf.begin() + size)});
+  }
+  return out;
+}
+
+}  // namespace
+
+class ConvertCommandTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new testcard::CardDir();
+    cardDir_ = root_->root() + "/card";
+    outDir_ = root_->root() + "/out";
+    // Both camera layouts, plus the recording cut short by a power loss and the small one.
+    made_ = RunCommand(Bin("roadeye-mkcard") + " " + cardDir_ +
+                       " --seconds 3 --count 1 --kinds REC,EVENT --rear mixed");
+    converted_ = RunCommand(Bin("roadeye-convert") + " " + cardDir_ + " " + outDir_);
+  }
+  static void TearDownTestSuite() {
+    delete root_;
+    root_ = nullptr;
+  }
+  static std::vector<std::string> Avis() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(outDir_)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  static testcard::CardDir* root_;
+  static std::string cardDir_, outDir_;
+  static CommandRun made_, converted_;
+};
+
+testcard::CardDir* ConvertCommandTest::root_ = nullptr;
+std::string ConvertCommandTest::cardDir_, ConvertCommandTest::outDir_;
+CommandRun ConvertCommandTest::made_, ConvertCommandTest::converted_;
+
+TEST_F(ConvertCommandTest, EveryRecordingReadsBackWithTheSamePackets) {
+  ASSERT_EQ(made_.status, 0) << made_.out;
+  ASSERT_EQ(converted_.status, 0) << converted_.out;
+  auto avis = Avis();
+  ASSERT_GE(avis.size(), 4u) << converted_.out;
+  EXPECT_NE(converted_.out.find(std::to_string(avis.size()) + " converted, 0 failed"),
+            std::string::npos)
+      << converted_.out;
+  for (const std::string& name : avis) {
+    bool two = false;
+    auto want = FromCard(cardDir_, name, &two);
+    ASSERT_FALSE(want.empty()) << name;
+    EXPECT_TRUE(ReadAvi(outDir_ + "/" + name) == want) << name;
+    EXPECT_EQ(two, name.find("_D.") != std::string::npos) << name;
+  }
+}
+
+TEST_F(ConvertCommandTest, OutsideReadersAgreeOnStreamsSizesAndFrameCounts) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
+  ASSERT_EQ(converted_.status, 0) << converted_.out;
+  int checkedTwo = 0, checkedOne = 0;
+  for (const std::string& name : Avis()) {
+    std::string path = outDir_ + "/" + name;
+    bool two = name.find("_D.") != std::string::npos;
+    CommandRun probe = RunCommand(
+        "ffprobe -v error -count_frames -show_entries "
+        "stream=codec_type,codec_name,width,height,r_frame_rate,sample_rate,channels,"
+        "bits_per_sample,nb_read_frames -of compact=p=0:nk=1 '" +
+        path + "'");
+    ASSERT_EQ(probe.status, 0) << probe.out;
+    // The layout always carries the (empty) telemetry stream list, which ffprobe shows as a
+    // subtitle stream of unknown codec; the pictures and sound are the streams that matter.
+    std::vector<std::string> lines;
+    int textStreams = 0;
+    for (const std::string& line : Lines(probe.out)) {
+      if (line.find("|subtitle|") != std::string::npos) {
+        ++textStreams;
+      } else {
+        lines.push_back(line);
+      }
+    }
+    EXPECT_EQ(textStreams, 1) << probe.out;
+    bool wanted = false;
+    auto fromCard = FromCard(cardDir_, name, &wanted);
+    int fronts = 0, rears = 0;
+    for (const AviPacket& p : fromCard) {
+      fronts += p.tag == "00dc";
+      rears += p.tag == "01dc";
+    }
+    if (two) {
+      ASSERT_EQ(lines.size(), 3u) << probe.out;
+      EXPECT_EQ(lines[0], "h264|video|1280|720|30/1|" + std::to_string(fronts)) << name;
+      EXPECT_EQ(lines[1], "h264|video|640|360|30/1|" + std::to_string(rears)) << name;
+      EXPECT_EQ(lines[2].rfind("pcm_s16le|audio|8000|1|16", 0), 0u) << lines[2];
+      ++checkedTwo;
+    } else {
+      ASSERT_EQ(lines.size(), 2u) << probe.out;
+      EXPECT_EQ(lines[0], "h264|video|1280|720|30/1|" + std::to_string(fronts)) << name;
+      EXPECT_EQ(lines[1].rfind("pcm_s16le|audio|8000|1|16", 0), 0u) << lines[1];
+      ++checkedOne;
+    }
+    // Every stream mapped; the empty telemetry stream is copied, since ffmpeg has no encoder to
+    // re-encode a stream of unknown codec into the null output.
+    CommandRun decode =
+        RunCommand("ffmpeg -nostdin -v error -i '" + path + "' -map 0 -c:s copy -f null -");
+    EXPECT_EQ(decode.status, 0) << name;
+    EXPECT_EQ(decode.out, "") << name;
+  }
+  EXPECT_GT(checkedTwo, 0);
+  EXPECT_GT(checkedOne, 0);
+}
+
+TEST_F(ConvertCommandTest, BadNamesAndUnwritableFoldersAreRefused) {
+  ASSERT_EQ(made_.status, 0) << made_.out;
+  CommandRun bad = RunCommand(Bin("roadeye-convert") + " " + cardDir_ + " " + outDir_ +
+                              " ../escape.avi REC_20990101_000000.avi");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.out.find("not a recording's name"), std::string::npos) << bad.out;
+  EXPECT_NE(bad.out.find("cannot be opened"), std::string::npos) << bad.out;
+  EXPECT_FALSE(fs::exists(root_->root() + "/escape.avi"));
+
+  std::string blocker = root_->root() + "/a-file";
+  std::ofstream(blocker) << "x";
+  CommandRun unwritable =
+      RunCommand(Bin("roadeye-convert") + " " + cardDir_ + " " + blocker + "/sub");
+  EXPECT_EQ(unwritable.status, 2);
+  EXPECT_NE(unwritable.out.find("cannot create"), std::string::npos) << unwritable.out;
+
+  CommandRun notCard = RunCommand(Bin("roadeye-convert") + " " + outDir_ + " " + outDir_);
+  EXPECT_EQ(notCard.status, 2);
+}
