@@ -5,7 +5,8 @@
 #
 #   bench/convert_bench.sh [BIN_DIR]      (default build/bin; needs ffmpeg and /usr/bin/time)
 #
-# Every figure is the median of five runs with the files in the page cache.
+# Every figure is the median of five runs, first with the card file in the page cache, then with
+# it dropped from the cache before each run (as reading a card is).
 set -euo pipefail
 bin=$(realpath "${1:-build/bin}")
 work=$(mktemp -d)
@@ -38,22 +39,32 @@ name=$(basename "$vex" .vex).avi
 bytes=$(stat -c %s "$vex")
 cat "$vex" > /dev/null  # into the page cache
 
+evict() { sync; dd if="$1" iflag=nocache count=0 status=none; }
+
 t_cp=$(timed "rm -rf '$work/cp'; mkdir -p '$work/cp'" cp "$vex" "$work/cp/")
 t_conv=$(timed "rm -rf '$work/avi'" "$bin/roadeye-convert" "$work/card" "$work/avi")
+t_cp_cold=$(timed "rm -rf '$work/cp'; mkdir -p '$work/cp'; evict '$vex'" cp "$vex" "$work/cp/")
+t_conv_cold=$(timed "rm -rf '$work/avi'; evict '$vex'" "$bin/roadeye-convert" "$work/card" "$work/avi")
 avi="$work/avi/$name"
 avibytes=$(stat -c %s "$avi")
-t_remux=$(timed "rm -f '$work/again.avi'" ffmpeg -nostdin -v error -y -i "$avi" -c copy -map 0 "$work/again.avi")
+# The pictures and sound: ffmpeg cannot write the empty telemetry stream (unknown codec) again.
+t_remux=$(timed "rm -f '$work/again.avi'" ffmpeg -nostdin -v error -y -i "$avi" -map 0:v -map 0:a -c copy "$work/again.avi")
 
 printf '\nrecording: %s, %.1f MB; its AVI copy %.1f MB\n' "$name" "$(echo "$bytes/1000000" | bc -l)" \
   "$(echo "$avibytes/1000000" | bc -l)"
-printf '%-34s %8s s %8s MB/s\n' "cp of the card file" "$t_cp" "$(mbps "$bytes" "$t_cp")"
-printf '%-34s %8s s %8s MB/s  (%.2f of cp)\n' "roadeye-convert" "$t_conv" "$(mbps "$bytes" "$t_conv")" \
-  "$(echo "$t_cp / $t_conv" | bc -l)"
-printf '%-34s %8s s %8s MB/s\n' "ffmpeg -c copy remux of the AVI" "$t_remux" "$(mbps "$avibytes" "$t_remux")"
+row() { printf '%-44s %8.4f s %8s MB/s\n' "$1" "$2" "$(mbps "$3" "$2")"; }
+row "cp of the card file (cached)" "$t_cp" "$bytes"
+row "roadeye-convert (cached)" "$t_conv" "$bytes"
+row "cp of the card file (from disk)" "$t_cp_cold" "$bytes"
+row "roadeye-convert (from disk)" "$t_conv_cold" "$bytes"
+row "ffmpeg -c copy remux of the AVI (cached)" "$t_remux" "$avibytes"
+printf 'roadeye-convert / cp: %.2f cached, %.2f from disk; %.1f times the remux rate\n' \
+  "$(echo "$t_cp / $t_conv" | bc -l)" "$(echo "$t_cp_cold / $t_conv_cold" | bc -l)" \
+  "$(echo "$t_remux / $t_conv * $avibytes / $bytes" | bc -l)"
 
 echo
 echo "Peak memory of roadeye-convert by recording length (640x360 + 320x180):"
-for seconds in 20 300; do
+for seconds in 60 600; do
   "$bin/roadeye-mkcard" "$work/m$seconds" --seconds "$seconds" --count 1 --kinds REC --rear yes \
     --front 640x360 --rear-size 320x180 --no-damaged > /dev/null
   kb=$(/usr/bin/time -f %M "$bin/roadeye-convert" "$work/m$seconds" "$work/mo$seconds" 2>&1 >/dev/null | tail -1)

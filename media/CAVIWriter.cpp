@@ -437,6 +437,9 @@ int CAVIWriter::CloseClip() {
     const int length = BuildHeader(header, false);
     good = file_->Write(header, length) == length;
   }
+  // A buffered file reports a failed write only when its buffer goes out; the seek to the end
+  // sends it out now, while a failure can still be told.
+  if (good) good = file_->Seek(0, SEEK_END) == 0;
   const std::int64_t riff = RiffSize();
   file_->Close();
   open_ = false;

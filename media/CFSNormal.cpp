@@ -1,6 +1,10 @@
 #include "media/VFileSystem.h"
 #include "support/Diag.h"
 
+namespace {
+constexpr std::size_t kBufferBytes = 1 << 20;
+}  // namespace
+
 CFSNormal::~CFSNormal() { Close(); }
 
 bool CFSNormal::Open(const char* path, const char* mode) {
@@ -10,7 +14,11 @@ bool CFSNormal::Open(const char* path, const char* mode) {
   }
   if (!path || !mode) return false;
   fp_ = std::fopen(path, mode);
-  return fp_ != nullptr;
+  if (!fp_) return false;
+  // Clips are written a chunk at a time, most of them a few KB: a large buffer turns thousands of
+  // small writes into a few large ones.
+  std::setvbuf(fp_, nullptr, _IOFBF, kBufferBytes);
+  return true;
 }
 
 int CFSNormal::Write(const void* data, int length) {

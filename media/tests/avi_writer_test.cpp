@@ -1080,3 +1080,20 @@ TEST(CAVIWriter, OutsideReaderDecodesTheClip) {
   EXPECT_EQ(status, 0) << decoded;
   EXPECT_EQ(decoded, "");
 }
+
+// A device that takes no bytes at all: every write fails once the file's buffer goes out. The
+// clip must not be reported as finished.
+TEST(CAVIWriter, AFullDiskIsAFailedCloseEvenWhenWritesAreBuffered) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  CAVIWriter writer;
+  testing::internal::CaptureStdout();
+  bool opened = writer.OpenClip("/dev/full");
+  unsigned char payload[100] = {};
+  for (int i = 0; i < 10 && opened; ++i) writer.AddData(payload, sizeof payload, 0);
+  int riff = opened ? writer.CloseClip() : 0;
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(riff, 0);
+  if (opened) {
+    EXPECT_NE(out.find("[CAVIWriter] CloseClip : write failed"), std::string::npos) << out;
+  }
+}
