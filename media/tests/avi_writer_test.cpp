@@ -1024,7 +1024,7 @@ TEST(CAVIWriter, OutsideReaderDecodesTheClip) {
   const std::string h264 = dir.path("file.h264");
   int status = 0;
   const std::string made = RunToString(
-      "ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=30 -frames:v 30 -c:v libx264 "
+      "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=320x240:rate=30 -frames:v 30 -c:v libx264 "
       "-bsf:v h264_mp4toannexb -x264-params repeat-headers=1:keyint=30 -f h264 " +
           h264,
       dir.path("make.txt"), &status);
@@ -1075,7 +1075,7 @@ TEST(CAVIWriter, OutsideReaderDecodesTheClip) {
   // Every stream is read. The text stream is of no codec ffmpeg knows, so the null output takes
   // its packets as they are instead of looking for an encoder for them.
   const std::string decoded =
-      RunToString("ffmpeg -v error -i " + clip + " -map 0 -c:s copy -f null -",
+      RunToString("ffmpeg -nostdin -v error -i " + clip + " -map 0 -c:s copy -f null -",
                   dir.path("decode.txt"), &status);
   EXPECT_EQ(status, 0) << decoded;
   EXPECT_EQ(decoded, "");

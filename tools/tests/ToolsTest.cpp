@@ -313,8 +313,8 @@ TEST_F(ToolsTest, DumpOfATwoCameraRecordingDecodesCleanly) {
   EXPECT_EQ(rear.height, 360);
   EXPECT_EQ(rear.frames, d.counts["cntVideo1"]);
   for (const char* f : {"front.h264", "rear.h264"}) {
-    Outcome decode =
-        RunCommand("ffmpeg -v error -i " + Quote((out() / f).string()) + " -f null -", true);
+    Outcome decode = RunCommand(
+        "ffmpeg -nostdin -v error -i " + Quote((out() / f).string()) + " -f null -", true);
     EXPECT_EQ(decode.exitCode, 0);
     EXPECT_EQ(decode.out, "") << f;
   }
@@ -373,8 +373,9 @@ TEST_F(ToolsTest, FlashAndBeepMarkEveryWholeSecond) {
   ASSERT_EQ(d.run.exitCode, 0) << d.run.out;
   EXPECT_FALSE(fs::exists(out() / "rear.h264"));
 
-  Outcome gray = RunCommand("ffmpeg -v error -i " + Quote((out() / "front.h264").string()) +
-                            " -vf \"crop=96:96:iw-96:0\" -f rawvideo -pix_fmt gray -");
+  Outcome gray =
+      RunCommand("ffmpeg -nostdin -v error -i " + Quote((out() / "front.h264").string()) +
+                 " -vf \"crop=96:96:iw-96:0\" -f rawvideo -pix_fmt gray -");
   ASSERT_EQ(gray.exitCode, 0);
   const std::size_t side = 96 * 96;
   ASSERT_EQ(gray.out.size() % side, 0u);
@@ -443,8 +444,9 @@ TEST_F(ToolsTest, CutShortRecordingListsAndDumpsFewerPictures) {
   EXPECT_GT(pc.frames, 0);
   EXPECT_LT(pc.frames, pf.frames);
   EXPECT_EQ(pc.frames, dc.counts["cntVideo0"]);
-  Outcome decode = RunCommand(
-      "ffmpeg -v error -i " + Quote((out() / "cut" / "front.h264").string()) + " -f null -", true);
+  Outcome decode = RunCommand("ffmpeg -nostdin -v error -i " +
+                                  Quote((out() / "cut" / "front.h264").string()) + " -f null -",
+                              true);
   EXPECT_EQ(decode.out, "");
 }
 
