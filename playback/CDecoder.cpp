@@ -1,0 +1,161 @@
+#include "playback/CDecoder.h"
+
+#include <algorithm>
+#include <mutex>
+#include <opencv2/core.hpp>
+
+#include "media/MediaTypes.h"
+
+namespace {
+
+constexpr float kContrastMin = 0.01f;
+constexpr float kContrastMax = 2.0f;
+
+}  // namespace
+
+CDecoder::CDecoder() = default;
+
+CDecoder::~CDecoder() { Release(); }
+
+bool CDecoder::Init() {
+  std::lock_guard<CSync> hold(lock_);
+  for (Channel& ch : channels_) {
+    ch.decoder.Init();
+    ch.decoder.SetBrightness(ch.brightness);
+    ch.decoder.SetContrast(ch.contrast);
+  }
+  return true;
+}
+
+void CDecoder::Release() {
+  std::lock_guard<CSync> hold(lock_);
+  for (Channel& ch : channels_) ch.decoder.Release();
+}
+
+bool CDecoder::DecodeAndShow(int channel, VideoSurface* surface, const char* data, int length,
+                             bool draw) {
+  if (channel != 0 && channel != 1) return false;
+  if (surface == nullptr) return false;
+  int width = 0, height = 0;
+  surface->GetSize(&width, &height);
+  if (width <= 0 || height <= 0) return false;
+
+  std::lock_guard<CSync> hold(lock_);
+  Channel& ch = channels_[channel];
+  // A JPEG picture is passed through by the readers but never decoded: the channel keeps showing
+  // its last picture.
+  if (data != nullptr && length > 0 && !IsJpegPicture(data, length)) {
+    ch.decoder.Decode(data, length);
+  }
+  if (!draw) return true;
+  return ShowLocked(ch, surface, width, height);
+}
+
+bool CDecoder::Redraw(int channel, VideoSurface* surface) {
+  if (channel != 0 && channel != 1) return false;
+  if (surface == nullptr) return false;
+  int width = 0, height = 0;
+  surface->GetSize(&width, &height);
+  if (width <= 0 || height <= 0) return false;
+
+  std::lock_guard<CSync> hold(lock_);
+  return ShowLocked(channels_[channel], surface, width, height);
+}
+
+bool CDecoder::ShowLocked(Channel& ch, VideoSurface* surface, int width, int height) {
+  CLumImgTempl<unsigned char, 8>& image = ch.display;
+  if (!image.Allocate(width, height, 3)) return false;
+  image._CopyBeforeWrite();
+  IplView view = image.Ipl();
+  if (view.imageData == nullptr) return false;
+  // The image keeps its pixels between draws of the same size, so without a picture to convert
+  // it is cleared: a channel with no picture yet shows black.
+  if (!ch.decoder.Convert(view.imageData, view.widthStep, view.width, view.height)) {
+    image.Mat().setTo(cv::Scalar::all(0));
+  }
+  int code = 0;
+  bool flip = true;
+  switch (ch.flip.load(std::memory_order_relaxed)) {
+    case kFlipUpsideDown:
+      code = 0;
+      break;
+    case kFlipBoth:
+      code = -1;
+      break;
+    case kFlipMirror:
+      code = 1;
+      break;
+    default:
+      flip = false;
+      break;
+  }
+  if (flip) {
+    try {
+      cv::flip(image.Mat(), image.Mat(), code);
+    } catch (const cv::Exception&) {
+      // Leave the picture unflipped rather than fail the draw.
+    }
+    view = image.Ipl();
+  }
+  surface->Present(view.imageData, view.width, view.height, view.widthStep);
+  return true;
+}
+
+void CDecoder::SetContrast(int channel, int value) {
+  const float contrast = std::clamp(float(value) / 10.0f + 1.0f, kContrastMin, kContrastMax);
+  std::lock_guard<CSync> hold(lock_);
+  Channel& ch = channels_[Clamp(channel)];
+  ch.contrast = contrast;
+  ch.decoder.SetContrast(contrast);
+}
+
+void CDecoder::SetBrightness(int channel, int value) {
+  const float brightness = float(value) / 10.0f;
+  std::lock_guard<CSync> hold(lock_);
+  Channel& ch = channels_[Clamp(channel)];
+  ch.brightness = brightness;
+  ch.decoder.SetBrightness(brightness);
+}
+
+void CDecoder::SetFlipMode(int channel, int mode) {
+  channels_[Clamp(channel)].flip.store(mode, std::memory_order_relaxed);
+}
+
+bool CDecoder::SavePicture(int channel, const char* path) {
+  std::lock_guard<CSync> hold(lock_);
+  Channel& ch = channels_[Clamp(channel)];
+  int width = 0, height = 0;
+  ch.decoder.GetPictureSize(&width, &height);
+  if (width <= 0 || height <= 0) return false;
+  CLumImgTempl<unsigned char, 8> image(width, height, 3);
+  IplView view = image.Ipl();
+  if (view.imageData == nullptr) return false;
+  // The converter is re-made for the picture's own size here and for the surface's at the next
+  // draw; snapshots are rare.
+  if (!ch.decoder.Convert(view.imageData, view.widthStep, view.width, view.height)) return false;
+  return image.SaveImage(path);
+}
+
+void CDecoder::ResetPictures() {
+  std::lock_guard<CSync> hold(lock_);
+  for (Channel& ch : channels_) ch.decoder.ForgetPicture();
+}
+
+float CDecoder::Contrast(int channel) const {
+  std::lock_guard<CSync> hold(lock_);
+  return channels_[Clamp(channel)].contrast;
+}
+
+float CDecoder::Brightness(int channel) const {
+  std::lock_guard<CSync> hold(lock_);
+  return channels_[Clamp(channel)].brightness;
+}
+
+int CDecoder::FlipModeOf(int channel) const {
+  return channels_[Clamp(channel)].flip.load(std::memory_order_relaxed);
+}
+
+void CDecoder::GetPictureSize(int channel, int* width, int* height) const {
+  std::lock_guard<CSync> hold(lock_);
+  channels_[Clamp(channel)].decoder.GetPictureSize(width, height);
+}

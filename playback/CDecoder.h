@@ -1,0 +1,70 @@
+// The video decoder of the two cameras: for channel 0 (front) and 1 (rear) an H.264 decoder and a
+// display image. A picture packet is decoded, converted to 24-bit BGR at the surface's current
+// size, flipped as asked and presented; the last good picture can be shown again at a new size and
+// saved at its own size.
+//
+// Pictures shown are always whole: before a channel's first good picture it shows black, and a
+// packet that fails to decode leaves the last good picture on show.
+//
+// Threads: the engine's worker decodes and draws; the window thread sets brightness, contrast and
+// flip and (through the engine) redraws and saves. One lock serialises all of it, the surface's
+// Present included, so a channel's decoder and image are never used by two threads at once.
+#pragma once
+
+#include <atomic>
+
+#include "platform/Threads.h"
+#include "playback/CFFMH264_Decoder.h"
+#include "playback/VMediaDecoder.h"
+#include "support/LumImg.h"
+
+class CDecoder final : public VMediaDecoder {
+ public:
+  // Flip modes of SetFlipMode.
+  enum FlipMode { kFlipNone = 0, kFlipUpsideDown = 1, kFlipBoth = 2, kFlipMirror = 3 };
+
+  CDecoder();
+  ~CDecoder();
+  CDecoder(const CDecoder&) = delete;
+  CDecoder& operator=(const CDecoder&) = delete;
+
+  // Opens both channels' decoders (brightness and contrast carried over). Always true; a channel
+  // whose decoder could not be opened decodes nothing and shows black.
+  bool Init() override;
+  void Release() override;
+  bool DecodeAndShow(int channel, VideoSurface* surface, const char* data, int length,
+                     bool draw) override;
+  bool Redraw(int channel, VideoSurface* surface) override;
+  void SetContrast(int channel, int value) override;
+  void SetBrightness(int channel, int value) override;
+  void SetFlipMode(int channel, int mode) override;
+  bool SavePicture(int channel, const char* path) override;
+
+  // Forgets both channels' last pictures: they show black until the next good picture. For the
+  // start of a new recording.
+  void ResetPictures();
+
+  // The values in use for a channel (clamped as the setters are).
+  float Contrast(int channel) const;
+  float Brightness(int channel) const;
+  int FlipModeOf(int channel) const;
+  // Size of the channel's last good picture; 0 by 0 before one.
+  void GetPictureSize(int channel, int* width, int* height) const;
+
+ private:
+  struct Channel {
+    CFFMH264_Decoder decoder;
+    CLumImgTempl<unsigned char, 8> display;
+    std::atomic<int> flip{kFlipNone};
+    float brightness = 0.0f;
+    float contrast = 1.0f;
+  };
+
+  static int Clamp(int channel) { return channel <= 0 ? 0 : 1; }
+  // Converts the channel's last picture into its display image at width x height (black when
+  // there is none), flips it and presents it. Called with the lock held.
+  bool ShowLocked(Channel& ch, VideoSurface* surface, int width, int height);
+
+  mutable CSync lock_{"none"};
+  Channel channels_[2];
+};

@@ -1,0 +1,270 @@
+#include "playback/CFFMH264_Decoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// The largest side of a picture we convert to; larger requests are refused.
+constexpr int kMaxSide = 16384;
+// Brightness and contrast beyond these only saturate the picture, and the fixed-point values
+// given to swscale must stay well inside int.
+constexpr double kBrightnessLimit = 4.0;
+constexpr double kContrastMin = 0.0;
+constexpr double kContrastMax = 16.0;
+
+int ToFixed16(double value, double lo, double hi) {
+  if (std::isnan(value)) value = 0;
+  return static_cast<int>(std::clamp(value, lo, hi) * 65536.0);
+}
+
+// The full-range "J" formats are the same sample layouts; swscale wants the plain ones (the range
+// is set explicitly with the colour details).
+AVPixelFormat PlainFormat(int format) {
+  switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+      return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+      return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+      return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+      return AV_PIX_FMT_YUV440P;
+    default:
+      return static_cast<AVPixelFormat>(format);
+  }
+}
+
+// True when an access unit in start-code form holds a slice NAL unit (types 1 to 5): a picture's
+// data, which changes the decoder's reference pictures when it decodes, even in part.
+bool HoldsSlice(const unsigned char* data, int length) {
+  for (int i = 0; i + 3 < length; ++i) {
+    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+      const int type = data[i + 3] & 0x1F;
+      if (type >= 1 && type <= 5) return true;
+      i += 2;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void CFFMH264_Decoder::ContextFree::operator()(AVCodecContext* c) const {
+  avcodec_free_context(&c);
+}
+void CFFMH264_Decoder::FrameFree::operator()(AVFrame* f) const { av_frame_free(&f); }
+void CFFMH264_Decoder::PacketFree::operator()(AVPacket* p) const { av_packet_free(&p); }
+void CFFMH264_Decoder::SwsFree::operator()(SwsContext* s) const { sws_freeContext(s); }
+
+CFFMH264_Decoder::CFFMH264_Decoder() = default;
+
+CFFMH264_Decoder::~CFFMH264_Decoder() { Release(); }
+
+bool CFFMH264_Decoder::Init() {
+  Release();
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+  if (codec == nullptr) return false;
+  std::unique_ptr<AVCodecContext, ContextFree> context(avcodec_alloc_context3(codec));
+  std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+  std::unique_ptr<AVFrame, FrameFree> work(av_frame_alloc());
+  std::unique_ptr<AVFrame, FrameFree> shown(av_frame_alloc());
+  if (!context || !packet || !work || !shown) return false;
+  // Each packet must come out as its picture at once: frame threads would hold pictures back, so
+  // the decoder runs on the calling thread alone. The camera writes one slice per picture, so
+  // slice threads would have nothing to share.
+  context->thread_count = 1;
+  context->thread_type = FF_THREAD_SLICE;
+  context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  if (avcodec_open2(context.get(), codec, nullptr) < 0) return false;
+  context_ = std::move(context);
+  packet_ = std::move(packet);
+  work_ = std::move(work);
+  shown_ = std::move(shown);
+  return true;
+}
+
+void CFFMH264_Decoder::Release() {
+  ResetConverter();
+  shown_.reset();
+  work_.reset();
+  packet_.reset();
+  context_.reset();
+  waitForKey_ = false;
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+}
+
+bool CFFMH264_Decoder::Decode(const char* data, int length) {
+  if (!context_ || data == nullptr || length <= 0 || length > kMaxPacketBytes) return false;
+  const std::size_t need = std::size_t(length) + AV_INPUT_BUFFER_PADDING_SIZE;
+  if (buffer_.size() < need) {
+    try {
+      buffer_.resize(need);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  std::memcpy(buffer_.data(), data, std::size_t(length));
+  std::memset(buffer_.data() + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+
+  packet_->data = buffer_.data();
+  packet_->size = length;
+  int rc = avcodec_send_packet(context_.get(), packet_.get());
+  if (rc == AVERROR(EAGAIN)) {
+    // Pictures were left inside (they are always taken below, so this does not happen in
+    // practice): take them and offer the packet again.
+    ReceivePictures();
+    rc = avcodec_send_packet(context_.get(), packet_.get());
+  }
+  packet_->data = nullptr;
+  packet_->size = 0;
+  if (rc < 0) {
+    // The packet was refused as damaged. When it held picture data it may still have changed the
+    // decoder's reference pictures (a damaged key picture drops them all), so nothing is shown
+    // again before the next key picture. A refused packet without slices (parameter sets, stray
+    // bytes) leaves them alone. Whatever the decoder still holds is dropped.
+    if (HoldsSlice(buffer_.data(), length)) waitForKey_ = true;
+    while (avcodec_receive_frame(context_.get(), work_.get()) >= 0) av_frame_unref(work_.get());
+    return false;
+  }
+  return ReceivePictures();
+}
+
+bool CFFMH264_Decoder::ReceivePictures() {
+  bool got = false;
+  while (avcodec_receive_frame(context_.get(), work_.get()) >= 0) {
+    // A picture the decoder had to patch up (missing slices, lost references) is not shown, and
+    // neither are the pictures predicted from it up to the next key picture: the last whole
+    // picture stays until then.
+    const bool damaged = work_->decode_error_flags != 0 || (work_->flags & AV_FRAME_FLAG_CORRUPT) ||
+                         work_->width <= 0 || work_->height <= 0 || work_->data[0] == nullptr;
+    if (damaged) waitForKey_ = true;
+    if (damaged || (waitForKey_ && !work_->key_frame)) {
+      av_frame_unref(work_.get());
+      continue;
+    }
+    waitForKey_ = false;
+    av_frame_unref(shown_.get());
+    av_frame_move_ref(shown_.get(), work_.get());
+    got = true;
+  }
+  return got;
+}
+
+bool CFFMH264_Decoder::HasPicture() const {
+  return shown_ && shown_->data[0] != nullptr && shown_->width > 0 && shown_->height > 0;
+}
+
+void CFFMH264_Decoder::GetPictureSize(int* width, int* height) const {
+  const bool has = HasPicture();
+  if (width) *width = has ? shown_->width : 0;
+  if (height) *height = has ? shown_->height : 0;
+}
+
+void CFFMH264_Decoder::ForgetPicture() {
+  if (shown_) av_frame_unref(shown_.get());
+  if (context_) avcodec_flush_buffers(context_.get());
+  // The decoder itself gives nothing before a key picture after a flush.
+  waitForKey_ = false;
+}
+
+bool CFFMH264_Decoder::Convert(unsigned char* dst, int stride, int width, int height) {
+  if (!HasPicture() || dst == nullptr || width <= 0 || height <= 0 || width > kMaxSide ||
+      height > kMaxSide || stride < width * 3) {
+    return false;
+  }
+  const AVFrame* pic = shown_.get();
+  if (!sws_ || pic->width != srcWidth_ || pic->height != srcHeight_ || pic->format != srcFormat_ ||
+      width != outWidth_ || height != outHeight_) {
+    if (!MakeConverter(width, height)) return false;
+  }
+  std::uint8_t* dstPlanes[4] = {dst, nullptr, nullptr, nullptr};
+  int dstStrides[4] = {stride, 0, 0, 0};
+  if (scale_) {
+    if (sws_scale(scale_.get(), pic->data, pic->linesize, 0, pic->height, scaled_->data,
+                  scaled_->linesize) <= 0) {
+      return false;
+    }
+    return sws_scale(sws_.get(), scaled_->data, scaled_->linesize, 0, height, dstPlanes,
+                     dstStrides) > 0;
+  }
+  return sws_scale(sws_.get(), pic->data, pic->linesize, 0, pic->height, dstPlanes, dstStrides) > 0;
+}
+
+bool CFFMH264_Decoder::MakeConverter(int width, int height) {
+  ResetConverter();
+  const AVFrame* pic = shown_.get();
+  const AVPixelFormat format = PlainFormat(pic->format);
+  // A 4:2:0 picture of another size is scaled in its own planar format first and then converted
+  // to BGR at the same size: swscale's planar scaler and its same-size YUV-to-BGR converter
+  // together take about a third less time than scaling straight into packed BGR, for the same
+  // picture. Other formats, and pictures already of the requested size, take one pass.
+  if (format == AV_PIX_FMT_YUV420P && (width != pic->width || height != pic->height)) {
+    scaled_.reset(av_frame_alloc());
+    if (!scaled_) return false;
+    scaled_->format = AV_PIX_FMT_YUV420P;
+    scaled_->width = width;
+    scaled_->height = height;
+    if (av_frame_get_buffer(scaled_.get(), 0) < 0) {
+      ResetConverter();
+      return false;
+    }
+    scale_.reset(sws_getContext(pic->width, pic->height, format, width, height, AV_PIX_FMT_YUV420P,
+                                SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+    sws_.reset(sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height, AV_PIX_FMT_BGR24,
+                              SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+    if (!scale_ || !sws_) {
+      ResetConverter();
+      return false;
+    }
+  } else {
+    sws_.reset(sws_getContext(pic->width, pic->height, format, width, height, AV_PIX_FMT_BGR24,
+                              SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+    if (!sws_) return false;
+  }
+  srcWidth_ = pic->width;
+  srcHeight_ = pic->height;
+  srcFormat_ = pic->format;
+  outWidth_ = width;
+  outHeight_ = height;
+  ApplyColour();
+  return true;
+}
+
+void CFFMH264_Decoder::ResetConverter() {
+  sws_.reset();
+  scale_.reset();
+  scaled_.reset();
+  srcWidth_ = srcHeight_ = outWidth_ = outHeight_ = 0;
+  srcFormat_ = -1;
+}
+
+// The colour adjustment belongs to the conversion to BGR, the last pass.
+void CFFMH264_Decoder::ApplyColour() {
+  if (!sws_) return;
+  const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+  sws_setColorspaceDetails(sws_.get(), coefficients, 0, coefficients, 0,
+                           ToFixed16(brightness_, -kBrightnessLimit, kBrightnessLimit),
+                           ToFixed16(contrast_, kContrastMin, kContrastMax), 65536);
+}
+
+void CFFMH264_Decoder::SetBrightness(float brightness) {
+  brightness_ = brightness;
+  ApplyColour();
+}
+
+void CFFMH264_Decoder::SetContrast(float contrast) {
+  contrast_ = contrast;
+  ApplyColour();
+}

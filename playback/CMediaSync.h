@@ -1,0 +1,95 @@
+// The media clock. Playback has no clock of its own: sound sets the pace. CMediaSync is the sound
+// feeder: a queue of PCM blocks, filled by the engine's worker in file order, and a thread
+// "MediaSync" that hands them one by one to the audio output, whose Play waits while the device
+// is full. FramePacer holds each front picture back until the sound read with it is about to
+// play, then for the rest of a frame period.
+#pragma once
+
+#include <atomic>
+
+#include "platform/Threads.h"
+#include "playback/VAudio.h"
+#include "support/LumArray.h"
+
+// One queued block of sound: up to 3840 bytes of samples and how many of them are used.
+struct _packet_pcm {
+  char data[3840];
+  int length;
+};
+
+class CMediaSync {
+ public:
+  // Bytes in one block: 240 ms of 16-bit mono sound at 8000 Hz, one device buffer.
+  static constexpr int kBlockBytes = 3840;
+  // Blocks queued at most (about 15 s of sound). The engine keeps the queue near its 700 ms
+  // prebuffer; the limit only stops a feeder that cannot play from letting it grow without end.
+  // A push into a full queue drops the oldest block.
+  static constexpr int kMaxBlocks = 64;
+  // WaitForAudio's polling interval and the idle feeder's pause, in ms.
+  static constexpr unsigned kWaitPollMs = 10;
+  static constexpr unsigned kIdleFeederMs = 1;
+
+  CMediaSync();
+  // Stops the feeder before the queue goes.
+  virtual ~CMediaSync();
+  CMediaSync(const CMediaSync&) = delete;
+  CMediaSync& operator=(const CMediaSync&) = delete;
+
+  // Engine (owner), before StartFeeder. Null: no sound; the feeder drops the blocks.
+  void SetAudio(VAudio* audio) { audio_.store(audio, std::memory_order_release); }
+  VAudio* GetAudio() const { return audio_.load(std::memory_order_acquire); }
+
+  // Engine's worker.
+  // Appends a block; a length above 3840 is cut to 3840, a negative one (or null data) counts
+  // as 0. False only when no memory could be had.
+  bool PushPcm(const char* data, int length);
+  // Returns when at most one block is left for the feeder, testing every 10 ms. Returns at once
+  // when there is no audio output, when the feeder is not running, or when the output has given
+  // up its device, so that pictures then follow the frame rate.
+  void WaitForAudio();
+
+  // Feeder (or tests).
+  // Takes the oldest block: its bytes into destination (3840 bytes of room) and its length.
+  // False when the queue is empty.
+  bool PopPcm(char* destination, int* length);
+
+  // Any thread.
+  // Empties the queue (a new recording starts).
+  void ClearPcm();
+  // How many blocks wait for the feeder.
+  int PendingBlocks() const { return queued_.load(std::memory_order_acquire); }
+
+  // Owner's thread.
+  bool StartFeeder();
+  // Returns once the feeder's current call (and its Play) has returned.
+  void StopFeeder();
+  bool IsFeeding() const { return feeder_.IsRunning(); }
+
+ private:
+  static bool FeederStep(void* self);
+  bool AudioGivenUp() const;
+
+  // Any thread.
+  std::atomic<VAudio*> audio_{nullptr};
+  std::atomic<int> queued_{0};  // the queue's count, for tests without the lock
+
+  // Engine's worker and feeder, under lock_.
+  CSync lock_{"none"};
+  CLumArrBase<_packet_pcm> queue_;
+
+  // Feeder thread.
+  _packet_pcm current_{};
+  CSingleThread feeder_{"MediaSync"};  // declared last: its thread stops before the rest goes
+};
+
+// Paces one front picture; the engine calls it just before the picture is decoded. Waits for
+// the sound (WaitForAudio, skipped when sync is null), then sleeps for the frame period
+// (1000 / frontRate ms; a rate of 0 or less counts as 30) less the mean of the last 24 gaps
+// between one picture's release and the next one's turn, less 2 ms. Prints
+// "[00] dif <gap>, mean <mean> : <wait> msec". The state is process-wide (one engine per
+// process).
+void FramePacer(CMediaSync* sync, int frontRate);
+// Forgets the gaps and the last release (tests, or a new engine).
+void FramePacerReset();
+// What FramePacer sleeps for a wait: nothing when it is 0 or less, at most one period.
+int FramePacerSleepMs(int wait, int period);

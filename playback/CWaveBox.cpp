@@ -1,0 +1,124 @@
+#include "playback/CWaveBox.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "platform/Clock.h"
+#include "support/Diag.h"
+
+namespace {
+
+// Guards every box's free count: the device's block-done reports and the feeder meet here.
+std::mutex gFreeCountLock;
+
+// The process's output volume (both channels), 0..0xFFFF.
+std::atomic<int> gVolume{0xFFFF};
+
+constexpr int kMaxVolume = 0xFFFF;
+
+}  // namespace
+
+CWaveBox::CWaveBox(VWaveOut* out) : out_(out != nullptr ? out : &sdl_) {}
+
+CWaveBox::~CWaveBox() { out_->Close(); }
+
+bool CWaveBox::Open(int bitsPerSample, int samplesPerSecond) {
+  format_.formatTag = 1;
+  format_.channels = 1;
+  format_.samplesPerSecond = samplesPerSecond;
+  format_.bitsPerSample = bitsPerSample;
+  format_.blockAlign = bitsPerSample / 8;
+  format_.avgBytesPerSecond = samplesPerSecond * (bitsPerSample / 8);
+  format_.extraBytes = 0;
+  return Reopen() == kWaveOk;
+}
+
+int CWaveBox::Close() {
+  ok_.store(false, std::memory_order_release);
+  return out_->Close() == kWaveOk ? 1 : -1;
+}
+
+int CWaveBox::Reopen() {
+  const WaveFormat format{format_.samplesPerSecond, format_.bitsPerSample, format_.channels};
+  const int status = out_->Open(format, &CWaveBox::OnBlockDone, this);
+  if (status == kWaveOk) ApplyVolume();
+  ok_.store(status == kWaveOk, std::memory_order_release);
+  return status;
+}
+
+int CWaveBox::CheckResult(int status) {
+  if (status == kWaveErrInvalidHandle || status == kWaveErrNoDriver || status == kWaveErrNoMem ||
+      status == kWaveErrUnprepared) {
+    ok_.store(false, std::memory_order_release);
+  }
+  return status;
+}
+
+void CWaveBox::SetVolume(int value) {
+  gVolume.store(std::clamp(value, 0, kMaxVolume), std::memory_order_relaxed);
+  ApplyVolume();
+}
+
+int CWaveBox::Volume() { return gVolume.load(std::memory_order_relaxed); }
+
+void CWaveBox::ApplyVolume() {
+  out_->SetVolume(static_cast<float>(Volume()) / static_cast<float>(kMaxVolume));
+}
+
+int CWaveBox::FreeCount() const {
+  std::lock_guard<std::mutex> hold(gFreeCountLock);
+  return freeCount_;
+}
+
+void CWaveBox::OnBlockDone(void* self, const char* data, int length) {
+  (void)data;
+  (void)length;
+  auto* box = static_cast<CWaveBox*>(self);
+  std::lock_guard<std::mutex> hold(gFreeCountLock);
+  ++box->freeCount_;
+}
+
+int CWaveBox::WriteBlock(const char* data, int length) {
+  if (FreeCount() <= 0) {
+    SleepMs(kPauseMs);
+    return 2;
+  }
+  if (data == nullptr || length < 0) length = 0;
+  length = std::min(length, kBlockBytes);
+  if (length == 0) {
+    // Nothing to queue: done at once when the device is idle, else after a short pause.
+    if (FreeCount() == 2) return -1;
+    SleepMs(kPauseMs);
+    return 1;
+  }
+  char* buffer = buffers_[next_];
+  std::memcpy(buffer, data, static_cast<std::size_t>(length));
+  {
+    // Taken before the write: the device may report the block done before Write returns.
+    std::lock_guard<std::mutex> hold(gFreeCountLock);
+    --freeCount_;
+  }
+  if (CheckResult(out_->Write(buffer, length)) == kWaveOk) {
+    next_ = (next_ + 1) % 2;
+  } else {
+    std::lock_guard<std::mutex> hold(gFreeCountLock);
+    ++freeCount_;
+  }
+  SleepMs(kPauseMs);
+  return 1;
+}
+
+void CWaveBox::Play(const char* data, int length) {
+  int tries = 0;
+  busyTries_.store(0, std::memory_order_relaxed);
+  while (IsOk()) {
+    if (WriteBlock(data, length) != 2) return;
+    busyTries_.store(++tries, std::memory_order_relaxed);
+    if (tries > kMaxBusyTries) {
+      ok_.store(false, std::memory_order_release);
+      DiagPrintf("[CWaveBox] device stalled, sound output given up\n");
+      return;
+    }
+  }
+}

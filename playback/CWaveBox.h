@@ -1,0 +1,92 @@
+// The audio output: plays blocks of mono PCM through two rotating 3840-byte buffers on a
+// wave-output device. Play waits while both buffers are on the device, so whoever calls it (the
+// sound feeder) is held to the device's playback rate.
+#pragma once
+
+#include <atomic>
+
+#include "playback/VAudio.h"
+#include "playback/WaveOut.h"
+
+// The classic wave format record, as computed by the last Open.
+struct WaveBoxFormat {
+  int formatTag = 0;  // 1: PCM
+  int channels = 0;
+  int samplesPerSecond = 0;
+  int avgBytesPerSecond = 0;
+  int blockAlign = 0;
+  int bitsPerSample = 0;
+  int extraBytes = 0;
+};
+
+class CWaveBox : public VAudio {
+ public:
+  // Bytes in one device buffer: 240 ms of 16-bit mono sound at 8000 Hz.
+  static constexpr int kBlockBytes = 3840;
+  // Busy tries before Play gives the device up: about half a second of a stalled device.
+  static constexpr int kMaxBusyTries = 50;
+  // Play's pause when the device is busy and after each block, in ms.
+  static constexpr unsigned kPauseMs = 10;
+
+  // Plays through out, which the caller keeps alive longer than this box; null uses SDL audio
+  // (owned by the box).
+  explicit CWaveBox(VWaveOut* out = nullptr);
+  // Closes the device first, so that no block-done report reaches a dead box.
+  ~CWaveBox() override;
+  CWaveBox(const CWaveBox&) = delete;
+  CWaveBox& operator=(const CWaveBox&) = delete;
+
+  // Caller's threads (window, engine).
+  // Opens the device for mono PCM; the ok flag becomes the result. An open device is closed
+  // first. The free count and the next buffer are kept.
+  bool Open(int bitsPerSample, int samplesPerSecond) override;
+  // Clears the ok flag and closes the device: 1, or -1 when it was not open.
+  int Close() override;
+  // Opens the device again with the last format; the device status (0 success). The ok flag
+  // becomes true on success, false otherwise.
+  int Reopen() override;
+  // Statuses 5, 6, 7 and 34 (invalid handle, no driver, no memory, unprepared) clear the ok flag
+  // until the next successful Open. Returns status.
+  int CheckResult(int status) override;
+  // The process's output volume, 0 (silent) to 0xFFFF (full), clamped: the level of both
+  // channels, not the packed left/right word. It is kept process-wide, applied at once to this
+  // box's device and to every device a box opens later.
+  void SetVolume(int value);
+  static int Volume();
+
+  // Feeder thread.
+  // Plays one block (only its first 3840 bytes). Returns once the block is on the device, or
+  // at once when the output has been given up or closed. A block of length 0 queues nothing.
+  void Play(const char* data, int length) override;
+
+  // Any thread.
+  bool IsOk() const { return ok_.load(std::memory_order_acquire); }
+  int FreeCount() const;
+  const WaveBoxFormat& Format() const { return format_; }
+  // Busy tries of the last Play (feeder thread).
+  int BusyTries() const { return busyTries_.load(std::memory_order_relaxed); }
+
+ private:
+  // Writes one block: 2 busy, 1 done, -1 nothing left to play.
+  int WriteBlock(const char* data, int length);
+  static void OnBlockDone(void* self, const char* data, int length);
+  void ApplyVolume();
+
+  // Owner of the output; fixed at construction.
+  CWaveOutSdl sdl_;
+  VWaveOut* const out_;
+
+  // Caller's threads.
+  WaveBoxFormat format_;
+
+  // Device thread and feeder, under the process-wide free-count lock.
+  int freeCount_ = 2;
+
+  // Feeder thread.
+  char buffers_[2][kBlockBytes] = {};
+  int next_ = 0;
+  std::atomic<int> busyTries_{0};  // read by tests on other threads
+
+  // Any thread.
+  std::atomic<bool> ok_{true};
+};

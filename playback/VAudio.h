@@ -1,0 +1,24 @@
+// A sound output that plays blocks of mono PCM at the device's own pace: Play returns once the
+// block is queued on the device, waiting while the device is full.
+#pragma once
+
+class VAudio {
+ public:
+  virtual bool Open(int bitsPerSample, int samplesPerSecond) = 0;
+  // 1 on success, -1 when the device refused.
+  virtual int Close() = 0;
+  virtual void Reserved3(int, int) {}
+  // Opens the device again with the last format; the device status (0 success).
+  virtual int Reopen() = 0;
+  virtual bool Reserved5() { return true; }
+  virtual void Reserved6() {}
+  virtual void Play(const char* data, int length) = 0;
+  virtual void Reserved8(int) {}
+  virtual void Reserved9() {}
+  virtual void Reserved10(int) {}
+  virtual void Reserved11(int) {}
+  virtual ~VAudio() = default;
+  // Looks at a device status and returns it; statuses that mean the device is gone stop output
+  // until the next successful Open.
+  virtual int CheckResult(int status) = 0;
+};

@@ -1,0 +1,163 @@
+// The wave-output test double.
+#include "playback/WaveOut.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "platform/Clock.h"
+
+CWaveOutFake::CWaveOutFake(Pace pace) : pace_(pace) {}
+
+CWaveOutFake::~CWaveOutFake() { Close(); }
+
+int CWaveOutFake::Open(const WaveFormat& format, WaveDoneCallback done, void* user) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (openStatus_ != kWaveOk) return openStatus_;
+  }
+  Close();
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    open_ = true;
+    format_ = format;
+    done_ = done;
+    user_ = user;
+    playedUntil_ = TickCountMs();
+    ++openCount_;
+  }
+  if (pace_ == Pace::kRealTime) pacer_.BeginThread(&CWaveOutFake::PaceStep, this);
+  return kWaveOk;
+}
+
+int CWaveOutFake::Write(const char* data, int length) {
+  if (length < 0 || (data == nullptr && length > 0)) return kWaveErrInvalidParam;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (writeStatus_ != kWaveOk) return writeStatus_;
+  if (!open_) return kWaveErrInvalidHandle;
+  const int bytesPerSecond =
+      std::max(1, format_.rate * std::max(1, format_.bits / 8) * std::max(1, format_.channels));
+  const std::uint32_t now = TickCountMs();
+  // The buffer starts when the one before it ends, or now when the device has run dry.
+  const std::uint32_t start =
+      static_cast<std::int32_t>(playedUntil_ - now) > 0 ? playedUntil_ : now;
+  const std::uint32_t end =
+      start + static_cast<std::uint32_t>(static_cast<long long>(length) * 1000 / bytesPerSecond);
+  try {
+    written_.emplace_back(data, static_cast<std::size_t>(length));
+  } catch (const std::bad_alloc&) {
+    return kWaveErrNoMem;
+  }
+  try {
+    queued_.push_back(Queued{data, length, end});
+  } catch (const std::bad_alloc&) {
+    written_.pop_back();
+    return kWaveErrNoMem;
+  }
+  playedUntil_ = end;
+  return kWaveOk;
+}
+
+int CWaveOutFake::Close() {
+  pacer_.StopThread();
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!open_) return kWaveErrInvalidHandle;
+    open_ = false;
+  }
+  FinishAll();
+  return kWaveOk;
+}
+
+void CWaveOutFake::SetVolume(float gain) {
+  std::lock_guard<std::mutex> hold(lock_);
+  volume_ = std::clamp(std::isnan(gain) ? 0.0f : gain, 0.0f, 1.0f);
+}
+
+void CWaveOutFake::SetOpenStatus(int status) {
+  std::lock_guard<std::mutex> hold(lock_);
+  openStatus_ = status;
+}
+
+void CWaveOutFake::SetWriteStatus(int status) {
+  std::lock_guard<std::mutex> hold(lock_);
+  writeStatus_ = status;
+}
+
+bool CWaveOutFake::TakeOldest(bool dueOnly, Queued* out, WaveDoneCallback* done, void** user) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (queued_.empty()) return false;
+  if (dueOnly && static_cast<std::int32_t>(queued_.front().endTick - TickCountMs()) > 0) {
+    return false;
+  }
+  *out = queued_.front();
+  queued_.erase(queued_.begin());
+  *done = done_;
+  *user = user_;
+  ++doneCount_;
+  return true;
+}
+
+bool CWaveOutFake::FinishOne() {
+  Queued block{};
+  WaveDoneCallback done = nullptr;
+  void* user = nullptr;
+  if (!TakeOldest(false, &block, &done, &user)) return false;
+  // Outside the lock, as a device thread would call it.
+  if (done != nullptr) done(user, block.data, block.length);
+  return true;
+}
+
+int CWaveOutFake::FinishAll() {
+  int n = 0;
+  while (FinishOne()) ++n;
+  return n;
+}
+
+bool CWaveOutFake::PaceStep(void* self) {
+  auto* fake = static_cast<CWaveOutFake*>(self);
+  Queued block{};
+  WaveDoneCallback done = nullptr;
+  void* user = nullptr;
+  if (fake->TakeOldest(true, &block, &done, &user)) {
+    if (done != nullptr) done(user, block.data, block.length);
+  } else {
+    SleepMs(1);
+  }
+  return true;
+}
+
+bool CWaveOutFake::IsOpen() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return open_;
+}
+
+WaveFormat CWaveOutFake::Format() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return format_;
+}
+
+float CWaveOutFake::Volume() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return volume_;
+}
+
+int CWaveOutFake::OpenCount() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return openCount_;
+}
+
+int CWaveOutFake::Pending() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return static_cast<int>(queued_.size());
+}
+
+int CWaveOutFake::DoneCount() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return doneCount_;
+}
+
+std::vector<std::string> CWaveOutFake::Written() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return written_;
+}

@@ -1,0 +1,205 @@
+// The SDL2 implementation of the wave-output layer.
+#include <SDL.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "playback/WaveOut.h"
+#include "support/Diag.h"
+
+namespace {
+
+// How many outputs hold SDL's audio subsystem; SDL's init and quit calls are not made from two
+// threads at once.
+std::mutex gSubsystemLock;
+int gSubsystemUsers = 0;
+
+// Scales the samples of a device buffer in place by q / 65536 (q in 0..65536), rounding toward
+// minus infinity.
+void ApplyGain(std::uint8_t* stream, int length, int bits, int q) {
+  if (q >= 65536) return;
+  if (bits == 8) {
+    for (int i = 0; i < length; ++i) {
+      const int centred = static_cast<int>(stream[i]) - 128;
+      stream[i] = static_cast<std::uint8_t>(((centred * q) >> 16) + 128);
+    }
+    return;
+  }
+  for (int i = 0; i + 1 < length; i += 2) {
+    std::int16_t s;
+    std::memcpy(&s, stream + i, sizeof s);
+    s = static_cast<std::int16_t>((static_cast<std::int32_t>(s) * q) >> 16);
+    std::memcpy(stream + i, &s, sizeof s);
+  }
+}
+
+}  // namespace
+
+bool CWaveOutSdl::AudioSubsystem::Acquire() {
+  if (held_) return true;
+  std::lock_guard<std::mutex> hold(gSubsystemLock);
+  if (gSubsystemUsers == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    DiagPrintf("[CWaveOutSdl] no sound system: %s\n", SDL_GetError());
+    return false;
+  }
+  ++gSubsystemUsers;
+  held_ = true;
+  return true;
+}
+
+void CWaveOutSdl::AudioSubsystem::Release() {
+  if (!held_) return;
+  held_ = false;
+  std::lock_guard<std::mutex> hold(gSubsystemLock);
+  if (--gSubsystemUsers == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+int CWaveOutSdl::Device::Open(const WaveFormat& format, CWaveOutSdl* owner) {
+  Close();
+  SDL_AudioSpec want;
+  SDL_zero(want);
+  want.freq = format.rate;
+  want.format = format.bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
+  want.channels = static_cast<Uint8>(format.channels);
+  want.samples = kDeviceSamples;
+  want.callback = &CWaveOutSdl::FillThunk;
+  want.userdata = owner;
+  SDL_AudioSpec have;
+  // No allowed changes: the callback always sees the format asked for, and SDL converts.
+  id_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  if (id_ == 0) {
+    DiagPrintf("[CWaveOutSdl] no sound device: %s\n", SDL_GetError());
+    return kWaveErrNoDriver;
+  }
+  return kWaveOk;
+}
+
+void CWaveOutSdl::Device::Start() {
+  if (id_ != 0) SDL_PauseAudioDevice(id_, 0);
+}
+
+void CWaveOutSdl::Device::Close() {
+  if (id_ == 0) return;
+  SDL_CloseAudioDevice(id_);
+  id_ = 0;
+}
+
+CWaveOutSdl::~CWaveOutSdl() { Close(); }
+
+int CWaveOutSdl::Open(const WaveFormat& format, WaveDoneCallback done, void* user) {
+  std::lock_guard<std::mutex> control(control_);
+  if (device_.IsOpen()) {
+    {
+      std::lock_guard<std::mutex> hold(queueLock_);
+      accepting_ = false;
+    }
+    device_.Close();
+    DropQueued();
+  }
+  if ((format.bits != 8 && format.bits != 16) || format.rate <= 0 || format.channels < 1 ||
+      format.channels > 2) {
+    subsystem_.Release();
+    return kWaveErrBadFormat;
+  }
+  if (!subsystem_.Acquire()) return kWaveErrNoDriver;
+  // The callback thread starts with Device::Open (paused), so these are in place before it.
+  format_ = format;
+  done_ = done;
+  user_ = user;
+  const int status = device_.Open(format, this);
+  if (status != kWaveOk) {
+    subsystem_.Release();
+    return status;
+  }
+  {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    head_ = 0;
+    count_ = 0;
+    accepting_ = true;
+  }
+  device_.Start();
+  return kWaveOk;
+}
+
+int CWaveOutSdl::Write(const char* data, int length) {
+  if (length < 0 || (data == nullptr && length > 0)) return kWaveErrInvalidParam;
+  std::lock_guard<std::mutex> hold(queueLock_);
+  if (!accepting_) return kWaveErrInvalidHandle;
+  if (count_ >= kMaxQueued) return kWaveErrNoMem;
+  Queued& slot = ring_[(head_ + count_) % kMaxQueued];
+  slot.data = data;
+  slot.length = length;
+  slot.offset = 0;
+  ++count_;
+  return kWaveOk;
+}
+
+int CWaveOutSdl::Close() {
+  std::lock_guard<std::mutex> control(control_);
+  if (!device_.IsOpen()) return kWaveErrInvalidHandle;
+  {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    accepting_ = false;
+  }
+  // Waits for a running callback; none comes after it.
+  device_.Close();
+  DropQueued();
+  subsystem_.Release();
+  return kWaveOk;
+}
+
+void CWaveOutSdl::SetVolume(float gain) {
+  const float clamped = std::clamp(std::isnan(gain) ? 0.0f : gain, 0.0f, 1.0f);
+  gainQ16_.store(static_cast<int>(std::lround(clamped * 65536.0f)), std::memory_order_relaxed);
+}
+
+void CWaveOutSdl::FillThunk(void* self, std::uint8_t* stream, int length) {
+  static_cast<CWaveOutSdl*>(self)->Fill(stream, length);
+}
+
+void CWaveOutSdl::Fill(std::uint8_t* stream, int length) {
+  Queued finished[kMaxQueued];
+  int finishedCount = 0;
+  int at = 0;
+  {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    while (count_ > 0 && at < length) {
+      Queued& q = ring_[head_];
+      const int n = std::min(length - at, q.length - q.offset);
+      if (n > 0) std::memcpy(stream + at, q.data + q.offset, static_cast<std::size_t>(n));
+      at += n;
+      q.offset += n;
+      if (q.offset >= q.length) {
+        finished[finishedCount++] = q;
+        head_ = (head_ + 1) % kMaxQueued;
+        --count_;
+      }
+    }
+  }
+  if (at < length) {
+    const int silence = format_.bits == 8 ? 0x80 : 0;
+    std::memset(stream + at, silence, static_cast<std::size_t>(length - at));
+  }
+  ApplyGain(stream, at, format_.bits, gainQ16_.load(std::memory_order_relaxed));
+  // Reported outside the queue lock, so that the owner may write again from its own thread.
+  for (int i = 0; i < finishedCount; ++i) {
+    if (done_ != nullptr) done_(user_, finished[i].data, finished[i].length);
+  }
+}
+
+void CWaveOutSdl::DropQueued() {
+  Queued dropped[kMaxQueued];
+  int droppedCount = 0;
+  {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    while (count_ > 0) {
+      dropped[droppedCount++] = ring_[head_];
+      head_ = (head_ + 1) % kMaxQueued;
+      --count_;
+    }
+  }
+  for (int i = 0; i < droppedCount; ++i) {
+    if (done_ != nullptr) done_(user_, dropped[i].data, dropped[i].length);
+  }
+}

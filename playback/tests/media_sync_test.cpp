@@ -1,0 +1,350 @@
+// The sound feeder's queue and thread, and the frame pacer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "playback/CMediaSync.h"
+#include "playback/CWaveBox.h"
+#include "playback/WaveOut.h"
+#include "support/Diag.h"
+
+namespace {
+
+constexpr int kBlock = CMediaSync::kBlockBytes;
+
+template <class Cond>
+bool WaitFor(Cond cond, unsigned limitMs = 10000) {
+  const std::uint32_t start = TickCountMs();
+  while (TickCountMs() - start < limitMs) {
+    if (cond()) return true;
+    SleepMs(1);
+  }
+  return cond();
+}
+
+// A block whose bytes say which block it is.
+std::string Block(int id, int length = kBlock) {
+  std::string b(static_cast<std::size_t>(length), '\0');
+  for (int i = 0; i < length; ++i) b[static_cast<std::size_t>(i)] = static_cast<char>(id * 31 + i);
+  return b;
+}
+
+// Sends the diagnostic lines to a file for the life of the object, and reads them back.
+class DiagCapture {
+ public:
+  DiagCapture() : file_(std::tmpfile()) { DiagSetOutput(file_); }
+  ~DiagCapture() {
+    DiagSetOutput(stdout);
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  std::vector<std::string> Lines() {
+    std::vector<std::string> lines;
+    if (file_ == nullptr) return lines;
+    std::fflush(file_);
+    std::rewind(file_);
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, file_) != nullptr) lines.emplace_back(buf);
+    return lines;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+// An audio output that keeps what it is asked to play, taking playMs for each block.
+class RecordingAudio : public VAudio {
+ public:
+  explicit RecordingAudio(unsigned playMs = 0) : playMs_(playMs) {}
+  bool Open(int, int) override { return true; }
+  int Close() override { return 1; }
+  int Reopen() override { return 0; }
+  int CheckResult(int status) override { return status; }
+  void Play(const char* data, int length) override {
+    playing_.store(true);
+    if (playMs_ > 0) SleepMs(playMs_);
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      played_.emplace_back(data, static_cast<std::size_t>(length));
+    }
+    playing_.store(false);
+  }
+  std::vector<std::string> Played() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return played_;
+  }
+  int Count() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return static_cast<int>(played_.size());
+  }
+  bool Playing() const { return playing_.load(); }
+
+ private:
+  const unsigned playMs_;
+  std::atomic<bool> playing_{false};
+  std::mutex lock_;
+  std::vector<std::string> played_;
+};
+
+}  // namespace
+
+TEST(MediaSync, ABlockOf5000BytesIsQueuedAs3840) {
+  CMediaSync sync;
+  const std::string data = Block(1, 5000);
+  EXPECT_TRUE(sync.PushPcm(data.data(), 5000));
+  EXPECT_EQ(sync.PendingBlocks(), 1);
+  char out[kBlock];
+  int length = -1;
+  ASSERT_TRUE(sync.PopPcm(out, &length));
+  EXPECT_EQ(length, kBlock);
+  EXPECT_EQ(std::string(out, kBlock), data.substr(0, kBlock));
+  EXPECT_FALSE(sync.PopPcm(out, &length));
+}
+
+TEST(MediaSync, BlocksComeOutInOrderAndClearEmpties) {
+  CMediaSync sync;
+  const std::string a = Block(1, 100), b = Block(2, kBlock), c = Block(3, 7);
+  sync.PushPcm(a.data(), 100);
+  sync.PushPcm(b.data(), kBlock);
+  sync.PushPcm(c.data(), 7);
+  sync.PushPcm(nullptr, 50);
+  EXPECT_EQ(sync.PendingBlocks(), 4);
+  char out[kBlock];
+  int length = 0;
+  ASSERT_TRUE(sync.PopPcm(out, &length));
+  EXPECT_EQ(std::string(out, static_cast<std::size_t>(length)), a);
+  ASSERT_TRUE(sync.PopPcm(out, &length));
+  EXPECT_EQ(std::string(out, static_cast<std::size_t>(length)), b);
+  sync.ClearPcm();
+  EXPECT_EQ(sync.PendingBlocks(), 0);
+  EXPECT_FALSE(sync.PopPcm(out, &length));
+  sync.PushPcm(c.data(), 7);
+  ASSERT_TRUE(sync.PopPcm(out, &length));
+  EXPECT_EQ(std::string(out, static_cast<std::size_t>(length)), c);
+}
+
+TEST(MediaSync, AFullQueueDropsItsOldestBlock) {
+  CMediaSync sync;
+  DiagCapture diag;
+  const int pushes = CMediaSync::kMaxBlocks + 6;
+  for (int i = 0; i < pushes; ++i) {
+    const std::string b = Block(i, 16);
+    ASSERT_TRUE(sync.PushPcm(b.data(), 16));
+  }
+  EXPECT_EQ(sync.PendingBlocks(), CMediaSync::kMaxBlocks);
+  const auto lines = diag.Lines();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "[CMediaSync] sound queue full, oldest block dropped\n");
+  char out[kBlock];
+  int length = 0;
+  ASSERT_TRUE(sync.PopPcm(out, &length));
+  EXPECT_EQ(std::string(out, static_cast<std::size_t>(length)), Block(6, 16));
+}
+
+TEST(MediaSync, WaitForAudioReturnsAtOnceWithoutAPlayingFeeder) {
+  CMediaSync sync;
+  const std::string b = Block(1);
+  for (int i = 0; i < 5; ++i) sync.PushPcm(b.data(), kBlock);
+  sync.WaitForAudio();  // no output: pictures follow the frame rate
+  EXPECT_EQ(sync.PendingBlocks(), 5);
+  RecordingAudio audio;
+  sync.SetAudio(&audio);
+  sync.WaitForAudio();  // an output but no feeder
+  EXPECT_EQ(sync.PendingBlocks(), 5);
+  EXPECT_EQ(audio.Count(), 0);
+}
+
+TEST(MediaSync, TheFeederPlaysInOrderAndWaitForAudioLeavesAtMostOneBlock) {
+  CMediaSync sync;
+  RecordingAudio audio(5);
+  sync.SetAudio(&audio);
+  std::vector<std::string> blocks;
+  for (int i = 0; i < 10; ++i) blocks.push_back(Block(i, 1000 + i));
+  for (const auto& b : blocks) sync.PushPcm(b.data(), static_cast<int>(b.size()));
+  ASSERT_TRUE(sync.StartFeeder());
+  EXPECT_TRUE(sync.IsFeeding());
+  sync.WaitForAudio();
+  EXPECT_LE(sync.PendingBlocks(), 1);  // only the feeder takes blocks out
+  ASSERT_TRUE(WaitFor([&] { return audio.Count() == 10; }));
+  sync.StopFeeder();
+  EXPECT_FALSE(sync.IsFeeding());
+  EXPECT_EQ(audio.Played(), blocks);
+}
+
+TEST(MediaSync, StopFeederReturnsAfterTheBlockInPlayHasReturned) {
+  CMediaSync sync;
+  RecordingAudio audio(50);
+  sync.SetAudio(&audio);
+  const std::string b = Block(1);
+  for (int i = 0; i < 5; ++i) sync.PushPcm(b.data(), kBlock);
+  ASSERT_TRUE(sync.StartFeeder());
+  ASSERT_TRUE(WaitFor([&] { return audio.Playing(); }));
+  sync.StopFeeder();
+  EXPECT_FALSE(audio.Playing());
+  const int left = sync.PendingBlocks();
+  SleepMs(20);
+  EXPECT_EQ(sync.PendingBlocks(), left);  // nobody takes blocks any more
+  EXPECT_EQ(audio.Count(), 5 - left);
+}
+
+TEST(MediaSync, WithoutAnOutputTheFeederDropsTheBlocks) {
+  CMediaSync sync;
+  ASSERT_TRUE(sync.StartFeeder());
+  const std::string b = Block(1);
+  for (int i = 0; i < 20; ++i) sync.PushPcm(b.data(), kBlock);
+  ASSERT_TRUE(WaitFor([&] { return sync.PendingBlocks() == 0; }));
+}
+
+TEST(MediaSync, PushingWhileTheFeederPlays) {
+  CMediaSync sync;
+  RecordingAudio audio;
+  sync.SetAudio(&audio);
+  ASSERT_TRUE(sync.StartFeeder());
+  std::vector<std::string> blocks;
+  for (int i = 0; i < 50; ++i) blocks.push_back(Block(i, 64));
+  std::thread worker([&] {
+    for (const auto& b : blocks) {
+      sync.PushPcm(b.data(), 64);
+      if (b[0] % 3 == 0) sync.WaitForAudio();
+    }
+  });
+  worker.join();
+  ASSERT_TRUE(WaitFor([&] { return audio.Count() == 50; }));
+  EXPECT_EQ(audio.Played(), blocks);
+}
+
+TEST(MediaSync, FeedsAWaveBoxAtTheDeviceRate) {
+  CWaveOutFake device(CWaveOutFake::Pace::kRealTime);
+  CWaveBox box(&device);
+  ASSERT_TRUE(box.Open(16, 8000));
+  CMediaSync sync;
+  sync.SetAudio(&box);
+  std::vector<std::string> blocks;
+  for (int i = 0; i < 4; ++i) blocks.push_back(Block(i));
+  for (const auto& b : blocks) sync.PushPcm(b.data(), kBlock);
+  ASSERT_TRUE(sync.StartFeeder());
+  sync.WaitForAudio();
+  EXPECT_LE(sync.PendingBlocks(), 1);
+  ASSERT_TRUE(WaitFor([&] { return device.DoneCount() == 4; }));
+  sync.StopFeeder();
+  EXPECT_EQ(device.Written(), blocks);
+}
+
+TEST(MediaSync, AGivenUpOutputLetsTheQueueDrain) {
+  CWaveOutFake device;
+  device.SetOpenStatus(kWaveErrNoDriver);
+  CWaveBox box(&device);
+  ASSERT_FALSE(box.Open(16, 8000));
+  CMediaSync sync;
+  sync.SetAudio(&box);
+  const std::string b = Block(1);
+  for (int i = 0; i < 20; ++i) sync.PushPcm(b.data(), kBlock);
+  ASSERT_TRUE(sync.StartFeeder());
+  sync.WaitForAudio();
+  ASSERT_TRUE(WaitFor([&] { return sync.PendingBlocks() == 0; }));
+  sync.StopFeeder();
+  EXPECT_TRUE(device.Written().empty());
+}
+
+// The frame pacer.
+
+namespace {
+
+struct PacerLine {
+  int index = -1, gap = 0, mean = 0, wait = 0;
+};
+
+PacerLine Parse(const std::string& line) {
+  PacerLine p;
+  char tail[16] = {};
+  if (std::sscanf(line.c_str(), "[%d] dif %d, mean %d : %d %15s", &p.index, &p.gap, &p.mean,
+                  &p.wait, tail) != 5 ||
+      std::string(tail) != "msec") {
+    p.index = -1;
+  }
+  return p;
+}
+
+// Checks every line against the pacer's rules: the gap within [0, 60], the mean that of the
+// last 24 gaps, the wait the period less the mean and 2 ms.
+void CheckLines(const std::vector<std::string>& lines, const std::vector<int>& periods) {
+  ASSERT_EQ(lines.size(), periods.size());
+  std::vector<int> gaps;
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const PacerLine p = Parse(lines[k]);
+    ASSERT_EQ(p.index, 0) << lines[k];
+    EXPECT_GE(p.gap, 0) << lines[k];
+    EXPECT_LE(p.gap, 60) << lines[k];
+    gaps.push_back(p.gap);
+    if (gaps.size() > 24) gaps.erase(gaps.begin());
+    int sum = 0;
+    for (int g : gaps) sum += g;
+    EXPECT_EQ(p.mean, sum / static_cast<int>(gaps.size())) << "line " << k << ": " << lines[k];
+    EXPECT_EQ(p.wait, periods[k] - p.mean - 2) << "line " << k << ": " << lines[k];
+  }
+}
+
+}  // namespace
+
+TEST(FramePacer, SleepsNotForAWaitOfZeroOrLessAndAtMostOnePeriod) {
+  EXPECT_EQ(FramePacerSleepMs(0, 33), 0);
+  EXPECT_EQ(FramePacerSleepMs(-29, 33), 0);
+  EXPECT_EQ(FramePacerSleepMs(10, 33), 10);
+  EXPECT_EQ(FramePacerSleepMs(33, 33), 33);
+  EXPECT_EQ(FramePacerSleepMs(50, 33), 33);
+}
+
+TEST(FramePacer, TheFirstGapIsLimitedTo60AndTheMeanCoversTheLast24) {
+  FramePacerReset();
+  std::vector<std::string> lines;
+  std::vector<int> periods;
+  {
+    DiagCapture diag;
+    FramePacer(nullptr, 30);
+    periods.push_back(33);
+    // At 1000 pictures per second the period is 1 ms: every wait is negative, nothing sleeps.
+    for (int i = 0; i < 29; ++i) {
+      FramePacer(nullptr, 1000);
+      periods.push_back(1);
+    }
+    lines = diag.Lines();
+  }
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "[00] dif 60, mean 60 : -29 msec\n");
+  CheckLines(lines, periods);
+  for (std::size_t k = 1; k < lines.size(); ++k) EXPECT_LT(Parse(lines[k]).wait, 0) << lines[k];
+}
+
+TEST(FramePacer, APositiveWaitAndAMissingFrameRate) {
+  FramePacerReset();
+  std::vector<std::string> lines;
+  {
+    DiagCapture diag;
+    FramePacer(nullptr, 10);  // gap 60: waits 100 - 60 - 2 = 38 ms
+    FramePacer(nullptr, 10);
+    FramePacer(nullptr, 0);  // taken as 30 per second
+    lines = diag.Lines();
+  }
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "[00] dif 60, mean 60 : 38 msec\n");
+  CheckLines(lines, {100, 100, 33});
+  FramePacerReset();
+}
+
+TEST(FramePacer, DoesNotWaitForSoundNobodyPlays) {
+  FramePacerReset();
+  CMediaSync sync;
+  const std::string b = Block(1);
+  for (int i = 0; i < 5; ++i) sync.PushPcm(b.data(), kBlock);
+  DiagCapture diag;
+  FramePacer(&sync, 1000);
+  EXPECT_EQ(diag.Lines().size(), 1u);
+  EXPECT_EQ(sync.PendingBlocks(), 5);
+  FramePacerReset();
+}
