@@ -16,7 +16,7 @@ class VMediaDecoder {
   // Channel arguments below 0 act as 0, above 0 as 1.
   virtual void SetContrast(int channel, int value) = 0;    // contrast = value / 10 + 1
   virtual void SetBrightness(int channel, int value) = 0;  // brightness = value / 10
-  virtual void SetFlipMode(int channel, int mode) = 0;     // 0 none, 1 upside down, 2 both, 3 mirror
+  virtual void SetFlipMode(int channel, int mode) = 0;  // 0 none, 1 upside down, 2 both, 3 mirror
   // Saves the channel's last picture at its own size; the file type follows the name.
   virtual bool SavePicture(int channel, const char* path) = 0;
 
