@@ -12,31 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "SoundTestSupport.h"
 #include "platform/Clock.h"
 #include "playback/CWaveBox.h"
 #include "playback/WaveOut.h"
 
 namespace {
 
-constexpr int kBlock = CWaveBox::kBlockBytes;
-
-// Waits until cond holds; the limit only keeps a broken build from hanging.
-template <class Cond>
-bool WaitFor(Cond cond, unsigned limitMs = 10000) {
-  const std::uint32_t start = TickCountMs();
-  while (TickCountMs() - start < limitMs) {
-    if (cond()) return true;
-    SleepMs(1);
-  }
-  return cond();
-}
-
-// A block whose bytes say which block it is.
-std::string Block(int id, int length = kBlock) {
-  std::string b(static_cast<std::size_t>(length), '\0');
-  for (int i = 0; i < length; ++i) b[static_cast<std::size_t>(i)] = static_cast<char>(id * 31 + i);
-  return b;
-}
+using soundtest::Block;
+using soundtest::kBlock;
+using soundtest::WaitFor;
+static_assert(kBlock == CWaveBox::kBlockBytes);
 
 // SDL plays without a sound card unless the caller chose a driver.
 void UseDummyAudioWhenUnset() { setenv("SDL_AUDIODRIVER", "dummy", 0); }

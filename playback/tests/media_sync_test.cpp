@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "SoundTestSupport.h"
 #include "platform/Clock.h"
 #include "playback/CMediaSync.h"
 #include "playback/CWaveBox.h"
@@ -17,24 +18,10 @@
 
 namespace {
 
-constexpr int kBlock = CMediaSync::kBlockBytes;
-
-template <class Cond>
-bool WaitFor(Cond cond, unsigned limitMs = 10000) {
-  const std::uint32_t start = TickCountMs();
-  while (TickCountMs() - start < limitMs) {
-    if (cond()) return true;
-    SleepMs(1);
-  }
-  return cond();
-}
-
-// A block whose bytes say which block it is.
-std::string Block(int id, int length = kBlock) {
-  std::string b(static_cast<std::size_t>(length), '\0');
-  for (int i = 0; i < length; ++i) b[static_cast<std::size_t>(i)] = static_cast<char>(id * 31 + i);
-  return b;
-}
+using soundtest::Block;
+using soundtest::kBlock;
+using soundtest::WaitFor;
+static_assert(kBlock == CMediaSync::kBlockBytes);
 
 // Sends the diagnostic lines to a file for the life of the object, and reads them back.
 class DiagCapture {
