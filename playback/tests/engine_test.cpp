@@ -408,3 +408,41 @@ TEST_F(EngineTest, ShutdownJoinsEveryThread) {
   audio_.Close();
   EXPECT_EQ(ThreadCount(), threadsBefore_);
 }
+
+// Without any sound output the pictures follow the frame rate and the recording still ends.
+TEST_F(EngineTest, WithoutSoundPicturesFollowTheFrameRate) {
+  engine_.Shutdown();
+  CNOVMediaPlayer silent;
+  Events events;
+  silent.SetParser(&parser_);
+  silent.SetDecoder(&decoder_);
+  silent.SetAudio(nullptr);
+  silent.SetEventCallback(&OnEvent, &events);
+  ASSERT_TRUE(silent.Run(&front_, &rear_));
+  std::FILE* pacerLines = std::tmpfile();
+  ASSERT_NE(pacerLines, nullptr);
+  DiagSetOutput(pacerLines);
+  silent.OpenMedia(two_.c_str());
+  {
+    std::unique_lock<std::mutex> hold(events.lock);
+    ASSERT_TRUE(events.changed.wait_for(hold, 30s, [&] { return events.ended > 0; }));
+  }
+  silent.Shutdown();
+  DiagSetOutput(nullptr);
+  EXPECT_EQ(front_.Count(), 90);
+  // Every front picture went through the pacer, which (with nothing to wait for in the sound
+  // queue) computed a sleep of the frame period less the work time.
+  std::rewind(pacerLines);
+  char line[256];
+  int paced = 0, sleeping = 0;
+  while (std::fgets(line, sizeof line, pacerLines)) {
+    int index = 0, gap = 0, mean = 0, wait = 0;
+    if (std::sscanf(line, "[%d] dif %d, mean %d : %d msec", &index, &gap, &mean, &wait) == 4) {
+      ++paced;
+      sleeping += wait > 0;
+    }
+  }
+  std::fclose(pacerLines);
+  EXPECT_EQ(paced, 90);
+  EXPECT_GT(sleeping, 45);
+}
