@@ -1,0 +1,89 @@
+#include "telemetry/CTextData.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+bool IsGpsFix(const char* text, int n) {
+  return n >= 7 && text[0] == 'G' && text[2] == 'G' && std::memcmp(text + 3, "PRMC", 4) == 0;
+}
+
+}  // namespace
+
+void CTextData::OnTextData(const char* text, int length, int timeMs) {
+  if (text == nullptr || length <= 0) return;
+  const int dataLength = text[length - 1] == '\0' ? length - 1 : length;
+
+  // The sentence is text: it ends at its first zero byte.
+  const int textLength = int(strnlen(text, std::size_t(dataLength)));
+  if (IsGpsFix(text, textLength)) {
+    // Parsed outside the lock: the lock guards only the arrays.
+    CGPSData fix(text, textLength);
+    std::lock_guard<std::mutex> hold(lock_);
+    try {
+      gps_.push_back(fix);
+    } catch (const std::bad_alloc&) {
+      // Out of memory: the fix is dropped, the store stays as it was.
+    }
+    return;
+  }
+
+  if (dataLength >= 4 && text[0] == 'M') {
+    const long long s = timeMs / 1000;
+    const CGSensorData sample{static_cast<std::uint8_t>(text[1]),
+                              static_cast<std::uint8_t>(text[2]),
+                              static_cast<std::uint8_t>(text[3])};
+    std::lock_guard<std::mutex> hold(lock_);
+    if (s > static_cast<long long>(gsensor_.size()) - 1) {
+      try {
+        gsensor_.push_back(sample);
+      } catch (const std::bad_alloc&) {
+        // Out of memory: the sample is dropped.
+      }
+    }
+  }
+}
+
+int CTextData::GpsCount() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return int(gps_.size());
+}
+
+CGPSData CTextData::LastGps() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return gps_.empty() ? CGPSData() : gps_.back();
+}
+
+CGPSData CTextData::Gps(int i) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (i < 0 || std::size_t(i) >= gps_.size()) return CGPSData();
+  return gps_[std::size_t(i)];
+}
+
+int CTextData::GSensorCount() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return int(gsensor_.size());
+}
+
+CGSensorData CTextData::GSensor(int i) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (i < 0 || std::size_t(i) >= gsensor_.size()) return CGSensorData();
+  return gsensor_[std::size_t(i)];
+}
+
+std::vector<CGSensorData> CTextData::GSensorSamples() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  try {
+    return gsensor_;
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
+void CTextData::Clear() {
+  std::lock_guard<std::mutex> hold(lock_);
+  // Releases the storage too: the GPS array grows for a whole recording.
+  std::vector<CGPSData>().swap(gps_);
+  std::vector<CGSensorData>().swap(gsensor_);
+}
