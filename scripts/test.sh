@@ -13,7 +13,7 @@ fi
 
 scripts/setup.sh build
 export SDL_AUDIODRIVER=dummy
-(cd build && ctest --output-on-failure -j"$jobs")
+(cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j"$jobs")
 
 if [ "${ROADEYE_SKIP_SANITIZERS:-0}" != 1 ]; then
   echo "== AddressSanitizer + UBSan run of the headless tests =="
