@@ -1,0 +1,99 @@
+// The map view: an embedded browser (wxWebView) showing the map page, driven by calling the page's
+// script functions with text arguments.
+//
+// CExplorerMapViewWnd hosts the browser and runs command texts such as
+// "javascript:DrawCurrent('37.552057', '126.991234')" as calls of page functions. CMapView adds
+// loading the map page (only when the network is up) and moving the vehicle marker to a GPS fix.
+// Everything here belongs to the GUI thread.
+#pragma once
+
+#include <wx/panel.h>
+#include <wx/string.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CGPSData;
+class wxWebView;
+
+// A command text taken apart: the function name and its text arguments.
+struct JsCommand {
+  std::string name;
+  std::vector<std::string> args;
+};
+
+// Takes a command text apart: anything up to and including "javascript:" is dropped; the name is
+// the text before the first "(", trimmed (empty when there is no "("); the arguments are the text
+// after it (the whole text when there is none) split at spaces, commas, quotes, tabs, parentheses
+// and semicolons, with empty pieces dropped.
+JsCommand ParseJsCommand(std::string_view command);
+
+// `text` (UTF-8) as a double-quoted JavaScript string literal that also stays inert inside an HTML
+// script element: backslashes, quotes, control characters, U+2028/U+2029 and "</" are escaped.
+std::string JsStringLiteral(std::string_view text);
+
+// The script that calls page function `name` with the arguments as strings and yields its result
+// as text (empty when the page has no such function, it returned nothing, or it threw). Empty
+// when `name` is not a plain identifier.
+std::string JsCallScript(std::string_view name, const std::vector<std::string>& args);
+
+// The browser host.
+class CExplorerMapViewWnd : public wxPanel {
+ public:
+  CExplorerMapViewWnd(wxWindow* parent, wxWindowID id, const wxPoint& pos = wxDefaultPosition,
+                      const wxSize& size = wxDefaultSize);
+  ~CExplorerMapViewWnd() override;
+  CExplorerMapViewWnd(const CExplorerMapViewWnd&) = delete;
+  CExplorerMapViewWnd& operator=(const CExplorerMapViewWnd&) = delete;
+
+  // Runs the page function a command text names with its text arguments and returns the function's
+  // result as text. Empty text when the command names no function, the page does not define it,
+  // the call fails or it returns nothing.
+  wxString CallJScript(const wxString& command);
+
+  // Calls page function `name` with the given UTF-8 arguments, unsplit (see CallJScript).
+  wxString CallFunction(std::string_view name, const std::vector<std::string>& args);
+
+  // The browser; null when no browser backend could be created.
+  wxWebView* Browser() const { return browser_; }
+
+ protected:
+  wxWebView* browser_ = nullptr;
+};
+
+// The player window's map.
+class CMapView : public CExplorerMapViewWnd {
+ public:
+  // Whether the computer has a network connection.
+  using NetworkCheck = bool (*)();
+
+  CMapView(wxWindow* parent, wxWindowID id, const wxPoint& pos = wxDefaultPosition,
+           const wxSize& size = wxDefaultSize);
+  ~CMapView() override;
+
+  // GIO's answer (GNetworkMonitor's network-available); the default check.
+  static bool SystemNetworkAvailable();
+
+  // Replaces the connectivity check; null restores the default.
+  void SetNetworkCheck(NetworkCheck check);
+
+  // Replaces the tile source (a Leaflet URL template) for later page loads, e.g. a folder of
+  // local tiles; empty text restores the default.
+  void SetTileUrl(std::string tile_url);
+
+  // Loads the map page when the check reports a network; otherwise leaves the browser's document as
+  // it is. Returns whether loading started.
+  bool NavigateMapPage();
+
+  // Moves the vehicle marker (and the map) to a valid fix; an invalid fix does nothing.
+  void ShowPosition(const CGPSData& fix);
+
+ private:
+  NetworkCheck network_check_ = &CMapView::SystemNetworkAvailable;
+  std::string tile_url_;
+};
+
+// The command ShowPosition runs for a fix: "javascript:DrawCurrent('lat', 'lng')" with six
+// decimals each, whatever the locale.
+std::string PositionCommand(const CGPSData& fix);

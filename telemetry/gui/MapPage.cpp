@@ -1,0 +1,171 @@
+#include "telemetry/gui/MapPage.h"
+
+#include <string_view>
+
+const char kMapPageBaseUrl[] = "file:///usr/share/javascript/leaflet/";
+
+const char kMapTileUrl[] = "https://{s}.tile.openstreetmap.org/{z}/{x}/{y}.png";
+
+namespace {
+
+// The page with a placeholder for the tile URL. Every function swallows its own script errors
+// (setAllMap is reached only through the wrapped functions), and window.onerror keeps anything
+// else, such as Leaflet failing to load, from being reported.
+constexpr std::string_view kPageTemplate = R"html(<!DOCTYPE html>
+<html>
+<head>
+<meta charset="utf-8">
+<title>Remove Markers</title>
+<link rel="stylesheet" href="leaflet.css">
+<style>
+html, body, #map-canvas { height: 100%; width: 100%; margin: 0; padding: 0; }
+#panel { position: absolute; top: 5px; left: 50%; margin-left: -180px; z-index: 5;
+  background-color: #fff; padding: 5px; border: 1px solid #999; }
+</style>
+<script>
+window.onerror = function () { return true; };
+</script>
+<script src="leaflet.js"></script>
+<script>
+var map;
+var markers = [];
+var marker;
+var tileUrl = "@TILE_URL@";
+var startCentre = [37.5660483, 126.9779299];
+var startZoom = 16;
+
+function initialize() {
+  try {
+    map = L.map('map-canvas').setView(startCentre, startZoom);
+    L.tileLayer(tileUrl, {
+      maxZoom: 19,
+      attribution: '&copy; OpenStreetMap contributors'
+    }).addTo(map);
+    marker = L.marker(startCentre).addTo(map);
+  } catch (e) {
+  }
+}
+
+// x latitude, y longitude, as numbers or decimal text. The zoom stays as it is.
+function DrawCurrent(x, y) {
+  try {
+    var position = L.latLng(parseFloat(x), parseFloat(y));
+    marker.setLatLng(position);
+    map.panTo(position);
+  } catch (e) {
+  }
+}
+
+// A location as a Leaflet position or [lat, lng], or as two values (latitude, longitude).
+function addMarker(location, longitude) {
+  try {
+    var where = (longitude === undefined) ? location
+                                          : L.latLng(parseFloat(location), parseFloat(longitude));
+    var added = L.marker(where);
+    added.addTo(map);
+    markers.push(added);
+  } catch (e) {
+  }
+}
+
+// Puts every marker of markers on the given map; null takes them off.
+function setAllMap(target) {
+  for (var i = 0; i < markers.length; i++) {
+    if (target) {
+      markers[i].addTo(target);
+    } else {
+      markers[i].remove();
+    }
+  }
+}
+
+function clearMarkers() {
+  try {
+    setAllMap(null);
+  } catch (e) {
+  }
+}
+
+function showMarkers() {
+  try {
+    setAllMap(map);
+  } catch (e) {
+  }
+}
+
+function deleteMarkers() {
+  try {
+    clearMarkers();
+    markers = [];
+  } catch (e) {
+  }
+}
+
+// "lat,lng" of the vehicle marker, seven decimals; empty text when there is none.
+function markerPosition() {
+  try {
+    var p = marker.getLatLng();
+    return p.lat.toFixed(7) + ',' + p.lng.toFixed(7);
+  } catch (e) {
+    return '';
+  }
+}
+
+// Its argument back, as text.
+function echo(s) {
+  try {
+    return String(s);
+  } catch (e) {
+    return '';
+  }
+}
+
+try {
+  window.addEventListener('load', initialize);
+} catch (e) {
+}
+</script>
+</head>
+<body>
+<div id="map-canvas"></div>
+</body>
+</html>
+)html";
+
+// The tile URL as the inside of a double-quoted script string.
+std::string ScriptStringBody(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '<':
+        out += "\\x3C";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
+        break;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string MapPageHtml(std::string_view tile_url) {
+  constexpr std::string_view kPlaceholder = "@TILE_URL@";
+  std::string page(kPageTemplate);
+  const auto at = page.find(kPlaceholder);
+  if (at != std::string::npos) page.replace(at, kPlaceholder.size(), ScriptStringBody(tile_url));
+  return page;
+}

@@ -1,0 +1,26 @@
+// The map page shown by the map view: an HTML text compiled into the program. It draws the map
+// with Leaflet, loaded by relative name from the installed package (the page is loaded with its
+// base URL set to that folder), and OpenStreetMap tiles.
+//
+// Page functions the program can call: initialize, DrawCurrent(lat, lng), addMarker, setAllMap,
+// clearMarkers, showMarkers, deleteMarkers, plus markerPosition() ("lat,lng" of the vehicle
+// marker) and echo(s) (its argument back as text) for checking the page from outside.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The folder Leaflet is installed in, as the page's base URL.
+extern const char kMapPageBaseUrl[];
+
+// Where map tiles come from: a Leaflet URL template ({s}, {z}, {x}, {y}). The only place the tile
+// source is named; point it at a local tile folder to run without the network.
+extern const char kMapTileUrl[];
+
+// The start centre and zoom of the map.
+inline constexpr double kMapStartLatitude = 37.5660483;
+inline constexpr double kMapStartLongitude = 126.9779299;
+inline constexpr int kMapStartZoom = 16;
+
+// The complete page text, UTF-8, drawing tiles from `tile_url` (a Leaflet URL template).
+std::string MapPageHtml(std::string_view tile_url = kMapTileUrl);
