@@ -420,10 +420,12 @@ TEST_F(ToolsTest, CutShortRecordingListsAndDumpsFewerPictures) {
   std::vector<Written> w = MakeCard(card(), "--seconds 3 --count 1 --kinds REC --rear yes");
   const Written* full = nullptr;
   const Written* cut = nullptr;
+  // The card also holds the short extra recording; the full one is the longest that was not cut.
+  // (Recordings are written two at a time, so the order of the listing says nothing.)
   for (const Written& r : w) {
     if (r.cut) {
       cut = &r;
-    } else if (r.name.rfind("REC_", 0) == 0 && !full) {
+    } else if (r.name.rfind("REC_", 0) == 0 && (!full || r.seconds > full->seconds)) {
       full = &r;
     }
   }
