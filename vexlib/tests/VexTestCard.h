@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "vexlib/VexFormat.h"
+#include "vexlib/VexReader.h"
 #include "vexlib/VexWriter.h"
 
 namespace vextest {
@@ -87,6 +88,23 @@ inline std::vector<TestPacket> MakePackets(const Shape& s) {
     }
   }
   return out;
+}
+
+// The counts a reader should report for packets as written.
+inline vex::Counts CountOf(const std::vector<TestPacket>& packets) {
+  vex::Counts c;
+  for (const TestPacket& p : packets) {
+    if (p.type == vex::kTypeKeyPicture || p.type == vex::kTypePicture) {
+      (p.channel == 0 ? c.front : c.rear)++;
+    } else if (p.type == vex::kTypeSound) {
+      c.audio++;
+    } else if (!p.payload.empty() && p.payload[0] == 'G') {
+      c.gps++;
+    } else if (!p.payload.empty() && p.payload[0] == 'M') {
+      c.gsensor++;
+    }
+  }
+  return c;
 }
 
 inline vex::Header MakeHeader(bool rear) {

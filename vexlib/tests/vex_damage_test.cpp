@@ -14,6 +14,7 @@
 
 namespace {
 
+using vextest::CountOf;
 using vextest::Ending;
 using vextest::TempDir;
 using vextest::TestPacket;
@@ -55,22 +56,6 @@ Outcome ReadFile(const std::string& path, std::size_t limit, std::mt19937* capac
     o.delivered.push_back(std::move(t));
   }
   return o;
-}
-
-vex::Counts CountOf(const std::vector<TestPacket>& packets) {
-  vex::Counts c;
-  for (const TestPacket& p : packets) {
-    if (p.type == vex::kTypeKeyPicture || p.type == vex::kTypePicture) {
-      (p.channel == 0 ? c.front : c.rear)++;
-    } else if (p.type == vex::kTypeSound) {
-      c.audio++;
-    } else if (!p.payload.empty() && p.payload[0] == 'G') {
-      c.gps++;
-    } else if (!p.payload.empty() && p.payload[0] == 'M') {
-      c.gsensor++;
-    }
-  }
-  return c;
 }
 
 bool SameCounts(const vex::Counts& a, const vex::Counts& b) {

@@ -6,6 +6,7 @@
 
 namespace {
 
+using vextest::CountOf;
 using vextest::Ending;
 using vextest::TempDir;
 using vextest::TestPacket;
@@ -38,22 +39,6 @@ void ExpectSame(const std::vector<TestPacket>& got, const std::vector<TestPacket
         << "packet " << i;
     EXPECT_EQ(got[i].timeMs, want[i].timeMs) << "packet " << i;
   }
-}
-
-vex::Counts CountOf(const std::vector<TestPacket>& packets) {
-  vex::Counts c;
-  for (const TestPacket& p : packets) {
-    if (p.type == vex::kTypeKeyPicture || p.type == vex::kTypePicture) {
-      (p.channel == 0 ? c.front : c.rear)++;
-    } else if (p.type == vex::kTypeSound) {
-      c.audio++;
-    } else if (!p.payload.empty() && p.payload[0] == 'G') {
-      c.gps++;
-    } else if (!p.payload.empty() && p.payload[0] == 'M') {
-      c.gsensor++;
-    }
-  }
-  return c;
 }
 
 void ExpectCounts(const vex::Counts& got, const vex::Counts& want) {
