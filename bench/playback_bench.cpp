@@ -6,7 +6,7 @@
 //   roadeye-playback_bench [--card DIR] [--seconds N]
 //
 // Sound goes to SDL's disk driver: it plays in real time into a file, whose growth tells when each
-// sample was played.
+// sample was played (see playedAt for how the file's buffered growth is read).
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -208,10 +208,19 @@ int main(int argc, char** argv) {
     if (std::abs(samples[i]) > 6000 && (beeps.empty() || long(i) - beeps.back() > 4000))
       beeps.push_back(long(i));
   }
+  // SDL's disk driver writes each 32 ms device buffer as it starts playing it, through a
+  // buffered stdio stream, so the file grows in chunks: the growth seen at t_j, to size b_j, is
+  // the stream flushing as the device buffer that starts at byte b_j is written (checked against
+  // SDL's own callback times). Earlier bytes of the chunk went out at the rate measured between
+  // the chunks.
   auto playedAt = [&](long sample) {
     long byte = sample * 2;
-    for (const auto& g : growth) {
-      if (g.second > byte) return g.first;
+    for (std::size_t j = 1; j < growth.size(); ++j) {
+      if (growth[j].second <= byte) continue;
+      double dt = growth[j].first - growth[j - 1].first;
+      double db = double(growth[j].second - growth[j - 1].second);
+      if (dt <= 0 || db <= 0) return -1.0;
+      return growth[j].first - double(growth[j].second - byte) * dt / db;
     }
     return -1.0;
   };

@@ -23,6 +23,17 @@ constexpr unsigned kReaderPauseMs = 1;
 // The library's sought blocks hold this many front pictures.
 constexpr int kPicturesPerBlock = 30;
 
+// A queued packet's value carries its type (or kCodeStopped) in the low bits and its time in ms
+// plus one above them (0: time unknown), so that the time travels with the packet.
+constexpr int kCodeBits = 3;
+constexpr int kCodeMask = (1 << kCodeBits) - 1;
+constexpr int kMaxQueuedTimeMs = (0x7FFFFFFF >> kCodeBits) - 1;  // about 74 hours
+
+int PackQueueValue(int code, int timeMs) {
+  const int time = timeMs < 0 ? 0 : std::min(timeMs, kMaxQueuedTimeMs) + 1;
+  return (time << kCodeBits) | (code & kCodeMask);
+}
+
 }  // namespace
 
 CVEXParser::CVEXParser() = default;
@@ -172,6 +183,7 @@ MediaPacketType CVEXParser::ReadPacketDirect(void* buffer, int* size) {
   std::int32_t scratch = 0;
   int before = *size;
   int status = VexReadPacket(library_, &channel, &type, &flags, size, buffer, &scratch);
+  readTimeMs_ = status == kVexReadOk ? int(scratch) : -1;
   switch (type) {
     case vex::kTypeKeyPicture:
     case vex::kTypePicture:
@@ -204,7 +216,7 @@ bool CVEXParser::ReaderStep() {
   MediaPacketType result = ReadPacketDirect(work_.get(), &size);
   if (result == kPacketNotYet) return true;
   while (running_) {
-    if (queue_.Push(work_.get(), size, result)) break;
+    if (queue_.Push(work_.get(), size, PackQueueValue(result, readTimeMs_))) break;
     queue_.WaitForRoom(size, kReaderPauseMs);
   }
   if (result == kPacketEnd) {
@@ -234,6 +246,10 @@ int CVEXParser::ReadPacket(char tag[8], void* buffer, int* size) {
   if (!got && code != kCodeStopped) {
     *size = 0;
     return kPacketNotYet;  // still running but nothing came: try again
+  }
+  if (got) {
+    lastTimeMs_ = (code >> kCodeBits) - 1;
+    code &= kCodeMask;
   }
   static const char* const kTags[] = {kTagFront, kTagRear, kTagAudio2Cam, kTagText2Cam};
   switch (code) {

@@ -55,6 +55,7 @@ class CVEXParser final : public VMediaParser {
   int TellRaw() override { return 0; }
   int SeekTime(float seconds) override;
   bool SeeksToWholeSeconds() override { return true; }
+  int LastPacketTimeMs() override { return lastTimeMs_; }
 
   // The recording header values of the last open: [1] front width, [2] rear width, [3] front
   // height, [4] rear height, [5] front rate, [6] rear rate, [7] front count, [8] rear count,
@@ -78,6 +79,11 @@ class CVEXParser final : public VMediaParser {
   int header_[kHeaderValues] = {};
 
   // Shared between the opening thread, the reader and the consumer.
+  // Consumer's thread: the time of the packet ReadPacket delivered last.
+  int lastTimeMs_ = -1;
+  // Reader thread: the time the library gave with the packet ReadPacketDirect read last.
+  int readTimeMs_ = -1;
+
   std::atomic<bool> running_{false};
   std::atomic<bool> ended_{false};
   // A recording is open for streaming (Open succeeded, no Close since).

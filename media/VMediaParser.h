@@ -36,5 +36,8 @@ class VMediaParser {
   virtual int SeekTime(float seconds) = 0;
   // True: SeekTime returns the whole second reached. False: it returns 0 on success, -1 on failure.
   virtual bool SeeksToWholeSeconds() = 0;
+  // The time of the packet the last ReadPacket delivered, in ms from the recording's start; -1
+  // when the reader does not know it. The player paces its pictures by the sound's times.
+  virtual int LastPacketTimeMs() { return -1; }
   virtual ~VMediaParser() = default;
 };

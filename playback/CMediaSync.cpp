@@ -17,7 +17,7 @@ CMediaSync::CMediaSync() {
 
 CMediaSync::~CMediaSync() { StopFeeder(); }
 
-bool CMediaSync::PushPcm(const char* data, int length) {
+bool CMediaSync::PushPcm(const char* data, int length, int mediaMs) {
   if (data == nullptr || length < 0) length = 0;
   length = std::min(length, kBlockBytes);
   bool dropped = false;
@@ -34,6 +34,8 @@ bool CMediaSync::PushPcm(const char* data, int length) {
       _packet_pcm& slot = queue_[at];
       if (length > 0) std::memcpy(slot.data, data, static_cast<std::size_t>(length));
       slot.length = length;
+      slot.mediaMs = mediaMs < 0 ? -1 : mediaMs;
+      if (mediaMs >= 0) timedPushed_.store(true, std::memory_order_release);
     }
     queued_.store(queue_.GetCount(), std::memory_order_release);
   }
@@ -41,7 +43,7 @@ bool CMediaSync::PushPcm(const char* data, int length) {
   return added;
 }
 
-bool CMediaSync::PopPcm(char* destination, int* length) {
+bool CMediaSync::PopPcm(char* destination, int* length, int* mediaMs) {
   if (destination == nullptr || length == nullptr) return false;
   // The cheap test first: the feeder asks about once a millisecond while the queue is empty.
   if (queued_.load(std::memory_order_acquire) == 0) return false;
@@ -51,15 +53,81 @@ bool CMediaSync::PopPcm(char* destination, int* length) {
   const int n = std::clamp(oldest.length, 0, kBlockBytes);
   if (n > 0) std::memcpy(destination, oldest.data, static_cast<std::size_t>(n));
   *length = n;
+  if (mediaMs != nullptr) *mediaMs = oldest.mediaMs;
   queue_.RemoveAt(0, 1);
   queued_.store(queue_.GetCount(), std::memory_order_release);
   return true;
 }
 
 void CMediaSync::ClearPcm() {
-  std::lock_guard<CSync> hold(lock_);
-  queue_.SetCount(0);
-  queued_.store(0, std::memory_order_release);
+  {
+    std::lock_guard<CSync> hold(lock_);
+    queue_.SetCount(0);
+    queued_.store(0, std::memory_order_release);
+  }
+  std::lock_guard<CSync> hold(clockLock_);
+  timedCount_ = 0;
+  nextMediaMs_ = -1;
+  timedPushed_.store(false, std::memory_order_release);
+}
+
+bool CMediaSync::ClockStarting() const {
+  if (!timedPushed_.load(std::memory_order_acquire) || held_.load(std::memory_order_acquire) ||
+      !feeder_.IsRunning()) {
+    return false;
+  }
+  VAudio* audio = GetAudio();
+  if (audio == nullptr || AudioGivenUp() || audio->WrittenBytes() < 0) return false;
+  std::lock_guard<CSync> hold(clockLock_);
+  return timedCount_ == 0;
+}
+
+void CMediaSync::SetFormat(int bitsPerSample, int samplesPerSecond) {
+  const long long rate = static_cast<long long>(std::max(1, bitsPerSample / 8)) * samplesPerSecond;
+  std::lock_guard<CSync> hold(clockLock_);
+  bytesPerSecond_ = rate > 0 && rate <= 1000000 ? static_cast<int>(rate) : 16000;
+}
+
+void CMediaSync::PlayCurrent(VAudio* audio) {
+  const int length = current_.length;
+  const long long start = audio->WrittenBytes();
+  audio->Play(current_.data, length);
+  const long long after = audio->WrittenBytes();
+  std::lock_guard<CSync> hold(clockLock_);
+  int mediaMs = current_.mediaMs >= 0 ? current_.mediaMs : nextMediaMs_;
+  // A block without a time continues the one before; with neither, the clock has nothing to go
+  // by until a timed block comes.
+  nextMediaMs_ = mediaMs < 0 ? -1
+                             : mediaMs + static_cast<int>(static_cast<long long>(length) * 1000 /
+                                                          bytesPerSecond_);
+  if (start < 0 || after != start + length || length <= 0 || mediaMs < 0) return;
+  // The device was opened again: its byte count started over, and the old blocks mean nothing.
+  if (timedCount_ > 0 && start < timed_[timedCount_ - 1].start) timedCount_ = 0;
+  if (timedCount_ == kTimedBlocks) {
+    for (int i = 1; i < kTimedBlocks; ++i) timed_[i - 1] = timed_[i];
+    --timedCount_;
+  }
+  timed_[timedCount_++] = TimedBlock{start, length, mediaMs};
+}
+
+int CMediaSync::MediaClockMs() const {
+  VAudio* audio = GetAudio();
+  if (audio == nullptr || AudioGivenUp()) return -1;
+  const long long played = audio->PlayedBytes();
+  const long long written = audio->WrittenBytes();
+  if (played < 0) return -1;
+  std::lock_guard<CSync> hold(clockLock_);
+  // Fewer bytes written than the blocks noted: the device was opened again since.
+  if (timedCount_ > 0 && written < timed_[timedCount_ - 1].start + timed_[timedCount_ - 1].length) {
+    return -1;
+  }
+  for (int i = timedCount_ - 1; i >= 0; --i) {
+    const TimedBlock& block = timed_[i];
+    if (block.start > played) continue;
+    const long long into = std::min<long long>(played - block.start, block.length);
+    return block.mediaMs + static_cast<int>(into * 1000 / bytesPerSecond_);
+  }
+  return -1;
 }
 
 bool CMediaSync::AudioGivenUp() const {
@@ -82,9 +150,13 @@ void CMediaSync::StopFeeder() { feeder_.StopThread(); }
 bool CMediaSync::FeederStep(void* self) {
   auto* sync = static_cast<CMediaSync*>(self);
   int length = 0;
-  if (sync->PopPcm(sync->current_.data, &length)) {
+  if (sync->held_.load(std::memory_order_acquire)) {
+    SleepMs(kIdleFeederMs);
+    return true;
+  }
+  if (sync->PopPcm(sync->current_.data, &length, &sync->current_.mediaMs)) {
     sync->current_.length = length;
-    if (VAudio* audio = sync->GetAudio()) audio->Play(sync->current_.data, length);
+    if (VAudio* audio = sync->GetAudio()) sync->PlayCurrent(audio);
   } else {
     SleepMs(kIdleFeederMs);
   }
@@ -121,9 +193,61 @@ int FramePacerSleepMs(int wait, int period) {
   return std::min(wait, period);
 }
 
-void FramePacer(CMediaSync* sync, int frontRate) {
-  if (sync != nullptr) sync->WaitForAudio();
+namespace {
+
+// A picture this far ahead of the clock belongs to other sound than the one playing (the sound of
+// the stream before a seek is still on the device): it is paced by the frame period instead.
+constexpr int kOutOfStepMs = 500;
+// Longest sleep between two looks at the clock, in ms.
+constexpr int kClockPollMs = 4;
+// A clock that stands still this long has run out of sound (a recording whose sound ends before
+// its pictures): the pictures go on at the frame period. The same wait is allowed for the clock
+// to start when sound is queued but none is on the device yet (the first picture).
+constexpr std::uint32_t kClockStallMs = 100;
+
+// Sleeps until the sync's clock reaches pictureMs. True when the clock paced the picture (it was
+// reached, or the picture is late); false when the clock cannot tell, is out of step or stopped.
+bool WaitForClock(const CMediaSync& sync, int pictureMs, int* aheadMs) {
+  int lastClock = -1;
+  std::uint32_t lastMove = TickCountMs();
+  bool first = true;
+  for (;;) {
+    const int clock = sync.MediaClockMs();
+    if (clock < 0) {
+      if (!sync.ClockStarting() || TickCountMs() - lastMove >= kClockStallMs) return false;
+      SleepMs(1);
+      continue;
+    }
+    const int ahead = pictureMs - clock;
+    if (first) *aheadMs = ahead;
+    first = false;
+    if (ahead <= 0) return true;
+    if (ahead > kOutOfStepMs) return false;
+    const std::uint32_t now = TickCountMs();
+    if (clock != lastClock) {
+      lastClock = clock;
+      lastMove = now;
+    } else if (now - lastMove >= kClockStallMs) {
+      return false;
+    }
+    SleepMs(static_cast<unsigned>(std::min(ahead, kClockPollMs)));
+  }
+}
+
+}  // namespace
+
+void FramePacer(CMediaSync* sync, int frontRate, int pictureMs) {
   PacerState& pacer = Pacer();
+  int ahead = 0;
+  if (sync != nullptr && pictureMs >= 0 && WaitForClock(*sync, pictureMs, &ahead)) {
+    std::lock_guard<std::mutex> hold(pacer.lock);
+    const std::uint32_t now = TickCountMs();
+    const int gap = static_cast<int>(std::min(now - pacer.previousTick, kMaxGapMs));
+    DiagPrintf("[%02d] dif %2d, mean %2d : %2d msec\n", 0, gap, gap, ahead);
+    pacer.previousTick = now;
+    return;
+  }
+  if (sync != nullptr) sync->WaitForAudio();
   int gap = 0;
   int mean = 0;
   {

@@ -67,6 +67,8 @@ void CNOVMediaPlayer::ResetStreamPosition() {
   queue_.Clear();
   prebuffered_ = 0;
   prebuffering_ = true;
+  // The sound read while the first pictures are gathered starts with the first of them.
+  sync_.HoldFeeder(true);
 }
 
 bool CNOVMediaPlayer::OpenMedia(const char* name) {
@@ -83,6 +85,7 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
       name_.assign(name ? name : "", 0, kMaxName);
       int bits = 0, rate = 0;
       parser_->GetAudioFormat(&bits, &rate);
+      sync_.SetFormat(bits, rate);
       if (bits != audioBits_ || rate != audioRate_) {
         audioBits_ = bits;
         audioRate_ = rate;
@@ -245,7 +248,7 @@ bool CNOVMediaPlayer::Loop() {
       if (!Drain()) return false;
     } else if (kind == ChunkKind::kAudio) {
       if (waitFrontKey_) return true;
-      if (runState_ != kShowOne) sync_.PushPcm(read_.get(), size);
+      if (runState_ != kShowOne) sync_.PushPcm(read_.get(), size, parser_->LastPacketTimeMs());
       if (prebuffering_) return true;
     } else if (kind == ChunkKind::kText) {
       read_[size] = '\0';
@@ -259,12 +262,13 @@ bool CNOVMediaPlayer::Loop() {
 }
 
 bool CNOVMediaPlayer::Drain() {
+  sync_.HoldFeeder(false);
   for (;;) {
     int length = 0, value = 0;
     if (!queue_.Pop(present_.get(), &length, &value)) return false;
     bool draw = runState_ != kShowOne;
     if (value == kQueuedFront) {
-      FramePacer(&sync_, FrontRate());
+      FramePacer(&sync_, FrontRate(), GetPositionMs());
       ++currentPicture_;
       bool shown = decoder_->DecodeAndShow(0, front_, present_.get(), length, draw);
       if (shown && !twoCameraName_ && !draw) {

@@ -42,6 +42,7 @@ int CWaveBox::Close() {
 int CWaveBox::Reopen() {
   const WaveFormat format{format_.samplesPerSecond, format_.bitsPerSample, format_.channels};
   const int status = out_->Open(format, &CWaveBox::OnBlockDone, this);
+  written_.store(0, std::memory_order_release);
   if (status == kWaveOk) ApplyVolume();
   ok_.store(status == kWaveOk, std::memory_order_release);
   return status;
@@ -100,6 +101,7 @@ int CWaveBox::WriteBlock(const char* data, int length) {
     --freeCount_;
   }
   if (CheckResult(out_->Write(buffer, length)) == kWaveOk) {
+    written_.fetch_add(length, std::memory_order_acq_rel);
     next_ = (next_ + 1) % 2;
   } else {
     std::lock_guard<std::mutex> hold(gFreeCountLock);

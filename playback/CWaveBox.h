@@ -60,6 +60,8 @@ class CWaveBox : public VAudio {
   void Play(const char* data, int length) override;
 
   // Any thread.
+  long long WrittenBytes() const override { return written_.load(std::memory_order_acquire); }
+  long long PlayedBytes() const override { return out_->PlayedBytes(); }
   bool IsOk() const { return ok_.load(std::memory_order_acquire); }
   int FreeCount() const;
   const WaveBoxFormat& Format() const { return format_; }
@@ -89,4 +91,5 @@ class CWaveBox : public VAudio {
 
   // Any thread.
   std::atomic<bool> ok_{true};
+  std::atomic<long long> written_{0};  // bytes the device accepted since the last open
 };

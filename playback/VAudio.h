@@ -21,4 +21,9 @@ class VAudio {
   // Looks at a device status and returns it; statuses that mean the device is gone stop output
   // until the next successful Open.
   virtual int CheckResult(int status) = 0;
+  // Bytes of sound Play has put on the device since it was last opened, and how far the device
+  // has played into them; -1 when the output cannot tell. Together they say which block's sound
+  // is leaving the device now, the clock the pictures follow.
+  virtual long long WrittenBytes() const { return -1; }
+  virtual long long PlayedBytes() const { return -1; }
 };

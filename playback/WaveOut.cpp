@@ -24,6 +24,7 @@ int CWaveOutFake::Open(const WaveFormat& format, WaveDoneCallback done, void* us
     done_ = done;
     user_ = user;
     playedUntil_ = TickCountMs();
+    doneBytes_ = 0;
     ++openCount_;
   }
   if (pace_ == Pace::kRealTime) pacer_.BeginThread(&CWaveOutFake::PaceStep, this);
@@ -95,6 +96,7 @@ bool CWaveOutFake::TakeOldest(bool dueOnly, Queued* out, WaveDoneCallback* done,
   *done = done_;
   *user = user_;
   ++doneCount_;
+  doneBytes_ += out->length;
   return true;
 }
 
@@ -150,6 +152,11 @@ int CWaveOutFake::OpenCount() const {
 int CWaveOutFake::Pending() const {
   std::lock_guard<std::mutex> hold(lock_);
   return static_cast<int>(queued_.size());
+}
+
+long long CWaveOutFake::PlayedBytes() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return doneBytes_;
 }
 
 int CWaveOutFake::DoneCount() const {

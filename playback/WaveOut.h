@@ -53,6 +53,10 @@ class VWaveOut {
   // A linear gain, 0 (silent) to 1 (as written), applied to every sample played from now on,
   // also after a later Open. Values outside [0, 1] are clamped.
   virtual void SetVolume(float gain) = 0;
+  // How far the output has played into the written buffers since Open, in bytes: the position
+  // of the sound leaving it now. Silence played while nothing was queued does not count. -1 when
+  // the output cannot tell.
+  virtual long long PlayedBytes() const { return -1; }
 };
 
 // Thread use for both implementations: Open, Close and SetVolume on the owner's threads (one at
@@ -81,6 +85,10 @@ class CWaveOutSdl final : public VWaveOut {
   int Write(const char* data, int length) override;
   int Close() override;
   void SetVolume(float gain) override;
+  // Counted in the device callback; between two callbacks the position moves on at the format's
+  // rate through what the last callback took from our buffers, so it advances smoothly rather
+  // than in device-buffer steps.
+  long long PlayedBytes() const override;
 
   // Samples per channel in one device buffer: small, so that little sound waits in the device.
   static constexpr int kDeviceSamples = 256;
@@ -142,7 +150,10 @@ class CWaveOutSdl final : public VWaveOut {
   void* user_ = nullptr;
 
   // Shared by the feeder (Write), the device callback (Fill) and Close, under queueLock_.
-  std::mutex queueLock_;
+  mutable std::mutex queueLock_;
+  long long playedBefore_ = 0;      // bytes of our buffers taken by the callbacks before the last
+  int lastFillBytes_ = 0;           // bytes of our buffers the last callback took
+  std::int64_t lastFillMicros_ = 0;  // when it ran, on the steady clock
   bool accepting_ = false;  // open and not closing
   Queued ring_[kMaxQueued];
   int head_ = 0;
@@ -169,6 +180,8 @@ class CWaveOutFake final : public VWaveOut {
   int Write(const char* data, int length) override;
   int Close() override;
   void SetVolume(float gain) override;
+  // Bytes of the buffers reported done since the last Open.
+  long long PlayedBytes() const override;
 
   // What the next Opens and Writes return (kWaveOk: behave normally). A refused call changes
   // nothing.
@@ -215,5 +228,6 @@ class CWaveOutFake final : public VWaveOut {
   int writeStatus_ = kWaveOk;
   int openCount_ = 0;
   int doneCount_ = 0;
+  long long doneBytes_ = 0;
   float volume_ = 1.0f;
 };

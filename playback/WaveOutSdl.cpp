@@ -2,6 +2,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -32,6 +33,12 @@ void ApplyGain(std::uint8_t* stream, int length, int bits, int q) {
     s = static_cast<std::int16_t>((static_cast<std::int32_t>(s) * q) >> 16);
     std::memcpy(stream + i, &s, sizeof s);
   }
+}
+
+std::int64_t NowMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
@@ -116,6 +123,9 @@ int CWaveOutSdl::Open(const WaveFormat& format, WaveDoneCallback done, void* use
     std::lock_guard<std::mutex> hold(queueLock_);
     head_ = 0;
     count_ = 0;
+    playedBefore_ = 0;
+    lastFillBytes_ = 0;
+    lastFillMicros_ = NowMicros();
     accepting_ = true;
   }
   device_.Start();
@@ -154,6 +164,17 @@ void CWaveOutSdl::SetVolume(float gain) {
   gainQ16_.store(static_cast<int>(std::lround(clamped * 65536.0f)), std::memory_order_relaxed);
 }
 
+long long CWaveOutSdl::PlayedBytes() const {
+  std::lock_guard<std::mutex> hold(queueLock_);
+  const long long frame = static_cast<long long>(format_.bits / 8) * format_.channels;
+  const long long bytesPerSecond = frame * format_.rate;
+  if (frame <= 0 || bytesPerSecond <= 0) return playedBefore_;
+  const long long elapsed = std::max<std::int64_t>(0, NowMicros() - lastFillMicros_);
+  long long into = elapsed * bytesPerSecond / 1000000;
+  into = std::min<long long>(into - into % frame, lastFillBytes_);
+  return playedBefore_ + into;
+}
+
 void CWaveOutSdl::FillThunk(void* self, std::uint8_t* stream, int length) {
   static_cast<CWaveOutSdl*>(self)->Fill(stream, length);
 }
@@ -164,6 +185,8 @@ void CWaveOutSdl::Fill(std::uint8_t* stream, int length) {
   int at = 0;
   {
     std::lock_guard<std::mutex> hold(queueLock_);
+    playedBefore_ += lastFillBytes_;
+    lastFillMicros_ = NowMicros();
     while (count_ > 0 && at < length) {
       Queued& q = ring_[head_];
       const int n = std::min(length - at, q.length - q.offset);
@@ -176,6 +199,7 @@ void CWaveOutSdl::Fill(std::uint8_t* stream, int length) {
         --count_;
       }
     }
+    lastFillBytes_ = at;
   }
   if (at < length) {
     const int silence = format_.bits == 8 ? 0x80 : 0;

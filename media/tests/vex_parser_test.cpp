@@ -199,6 +199,50 @@ TEST_F(VexParserTest, DeliversEveryPacketOfATwoCameraRecordingInOrder) {
   EXPECT_NE(quiet->text().find("Media End Recv [5]\n"), std::string::npos);
 }
 
+TEST_F(VexParserTest, EveryPacketCarriesItsTimeThroughTheQueue) {
+  testcard::WriteRecording(card.vex("REC_20141201_101500_D"), 3, true);
+  StartParser();
+  RecordingInfo info;
+  ASSERT_NE(parser.Open("/REC_20141201_101500_D.avi", &info), 0);
+  std::vector<unsigned char> buf(kPacketBufferSize);
+  int fronts = 0, rears = 0, sounds = 0;
+  for (int i = 0; i < 100000; ++i) {
+    char tag[8] = {};
+    int size = kPacketBufferSize;
+    if (parser.ReadPacket(tag, buf.data(), &size) < 0) break;
+    if (tag[0] == 0) continue;
+    const int ms = parser.LastPacketTimeMs();
+    switch (ClassifyChunkTag(tag)) {
+      case ChunkKind::kFrontVideo:
+        EXPECT_EQ(ms, fronts++ * 1000 / 30);
+        break;
+      case ChunkKind::kRearVideo:
+        EXPECT_EQ(ms, rears++ * 1000 / 30);
+        break;
+      case ChunkKind::kAudio:
+        EXPECT_EQ(ms, sounds++ * 240);
+        break;
+      default:
+        EXPECT_GE(ms, 0);
+        break;
+    }
+  }
+  EXPECT_EQ(fronts, 90);
+  EXPECT_EQ(rears, 90);
+  EXPECT_EQ(sounds, 13);
+
+  // After a seek the times go on from the second reached.
+  ASSERT_EQ(parser.SeekTime(2.0f), 2);
+  for (int i = 0; i < 10000; ++i) {
+    char tag[8] = {};
+    int size = kPacketBufferSize;
+    ASSERT_GE(parser.ReadPacket(tag, buf.data(), &size), 0);
+    if (ClassifyChunkTag(tag) != ChunkKind::kFrontVideo) continue;
+    EXPECT_EQ(parser.LastPacketTimeMs(), 2000);
+    break;
+  }
+}
+
 TEST_F(VexParserTest, OneCameraRecordingAndOpeningByIndex) {
   auto first = testcard::WriteRecording(card.vex("EVENT_20141201_090000"), 2, false);
   auto second = testcard::WriteRecording(card.vex("EVENT_20141201_093000_D"), 1, true);

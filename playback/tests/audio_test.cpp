@@ -265,6 +265,39 @@ TEST(WaveOutSdl, ReportsEveryBufferDoneInOrder) {
   EXPECT_EQ(log.Count(), 3);
 }
 
+TEST(WaveOutSdl, ThePlayPositionMovesThroughTheWrittenBuffersOnly) {
+  UseDummyAudioWhenUnset();
+  DoneLog log;
+  CWaveOutSdl out;
+  ASSERT_EQ(out.Open(WaveFormat{8000, 16, 1}, &LogDone, &log), kWaveOk);
+  // Silence played before anything is written does not count.
+  SleepMs(80);
+  EXPECT_EQ(out.PlayedBytes(), 0);
+  const std::string a = Block(1), b = Block(2, 1000);
+  ASSERT_EQ(out.Write(a.data(), kBlock), kWaveOk);
+  ASSERT_EQ(out.Write(b.data(), 1000), kWaveOk);
+  long long last = 0;
+  bool backwards = false, odd = false, beyond = false;
+  ASSERT_TRUE(WaitFor([&] {
+    const long long now = out.PlayedBytes();
+    backwards |= now < last;
+    odd |= now % 2 != 0;  // always whole 16-bit samples
+    beyond |= now > kBlock + 1000;
+    last = now;
+    return log.Count() == 2 && now == kBlock + 1000;
+  }));
+  EXPECT_FALSE(backwards);
+  EXPECT_FALSE(odd);
+  EXPECT_FALSE(beyond);
+  // The device runs dry: the position stays at the end of what it was given.
+  SleepMs(80);
+  EXPECT_EQ(out.PlayedBytes(), kBlock + 1000);
+  // Opened again, it counts from 0.
+  ASSERT_EQ(out.Open(WaveFormat{8000, 16, 1}, &LogDone, &log), kWaveOk);
+  EXPECT_EQ(out.PlayedBytes(), 0);
+  EXPECT_EQ(out.Close(), kWaveOk);
+}
+
 TEST(WaveOutSdl, CloseReportsTheBuffersStillQueued) {
   UseDummyAudioWhenUnset();
   DoneLog log;

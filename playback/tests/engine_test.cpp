@@ -72,6 +72,7 @@ class CountingParser final : public VMediaParser {
   int TellRaw() override { return inner_->TellRaw(); }
   int SeekTime(float s) override { return inner_->SeekTime(s); }
   bool SeeksToWholeSeconds() override { return inner_->SeeksToWholeSeconds(); }
+  int LastPacketTimeMs() override { return inner_->LastPacketTimeMs(); }
 
  private:
   VMediaParser* inner_;

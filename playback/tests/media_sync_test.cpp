@@ -335,3 +335,150 @@ TEST(FramePacer, DoesNotWaitForSoundNobodyPlays) {
   EXPECT_EQ(sync.PendingBlocks(), 5);
   FramePacerReset();
 }
+
+namespace {
+
+// A feeder playing into a hand-paced device: blocks finish only when the test says so.
+struct ManualClock {
+  CWaveOutFake device;
+  CWaveBox box{&device};
+  CMediaSync sync;
+  ManualClock() {
+    box.Open(16, 8000);
+    sync.SetAudio(&box);
+    sync.SetFormat(16, 8000);
+  }
+  ~ManualClock() {
+    device.FinishAll();
+    sync.StopFeeder();
+  }
+  void Push(int id, int mediaMs) {
+    const std::string b = Block(id);
+    sync.PushPcm(b.data(), kBlock, mediaMs);
+  }
+  // Waits until the feeder has put `blocks` blocks on the device in all.
+  bool OnDevice(int blocks) {
+    return WaitFor([&] { return box.WrittenBytes() == static_cast<long long>(blocks) * kBlock; });
+  }
+  // Waits until the clock reads ms (the feeder notes a block's time once Play has returned).
+  bool ClockAt(int ms) {
+    return WaitFor([&] { return sync.MediaClockMs() == ms; });
+  }
+};
+
+}  // namespace
+
+TEST(MediaClock, ReadsTheRecordingTimeAtTheDevicePosition) {
+  ManualClock c;
+  EXPECT_EQ(c.sync.MediaClockMs(), -1);  // nothing on the device
+  c.Push(0, 1000);
+  c.Push(1, -1);  // no time of its own: it follows block 0
+  c.Push(2, 5000);
+  EXPECT_FALSE(c.sync.ClockStarting());  // the feeder is not running
+  ASSERT_TRUE(c.sync.StartFeeder());
+  ASSERT_TRUE(c.OnDevice(2));  // two device buffers: block 2 waits for a free one
+  ASSERT_TRUE(c.ClockAt(1000));
+  EXPECT_FALSE(c.sync.ClockStarting());
+
+  c.device.FinishOne();  // block 0 played: block 1 starts where it ended
+  EXPECT_EQ(c.sync.MediaClockMs(), 1240);
+  c.device.FinishOne();
+  ASSERT_TRUE(c.OnDevice(3));
+  ASSERT_TRUE(c.ClockAt(5000));
+  // Everything played: the clock stands at the end of the last block.
+  c.device.FinishOne();
+  EXPECT_EQ(c.sync.MediaClockMs(), 5240);
+  EXPECT_EQ(c.sync.MediaClockMs(), 5240);
+
+  // A new recording: the old times mean nothing.
+  c.sync.ClearPcm();
+  EXPECT_EQ(c.sync.MediaClockMs(), -1);
+}
+
+TEST(MediaClock, StartsOverWhenTheDeviceIsOpenedAgainAndStopsWhenItIsGivenUp) {
+  ManualClock c;
+  c.Push(0, 7000);
+  ASSERT_TRUE(c.sync.StartFeeder());
+  ASSERT_TRUE(c.ClockAt(7000));
+  c.device.FinishOne();
+  EXPECT_EQ(c.sync.MediaClockMs(), 7240);
+
+  // Opened again (another sound format): byte counts start over.
+  ASSERT_TRUE(c.box.Open(16, 8000));
+  EXPECT_EQ(c.sync.MediaClockMs(), -1);
+  c.Push(1, 300);
+  ASSERT_TRUE(c.ClockAt(300));
+  c.device.FinishOne();
+  EXPECT_EQ(c.sync.MediaClockMs(), 540);
+
+  // A device that fails is given up: no clock to follow.
+  c.device.SetWriteStatus(kWaveErrNoDriver);
+  c.Push(2, 540);
+  ASSERT_TRUE(WaitFor([&] { return !c.box.IsOk(); }));
+  EXPECT_EQ(c.sync.MediaClockMs(), -1);
+  EXPECT_FALSE(c.sync.ClockStarting());
+}
+
+TEST(MediaClock, AHeldFeederKeepsItsBlocks) {
+  ManualClock c;
+  c.sync.HoldFeeder(true);
+  c.Push(0, 0);
+  ASSERT_TRUE(c.sync.StartFeeder());
+  SleepMs(50);
+  EXPECT_EQ(c.sync.PendingBlocks(), 1);
+  EXPECT_EQ(c.box.WrittenBytes(), 0);
+  c.sync.HoldFeeder(false);
+  EXPECT_TRUE(c.sync.ClockStarting());
+  ASSERT_TRUE(c.ClockAt(0));
+  EXPECT_FALSE(c.sync.ClockStarting());
+}
+
+TEST(FramePacer, HoldsAPictureUntilTheClockReachesIt) {
+  FramePacerReset();
+  ManualClock c;
+  c.Push(0, 0);
+  c.Push(1, 240);
+  ASSERT_TRUE(c.sync.StartFeeder());
+  ASSERT_TRUE(c.OnDevice(2));
+  ASSERT_TRUE(c.ClockAt(0));
+  DiagCapture diag;
+
+  // A late picture (the clock is past it) goes at once, without waiting for the device.
+  FramePacer(&c.sync, 30, 0);
+
+  // The picture at 240 ms waits for block 0 to be played.
+  std::atomic<bool> released{false};
+  std::thread picture([&] {
+    FramePacer(&c.sync, 30, 240);
+    released = true;
+  });
+  SleepMs(60);
+  EXPECT_FALSE(released.load());
+  c.device.FinishOne();
+  EXPECT_TRUE(WaitFor([&] { return released.load(); }));
+  picture.join();
+  EXPECT_EQ(c.sync.MediaClockMs(), 240);
+  EXPECT_EQ(diag.Lines().size(), 2u);
+  FramePacerReset();
+}
+
+TEST(FramePacer, AClockThatStandsStillOrIsFarBehindDoesNotHoldThePictures) {
+  FramePacerReset();
+  ManualClock c;
+  c.Push(0, 0);
+  ASSERT_TRUE(c.sync.StartFeeder());
+  ASSERT_TRUE(c.ClockAt(0));
+  // The device never finishes its block: the clock stands at 0. A picture 200 ms on is let go
+  // once the clock is seen standing, and one far ahead (sound from before a seek) at once.
+  std::atomic<int> released{0};
+  std::thread pictures([&] {
+    FramePacer(&c.sync, 30, 200);
+    ++released;
+    FramePacer(&c.sync, 30, 3000);
+    ++released;
+  });
+  EXPECT_TRUE(WaitFor([&] { return released.load() == 2; }));
+  pictures.join();
+  EXPECT_EQ(c.sync.MediaClockMs(), 0);
+  FramePacerReset();
+}
