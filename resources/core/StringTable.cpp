@@ -1,0 +1,156 @@
+#include "resources/core/StringTable.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <iterator>
+
+namespace {
+
+struct Entry {
+  int id;
+  const char* text;
+};
+
+// Sorted by id. Korean entries first in each pair.
+constexpr Entry kEntries[] = {
+    {kStrMemoryPartitionKo, "저장 공간(%)"},
+    {kStrMemoryPartitionEn, "Memory partition"},
+    {kStrContinuousKo, "주행 녹화 (%)"},
+    {kStrContinuousEn, "Continuous "},
+    {kStrParkingKo, "주차 녹화 (%)"},
+    {kStrParkingEn, "Parking"},
+    {kStrEventKo, "이벤트 녹화 (%)"},
+    {kStrEventEn, "Event"},
+    {kStrManualKo, "강제 녹화 (%)"},
+    {kStrManualEn, "Manual"},
+    {kStrStorageSumKo, "(주의) 저장 공간의 합은 100%% 입니다."},
+    {kStrStorageSumEn, "The sum of all the storage spaces is 100%%."},
+    {kStrVehicleVoltageKo, "전압설정 (V)"},
+    {kStrVehicleVoltageEn, "Vehicle voltage"},
+    {kStrOthersKo, "기타 설정"},
+    {kStrOthersEn, "Others"},
+    {kStrDaylightSavingKo, "써머타임"},
+    {kStrDaylightSavingEn, "Daylight Saving"},
+    {kStrTimeZoneKo, "세계표준시 (시간)"},
+    {kStrTimeZoneEn, "Set time zone"},
+    {kStrGetCurrentTimeKo, "PC 시간 동기화"},
+    {kStrGetCurrentTimeEn, "Get current time"},
+    {kStrVersionKo, "버전 정보"},
+    {kStrVersionEn, "Version"},
+    {kStrModelNameKo, "모델명"},
+    {kStrModelNameEn, "Model name"},
+    {kStrFirmwareKo, "펌웨어"},
+    {kStrFirmwareEn, "Firmware Ver."},
+    {kStrSettingsKo, "설정"},
+    {kStrSettingsEn, "Settings"},
+    {kStrMinKo, "최소"},
+    {kStrMinEn, "min"},
+    {kStrMaxKo, "최대"},
+    {kStrMaxEn, "max"},
+    {kStrVoiceRecordingKo, "음성 녹음"},
+    {kStrVoiceRecordingEn, "Voice recording"},
+    {kStrVoiceGuidanceKo, "음성 안내"},
+    {kStrVoiceGuidanceEn, "Voice guidance"},
+    {kStrImpactSensitivityKo, "G-센서 감도"},
+    {kStrImpactSensitivityEn, "Impact Sensitivity"},
+    {kStrInsensitiveKo, "둔감"},
+    {kStrInsensitiveEn, "Insensitive"},
+    {kStrSensitiveKo, "민감"},
+    {kStrSensitiveEn, "Sensitive"},
+    {kStrMotionSensitivityKo, "모션 감도"},
+    {kStrMotionSensitivityEn, "Motion Sensitivity"},
+    {kStrSaveKo, "저장"},
+    {kStrSaveEn, "Save"},
+    {kStrSettingTitleKo, "블랙박스 설정"},
+    {kStrSettingTitleEn, "Dash cam setting"},
+    {kStrPcViewerKo, "PC Viewer"},
+    {kStrPcViewerEn, "PC Viewer"},
+    {kStrTitle, "Roadeye (K70)"},
+    {kStrColFilenameKo, "파일이름"},
+    {kStrColFilenameEn, "Filename"},
+    {kStrColDateKo, "날짜"},
+    {kStrColDateEn, "Date"},
+    {kStrColSizeKo, "크기"},
+    {kStrColSizeEn, "Size"},
+    {kStrColPathKo, "경로"},
+    {kStrColPathEn, "Path"},
+    {kStrQuitQuestionKo, "종료 하시겠습니까?"},
+    {kStrQuitQuestionEn, "Do you want to quit?"},
+    {kStrSelectCaptionKo, "선택"},
+    {kStrSelectCaptionEn, "Select"},
+    {kStrInitializeKo, "설정 초기화"},
+    {kStrInitializeEn, "Initialize"},
+    {kStrParkingModeKo, "주차모드"},
+    {kStrParkingModeEn, "Parking Mode"},
+    {kStrNoSettingsFileKo, "경로에 블랙박스 정보가 없습니다.\n확인 후 다시 한번 시도해 주세요."},
+    {kStrNoSettingsFileEn, "Viewer cannot find the required files"},
+    {kStrSettingErrorTitleKo, "블랙박스 설정 오류"},
+    {kStrSettingErrorTitleEn, "DashCam setting error"},
+    {kStrSettingErrorTextKo, "저장 공간 설정을 확인해 주세요.\r\n저장공간의 합은 100%%입니다."},
+    {kStrSettingErrorTextEn,
+     "Check the storage space available.\r\nThe sum of all the storage spaces is 100%%."},
+    {kStrColTypeKo, "종류"},
+    {kStrColTypeEn, "Type"},
+    {kStrColRearKo, "후방"},
+    {kStrColRearEn, "Rear"},
+    {kStrNoCardKo, "SD Card를 인식하지 못하였습니다.\n잠시 후 다시 시도해 주세요."},
+    {kStrNoCardEn, "No memory card detected.\nPlease try again later."},
+    {kStrSelectFileKo, "저장할 파일을 선택하여 주세요."},
+    {kStrSelectFileEn, "Select a file to save."},
+    {kStrSecurityLedKo, "전방 LED"},
+    {kStrSecurityLedEn, "Security LED"},
+    {kStrCardRemovedKo, "SD Card가 제거되었습니다.\nSD Card를 확인해 주세요."},
+    {kStrCardRemovedEn, "The memory card has been removed.\nPlease check the card."},
+    {kStrSpeedUnitsKo, "속도 표기 방식"},
+    {kStrSpeedUnitsEn, "Units of Speed"},
+    {kStrLanguageKo, "언어 설정"},
+    {kStrLanguageEn, "Language"},
+};
+
+constexpr bool SortedById() {
+  for (std::size_t i = 1; i < std::size(kEntries); ++i) {
+    if (kEntries[i - 1].id >= kEntries[i].id) return false;
+  }
+  return true;
+}
+static_assert(SortedById(), "string table entries must be sorted by id, each id once");
+
+constexpr auto kIds = [] {
+  std::array<int, std::size(kEntries)> ids{};
+  for (std::size_t i = 0; i < ids.size(); ++i) ids[i] = kEntries[i].id;
+  return ids;
+}();
+
+std::atomic<std::uint16_t> gLanguage{kLangEnglish};
+
+}  // namespace
+
+const char* LoadStringById(int id) {
+  const auto it = std::lower_bound(std::begin(kEntries), std::end(kEntries), id,
+                                   [](const Entry& e, int wanted) { return e.id < wanted; });
+  return it != std::end(kEntries) && it->id == id ? it->text : nullptr;
+}
+
+std::span<const int> StringIds() { return kIds; }
+
+void SetInterfaceLanguage(std::uint16_t primaryLanguageId) {
+  gLanguage.store(primaryLanguageId, std::memory_order_relaxed);
+}
+
+std::uint16_t InterfaceLanguage() { return gLanguage.load(std::memory_order_relaxed); }
+
+const char* BilingualText(int koreanId, int englishId) {
+  const char* text = LoadStringById(InterfaceLanguage() == kLangKorean ? koreanId : englishId);
+  return text != nullptr ? text : "";
+}
+
+std::string DisplayText(const char* text) {
+  std::string shown;
+  if (text == nullptr) return shown;
+  for (const char* p = text; *p != '\0'; ++p) {
+    shown.push_back(*p);
+    if (p[0] == '%' && p[1] == '%') ++p;
+  }
+  return shown;
+}
