@@ -1,0 +1,4 @@
+#include "skin/SkinEvents.h"
+
+wxDEFINE_EVENT(EVT_SLIDER_DRAG_MSG, wxCommandEvent);
+wxDEFINE_EVENT(EVT_SLIDER_CHANGE_MSG, wxCommandEvent);

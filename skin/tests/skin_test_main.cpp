@@ -1,0 +1,42 @@
+// The window tests' main: GoogleTest's flags first, then wx with its GTK display, the tests, and
+// wx shut down again. Listing the tests starts no toolkit, so discovery works without a display.
+// A failed wx assertion fails the running test instead of opening a dialog that nobody closes.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/image.h>
+#include <wx/init.h>
+
+#include <cstdio>
+
+// The test program's application object: wx's GUI start-up runs through it.
+class SkinTestApp : public wxApp {
+ public:
+  bool OnInit() override { return true; }
+};
+
+wxIMPLEMENT_APP_NO_MAIN(SkinTestApp);
+
+namespace {
+
+void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+                  const wxString& msg) {
+  ADD_FAILURE() << "wx assertion " << cond << " (" << msg << ") in " << func << " at " << file
+                << ":" << line;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+
+  if (!wxInitialize(argc, argv)) {
+    std::fprintf(stderr, "wx could not start (no display? run under xvfb-run)\n");
+    return 1;
+  }
+  wxSetAssertHandler(FailOnAssert);
+  wxInitAllImageHandlers();
+  const int result = RUN_ALL_TESTS();
+  wxUninitialize();
+  return result;
+}
