@@ -97,9 +97,10 @@ void CMediaSync::PlayCurrent(VAudio* audio) {
   int mediaMs = current_.mediaMs >= 0 ? current_.mediaMs : nextMediaMs_;
   // A block without a time continues the one before; with neither, the clock has nothing to go
   // by until a timed block comes.
-  nextMediaMs_ = mediaMs < 0 ? -1
-                             : mediaMs + static_cast<int>(static_cast<long long>(length) * 1000 /
-                                                          bytesPerSecond_);
+  nextMediaMs_ =
+      mediaMs < 0
+          ? -1
+          : mediaMs + static_cast<int>(static_cast<long long>(length) * 1000 / bytesPerSecond_);
   if (start < 0 || after != start + length || length <= 0 || mediaMs < 0) return;
   // The device was opened again: its byte count started over, and the old blocks mean nothing.
   if (timedCount_ > 0 && start < timed_[timedCount_ - 1].start) timedCount_ = 0;

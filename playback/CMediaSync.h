@@ -109,9 +109,9 @@ class CMediaSync {
   // Feeder thread (writes) and clock readers, under clockLock_.
   mutable CSync clockLock_{"clock"};
   TimedBlock timed_[kTimedBlocks];
-  int timedCount_ = 0;           // the newest kTimedBlocks blocks, oldest first
-  int bytesPerSecond_ = 16000;   // 8000 Hz 16-bit mono unless told otherwise
-  int nextMediaMs_ = -1;         // where a block without a time of its own starts
+  int timedCount_ = 0;          // the newest kTimedBlocks blocks, oldest first
+  int bytesPerSecond_ = 16000;  // 8000 Hz 16-bit mono unless told otherwise
+  int nextMediaMs_ = -1;        // where a block without a time of its own starts
 
   // Feeder thread.
   _packet_pcm current_{};

@@ -151,10 +151,10 @@ class CWaveOutSdl final : public VWaveOut {
 
   // Shared by the feeder (Write), the device callback (Fill) and Close, under queueLock_.
   mutable std::mutex queueLock_;
-  long long playedBefore_ = 0;      // bytes of our buffers taken by the callbacks before the last
-  int lastFillBytes_ = 0;           // bytes of our buffers the last callback took
+  long long playedBefore_ = 0;       // bytes of our buffers taken by the callbacks before the last
+  int lastFillBytes_ = 0;            // bytes of our buffers the last callback took
   std::int64_t lastFillMicros_ = 0;  // when it ran, on the steady clock
-  bool accepting_ = false;  // open and not closing
+  bool accepting_ = false;           // open and not closing
   Queued ring_[kMaxQueued];
   int head_ = 0;
   int count_ = 0;
