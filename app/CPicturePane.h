@@ -1,0 +1,55 @@
+// A picture pane of the player window: the engine's worker presents decoded pictures into it
+// (VideoSurface), the pane keeps a copy and asks for a repaint on the window thread. Painting
+// draws the last picture, scaled when the pane has changed size since, or black before the first.
+#pragma once
+
+#include <wx/window.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "playback/VideoSurface.h"
+
+class CPicturePane : public wxWindow {
+ public:
+  CPicturePane(wxWindow* parent, wxWindowID id, const wxPoint& pos = wxDefaultPosition,
+               const wxSize& size = wxDefaultSize);
+  ~CPicturePane() override;
+
+  // The surface the engine draws through; valid as long as the pane.
+  VideoSurface* Surface() { return &surface_; }
+
+  // Window thread: pictures presented so far, and a copy of the last one (RGB), for tests and
+  // snapshots.
+  int PresentedCount() const { return presented_.load(std::memory_order_acquire); }
+  wxImage LastPicture() const;
+  // Forgets the picture (the pane shows black).
+  void ClearPicture();
+
+ private:
+  class PaneSurface final : public VideoSurface {
+   public:
+    explicit PaneSurface(CPicturePane* pane) : pane_(pane) {}
+    void GetSize(int* width, int* height) const override;
+    void Present(const unsigned char* bgr, int width, int height, int stride) override;
+
+   private:
+    CPicturePane* pane_;
+  };
+
+  void OnPaint(wxPaintEvent& event);
+  void OnSize(wxSizeEvent& event);
+  void OnPictureArrived(wxThreadEvent& event);
+
+  PaneSurface surface_{this};
+  // The size the engine scales to, written on the window thread, read by the worker.
+  std::atomic<int> width_{0}, height_{0};
+  std::atomic<int> presented_{0};
+  std::atomic<bool> repaintPosted_{false};
+
+  // The last picture, RGB, shared between the worker (Present) and the window thread (paint).
+  mutable std::mutex lock_;
+  std::vector<unsigned char> rgb_;
+  int pictureWidth_ = 0, pictureHeight_ = 0;
+};

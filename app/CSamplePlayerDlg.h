@@ -1,0 +1,229 @@
+// The player window: a borderless skinned window (975 x 635, dragged by its background) with the
+// two picture panes, the map, the recording list, the G-sensor graph and the transport strip, and
+// a full-screen layout. It owns the playback engine and everything handed to it, the card library
+// handle and the card poll.
+//
+// The window's code is split by subject: start-up, settings, layouts and painting in
+// CSamplePlayerDlg.cpp; the card and the recording list in CSamplePlayerDlg_Library.cpp; playing
+// (transport, sliders, the tick, the engine's notifications, keys) in CSamplePlayerDlg_Player.cpp.
+//
+// Threads: everything here runs on the window thread except OnTextData and OnRecordingEnded,
+// which the engine calls on its worker; they only touch the telemetry store (its own lock) and
+// post an event.
+#pragma once
+
+#include <wx/bitmap.h>
+#include <wx/frame.h>
+#include <wx/timer.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/AppIds.h"
+#include "app/Layout.h"
+#include "media/CVEXParser.h"
+#include "playback/CDecoder.h"
+#include "playback/CNOVMediaPlayer.h"
+#include "playback/CWaveBox.h"
+#include "skin/VSkinBackground.h"
+#include "telemetry/CTextData.h"
+#include "telemetry/gui/GSensorGraphFeed.h"
+#include "vexlib/vexlib.h"
+
+class CBitmapButtonTrans;
+class CBitmapSlider;
+class CxSkinButton;
+class CGraphStatic;
+class CMapView;
+class CPicturePane;
+class wxCheckBox;
+class wxListCtrl;
+class wxListEvent;
+class wxStaticText;
+
+// Posted by the engine's worker when a recording has ended (the window's message 2024).
+wxDECLARE_EVENT(EVT_RECORDING_ENDED, wxCommandEvent);
+
+// One recording found on the card while the list is filled.
+struct RecordingEntry {
+  std::string name;
+  float sizeMb = 0;  // megabytes + 0.5: the integer part is the nearest whole number
+};
+
+// The list's kind codes: the card library's four kinds, and 4 for all of them.
+constexpr int kListAllKinds = 4;
+
+class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
+ public:
+  // Shows a message box: text, caption and wx style flags; returns wxID_YES, wxID_NO or wxID_OK.
+  // Tests replace it so that no modal box waits for a user.
+  using MessageBoxFn = std::function<int(const wxString& text, const wxString& caption, long)>;
+
+  struct Options {
+    std::string cardDir;     // a folder that counts as a removable drive (empty: none)
+    std::string configPath;  // config.cfg (empty: the per-user settings folder's)
+    bool startCardPoll = true;
+  };
+
+  explicit CSamplePlayerDlg(const Options& options);
+  ~CSamplePlayerDlg() override;
+
+  // VSkinBackground: the skin picture under a control (black in full screen).
+  void PaintSkinBackground(wxDC& dc, const wxRect& rectInParent) override;
+
+  // Start-up and shut-down.
+  void InitPlayer();
+  void LoadConfig();
+  void SaveConfig();
+  void SetMessageBox(MessageBoxFn fn) { messageBox_ = std::move(fn); }
+
+  // Layouts and painting.
+  void LayoutControls(int mode);
+  void LayoutPanes();
+  void ToggleMapSize();
+  // The full-screen command and, with previousSize, the previous-size command.
+  void ToggleFullScreen(bool previousSize);
+
+  // The card and the recording list.
+  void PollCard();
+  void FillRecordingList(int kind);
+  void EnumerateKind(int kind, std::vector<RecordingEntry>& entries);
+  static bool CompareRecordingTime(const std::string& a, const std::string& b);
+  static std::string RecordingDateText(const std::string& name);
+  static std::string RecordingTypeLabel(const std::string& name);
+  static bool RecordingHasRear(const std::string& name);
+  void PlayNext();
+  void PlayPrevious();
+  void ReadSpeedUnits();
+  bool OpenCardSettings();
+  void ApplySpeedUnit(const std::string& path);
+
+  // Playing.
+  bool OpenRecording(const std::string& name);
+  void StopPlayback();
+  void OnPlayCommand();
+  void OnPauseCommand();
+  void SecondsBack();
+  void SecondsForward();
+  void ApplyVolume(int position);
+  void ApplyBrightness(int level);
+  void OnPositionTick();
+  void UpdateTimeLabels(int seconds, int totalSeconds);
+  void UpdateGSensorGraph(int seconds);
+  void OnSettingsCommand();
+
+  // For tests and tools (window thread).
+  int LayoutMode() const { return layoutMode_; }
+  PaneStates Panes() const { return panes_; }
+  int CurrentRow() const { return currentRow_; }
+  char CardDrive() const { return cardDrive_; }
+  bool IsDownloadBusy() const { return downloadBusy_ != 0; }
+  void SetDownloadBusy(bool busy) { downloadBusy_ = busy ? 1 : 0; }
+  CNOVMediaPlayer& Engine() { return engine_; }
+  CTextData& Telemetry() { return telemetry_; }
+  wxWindow* FindControl(int id) const { return FindWindow(id); }
+  CPicturePane* FrontPane() const { return frontPane_; }
+  CPicturePane* RearPane() const { return rearPane_; }
+  wxListCtrl* RecordingList() const { return list_; }
+  CBitmapSlider* SeekSlider() const { return seek_; }
+  CBitmapSlider* VolumeSlider() const { return volume_; }
+  CBitmapSlider* BrightnessSlider() const { return brightness_; }
+  wxString SpeedText() const;
+  wxString CurrentTimeText() const;
+  wxString TotalTimeText() const;
+  const std::string& ConfigPath() const { return configPath_; }
+  const wxString& SpeedUnitLabel() const { return speedLabel_; }
+  // Runs the close command (button 1001).
+  void CloseCommand();
+  // Handles a key press as the window's key hook does; true when the key was used.
+  bool HandleKey(int keyCode, bool pointerInList);
+
+ private:
+  // Start-up steps.
+  void CreateControls();
+  void InitDialog();
+  void ApplySkins();
+  void BindEvents();
+  CBitmapButtonTrans* MakeButton(int id, int normal, int selected, int focus, int disabled);
+
+  // Events.
+  void OnPaint(wxPaintEvent& event);
+  void OnEraseBackground(wxEraseEvent&) {}
+  void OnLeftDown(wxMouseEvent& event);
+  void OnLeftUp(wxMouseEvent& event);
+  void OnMotion(wxMouseEvent& event);
+  void OnCaptureLost(wxMouseCaptureLostEvent& event);
+  void OnCloseWindow(wxCloseEvent& event);
+  void OnTimer(wxTimerEvent& event);
+  void OnButton(wxCommandEvent& event);
+  void OnMute(wxCommandEvent& event);
+  void OnSliderChange(wxCommandEvent& event);
+  void OnRecordingEndedEvent(wxCommandEvent& event);
+  void OnCharHook(wxKeyEvent& event);
+  void OnListActivated(wxListEvent& event);
+  void OnListChecked(wxListEvent& event);
+  void OnSelectAll(wxCommandEvent& event);
+  void OnFilter(int kind);
+  void OnOpenCommand();
+  void ShowPlayButton(bool play);
+  void ApplySelectAll();
+  void ClearTelemetryView();
+  void SetSpeedText(const wxString& text);
+  void PlaceWindow(wxWindow* w, const Place& p);
+  void ShowCardMessage(int koreanId, int englishId);
+
+  // The engine's callbacks (worker thread).
+  static void OnTextData(void* self, const char* text, int length, int timeMs);
+  static void OnRecordingEnded(void* self, int code, int a, int b);
+
+  Options options_;
+  std::string configPath_;
+  MessageBoxFn messageBox_;
+
+  // Owned by the window, in the order they are made.
+  CBitmapButtonTrans* pause_ = nullptr;
+  CNOVMediaPlayer engine_;
+  CDecoder decoder_;
+  CVEXParser parser_;
+  CWaveBox audio_;
+  VexHandle library_ = nullptr;
+  char cardDrive_ = 0;
+  CPicturePane* frontPane_ = nullptr;
+  CPicturePane* rearPane_ = nullptr;
+  int layoutMode_ = kLayoutNormal;
+  PaneStates panes_;
+  CTextData telemetry_;
+  CBitmapSlider* seek_ = nullptr;
+  CBitmapSlider* volume_ = nullptr;
+  CBitmapSlider* brightness_ = nullptr;
+  wxStaticText* totalTime_ = nullptr;
+  wxStaticText* currentTime_ = nullptr;
+  CBitmapButtonTrans* play_ = nullptr;
+  wxListCtrl* list_ = nullptr;
+  int currentRow_ = -1;
+  CBitmapButtonTrans* previousSize_ = nullptr;
+  CxSkinButton* mute_ = nullptr;
+  CBitmapButtonTrans* mapSize_ = nullptr;
+  CMapView* map_ = nullptr;
+  wxBitmap background_;
+  CGraphStatic* graph_ = nullptr;
+  GSensorGraph graphFeed_;
+  wxStaticText* speed_ = nullptr;
+  wxCheckBox* selectAll_ = nullptr;
+  int downloadBusy_ = 0;
+  int speedCode_ = 0;
+  wxString speedLabel_ = "Km/h";
+  float speedFactor_ = 1.0f;
+
+  wxTimer tick_{this, kTimerPlaybackTick};
+  wxTimer cardPoll_{this, kTimerCardPoll};
+
+  // Dragging the borderless window by its background.
+  bool dragging_ = false;
+  wxPoint dragOffset_;
+  // The engine runs between InitPlayer and destruction.
+  bool engineRunning_ = false;
+  bool shutDown_ = false;
+  void ShutDown();
+};

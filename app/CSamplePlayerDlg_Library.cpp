@@ -1,0 +1,300 @@
+// The card and the recording list: the card poll, filling the list by kind, moving through it,
+// and the camera's settings file on the card.
+#include <wx/checkbox.h>
+#include <wx/listctrl.h>
+#include <wx/stattext.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "app/CPicturePane.h"
+#include "app/CSamplePlayerDlg.h"
+#include "platform/Drives.h"
+#include "platform/Profile.h"
+#include "resources/core/StringTable.h"
+#include "settings/CameraSettings.h"
+#include "skin/CBitmapButtonTrans.h"
+#include "skin/CBitmapSlider.h"
+#include "telemetry/gui/CGraphStatic.h"
+
+namespace {
+
+// Recordings smaller than this (and not empty) are left out of the list.
+constexpr std::uint32_t kSmallestRecording = 524288;
+// Most recordings listed of one kind; a card holds far fewer, the bound only keeps a damaged
+// card from asking for huge buffers.
+constexpr int kMaxListed = 100000;
+
+// The name's fields between underscores.
+std::vector<std::string> Fields(const std::string& name) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t at = name.find('_', start);
+    fields.push_back(name.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) break;
+    start = at + 1;
+  }
+  return fields;
+}
+
+// The first n characters (the whole text when shorter).
+std::string Head(const std::string& s, std::size_t n) { return s.substr(0, std::min(n, s.size())); }
+// The last 2 characters (the whole text when shorter).
+std::string Last2(const std::string& s) { return s.size() <= 2 ? s : s.substr(s.size() - 2); }
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+  if (a.size() != std::strlen(b)) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+std::string SettingsPathOf(const std::string& root) { return root + "/SETTING/blackbox.cfg"; }
+
+}  // namespace
+
+std::string CSamplePlayerDlg::RecordingDateText(const std::string& name) {
+  const std::vector<std::string> f = Fields(name);
+  const std::string date = f.size() > 1 ? f[1] : std::string();
+  const std::string time = f.size() > 2 ? f[2] : std::string();
+  return Head(date, 4) + "." + Last2(Head(date, 6)) + "." + Last2(Head(date, 8)) + " " +
+         Head(time, 2) + ":" + Last2(Head(time, 4)) + ":" + Last2(Head(time, 6));
+}
+
+std::string CSamplePlayerDlg::RecordingTypeLabel(const std::string& name) {
+  const std::string kind = Fields(name)[0];
+  if (EqualsNoCase(kind, "REC")) return "REC";
+  if (EqualsNoCase(kind, "EVENT")) return "EVT";
+  if (EqualsNoCase(kind, "PARKING")) return "PAK";
+  if (EqualsNoCase(kind, "MANUAL")) return "MAN";
+  return kind;
+}
+
+bool CSamplePlayerDlg::RecordingHasRear(const std::string& name) {
+  const std::vector<std::string> f = Fields(name);
+  return f.size() > 3 && !f[3].empty() && (f[3][0] == 'D' || f[3][0] == 'd');
+}
+
+bool CSamplePlayerDlg::CompareRecordingTime(const std::string& a, const std::string& b) {
+  return RecordingDateText(a) < RecordingDateText(b);
+}
+
+void CSamplePlayerDlg::PollCard() {
+  const char before = cardDrive_;
+  char now = 0;
+  VexCardPoll(library_, &now);
+  cardDrive_ = now;
+  if (now == before) return;
+  if (now != 0) {
+    VexCardAttach(library_);
+    FillRecordingList(kVexContinuous);
+    ReadSpeedUnits();
+    return;
+  }
+  // The card went away: nothing of it stays on screen, and playback stops.
+  list_->DeleteAllItems();
+  panes_ = PaneStates{};
+  mapSize_->Enable(false);
+  seek_->SetPos(0);
+  ClearTelemetryView();
+  StopPlayback();
+  LayoutPanes();
+  ShowCardMessage(kStrCardRemovedKo, kStrCardRemovedEn);
+}
+
+void CSamplePlayerDlg::OnFilter(int kind) {
+  if (downloadBusy_) return;
+  list_->DeleteAllItems();
+  FillRecordingList(kind);
+}
+
+void CSamplePlayerDlg::OnOpenCommand() {
+  if (downloadBusy_) return;
+  if (cardDrive_ == 0) {
+    ShowCardMessage(kStrNoCardKo, kStrNoCardEn);
+    return;
+  }
+  list_->DeleteAllItems();
+  FillRecordingList(kVexContinuous);
+}
+
+void CSamplePlayerDlg::EnumerateKind(int kind, std::vector<RecordingEntry>& entries) {
+  if (cardDrive_ == 0) return;
+  const int n = std::clamp(VexKindCount(library_, cardDrive_, kind), 0, kMaxListed);
+  if (n == 0) return;
+  std::vector<char> names(static_cast<std::size_t>(n) * kVexNameBytes, 0);
+  std::vector<std::uint8_t> sizes(static_cast<std::size_t>(n) * kVexSizeBytes, 0);
+  std::vector<int> values(static_cast<std::size_t>(n), 0);
+  const int m = std::clamp(
+      VexKindList(library_, cardDrive_, kind, n, names.data(), sizes.data(), values.data()), 0, n);
+  for (int i = 0; i < m; ++i) {
+    const char* nameBytes = &names[static_cast<std::size_t>(i) * kVexNameBytes];
+    std::string name(nameBytes, strnlen(nameBytes, kVexNameBytes - 1));
+    std::uint32_t size = 0;
+    for (int b = 3; b >= 0; --b)
+      size = (size << 8) | sizes[static_cast<std::size_t>(i) * kVexSizeBytes + b];
+    RecordingEntry entry{name, 0.0f};
+    if (size == 0) {
+      // An empty size: listed only when the library cannot describe the recording either.
+      char text[kVexTextBytes] = {};
+      VexDescribeIndexed(library_, name.c_str(), values[static_cast<std::size_t>(i)], nullptr,
+                         nullptr, nullptr, nullptr, text, nullptr);
+      if (text[0] != '\0') continue;
+    } else if (size < kSmallestRecording) {
+      continue;
+    } else {
+      entry.sizeMb = static_cast<float>(size) / 1048576.0f + 0.5f;
+    }
+    entries.push_back(std::move(entry));
+  }
+}
+
+void CSamplePlayerDlg::FillRecordingList(int kind) {
+  std::vector<RecordingEntry> entries;
+  if (kind >= kVexEvent && kind <= kVexManual) {
+    EnumerateKind(kind, entries);
+  } else if (kind == kListAllKinds) {
+    for (int k = kVexEvent; k <= kVexManual; ++k) EnumerateKind(k, entries);
+  }
+  // Oldest first. Recordings with the same time keep the library's order (a stable sort, so
+  // that the list does not reshuffle them from one fill to the next).
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const RecordingEntry& a, const RecordingEntry& b) {
+                     return CompareRecordingTime(a.name, b.name);
+                   });
+  list_->Freeze();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const RecordingEntry& e = entries[i];
+    const long row =
+        list_->InsertItem(static_cast<long>(i), wxString::FromUTF8(RecordingTypeLabel(e.name)));
+    list_->SetItem(row, 1, wxString::FromUTF8(e.name));
+    list_->SetItem(row, 2, wxString::FromUTF8(RecordingDateText(e.name)));
+    list_->SetItem(row, 3, RecordingHasRear(e.name) ? "0" : "");
+    list_->SetItem(row, 4, wxString::Format("%d MB", static_cast<int>(e.sizeMb)));
+    list_->SetItemTextColour(row, *wxWHITE);
+    list_->SetItemBackgroundColour(row, *wxBLACK);
+  }
+  list_->Thaw();
+  if (list_->GetItemCount() == 0 && selectAll_->GetValue()) selectAll_->SetValue(false);
+  ApplySelectAll();
+}
+
+void CSamplePlayerDlg::ApplySelectAll() {
+  const bool tick = selectAll_->GetValue();
+  for (long i = 0; i < list_->GetItemCount(); ++i) {
+    if (list_->IsItemChecked(i) != tick) list_->CheckItem(i, tick);
+  }
+}
+
+void CSamplePlayerDlg::OnSelectAll(wxCommandEvent&) { ApplySelectAll(); }
+
+void CSamplePlayerDlg::OnListChecked(wxListEvent&) {
+  bool all = list_->GetItemCount() > 0;
+  for (long i = 0; i < list_->GetItemCount() && all; ++i) all = list_->IsItemChecked(i);
+  if (selectAll_->GetValue() != all) selectAll_->SetValue(all);
+}
+
+void CSamplePlayerDlg::OnListActivated(wxListEvent& event) {
+  if (downloadBusy_) return;
+  const long row = event.GetIndex();
+  const wxString name = list_->GetItemText(row, 1);
+  if (name.empty()) return;
+  currentRow_ = static_cast<int>(row);
+  if (!OpenRecording(name.ToStdString())) {
+    currentRow_ = -1;
+    return;
+  }
+  ShowPlayButton(false);
+  for (long i = 0; i < list_->GetItemCount(); ++i) {
+    list_->SetItemState(i, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED);
+  }
+  list_->SetItemState(row, wxLIST_STATE_FOCUSED | wxLIST_STATE_SELECTED,
+                      wxLIST_STATE_FOCUSED | wxLIST_STATE_SELECTED);
+  list_->SetFocus();
+  list_->Refresh();
+}
+
+void CSamplePlayerDlg::PlayNext() {
+  if (downloadBusy_) return;
+  if (currentRow_ + 1 >= list_->GetItemCount()) {
+    StopPlayback();
+    return;
+  }
+  ++currentRow_;
+  const wxString name = list_->GetItemText(currentRow_, 1);
+  if (name.empty()) return;
+  for (long i = 0; i < list_->GetItemCount(); ++i) {
+    list_->SetItemState(i, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED);
+  }
+  list_->SetItemState(currentRow_, wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED,
+                      wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED);
+  const int row = currentRow_;
+  if (OpenRecording(name.ToStdString()) && row >= 0 && row < list_->GetItemCount()) {
+    list_->EnsureVisible(row);
+  }
+  list_->Refresh();
+}
+
+void CSamplePlayerDlg::PlayPrevious() {
+  if (downloadBusy_) return;
+  if (currentRow_ <= 0) {
+    StopPlayback();
+    return;
+  }
+  if (currentRow_ - 1 >= list_->GetItemCount()) return;
+  --currentRow_;
+  const wxString name = list_->GetItemText(currentRow_, 1);
+  if (name.empty()) return;
+  for (long i = 0; i < list_->GetItemCount(); ++i) {
+    list_->SetItemState(i, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED);
+  }
+  list_->SetItemState(currentRow_, wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED,
+                      wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED);
+  const int row = currentRow_;
+  if (OpenRecording(name.ToStdString()) && row >= 0 && row < list_->GetItemCount()) {
+    list_->EnsureVisible(row);
+  }
+  list_->Refresh();
+}
+
+void CSamplePlayerDlg::ReadSpeedUnits() {
+  platform::ProcessDrives().Refresh();
+  for (const platform::Drive& drive : platform::ProcessDrives().Drives()) {
+    const std::string path = SettingsPathOf(drive.root);
+    if (!SettingsFileExists(path)) CreateDefaultSettingsFile(library_, path);
+    if (SettingsFileExists(path)) ApplySpeedUnit(path);
+  }
+}
+
+bool CSamplePlayerDlg::OpenCardSettings() {
+  platform::ProcessDrives().Refresh();
+  for (const platform::Drive& drive : platform::ProcessDrives().Drives()) {
+    const std::string path = SettingsPathOf(drive.root);
+    if (!SettingsFileExists(path)) CreateDefaultSettingsFile(library_, path);
+    if (!SettingsFileExists(path)) continue;
+    // The settings dialog comes later; until then the file is found and its unit applied.
+    ApplySpeedUnit(path);
+    return true;
+  }
+  return false;
+}
+
+void CSamplePlayerDlg::ApplySpeedUnit(const std::string& path) {
+  const int code = ReadSpeedUnitSetting(path);
+  if (code == speedCode_) return;
+  speedCode_ = code;
+  if (code == 2) {
+    speedLabel_ = "MPH";
+    speedFactor_ = 0.62f;
+  } else {
+    speedLabel_ = "Km/h";
+    speedFactor_ = 1.0f;
+  }
+  SetSpeedText(speedLabel_);
+}

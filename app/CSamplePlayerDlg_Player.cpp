@@ -1,0 +1,290 @@
+// Playing: opening and stopping a recording, the transport commands, the sliders, the 100 ms
+// tick with its read-outs, the engine's two notifications and the keyboard.
+#include <wx/listctrl.h>
+#include <wx/stattext.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/CPicturePane.h"
+#include "app/CSamplePlayerDlg.h"
+#include "resources/core/StringTable.h"
+#include "skin/CBitmapButtonTrans.h"
+#include "skin/CBitmapSlider.h"
+#include "skin/CxSkinButton.h"
+#include "support/Diag.h"
+#include "telemetry/CGPSData.h"
+#include "telemetry/gui/CGraphStatic.h"
+#include "telemetry/gui/CMapView.h"
+
+wxDEFINE_EVENT(EVT_RECORDING_ENDED, wxCommandEvent);
+
+namespace {
+
+// The waits after PLAY and Pause, as the transport has always had them: they keep a second press
+// from landing before the engine has acted.
+constexpr int kAfterPlayMs = 500;
+constexpr int kAfterPauseMs = 300;
+
+// Left and right step ten seconds.
+constexpr int kStepMs = 10000;
+
+bool EngineOpen(CNOVMediaPlayer& engine) {
+  const int status = engine.GetShowStatus();
+  return status == CNOVMediaPlayer::kShowPlaying || status == CNOVMediaPlayer::kShowTwoShown;
+}
+
+}  // namespace
+
+void CSamplePlayerDlg::ClearTelemetryView() {
+  telemetry_.Clear();
+  SetSpeedText(speedLabel_);
+  ResetGSensorGraph(graphFeed_);
+  graph_->Refresh();
+}
+
+bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
+  if (downloadBusy_) return false;
+  if (cardDrive_ == 0) return true;
+  parser_.SetLibraryHandle(library_);
+  engine_.Pause();
+  engine_.StopMedia();
+  ClearTelemetryView();
+  // A recording that cannot be read ends at once; the end notification moves on to the next.
+  if (!engine_.OpenMedia(("/" + name).c_str())) {
+    PlayNext();
+    Refresh();
+    return false;
+  }
+  int total = engine_.GetDurationMs() / 1000;
+  if (total <= 0) total = 60;
+  seek_->SetRange(0, total, true);
+  char text[16];
+  FormatClock(total, text);
+  totalTime_->SetLabel(text);
+
+  panes_.front = kPaneLarge;
+  panes_.rear = kPaneHidden;
+  panes_.map = kPaneHidden;
+  map_->NavigateMapPage();
+  map_->SetSize(650, 268, 0, 0);
+  LayoutPanes();
+  mapSize_->Enable(false);
+  panes_.rear = engine_.GetChannelCount() == 2 ? kPaneSmall : kPaneHidden;
+  tick_.Start(kPlaybackTickMs);
+  LayoutPanes();
+  ShowPlayButton(false);
+  engine_.Resume();
+  Refresh();
+  return true;
+}
+
+void CSamplePlayerDlg::StopPlayback() {
+  if (downloadBusy_) return;
+  ClearTelemetryView();
+  // The graph's rest lines.
+  graph_->AddValue(graphFeed_.x, kGraphOffsetX);
+  graph_->AddValue(graphFeed_.y, kGraphOffsetY);
+  graph_->AddValue(graphFeed_.z, kGraphOffsetZ);
+  graph_->Refresh();
+  engine_.Pause();
+  engine_.StopMedia();
+  engine_.SeekToMs(0);
+  tick_.Stop();
+  frontPane_->SetSize(4, 64, 0, 0);
+  rearPane_->SetSize(650, 268, 0, 0);
+  frontPane_->ClearPicture();
+  rearPane_->ClearPicture();
+  seek_->SetPos(0);
+  currentTime_->SetLabel("00:00:00");
+  totalTime_->SetLabel("00:00:00");
+  currentRow_ = -1;
+  ShowPlayButton(true);
+  engine_.StopMedia();
+  panes_ = PaneStates{};
+  Refresh();
+}
+
+void CSamplePlayerDlg::OnPlayCommand() {
+  if (downloadBusy_) return;
+  const int rows = list_->GetItemCount();
+  if (!(EngineOpen(engine_) && rows > 0)) {
+    if (rows == 0) return;
+    long r = list_->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+    if (r < 0) r = 0;
+    if (r != currentRow_) {
+      currentRow_ = static_cast<int>(r);
+      if (!OpenRecording(list_->GetItemText(r, 1).ToStdString())) return;
+    }
+    // On the last row the next recording after this one is the first.
+    if (currentRow_ == rows - 1) currentRow_ = -1;
+    if (currentRow_ >= 0) {
+      list_->SetItemState(currentRow_, wxLIST_STATE_FOCUSED | wxLIST_STATE_SELECTED,
+                          wxLIST_STATE_FOCUSED | wxLIST_STATE_SELECTED);
+    }
+    list_->SetFocus();
+    list_->Refresh();
+  }
+  ShowPlayButton(false);
+  engine_.Resume();
+  wxMilliSleep(kAfterPlayMs);
+}
+
+void CSamplePlayerDlg::OnPauseCommand() {
+  if (downloadBusy_) return;
+  if (!EngineOpen(engine_)) return;
+  ShowPlayButton(true);
+  engine_.Pause();
+  wxMilliSleep(kAfterPauseMs);
+}
+
+void CSamplePlayerDlg::SecondsBack() {
+  const int target = engine_.GetPositionMs() - kStepMs;
+  if (target > 0) engine_.SeekToMs(target);
+}
+
+void CSamplePlayerDlg::SecondsForward() {
+  const int target = engine_.GetPositionMs() + kStepMs;
+  if (static_cast<long long>(seek_->GetRangeMax()) * 1000 - target >= 2) engine_.SeekToMs(target);
+}
+
+void CSamplePlayerDlg::OnSliderChange(wxCommandEvent& event) {
+  switch (event.GetId()) {
+    case kIdSeekSlider:
+      engine_.SeekToMs(seek_->GetPos() * 1000);
+      break;
+    case kIdVolumeSlider:
+      ApplyVolume(volume_->GetPos());
+      break;
+    case kIdBrightnessSlider:
+      ApplyBrightness(brightness_->GetPos());
+      break;
+    default:
+      break;
+  }
+}
+
+void CSamplePlayerDlg::OnMute(wxCommandEvent&) { ApplyVolume(volume_->GetPos()); }
+
+void CSamplePlayerDlg::ApplyVolume(int position) {
+  if (mute_->GetCheck()) {
+    audio_.SetVolume(0);
+    return;
+  }
+  const double v = position * 655.35;
+  audio_.SetVolume(static_cast<int>(v));
+  mute_->SetCheck(false);
+}
+
+void CSamplePlayerDlg::ApplyBrightness(int level) {
+  engine_.SetBrightness(0, level);
+  engine_.SetBrightness(1, level);
+  engine_.RefreshPictures();
+}
+
+void CSamplePlayerDlg::OnSettingsCommand() {
+  if (downloadBusy_) return;
+  if (EngineOpen(engine_)) OnPauseCommand();
+  if (!OpenCardSettings()) ShowCardMessage(kStrNoSettingsFileKo, kStrNoSettingsFileEn);
+}
+
+void CSamplePlayerDlg::OnPositionTick() {
+  // A drag of the seek slider is not overridden.
+  if (wxGetMouseState().LeftIsDown()) return;
+  const int s = engine_.GetPositionMs() / 1000;
+  const int total = engine_.GetDurationMs() / 1000;
+  seek_->SetPos(s);
+  UpdateTimeLabels(s, total);
+  if (telemetry_.GpsCount() > 0) {
+    const CGPSData fix = telemetry_.LastGps();
+    map_->ShowPosition(fix);
+    if (fix.valid != 0) {
+      if (!mapSize_->IsEnabled() && layoutMode_ != kLayoutFullScreen) {
+        mapSize_->Enable(true);
+        if (panes_.map == kPaneHidden) {
+          panes_.map = kPaneSmall;
+          LayoutPanes();
+        }
+      }
+      const int speed = static_cast<int>(speedFactor_ * static_cast<int>(fix.GetSpeed()));
+      SetSpeedText(wxString::Format("%d%s", speed, speedLabel_));
+    }
+  }
+  UpdateGSensorGraph(s);
+}
+
+void CSamplePlayerDlg::UpdateTimeLabels(int seconds, int totalSeconds) {
+  char text[16];
+  FormatClock(seconds, text);
+  if (currentTime_->GetLabel() != text) currentTime_->SetLabel(text);
+  FormatClock(totalSeconds, text);
+  if (totalTime_->GetLabel() != text) totalTime_->SetLabel(text);
+}
+
+void CSamplePlayerDlg::UpdateGSensorGraph(int seconds) {
+  ::UpdateGSensorGraph(graphFeed_, telemetry_, seconds);
+}
+
+void CSamplePlayerDlg::OnTextData(void* self, const char* text, int length, int timeMs) {
+  static_cast<CSamplePlayerDlg*>(self)->telemetry_.OnTextData(text, length, timeMs);
+}
+
+void CSamplePlayerDlg::OnRecordingEnded(void* self, int code, int, int) {
+  if (code != CNOVMediaPlayer::kEventEnded) return;
+  auto* window = static_cast<CSamplePlayerDlg*>(self);
+  wxQueueEvent(window, new wxCommandEvent(EVT_RECORDING_ENDED));
+}
+
+void CSamplePlayerDlg::OnRecordingEndedEvent(wxCommandEvent&) { PlayNext(); }
+
+bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList) {
+  DiagPrintf("Press Button => %d\n", keyCode);
+  if (downloadBusy_) return true;
+  switch (keyCode) {
+    case WXK_RETURN:
+    case WXK_NUMPAD_ENTER:
+      ToggleFullScreen(layoutMode_ != kLayoutNormal);
+      return true;
+    case WXK_SPACE:
+      if (play_->IsShown() && list_->GetItemCount() > 0) {
+        OnPlayCommand();
+      } else {
+        OnPauseCommand();
+      }
+      return true;
+    case WXK_PAGEUP:
+      PlayNext();
+      return true;
+    case WXK_PAGEDOWN:
+      PlayPrevious();
+      return true;
+    case WXK_LEFT:
+      DiagPrintf("Press Button => VK_LEFT\n");
+      SecondsBack();
+      return true;
+    case WXK_RIGHT:
+      DiagPrintf("Press Button => VK_RIGHT\n");
+      SecondsForward();
+      return true;
+    case WXK_UP:
+    case WXK_DOWN:
+      if (pointerInList) return false;  // the list scrolls
+      volume_->SetPos(std::clamp(volume_->GetPos() + (keyCode == WXK_UP ? 5 : -5), 0, 99));
+      volume_->Refresh();
+      return true;
+    case WXK_F2:
+      OnOpenCommand();
+      return true;
+    case WXK_F3:
+      OnSettingsCommand();
+      return true;
+    default:
+      return true;
+  }
+}
+
+void CSamplePlayerDlg::OnCharHook(wxKeyEvent& event) {
+  const wxPoint pointer = ScreenToClient(wxGetMousePosition());
+  const bool inList = list_->IsShown() && list_->GetRect().Contains(pointer);
+  if (!HandleKey(event.GetKeyCode(), inList)) event.Skip();
+}

@@ -1,0 +1,22 @@
+// The viewer's own settings file, config.cfg in the per-user settings folder: section "config"
+// with "brightness" and "volume", decimal integers in profile (INI) syntax.
+#pragma once
+
+#include <string>
+
+inline constexpr const char* kConfigSection = "config";
+inline constexpr const char* kConfigBrightness = "brightness";
+inline constexpr const char* kConfigVolume = "volume";
+// Values used when a key is missing (or stored as the "missing" marker -200).
+inline constexpr int kDefaultBrightness = 0;
+inline constexpr int kDefaultVolume = 50;
+
+// <settings folder>/config.cfg (the folder is created when missing).
+std::string ViewerConfigPath();
+// Creates the file empty when it cannot be opened for reading. False when it cannot be created.
+bool EnsureViewerConfigFile(const std::string& path);
+// A key's value read through a 10-character buffer with "-200" as the default text and a plain
+// decimal conversion (text that is no number reads 0); -200 gives `missing`.
+int ReadViewerConfigValue(const std::string& path, const char* key, int missing);
+// Stores "%d" of value under the key. False when the file could not be written.
+bool WriteViewerConfigValue(const std::string& path, const char* key, int value);

@@ -1,0 +1,293 @@
+// The player window as a new user meets it: its place, its controls and their skins, its own
+// settings file, closing, and the two layouts.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
+#include <wx/display.h>
+#include <wx/listctrl.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "AppTestSupport.h"
+#include "app/AppIds.h"
+#include "app/CPicturePane.h"
+#include "app/Layout.h"
+#include "app/ViewerConfig.h"
+#include "resources/ResourceIds.h"
+#include "resources/SkinImages.h"
+#include "skin/CBitmapButtonTrans.h"
+#include "skin/CBitmapSlider.h"
+
+using apptest::Pump;
+using apptest::PumpUntil;
+using apptest::TempDir;
+using apptest::Window;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+int ThreadCount() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+// What the screen shows of the window, as an image.
+wxImage CaptureWindow(wxWindow* w) {
+  const wxRect rect = w->GetScreenRect();
+  wxBitmap shot(rect.width, rect.height, 24);
+  {
+    wxMemoryDC memory(shot);
+    wxScreenDC screen;
+    memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
+  }
+  return shot.ConvertToImage();
+}
+
+}  // namespace
+
+TEST(WindowLayout, FullScreenPicturePlaceAndControls) {
+  EXPECT_EQ(FullScreenPicturePlace(1920, 1080), (Place{320, 154, 1280, 720}));
+  EXPECT_EQ(FullScreenPicturePlace(1280, 800), (Place{0, 40, 1280, 631}));
+  EXPECT_EQ(FullScreenPicturePlace(1279, 1000), (Place{0, 40, 1279, 831}));
+  EXPECT_EQ(FullScreenPicturePlace(1280, 829), (Place{0, 29, 1280, 720}));
+  // The control strip hugs the right and bottom edges.
+  for (const ControlPlace& c : FullScreenControlPlaces(1920, 1080)) {
+    if (c.id == kIdClose) {
+      EXPECT_EQ(c.place, (Place{1875, 5, 25, 25}));
+    } else if (c.id == kIdPlay) {
+      EXPECT_EQ(c.place, (Place{1716, 1037, 15, 17}));
+    } else if (c.id == kIdSeekSlider) {
+      EXPECT_EQ(c.place, (Place{55, 1030, 390, 14}));
+    }
+  }
+}
+
+TEST(WindowLayout, MapToggling) {
+  // One camera: front and map swap the two places, the rear never shows.
+  PaneStates one{kPaneLarge, kPaneHidden, kPaneSmall};
+  one = ToggleMapSize(one, 1);
+  EXPECT_EQ(one, (PaneStates{kPaneSmall, kPaneHidden, kPaneLarge}));
+  one = ToggleMapSize(one, 1);
+  EXPECT_EQ(one, (PaneStates{kPaneLarge, kPaneHidden, kPaneSmall}));
+  // Two cameras after the first fix: the map covers the small rear picture; the first toggle makes
+  // the map large and the front small and hides the rear; the next brings the front back large.
+  PaneStates two{kPaneLarge, kPaneSmall, kPaneSmall};
+  two = ToggleMapSize(two, 2);
+  EXPECT_EQ(two, (PaneStates{kPaneSmall, kPaneHidden, kPaneLarge}));
+  two = ToggleMapSize(two, 2);
+  EXPECT_EQ(two, (PaneStates{kPaneLarge, kPaneHidden, kPaneSmall}));
+  // With the rear picture large, the rear gives way instead.
+  PaneStates rear{kPaneHidden, kPaneLarge, kPaneSmall};
+  EXPECT_EQ(ToggleMapSize(rear, 2), (PaneStates{kPaneHidden, kPaneSmall, kPaneLarge}));
+  char text[16];
+  FormatClock(3725, text);
+  EXPECT_STREQ(text, "01:02:05");
+  FormatClock(-4, text);
+  EXPECT_STREQ(text, "00:00:00");
+}
+
+TEST(Window, StartsCentredWithEveryControlInItsPlaceAndDrawnFromItsSkin) {
+  TempDir config("config"), card("card");
+  const std::string path = config.str() + "/config.cfg";
+  Window w(card.str(), path);
+  EXPECT_EQ(w->GetTitle(), "Roadeye (K70)");
+  EXPECT_EQ(w->GetClientSize(), wxSize(975, 635));
+  const wxRect area = wxDisplay(0u).GetClientArea();
+  const wxRect rect = w->GetScreenRect();
+  EXPECT_NEAR(rect.x - area.x, (area.width - rect.width) / 2, 1);
+  EXPECT_NEAR(rect.y - area.y, (area.height - rect.height) / 2, 1);
+
+  for (const ControlPlace& c : NormalControlPlaces()) {
+    wxWindow* control = w->FindControl(c.id);
+    ASSERT_NE(control, nullptr) << c.id;
+    EXPECT_EQ(control->GetPosition(), wxPoint(c.place.x, c.place.y)) << c.id;
+    // Buttons and sliders take their pictures' sizes.
+    if (dynamic_cast<CBitmapButtonTrans*>(control) == nullptr &&
+        dynamic_cast<CBitmapSlider*>(control) == nullptr) {
+      EXPECT_EQ(control->GetSize(), wxSize(c.place.w, c.place.h)) << c.id;
+    }
+  }
+  EXPECT_TRUE(w->FindControl(kIdPlay)->IsShown());
+  EXPECT_FALSE(w->FindControl(kIdPause)->IsShown());
+  EXPECT_FALSE(w->FindControl(kIdPreviousSize)->IsShown());
+  EXPECT_FALSE(w->FindControl(kIdMapSize)->IsEnabled());
+  EXPECT_EQ(w->CurrentTimeText(), "00:00:00");
+
+  // Every key-colour pixel of every button shows the skin behind it: no box of a wrong colour.
+  Pump(300);
+  const wxImage screen = CaptureWindow(w.get());
+  const wxImage skin = LoadSkinBitmap(kBmpBackground).ConvertToImage();
+  int keyPixels = 0, wrong = 0;
+  for (const ControlPlace& c : NormalControlPlaces()) {
+    auto* button = dynamic_cast<CBitmapButtonTrans*>(w->FindControl(c.id));
+    if (button == nullptr || !button->IsShown()) continue;
+    const wxPoint at = button->GetPosition();
+    wxBitmap face(button->GetSize(), 24);
+    {
+      wxMemoryDC dc(face);
+      dc.SetBackground(wxBrush(wxColour(255, 0, 255)));
+      dc.Clear();
+      button->DrawTo(dc);
+    }
+    const wxImage picture = face.ConvertToImage();
+    for (int y = 0; y < picture.GetHeight(); ++y) {
+      for (int x = 0; x < picture.GetWidth(); ++x) {
+        const int sx = at.x + x, sy = at.y + y;
+        if (sx >= screen.GetWidth() || sy >= screen.GetHeight()) continue;
+        // Where the button drew the skin through, the screen must show the skin.
+        if (picture.GetRed(x, y) == skin.GetRed(sx, sy) &&
+            picture.GetGreen(x, y) == skin.GetGreen(sx, sy) &&
+            picture.GetBlue(x, y) == skin.GetBlue(sx, sy)) {
+          ++keyPixels;
+          wrong += screen.GetRed(sx, sy) != skin.GetRed(sx, sy) ||
+                   screen.GetGreen(sx, sy) != skin.GetGreen(sx, sy) ||
+                   screen.GetBlue(sx, sy) != skin.GetBlue(sx, sy);
+        }
+      }
+    }
+  }
+  EXPECT_GT(keyPixels, 1000);
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST(Window, AFirstStartCreatesTheSettingsFileAndWritesBothValuesOnExit) {
+  TempDir config("config"), card("card");
+  const std::string path = config.str() + "/config.cfg";
+  {
+    Window w(card.str(), path);
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(ReadFile(path), "");  // created empty
+    EXPECT_EQ(w->BrightnessSlider()->GetPos(), 0);
+    EXPECT_EQ(w->VolumeSlider()->GetPos(), 50);
+    EXPECT_EQ(CWaveBox::Volume(), 32767);
+  }
+  EXPECT_EQ(ReadViewerConfigValue(path, kConfigBrightness, 77), 0);
+  EXPECT_EQ(ReadViewerConfigValue(path, kConfigVolume, 77), 50);
+  EXPECT_EQ(ReadFile(path), "[config]\r\nbrightness=0\r\nvolume=50\r\n");
+}
+
+TEST(Window, StoredValuesAreClampedMissingOnesDefaultAndBothSurviveARestart) {
+  TempDir config("config"), card("card");
+  const std::string path = config.str() + "/config.cfg";
+  WriteFile(path, "[config]\r\nbrightness=-200\r\nvolume=150\r\n");
+  {
+    Window w(card.str(), path);
+    EXPECT_EQ(w->BrightnessSlider()->GetPos(), 0);  // -200 reads as missing
+    EXPECT_EQ(w->VolumeSlider()->GetPos(), 99);     // clamped by the slider
+    EXPECT_EQ(CWaveBox::Volume(), 64879);           // 99 x 655.35, as applied
+    w->BrightnessSlider()->SetPos(-3);
+    w->VolumeSlider()->SetPos(20);
+  }
+  EXPECT_EQ(ReadFile(path), "[config]\r\nbrightness=-3\r\nvolume=20\r\n");
+  Window again(card.str(), path);
+  EXPECT_EQ(again->BrightnessSlider()->GetPos(), -3);
+  EXPECT_EQ(again->VolumeSlider()->GetPos(), 20);
+  again.Close();
+  WriteFile(path, "[config]\r\nvolume=abc\r\n");
+  Window third(card.str(), path);
+  EXPECT_EQ(third->VolumeSlider()->GetPos(), 0);  // no number reads 0
+  EXPECT_EQ(third->BrightnessSlider()->GetPos(), 0);
+}
+
+TEST(Window, CloseAsksAndNoKeepsItOpenWhileYesEndsEverything) {
+  TempDir config("config"), card("card");
+  const std::string path = config.str() + "/config.cfg";
+  const int threadsBefore = ThreadCount();
+  Window w(card.str(), path);
+  EXPECT_GT(ThreadCount(), threadsBefore);  // the engine's threads run
+
+  w.messages.answer = wxID_NO;
+  w->CloseCommand();
+  ASSERT_EQ(w.messages.texts.size(), 1u);
+  EXPECT_EQ(w.messages.texts[0], "Do you want to quit?");
+  EXPECT_EQ(w.messages.captions[0], "Select");
+  Pump(200);
+  EXPECT_TRUE(w.Alive());
+  EXPECT_EQ(ReadViewerConfigValue(path, kConfigVolume, -1), 50);  // saved before asking
+
+  std::remove(path.c_str());
+  w.messages.answer = wxID_YES;
+  w->CloseCommand();
+  EXPECT_TRUE(PumpUntil([&] { return !w.Alive(); }, 10000));
+  EXPECT_EQ(ReadViewerConfigValue(path, kConfigVolume, -1), 50);
+  // Every thread the window started has been joined (the toolkit's own may stay).
+  EXPECT_TRUE(PumpUntil([&] { return ThreadCount() <= threadsBefore; }, 5000))
+      << ThreadCount() << " threads, " << threadsBefore << " before";
+}
+
+TEST(Window, CloseAndMinimiseDoNothingWhileADownloadRuns) {
+  TempDir config("config"), card("card");
+  Window w(card.str(), config.str() + "/config.cfg");
+  w->SetDownloadBusy(true);
+  w->CloseCommand();
+  EXPECT_TRUE(w.messages.texts.empty());
+  w->ToggleFullScreen(false);
+  EXPECT_EQ(w->LayoutMode(), kLayoutNormal);
+  w->SetDownloadBusy(false);
+}
+
+TEST(Window, FullScreenAndEnterBackToTheCentredWindow) {
+  TempDir config("config"), card("card");
+  Window w(card.str(), config.str() + "/config.cfg");
+  w->ToggleFullScreen(false);
+  Pump(200);
+  EXPECT_EQ(w->LayoutMode(), kLayoutFullScreen);
+  const wxSize client = w->GetClientSize();
+  EXPECT_GT(client.x, 975);
+  EXPECT_TRUE(w->FindControl(kIdPreviousSize)->IsShown());
+  EXPECT_FALSE(w->FindControl(kIdRecordingList)->IsShown());
+  EXPECT_FALSE(w->FindControl(kIdGraph)->IsShown());
+  EXPECT_FALSE(w->FindControl(kIdOpen)->IsShown());
+  EXPECT_EQ(w->FindControl(kIdClose)->GetPosition(), wxPoint(client.x - 45, 5));
+  EXPECT_EQ(w->FindControl(kIdSeekSlider)->GetPosition(), wxPoint(55, client.y - 50));
+  const Place picture = FullScreenPicturePlace(client.x, client.y);
+  EXPECT_EQ(w->FrontPane()->GetRect(), wxRect(picture.x, picture.y, picture.w, picture.h));
+
+  // Enter in full screen: the previous-size command, back to 975 x 635 in the middle.
+  EXPECT_TRUE(w->HandleKey(WXK_RETURN, false));
+  Pump(200);
+  EXPECT_EQ(w->LayoutMode(), kLayoutNormal);
+  EXPECT_EQ(w->GetClientSize(), wxSize(975, 635));
+  const wxRect area = wxDisplay(0u).GetClientArea();
+  const wxRect rect = w->GetScreenRect();
+  EXPECT_NEAR(rect.x - area.x, (area.width - rect.width) / 2, 1);
+  EXPECT_TRUE(w->FindControl(kIdRecordingList)->IsShown());
+  EXPECT_FALSE(w->FindControl(kIdPreviousSize)->IsShown());
+  EXPECT_EQ(w->FindControl(kIdClose)->GetPosition(), wxPoint(946, 5));
+}
+
+TEST(Program, AnswersHelpAndVersion) {
+  const std::string bin = std::string(ROADEYE_BIN_DIR) + "/roadeye";
+  std::FILE* p = popen((bin + " --version 2>&1").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char line[256] = {};
+  std::string out;
+  while (std::fgets(line, sizeof line, p)) out += line;
+  EXPECT_EQ(pclose(p), 0);
+  EXPECT_EQ(out.rfind("roadeye ", 0), 0u) << out;
+  p = popen((bin + " --help 2>&1").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  out.clear();
+  while (std::fgets(line, sizeof line, p)) out += line;
+  pclose(p);
+  EXPECT_NE(out.find("--card"), std::string::npos) << out;
+  EXPECT_NE(out.find("--config-dir"), std::string::npos) << out;
+}
