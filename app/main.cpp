@@ -1,6 +1,7 @@
 // roadeye: the dashcam card viewer.
 //
-//   roadeye [--card DIR] [--config-dir DIR] [--play] [--screenshot FILE [--after MS]]
+//   roadeye [--card DIR] [--config-dir DIR] [--play] [--full-screen]
+//           [--screenshot FILE [--after MS]]
 //
 // --card names a folder that counts as a removable drive (a card copied to disk, or a card
 // written by roadeye-mkcard); --config-dir replaces the per-user settings folder. --play starts
@@ -41,6 +42,7 @@ class CSamplePlayerApp : public wxApp {
 
   CSamplePlayerDlg::Options options_;
   bool play_ = false;
+  bool fullScreen_ = false;
   wxString screenshot_;
   long afterMs_ = 4000;
   CSamplePlayerDlg* window_ = nullptr;
@@ -60,6 +62,8 @@ void CSamplePlayerApp::OnInitCmdLine(wxCmdLineParser& parser) {
        wxCMD_LINE_VAL_STRING, 0},
       {wxCMD_LINE_SWITCH, nullptr, "play", "play the first recording of the card",
        wxCMD_LINE_VAL_NONE, 0},
+      {wxCMD_LINE_SWITCH, nullptr, "full-screen", "start in the full-screen layout",
+       wxCMD_LINE_VAL_NONE, 0},
       {wxCMD_LINE_OPTION, nullptr, "screenshot", "save a PNG of the window, then quit",
        wxCMD_LINE_VAL_STRING, 0},
       {wxCMD_LINE_OPTION, nullptr, "after", "milliseconds before the screenshot (4000)",
@@ -78,6 +82,7 @@ bool CSamplePlayerApp::OnCmdLineParsed(wxCmdLineParser& parser) {
   if (parser.Found("card", &value)) options_.cardDir = value.ToStdString();
   if (parser.Found("config-dir", &value)) SetUserConfigDir(value.ToStdString());
   play_ = parser.Found("play");
+  fullScreen_ = parser.Found("full-screen");
   parser.Found("screenshot", &screenshot_);
   parser.Found("after", &afterMs_);
   return true;
@@ -89,6 +94,7 @@ bool CSamplePlayerApp::OnInit() {
   window_ = new CSamplePlayerDlg(options_);
   window_->Show();
   SetTopWindow(window_);
+  if (fullScreen_) window_->ToggleFullScreen(false);
   if (play_) {
     startTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
       if (window_->RecordingList()->GetItemCount() == 0) return;  // the card poll has not run yet
