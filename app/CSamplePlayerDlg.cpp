@@ -361,8 +361,10 @@ void CSamplePlayerDlg::LayoutPanes() {
     rearPane_->Show(panes_.rear == kPaneLarge);
     PlaceWindow(map_, kHiddenMapPlace);
   }
+  // Panes that changed size get their pictures drawn again at the new size (when not playing).
+  engine_.RefreshPictures();
+  // The repaint itself happens when the window thread is free again, after the short settle.
   Refresh();
-  Update();
   wxMilliSleep(50);
 }
 
@@ -424,7 +426,8 @@ void CSamplePlayerDlg::OnPaint(wxPaintEvent&) {
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.DrawRectangle(0, 0, client.x, client.y);
   if (background_.IsOk() && layoutMode_ == kLayoutNormal) dc.DrawBitmap(background_, 0, 0);
-  engine_.RefreshPictures();
+  // The picture panes paint their own last pictures. Asking the engine to draw them again from
+  // here would loop: each picture it presents repaints the panes, which repaints the window.
 }
 
 void CSamplePlayerDlg::OnLeftDown(wxMouseEvent& event) {

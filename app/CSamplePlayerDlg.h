@@ -225,5 +225,6 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   // The engine runs between InitPlayer and destruction.
   bool engineRunning_ = false;
   bool shutDown_ = false;
+  bool inTick_ = false;
   void ShutDown();
 };

@@ -139,7 +139,10 @@ bool CMediaSync::AudioGivenUp() const {
 
 void CMediaSync::WaitForAudio() {
   while (queued_.load(std::memory_order_acquire) > 1) {
-    if (GetAudio() == nullptr || !feeder_.IsRunning() || AudioGivenUp()) return;
+    if (GetAudio() == nullptr || !feeder_.IsRunning() || AudioGivenUp() || WaitsCancelled() ||
+        held_.load(std::memory_order_acquire)) {
+      return;
+    }
     SleepMs(kWaitPollMs);
   }
 }
@@ -196,8 +199,9 @@ int FramePacerSleepMs(int wait, int period) {
 
 namespace {
 
-// A picture this far ahead of the clock belongs to other sound than the one playing (the sound of
-// the stream before a seek is still on the device): it is paced by the frame period instead.
+// A picture this far from the clock, ahead or behind, belongs to other sound than the one playing
+// (the sound from before a seek is still queued): it is paced by the frame period instead, so
+// that pictures neither wait for nor race through sound that is not theirs.
 constexpr int kOutOfStepMs = 500;
 // Longest sleep between two looks at the clock, in ms.
 constexpr int kClockPollMs = 4;
@@ -215,15 +219,18 @@ bool WaitForClock(const CMediaSync& sync, int pictureMs, int* aheadMs) {
   for (;;) {
     const int clock = sync.MediaClockMs();
     if (clock < 0) {
-      if (!sync.ClockStarting() || TickCountMs() - lastMove >= kClockStallMs) return false;
+      if (!sync.ClockStarting() || TickCountMs() - lastMove >= kClockStallMs ||
+          sync.WaitsCancelled()) {
+        return false;
+      }
       SleepMs(1);
       continue;
     }
     const int ahead = pictureMs - clock;
     if (first) *aheadMs = ahead;
     first = false;
-    if (ahead <= 0) return true;
-    if (ahead > kOutOfStepMs) return false;
+    if (ahead > kOutOfStepMs || ahead < -kOutOfStepMs) return false;
+    if (ahead <= 0 || sync.WaitsCancelled()) return true;
     const std::uint32_t now = TickCountMs();
     if (clock != lastClock) {
       lastClock = clock;

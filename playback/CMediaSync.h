@@ -50,8 +50,8 @@ class CMediaSync {
   // The sound's format, for turning bytes into time; set when a recording opens.
   void SetFormat(int bitsPerSample, int samplesPerSecond);
   // Returns when at most one block is left for the feeder, testing every 10 ms. Returns at once
-  // when there is no audio output, when the feeder is not running, or when the output has given
-  // up its device, so that pictures then follow the frame rate.
+  // when there is no audio output, when the feeder is not running or is held, when the output has
+  // given up its device (pictures then follow the frame rate), or when waits are cancelled.
   void WaitForAudio();
 
   // Feeder (or tests).
@@ -75,6 +75,12 @@ class CMediaSync {
   // Holds the feeder: queued blocks wait until it is released. The engine holds it while it
   // gathers pictures before showing the first, so that the sound starts with them.
   void HoldFeeder(bool hold) { held_.store(hold, std::memory_order_release); }
+
+  // Cuts short the waits of WaitForAudio and FramePacer until AllowWaits: the engine is about to
+  // stop, pause or open, and the window thread waits for the worker meanwhile.
+  void CancelWaits() { waitsCancelled_.store(true, std::memory_order_release); }
+  void AllowWaits() { waitsCancelled_.store(false, std::memory_order_release); }
+  bool WaitsCancelled() const { return waitsCancelled_.load(std::memory_order_acquire); }
 
   // Owner's thread.
   bool StartFeeder();
@@ -100,6 +106,7 @@ class CMediaSync {
   std::atomic<VAudio*> audio_{nullptr};
   std::atomic<int> queued_{0};  // the queue's count, for tests without the lock
   std::atomic<bool> held_{false};
+  std::atomic<bool> waitsCancelled_{false};
   std::atomic<bool> timedPushed_{false};  // a block with a time was queued since the last clear
 
   // Engine's worker and feeder, under lock_.

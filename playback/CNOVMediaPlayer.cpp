@@ -52,6 +52,7 @@ void CNOVMediaPlayer::Shutdown() {
   if (!running_) return;
   running_ = false;
   runState_ = kIdle;
+  sync_.CancelWaits();
   // Producer first, then the consumers of what it produced: the worker feeds the feeder and
   // reads the parser.
   worker_.StopThread();
@@ -75,6 +76,7 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
   if (!running_) return true;
   twoCameraName_ = name && std::strstr(name, "_D") != nullptr;
   runState_ = kIdle;
+  sync_.CancelWaits();
   {
     std::lock_guard<CSync> hold(lock_);  // waits for the worker's current run to end
     RecordingInfo info;
@@ -113,6 +115,7 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
 void CNOVMediaPlayer::StopMedia() {
   if (!running_) return;
   runState_ = kIdle;
+  sync_.CancelWaits();
   std::lock_guard<CSync> hold(lock_);
   showStatus_ = kShowStopped;
   parser_->Close();
@@ -182,6 +185,8 @@ bool CNOVMediaPlayer::WorkerRoutine(void* self) {
 }
 
 bool CNOVMediaPlayer::WorkerStep() {
+  // Waits are allowed again from here; a Pause, Stop or Open after this line cancels them.
+  sync_.AllowWaits();
   int state = runState_;
   if (state != kPlaying && state != kShowOne) {
     SleepMs(kIdleMs);

@@ -61,7 +61,10 @@ class CNOVMediaPlayer {
   // event. Always true.
   bool OpenMedia(const char* name);
   void StopMedia();
-  void Pause() { runState_ = kIdle; }
+  void Pause() {
+    runState_ = kIdle;
+    sync_.CancelWaits();  // a picture waiting for its time is let go: the worker stops soon
+  }
   void Resume() { runState_ = kPlaying; }
   // Playing: the worker seeks at its next step. Idle: seeks now and shows the picture there
   // (both pictures of a two-camera recording), then goes idle again. Always true.

@@ -482,3 +482,44 @@ TEST(FramePacer, AClockThatStandsStillOrIsFarBehindDoesNotHoldThePictures) {
   EXPECT_EQ(c.sync.MediaClockMs(), 0);
   FramePacerReset();
 }
+
+TEST(FramePacer, APictureFarBehindTheClockIsPacedByTheFramePeriodNotRushed) {
+  FramePacerReset();
+  ManualClock c;
+  c.Push(0, 20000);  // sound from before a seek back to the start
+  ASSERT_TRUE(c.sync.StartFeeder());
+  ASSERT_TRUE(c.ClockAt(20000));
+  DiagCapture diag;
+  FramePacer(&c.sync, 30, 0);
+  FramePacer(&c.sync, 30, 33);
+  // Both went by the frame period: the statistic line carries the period's wait, not the clock's
+  // (which would be -20000).
+  const auto lines = diag.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].find("-20"), std::string::npos) << lines[1];
+  FramePacerReset();
+}
+
+TEST(MediaSync, CancelledWaitsReturnAndAllowWaitsRestoresThem) {
+  FramePacerReset();
+  ManualClock c;
+  for (int i = 0; i < 6; ++i) c.Push(i, i * 240);  // two on the device, one in Play, three queued
+  ASSERT_TRUE(c.sync.StartFeeder());
+  ASSERT_TRUE(c.ClockAt(0));
+  // The device plays nothing: WaitForAudio and a picture ahead of the clock would wait.
+  std::atomic<int> done{0};
+  std::thread waiter([&] {
+    c.sync.WaitForAudio();
+    ++done;
+    FramePacer(&c.sync, 30, 300);
+    ++done;
+  });
+  SleepMs(50);
+  EXPECT_EQ(done.load(), 0);
+  c.sync.CancelWaits();
+  EXPECT_TRUE(WaitFor([&] { return done.load() == 2; }));
+  waiter.join();
+  c.sync.AllowWaits();
+  EXPECT_FALSE(c.sync.WaitsCancelled());
+  FramePacerReset();
+}

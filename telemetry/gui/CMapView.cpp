@@ -196,6 +196,11 @@ bool CMapView::NavigateMapPage() {
 }
 
 void CMapView::ShowPosition(const CGPSData& fix) {
-  if (!fix.valid) return;
-  CallJScript(wxString::FromUTF8(PositionCommand(fix)));
+  if (!fix.valid || browser_ == nullptr) return;
+  // Run without waiting for the page's answer: a synchronous script call spins the window's
+  // event loop until the page answers, and the playback tick that moves the marker would run
+  // again inside it.
+  const JsCommand call = ParseJsCommand(PositionCommand(fix));
+  const std::string script = JsCallScript(call.name, call.args);
+  if (!script.empty()) browser_->RunScriptAsync(wxString::FromUTF8(script));
 }
