@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/Text.h"
+
 namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
@@ -33,18 +35,6 @@ std::string_view Trim(std::string_view s) {
   if (first == std::string_view::npos) return {};
   const std::size_t last = s.find_last_not_of(kBlanks);
   return s.substr(first, last - first + 1);
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -121,14 +111,15 @@ struct Parsed {
 
   const Section* FindSection(std::string_view name) const {
     for (const Section& s : sections) {
-      if (SameName(s.name, name)) return &s;
+      if (EqualsIgnoringCase(s.name, name)) return &s;
     }
     return nullptr;
   }
 
   const Line* FindKey(const Section& s, std::string_view name) const {
     for (std::size_t i = s.header + 1; i < s.end; ++i) {
-      if (lines[i].kind == LineKind::kKey && SameName(lines[i].name, name)) return &lines[i];
+      if (lines[i].kind == LineKind::kKey && EqualsIgnoringCase(lines[i].name, name))
+        return &lines[i];
     }
     return nullptr;
   }

@@ -17,6 +17,7 @@
 
 #include "platform/Profile.h"
 #include "support/Diag.h"
+#include "support/Text.h"
 
 static_assert(std::size(kTimeZones) == kTimeZoneCount);
 static_assert(std::size(kCutOffVoltages) == kCutOffVoltageCount);
@@ -79,18 +80,6 @@ float ToFloat(std::string_view s) {
   float v = 0.0f;
   if (std::from_chars(s.data(), s.data() + s.size(), v).ec != std::errc()) return 0.0f;
   return v;
-}
-
-bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // Capacity value to list index: the tens digit, shares 10 ... 79 only.
@@ -305,14 +294,13 @@ bool LoadCameraSettings(const std::string& path, CameraSettings* settings) {
   s.speedUnit = unit == 1 ? SpeedUnit::kKmh : unit == 2 ? SpeedUnit::kMph : SpeedUnit::kUnchanged;
 
   const std::string language = ReadValue(path, kBlackbox, "language");
-  s.language = SameTextIgnoringCase(std::string_view(language).substr(0, 2), "us")
-                   ? kLanguageEnglish
-                   : kLanguageFrench;
+  s.language = EqualsIgnoringCase(std::string_view(language).substr(0, 2), "us") ? kLanguageEnglish
+                                                                                 : kLanguageFrench;
 
   s.timeZone = TimeZoneIndexFromHours(ToFloat(ReadValue(path, kBlackbox, "local_time")));
 
   const std::string model = ReadValue(path, kBlackbox, "model");
-  s.model = SameTextIgnoringCase(model, "KA-700") ? "KB-700" : model;
+  s.model = EqualsIgnoringCase(model, "KA-700") ? "KB-700" : model;
   s.version = ReadValue(path, kBlackbox, "version");
   return exists;
 }

@@ -7,6 +7,7 @@
 #include <wx/utils.h>
 #include <wx/webview.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -136,8 +137,16 @@ TEST(RecordingFeed, GraphAndMapFollowTheRecordingsTelemetry) {
   if (map->Browser()) {
     CGPSData last = store.LastGps();
     double lat = 0, lng = 0;
-    std::string pos = map->CallJScript("markerPosition()").utf8_string();
-    ASSERT_EQ(std::sscanf(pos.c_str(), "%lf,%lf", &lat, &lng), 2) << pos;
+    std::string pos;
+    // The marker moves without the tick waiting for the page: give the page its turn.
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+          pos = map->CallJScript("markerPosition()").utf8_string();
+          return std::sscanf(pos.c_str(), "%lf,%lf", &lat, &lng) == 2 &&
+                 std::fabs(lat - last.GetLatitude()) < 1e-5;
+        },
+        4000))
+        << pos;
     EXPECT_NEAR(lat, last.GetLatitude(), 1e-5);
     EXPECT_NEAR(lng, last.GetLongitude(), 1e-5);
   }

@@ -1,20 +1,23 @@
-// The window tests' main: GoogleTest's flags first, then wx with its GTK display, the tests, and
-// wx shut down again. Listing the tests starts no toolkit, so discovery works without a display.
-// A failed wx assertion fails the running test instead of opening a dialog that nobody closes.
+// The window tests' main, shared by every folder's window tests: GoogleTest's flags first, then wx
+// with its GTK display, the tests, and wx shut down again. Listing the tests starts no toolkit, so
+// the build's test discovery works without a display. A failed wx assertion fails the running
+// test instead of opening a dialog that nobody closes. Sound goes to SDL's dummy driver unless the
+// caller chose one.
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/image.h>
 #include <wx/init.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 // The test program's application object: wx's GUI start-up runs through it.
-class SkinTestApp : public wxApp {
+class WindowTestApp : public wxApp {
  public:
   bool OnInit() override { return true; }
 };
 
-wxIMPLEMENT_APP_NO_MAIN(SkinTestApp);
+wxIMPLEMENT_APP_NO_MAIN(WindowTestApp);
 
 namespace {
 
@@ -30,6 +33,7 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
 
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
   if (!wxInitialize(argc, argv)) {
     std::fprintf(stderr, "wx could not start (no display? run under xvfb-run)\n");
     return 1;
