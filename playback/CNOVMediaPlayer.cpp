@@ -126,15 +126,18 @@ bool CNOVMediaPlayer::SeekToMs(int ms) {
   if (!running_) return true;
   int target =
       int(std::clamp<long long>(static_cast<long long>(ms) * FrontRate() / 1000, 0, 0x7FFFFFFF));
-  if (runState_ != kIdle) {
+  if (runState_ == kPlaying) {
     pendingSeek_ = target;
     return true;
   }
+  // Idle, or still showing the picture of an earlier seek: seek now. A seek left pending while a
+  // single picture is shown would be dropped when the worker goes idle.
+  sync_.CancelWaits();
   {
     std::lock_guard<CSync> hold(lock_);
     SeekLocked(target);
+    runState_ = kShowOne;
   }
-  runState_ = kShowOne;
   return true;
 }
 
@@ -199,12 +202,19 @@ bool CNOVMediaPlayer::WorkerStep() {
     more = Loop();
     // Set under the lock, so that a stop that took the lock after this run has the last word.
     if (more && state == kPlaying && runState_ == kPlaying) showStatus_ = kShowPlaying;
+    // The end, also under the lock: an open that follows it sets its own state afterwards and
+    // is not sent back to idle by this run.
+    if (!more) {
+      showStatus_ = kShowStopped;
+      runState_ = kIdle;
+    }
   }
-  SleepMs(kAfterRunMs);
-  if (more) return true;
-  showStatus_ = kShowStopped;
-  runState_ = kIdle;
+  if (more) {
+    SleepMs(kAfterRunMs);
+    return true;
+  }
   if (eventCallback_) eventCallback_(eventUser_, kEventEnded, 0, 0);
+  SleepMs(kAfterRunMs);
   return true;
 }
 

@@ -134,6 +134,6 @@ class CNOVMediaPlayer {
   std::unique_ptr<char[]> present_;
 
   CMediaSync sync_;
-  CSingleThread worker_;
+  CSingleThread worker_{"MediaPlayer"};
   bool running_ = false;  // Run has been called and Shutdown not yet
 };

@@ -350,6 +350,20 @@ TEST_F(EngineTest, SeekWhileIdleShowsOnePictureOfEachCameraAndStaysIdle) {
   EXPECT_EQ(engine_.GetChannelCount(), 1);
 }
 
+TEST_F(EngineTest, ASecondSeekWhileTheFirstPictureIsStillComingIsNotLost) {
+  engine_.OpenMedia(two_.c_str());
+  ASSERT_TRUE(WaitForPictures(front_, 3));
+  engine_.Pause();
+  std::this_thread::sleep_for(100ms);
+  // Two seeks in a row while paused: the second comes before the first one's picture is shown.
+  engine_.SeekToMs(2000);
+  engine_.SeekToMs(1000);
+  ASSERT_TRUE(WaitForIdle());
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(front_.Pictures().back().digest, ReferenceDigests(two_, 0, 320, 180)[30]);
+  EXPECT_EQ(engine_.GetPositionMs() / 1000, 1);
+}
+
 TEST_F(EngineTest, SeekWhilePlayingLandsOnTheNextKeyPicture) {
   engine_.OpenMedia(two_.c_str());
   ASSERT_TRUE(WaitForPictures(front_, 2));
