@@ -92,6 +92,12 @@ void CSamplePlayerDlg::PollCard() {
   cardDrive_ = now;
   if (now == before) return;
   if (now != 0) {
+    if (before != 0) {
+      // Another card took over between two polls (a swap, or a card on an earlier drive): what
+      // was listed and played belongs to the old one.
+      list_->DeleteAllItems();
+      StopPlayback();
+    }
     VexCardAttach(library_);
     FillRecordingList(kVexContinuous);
     ReadSpeedUnits();
@@ -136,8 +142,10 @@ void CSamplePlayerDlg::EnumerateKind(int kind, std::vector<RecordingEntry>& entr
   for (int i = 0; i < m; ++i) {
     const char* nameBytes = &names[static_cast<std::size_t>(i) * kVexNameBytes];
     std::string name(nameBytes, strnlen(nameBytes, kVexNameBytes - 1));
-    std::uint32_t size = 0;
-    for (int b = 3; b >= 0; --b)
+    // The whole 64-bit size: exFAT cards hold recordings of 4 GiB and more, whose low 32 bits
+    // alone would make them look small (and leave them out) or list a wrong size.
+    std::uint64_t size = 0;
+    for (int b = kVexSizeBytes - 1; b >= 0; --b)
       size = (size << 8) | sizes[static_cast<std::size_t>(i) * kVexSizeBytes + b];
     RecordingEntry entry{name, 0.0f};
     if (size == 0) {
@@ -149,7 +157,7 @@ void CSamplePlayerDlg::EnumerateKind(int kind, std::vector<RecordingEntry>& entr
     } else if (size < kSmallestRecording) {
       continue;
     } else {
-      entry.sizeMb = static_cast<float>(size) / 1048576.0f + 0.5f;
+      entry.sizeMb = static_cast<float>(static_cast<double>(size) / 1048576.0 + 0.5);
     }
     entries.push_back(std::move(entry));
   }

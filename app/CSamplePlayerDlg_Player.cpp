@@ -151,6 +151,9 @@ void CSamplePlayerDlg::SecondsForward() {
 void CSamplePlayerDlg::OnSliderChange(wxCommandEvent& event) {
   switch (event.GetId()) {
     case kIdSeekSlider:
+      // The position the slider was let go at, which the message carries: a playback tick
+      // handled before this message has already put the thumb back to the playing position.
+      seek_->SetPos(event.GetInt());
       engine_.SeekToMs(seek_->GetPos() * 1000);
       break;
     case kIdVolumeSlider:
@@ -191,6 +194,14 @@ void CSamplePlayerDlg::OnSettingsCommand() {
 void CSamplePlayerDlg::OnPositionTick() {
   // A drag of the seek slider is not overridden.
   if (wxGetMouseState().LeftIsDown()) return;
+  // Never inside itself: a map or graph update that lets the event loop run must not start
+  // another tick.
+  if (inTick_) return;
+  inTick_ = true;
+  struct Leave {
+    bool& flag;
+    ~Leave() { flag = false; }
+  } leave{inTick_};
   const int s = engine_.GetPositionMs() / 1000;
   const int total = engine_.GetDurationMs() / 1000;
   seek_->SetPos(s);
@@ -235,7 +246,18 @@ void CSamplePlayerDlg::OnRecordingEnded(void* self, int code, int, int) {
   wxQueueEvent(window, new wxCommandEvent(EVT_RECORDING_ENDED));
 }
 
-void CSamplePlayerDlg::OnRecordingEndedEvent(wxCommandEvent&) { PlayNext(); }
+void CSamplePlayerDlg::OnRecordingEndedEvent(wxCommandEvent&) {
+  // The end crosses from the engine's thread as a posted event; by the time it is handled the
+  // user may have stopped playback or opened another recording, and moving on then would restart
+  // playback or skip a row. Only an end that still stands moves on: a recording is open (the tick
+  // runs from open to stop) and the engine has stopped.
+  if (!tick_.IsRunning()) return;
+  if (engine_.GetShowStatus() != CNOVMediaPlayer::kShowStopped ||
+      engine_.GetRunState() != CNOVMediaPlayer::kIdle) {
+    return;
+  }
+  PlayNext();
+}
 
 bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList) {
   DiagPrintf("Press Button => %d\n", keyCode);

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <wx/app.h>
+#include <wx/checkbox.h>
 #include <wx/evtloop.h>
+#include <wx/image.h>
+#include <wx/listctrl.h>
 #include <wx/utils.h>
 #include <wx/weakref.h>
 
@@ -16,7 +19,11 @@
 #include <vector>
 
 #include "app/CSamplePlayerDlg.h"
+#include "skin/CBitmapSlider.h"
+#include "skin/CxSkinButton.h"
+#include "skin/SkinEvents.h"
 #include "support/Diag.h"
+#include "telemetry/gui/CMapView.h"
 
 namespace apptest {
 
@@ -118,5 +125,79 @@ class Window {
   CSamplePlayerDlg* window_ = nullptr;
   wxWeakRef<CSamplePlayerDlg> ref_;
 };
+
+// The user's gestures, delivered the way the controls deliver them.
+// A click on a button of the window (its command event, from the button).
+inline void Click(CSamplePlayerDlg* w, int id) {
+  wxWindow* control = w->FindControl(id);
+  wxCommandEvent event(wxEVT_BUTTON, id);
+  event.SetEventObject(control);
+  control->GetEventHandler()->ProcessEvent(event);
+}
+
+// A bitmap slider released at `pos`: the position is set and the change message posted to the
+// window, as the slider does when its thumb is let go.
+inline void ReleaseSliderAt(CSamplePlayerDlg* w, int id, int pos) {
+  auto* slider = dynamic_cast<CBitmapSlider*>(w->FindControl(id));
+  slider->SetPos(pos);
+  auto* event = new wxCommandEvent(EVT_SLIDER_CHANGE_MSG, id);
+  event->SetInt(slider->GetPos());
+  wxQueueEvent(w->GetEventHandler(), event);
+  Pump(50);
+}
+
+// A check box of the window clicked into the state `ticked` (it toggles itself, then tells the
+// window). Works for the plain check box and for the skinned one.
+inline void ClickCheckBox(CSamplePlayerDlg* w, int id, bool ticked) {
+  wxWindow* control = w->FindControl(id);
+  if (auto* box = dynamic_cast<wxCheckBox*>(control)) box->SetValue(ticked);
+  if (auto* skin = dynamic_cast<CxSkinButton*>(control)) skin->SetCheck(ticked);
+  wxCommandEvent event(wxEVT_CHECKBOX, id);
+  event.SetEventObject(control);
+  event.SetInt(ticked ? 1 : 0);
+  control->GetEventHandler()->ProcessEvent(event);
+}
+
+// A double click on a row of the recording list.
+inline void DoubleClickRow(CSamplePlayerDlg* w, long row) {
+  wxListCtrl* list = w->RecordingList();
+  wxListEvent event(wxEVT_LIST_ITEM_ACTIVATED, list->GetId());
+  event.SetEventObject(list);
+  event.SetIndex(row);
+  list->GetEventHandler()->ProcessEvent(event);
+}
+
+// The map page is never loaded from the network in tests.
+inline void KeepMapOffline(CSamplePlayerDlg* w) {
+  if (auto* map = dynamic_cast<CMapView*>(w->FindControl(kIdMapView))) {
+    map->SetNetworkCheck([] { return false; });
+  }
+}
+
+// The text of one cell of the recording list.
+inline std::string Cell(CSamplePlayerDlg* w, long row, int column) {
+  return w->RecordingList()->GetItemText(row, column).ToStdString();
+}
+
+// The mean of all colour values of a picture, 0 (black) to 255 (white).
+inline double MeanLevel(const wxImage& image) {
+  if (!image.IsOk()) return 0;
+  const unsigned char* p = image.GetData();
+  const std::size_t n = static_cast<std::size_t>(image.GetWidth()) * image.GetHeight() * 3;
+  double sum = 0;
+  for (std::size_t i = 0; i < n; ++i) sum += p[i];
+  return n == 0 ? 0 : sum / static_cast<double>(n);
+}
+
+// The mean absolute difference of two pictures of one size, per colour value.
+inline double MeanDifference(const wxImage& a, const wxImage& b) {
+  if (!a.IsOk() || !b.IsOk() || a.GetSize() != b.GetSize()) return 255;
+  const unsigned char* p = a.GetData();
+  const unsigned char* q = b.GetData();
+  const std::size_t n = static_cast<std::size_t>(a.GetWidth()) * a.GetHeight() * 3;
+  double sum = 0;
+  for (std::size_t i = 0; i < n; ++i) sum += std::abs(int(p[i]) - int(q[i]));
+  return n == 0 ? 0 : sum / static_cast<double>(n);
+}
 
 }  // namespace apptest
