@@ -95,6 +95,8 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   static bool RecordingHasRear(const std::string& name);
   void PlayNext();
   void PlayPrevious();
+  // Makes row the current row, marks it and opens its recording.
+  void PlayRow(int row);
   void ReadSpeedUnits();
   bool OpenCardSettings();
   void ApplySpeedUnit(const std::string& path);

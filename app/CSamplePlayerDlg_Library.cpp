@@ -17,6 +17,7 @@
 #include "settings/CameraSettings.h"
 #include "skin/CBitmapButtonTrans.h"
 #include "skin/CBitmapSlider.h"
+#include "support/Diag.h"
 #include "telemetry/gui/CGraphStatic.h"
 
 namespace {
@@ -234,19 +235,7 @@ void CSamplePlayerDlg::PlayNext() {
     StopPlayback();
     return;
   }
-  ++currentRow_;
-  const wxString name = list_->GetItemText(currentRow_, 1);
-  if (name.empty()) return;
-  for (long i = 0; i < list_->GetItemCount(); ++i) {
-    list_->SetItemState(i, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED);
-  }
-  list_->SetItemState(currentRow_, wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED,
-                      wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED);
-  const int row = currentRow_;
-  if (OpenRecording(name.ToStdString()) && row >= 0 && row < list_->GetItemCount()) {
-    list_->EnsureVisible(row);
-  }
-  list_->Refresh();
+  PlayRow(currentRow_ + 1);
 }
 
 void CSamplePlayerDlg::PlayPrevious() {
@@ -256,18 +245,22 @@ void CSamplePlayerDlg::PlayPrevious() {
     return;
   }
   if (currentRow_ - 1 >= list_->GetItemCount()) return;
-  --currentRow_;
-  const wxString name = list_->GetItemText(currentRow_, 1);
+  PlayRow(currentRow_ - 1);
+}
+
+void CSamplePlayerDlg::PlayRow(int row) {
+  currentRow_ = row;
+  const wxString name = list_->GetItemText(row, 1);
   if (name.empty()) return;
+  // Only the row being played is marked.
   for (long i = 0; i < list_->GetItemCount(); ++i) {
     list_->SetItemState(i, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED);
   }
-  list_->SetItemState(currentRow_, wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED,
+  list_->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED,
                       wxLIST_STATE_SELECTED | wxLIST_STATE_DROPHILITED);
-  const int row = currentRow_;
-  if (OpenRecording(name.ToStdString()) && row >= 0 && row < list_->GetItemCount()) {
-    list_->EnsureVisible(row);
-  }
+  // Opening may move on past rows that do not open, or empty the list; scroll only to a row
+  // that is still there.
+  if (OpenRecording(name.ToStdString()) && row < list_->GetItemCount()) list_->EnsureVisible(row);
   list_->Refresh();
 }
 
@@ -286,7 +279,9 @@ bool CSamplePlayerDlg::OpenCardSettings() {
     const std::string path = SettingsPathOf(drive.root);
     if (!SettingsFileExists(path)) CreateDefaultSettingsFile(library_, path);
     if (!SettingsFileExists(path)) continue;
-    // The settings dialog comes later; until then the file is found and its unit applied.
+    // The settings dialog comes later; until then the file is found, reported and its unit
+    // applied.
+    DiagPrintf("Camera settings: %s\n", path.c_str());
     ApplySpeedUnit(path);
     return true;
   }
