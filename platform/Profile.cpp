@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/WholeFile.h"
 #include "support/Text.h"
 
 namespace {
@@ -252,57 +253,15 @@ std::string ResolvedPath(const char* path) {
   return path;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// Replaces the file at path with text: written and flushed to a temporary file beside it, which
-// is then renamed over the original. Nothing is left behind on failure.
+// Replaces the file at path with text as a whole (see WriteWholeFile), keeping its permissions.
 bool ReplaceFile(const std::string& path, std::string_view text) {
-  static std::atomic<unsigned> counter{0};
-  const std::filesystem::path target(path);
-  const std::filesystem::path dir = target.parent_path();
-  const std::string base = target.filename().string();
-
   struct stat old {};
   const bool hadFile = ::stat(path.c_str(), &old) == 0;
   // A read-only file (FAT's read-only attribute shows as no write bits) stays as it is, though
   // its folder would let it be replaced.
   if (hadFile && ((old.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)) return false;
-
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    const std::string name = "." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1));
-    temp = dir.empty() ? name : (dir / name).string();
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-
-  bool ok = WriteAll(fd, text);
-  if (ok && hadFile) (void)::fchmod(fd, old.st_mode & 07777);  // best effort: FAT has no modes
-  if (ok) ok = ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // Best effort: make the rename itself durable too.
-  const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    (void)::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
+  return WriteWholeFile(path, text, WholeFileMode::kReplace,
+                        hadFile ? static_cast<int>(old.st_mode & 07777) : -1);
 }
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }

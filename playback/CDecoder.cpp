@@ -32,13 +32,22 @@ void CDecoder::Release() {
   for (Channel& ch : channels_) ch.decoder.Release();
 }
 
+namespace {
+
+// The size of the surface a channel's picture goes to; false for an unknown channel or a surface
+// with nothing to show on (hidden panes are 0 by 0).
+bool DrawableSize(int channel, const VideoSurface* surface, int* width, int* height) {
+  if ((channel != 0 && channel != 1) || surface == nullptr) return false;
+  surface->GetSize(width, height);
+  return *width > 0 && *height > 0;
+}
+
+}  // namespace
+
 bool CDecoder::DecodeAndShow(int channel, VideoSurface* surface, const char* data, int length,
                              bool draw) {
-  if (channel != 0 && channel != 1) return false;
-  if (surface == nullptr) return false;
   int width = 0, height = 0;
-  surface->GetSize(&width, &height);
-  if (width <= 0 || height <= 0) return false;
+  if (!DrawableSize(channel, surface, &width, &height)) return false;
 
   std::lock_guard<CSync> hold(lock_);
   Channel& ch = channels_[channel];
@@ -52,11 +61,8 @@ bool CDecoder::DecodeAndShow(int channel, VideoSurface* surface, const char* dat
 }
 
 bool CDecoder::Redraw(int channel, VideoSurface* surface) {
-  if (channel != 0 && channel != 1) return false;
-  if (surface == nullptr) return false;
   int width = 0, height = 0;
-  surface->GetSize(&width, &height);
-  if (width <= 0 || height <= 0) return false;
+  if (!DrawableSize(channel, surface, &width, &height)) return false;
 
   std::lock_guard<CSync> hold(lock_);
   return ShowLocked(channels_[channel], surface, width, height);

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "platform/Profile.h"
+#include "platform/WholeFile.h"
 #include "support/Diag.h"
 #include "support/Text.h"
 
@@ -155,68 +156,6 @@ std::string HoursText(float hours) {
   const auto r = std::to_chars(text, text + sizeof text, static_cast<double>(hours),
                                std::chars_format::fixed, 1);
   return std::string(text, r.ptr);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Creating the file.
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// Moves temp to path unless something already lives at path.
-bool RenameNoReplace(const std::string& temp, const std::string& path) {
-  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
-    return true;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the no-replace rename: check, then rename.
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT) return false;
-  return ::rename(temp.c_str(), path.c_str()) == 0;
-}
-
-// Writes text to a new file at path through a temporary file beside it, so that a card pulled
-// half-way leaves no partial file.
-bool CreateWhole(const std::string& path, std::string_view text) {
-  static std::atomic<unsigned> counter{0};
-  const std::filesystem::path target(path);
-  const std::filesystem::path dir = target.parent_path();
-  const std::string dirText = dir.empty() ? "." : dir.string();
-  struct stat st {};
-  if (::stat(dirText.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    const std::string name = "." + target.filename().string() + ".new-" +
-                             std::to_string(::getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1));
-    temp = (dir.empty() ? std::filesystem::path(name) : dir / name).string();
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, text);
-  if (ok) ok = ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok) ok = RenameNoReplace(temp, path);
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  const int dirFd = ::open(dirText.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {  // best effort: make the new name durable too
-    (void)::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
 }
 
 }  // namespace
@@ -389,5 +328,5 @@ bool CreateDefaultSettingsFile(VexHandle library, const std::string& path) {
   }
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0) return false;  // never replace a file the card has
-  return CreateWhole(path, lines);
+  return WriteWholeFile(path, lines, WholeFileMode::kCreateNew);
 }

@@ -36,18 +36,6 @@ void Usage(std::FILE* out) {
                "  --verbose  also print the reader's and writer's diagnostic lines\n");
 }
 
-class Library {
- public:
-  Library() : h_(VexStart()) {}
-  ~Library() { VexRelease(h_); }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-  VexHandle get() const { return h_; }
-
- private:
-  VexHandle h_;
-};
-
 std::vector<std::string> AllRecordings(VexHandle h, char drive) {
   std::vector<std::string> names;
   for (int kind : kKinds) {
@@ -130,7 +118,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  Library lib;
+  VexLibrary lib;
   VexInitialise(lib.get(), cardDir.c_str());
   char drive = 0;
   VexCardPoll(lib.get(), &drive);

@@ -45,19 +45,6 @@ struct FileClose {
 };
 using File = std::unique_ptr<std::FILE, FileClose>;
 
-// The library handle, released on every way out.
-class Library {
- public:
-  Library() : h_(VexStart()) {}
-  ~Library() { VexRelease(h_); }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-  VexHandle get() const { return h_; }
-
- private:
-  VexHandle h_;
-};
-
 void Usage(std::FILE* out) {
   std::fprintf(out,
                "Usage: roadeye-vexdump CARD_DIR            list the card's recordings\n"
@@ -156,7 +143,7 @@ bool AttachCard(VexHandle h, const std::string& cardDir, char* drive) {
 }
 
 int List(const std::string& cardDir) {
-  Library lib;
+  VexLibrary lib;
   char drive = 0;
   if (!AttachCard(lib.get(), cardDir, &drive)) return 1;
   std::printf("Card %s (drive %c)\n", cardDir.c_str(), drive);
@@ -231,7 +218,7 @@ int Dump(const std::string& cardDir, const std::string& given, const std::string
     return 1;
   }
 
-  Library lib;
+  VexLibrary lib;
   char drive = 0;
   if (!AttachCard(lib.get(), cardDir, &drive)) return 1;
   Description d;

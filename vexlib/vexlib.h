@@ -106,3 +106,16 @@ int VexReadPacket(VexHandle h, std::uint8_t* channel, std::uint8_t* type, std::u
 // Moves the stream to a block (1-based, 30 front pictures each; clamped to the recording).
 // lengthSeconds is the caller's idea of the recording's length. Returns 1 on success.
 int VexSeek(VexHandle h, int block, int lengthSeconds);
+
+// Owns a library handle for a scope: started at construction, released at destruction.
+class VexLibrary {
+ public:
+  VexLibrary() : h_(VexStart()) {}
+  ~VexLibrary() { VexRelease(h_); }
+  VexLibrary(const VexLibrary&) = delete;
+  VexLibrary& operator=(const VexLibrary&) = delete;
+  VexHandle get() const { return h_; }
+
+ private:
+  VexHandle h_;
+};

@@ -1,0 +1,17 @@
+// Writing a file as a whole: the text goes into a new temporary file beside the target, is
+// flushed to the disk and renamed into place, so that a crash or a card pulled half-way leaves the
+// old file or the new one, never a mix, and no temporary file is left behind on failure.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+enum class WholeFileMode {
+  kReplace,    // an existing file is replaced
+  kCreateNew,  // the write fails when anything already lives at the path
+};
+
+// Writes text to path. permissions (>= 0): the new file's permission bits; otherwise the
+// defaults of a newly created file. False when the file could not be written.
+bool WriteWholeFile(const std::string& path, std::string_view text, WholeFileMode mode,
+                    int permissions = -1);
