@@ -1,6 +1,6 @@
 #include "app/CPicturePane.h"
 
-#include <wx/dcbuffer.h>
+#include <wx/dcclient.h>
 #include <wx/image.h>
 
 #include <algorithm>
@@ -93,17 +93,24 @@ void CPicturePane::ClearPicture() {
 }
 
 void CPicturePane::OnPaint(wxPaintEvent&) {
-  wxAutoBufferedPaintDC dc(this);
+  // One bitmap covers the whole pane, so no buffering is needed against flicker.
+  wxPaintDC dc(this);
   const wxSize client = GetClientSize();
-  wxImage image = LastPicture();
-  if (!image.IsOk()) {
+  wxBitmap bitmap;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!rgb_.empty() && client.x > 0 && client.y > 0) {
+      // A view of the kept picture, not a copy; scaled when the pane changed size since.
+      wxImage view(pictureWidth_, pictureHeight_, rgb_.data(), true);
+      bitmap = pictureWidth_ == client.x && pictureHeight_ == client.y
+                   ? wxBitmap(view)
+                   : wxBitmap(view.Scale(client.x, client.y, wxIMAGE_QUALITY_BILINEAR));
+    }
+  }
+  if (!bitmap.IsOk()) {
     dc.SetBackground(*wxBLACK_BRUSH);
     dc.Clear();
     return;
   }
-  if (image.GetWidth() != client.x || image.GetHeight() != client.y) {
-    if (client.x <= 0 || client.y <= 0) return;
-    image.Rescale(client.x, client.y, wxIMAGE_QUALITY_BILINEAR);
-  }
-  dc.DrawBitmap(wxBitmap(image), 0, 0);
+  dc.DrawBitmap(bitmap, 0, 0);
 }

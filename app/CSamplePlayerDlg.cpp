@@ -288,11 +288,13 @@ void CSamplePlayerDlg::LayoutControls(int mode) {
     PlaceWindow(graph_, kGraphPlace);
     graph_->Show();
     SetSize(1020, 730);
-    for (const ControlPlace& c : NormalControlPlaces()) PlaceWindow(FindWindow(c.id), c.place);
-    // Buttons keep their pictures' sizes where the two differ.
     for (const ControlPlace& c : NormalControlPlaces()) {
-      if (auto* b = dynamic_cast<CBitmapButtonTrans*>(FindWindow(c.id))) {
-        if (c.id != kIdPlay && c.id != kIdPause && c.id != kIdBrightnessIcon) b->SizeToContent();
+      wxWindow* control = FindWindow(c.id);
+      PlaceWindow(control, c.place);
+      // Buttons keep their pictures' sizes where the two differ; PLAY and Pause share a place.
+      auto* button = dynamic_cast<CBitmapButtonTrans*>(control);
+      if (button != nullptr && c.id != kIdPlay && c.id != kIdPause && c.id != kIdBrightnessIcon) {
+        button->SizeToContent();
       }
     }
     FindWindow(kIdOpen)->Show();

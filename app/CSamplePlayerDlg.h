@@ -196,6 +196,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   int layoutMode_ = kLayoutNormal;
   PaneStates panes_;
   CTextData telemetry_;
+  int mapShownFixes_ = 0;  // GPS records in the store when the map was last moved
   CBitmapSlider* seek_ = nullptr;
   CBitmapSlider* volume_ = nullptr;
   CBitmapSlider* brightness_ = nullptr;
@@ -227,6 +228,5 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   // The engine runs between InitPlayer and destruction.
   bool engineRunning_ = false;
   bool shutDown_ = false;
-  bool inTick_ = false;
   void ShutDown();
 };

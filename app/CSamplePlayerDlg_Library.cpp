@@ -186,8 +186,6 @@ void CSamplePlayerDlg::FillRecordingList(int kind) {
     list_->SetItem(row, 2, wxString::FromUTF8(RecordingDateText(e.name)));
     list_->SetItem(row, 3, RecordingHasRear(e.name) ? "0" : "");
     list_->SetItem(row, 4, wxString::Format("%d MB", static_cast<int>(e.sizeMb)));
-    list_->SetItemTextColour(row, *wxWHITE);
-    list_->SetItemBackgroundColour(row, *wxBLACK);
   }
   list_->Thaw();
   if (list_->GetItemCount() == 0 && selectAll_->GetValue()) selectAll_->SetValue(false);

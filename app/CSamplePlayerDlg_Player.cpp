@@ -38,6 +38,7 @@ bool EngineOpen(CNOVMediaPlayer& engine) {
 
 void CSamplePlayerDlg::ClearTelemetryView() {
   telemetry_.Clear();
+  mapShownFixes_ = 0;
   SetSpeedText(speedLabel_);
   ResetGSensorGraph(graphFeed_);
   graph_->Refresh();
@@ -194,21 +195,18 @@ void CSamplePlayerDlg::OnSettingsCommand() {
 void CSamplePlayerDlg::OnPositionTick() {
   // A drag of the seek slider is not overridden.
   if (wxGetMouseState().LeftIsDown()) return;
-  // Never inside itself: a map or graph update that lets the event loop run must not start
-  // another tick.
-  if (inTick_) return;
-  inTick_ = true;
-  struct Leave {
-    bool& flag;
-    ~Leave() { flag = false; }
-  } leave{inTick_};
   const int s = engine_.GetPositionMs() / 1000;
   const int total = engine_.GetDurationMs() / 1000;
   seek_->SetPos(s);
   UpdateTimeLabels(s, total);
-  if (telemetry_.GpsCount() > 0) {
+  const int fixes = telemetry_.GpsCount();
+  if (fixes > 0) {
     const CGPSData fix = telemetry_.LastGps();
-    map_->ShowPosition(fix);
+    // The page is told only of a new record: once a second, not at every tick.
+    if (fixes != mapShownFixes_) {
+      map_->ShowPosition(fix);
+      mapShownFixes_ = fixes;
+    }
     if (fix.valid != 0) {
       if (!mapSize_->IsEnabled() && layoutMode_ != kLayoutFullScreen) {
         mapSize_->Enable(true);
