@@ -23,32 +23,14 @@
 #include "skin/CxSkinButton.h"
 #include "skin/SkinEvents.h"
 #include "support/Diag.h"
+#include "support/testing/TempDir.h"
 #include "telemetry/gui/CMapView.h"
 
 namespace apptest {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempDir {
- public:
-  explicit TempDir(const std::string& tag) {
-    path_ = fs::temp_directory_path() / ("roadeye-app-" + tag + "-" + std::to_string(::getpid()) +
-                                         "-" + std::to_string(counter_++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string str() const { return path_.string(); }
-  fs::path path() const { return path_; }
-
- private:
-  static inline int counter_ = 0;
-  fs::path path_;
-};
+using TempDir = roadeye_test::TempDir;
 
 // Runs roadeye-mkcard on dir with the given options (a card of short recordings large enough to
 // be listed); true when it succeeded.

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/testing/TempDir.h"
+
 namespace avitest {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -217,21 +219,10 @@ inline void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
 }
 
 // A temporary folder for the tests' files, removed at the end of the test.
-class TempDir {
+class TempDir : public roadeye_test::TempDir {
  public:
-  TempDir() {
-    char tmpl[] = "/tmp/roadeye-avi-XXXXXX";
-    if (mkdtemp(tmpl) != nullptr) root_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  bool ok() const { return !root_.empty(); }
-  std::string Path(const std::string& name) const { return (root_ / name).string(); }
+  TempDir() : roadeye_test::TempDir("avi") {}
+  std::string Path(const std::string& name) const { return *this / name; }
   // Writes bytes to name in the folder and gives the file's path.
   std::string Write(const std::string& name, const Bytes& bytes) const {
     std::string path = Path(name);
@@ -242,9 +233,6 @@ class TempDir {
     }
     return path;
   }
-
- private:
-  std::filesystem::path root_;
 };
 
 }  // namespace avitest

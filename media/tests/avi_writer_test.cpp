@@ -16,6 +16,7 @@
 
 #include "media/CAVIWriter.h"
 #include "media/VFileSystem.h"
+#include "support/testing/TempDir.h"
 
 namespace {
 
@@ -35,25 +36,7 @@ std::string Tag(const std::string& b, std::size_t at) {
   return at + 4 <= b.size() ? b.substr(at, 4) : std::string();
 }
 
-// A temporary folder, removed at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/roadeye-avi-XXXXXX";
-    const char* made = mkdtemp(tmpl);
-    root_ = made ? made : "/tmp";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (root_ != "/tmp") std::filesystem::remove_all(root_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string path(const std::string& name) const { return root_ + "/" + name; }
-
- private:
-  std::string root_;
-};
+using roadeye_test::TempDir;
 
 // A file kept in memory. It stores the first `keep` bytes and only counts the rest, so that a
 // clip of several GiB costs nothing, and it can be told to fail.
@@ -342,7 +325,7 @@ bool Add(CAVIWriter& w, const std::string& payload, int stream) {
 
 TEST(CAVIWriter, EmptyOneCameraClip) {
   TempDir dir;
-  const std::string path = dir.path("empty.avi");
+  const std::string path = dir / "empty.avi";
   CAVIWriter w;
   EXPECT_FALSE(w.IsOpen());
   ASSERT_TRUE(w.OpenClip(path.c_str()));
@@ -557,7 +540,7 @@ TEST(CAVIWriter, InvalidChunksAreRefusedWithNothingWritten) {
 
 TEST(CAVIWriter, LongIndexGoesToTheTemporaryFileAndComesBackInOrder) {
   TempDir dir;
-  const std::string path = dir.path("long.avi");
+  const std::string path = dir / "long.avi";
   CAVIWriter w;
   w.SetTwoCameras(true);
   ASSERT_TRUE(w.OpenClip(path.c_str()));
@@ -829,7 +812,7 @@ TEST(CAVIWriter, OpenFailsWhenTheHeaderCannotBeWritten) {
 
   TempDir dir;
   CAVIWriter own;
-  EXPECT_FALSE(own.OpenClip(dir.path("missing/x.avi").c_str()));
+  EXPECT_FALSE(own.OpenClip((dir / "missing/x.avi").c_str()));
   EXPECT_FALSE(own.OpenClip(nullptr));
 }
 
@@ -865,7 +848,7 @@ TEST(CAVIWriter, IndexWriteFailureAtCloseIsAFailedClose) {
 TEST(CAVIWriter, SecondOpenWhileOpenIsRefused) {
   TempDir dir;
   CAVIWriter w;
-  const std::string a = dir.path("a.avi"), b = dir.path("b.avi");
+  const std::string a = (dir / "a.avi"), b = (dir / "b.avi");
   ASSERT_TRUE(w.OpenClip(a.c_str()));
   testing::internal::CaptureStdout();
   const bool second = w.OpenClip(b.c_str());
@@ -934,7 +917,7 @@ TEST(CAVIWriter, DefaultsSettersAndLayoutLatchedAtOpen) {
 
 TEST(CAVIWriter, ProcessWideFunctions) {
   TempDir dir;
-  const std::string path = dir.path("pw.avi");
+  const std::string path = dir / "pw.avi";
   EXPECT_EQ(aviClose(), 0);
   aviSetTwoCameras(true);
   aviSetVideoSize(0, 640, 360);
@@ -1021,19 +1004,19 @@ std::string RunToString(const std::string& cmd, const std::string& outPath, int*
 TEST(CAVIWriter, OutsideReaderDecodesTheClip) {
   if (!HaveTool("ffmpeg") || !HaveTool("ffprobe")) GTEST_SKIP() << "ffmpeg or ffprobe missing";
   TempDir dir;
-  const std::string h264 = dir.path("file.h264");
+  const std::string h264 = (dir / "file.h264");
   int status = 0;
   const std::string made = RunToString(
       "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=320x240:rate=30 -frames:v 30 -c:v libx264 "
       "-bsf:v h264_mp4toannexb -x264-params repeat-headers=1:keyint=30 -f h264 " +
           h264,
-      dir.path("make.txt"), &status);
+      (dir / "make.txt"), &status);
   ASSERT_EQ(status, 0) << made;
   const std::vector<std::string> pictures = SplitAccessUnits(ReadAll(h264));
   ASSERT_EQ(pictures.size(), 30u);
   for (const std::string& p : pictures) ASSERT_EQ(p.compare(0, 4, std::string("\0\0\0\1", 4)), 0);
 
-  const std::string clip = dir.path("clip.avi");
+  const std::string clip = (dir / "clip.avi");
   CAVIWriter w;
   w.SetVideoSize(0, 320, 240);
   w.SetFrameRate(0, 30);
@@ -1067,7 +1050,7 @@ TEST(CAVIWriter, OutsideReaderDecodesTheClip) {
       "ffprobe -v error -show_entries stream=codec_name,width,height,r_frame_rate,sample_rate,"
       "channels -of csv=p=0 " +
           clip,
-      dir.path("probe.txt"), &status);
+      (dir / "probe.txt"), &status);
   EXPECT_EQ(status, 0) << probe;
   EXPECT_NE(probe.find("h264,320,240,30/1"), std::string::npos) << probe;
   EXPECT_NE(probe.find("pcm_s16le,8000,1"), std::string::npos) << probe;
@@ -1076,7 +1059,7 @@ TEST(CAVIWriter, OutsideReaderDecodesTheClip) {
   // its packets as they are instead of looking for an encoder for them.
   const std::string decoded =
       RunToString("ffmpeg -nostdin -v error -i " + clip + " -map 0 -c:s copy -f null -",
-                  dir.path("decode.txt"), &status);
+                  (dir / "decode.txt"), &status);
   EXPECT_EQ(status, 0) << decoded;
   EXPECT_EQ(decoded, "");
 }

@@ -1,11 +1,11 @@
+#include "support/Diag.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "support/Diag.h"
 
 namespace {
 std::string Contents(std::FILE* f) {

@@ -7,27 +7,13 @@
 #include <string>
 
 #include "support/LumImg.h"
+#include "support/testing/TempDir.h"
 
 namespace {
 
 using Image = CLumImgTempl<unsigned char, 8>;
 
-// A fresh folder under the test temp dir, removed with its files afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = ::testing::TempDir() + "lumimg-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-  }
-  std::string File(const char* name) const { return path_ + "/" + name; }
-  bool Ok() const { return !path_.empty(); }
-
- private:
-  std::string path_;
-};
+using roadeye_test::TempDir;
 
 void Fill(CLumImgBase& img) {
   cv::Mat& m = img.Mat();
@@ -121,10 +107,10 @@ TEST(LumImg, AssignCopyIsDeep) {
 
 TEST(LumImg, SaveImageWritesADecodableJpeg) {
   TempDir dir;
-  ASSERT_TRUE(dir.Ok());
+  ASSERT_TRUE(dir.ok());
   Image colour(64, 48, 3);
   Fill(colour);
-  const std::string path = dir.File("front.jpg");
+  const std::string path = (dir / "front.jpg");
   ASSERT_TRUE(colour.SaveImage(path.c_str()));
 
   std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -143,7 +129,7 @@ TEST(LumImg, SaveImageWritesADecodableJpeg) {
   EXPECT_EQ(back.channels(), 3);
 
   Image grey(30, 20, 1);
-  const std::string greyPath = dir.File("REAR.JPEG");
+  const std::string greyPath = (dir / "REAR.JPEG");
   ASSERT_TRUE(grey.SaveImage(greyPath.c_str()));
   const cv::Mat greyBack = cv::imread(greyPath, cv::IMREAD_UNCHANGED);
   EXPECT_EQ(greyBack.cols, 30);
@@ -153,14 +139,14 @@ TEST(LumImg, SaveImageWritesADecodableJpeg) {
 
 TEST(LumImg, SaveImageReportsFailures) {
   TempDir dir;
-  ASSERT_TRUE(dir.Ok());
+  ASSERT_TRUE(dir.ok());
   Image empty;
-  EXPECT_FALSE(empty.SaveImage(dir.File("empty.jpg").c_str()));
+  EXPECT_FALSE(empty.SaveImage((dir / "empty.jpg").c_str()));
   Image img(8, 8, 3);
   EXPECT_FALSE(img.SaveImage(nullptr));
-  EXPECT_FALSE(img.SaveImage(dir.File("missing/sub/x.jpg").c_str()));
-  EXPECT_FALSE(img.SaveImage(dir.File("noformat").c_str()));
-  EXPECT_NE(access(dir.File("empty.jpg").c_str(), F_OK), 0);
+  EXPECT_FALSE(img.SaveImage((dir / "missing/sub/x.jpg").c_str()));
+  EXPECT_FALSE(img.SaveImage((dir / "noformat").c_str()));
+  EXPECT_NE(access((dir / "empty.jpg").c_str(), F_OK), 0);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/testing/TempDir.h"
 #include "telemetry/CGPSData.h"
 #include "telemetry/CGSensorData.h"
 #include "telemetry/CTextData.h"
@@ -706,25 +707,7 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
-// A fresh folder under the temporary directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/roadeye-telemetry-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data())) path_ = buf.data();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using roadeye_test::TempDir;
 
 TEST(TextData, ReadsTheTextStreamOfARecording) {
   TempDir card;

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "support/testing/TempDir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -68,25 +70,7 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// A fresh folder under the temporary directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/roadeye-tools-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data())) path_ = buf.data();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using roadeye_test::TempDir;
 
 // One line of roadeye-mkcard's report.
 struct Written {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/testing/TempDir.h"
 #include "vexlib/VexFormat.h"
 #include "vexlib/VexReader.h"
 #include "vexlib/VexWriter.h"
@@ -190,25 +191,7 @@ inline Layout Walk(const std::vector<std::uint8_t>& f) {
   return l;
 }
 
-// A temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/roadeye-vex-XXXXXX";
-    if (mkdtemp(tmpl) != nullptr) path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
-
- private:
-  std::string path_;
-};
+using TempDir = roadeye_test::TempDir;
 
 // Checks that `delivered` is `written` with some packets left out: same order, nothing new.
 inline ::testing::AssertionResult IsSubsequence(const std::vector<TestPacket>& delivered,
