@@ -1,6 +1,7 @@
 #include "media/CVEXParser.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -46,7 +47,8 @@ RecordingId CVEXParser::ParseRecordingId(const char* id, int previousKind) {
   if (!id) return r;
   const char* p = id;
   if (*p == '/') ++p;
-  switch (*p) {
+  // Cards list their recordings' names as the files are spelt, in either case.
+  switch (std::toupper(static_cast<unsigned char>(*p))) {
     case 'E':
       r.kind = kEvent;
       break;

@@ -13,8 +13,8 @@
 #include "vexlib/vexlib.h"
 
 // The name the engine and the download pass to Open: an optional leading "/", the recording's name
-// (whose first letter gives the kind: E event, M manual, P parking, R continuous), and optionally a
-// comma or blank followed by a decimal index into that kind's listing.
+// (whose first letter, in either case, gives the kind: E event, M manual, P parking, R continuous),
+// and optionally a comma or blank followed by a decimal index into that kind's listing.
 struct RecordingId {
   int kind = 0;  // CVEXParser::Kind
   std::string name;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -474,4 +475,141 @@ TEST_F(ConvertCommandTest, BadNamesAndUnwritableFoldersAreRefused) {
 
   CommandRun notCard = RunCommand(Bin("roadeye-convert") + " " + outDir_ + " " + outDir_);
   EXPECT_EQ(notCard.status, 2);
+}
+
+// ---- A card whose recordings are named in lower case ----
+
+namespace {
+
+// The picture streams of an AVI file as ffprobe decodes them, one "codec|width|height|pictures"
+// line each, in stream order.
+std::vector<std::string> ProbedPictureStreams(const std::string& path) {
+  CommandRun probe = RunCommand(
+      "ffprobe -v error -count_frames -select_streams v -show_entries "
+      "stream=codec_name,width,height,nb_read_frames -of compact=p=0:nk=1 '" +
+      path + "'");
+  if (probe.status != 0) return {"ffprobe failed: " + probe.out};
+  return Lines(probe.out);
+}
+
+// A card made by the card tool whose recordings were then renamed to lower case
+// ("event_20240612_081519_d.vex"), as a card written or copied elsewhere may have them.
+class LowerCaseCard : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new testcard::CardDir();
+    cardDir_ = root_->root() + "/card";
+    made_ = RunCommand(Bin("roadeye-mkcard") + " " + cardDir_ +
+                       " --seconds 2 --count 1 --rear yes --no-damaged");
+    renamed_ = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(cardDir_ + "/VEX", ec)) {
+      std::string lower = e.path().filename();
+      for (char& ch : lower) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+      fs::rename(e.path(), e.path().parent_path() / lower, ec);
+      if (!ec) ++renamed_;
+    }
+  }
+  static void TearDownTestSuite() {
+    delete root_;
+    root_ = nullptr;
+  }
+  // The card's recording whose name starts with `word`, as the card lists it ("....avi"); empty
+  // when there is none.
+  static std::string Listed(const std::string& word) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(cardDir_ + "/VEX", ec)) {
+      std::string name = e.path().filename();
+      if (name.rfind(word + "_", 0) == 0) return name.substr(0, name.size() - 4) + ".avi";
+    }
+    return {};
+  }
+
+  static testcard::CardDir* root_;
+  static std::string cardDir_;
+  static CommandRun made_;
+  static int renamed_;
+};
+
+testcard::CardDir* LowerCaseCard::root_ = nullptr;
+std::string LowerCaseCard::cardDir_;
+CommandRun LowerCaseCard::made_;
+int LowerCaseCard::renamed_ = 0;
+
+class LowerCaseKind : public LowerCaseCard, public testing::WithParamInterface<const char*> {};
+
+}  // namespace
+
+TEST_P(LowerCaseKind, OpensThroughTheParserWithBothCameras) {
+  ASSERT_EQ(made_.status, 0) << made_.out;
+  ASSERT_EQ(renamed_, 4);
+  const std::string name = Listed(GetParam());
+  ASSERT_FALSE(name.empty()) << GetParam();
+  Card c(cardDir_);
+  QuietDiagnostics quiet;
+  RecordingInfo info;
+  ASSERT_NE(c.parser.Open(("/" + name).c_str(), &info), 0) << name;
+  EXPECT_EQ(info.rearFrameRate, 30);
+  EXPECT_EQ(info.frontFrameCount, 60);
+  EXPECT_EQ(info.rearFrameCount, 60);
+  int fronts = 0, rears = 0, sounds = 0;
+  std::vector<unsigned char> buf(kPacketBufferSize);
+  for (int i = 0; i < 100000; ++i) {
+    char tag[8] = {};
+    int size = kPacketBufferSize;
+    if (c.parser.ReadPacket(tag, buf.data(), &size) < 0) break;
+    ChunkKind k = ClassifyChunkTag(tag);
+    fronts += k == ChunkKind::kFrontVideo;
+    rears += k == ChunkKind::kRearVideo;
+    sounds += k == ChunkKind::kAudio;
+  }
+  EXPECT_EQ(fronts, 60) << name;
+  EXPECT_EQ(rears, 60) << name;
+  EXPECT_GT(sounds, 0) << name;
+}
+
+TEST_P(LowerCaseKind, ConvertsWithTheRearStream) {
+  ASSERT_EQ(made_.status, 0) << made_.out;
+  const std::string name = Listed(GetParam());
+  ASSERT_FALSE(name.empty()) << GetParam();
+  testcard::CardDir out;
+  const std::string dest = out.root() + "/" + name;
+  {
+    Card c(cardDir_);
+    QuietDiagnostics quiet;
+    ASSERT_EQ(ConvertRecording(&c.parser, name.c_str(), dest.c_str(), nullptr, nullptr),
+              kConvertDone);
+  }
+  int fronts = 0, rears = 0;
+  for (const AviPacket& p : ReadAvi(dest)) {
+    fronts += p.tag == "00dc";
+    rears += p.tag == "01dc";
+  }
+  EXPECT_EQ(fronts, 60);
+  EXPECT_EQ(rears, 60);
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
+  EXPECT_EQ(ProbedPictureStreams(dest),
+            (std::vector<std::string>{"h264|1280|720|60", "h264|640|360|60"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LowerCaseKind,
+                         testing::Values("rec", "event", "parking", "manual"));
+
+TEST_F(LowerCaseCard, CommandLineConverterConvertsEveryRecordingWithBothCameras) {
+  ASSERT_EQ(made_.status, 0) << made_.out;
+  const std::string outDir = root_->root() + "/out";
+  CommandRun run = RunCommand(Bin("roadeye-convert") + " " + cardDir_ + " " + outDir);
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("4 converted, 0 failed"), std::string::npos) << run.out;
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(outDir)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{Listed("event"), Listed("manual"), Listed("parking"),
+                                             Listed("rec")}));
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
+  for (const std::string& name : names) {
+    EXPECT_EQ(ProbedPictureStreams(outDir + "/" + name),
+              (std::vector<std::string>{"h264|1280|720|60", "h264|640|360|60"}))
+        << name;
+  }
 }

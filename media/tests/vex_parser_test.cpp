@@ -139,6 +139,36 @@ TEST(RecordingId, SplitsNameIndexAndKind) {
   EXPECT_EQ(CVEXParser::ParseRecordingId(nullptr, CVEXParser::kManual).kind, CVEXParser::kManual);
 }
 
+// The kind comes from the first letter in either case: a card written elsewhere may list its
+// recordings in lower case, and a name's kind must never be left to the recording opened before.
+struct KindLetterCase {
+  const char* id;
+  int kind;
+  friend void PrintTo(const KindLetterCase& c, std::ostream* os) { *os << c.id; }
+};
+
+class RecordingIdKind : public testing::TestWithParam<KindLetterCase> {};
+
+TEST_P(RecordingIdKind, FirstLetterNamesTheKindInEitherCase) {
+  const KindLetterCase& c = GetParam();
+  for (int previous :
+       {CVEXParser::kContinuous, CVEXParser::kEvent, CVEXParser::kManual, CVEXParser::kParking}) {
+    RecordingId id = CVEXParser::ParseRecordingId(c.id, previous);
+    EXPECT_EQ(id.kind, c.kind) << c.id << " after kind " << previous;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, RecordingIdKind,
+    testing::Values(KindLetterCase{"/event_20240612_081521_d.avi", CVEXParser::kEvent},
+                    KindLetterCase{"/EVENT_20240612_081521_D.avi", CVEXParser::kEvent},
+                    KindLetterCase{"manual_20240612_081521.avi", CVEXParser::kManual},
+                    KindLetterCase{"/Manual_20240612_081521.avi, 3", CVEXParser::kManual},
+                    KindLetterCase{"/parking_20240612_081521_D.avi", CVEXParser::kParking},
+                    KindLetterCase{"/pARKING_20240612_081521.avi", CVEXParser::kParking},
+                    KindLetterCase{"/rec_20240612_081521_d.avi", CVEXParser::kContinuous},
+                    KindLetterCase{"Rec_20240612_081521.avi", CVEXParser::kContinuous}));
+
 // Each test writes its recordings into `card`, then calls StartParser: the library is started
 // on the card and the parser's reader thread runs, its diagnostics held back.
 class VexParserTest : public testing::Test {
