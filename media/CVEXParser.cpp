@@ -91,25 +91,42 @@ bool CVEXParser::Start() {
   if (!work_) work_ = std::make_unique<unsigned char[]>(kPacketBufferSize);
   if (!reader_.IsRunning()) {
     queue_.SetCapacity(kPacketBufferSize);
+    {
+      std::lock_guard<std::mutex> hold(runLock_);
+      stopping_ = false;
+      readerIdle_ = false;
+    }
     if (threaded_) reader_.BeginThread(&CVEXParser::ReaderRoutine, this, 0, 0);
   }
   return true;
 }
 
 void CVEXParser::Stop() {
-  running_ = false;
+  {
+    std::lock_guard<std::mutex> hold(runLock_);
+    stopping_ = true;
+    running_ = false;
+  }
+  stateChanged_.notify_all();
   reader_.StopThread();
   // Freed only now that the reader has returned for good.
   work_.reset();
 }
 
+void CVEXParser::SetRunning(bool running) {
+  {
+    std::lock_guard<std::mutex> hold(runLock_);
+    running_ = running;
+  }
+  if (running) stateChanged_.notify_all();
+}
+
 bool CVEXParser::ParkReader() {
-  bool was = running_.exchange(false);
+  std::unique_lock<std::mutex> hold(runLock_);
+  const bool was = running_.exchange(false);
+  // The reader finishes the packet in hand (a read and its push) and goes idle.
   if (reader_.IsRunning()) {
-    // Drop a signal left from an earlier idle spell, then wait for one given after the flag was
-    // cleared: the reader signals only between reads.
-    idle_.WaitEvent(0);
-    idle_.WaitEvent(0xFFFFFFFFu);
+    stateChanged_.wait(hold, [&] { return readerIdle_ || stopping_; });
   }
   return was;
 }
@@ -166,7 +183,7 @@ int CVEXParser::Open(const char* name, RecordingInfo* info) {
   // streaming nothing under a claim of success.
   if (text[0] == '\0' || opened == 0) return 0;
   opened_ = true;
-  running_ = true;
+  SetRunning(true);
   return 1;
 }
 
@@ -210,8 +227,13 @@ bool CVEXParser::ReaderRoutine(void* self) { return static_cast<CVEXParser*>(sel
 
 bool CVEXParser::ReaderStep() {
   if (!running_) {
-    idle_.SetEvent();
-    SleepMs(kReaderPauseMs);
+    std::unique_lock<std::mutex> hold(runLock_);
+    readerIdle_ = true;
+    stateChanged_.notify_all();
+    // Nothing to read: sleep until a recording is opened, sought or the reader is stopped.
+    stateChanged_.wait(hold, [&] { return running_.load() || stopping_; });
+    if (stopping_) return false;
+    readerIdle_ = false;
     return true;
   }
   int size = kPacketBufferSize;
@@ -307,7 +329,7 @@ int CVEXParser::SeekTime(float seconds) {
     ended_ = false;
     wasRunning = true;
   }
-  running_ = wasRunning;
+  SetRunning(wasRunning);
   // The whole second at which the block's first picture stands.
   return int(double(kPicturesPerBlock) * (block - 1) / rate);
 }

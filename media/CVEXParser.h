@@ -4,7 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "media/CThreadQueue.h"
@@ -72,6 +74,8 @@ class CVEXParser final : public VMediaParser {
   // Clears the running flag and waits until the reader thread is idle, so that the library is
   // not read while it is sought or reopened. Returns the flag as it was.
   bool ParkReader();
+  // Sets the running flag; setting it wakes the idle reader.
+  void SetRunning(bool running);
 
   // Set by the opening thread; read by the reader thread only while running.
   VexHandle library_ = nullptr;
@@ -90,9 +94,16 @@ class CVEXParser final : public VMediaParser {
   std::atomic<bool> opened_{false};
   CThreadQueue queue_;
 
+  // The reader's idle state: while the running flag is clear it sleeps on stateChanged_ (an idle
+  // card reader costs nothing) with readerIdle_ set, which ParkReader waits for. The flag is set
+  // and the reader stopped under runLock_.
+  std::mutex runLock_;
+  std::condition_variable stateChanged_;
+  bool readerIdle_ = false;
+  bool stopping_ = false;
+
   // Reader thread and its work buffer (allocated by Start, freed by Stop after the thread ended).
   CSingleThread reader_{"VEXParser"};
-  CWaitEvent idle_;
   std::unique_ptr<unsigned char[]> work_;
   bool threaded_ = true;
 };
