@@ -83,7 +83,7 @@ bool CThreadQueue::Push(const void* data, int length, int value) {
   bool notify;
   {
     std::lock_guard<CSync> hold(lock_);
-    if (store_.StoredBytes() + static_cast<long long>(length) >= capacity_) return false;
+    if (!Fits(length)) return false;
     store_.Push(data, length, value);
     wakeAll_ = false;
     notify = dataWaiters_ > 0 && DataReady();
@@ -106,9 +106,15 @@ bool CThreadQueue::Pop(void* destination, int* length, int* value) {
   return true;
 }
 
+bool CThreadQueue::Fits(int length) const {
+  // The stored bytes stay below the capacity; only an empty queue takes a packet that reaches it,
+  // since a packet as large as the capacity would otherwise never be taken.
+  return store_.StoredBytes() + static_cast<long long>(length) < capacity_ ||
+         (store_.Count() == 0 && length <= capacity_);
+}
+
 bool CThreadQueue::RoomFor(int length) const {
-  long long stored = store_.StoredBytes();
-  return stored <= capacity_ / 2 && stored + length < capacity_;
+  return store_.StoredBytes() <= capacity_ / 2 && Fits(length);
 }
 
 bool CThreadQueue::DataReady() const {

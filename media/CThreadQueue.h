@@ -50,7 +50,7 @@ class CThreadQueue {
   bool SetCapacity(int bytes);
   void Clear();
   // Refuses (false, nothing stored) a packet that would bring the stored bytes to the capacity or
-  // beyond.
+  // beyond, except that an empty queue takes a packet of up to the whole capacity.
   bool Push(const void* data, int length, int value);
   // Prints "[CThreadQueue] Pop Empty" and returns false when empty. The destination must hold the
   // largest packet; no packet of a queue sized for the callers' buffers is larger.
@@ -60,10 +60,10 @@ class CThreadQueue {
   int Count();
 
   // Pause for up to timeoutMs. WaitForData ends early once kWakeCount packets or an eighth of the
-  // capacity are queued; WaitForRoom once the queue has drained to half its capacity and a packet
-  // of `length` bytes fits. Handing packets over in batches costs one wake-up per many packets,
-  // where waking for each one would cost a thread switch per packet. Neither takes or gives
-  // packets: the caller retries its Pop or Push, as it would after a plain pause.
+  // capacity are queued; WaitForRoom once the queue has drained to half its capacity and Push
+  // would take a packet of `length` bytes. Handing packets over in batches costs one wake-up per
+  // many packets, where waking for each one would cost a thread switch per packet. Neither takes or
+  // gives packets: the caller retries its Pop or Push, as it would after a plain pause.
   void WaitForData(unsigned timeoutMs);
   void WaitForRoom(int length, unsigned timeoutMs);
   // Ends every WaitForData now: the producer has pushed its last packet or stopped, and a
@@ -71,6 +71,8 @@ class CThreadQueue {
   void WakeConsumers();
 
  private:
+  // Whether Push takes a packet of `length` bytes now; RoomFor also wants the queue half drained.
+  bool Fits(int length) const;
   bool RoomFor(int length) const;
   bool DataReady() const;
 

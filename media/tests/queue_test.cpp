@@ -223,3 +223,44 @@ TEST(CThreadQueue, WaitsEndWhenTheOtherSideHandsOverABatch) {
     EXPECT_TRUE(consumer.Returned());
   }
 }
+
+// A packet may be as large as the whole capacity (the parser's queue and its packets are both
+// 1 MiB). An empty queue takes it, and a producer waiting for room for it is let go once the
+// queue has drained; while anything is queued it is refused, so the bytes never pass the capacity.
+TEST(CThreadQueue, AnEmptyQueueTakesAPacketOfItsWholeCapacity) {
+  CThreadQueue q;
+  q.SetCapacity(kPacketBufferSize);
+  auto whole = Bytes(kPacketBufferSize, 5), one = Bytes(1, 6);
+  std::vector<unsigned char> out(kPacketBufferSize);
+  int len = 0, value = 0;
+
+  EXPECT_FALSE(q.Push(whole.data(), kPacketBufferSize + 1, 0));
+  {
+    Waiter producer([&] { q.WaitForRoom(kPacketBufferSize, kLongWaitMs); });
+    EXPECT_TRUE(producer.Returned());
+  }
+  ASSERT_TRUE(q.Push(whole.data(), kPacketBufferSize, 1));
+  EXPECT_EQ(q.StoredBytes(), kPacketBufferSize);
+  EXPECT_FALSE(q.Push(one.data(), 1, 2));
+  EXPECT_FALSE(q.Push(nullptr, 0, 2));  // not even an empty packet fits beside it
+  ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+  EXPECT_EQ(len, kPacketBufferSize);
+  EXPECT_EQ(value, 1);
+  EXPECT_TRUE(out == whole);
+
+  // Behind one queued byte the whole-capacity packet waits until the queue has drained.
+  ASSERT_TRUE(q.Push(one.data(), 1, 3));
+  EXPECT_FALSE(q.Push(whole.data(), kPacketBufferSize, 4));
+  {
+    Waiter producer([&] { q.WaitForRoom(kPacketBufferSize, kLongWaitMs); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(producer.ReturnedAlready());
+    ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+    EXPECT_EQ(value, 3);
+    EXPECT_TRUE(producer.Returned());
+  }
+  ASSERT_TRUE(q.Push(whole.data(), kPacketBufferSize, 4));
+  ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+  EXPECT_EQ(value, 4);
+  EXPECT_TRUE(out == whole);
+}

@@ -39,6 +39,31 @@ class Library {
   char drive_ = 0;
 };
 
+// The packet one ReadPacket call delivered, as it was written to the card; false for a tag that
+// names no packet.
+bool Delivered(const char tag[8], const std::vector<unsigned char>& buf, int size, Packet* p) {
+  switch (ClassifyChunkTag(tag)) {
+    case ChunkKind::kFrontVideo:
+      p->channel = 0;
+      p->type = IsKeyPicture(buf.data(), size) ? 0 : 2;
+      break;
+    case ChunkKind::kRearVideo:
+      p->channel = 1;
+      p->type = IsKeyPicture(buf.data(), size) ? 0 : 2;
+      break;
+    case ChunkKind::kAudio:
+      p->type = 1;
+      break;
+    case ChunkKind::kText:
+      p->type = 3;
+      break;
+    default:
+      return false;
+  }
+  p->payload.assign(buf.begin(), buf.begin() + size);
+  return true;
+}
+
 // Reads packets until the end, as the engine does: an empty tag means "try again". The deadline
 // only guards against a hang.
 std::vector<Packet> ReadAll(CVEXParser& parser, int* endResult = nullptr) {
@@ -55,26 +80,10 @@ std::vector<Packet> ReadAll(CVEXParser& parser, int* endResult = nullptr) {
     }
     if (tag[0] == 0) continue;
     Packet p;
-    switch (ClassifyChunkTag(tag)) {
-      case ChunkKind::kFrontVideo:
-        p.channel = 0;
-        p.type = IsKeyPicture(buf.data(), size) ? 0 : 2;
-        break;
-      case ChunkKind::kRearVideo:
-        p.channel = 1;
-        p.type = IsKeyPicture(buf.data(), size) ? 0 : 2;
-        break;
-      case ChunkKind::kAudio:
-        p.type = 1;
-        break;
-      case ChunkKind::kText:
-        p.type = 3;
-        break;
-      default:
-        ADD_FAILURE() << "unexpected tag " << tag;
-        return got;
+    if (!Delivered(tag, buf, size, &p)) {
+      ADD_FAILURE() << "unexpected tag " << tag;
+      return got;
     }
-    p.payload.assign(buf.begin(), buf.begin() + size);
     got.push_back(std::move(p));
   }
   ADD_FAILURE() << "the parser never reached the end";
@@ -456,5 +465,76 @@ TEST_F(VexParserTest, OverwrittenBytesNeverCrashOrInventPackets) {
       ASSERT_LT(w, written.size()) << "invented packet after damage at " << at;
       ++w;
     }
+  }
+}
+
+// The layout allows payloads as large as the packet buffers. Two such pictures in a row, front and
+// rear, come through whole and the rest of the recording follows: the reader must neither refuse
+// them for good nor wait for room that an empty queue already has. A ReadPacket call that delivers
+// nothing has waited a while for the reader; a few of those are allowed, not an endless run.
+TEST_F(VexParserTest, PicturesAsLargeAsThePacketBuffersAreDeliveredWhole) {
+  const std::string path = card.vex("REC_20141201_101500_D");
+  vex::Header h;
+  h.frontRate = h.rearRate = 30;
+  h.frontWidth = 1280;
+  h.frontHeight = 720;
+  h.rearWidth = 640;
+  h.rearHeight = 360;
+  vex::VexWriter w;
+  ASSERT_TRUE(w.Open(path, h));
+  std::vector<Packet> written;
+  for (int f = 0; f < 60; ++f) {
+    const bool key = f % 30 == 0;
+    const std::uint8_t type = key ? vex::kTypeKeyPicture : vex::kTypePicture;
+    for (std::uint8_t camera : {0, 1}) {
+      std::vector<std::uint8_t> payload = testcard::PicturePayload(camera, f, key);
+      if (f == 30) {
+        const std::size_t from = payload.size();
+        payload.resize(std::size_t(kPacketBufferSize));
+        for (std::size_t i = from; i < payload.size(); ++i)
+          payload[i] = std::uint8_t(i * 7 + i / 251 + camera);
+      }
+      ASSERT_TRUE(w.AddPacket(camera, type, payload.data(), std::uint32_t(payload.size()),
+                              std::uint32_t(f * 1000 / 30)));
+      written.push_back(Packet{camera, type, std::move(payload)});
+    }
+    if (f % 8 == 0) {
+      std::vector<std::uint8_t> pcm(3840, std::uint8_t(f));
+      ASSERT_TRUE(w.AddPacket(0, vex::kTypeSound, pcm.data(), std::uint32_t(pcm.size()),
+                              std::uint32_t(f * 1000 / 30)));
+      written.push_back(Packet{0, vex::kTypeSound, std::move(pcm)});
+    }
+  }
+  ASSERT_TRUE(w.Close());
+  ASSERT_EQ(written, testcard::WalkFile(path));
+
+  StartParser();
+  RecordingInfo info;
+  ASSERT_NE(parser.Open("/REC_20141201_101500_D.avi", &info), 0);
+  std::vector<Packet> got;
+  std::vector<unsigned char> buf(kPacketBufferSize);
+  constexpr int kEmptyReads = 20;
+  int empty = 0;
+  bool ended = false;
+  while (!ended && empty < kEmptyReads && got.size() <= written.size()) {
+    char tag[8] = {};
+    int size = kPacketBufferSize;
+    if (parser.ReadPacket(tag, buf.data(), &size) < 0) {
+      ended = true;
+    } else if (tag[0] == 0) {
+      ++empty;
+    } else {
+      Packet p;
+      ASSERT_TRUE(Delivered(tag, buf, size, &p)) << "tag " << tag;
+      got.push_back(std::move(p));
+    }
+  }
+  EXPECT_TRUE(ended) << "no end after " << empty << " reads that delivered nothing; " << got.size()
+                     << " of " << written.size() << " packets delivered";
+  ASSERT_EQ(got.size(), written.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    ASSERT_TRUE(got[i] == written[i])
+        << "packet " << i << ": " << got[i].payload.size() << " bytes delivered, "
+        << written[i].payload.size() << " written";
   }
 }
