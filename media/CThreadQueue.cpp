@@ -2,17 +2,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
 #include "media/MediaTypes.h"
 #include "support/Diag.h"
 
-void CPacketStore::Reserve(int bytes, int packets) {
-  bytes_.Reserve(bytes);
-  lengths_.Reserve(packets);
-  values_.Reserve(packets);
+bool CPacketStore::Reserve(int bytes, int packets) {
+  const bool reserved =
+      bytes_.Reserve(bytes) && lengths_.Reserve(packets) && values_.Reserve(packets);
   Clear();
+  return reserved;
 }
 
 void CPacketStore::Clear() {
@@ -22,24 +24,49 @@ void CPacketStore::Clear() {
   head_ = first_ = 0;
 }
 
-void CPacketStore::Compact() {
-  if (first_ == 0) return;
+bool CPacketStore::Compact() {
+  if (first_ == 0) return true;
+  // Moving needs no memory once each store's storage is its own (it always is: the stores are
+  // never copied); taking that step for all three first means no move can fail halfway.
+  if (!bytes_.CopyBeforeWrite() || !lengths_.CopyBeforeWrite() || !values_.CopyBeforeWrite()) {
+    return false;
+  }
   bytes_.RemoveAt(0, head_);
   lengths_.RemoveAt(0, first_);
   values_.RemoveAt(0, first_);
   head_ = first_ = 0;
+  return true;
 }
 
-void CPacketStore::Push(const void* data, int length, int value) {
-  // Room at the back is made by moving the unread packets to the front rather than growing.
-  if (bytes_.GetCount() + length > bytes_.GetCapacity()) Compact();
-  // An unbounded queue grows by doubling, so that a run of pushes does not copy the store each
-  // time.
-  int needed = bytes_.GetCount() + length;
-  if (needed > bytes_.GetCapacity()) bytes_.Grow(std::max(needed, bytes_.GetCapacity() * 2));
-  bytes_.Append(static_cast<const unsigned char*>(data), length);
-  lengths_.Add(length);
-  values_.Add(value);
+bool CPacketStore::Push(const void* data, int length, int value) {
+  if (length < 0 || (length > 0 && !data)) return false;
+  // Room at the back is made by moving the unread packets to the front rather than growing. The
+  // move changes no packet, so a push refused after it leaves the same packets.
+  if (std::int64_t(bytes_.GetCount()) + length > bytes_.GetCapacity() && !Compact()) return false;
+  // Every store gets its room before any of them takes the packet: growing is the only step that
+  // can fail, and a failure then leaves all three as they were.
+  if (!lengths_.EnsureRoom(1) || !values_.EnsureRoom(1)) return false;
+  const std::int64_t needed = std::int64_t(bytes_.GetCount()) + length;
+  if (needed > INT_MAX) return false;
+  if (needed > bytes_.GetCapacity()) {
+    // An unbounded queue grows by doubling, so that a run of pushes does not copy the store each
+    // time.
+    const std::int64_t doubled =
+        std::min<std::int64_t>(2 * std::int64_t(bytes_.GetCapacity()), INT_MAX);
+    if (!bytes_.Grow(int(std::max(needed, doubled)))) return false;
+  }
+  const int bytesBefore = bytes_.GetCount();
+  const int packetsBefore = lengths_.GetCount();
+  if (bytes_.Append(static_cast<const unsigned char*>(data), length) && lengths_.Add(length) &&
+      values_.Add(value)) {
+    return true;
+  }
+  // Not reached with the room made above; should it happen, the stores are put back as they were
+  // (shrinking needs no memory).
+  bytes_.SetCount(bytesBefore);
+  lengths_.SetCount(packetsBefore);
+  values_.SetCount(packetsBefore);
+  return false;
 }
 
 bool CPacketStore::Pop(void* destination, int* length, int* value) {
@@ -53,7 +80,9 @@ bool CPacketStore::Pop(void* destination, int* length, int* value) {
   if (Count() == 0) {
     Clear();
   } else if (head_ >= StoredBytes()) {
-    Compact();  // moves no more bytes than were popped since the last move
+    // Moves no more bytes than were popped since the last move; when it cannot, the popped bytes
+    // stay in front a while longer.
+    Compact();
   }
   return true;
 }
@@ -62,9 +91,9 @@ bool CThreadQueue::SetCapacity(int bytes) {
   if (bytes < 0) bytes = 0;
   // Twice the capacity: popped bytes stay in front until they outweigh the queued ones, so the
   // store holds up to twice what is queued without growing.
-  store_.Reserve(bytes > 0x3FFFFFFF ? bytes : 2 * bytes, 100);
+  const bool reserved = store_.Reserve(bytes > 0x3FFFFFFF ? bytes : 2 * bytes, 100);
   capacity_ = bytes;
-  return true;
+  return reserved;
 }
 
 void CThreadQueue::Clear() {
@@ -83,8 +112,7 @@ bool CThreadQueue::Push(const void* data, int length, int value) {
   bool notify;
   {
     std::lock_guard<CSync> hold(lock_);
-    if (!Fits(length)) return false;
-    store_.Push(data, length, value);
+    if (!Fits(length) || !store_.Push(data, length, value)) return false;
     wakeAll_ = false;
     notify = dataWaiters_ > 0 && DataReady();
   }
@@ -161,8 +189,7 @@ void DecodeQueue::Clear() {
 bool DecodeQueue::Push(int value, const void* data, int length) {
   if (length < 0 || length > kPacketBufferSize || (length > 0 && !data)) return false;
   std::lock_guard<CSync> hold(lock_);
-  store_.Push(data, length, value);
-  return true;
+  return store_.Push(data, length, value);
 }
 
 bool DecodeQueue::Pop(void* destination, int* length, int* value) {

@@ -16,16 +16,21 @@
 // value per packet. Callers hold the owning queue's lock.
 class CPacketStore {
  public:
-  void Reserve(int bytes, int packets);
+  // Empties the store and reserves room; false when the memory could not all be had (the store
+  // then grows as packets come).
+  bool Reserve(int bytes, int packets);
   void Clear();
-  void Push(const void* data, int length, int value);
+  // Appends a packet; false, with the store as it was, when memory for it cannot be had or the
+  // bytes would pass INT_MAX.
+  bool Push(const void* data, int length, int value);
   // Copies the oldest packet out and removes it; false when empty.
   bool Pop(void* destination, int* length, int* value);
   int StoredBytes() const { return bytes_.GetCount() - head_; }
   int Count() const { return lengths_.GetCount() - first_; }
 
  private:
-  void Compact();
+  // Moves the unread packets to the front of the stores; false (nothing moved) when it cannot.
+  bool Compact();
 
   CLumArrBase<unsigned char> bytes_;
   CLumArrBase<int> lengths_;
@@ -46,11 +51,13 @@ class CThreadQueue {
   CThreadQueue& operator=(const CThreadQueue&) = delete;
 
   // Reserves the byte store up front so that the queue never reallocates while it runs, empties
-  // it and records the capacity. Not locked: called once before the queue is shared.
+  // it and records the capacity. False when the reservation failed; the queue then still works,
+  // growing as it goes. Not locked: called once before the queue is shared.
   bool SetCapacity(int bytes);
   void Clear();
   // Refuses (false, nothing stored) a packet that would bring the stored bytes to the capacity or
-  // beyond, except that an empty queue takes a packet of up to the whole capacity.
+  // beyond, except that an empty queue takes a packet of up to the whole capacity; also when
+  // memory for the packet cannot be had.
   bool Push(const void* data, int length, int value);
   // Prints "[CThreadQueue] Pop Empty" and returns false when empty. The destination must hold the
   // largest packet; no packet of a queue sized for the callers' buffers is larger.
@@ -98,7 +105,8 @@ class DecodeQueue {
 
   void Clear();
   // Appends; the stores grow as needed. A packet larger than the consumers' 1,048,576-byte
-  // buffers (or of negative length) is refused, since popping it would overrun them.
+  // buffers (or of negative length) is refused, since popping it would overrun them, and so is one
+  // the stores cannot grow for (the queue stays as it was).
   bool Push(int value, const void* data, int length);
   // false when empty, without a message.
   bool Pop(void* destination, int* length, int* value);

@@ -8,6 +8,7 @@
 
 #include "media/CThreadQueue.h"
 #include "media/MediaTypes.h"
+#include "support/testing/AllocationFailure.h"
 
 namespace {
 
@@ -263,4 +264,111 @@ TEST(CThreadQueue, AnEmptyQueueTakesAPacketOfItsWholeCapacity) {
   ASSERT_TRUE(q.Pop(out.data(), &len, &value));
   EXPECT_EQ(value, 4);
   EXPECT_TRUE(out == whole);
+}
+
+// Memory running out in the middle of a push. The bytes, the lengths and the values are three
+// stores that each grow on their own; a push refused because any one of them could not grow leaves
+// the queue as it was: the packets before it pop whole and in order with their values, nothing
+// else pops, and once memory is there again the same push goes through. The parameter is how many
+// allocations succeed before they start failing, so that each of the push's allocations is the
+// first one to fail in turn.
+class DecodeQueueOutOfMemory : public testing::TestWithParam<int> {};
+
+TEST_P(DecodeQueueOutOfMemory, ARefusedPushLeavesTheQueueAsItWas) {
+  DecodeQueue q;
+  auto a = Bytes(100, 1), b = Bytes(100, 2), c = Bytes(1000, 3);
+  ASSERT_TRUE(q.Push(10, a.data(), 100));
+  ASSERT_TRUE(q.Push(20, b.data(), 100));
+  // Two packets fill what the stores have; the third needs every one of them to grow.
+  bool pushed = true;
+  int refused = 0;
+  {
+    roadeye_test::AllocationFailure fail(GetParam());
+    pushed = q.Push(30, c.data(), 1000);
+    refused = fail.refused();
+  }
+  ASSERT_GT(refused, 0) << "the push made no allocation number " << GetParam() + 1;
+  EXPECT_FALSE(pushed);
+  EXPECT_EQ(q.Count(), 2);
+
+  std::vector<unsigned char> out(kPacketBufferSize);
+  int len = 0, value = 0;
+  for (const auto& [want, wantValue] : {std::pair{&a, 10}, std::pair{&b, 20}}) {
+    ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+    EXPECT_EQ(value, wantValue);
+    ASSERT_EQ(len, int(want->size()));
+    EXPECT_TRUE(std::equal(want->begin(), want->end(), out.begin()));
+  }
+  EXPECT_FALSE(q.Pop(out.data(), &len, &value));
+
+  ASSERT_TRUE(q.Push(30, c.data(), 1000));
+  ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+  EXPECT_EQ(value, 30);
+  ASSERT_EQ(len, 1000);
+  EXPECT_TRUE(std::equal(c.begin(), c.end(), out.begin()));
+}
+
+INSTANTIATE_TEST_SUITE_P(EachGrowth, DecodeQueueOutOfMemory, testing::Values(0, 1, 2));
+
+// The bounded queue reserves its bytes and room for 100 packets up front; the 101st packet needs
+// the lengths and the values to grow.
+class CThreadQueueOutOfMemory : public testing::TestWithParam<int> {};
+
+TEST_P(CThreadQueueOutOfMemory, ARefusedPushLeavesTheQueueAsItWas) {
+  CThreadQueue q;
+  ASSERT_TRUE(q.SetCapacity(10000));
+  for (int i = 0; i < 100; ++i) {
+    auto data = Bytes(10, i);
+    ASSERT_TRUE(q.Push(data.data(), 10, i));
+  }
+  auto last = Bytes(10, 100);
+  bool pushed = true;
+  int refused = 0;
+  {
+    roadeye_test::AllocationFailure fail(GetParam());
+    pushed = q.Push(last.data(), 10, 100);
+    refused = fail.refused();
+  }
+  ASSERT_GT(refused, 0) << "the push made no allocation number " << GetParam() + 1;
+  EXPECT_FALSE(pushed);
+  EXPECT_EQ(q.Count(), 100);
+  EXPECT_EQ(q.StoredBytes(), 1000);
+
+  std::vector<unsigned char> out(10000);
+  int len = 0, value = 0;
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+    ASSERT_EQ(value, i);
+    ASSERT_EQ(len, 10);
+    auto want = Bytes(10, i);
+    ASSERT_TRUE(std::equal(want.begin(), want.end(), out.begin())) << i;
+  }
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(q.Pop(out.data(), &len, &value));
+  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(q.Push(last.data(), 10, 100));
+  ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+  EXPECT_EQ(value, 100);
+  EXPECT_TRUE(std::equal(last.begin(), last.end(), out.begin()));
+}
+
+INSTANTIATE_TEST_SUITE_P(EachGrowth, CThreadQueueOutOfMemory, testing::Values(0, 1));
+
+// A capacity whose storage cannot be had is reported; the queue still works, growing as it goes.
+TEST(CThreadQueue, SetCapacityReportsStorageItCouldNotReserve) {
+  CThreadQueue q;
+  bool reserved = true;
+  {
+    roadeye_test::AllocationFailure fail;
+    reserved = q.SetCapacity(1000);
+  }
+  EXPECT_FALSE(reserved);
+  auto a = Bytes(500, 1);
+  ASSERT_TRUE(q.Push(a.data(), 500, 7));
+  std::vector<unsigned char> out(1000);
+  int len = 0, value = 0;
+  ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+  EXPECT_EQ(len, 500);
+  EXPECT_EQ(value, 7);
+  EXPECT_TRUE(std::equal(a.begin(), a.end(), out.begin()));
 }
