@@ -340,31 +340,37 @@ int VexOpenStream(VexHandle h, int kind, int /*reserved*/, int fileId) {
 int VexReadPacket(VexHandle h, std::uint8_t* channel, std::uint8_t* type, std::uint8_t* flags,
                   int* size, void* buffer, std::int32_t* scratch) {
   if (h == nullptr || size == nullptr) return kVexReadFailed;
-  std::lock_guard<std::mutex> g(h->streamLock);
-  if (!h->streaming) return kVexReadFailed;
-  vex::Packet p;
-  const std::uint32_t capacity = *size > 0 ? std::uint32_t(*size) : 0;
-  switch (h->stream.Next(&p, buffer, capacity)) {
-    case vex::ReadStatus::kOk:
-      break;
-    case vex::ReadStatus::kEnd:
-      return kVexReadEnd;
-    case vex::ReadStatus::kTooLarge:
-    case vex::ReadStatus::kError:
-      return kVexReadFailed;
-  }
-  if (channel) *channel = p.channel;
-  if (type) *type = p.type;
-  if (flags) *flags = p.flags;
-  *size = int(p.size);
-  if (scratch) *scratch = std::int32_t(p.timeMs);
-  return kVexReadOk;
+  // Reading a block may need memory for it; without, the read fails and the outputs stay as they
+  // were (they are written only after a packet was read).
+  return Guarded(kVexReadFailed, [&] {
+    std::lock_guard<std::mutex> g(h->streamLock);
+    if (!h->streaming) return kVexReadFailed;
+    vex::Packet p;
+    const std::uint32_t capacity = *size > 0 ? std::uint32_t(*size) : 0;
+    switch (h->stream.Next(&p, buffer, capacity)) {
+      case vex::ReadStatus::kOk:
+        break;
+      case vex::ReadStatus::kEnd:
+        return kVexReadEnd;
+      case vex::ReadStatus::kTooLarge:
+      case vex::ReadStatus::kError:
+        return kVexReadFailed;
+    }
+    if (channel) *channel = p.channel;
+    if (type) *type = p.type;
+    if (flags) *flags = p.flags;
+    *size = int(p.size);
+    if (scratch) *scratch = std::int32_t(p.timeMs);
+    return kVexReadOk;
+  });
 }
 
 int VexSeek(VexHandle h, int block, int /*lengthSeconds*/) {
   if (h == nullptr) return 0;
-  std::lock_guard<std::mutex> g(h->streamLock);
-  if (!h->streaming) return 0;
-  h->stream.SeekBlock(block);
-  return 1;
+  return Guarded(0, [&] {
+    std::lock_guard<std::mutex> g(h->streamLock);
+    if (!h->streaming) return 0;
+    h->stream.SeekBlock(block);
+    return 1;
+  });
 }

@@ -37,7 +37,8 @@ inline constexpr int kVexSettingsBytes = 2048;  // default settings text
 inline constexpr int kVexReadOk = 0;
 inline constexpr int kVexReadNotYet = 1;  // nothing to read yet
 inline constexpr int kVexReadEnd = 2;     // end of the recording
-inline constexpr int kVexReadFailed = 3;  // damage, no stream, or a packet larger than the buffer
+inline constexpr int kVexReadFailed = 3;  // damage, no stream, a packet larger than the buffer,
+                                          // or no memory to read the packet's block
 
 // Starts the library; returns the handle (never null).
 VexHandle VexStart();

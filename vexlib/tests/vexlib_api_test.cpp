@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/Drives.h"
+#include "support/testing/AllocationFailure.h"
 #include "vexlib/tests/VexTestCard.h"
 #include "vexlib/vexlib.h"
 
@@ -402,6 +403,52 @@ TEST_F(CardTest, TooSmallBufferFailsAndLeavesTheOutputs) {
   size = -3;
   EXPECT_EQ(VexReadPacket(h_, &channel, &type, &flags, &size, buf, &scratch), kVexReadFailed);
   EXPECT_EQ(VexReadPacket(h_, &channel, &type, &flags, nullptr, buf, &scratch), kVexReadFailed);
+}
+
+// Reading a block needs memory for it; when there is none, the read reports a failure (nothing
+// thrown out of the library, the outputs as they were) and the next read goes on from the same
+// packet.
+TEST_F(CardTest, AReadThatRunsOutOfMemoryFailsAndTheStreamGoesOn) {
+  vextest::Shape shape;
+  shape.frontFrames = 40;
+  shape.maxPicture = 4000;  // blocks far larger than the reader's first look at the file
+  auto packets = vextest::MakePackets(shape);
+  ASSERT_TRUE(vextest::WriteRecording(Vex("REC_20140301_120000_D.vex"), packets, true));
+  Poll();
+  ASSERT_EQ(VexOpenStream(h_, kVexContinuous, 0,
+                          VexSelectByName(h_, kVexContinuous, "REC_20140301_120000_D.avi")),
+            1);
+  std::vector<std::uint8_t> buf(1048576);
+  std::uint8_t channel = 0xFF, type = 0xFF, flags = 0xFF;
+  int size = int(buf.size());
+  std::int32_t scratch = 77;
+  int status = -1, refused = 0;
+  bool threw = false;
+  {
+    roadeye_test::AllocationFailure fail;
+    try {
+      status = VexReadPacket(h_, &channel, &type, &flags, &size, buf.data(), &scratch);
+    } catch (...) {
+      threw = true;
+    }
+    refused = fail.refused();
+  }
+  ASSERT_FALSE(threw) << "an exception left the library";
+  ASSERT_GT(refused, 0) << "the read needed no memory";
+  EXPECT_EQ(status, kVexReadFailed);
+  EXPECT_EQ(channel, 0xFF);
+  EXPECT_EQ(type, 0xFF);
+  EXPECT_EQ(size, int(buf.size()));
+  EXPECT_EQ(scratch, 77);
+
+  auto got = ReadStream(packets.size() + 5, &status);
+  EXPECT_EQ(status, kVexReadEnd);
+  ASSERT_EQ(got.size(), packets.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    ASSERT_TRUE(vextest::SamePacket(packets[i], got[i].channel, got[i].type, got[i].payload.data(),
+                                    got[i].payload.size()))
+        << i;
+  }
 }
 
 TEST_F(CardTest, AttachForgetsListingsAndFileIds) {
