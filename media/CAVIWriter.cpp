@@ -192,7 +192,8 @@ int CAVIWriter::BuildHeader(std::uint8_t* out, bool provisional) const {
     o.U32(2);  // scale
     o.U32(byteRate);
     o.U32(0);  // start
-    o.U32(Clamp32(count(2) * 2000));
+    // The length in samples (scale over rate is one sample): two payload bytes each.
+    o.U32(Clamp32(provisional ? 0 : soundBytes_ / 2));
     o.U32(2000);  // suggested buffer size
     o.U32(0);     // quality
     o.U32(2);     // sample size
@@ -278,6 +279,7 @@ bool CAVIWriter::OpenClip(const char* path) {
     streamBytes_[s] = 0;
     streamCount_[s] = 0;
   }
+  soundBytes_ = 0;
   broken_ = false;
 
   std::uint8_t header[kMaxHeaderBytes];
@@ -378,6 +380,7 @@ bool CAVIWriter::AddData(const void* data, int length, int stream) {
   index_.Add(_tagData{stream, int(std::uint32_t(nextOffset_)), int(std::uint32_t(rounded))});
   ++streamCount_[stream];
   streamBytes_[stream] += rounded;
+  if (stream == 2) soundBytes_ += length;
   payloadBytes_ += rounded;
   ++chunkCount_;
   nextOffset_ += rounded + 8;

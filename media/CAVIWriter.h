@@ -105,8 +105,9 @@ class CAVIWriter {
   std::int64_t chunkCount_ = 0;  // N
 
   char chunkId_[4][4] = {};
-  std::int64_t streamBytes_[4] = {};
+  std::int64_t streamBytes_[4] = {};  // rounded up to even, chunk by chunk
   std::int64_t streamCount_[4] = {};
+  std::int64_t soundBytes_ = 0;  // the sound chunks' payload bytes, not rounded: 2 per sample
 
   bool twoCameras_ = false;      // as set
   bool clipTwoCameras_ = false;  // the layout of the open clip

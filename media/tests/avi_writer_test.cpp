@@ -114,7 +114,9 @@ struct HeaderModel {
   int fps[2] = {0, 15};
   int audioRate = 8000;
   std::int64_t count[4] = {};
-  std::int64_t bytes[4] = {};
+  std::int64_t bytes[4] = {};  // rounded up to even, chunk by chunk
+  // The sound chunks' payload bytes as given (not rounded); -1: bytes[2].
+  std::int64_t soundBytes = -1;
 
   int H() const { return (twoCameras ? 404 : 280) + 100; }
   std::int64_t N() const { return count[0] + count[1] + count[2] + count[3]; }
@@ -180,7 +182,8 @@ struct HeaderModel {
       for (int i = 0; i < 5; ++i) u32(0);
     }
     {
-      const std::int64_t n = provisional ? 0 : count[2];
+      const std::int64_t samples =
+          provisional ? 0 : (soundBytes < 0 ? bytes[2] : soundBytes) / 2;  // 16-bit mono
       tag("LIST");
       u32(92);
       tag("strl");
@@ -190,7 +193,7 @@ struct HeaderModel {
       for (std::int64_t x : {0, 0, 0, 0, 2}) u32(x);
       u32(audioRate * 2);
       u32(0);
-      u32(n * 2000);
+      u32(samples);
       u32(2000);
       u32(0);
       u32(2);
@@ -415,6 +418,35 @@ TEST(CAVIWriter, OddPayloadIsPaddedAndIndexedRounded) {
   EXPECT_EQ(b.substr(0, 408), m.Build());
 }
 
+// The sound stream's length is its sample count: the payload bytes as given, two per 16-bit
+// sample, whatever the chunks' sizes (a card's sound packets hold 1,920 samples each). Padding
+// after an odd chunk is not sound.
+TEST(CAVIWriter, SoundLengthIsTheSampleCountOfItsPayload) {
+  MemFile f;
+  CAVIWriter w(&f);
+  ASSERT_TRUE(w.OpenClip("s.avi"));
+  ASSERT_TRUE(Add(w, Payload(3840, 1), 2));
+  ASSERT_TRUE(Add(w, Payload(10, 2), 0));
+  ASSERT_TRUE(Add(w, Payload(3, 3), 2));
+  ASSERT_TRUE(Add(w, Payload(3840, 4), 2));
+  ASSERT_TRUE(Add(w, Payload(5, 5), 2));
+  ASSERT_NE(w.CloseClip(), 0);
+  EXPECT_EQ(Le32(f.bytes, 212 + 20 + 32), (3840u + 3 + 3840 + 5) / 2);
+  HeaderModel m;
+  m.count[0] = 1;
+  m.bytes[0] = 10;
+  m.count[2] = 4;
+  m.bytes[2] = 3840 + 4 + 3840 + 6;
+  m.soundBytes = 3840 + 3 + 3840 + 5;
+  EXPECT_EQ(f.bytes.substr(0, 408), m.Build());
+
+  // A new clip counts from nothing.
+  ASSERT_TRUE(w.OpenClip("t.avi"));
+  ASSERT_TRUE(Add(w, Payload(3840, 6), 2));
+  ASSERT_NE(w.CloseClip(), 0);
+  EXPECT_EQ(Le32(f.bytes, 212 + 20 + 32), 1920u);
+}
+
 TEST(CAVIWriter, OneCameraChunkIdsAndStreamCounts) {
   MemFile f;
   CAVIWriter w(&f);
@@ -462,7 +494,7 @@ TEST(CAVIWriter, OneCameraChunkIdsAndStreamCounts) {
   EXPECT_EQ(Le32(f.bytes, video + 20 + 32), 3u);      // length
   EXPECT_EQ(Le32(f.bytes, video + 20 + 36), 14u);     // suggested buffer: 42 / 3
   EXPECT_EQ(Le32(f.bytes, audio + 20 + 24), 16000u);  // rate: samples per second x 2
-  EXPECT_EQ(Le32(f.bytes, audio + 20 + 32), 4000u);   // length: count x 2000
+  EXPECT_EQ(Le32(f.bytes, audio + 20 + 32), 3840u);   // length: 7680 bytes of 16-bit samples
   EXPECT_EQ(Le32(f.bytes, audio + 20 + 36), 2000u);   // suggested buffer
   EXPECT_EQ(Le32(f.bytes, audio + 88), 8000u);        // samples per second
   EXPECT_EQ(Le32(f.bytes, text + 20 + 32), 1u);       // length
@@ -645,8 +677,11 @@ TEST(CAVIWriter, RefusesAChunkThatWouldPassFourGiB) {
   std::string buffer(std::size_t(kBig) + 2, 'v');
   std::int64_t riff = 408;  // what the clip would say if closed now
   int added = 0;
+  std::int64_t soundBytes = 0;
   while (riff + 24 + kBig <= kMax) {
-    ASSERT_TRUE(w.AddData(buffer.data(), kBig, added % 3 == 2 ? 2 : 0)) << added;
+    const int stream = added % 3 == 2 ? 2 : 0;
+    ASSERT_TRUE(w.AddData(buffer.data(), kBig, stream)) << added;
+    if (stream == 2) soundBytes += kBig;
     riff += 24 + kBig;
     ++added;
   }
@@ -683,6 +718,9 @@ TEST(CAVIWriter, RefusesAChunkThatWouldPassFourGiB) {
   EXPECT_EQ(Le32(f.bytes, 4), std::uint32_t(riff));
   EXPECT_EQ(Le32(f.bytes, 400), std::uint32_t(f.size() - 412 - 16 * (added + 1)));
   EXPECT_EQ(Le32(f.bytes, 24 + 8 + 16), std::uint32_t(added + 1));  // total frames
+  // The sound's length in 16-bit samples: over half a gigasample, still exact.
+  EXPECT_GT(soundBytes, std::int64_t(1) << 30);
+  EXPECT_EQ(Le32(f.bytes, 212 + 20 + 32), std::uint32_t(soundBytes / 2));
 }
 
 TEST(CAVIWriter, ShortBodyWriteReportsAndTheClipCannotBeFinished) {

@@ -457,6 +457,67 @@ TEST_F(ConvertCommandTest, OutsideReadersAgreeOnStreamsSizesAndFrameCounts) {
   EXPECT_GT(checkedOne, 0);
 }
 
+// The sound stream says how long it is in its header (ffprobe's nb_frames: samples of the
+// stream's time base). That must be the sound the file holds: each of the card's sound packets is
+// 240 ms, 1,920 samples at 8000 Hz, and ffprobe's own packets of the stream end at the same
+// sample.
+TEST_F(ConvertCommandTest, SoundStreamLengthIsTheSoundItHolds) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
+  ASSERT_EQ(converted_.status, 0) << converted_.out;
+  int checked = 0;
+  for (const std::string& name : Avis()) {
+    SCOPED_TRACE(name);
+    const std::string path = outDir_ + "/" + name;
+    bool two = false;
+    long long soundPackets = 0, soundBytes = 0;
+    for (const AviPacket& p : FromCard(cardDir_, name, &two)) {
+      if (p.tag == "01wb" || p.tag == "02wb") {
+        ++soundPackets;
+        soundBytes += static_cast<long long>(p.payload.size());
+      }
+    }
+    ASSERT_GT(soundPackets, 0);
+    ASSERT_EQ(soundBytes, soundPackets * 3840);
+    const long long samples = soundBytes / 2;
+
+    CommandRun stream = RunCommand(
+        "ffprobe -v error -select_streams a -show_entries stream=sample_rate,time_base,nb_frames "
+        "-of default=nw=1 '" +
+        path + "'");
+    ASSERT_EQ(stream.status, 0) << stream.out;
+    int rate = 0, tbNum = 0, tbDen = 0;
+    long long frames = -1;
+    for (const std::string& line : Lines(stream.out)) {
+      std::sscanf(line.c_str(), "sample_rate=%d", &rate);
+      std::sscanf(line.c_str(), "time_base=%d/%d", &tbNum, &tbDen);
+      std::sscanf(line.c_str(), "nb_frames=%lld", &frames);
+    }
+    ASSERT_EQ(rate, 8000) << stream.out;
+    ASSERT_EQ(tbNum, 1) << stream.out;
+    ASSERT_EQ(tbDen, rate) << stream.out;
+    EXPECT_EQ(frames, samples);
+    // nb_frames in the time base is the stream's claimed duration: 0.24 s per sound packet, to
+    // the sample.
+    const double claimed = double(frames) * tbNum / tbDen;
+    EXPECT_NEAR(claimed, 0.24 * double(soundPackets), 1.0 / rate);
+
+    // Where ffprobe's packets of the stream end, in the same time base.
+    CommandRun packets = RunCommand(
+        "ffprobe -v error -select_streams a -show_entries packet=pts,duration -of csv=p=0 '" +
+        path + "'");
+    ASSERT_EQ(packets.status, 0) << packets.out;
+    long long end = 0;
+    for (const std::string& line : Lines(packets.out)) {
+      long long pts = 0, duration = 0;
+      ASSERT_EQ(std::sscanf(line.c_str(), "%lld,%lld", &pts, &duration), 2) << line;
+      end = std::max(end, pts + duration);
+    }
+    EXPECT_EQ(end, samples);
+    ++checked;
+  }
+  EXPECT_GE(checked, 4);
+}
+
 TEST_F(ConvertCommandTest, BadNamesAndUnwritableFoldersAreRefused) {
   ASSERT_EQ(made_.status, 0) << made_.out;
   CommandRun bad = RunCommand(Bin("roadeye-convert") + " " + cardDir_ + " " + outDir_ +
