@@ -102,6 +102,7 @@ void CThreadQueue::Clear() {
     std::lock_guard<CSync> hold(lock_);
     store_.Clear();
     wakeAll_ = false;
+    wakeProducers_ = false;
     notify = roomWaiters_ > 0;
   }
   if (notify) roomMade_.notify_all();
@@ -114,6 +115,7 @@ bool CThreadQueue::Push(const void* data, int length, int value) {
     std::lock_guard<CSync> hold(lock_);
     if (!Fits(length) || !store_.Push(data, length, value)) return false;
     wakeAll_ = false;
+    wakeProducers_ = false;
     notify = dataWaiters_ > 0 && DataReady();
   }
   if (notify) dataArrived_.notify_all();
@@ -164,10 +166,19 @@ void CThreadQueue::WaitForData(unsigned timeoutMs) {
   --dataWaiters_;
 }
 
+void CThreadQueue::WakeProducers() {
+  {
+    std::lock_guard<CSync> hold(lock_);
+    wakeProducers_ = true;
+  }
+  roomMade_.notify_all();
+}
+
 void CThreadQueue::WaitForRoom(int length, unsigned timeoutMs) {
   std::unique_lock<CSync> hold(lock_);
   ++roomWaiters_;
-  roomMade_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return RoomFor(length); });
+  roomMade_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                     [&] { return wakeProducers_ || RoomFor(length); });
   --roomWaiters_;
 }
 

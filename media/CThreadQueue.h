@@ -76,6 +76,9 @@ class CThreadQueue {
   // Ends every WaitForData now: the producer has pushed its last packet or stopped, and a
   // consumer should not wait for a batch that will not come.
   void WakeConsumers();
+  // Ends every WaitForRoom now: the producer is to stop pushing (its reader is being parked), and
+  // should not wait for room that may never come while nobody reads.
+  void WakeProducers();
 
  private:
   // Whether Push takes a packet of `length` bytes now; RoomFor also wants the queue half drained.
@@ -83,7 +86,8 @@ class CThreadQueue {
   bool RoomFor(int length) const;
   bool DataReady() const;
 
-  bool wakeAll_ = false;  // WakeConsumers was called; cleared by the next Push or Clear
+  bool wakeAll_ = false;        // WakeConsumers was called; cleared by the next Push or Clear
+  bool wakeProducers_ = false;  // WakeProducers was called; cleared by the next Push or Clear
   static constexpr int kWakeCount = 32;
 
   CSync lock_{"none"};

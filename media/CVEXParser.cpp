@@ -19,8 +19,9 @@ constexpr int kCodeStopped = 6;
 // them (cut short when the reader queues a packet).
 constexpr int kDeliveryTries = 100;
 constexpr unsigned kDeliveryPauseMs = 10;
-// The reader's pause while idle, and its longest wait for room in a full queue.
-constexpr unsigned kReaderPauseMs = 1;
+// The reader's longest wait for room in a full queue. Room made by the consumer, a clear or a
+// park ends the wait at once; the limit is only a guard.
+constexpr unsigned kReaderRoomWaitMs = 1000;
 // The library's sought blocks hold this many front pictures.
 constexpr int kPicturesPerBlock = 30;
 
@@ -108,6 +109,7 @@ void CVEXParser::Stop() {
     running_ = false;
   }
   stateChanged_.notify_all();
+  queue_.WakeProducers();
   reader_.StopThread();
   // Freed only now that the reader has returned for good.
   work_.reset();
@@ -124,6 +126,7 @@ void CVEXParser::SetRunning(bool running) {
 bool CVEXParser::ParkReader() {
   std::unique_lock<std::mutex> hold(runLock_);
   const bool was = running_.exchange(false);
+  queue_.WakeProducers();  // a reader waiting for room lets its packet go
   // The reader finishes the packet in hand (a read and its push) and goes idle.
   if (reader_.IsRunning()) {
     stateChanged_.wait(hold, [&] { return readerIdle_ || stopping_; });
@@ -191,6 +194,7 @@ void CVEXParser::Close() {
   running_ = false;
   opened_ = false;
   queue_.WakeConsumers();
+  queue_.WakeProducers();
 }
 
 MediaPacketType CVEXParser::ReadPacketDirect(void* buffer, int* size) {
@@ -241,7 +245,7 @@ bool CVEXParser::ReaderStep() {
   if (result == kPacketNotYet) return true;
   while (running_) {
     if (queue_.Push(work_.get(), size, PackQueueValue(result, readTimeMs_))) break;
-    queue_.WaitForRoom(size, kReaderPauseMs);
+    queue_.WaitForRoom(size, kReaderRoomWaitMs);
   }
   if (result == kPacketEnd) {
     DiagPrintf("Media End Recv [%d]\n", int(kPacketEnd));
