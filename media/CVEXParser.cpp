@@ -22,6 +22,8 @@ constexpr unsigned kDeliveryPauseMs = 10;
 // The reader's longest wait for room in a full queue. Room made by the consumer, a clear or a
 // park ends the wait at once; the limit is only a guard.
 constexpr unsigned kReaderRoomWaitMs = 1000;
+// The reader's pause before it tries again to queue a packet the queue had no memory for.
+constexpr unsigned kNoMemoryPauseMs = 20;
 // The library's sought blocks hold this many front pictures.
 constexpr int kPicturesPerBlock = 30;
 
@@ -245,6 +247,13 @@ bool CVEXParser::ReaderStep() {
   if (result == kPacketNotYet) return true;
   while (running_) {
     if (queue_.Push(work_.get(), size, PackQueueValue(result, readTimeMs_))) break;
+    // Refused with room to spare: the queue could not grow for lack of memory, and waiting for
+    // room would return at once. Memory is tried again a moment later.
+    if (queue_.Count() == 0 || queue_.StoredBytes() + static_cast<long long>(size) <
+                                   static_cast<long long>(kPacketBufferSize) / 2) {
+      SleepMs(kNoMemoryPauseMs);
+      continue;
+    }
     queue_.WaitForRoom(size, kReaderRoomWaitMs);
   }
   if (result == kPacketEnd) {

@@ -1,9 +1,11 @@
 #include "playback/CMediaSync.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "platform/Clock.h"
@@ -39,6 +41,7 @@ bool CMediaSync::PushPcm(const char* data, int length, int mediaMs) {
     }
     queued_.store(queue_.GetCount(), std::memory_order_release);
   }
+  if (added) feederWake_.notify_one();
   if (dropped) DiagPrintf("[CMediaSync] sound queue full, oldest block dropped\n");
   return added;
 }
@@ -64,11 +67,56 @@ void CMediaSync::ClearPcm() {
     std::lock_guard<CSync> hold(lock_);
     queue_.SetCount(0);
     queued_.store(0, std::memory_order_release);
+    generation_.fetch_add(1, std::memory_order_acq_rel);
   }
   std::lock_guard<CSync> hold(clockLock_);
   timedCount_ = 0;
   nextMediaMs_ = -1;
   timedPushed_.store(false, std::memory_order_release);
+}
+
+void CMediaSync::FlushSound() {
+  ClearPcm();
+  if (VAudio* audio = GetAudio()) audio->Flush();
+}
+
+void CMediaSync::HoldFeeder(bool hold) {
+  if (held_.load(std::memory_order_acquire) == hold) return;
+  {
+    // Changed under the lock, so that a feeder between its test and its wait still hears it.
+    std::lock_guard<CSync> guard(lock_);
+    held_.store(hold, std::memory_order_release);
+  }
+  if (!hold) feederWake_.notify_all();
+}
+
+void CMediaSync::PauseSound(bool paused) {
+  {
+    std::lock_guard<CSync> hold(lock_);
+    if (paused_ == paused) return;
+    paused_ = paused;
+  }
+  feederWake_.notify_all();
+}
+
+void CMediaSync::RequestDevice(int bitsPerSample, int samplesPerSecond) {
+  {
+    std::lock_guard<CSync> hold(lock_);
+    deviceWanted_ = true;
+    deviceForced_ = true;
+    deviceBits_ = bitsPerSample;
+    deviceRate_ = samplesPerSecond;
+  }
+  feederWake_.notify_all();
+}
+
+void CMediaSync::RetryDevice() {
+  if (!AudioGivenUp()) return;
+  {
+    std::lock_guard<CSync> hold(lock_);
+    deviceWanted_ = true;
+  }
+  feederWake_.notify_all();
 }
 
 bool CMediaSync::ClockStarting() const {
@@ -84,16 +132,28 @@ bool CMediaSync::ClockStarting() const {
 
 void CMediaSync::SetFormat(int bitsPerSample, int samplesPerSecond) {
   const long long rate = static_cast<long long>(std::max(1, bitsPerSample / 8)) * samplesPerSecond;
+  {
+    // The format a device tried again is opened with.
+    std::lock_guard<CSync> hold(lock_);
+    deviceBits_ = bitsPerSample;
+    deviceRate_ = samplesPerSecond;
+  }
   std::lock_guard<CSync> hold(clockLock_);
   bytesPerSecond_ = rate > 0 && rate <= 1000000 ? static_cast<int>(rate) : 16000;
 }
 
-void CMediaSync::PlayCurrent(VAudio* audio) {
+void CMediaSync::PlayCurrent(VAudio* audio, unsigned generation) {
   const int length = current_.length;
   const long long start = audio->WrittenBytes();
   audio->Play(current_.data, length);
   const long long after = audio->WrittenBytes();
-  std::lock_guard<CSync> hold(clockLock_);
+  std::unique_lock<CSync> hold(clockLock_);
+  if (generation != generation_.load(std::memory_order_acquire)) {
+    // Flushed while the block was on its way: it belongs to sound nobody is to hear.
+    hold.unlock();
+    audio->Flush();
+    return;
+  }
   int mediaMs = current_.mediaMs >= 0 ? current_.mediaMs : nextMediaMs_;
   // A block without a time continues the one before; with neither, the clock has nothing to go
   // by until a timed block comes.
@@ -132,13 +192,16 @@ int CMediaSync::MediaClockMs() const {
 }
 
 bool CMediaSync::AudioGivenUp() const {
-  // Our own output says so; any other output drains the queue quickly once Play returns at once.
-  const auto* box = dynamic_cast<const CWaveBox*>(GetAudio());
-  return box != nullptr && !box->IsOk();
+  const VAudio* audio = GetAudio();
+  return audio != nullptr && !audio->IsOk();
 }
 
 void CMediaSync::WaitForAudio() {
   while (queued_.load(std::memory_order_acquire) > 1) {
+    {
+      std::lock_guard<CSync> hold(lock_);
+      if (paused_) return;
+    }
     if (GetAudio() == nullptr || !feeder_.IsRunning() || AudioGivenUp() || WaitsCancelled() ||
         held_.load(std::memory_order_acquire)) {
       return;
@@ -147,23 +210,78 @@ void CMediaSync::WaitForAudio() {
   }
 }
 
-bool CMediaSync::StartFeeder() { return feeder_.BeginThread(&CMediaSync::FeederStep, this); }
+bool CMediaSync::StartFeeder() {
+  {
+    std::lock_guard<CSync> hold(lock_);
+    stopping_ = false;
+  }
+  return feeder_.BeginThread(&CMediaSync::FeederStep, this);
+}
 
-void CMediaSync::StopFeeder() { feeder_.StopThread(); }
+void CMediaSync::StopFeeder() {
+  {
+    std::lock_guard<CSync> hold(lock_);
+    stopping_ = true;
+  }
+  feederWake_.notify_all();
+  feeder_.StopThread();
+}
 
-bool CMediaSync::FeederStep(void* self) {
-  auto* sync = static_cast<CMediaSync*>(self);
-  int length = 0;
-  if (sync->held_.load(std::memory_order_acquire)) {
-    SleepMs(kIdleFeederMs);
+bool CMediaSync::FeederStep(void* self) { return static_cast<CMediaSync*>(self)->Feed(); }
+
+bool CMediaSync::Feed() {
+  bool openDevice = false;
+  bool forced = false;
+  bool popped = false;
+  int pauseDevice = -1;
+  int bits = 16, rate = 8000;
+  unsigned generation = 0;
+  {
+    std::unique_lock<CSync> hold(lock_);
+    // Nothing to do costs nothing: the feeder sleeps until a block, a request or the stop.
+    feederWake_.wait(hold, [&] {
+      return stopping_ || deviceWanted_ || paused_ != devicePaused_ ||
+             (!held_.load(std::memory_order_acquire) && !paused_ && queue_.GetCount() > 0);
+    });
+    if (stopping_) return false;
+    bits = deviceBits_;
+    rate = deviceRate_;
+    if (paused_ != devicePaused_) {
+      devicePaused_ = paused_;
+      pauseDevice = paused_ ? 1 : 0;
+    } else if (deviceWanted_) {
+      openDevice = true;
+      forced = deviceForced_;
+      deviceWanted_ = deviceForced_ = false;
+    } else if (queue_.GetCount() > 0) {
+      const _packet_pcm& oldest = std::as_const(queue_)[0];
+      const int n = std::clamp(oldest.length, 0, kBlockBytes);
+      if (n > 0) std::memcpy(current_.data, oldest.data, static_cast<std::size_t>(n));
+      current_.length = n;
+      current_.mediaMs = oldest.mediaMs;
+      queue_.RemoveAt(0, 1);
+      queued_.store(queue_.GetCount(), std::memory_order_release);
+      generation = generation_.load(std::memory_order_acquire);
+      popped = true;
+    }
+  }
+  VAudio* audio = GetAudio();
+  if (audio == nullptr) return true;  // no output: the block is dropped
+  if (pauseDevice >= 0) {
+    audio->SetPaused(pauseDevice == 1);
     return true;
   }
-  if (sync->PopPcm(sync->current_.data, &length, &sync->current_.mediaMs)) {
-    sync->current_.length = length;
-    if (VAudio* audio = sync->GetAudio()) sync->PlayCurrent(audio);
-  } else {
-    SleepMs(kIdleFeederMs);
+  const std::uint32_t now = TickCountMs();
+  // A device given up is tried again when asked (a new recording or a seek), and now and then
+  // while sound keeps coming for it.
+  if (openDevice
+          ? (forced || !audio->IsOk())
+          : (popped && !audio->IsOk() && deviceTried_ && now - lastDeviceTry_ >= kDeviceRetryMs)) {
+    deviceTried_ = true;
+    lastDeviceTry_ = now;
+    if (!audio->Open(bits, rate)) DiagPrintf("[CMediaSync] no sound device\n");
   }
+  if (popped) PlayCurrent(audio, generation);
   return true;
 }
 
@@ -174,8 +292,6 @@ constexpr int kMaxGaps = 24;
 // A gap is counted as at most this many ms, so that a pause (or the first picture) does not
 // make the following pictures rush.
 constexpr std::uint32_t kMaxGapMs = 60;
-// Kept back from each wait, in ms, for the time the release itself takes.
-constexpr int kReleaseMarginMs = 2;
 // Frame rate taken when a recording gives none.
 constexpr int kDefaultFrameRate = 30;
 
@@ -183,7 +299,14 @@ struct PacerState {
   std::mutex lock;
   CLumArrBase<int> gaps;           // the last kMaxGaps gaps, oldest first
   std::uint32_t previousTick = 0;  // when the previous front picture was released
+  std::int64_t turnMicros = 0;     // the previous picture's turn on the steady clock; 0 none
 };
+
+std::int64_t NowMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 PacerState& Pacer() {
   static PacerState state;
@@ -191,11 +314,6 @@ PacerState& Pacer() {
 }
 
 }  // namespace
-
-int FramePacerSleepMs(int wait, int period) {
-  if (wait <= 0) return 0;
-  return std::min(wait, period);
-}
 
 namespace {
 
@@ -253,11 +371,16 @@ void FramePacer(CMediaSync* sync, int frontRate, int pictureMs) {
     const int gap = static_cast<int>(std::min(now - pacer.previousTick, kMaxGapMs));
     DiagPrintf("[%02d] dif %2d, mean %2d : %2d msec\n", 0, gap, gap, ahead);
     pacer.previousTick = now;
+    pacer.turnMicros = NowMicros();
     return;
   }
   if (sync != nullptr) sync->WaitForAudio();
+  const int rate = frontRate > 0 ? frontRate : kDefaultFrameRate;
+  const std::int64_t periodMicros = 1000000 / rate;
   int gap = 0;
   int mean = 0;
+  std::int64_t turn = 0;
+  const std::int64_t now = NowMicros();
   {
     std::lock_guard<std::mutex> hold(pacer.lock);
     const std::uint32_t elapsed = TickCountMs() - pacer.previousTick;
@@ -268,12 +391,19 @@ void FramePacer(CMediaSync* sync, int frontRate, int pictureMs) {
     long long sum = 0;
     for (int i = 0; i < pacer.gaps.GetCount(); ++i) sum += std::as_const(pacer.gaps)[i];
     mean = pacer.gaps.GetCount() > 0 ? static_cast<int>(sum / pacer.gaps.GetCount()) : gap;
+    // Each picture's turn comes one period after the one before it, so that the work done
+    // between pictures never adds to the interval. Without a previous turn, after a pause, or
+    // when the work fell more than a period behind, the schedule starts again now.
+    turn = pacer.turnMicros + periodMicros;
+    if (pacer.turnMicros == 0 || turn < now - periodMicros || turn > now + periodMicros) turn = now;
+    pacer.turnMicros = turn;
   }
-  const int period = 1000 / (frontRate > 0 ? frontRate : kDefaultFrameRate);
-  const int wait = period - mean - kReleaseMarginMs;
+  const std::int64_t waitMicros = turn - now;
+  const int wait = static_cast<int>(waitMicros / 1000);
   DiagPrintf("[%02d] dif %2d, mean %2d : %2d msec\n", 0, gap, mean, wait);
-  const int sleep = FramePacerSleepMs(wait, period);
-  if (sleep > 0) SleepMs(static_cast<unsigned>(sleep));
+  if (waitMicros > 0 && (sync == nullptr || !sync->WaitsCancelled())) {
+    std::this_thread::sleep_for(std::chrono::microseconds(std::min(waitMicros, periodMicros)));
+  }
   std::lock_guard<std::mutex> hold(pacer.lock);
   pacer.previousTick = TickCountMs();
 }
@@ -283,4 +413,5 @@ void FramePacerReset() {
   std::lock_guard<std::mutex> hold(pacer.lock);
   pacer.gaps.SetCount(0);
   pacer.previousTick = 0;
+  pacer.turnMicros = 0;
 }

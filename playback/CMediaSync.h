@@ -9,6 +9,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 
 #include "platform/Threads.h"
 #include "playback/VAudio.h"
@@ -29,9 +31,11 @@ class CMediaSync {
   // prebuffer; the limit only stops a feeder that cannot play from letting it grow without end.
   // A push into a full queue drops the oldest block.
   static constexpr int kMaxBlocks = 64;
-  // WaitForAudio's polling interval and the idle feeder's pause, in ms.
+  // WaitForAudio's polling interval, in ms (it runs only while pictures are paced without a clock).
   static constexpr unsigned kWaitPollMs = 10;
-  static constexpr unsigned kIdleFeederMs = 1;
+  // While the output has given its device up and sound keeps coming, the feeder tries to open it
+  // again this often (a sound server restarted, a headset plugged in), in ms.
+  static constexpr unsigned kDeviceRetryMs = 2000;
 
   CMediaSync();
   // Stops the feeder before the queue goes.
@@ -53,6 +57,10 @@ class CMediaSync {
   // when there is no audio output, when the feeder is not running or is held, when the output has
   // given up its device (pictures then follow the frame rate), or when waits are cancelled.
   void WaitForAudio();
+  // Drops the queued blocks and the sound on the device that has not been heard yet (a seek or a
+  // new recording), and forgets the blocks' times. A block the feeder is handing over meanwhile is
+  // dropped from the device as soon as it is there.
+  void FlushSound();
 
   // Feeder (or tests).
   // Takes the oldest block: its bytes into destination (3840 bytes of room), its length and,
@@ -74,7 +82,18 @@ class CMediaSync {
 
   // Holds the feeder: queued blocks wait until it is released. The engine holds it while it
   // gathers pictures before showing the first, so that the sound starts with them.
-  void HoldFeeder(bool hold) { held_.store(hold, std::memory_order_release); }
+  void HoldFeeder(bool hold);
+
+  // Pause: the queued blocks wait and the device holds the sound it has, so that sound and
+  // pictures go on together. The device is paused on the feeder's thread.
+  void PauseSound(bool paused);
+
+  // Has the feeder open the output's device with this format (the first open, or a new format).
+  // The device is opened on the feeder's thread: a sound server that is slow to answer holds
+  // neither the window nor the pictures.
+  void RequestDevice(int bitsPerSample, int samplesPerSecond);
+  // Has the feeder try the device again, with the last format, if the output has given it up.
+  void RetryDevice();
 
   // Cuts short the waits of WaitForAudio and FramePacer until AllowWaits: the engine is about to
   // stop, pause or open, and the window thread waits for the worker meanwhile.
@@ -90,9 +109,13 @@ class CMediaSync {
 
  private:
   static bool FeederStep(void* self);
+  // One turn of the feeder: waits for a block (or a device request), then plays it. False once
+  // the feeder is stopping.
+  bool Feed();
   bool AudioGivenUp() const;
-  // Feeder: plays the current block and notes where it lies in the device's byte stream.
-  void PlayCurrent(VAudio* audio);
+  // Feeder: plays the current block and notes where it lies in the device's byte stream. A flush
+  // that came after the block was taken drops it from the device again.
+  void PlayCurrent(VAudio* audio, unsigned generation);
 
   // A block on the device: its first byte in the device's stream and its recording time.
   struct TimedBlock {
@@ -108,10 +131,21 @@ class CMediaSync {
   std::atomic<bool> held_{false};
   std::atomic<bool> waitsCancelled_{false};
   std::atomic<bool> timedPushed_{false};  // a block with a time was queued since the last clear
+  // Counts the clears and flushes: a block taken before one is stale.
+  std::atomic<unsigned> generation_{0};
 
-  // Engine's worker and feeder, under lock_.
+  // Engine's worker, window and feeder, under lock_. The feeder sleeps on feederWake_ until a
+  // block, a device request or the stop comes.
   CSync lock_{"none"};
+  std::condition_variable_any feederWake_;
   CLumArrBase<_packet_pcm> queue_;
+  bool stopping_ = false;
+  bool paused_ = false;
+  bool devicePaused_ = false;  // what the device was last told
+  bool deviceWanted_ = false;  // open the device on the feeder's thread
+  bool deviceForced_ = false;  // even when the output has not given it up
+  int deviceBits_ = 16;
+  int deviceRate_ = 8000;
 
   // Feeder thread (writes) and clock readers, under clockLock_.
   mutable CSync clockLock_{"clock"};
@@ -122,6 +156,8 @@ class CMediaSync {
 
   // Feeder thread.
   _packet_pcm current_{};
+  std::uint32_t lastDeviceTry_ = 0;
+  bool deviceTried_ = false;
   CSingleThread feeder_{"MediaSync"};  // declared last: its thread stops before the rest goes
 };
 
@@ -129,12 +165,12 @@ class CMediaSync {
 // picture's recording time (-1 unknown). While the sync's clock is usable and within half a
 // second of the picture, sleeps until the clock reaches the picture's time (no sleep when the
 // picture is late). Otherwise waits for the sound (WaitForAudio, skipped when sync is null),
-// then sleeps for the frame period (1000 / frontRate ms; a rate of 0 or less counts as 30) less
-// the mean of the last 24 gaps between one picture's release and the next one's turn, less
-// 2 ms. Prints "[00] dif <gap>, mean <mean> : <wait> msec". The state is process-wide (one
-// engine per process).
+// then releases the picture one frame period (1000 / frontRate ms; a rate of 0 or less counts
+// as 30) after the previous one's turn, so that the pictures keep the frame rate however long
+// each one's work took; the first picture, and the first after a pause or after work that fell
+// more than a period behind, goes at once. Prints "[00] dif <gap>, mean <mean> : <wait> msec"
+// with the time since the previous release (at most 60), the mean of the last 24 of those, and
+// the ms waited. The state is process-wide (one engine per process).
 void FramePacer(CMediaSync* sync, int frontRate, int pictureMs = -1);
 // Forgets the gaps and the last release (tests, or a new engine).
 void FramePacerReset();
-// What FramePacer sleeps for a wait: nothing when it is 0 or less, at most one period.
-int FramePacerSleepMs(int wait, int period);

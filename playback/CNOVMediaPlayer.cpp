@@ -2,22 +2,30 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 #include "media/MediaTypes.h"
-#include "platform/Clock.h"
 
 namespace {
 
-// The worker's pause after each loop run (the lock is free meanwhile), and while idle.
-constexpr unsigned kAfterRunMs = 1;
-constexpr unsigned kIdleMs = 10;
 // Longest name kept; card names are at most 39 characters.
 constexpr std::size_t kMaxName = 127;
 
 enum QueueValue : int { kQueuedFront = 0, kQueuedRear = 1, kQueuedText = 2 };
 
+bool HasSize(const VideoSurface* surface) {
+  int width = 0, height = 0;
+  if (surface != nullptr) surface->GetSize(&width, &height);
+  return width > 0 && height > 0;
+}
+
 }  // namespace
+
+bool HasRearCameraMark(const std::string& name) {
+  for (std::size_t i = 0; i + 1 < name.size(); ++i) {
+    if (name[i] == '_' && (name[i + 1] == 'D' || name[i + 1] == 'd')) return true;
+  }
+  return false;
+}
 
 CNOVMediaPlayer::CNOVMediaPlayer()
     : read_(new char[kPacketBufferSize + 1]), present_(new char[kPacketBufferSize + 1]) {}
@@ -40,9 +48,15 @@ bool CNOVMediaPlayer::Run(VideoSurface* front, VideoSurface* rear) {
   rear_ = rear;
   parser_->Start();
   decoder_->Init();
-  if (audio_) audio_->Open(audioBits_, audioRate_);
   sync_.SetAudio(audio_);
+  sync_.SetFormat(audioBits_, audioRate_);
+  // The feeder opens the device on its own thread: a slow sound server holds nobody here.
+  if (audio_) sync_.RequestDevice(audioBits_, audioRate_);
   sync_.StartFeeder();
+  {
+    std::lock_guard<std::mutex> hold(control_);
+    stopping_ = false;
+  }
   running_ = true;
   worker_.BeginThread(&CNOVMediaPlayer::WorkerRoutine, this, 0, 0);
   return true;
@@ -51,8 +65,13 @@ bool CNOVMediaPlayer::Run(VideoSurface* front, VideoSurface* rear) {
 void CNOVMediaPlayer::Shutdown() {
   if (!running_) return;
   running_ = false;
-  runState_ = kIdle;
-  sync_.CancelWaits();
+  {
+    std::lock_guard<std::mutex> hold(control_);
+    stopping_ = true;
+    runState_ = kIdle;
+    sync_.CancelWaits();
+  }
+  wake_.notify_all();
   // Producer first, then the consumers of what it produced: the worker feeds the feeder and
   // reads the parser.
   worker_.StopThread();
@@ -62,88 +81,92 @@ void CNOVMediaPlayer::Shutdown() {
   decoder_->Release();
 }
 
-void CNOVMediaPlayer::ResetStreamPosition() {
-  waitFrontKey_ = true;
-  waitRearKey_ = true;
-  queue_.Clear();
-  prebuffered_ = 0;
-  prebuffering_ = true;
-  // The sound read while the first pictures are gathered starts with the first of them.
-  sync_.HoldFeeder(true);
-}
+void CNOVMediaPlayer::Wake() { wake_.notify_all(); }
+
+void CNOVMediaPlayer::WaitForPresent() { std::lock_guard<std::mutex> hold(presentLock_); }
 
 bool CNOVMediaPlayer::OpenMedia(const char* name) {
   if (!running_) return true;
-  twoCameraName_ = name && std::strstr(name, "_D") != nullptr;
-  runState_ = kIdle;
-  sync_.CancelWaits();
+  std::string text = name ? name : "";
   {
-    std::lock_guard<CSync> hold(lock_);  // waits for the worker's current run to end
-    RecordingInfo info;
-    // Whatever the previous recording left queued is never shown for this one.
-    ResetStreamPosition();
+    std::lock_guard<std::mutex> hold(control_);
+    name_.assign(text, 0, kMaxName);
+    opened_ = true;
+    const int serial = openSerial_.fetch_add(1) + 1;
+    commands_.push_back(Command{Command::kOpen, text, serial});
+    commandsPending_ = true;
+    pendingSeek_ = -1;
+    durationMs_ = 0;
+    currentPicture_ = 0;
     totalPictures_ = 0;
-    if (parser_->Open(name, &info)) {
-      name_.assign(name ? name : "", 0, kMaxName);
-      int bits = 0, rate = 0;
-      parser_->GetAudioFormat(&bits, &rate);
-      sync_.SetFormat(bits, rate);
-      if (bits != audioBits_ || rate != audioRate_) {
-        audioBits_ = bits;
-        audioRate_ = rate;
-        if (audio_) {
-          audio_->Close();
-          audio_->Open(bits, rate);
-        }
-      }
-      frontRate_ = parser_->GetFrameRate(0);
-      rearRate_ = parser_->GetFrameRate(1);
-      durationMs_ = 0;
-      currentPicture_ = 0;
-      if (info.frontFrameRate != 0) {
-        durationMs_ = int(double(info.frontFrameCount) / info.frontFrameRate * 1000.0);
-        totalPictures_ = info.frontFrameCount;
-      }
-      ResetStreamPosition();
-      sync_.ClearPcm();
-    }
+    runState_ = kPlaying;
+    sync_.CancelWaits();  // a picture waiting for its time is let go
   }
-  runState_ = kPlaying;
+  sync_.PauseSound(false);
+  // A sound device given up earlier gets another chance with every recording.
+  sync_.RetryDevice();
+  Wake();
   return true;
 }
 
 void CNOVMediaPlayer::StopMedia() {
   if (!running_) return;
-  runState_ = kIdle;
-  sync_.CancelWaits();
-  std::lock_guard<CSync> hold(lock_);
-  showStatus_ = kShowStopped;
-  parser_->Close();
-  ResetStreamPosition();
+  {
+    std::lock_guard<std::mutex> hold(control_);
+    runState_ = kIdle;
+    showStatus_ = kShowStopped;
+    pendingSeek_ = -1;
+    opened_ = false;
+    commands_.push_back(Command{Command::kStop, std::string(), 0});
+    commandsPending_ = true;
+    sync_.CancelWaits();
+  }
+  Wake();
+  WaitForPresent();
+}
+
+void CNOVMediaPlayer::Pause() {
+  {
+    std::lock_guard<std::mutex> hold(control_);
+    runState_ = kIdle;
+    sync_.CancelWaits();
+  }
+  // The sound stops with the pictures and goes on with them.
+  sync_.PauseSound(true);
+  WaitForPresent();
+}
+
+void CNOVMediaPlayer::Resume() {
+  {
+    std::lock_guard<std::mutex> hold(control_);
+    runState_ = kPlaying;
+  }
+  sync_.PauseSound(false);
+  Wake();
 }
 
 bool CNOVMediaPlayer::SeekToMs(int ms) {
-  if (!running_) return true;
-  int target =
+  if (!running_ || !opened_) return true;
+  const int target =
       int(std::clamp<long long>(static_cast<long long>(ms) * FrontRate() / 1000, 0, 0x7FFFFFFF));
-  if (runState_ == kPlaying) {
-    pendingSeek_ = target;
-    return true;
-  }
-  // Idle, or still showing the picture of an earlier seek: seek now. A seek left pending while a
-  // single picture is shown would be dropped when the worker goes idle.
-  sync_.CancelWaits();
   {
-    std::lock_guard<CSync> hold(lock_);
-    SeekLocked(target);
-    runState_ = kShowOne;
+    std::lock_guard<std::mutex> hold(control_);
+    pendingSeek_ = target;
+    // Idle (or still showing the picture of an earlier seek): show the picture there.
+    if (runState_ != kPlaying) runState_ = kShowOne;
+    // The read-outs move at once; the worker sets the exact place it lands on.
+    const int total = totalPictures_;
+    if (total > 0) currentPicture_ = std::clamp(target, 0, total - 1);
   }
+  sync_.RetryDevice();
+  Wake();
   return true;
 }
 
 void CNOVMediaPlayer::SeekLocked(int picture) {
-  if (totalPictures_ <= 0) return;
-  int n = std::clamp(picture, 0, totalPictures_ - 1);
+  const int total = totalPictures_;
+  if (total <= 0) return;
+  int n = std::clamp(picture, 0, total - 1);
   currentPicture_ = n;
   float t = float(n) / float(FrontRate());
   if (parser_->SeeksToWholeSeconds()) {
@@ -154,27 +177,42 @@ void CNOVMediaPlayer::SeekLocked(int picture) {
   ResetStreamPosition();
 }
 
+void CNOVMediaPlayer::ResetStreamPosition() {
+  waitFrontKey_ = true;
+  waitRearKey_ = true;
+  queue_.Clear();
+  held_ = false;
+  prebuffered_ = 0;
+  prebuffering_ = true;
+  showOneFrontDone_ = false;
+  showOneFrontsSince_ = 0;
+  // Sound read before this point belongs to pictures that will not be shown.
+  sync_.FlushSound();
+  // The sound read while the first pictures are gathered starts with the first of them.
+  sync_.HoldFeeder(true);
+}
+
 int CNOVMediaPlayer::GetPositionMs() const {
   return int(static_cast<long long>(currentPicture_) * 1000 / FrontRate());
 }
 
 void CNOVMediaPlayer::RefreshPictures() {
   if (!running_ || runState_ != kIdle) return;
-  std::lock_guard<CSync> hold(lock_);
+  // The decoder's own lock keeps this apart from the worker's drawing.
   decoder_->Redraw(0, front_);
   decoder_->Redraw(1, rear_);
 }
 
 bool CNOVMediaPlayer::SavePicture(int channel, const char* path) {
   if (!running_ || showStatus_ == kShowStopped) return false;
-  std::lock_guard<CSync> hold(lock_);
   return decoder_->SavePicture(channel, path);
 }
 
 int CNOVMediaPlayer::GetChannelCount() const {
-  // name_ changes only under the lock on the owner's own thread, which is the caller here.
+  // name_ is the owner's, and so is this call.
   if (!name_.empty()) {
-    return name_.size() >= 5 && name_[name_.size() - 5] == 'D' ? 2 : 1;
+    const char mark = name_.size() >= 5 ? name_[name_.size() - 5] : '\0';
+    return mark == 'D' || mark == 'd' ? 2 : 1;
   }
   return rearRate_ != 0 ? 2 : 1;
 }
@@ -188,38 +226,97 @@ bool CNOVMediaPlayer::WorkerRoutine(void* self) {
 }
 
 bool CNOVMediaPlayer::WorkerStep() {
-  // Waits are allowed again from here; a Pause, Stop or Open after this line cancels them.
-  sync_.AllowWaits();
-  int state = runState_;
-  if (state != kPlaying && state != kShowOne) {
-    SleepMs(kIdleMs);
-    pendingSeek_ = -1;
-    return true;
+  std::deque<Command> todo;
+  {
+    std::unique_lock<std::mutex> hold(control_);
+    // Nothing to play and nothing asked: the worker sleeps.
+    wake_.wait(hold, [&] { return stopping_ || !commands_.empty() || runState_ != kIdle; });
+    if (stopping_) return false;
+    todo.swap(commands_);
+    commandsPending_ = false;
+    // Waits are allowed again from here; a Pause, Stop or Open after this cancels them.
+    sync_.AllowWaits();
   }
+  for (std::size_t i = 0; i < todo.size(); ++i) {
+    const Command& c = todo[i];
+    // An open followed by another open (or a stop) in the same batch is never seen: skip it.
+    if (c.kind == Command::kOpen && i + 1 < todo.size()) continue;
+    Execute(c);
+  }
+  const int state = runState_;
+  if (state != kPlaying && state != kShowOne) return true;
+
   bool more;
   {
     std::lock_guard<CSync> hold(lock_);
     more = Loop();
-    // Set under the lock, so that a stop that took the lock after this run has the last word.
-    if (more && state == kPlaying && runState_ == kPlaying) showStatus_ = kShowPlaying;
-    // The end, also under the lock: an open that follows it sets its own state afterwards and
-    // is not sent back to idle by this run.
-    if (!more) {
-      showStatus_ = kShowStopped;
-      runState_ = kIdle;
-    }
   }
   if (more) {
-    SleepMs(kAfterRunMs);
+    std::lock_guard<std::mutex> hold(control_);
+    // A stop or pause that came during this run has the last word.
+    if (state == kPlaying && runState_ == kPlaying && commands_.empty()) {
+      showStatus_ = kShowPlaying;
+    }
     return true;
   }
-  if (eventCallback_) eventCallback_(eventUser_, kEventEnded, 0, 0);
-  SleepMs(kAfterRunMs);
+  bool ended = false;
+  {
+    std::lock_guard<std::mutex> hold(control_);
+    // An open or stop asked for meanwhile makes this end old news.
+    if (commands_.empty()) {
+      showStatus_ = kShowStopped;
+      runState_ = kIdle;
+      ended = true;
+    }
+  }
+  if (ended && eventCallback_) eventCallback_(eventUser_, kEventEnded, 0, 0);
   return true;
 }
 
+void CNOVMediaPlayer::Execute(const Command& command) {
+  bool opened = false;
+  int duration = 0;
+  {
+    std::lock_guard<CSync> hold(lock_);
+    if (command.kind == Command::kStop) {
+      parser_->Close();
+      ResetStreamPosition();
+      return;
+    }
+    twoCameraName_ = HasRearCameraMark(command.name);
+    // Whatever the previous recording left queued is never shown for this one.
+    ResetStreamPosition();
+    totalPictures_ = 0;
+    rearCount_ = 0;
+    RecordingInfo info;
+    if (parser_->Open(command.name.c_str(), &info)) {
+      opened = true;
+      int bits = 0, rate = 0;
+      parser_->GetAudioFormat(&bits, &rate);
+      sync_.SetFormat(bits, rate);
+      if (bits != audioBits_ || rate != audioRate_) {
+        audioBits_ = bits;
+        audioRate_ = rate;
+        if (audio_) sync_.RequestDevice(bits, rate);
+      }
+      frontRate_ = parser_->GetFrameRate(0);
+      rearRate_ = parser_->GetFrameRate(1);
+      rearCount_ = info.rearFrameCount;
+      if (info.frontFrameRate != 0) {
+        duration = int(double(info.frontFrameCount) / info.frontFrameRate * 1000.0);
+        totalPictures_ = info.frontFrameCount;
+      }
+      durationMs_ = duration;
+      currentPicture_ = 0;
+      ResetStreamPosition();
+    }
+  }
+  // A recording that could not be opened plays an empty stream: its end follows at once.
+  if (opened && eventCallback_) eventCallback_(eventUser_, kEventOpened, command.serial, duration);
+}
+
 bool CNOVMediaPlayer::Loop() {
-  while (runState_ != kIdle) {
+  while (runState_ != kIdle && !commandsPending_) {
     int seek = pendingSeek_.exchange(-1);
     if (seek >= 0) SeekLocked(seek);
 
@@ -227,8 +324,13 @@ bool CNOVMediaPlayer::Loop() {
     int size = kPacketBufferSize;
     int r = parser_->ReadPacket(tag, read_.get(), &size);
     if (r < 0) {
-      if (!Drain()) return false;  // source exhausted: present what is queued, then end
-      continue;
+      if (Drain()) continue;  // source exhausted: present what is queued, then end
+      // A single-picture show whose front picture is out ends here: no rear picture will come.
+      if (runState_ == kShowOne && showOneFrontDone_) {
+        FinishShowOne(kShowTwoShown, false);
+        return true;
+      }
+      return false;
     }
     if (r == 0) continue;
     // A reader reporting more than the buffer holds is not believed: the packet is dropped.
@@ -241,6 +343,7 @@ bool CNOVMediaPlayer::Loop() {
       if (waitFrontKey_) {
         if (!front || !key) return true;
         queue_.Clear();
+        held_ = false;
         prebuffered_ = 0;
         prebuffering_ = true;
         waitFrontKey_ = false;
@@ -279,33 +382,75 @@ bool CNOVMediaPlayer::Loop() {
 bool CNOVMediaPlayer::Drain() {
   sync_.HoldFeeder(false);
   for (;;) {
-    int length = 0, value = 0;
-    if (!queue_.Pop(present_.get(), &length, &value)) return false;
-    bool draw = runState_ != kShowOne;
-    if (value == kQueuedFront) {
-      FramePacer(&sync_, FrontRate(), GetPositionMs());
+    if (!held_) {
+      if (!queue_.Pop(present_.get(), &heldLength_, &heldValue_)) return false;
+      held_ = true;
+    }
+    const bool draw = runState_ != kShowOne;
+    if (heldValue_ == kQueuedFront) {
+      // Pictures that are decoded only (a single-picture show) need no pace.
+      if (draw) FramePacer(&sync_, FrontRate(), GetPositionMs());
+      std::lock_guard<std::mutex> presenting(presentLock_);
+      // A pause, stop, seek or open that came while the picture waited for its turn keeps it
+      // for later (or for nothing).
+      if (Interrupted(draw)) return true;
+      held_ = false;
       ++currentPicture_;
-      bool shown = decoder_->DecodeAndShow(0, front_, present_.get(), length, draw);
-      if (shown && !twoCameraName_ && !draw) {
-        showStatus_ = kShowStopped;
-        decoder_->Redraw(0, front_);
-        runState_ = kIdle;
-      }
+      bool shown = decoder_->DecodeAndShow(0, front_, present_.get(), heldLength_, draw);
+      if (!draw) FrontShownInShowOne(shown || !HasSize(front_));
       return true;
     }
-    if (value == kQueuedRear) {
-      bool shown = decoder_->DecodeAndShow(1, rear_, present_.get(), length, draw);
-      if (shown && !draw) {
-        showStatus_ = kShowTwoShown;
-        decoder_->Redraw(0, front_);
-        decoder_->Redraw(1, rear_);
-        runState_ = kIdle;
-      }
+    if (heldValue_ == kQueuedRear) {
+      std::lock_guard<std::mutex> presenting(presentLock_);
+      if (Interrupted(draw)) return true;
+      held_ = false;
+      bool shown = decoder_->DecodeAndShow(1, rear_, present_.get(), heldLength_, draw);
+      if (shown && !draw) FinishShowOne(kShowTwoShown, true);
       return true;
     }
-    if (value == kQueuedText && textCallback_) {
+    held_ = false;
+    if (heldValue_ == kQueuedText && textCallback_) {
       int ms = int(static_cast<long long>(currentPicture_) * 1000 / FrontRate());
-      textCallback_(textUser_, present_.get(), length, ms);
+      textCallback_(textUser_, present_.get(), heldLength_, ms);
     }
+  }
+}
+
+bool CNOVMediaPlayer::Interrupted(bool draw) const {
+  const int state = runState_;
+  return state == kIdle || (state == kShowOne) == draw || commandsPending_ || pendingSeek_ >= 0;
+}
+
+bool CNOVMediaPlayer::RearCanCome() const {
+  return rearRate_ > 0 && rearCount_ > 0 && HasSize(rear_);
+}
+
+void CNOVMediaPlayer::FrontShownInShowOne(bool decoded) {
+  if (!decoded) return;
+  if (!twoCameraName_) {
+    FinishShowOne(kShowStopped, false);
+    return;
+  }
+  if (showOneFrontDone_) {
+    // The rear picture should have followed its front one long ago: the rear camera's stream
+    // has a gap here. The show ends with the front picture rather than playing on unseen.
+    if (++showOneFrontsSince_ >= FrontRate()) FinishShowOne(kShowTwoShown, false);
+    return;
+  }
+  showOneFrontDone_ = true;
+  showOneFrontsSince_ = 0;
+  if (!RearCanCome()) FinishShowOne(kShowTwoShown, false);
+}
+
+void CNOVMediaPlayer::FinishShowOne(int status, bool rearShown) {
+  decoder_->Redraw(0, front_);
+  if (rearShown) decoder_->Redraw(1, rear_);
+  showOneFrontDone_ = false;
+  showOneFrontsSince_ = 0;
+  std::lock_guard<std::mutex> hold(control_);
+  // Another seek asked for meanwhile is shown next; a pause or stop keeps its own state.
+  if (runState_ == kShowOne && pendingSeek_ < 0) {
+    runState_ = kIdle;
+    showStatus_ = status;
   }
 }

@@ -6,10 +6,19 @@
 //
 // The owner plugs in the parser, decoder and sound output (not owned), calls Run once, drives the
 // engine with OpenMedia, Pause, Resume, SeekToMs and StopMedia, and calls Shutdown once.
+//
+// The owner's calls never wait on the card: opening, describing, seeking and closing a recording
+// happen on the worker, in the order they were asked for, and the owner hears of an opened
+// recording through the event callback (kEventOpened). A call waits at most for a picture that is
+// being decoded at that moment, so that no picture of a paused or stopped recording appears after
+// Pause or StopMedia has returned.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "media/CThreadQueue.h"
@@ -24,18 +33,19 @@ class CNOVMediaPlayer {
  public:
   enum RunState : int { kIdle = 0, kPlaying = 1, kShowOne = 10 };
   enum ShowStatus : int { kShowPlaying = 0, kShowTwoShown = 1, kShowStopped = 2 };
-  // Event code of the end of a recording (or of its reading failing).
+  // Event codes: the end of a recording (or of its reading failing), a = b = 0; and a recording
+  // opened and described, a = the open's serial (OpenSerial at the OpenMedia call), b = its
+  // duration in ms.
   static constexpr int kEventEnded = 1;
+  static constexpr int kEventOpened = 2;
   // Front pictures gathered before the first is shown, in ms of recording.
   static constexpr int kPrebufferMs = 700;
 
   // Called on the worker with the engine lock held, for each text record as its turn comes:
   // the record's bytes and a terminating zero, the length counting that zero, and the media time
-  // (current front picture x 1000 / front frame rate). It must not call the engine's locking
-  // operations.
+  // (current front picture x 1000 / front frame rate). It must not call the engine.
   using TextCallback = void (*)(void* user, const char* bytes, int length, int timeMs);
-  // Called on the worker, without the lock, with kEventEnded when a recording has been played
-  // to its end.
+  // Called on the worker, without the lock, with the event codes above.
   using EventCallback = void (*)(void* user, int code, int a, int b);
 
   CNOVMediaPlayer();
@@ -52,22 +62,21 @@ class CNOVMediaPlayer {
   void SetEventCallback(EventCallback callback, void* user);
 
   // ---- Called by the owner's thread ----
-  // Starts the parser, the decoder, the sound output and feeder, and the worker. Once.
+  // Starts the parser, the decoder, the sound feeder (which opens the sound device on its own
+  // thread) and the worker. Once.
   bool Run(VideoSurface* front, VideoSurface* rear);
   // Stops the worker, the feeder and the parser and closes the sound output. Once; also done by
   // the destructor.
   void Shutdown();
   // Opens a recording and plays it; a recording that cannot be opened ends at once with the end
-  // event. Always true.
+  // event. Returns at once (true); kEventOpened follows when the recording has been described.
   bool OpenMedia(const char* name);
   void StopMedia();
-  void Pause() {
-    runState_ = kIdle;
-    sync_.CancelWaits();  // a picture waiting for its time is let go: the worker stops soon
-  }
-  void Resume() { runState_ = kPlaying; }
-  // Playing: the worker seeks at its next step. Idle: seeks now and shows the picture there
-  // (both pictures of a two-camera recording), then goes idle again. Always true.
+  void Pause();
+  void Resume();
+  // Playing: the worker seeks at its next step. Idle: the worker seeks and shows the picture
+  // there (both pictures of a two-camera recording), then goes idle again. Nothing happens
+  // without an open recording. Always true.
   bool SeekToMs(int ms);
   int GetPositionMs() const;
   // Idle only: shows the last pictures again (after the surfaces changed size).
@@ -79,15 +88,39 @@ class CNOVMediaPlayer {
   int GetShowStatus() const { return showStatus_; }
   int GetDurationMs() const { return durationMs_; }
   int GetRunState() const { return runState_; }
+  // Counts the OpenMedia calls; kEventOpened carries the count of the open it answers, so that
+  // the owner can tell an answer to an earlier open.
+  int OpenSerial() const { return openSerial_; }
+  // True while an open or stop asked for has not been carried out by the worker yet.
+  bool CommandsPending() const { return commandsPending_.load(std::memory_order_acquire); }
 
  private:
+  struct Command {
+    enum Kind { kOpen, kStop } kind = kStop;
+    std::string name;
+    int serial = 0;
+  };
+
   static bool WorkerRoutine(void* self);
   bool WorkerStep();
+  // Worker: carries out an open or a stop.
+  void Execute(const Command& command);
   // The worker's loop over packets, engine lock held. True: it left to give the lock up for a
-  // moment (or the run state went idle); false: the recording has ended.
+  // moment (or the run state went idle, or the owner asked for something); false: the recording
+  // has ended.
   bool Loop();
   // Presents the oldest queued picture, passing text records on the way. False: queue empty.
   bool Drain();
+  // A front picture has been decoded (not drawn) while showing one picture: ends the show when no
+  // rear picture is to follow.
+  void FrontShownInShowOne(bool decoded);
+  // Ends a single-picture show: draws the front picture (and the rear one when it came) and goes
+  // idle with the given show status, unless another seek came meanwhile.
+  void FinishShowOne(int status, bool rearShown);
+  bool RearCanCome() const;
+  // True when the owner asked for something else since a picture was taken to be presented
+  // (drawn when draw is set): it is not presented now.
+  bool Interrupted(bool draw) const;
   // Engine lock held.
   void SeekLocked(int picture);
   void ResetStreamPosition();
@@ -95,6 +128,9 @@ class CNOVMediaPlayer {
     int rate = frontRate_;
     return rate > 0 ? rate : 30;
   }
+  // Owner: waits until no picture is being decoded or presented.
+  void WaitForPresent();
+  void Wake();
 
   // Plugged in by the owner before Run.
   VMediaParser* parser_ = nullptr;
@@ -107,28 +143,53 @@ class CNOVMediaPlayer {
   EventCallback eventCallback_ = nullptr;
   void* eventUser_ = nullptr;
 
-  // Shared between the owner's thread and the worker without the lock: single words.
+  // Read without a lock by any thread; the run state and show status change under control_.
   std::atomic<int> runState_{kIdle};
   std::atomic<int> showStatus_{kShowStopped};
   std::atomic<int> pendingSeek_{-1};
   std::atomic<int> currentPicture_{0};
   std::atomic<int> durationMs_{0};
-
-  // Under the engine lock (the worker holds it for each loop run; open, stop, idle seek,
-  // refresh and save take it).
-  CSync lock_{"none"};
+  std::atomic<int> totalPictures_{0};
   std::atomic<int> frontRate_{0};
   std::atomic<int> rearRate_{0};
-  int totalPictures_ = 0;
+  std::atomic<int> openSerial_{0};
+  std::atomic<bool> commandsPending_{false};
+
+  // The owner's requests and the state changes both sides make, under control_. The worker
+  // sleeps on wake_ while there is nothing to play and nothing asked.
+  std::mutex control_;
+  std::condition_variable wake_;
+  std::deque<Command> commands_;
+  bool stopping_ = false;
+
+  // Owner's thread: the recording opened last (for GetChannelCount) and whether one is open.
+  std::string name_;  // at most 127 characters
+  bool opened_ = false;
+
+  // Held by the worker while it decodes and presents a picture; Pause and StopMedia take it for a
+  // moment so that no picture is presented after they return.
+  std::mutex presentLock_;
+
+  // Worker only (the engine lock is held for each loop run and each command).
+  CSync lock_{"none"};
   bool prebuffering_ = true;
   int prebuffered_ = 0;
   bool waitFrontKey_ = false;
   bool waitRearKey_ = false;
+  int rearCount_ = 0;
   int audioBits_ = 16;
   int audioRate_ = 8000;
-  std::string name_;  // of the open recording, at most 127 characters
   bool twoCameraName_ = false;
+  // A single-picture show of a two-camera recording: the front picture is decoded and the show
+  // waits for the rear one, counting the front pictures read meanwhile.
+  bool showOneFrontDone_ = false;
+  int showOneFrontsSince_ = 0;
   DecodeQueue queue_;
+  // The entry taken from the decode queue and not presented yet (a pause came while it waited for
+  // its turn): presented first when playing goes on.
+  bool held_ = false;
+  int heldLength_ = 0;
+  int heldValue_ = 0;
   // Packet buffers, one byte over the largest packet for a text record's terminating zero.
   std::unique_ptr<char[]> read_;
   std::unique_ptr<char[]> present_;
@@ -137,3 +198,6 @@ class CNOVMediaPlayer {
   CSingleThread worker_{"MediaPlayer"};
   bool running_ = false;  // Run has been called and Shutdown not yet
 };
+
+// True when a recording's name carries the rear camera's mark "_D" (in either case).
+bool HasRearCameraMark(const std::string& name);

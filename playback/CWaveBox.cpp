@@ -48,6 +48,11 @@ int CWaveBox::Reopen() {
   return status;
 }
 
+void CWaveBox::Flush() {
+  // The device reports each dropped block done, which frees its buffer.
+  if (IsOk()) out_->Flush();
+}
+
 int CWaveBox::CheckResult(int status) {
   if (status == kWaveErrInvalidHandle || status == kWaveErrNoDriver || status == kWaveErrNoMem ||
       status == kWaveErrUnprepared) {

@@ -62,7 +62,10 @@ class CWaveBox : public VAudio {
   // Any thread.
   long long WrittenBytes() const override { return written_.load(std::memory_order_acquire); }
   long long PlayedBytes() const override { return out_->PlayedBytes(); }
-  bool IsOk() const { return ok_.load(std::memory_order_acquire); }
+  bool IsOk() const override { return ok_.load(std::memory_order_acquire); }
+  // Engine's worker or feeder: drops the blocks on the device; both buffers are free again.
+  void Flush() override;
+  void SetPaused(bool paused) override { out_->SetPaused(paused); }
   int FreeCount() const;
   const WaveBoxFormat& Format() const { return format_; }
   // Busy tries of the last Play (feeder thread).

@@ -26,4 +26,12 @@ class VAudio {
   // is leaving the device now, the clock the pictures follow.
   virtual long long WrittenBytes() const { return -1; }
   virtual long long PlayedBytes() const { return -1; }
+  // Drops the sound on the device that has not been heard yet (a seek or a new recording: it
+  // belongs to pictures that will not be shown). The device stays open.
+  virtual void Flush() {}
+  // Holds the device where it is, or lets it go on (Pause and Resume of the player).
+  virtual void SetPaused(bool paused) { (void)paused; }
+  // False once the output has given its device up (it failed, stalled or was closed); Play then
+  // returns at once until the next successful Open.
+  virtual bool IsOk() const { return true; }
 };

@@ -70,6 +70,21 @@ int CWaveOutFake::Close() {
   return kWaveOk;
 }
 
+int CWaveOutFake::Flush() {
+  int queued = 0;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!open_) return kWaveErrInvalidHandle;
+    // The device has run dry: what is written next starts now.
+    playedUntil_ = TickCountMs();
+    queued = static_cast<int>(queued_.size());
+    flushedCount_ += queued;
+  }
+  for (int i = 0; i < queued && FinishOne(); ++i) {
+  }
+  return kWaveOk;
+}
+
 void CWaveOutFake::SetVolume(float gain) {
   std::lock_guard<std::mutex> hold(lock_);
   volume_ = std::clamp(std::isnan(gain) ? 0.0f : gain, 0.0f, 1.0f);
@@ -157,6 +172,11 @@ int CWaveOutFake::Pending() const {
 long long CWaveOutFake::PlayedBytes() const {
   std::lock_guard<std::mutex> hold(lock_);
   return doneBytes_;
+}
+
+int CWaveOutFake::FlushedCount() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return flushedCount_;
 }
 
 int CWaveOutFake::DoneCount() const {

@@ -57,6 +57,14 @@ class VWaveOut {
   // of the sound leaving it now. Silence played while nothing was queued does not count. -1 when
   // the output cannot tell.
   virtual long long PlayedBytes() const { return -1; }
+  // Drops every queued buffer at once, as if it had been played: each is reported done (on the
+  // calling thread, before Flush returns) and the play position moves to the end of what was
+  // written. The output stays open and plays what is written next. A status
+  // (kWaveErrInvalidHandle when it is not open).
+  virtual int Flush() = 0;
+  // Holds the output where it is (paused) or lets it go on; the queued buffers stay and play
+  // when it goes on. An open output starts going.
+  virtual void SetPaused(bool paused) { (void)paused; }
 };
 
 // Thread use for both implementations: Open, Close and SetVolume on the owner's threads (one at
@@ -84,6 +92,8 @@ class CWaveOutSdl final : public VWaveOut {
   int Open(const WaveFormat& format, WaveDoneCallback done, void* user) override;
   int Write(const char* data, int length) override;
   int Close() override;
+  int Flush() override;
+  void SetPaused(bool paused) override;
   void SetVolume(float gain) override;
   // Counted in the device callback; between two callbacks the position moves on at the format's
   // rate through what the last callback took from our buffers, so it advances smoothly rather
@@ -121,6 +131,7 @@ class CWaveOutSdl final : public VWaveOut {
     // A status; the device starts paused.
     int Open(const WaveFormat& format, CWaveOutSdl* owner);
     void Start();
+    void Pause();
     void Close();
     bool IsOpen() const { return id_ != 0; }
 
@@ -179,6 +190,8 @@ class CWaveOutFake final : public VWaveOut {
   int Open(const WaveFormat& format, WaveDoneCallback done, void* user) override;
   int Write(const char* data, int length) override;
   int Close() override;
+  // Reports every queued buffer done at once (counted apart from those played).
+  int Flush() override;
   void SetVolume(float gain) override;
   // Bytes of the buffers reported done since the last Open.
   long long PlayedBytes() const override;
@@ -195,9 +208,10 @@ class CWaveOutFake final : public VWaveOut {
   bool IsOpen() const;
   WaveFormat Format() const;  // of the last successful Open
   float Volume() const;
-  int OpenCount() const;  // successful Opens so far
-  int Pending() const;    // buffers written and not yet done
-  int DoneCount() const;  // buffers reported done so far
+  int OpenCount() const;     // successful Opens so far
+  int Pending() const;       // buffers written and not yet done
+  int DoneCount() const;     // buffers reported done so far, played or flushed
+  int FlushedCount() const;  // buffers dropped by Flush so far
   // Every accepted buffer's bytes, in the order written.
   std::vector<std::string> Written() const;
 
@@ -228,6 +242,7 @@ class CWaveOutFake final : public VWaveOut {
   int writeStatus_ = kWaveOk;
   int openCount_ = 0;
   int doneCount_ = 0;
+  int flushedCount_ = 0;
   long long doneBytes_ = 0;
   float volume_ = 1.0f;
 };

@@ -35,6 +35,17 @@ void ApplyGain(std::uint8_t* stream, int length, int bits, int q) {
   }
 }
 
+// SDL keeps per-thread data (its error text) for every thread that calls it, and frees it for
+// its own threads only. Our device is opened and closed on the sound feeder's thread; this frees
+// that thread's data when it ends.
+struct SdlThreadData {
+  bool used = false;
+  ~SdlThreadData() {
+    if (used) SDL_TLSCleanup();
+  }
+};
+thread_local SdlThreadData tSdlThreadData;
+
 std::int64_t NowMicros() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -86,6 +97,10 @@ void CWaveOutSdl::Device::Start() {
   if (id_ != 0) SDL_PauseAudioDevice(id_, 0);
 }
 
+void CWaveOutSdl::Device::Pause() {
+  if (id_ != 0) SDL_PauseAudioDevice(id_, 1);
+}
+
 void CWaveOutSdl::Device::Close() {
   if (id_ == 0) return;
   SDL_CloseAudioDevice(id_);
@@ -96,6 +111,7 @@ CWaveOutSdl::~CWaveOutSdl() { Close(); }
 
 int CWaveOutSdl::Open(const WaveFormat& format, WaveDoneCallback done, void* user) {
   std::lock_guard<std::mutex> control(control_);
+  tSdlThreadData.used = true;
   if (device_.IsOpen()) {
     {
       std::lock_guard<std::mutex> hold(queueLock_);
@@ -157,6 +173,36 @@ int CWaveOutSdl::Close() {
   DropQueued();
   subsystem_.Release();
   return kWaveOk;
+}
+
+int CWaveOutSdl::Flush() {
+  Queued dropped[kMaxQueued];
+  int droppedCount = 0;
+  {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    if (!accepting_) return kWaveErrInvalidHandle;
+    while (count_ > 0) {
+      const Queued& q = ring_[head_];
+      // Counted as played, so that the play position and the written bytes stay in step.
+      playedBefore_ += q.length - q.offset;
+      dropped[droppedCount++] = q;
+      head_ = (head_ + 1) % kMaxQueued;
+      --count_;
+    }
+  }
+  for (int i = 0; i < droppedCount; ++i) {
+    if (done_ != nullptr) done_(user_, dropped[i].data, dropped[i].length);
+  }
+  return kWaveOk;
+}
+
+void CWaveOutSdl::SetPaused(bool paused) {
+  std::lock_guard<std::mutex> control(control_);
+  if (paused) {
+    device_.Pause();
+  } else {
+    device_.Start();
+  }
 }
 
 void CWaveOutSdl::SetVolume(float gain) {

@@ -9,17 +9,21 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "SoundTestSupport.h"
 #include "media/CVEXParser.h"
 #include "playback/CDecoder.h"
 #include "playback/CNOVMediaPlayer.h"
 #include "playback/CWaveBox.h"
 #include "playback/RecordingSurface.h"
+#include "playback/WaveOut.h"
 #include "support/Diag.h"
 #include "vexlib/vexlib.h"
 
@@ -158,6 +162,12 @@ class EngineTest : public testing::Test {
       std::string stem = e.path().stem().string();
       (stem.size() > 2 && stem.substr(stem.size() - 2) == "_D" ? two_ : one_) = "/" + stem + ".avi";
     }
+    // A recording named as a two-camera one whose rear camera recorded nothing.
+    std::error_code ec;
+    fs::copy_file(fs::path(root_) / "VEX" / (one_.substr(1, one_.size() - 5) + ".vex"),
+                  fs::path(root_) / "VEX" / "REC_20240612_235959_D.vex", ec);
+    noRear_ = "/REC_20240612_235959_D.avi";
+    made_ = made_ && !ec;
   }
   static void TearDownTestSuite() {
     std::error_code ec;
@@ -243,7 +253,7 @@ class EngineTest : public testing::Test {
     return out;
   }
 
-  static std::string root_, two_, one_;
+  static std::string root_, two_, one_, noRear_;
   static bool made_;
   int threadsBefore_ = 0;
   VexHandle lib_ = nullptr;
@@ -258,7 +268,7 @@ class EngineTest : public testing::Test {
   CNOVMediaPlayer engine_;
 };
 
-std::string EngineTest::root_, EngineTest::two_, EngineTest::one_;
+std::string EngineTest::root_, EngineTest::two_, EngineTest::one_, EngineTest::noRear_;
 bool EngineTest::made_ = false;
 
 TEST_F(EngineTest, TwoCameraRecordingPlaysEveryPictureOnceInOrderThenEndsOnce) {
@@ -445,8 +455,12 @@ TEST_F(EngineTest, WithoutSoundPicturesFollowTheFrameRate) {
   silent.Shutdown();
   DiagSetOutput(nullptr);
   EXPECT_EQ(front_.Count(), 90);
+  // At the frame rate, not faster: 88 periods of 33.3 ms from the second picture to the last
+  // (the first one's decoding may take a while longer), give or take a period.
+  const auto shown = front_.Pictures();
+  EXPECT_GE(shown.back().timeMs - shown[1].timeMs, 87 * 1000.0 / 30);
   // Every front picture went through the pacer, which (with nothing to wait for in the sound
-  // queue) computed a sleep of the frame period less the work time.
+  // queue) slept for what was left of its frame period.
   std::rewind(pacerLines);
   char line[256];
   int paced = 0, sleeping = 0;
@@ -460,4 +474,397 @@ TEST_F(EngineTest, WithoutSoundPicturesFollowTheFrameRate) {
   std::fclose(pacerLines);
   EXPECT_EQ(paced, 90);
   EXPECT_GT(sleeping, 45);
+}
+
+namespace {
+
+// A parser whose card answers only when the test lets it: Open and ReadPacket wait at the gate.
+class GatedParser final : public VMediaParser {
+ public:
+  explicit GatedParser(VMediaParser* inner) : inner_(inner) {}
+  void Open() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      open_ = true;
+    }
+    changed_.notify_all();
+  }
+  bool Start() override { return inner_->Start(); }
+  void Stop() override { inner_->Stop(); }
+  int Open(const char* n, RecordingInfo* i) override {
+    Wait();
+    return inner_->Open(n, i);
+  }
+  void Close() override { inner_->Close(); }
+  MediaPacketType ReadPacketDirect(void* b, int* s) override {
+    return inner_->ReadPacketDirect(b, s);
+  }
+  int ReadPacket(char tag[8], void* b, int* s) override {
+    Wait();
+    return inner_->ReadPacket(tag, b, s);
+  }
+  bool OpenIndexed(const char* n, RecordingInfo* i) override { return inner_->OpenIndexed(n, i); }
+  void Reserved(int v) override { inner_->Reserved(v); }
+  int* GetVideoSize(int out[2], int s) override { return inner_->GetVideoSize(out, s); }
+  int GetFrameRate(int s) override { return inner_->GetFrameRate(s); }
+  void GetAudioFormat(int* b, int* r) override { inner_->GetAudioFormat(b, r); }
+  int ReadRaw(void* b, int c) override { return inner_->ReadRaw(b, c); }
+  int SeekRaw(int o, int w) override { return inner_->SeekRaw(o, w); }
+  int TellRaw() override { return inner_->TellRaw(); }
+  int SeekTime(float s) override {
+    Wait();
+    return inner_->SeekTime(s);
+  }
+  bool SeeksToWholeSeconds() override { return inner_->SeeksToWholeSeconds(); }
+  int LastPacketTimeMs() override { return inner_->LastPacketTimeMs(); }
+
+ private:
+  void Wait() {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [&] { return open_; });
+  }
+  VMediaParser* inner_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool open_ = false;
+};
+
+// Voluntary context switches so far of the process's threads with this name: how often they
+// went to sleep and were woken.
+long WakeUps(const std::string& thread) {
+  long n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      const std::string task = std::string("/proc/self/task/") + e->d_name;
+      std::FILE* comm = std::fopen((task + "/comm").c_str(), "r");
+      char name[64] = {};
+      if (comm == nullptr) continue;
+      const bool named = std::fgets(name, sizeof name, comm) != nullptr;
+      std::fclose(comm);
+      if (!named || std::string(name) != thread + "\n") continue;
+      std::FILE* status = std::fopen((task + "/status").c_str(), "r");
+      if (status == nullptr) continue;
+      char line[256];
+      while (std::fgets(line, sizeof line, status) != nullptr) {
+        long v = 0;
+        if (std::sscanf(line, "voluntary_ctxt_switches: %ld", &v) == 1) n += v;
+      }
+      std::fclose(status);
+    }
+    closedir(d);
+  }
+  return n;
+}
+
+}  // namespace
+
+// The owner's calls return while the card does not answer at all: opening, describing, seeking
+// and reading belong to the engine's own threads.
+TEST_F(EngineTest, NoCallOfTheOwnerWaitsForTheCard) {
+  engine_.Shutdown();
+  GatedParser gated(&vex_);
+  CNOVMediaPlayer engine;
+  Events events;
+  engine.SetParser(&gated);
+  engine.SetDecoder(&decoder_);
+  engine.SetAudio(&audio_);
+  engine.SetEventCallback(&OnEvent, &events);
+  ASSERT_TRUE(engine.Run(&front_, &rear_));
+
+  std::atomic<bool> done{false};
+  std::thread owner([&] {
+    engine.OpenMedia(two_.c_str());
+    engine.Pause();
+    engine.SeekToMs(1000);
+    engine.Resume();
+    engine.StopMedia();
+    engine.OpenMedia(two_.c_str());
+    engine.SeekToMs(2000);
+    engine.RefreshPictures();
+    engine.GetPositionMs();
+    engine.GetChannelCount();
+    engine.SavePicture(0, (root_ + "/gated.jpg").c_str());
+    done = true;
+  });
+  // The limit only keeps a broken engine from hanging the test; the calls take no time at all.
+  for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(done.load()) << "an owner's call waited for the card";
+  gated.Open();
+  owner.join();
+  // Once the card answers, the last request is carried out: the recording plays from 2 s.
+  ASSERT_TRUE(WaitForPictures(front_, 5));
+  EXPECT_GE(engine.GetPositionMs(), 2000);
+  engine.Shutdown();
+}
+
+// A two-camera recording whose rear pictures cannot come (the rear camera recorded nothing, or
+// its pane has no size): a seek while paused shows the front picture and ends there, instead of
+// playing on unseen to the next recording.
+TEST_F(EngineTest, ASinglePictureShowEndsWhenNoRearPictureCanCome) {
+  struct Case {
+    std::string name;
+    int rearWidth;
+  };
+  for (const Case& c : {Case{noRear_, 160}, Case{two_, 0}}) {
+    SCOPED_TRACE(c.name + " rear width " + std::to_string(c.rearWidth));
+    rear_.SetSize(c.rearWidth, c.rearWidth * 9 / 16);
+    engine_.OpenMedia(c.name.c_str());
+    ASSERT_TRUE(WaitForPictures(front_, front_.Count() + 3));
+    engine_.Pause();
+    const int fronts = front_.Count();
+    engine_.SeekToMs(2000);
+    ASSERT_TRUE(WaitForIdle());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(engine_.GetRunState(), CNOVMediaPlayer::kIdle);
+    EXPECT_EQ(front_.Count(), fronts + 1);
+    EXPECT_EQ(engine_.GetPositionMs() / 1000, 2);
+    EXPECT_EQ(engine_.GetShowStatus(), CNOVMediaPlayer::kShowTwoShown);
+    std::lock_guard<std::mutex> hold(events_.lock);
+    EXPECT_EQ(events_.ended, 0);
+  }
+  rear_.SetSize(160, 90);
+}
+
+// The sound device given up after a stall comes back with the next seek (or recording).
+TEST_F(EngineTest, AStalledSoundDeviceIsTriedAgainAtTheNextSeek) {
+  engine_.Shutdown();
+  CWaveOutFake device;  // plays nothing until told: a stalled device
+  CWaveBox box(&device);
+  CNOVMediaPlayer engine;
+  engine.SetParser(&parser_);
+  engine.SetDecoder(&decoder_);
+  engine.SetAudio(&box);
+  ASSERT_TRUE(engine.Run(&front_, &rear_));
+  ASSERT_TRUE(soundtest::WaitFor([&] { return device.OpenCount() == 1; }));
+  engine.OpenMedia(two_.c_str());
+  // Two blocks fill the device; the third waits half a second and the output gives up.
+  ASSERT_TRUE(soundtest::WaitFor([&] { return !box.IsOk(); }));
+  const std::size_t before = device.Written().size();
+  EXPECT_EQ(before, 2u);
+  device.FinishAll();  // the device plays again
+  engine.SeekToMs(1000);
+  EXPECT_TRUE(soundtest::WaitFor([&] { return device.OpenCount() == 2; }));
+  EXPECT_TRUE(soundtest::WaitFor([&] { return device.Written().size() > before; }));
+  EXPECT_TRUE(box.IsOk());
+  engine.Shutdown();
+}
+
+namespace {
+
+// A ten-second two-camera event recording (more than the reader's queue holds), made once per
+// test program; a death test's child takes its parent's.
+const std::string& LongCard() {
+  static const std::string card = [] {
+    if (const char* given = std::getenv("ROADEYE_TEST_LONG_CARD")) return std::string(given);
+    char tmpl[] = "/tmp/roadeye-engine-long-XXXXXX";
+    const char* dir = mkdtemp(tmpl);
+    if (dir == nullptr) return std::string();
+    const std::string made = dir;
+    const std::string cmd = BinDir() + "/roadeye-mkcard " + made +
+                            " --seconds 10 --count 1 --kinds EVENT --rear yes --no-damaged "
+                            "--bitrate 4000 > /dev/null";
+    // Removed when the program ends (a death test's child leaves without cleaning up).
+    static struct Remover {
+      std::string dir;
+      ~Remover() {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+      }
+    } remover{made};
+    if (std::system(cmd.c_str()) != 0) return std::string();
+    setenv("ROADEYE_TEST_LONG_CARD", made.c_str(), 1);
+    return made;
+  }();
+  return card;
+}
+
+std::string LongName() {
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(fs::path(LongCard()) / "VEX", ec)) {
+    return "/" + e.path().stem().string() + ".avi";
+  }
+  return std::string();
+}
+
+}  // namespace
+
+// The fixture's card with the long recording on it too.
+class EngineLongTest : public EngineTest {
+ protected:
+  static void SetUpTestSuite() {
+    EngineTest::SetUpTestSuite();
+    made_ = made_ && !LongName().empty();
+    std::error_code ec;
+    const std::string name = LongName().substr(1, LongName().size() - 5) + ".vex";
+    fs::copy_file(fs::path(LongCard()) / "VEX" / name, fs::path(root_) / "VEX" / name, ec);
+  }
+};
+
+namespace {
+
+// The recording's sound packets in file order.
+std::vector<std::string> SoundBlocks(const std::string& card, const std::string& name) {
+  VexHandle lib = VexStart();
+  VexInitialise(lib, card.c_str());
+  char drive = 0;
+  VexCardPoll(lib, &drive);
+  VexCardAttach(lib);
+  CVEXParser p;
+  p.SetLibraryHandle(lib);
+  p.Start();
+  RecordingInfo info;
+  std::vector<std::string> blocks;
+  if (p.Open(name.c_str(), &info)) {
+    std::vector<char> buf(kPacketBufferSize);
+    for (;;) {
+      char tag[8] = {};
+      int size = kPacketBufferSize;
+      if (p.ReadPacket(tag, buf.data(), &size) < 0) break;
+      if (ClassifyChunkTag(tag) == ChunkKind::kAudio) blocks.emplace_back(buf.data(), size);
+    }
+  }
+  p.Stop();
+  VexRelease(lib);
+  return blocks;
+}
+
+// Plays the recording into SDL's disk driver and seeks, while it plays, from 2.6 s to 7 s; then
+// plays on to 8.5 s. Runs in a child process (the sound driver is chosen per process).
+[[noreturn]] void SeekWhilePlayingToDisk(const std::string& card, const std::string& name,
+                                         const std::string& path) {
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+  DiagSetOutput(nullptr);
+  VexHandle lib = VexStart();
+  VexInitialise(lib, card.c_str());
+  char drive = 0;
+  VexCardPoll(lib, &drive);
+  VexCardAttach(lib);
+  CVEXParser parser;
+  parser.SetLibraryHandle(lib);
+  CDecoder decoder;
+  CWaveBox audio;
+  CRecordingSurface front(160, 90), rear(160, 90);
+  CNOVMediaPlayer engine;
+  engine.SetParser(&parser);
+  engine.SetDecoder(&decoder);
+  engine.SetAudio(&audio);
+  engine.Run(&front, &rear);
+  engine.OpenMedia(name.c_str());
+  auto reach = [&](int ms) {
+    for (int i = 0; i < 4000 && engine.GetPositionMs() < ms; ++i) SleepMs(5);
+    return engine.GetPositionMs() >= ms;
+  };
+  const bool before = reach(2600);
+  engine.SeekToMs(7000);
+  const bool after = reach(8500);
+  engine.Shutdown();
+  VexRelease(lib);
+  std::_Exit(before && after ? 0 : 1);
+}
+
+}  // namespace
+
+// The sound of the old position is never heard after a seek: what was queued for it (on the
+// device too) is dropped, and the sound goes on from the new position.
+TEST(EngineSound, SoundQueuedBeforeASeekIsNotHeardAfterIt) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string card = LongCard(), name = LongName();
+  ASSERT_FALSE(name.empty());
+  const char* const kPathVariable = "ROADEYE_TEST_DISK_AUDIO_FILE";
+  const char* given = std::getenv(kPathVariable);
+  const std::string path = given != nullptr ? given : card + "/played.raw";
+  setenv(kPathVariable, path.c_str(), 1);
+  std::remove(path.c_str());
+  EXPECT_EXIT(SeekWhilePlayingToDisk(card, name, path), testing::ExitedWithCode(0), "");
+
+  std::ifstream in(path, std::ios::binary);
+  const std::string played((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(played.size(), 16000u * 3) << "the disk driver's file";
+  const std::vector<std::string> blocks = SoundBlocks(card, name);
+  ASSERT_GT(blocks.size(), 40u);  // 240 ms each
+  // Which whole blocks were heard, in the order they were heard.
+  std::vector<std::pair<std::size_t, int>> heard;
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    const std::size_t at = played.find(blocks[i]);
+    if (at != std::string::npos) heard.emplace_back(at, int(i));
+  }
+  std::sort(heard.begin(), heard.end());
+  std::vector<int> order;
+  for (const auto& h : heard) order.push_back(h.second);
+  // Up to 2.6 s: blocks 0 to 10; block 11 may be under way when the seek is made. From 7 s on:
+  // block 29 (6.96 s) and after. The blocks between belong to nobody's pictures.
+  for (int b : order) {
+    EXPECT_TRUE(b <= 11 || b >= 29) << "block " << b << " (" << b * 240 << " ms) was heard";
+  }
+  EXPECT_NE(std::find(order.begin(), order.end(), 5), order.end());
+  EXPECT_NE(std::find(order.begin(), order.end(), 31), order.end());
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+}
+
+// Paused, stopped or after the end, the engine's threads sleep until they are asked for
+// something: no polling.
+TEST_F(EngineLongTest, AnIdleEngineSleeps) {
+  engine_.OpenMedia(LongName().c_str());
+  ASSERT_TRUE(WaitForPictures(front_, 10));
+  engine_.Pause();
+  auto sleeps = [&](const char* state) {
+    std::this_thread::sleep_for(200ms);  // what is in flight settles
+    const long worker = WakeUps("MediaPlayer"), reader = WakeUps("VEXParser"),
+               feeder = WakeUps("MediaSync");
+    std::this_thread::sleep_for(1000ms);
+    EXPECT_LE(WakeUps("MediaPlayer") - worker, 2) << state;
+    EXPECT_LE(WakeUps("VEXParser") - reader, 2) << state;
+    EXPECT_LE(WakeUps("MediaSync") - feeder, 2) << state;
+  };
+  sleeps("paused with the reader's queue full");
+  engine_.StopMedia();
+  sleeps("stopped");
+  engine_.OpenMedia(one_.c_str());
+  ASSERT_TRUE(WaitForEnd());
+  sleeps("ended");
+}
+
+namespace {
+
+// Starts an engine with no sound system to be had, then makes one appear and opens a recording.
+// Exits 0 when the sound came back; 2 when the missing device was not noticed; 3 when the device
+// stayed away. Runs in a child process (the sound driver is chosen per process).
+[[noreturn]] void SoundDeviceAppearsLater(const std::string& card, const std::string& name) {
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  DiagSetOutput(nullptr);
+  VexHandle lib = VexStart();
+  VexInitialise(lib, card.c_str());
+  char drive = 0;
+  VexCardPoll(lib, &drive);
+  VexCardAttach(lib);
+  CVEXParser parser;
+  parser.SetLibraryHandle(lib);
+  CDecoder decoder;
+  CWaveBox audio;
+  CRecordingSurface front(160, 90), rear(160, 90);
+  CNOVMediaPlayer engine;
+  engine.SetParser(&parser);
+  engine.SetDecoder(&decoder);
+  engine.SetAudio(&audio);
+  engine.Run(&front, &rear);
+  const bool missed = soundtest::WaitFor([&] { return !audio.IsOk(); }, 5000);
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  engine.OpenMedia(name.c_str());
+  const bool back = soundtest::WaitFor([&] { return audio.WrittenBytes() > 0; }, 10000);
+  engine.Shutdown();
+  VexRelease(lib);
+  std::_Exit(!missed ? 2 : back ? 0 : 3);
+}
+
+}  // namespace
+
+// No sound device when the viewer started: the next recording opened plays with sound once one
+// is there, without a restart.
+TEST(EngineSound, ADeviceMissingAtStartIsTriedAgainWithTheNextRecording) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string card = LongCard(), name = LongName();
+  ASSERT_FALSE(name.empty());
+  EXPECT_EXIT(SoundDeviceAppearsLater(card, name), testing::ExitedWithCode(0), "");
 }
