@@ -147,10 +147,16 @@ void CSamplePlayerDlg::BindEvents() {
   Bind(wxEVT_CHECKBOX, &CSamplePlayerDlg::OnSelectAll, this, kIdSelectAll);
   Bind(EVT_SLIDER_CHANGE_MSG, &CSamplePlayerDlg::OnSliderChange, this);
   Bind(EVT_RECORDING_ENDED, &CSamplePlayerDlg::OnRecordingEndedEvent, this);
+  Bind(EVT_RECORDING_OPENED, &CSamplePlayerDlg::OnRecordingOpenedEvent, this);
   Bind(wxEVT_CHAR_HOOK, &CSamplePlayerDlg::OnCharHook, this);
   list_->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CSamplePlayerDlg::OnListActivated, this);
   list_->Bind(wxEVT_LIST_ITEM_CHECKED, &CSamplePlayerDlg::OnListChecked, this);
   list_->Bind(wxEVT_LIST_ITEM_UNCHECKED, &CSamplePlayerDlg::OnListChecked, this);
+  // The header is fixed: its columns are neither resized nor clicked.
+  list_->Bind(wxEVT_LIST_COL_BEGIN_DRAG, &CSamplePlayerDlg::OnColumnDrag, this);
+  list_->Bind(wxEVT_LIST_COL_DRAGGING, &CSamplePlayerDlg::OnColumnDrag, this);
+  list_->Bind(wxEVT_LIST_COL_END_DRAG, &CSamplePlayerDlg::OnColumnDrag, this);
+  TrackPointerOverList();
 }
 
 void CSamplePlayerDlg::InitDialog() {
@@ -211,7 +217,7 @@ void CSamplePlayerDlg::InitPlayer() {
   if (options_.startCardPoll) cardPoll_.Start(kCardPollMs);
   layoutMode_ = kLayoutNormal;
   panes_ = PaneStates{};
-  map_->SetSize(650, 268, 0, 0);
+  HideMap();
   PlaceWindow(seek_, Place{92, 432, 390, 14});
   PlaceWindow(volume_, Place{715, 474, 75, 14});
   PlaceWindow(brightness_, Place{864, 474, 81, 3});
@@ -255,6 +261,15 @@ void CSamplePlayerDlg::CloseCommand() {
       messageBox_(Text(kStrQuitQuestionKo, kStrQuitQuestionEn),
                   Text(kStrSelectCaptionKo, kStrSelectCaptionEn), wxYES_NO | wxICON_QUESTION);
   if (answer != wxID_YES) return;
+  cardPoll_.Stop();
+  Close(true);
+}
+
+void CSamplePlayerDlg::EndSession() {
+  if (shutDown_) return;
+  SaveConfig();
+  StopPlayback();
+  tick_.Stop();
   cardPoll_.Stop();
   Close(true);
 }
@@ -322,8 +337,26 @@ void CSamplePlayerDlg::LayoutControls(int mode) {
     previousSize_->Show();
   }
   mapSize_->Enable(false);
+  KeepKeyboard();
   Refresh();
 }
+
+void CSamplePlayerDlg::HideMap() {
+  PlaceWindow(map_, kHiddenMapPlace);
+  map_->Hide();
+}
+
+void CSamplePlayerDlg::KeepKeyboard() {
+  // Keys reach the window's key hook only through a focused control of its own, and a control
+  // that a layout (or the PLAY/Pause swap) hid keeps nothing. The seek slider, which every layout
+  // shows, takes the keyboard then: the hook sees every key before it does.
+  wxWindow* focus = wxWindow::FindFocus();
+  if (focus == nullptr || !focus->IsShownOnScreen() || wxGetTopLevelParent(focus) != this) {
+    seek_->SetFocus();
+  }
+}
+
+void CSamplePlayerDlg::OnColumnDrag(wxListEvent& event) { event.Veto(); }
 
 void CSamplePlayerDlg::LayoutPanes() {
   auto placePane = [&](wxWindow* pane, int state) {
@@ -340,17 +373,17 @@ void CSamplePlayerDlg::LayoutPanes() {
     placePane(frontPane_, panes_.front);
     if (engine_.GetChannelCount() == 2) {
       placePane(rearPane_, panes_.rear);
-      if (panes_.rear == kPaneHidden) PlaceWindow(map_, kHiddenMapPlace);
     } else {
       rearPane_->Hide();
     }
     if (panes_.map == kPaneHidden) {
-      PlaceWindow(map_, kHiddenMapPlace);
+      HideMap();
       mapSize_->SetLabel(wxString::FromUTF8(kMapEnlargeText));
     } else {
       PlaceWindow(map_, panes_.map == kPaneLarge ? kLargePlace : kSmallPlace);
       mapSize_->SetLabel(
           wxString::FromUTF8(panes_.map == kPaneLarge ? kMapShrinkText : kMapEnlargeText));
+      map_->Show();
       // The map lies above the pictures when they share a place.
       map_->Raise();
     }
@@ -361,13 +394,13 @@ void CSamplePlayerDlg::LayoutPanes() {
     PlaceWindow(rearPane_, picture);
     frontPane_->Show(panes_.front == kPaneLarge);
     rearPane_->Show(panes_.rear == kPaneLarge);
-    PlaceWindow(map_, kHiddenMapPlace);
+    HideMap();
   }
   // Panes that changed size get their pictures drawn again at the new size (when not playing).
   engine_.RefreshPictures();
-  // The repaint itself happens when the window thread is free again, after the short settle.
+  KeepKeyboard();
+  // The window paints when its thread is free again; waiting here would only delay that.
   Refresh();
-  wxMilliSleep(50);
 }
 
 void CSamplePlayerDlg::ToggleMapSize() {
@@ -538,6 +571,7 @@ void CSamplePlayerDlg::ShowPlayButton(bool play) {
   pause_->Show(!play);
   play_->Refresh();
   pause_->Refresh();
+  KeepKeyboard();
 }
 
 void CSamplePlayerDlg::ShowCardMessage(int koreanId, int englishId) {

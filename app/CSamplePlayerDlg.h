@@ -44,6 +44,9 @@ class wxStaticText;
 
 // Posted by the engine's worker when a recording has ended (the window's message 2024).
 wxDECLARE_EVENT(EVT_RECORDING_ENDED, wxCommandEvent);
+// Posted by the engine's worker when a recording has been opened and described: the event's int
+// is the open's serial, its extra long the duration in ms.
+wxDECLARE_EVENT(EVT_RECORDING_OPENED, wxCommandEvent);
 
 // One recording found on the card while the list is filled.
 struct RecordingEntry {
@@ -138,6 +141,9 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   const wxString& SpeedUnitLabel() const { return speedLabel_; }
   // Runs the close command (button 1001).
   void CloseCommand();
+  // Ends the viewer as the close command's Yes does, without asking: the desktop is logging out
+  // or the program was told to end (SIGTERM).
+  void EndSession();
   // Handles a key press as the window's key hook does; true when the key was used.
   bool HandleKey(int keyCode, bool pointerInList);
 
@@ -162,6 +168,17 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   void OnMute(wxCommandEvent& event);
   void OnSliderChange(wxCommandEvent& event);
   void OnRecordingEndedEvent(wxCommandEvent& event);
+  void OnRecordingOpenedEvent(wxCommandEvent& event);
+  // The seek slider's range and the total time of the open recording.
+  void ShowRecordingLength(int durationMs);
+  // Hides the map (GTK never gives a window no size: a map merely made small would stay on
+  // screen where it last was).
+  void HideMap();
+  // After a layout change: a hidden control that had the keyboard hands it to the window.
+  void KeepKeyboard();
+  void OnColumnDrag(wxListEvent& event);
+  // Keeps pointerInList_ up to date from the list's enter and leave events.
+  void TrackPointerOverList();
   void OnCharHook(wxKeyEvent& event);
   void OnListActivated(wxListEvent& event);
   void OnListChecked(wxListEvent& event);
@@ -222,6 +239,8 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   wxTimer tick_{this, kTimerPlaybackTick};
   wxTimer cardPoll_{this, kTimerCardPoll};
 
+  // Whether the mouse pointer is over the recording list (Up and Down then scroll it).
+  bool pointerInList_ = false;
   // Dragging the borderless window by its background.
   bool dragging_ = false;
   wxPoint dragOffset_;

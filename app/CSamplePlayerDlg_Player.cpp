@@ -18,6 +18,7 @@
 #include "telemetry/gui/CMapView.h"
 
 wxDEFINE_EVENT(EVT_RECORDING_ENDED, wxCommandEvent);
+wxDEFINE_EVENT(EVT_RECORDING_OPENED, wxCommandEvent);
 
 namespace {
 
@@ -51,24 +52,20 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
   engine_.Pause();
   engine_.StopMedia();
   ClearTelemetryView();
-  // A recording that cannot be read ends at once; the end notification moves on to the next.
+  // The engine opens the recording on its own thread: its length comes with the opened event. A
+  // recording that cannot be read ends at once; the end notification moves on to the next.
   if (!engine_.OpenMedia(("/" + name).c_str())) {
     PlayNext();
     Refresh();
     return false;
   }
-  int total = engine_.GetDurationMs() / 1000;
-  if (total <= 0) total = 60;
-  seek_->SetRange(0, total, true);
-  char text[16];
-  FormatClock(total, text);
-  totalTime_->SetLabel(text);
+  totalTime_->SetLabel("00:00:00");
 
   panes_.front = kPaneLarge;
   panes_.rear = kPaneHidden;
   panes_.map = kPaneHidden;
   map_->NavigateMapPage();
-  map_->SetSize(650, 268, 0, 0);
+  HideMap();
   LayoutPanes();
   mapSize_->Enable(false);
   panes_.rear = engine_.GetChannelCount() == 2 ? kPaneSmall : kPaneHidden;
@@ -92,10 +89,15 @@ void CSamplePlayerDlg::StopPlayback() {
   engine_.StopMedia();
   engine_.SeekToMs(0);
   tick_.Stop();
+  // Nothing of the recording stays on screen: the window's idle look shows through.
   frontPane_->SetSize(4, 64, 0, 0);
   rearPane_->SetSize(650, 268, 0, 0);
+  frontPane_->Hide();
+  rearPane_->Hide();
   frontPane_->ClearPicture();
   rearPane_->ClearPicture();
+  HideMap();
+  mapSize_->Enable(false);
   seek_->SetPos(0);
   currentTime_->SetLabel("00:00:00");
   totalTime_->SetLabel("00:00:00");
@@ -103,6 +105,7 @@ void CSamplePlayerDlg::StopPlayback() {
   ShowPlayButton(true);
   engine_.StopMedia();
   panes_ = PaneStates{};
+  KeepKeyboard();
   Refresh();
 }
 
@@ -193,8 +196,9 @@ void CSamplePlayerDlg::OnSettingsCommand() {
 }
 
 void CSamplePlayerDlg::OnPositionTick() {
-  // A drag of the seek slider is not overridden.
-  if (wxGetMouseState().LeftIsDown()) return;
+  // A drag of the seek slider is not overridden. The slider knows it is being dragged; asking
+  // the toolkit for the pointer's buttons would need a pointer (a Wayland seat may have none).
+  if (seek_->IsDragging()) return;
   const int s = engine_.GetPositionMs() / 1000;
   const int total = engine_.GetDurationMs() / 1000;
   seek_->SetPos(s);
@@ -238,10 +242,31 @@ void CSamplePlayerDlg::OnTextData(void* self, const char* text, int length, int 
   static_cast<CSamplePlayerDlg*>(self)->telemetry_.OnTextData(text, length, timeMs);
 }
 
-void CSamplePlayerDlg::OnRecordingEnded(void* self, int code, int, int) {
-  if (code != CNOVMediaPlayer::kEventEnded) return;
+void CSamplePlayerDlg::OnRecordingEnded(void* self, int code, int a, int b) {
   auto* window = static_cast<CSamplePlayerDlg*>(self);
-  wxQueueEvent(window, new wxCommandEvent(EVT_RECORDING_ENDED));
+  if (code == CNOVMediaPlayer::kEventEnded) {
+    wxQueueEvent(window, new wxCommandEvent(EVT_RECORDING_ENDED));
+  } else if (code == CNOVMediaPlayer::kEventOpened) {
+    auto* event = new wxCommandEvent(EVT_RECORDING_OPENED);
+    event->SetInt(a);
+    event->SetExtraLong(b);
+    wxQueueEvent(window, event);
+  }
+}
+
+void CSamplePlayerDlg::OnRecordingOpenedEvent(wxCommandEvent& event) {
+  // Only the answer to the latest open, while it is still open.
+  if (event.GetInt() != engine_.OpenSerial() || !tick_.IsRunning()) return;
+  ShowRecordingLength(static_cast<int>(event.GetExtraLong()));
+}
+
+void CSamplePlayerDlg::ShowRecordingLength(int durationMs) {
+  int total = durationMs / 1000;
+  if (total <= 0) total = 60;
+  seek_->SetRange(0, total, true);
+  char text[16];
+  FormatClock(total, text);
+  totalTime_->SetLabel(text);
 }
 
 void CSamplePlayerDlg::OnRecordingEndedEvent(wxCommandEvent&) {
@@ -291,6 +316,8 @@ bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList) {
       if (pointerInList) return false;  // the list scrolls
       volume_->SetPos(std::clamp(volume_->GetPos() + (keyCode == WXK_UP ? 5 : -5), 0, 99));
       volume_->Refresh();
+      // Heard at once, not at the next mouse release.
+      ApplyVolume(volume_->GetPos());
       return true;
     case WXK_F2:
       OnOpenCommand();
@@ -304,7 +331,26 @@ bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList) {
 }
 
 void CSamplePlayerDlg::OnCharHook(wxKeyEvent& event) {
-  const wxPoint pointer = ScreenToClient(wxGetMousePosition());
-  const bool inList = list_->IsShown() && list_->GetRect().Contains(pointer);
+  // The pointer's place comes from the list's own enter and leave events: asking the toolkit
+  // where the pointer is needs a pointer, which a Wayland seat may not have.
+  const bool inList = list_->IsShown() && pointerInList_;
   if (!HandleKey(event.GetKeyCode(), inList)) event.Skip();
+}
+
+void CSamplePlayerDlg::TrackPointerOverList() {
+  auto track = [this](wxWindow* w) {
+    w->Bind(wxEVT_ENTER_WINDOW, [this](wxMouseEvent& e) {
+      pointerInList_ = true;
+      e.Skip();
+    });
+    w->Bind(wxEVT_LEAVE_WINDOW, [this](wxMouseEvent& e) {
+      // Leaving the list's rows for its header (or back) stays inside the list.
+      const wxPoint at = list_->ScreenToClient(
+          static_cast<wxWindow*>(e.GetEventObject())->ClientToScreen(e.GetPosition()));
+      pointerInList_ = wxRect(list_->GetSize()).Contains(at);
+      e.Skip();
+    });
+  };
+  track(list_);
+  for (wxWindow* child : list_->GetChildren()) track(child);
 }

@@ -7,6 +7,8 @@
 // written by roadeye-mkcard); --config-dir replaces the per-user settings folder. --play starts
 // the first listed recording once the card is seen; --screenshot saves a PNG of the window after
 // MS milliseconds (default 4000) and quits, for machines without a screen.
+#include <glib-unix.h>
+#include <signal.h>
 #include <wx/app.h>
 #include <wx/cmdline.h>
 #include <wx/dcmemory.h>
@@ -14,6 +16,7 @@
 #include <wx/image.h>
 #include <wx/listctrl.h>
 #include <wx/timer.h>
+#include <wx/weakref.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,13 +42,18 @@ class CSamplePlayerApp : public wxApp {
 
  private:
   void Shoot();
+  // SIGTERM (a desktop logging out, `kill`), SIGINT and SIGHUP end the viewer the way the close
+  // box's Yes does: settings saved, playback stopped, every thread joined. GLib hands the signal
+  // to the window thread's main loop, where it is safe to act on.
+  void WatchEndSignals();
+  static gboolean OnEndSignal(gpointer self);
 
   CSamplePlayerDlg::Options options_;
   bool play_ = false;
   bool fullScreen_ = false;
   wxString screenshot_;
   long afterMs_ = 4000;
-  CSamplePlayerDlg* window_ = nullptr;
+  wxWeakRef<CSamplePlayerDlg> window_;
   wxTimer startTimer_, shotTimer_;
 };
 
@@ -94,9 +102,11 @@ bool CSamplePlayerApp::OnInit() {
   window_ = new CSamplePlayerDlg(options_);
   window_->Show();
   SetTopWindow(window_);
+  WatchEndSignals();
   if (fullScreen_) window_->ToggleFullScreen(false);
   if (play_) {
     startTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+      if (!window_) return;
       if (window_->RecordingList()->GetItemCount() == 0) return;  // the card poll has not run yet
       startTimer_.Stop();
       window_->PlayNext();
@@ -108,6 +118,16 @@ bool CSamplePlayerApp::OnInit() {
     shotTimer_.StartOnce(static_cast<int>(afterMs_));
   }
   return true;
+}
+
+void CSamplePlayerApp::WatchEndSignals() {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(signal, &OnEndSignal, this);
+}
+
+gboolean CSamplePlayerApp::OnEndSignal(gpointer self) {
+  auto* app = static_cast<CSamplePlayerApp*>(self);
+  if (app->window_) app->window_->EndSession();
+  return G_SOURCE_CONTINUE;
 }
 
 void CSamplePlayerApp::Shoot() {

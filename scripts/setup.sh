@@ -11,7 +11,8 @@ packages=(
   libsdl2-dev zlib1g-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev libjs-leaflet
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  ffmpeg xvfb xauth imagemagick
+  libgtk-3-dev libxtst-dev
+  ffmpeg xvfb xauth imagemagick openbox
 )
 missing=()
 for p in "${packages[@]}"; do

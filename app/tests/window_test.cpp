@@ -2,6 +2,9 @@
 // settings file, closing, and the two layouts.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <wx/dcmemory.h>
 #include <wx/dcscreen.h>
 #include <wx/display.h>
@@ -298,4 +301,61 @@ TEST(Program, AnswersHelpAndVersion) {
   pclose(p);
   EXPECT_NE(out.find("--card"), std::string::npos) << out;
   EXPECT_NE(out.find("--config-dir"), std::string::npos) << out;
+}
+
+// The desktop ends the viewer with SIGTERM when the user logs out (and a terminal with SIGHUP or
+// Ctrl+C): it ends as the close box's Yes ends it, its settings saved, while a recording plays.
+TEST(Program, AnEndSignalEndsTheViewerAsTheCloseBoxDoes) {
+  TempDir card("signal-card"), config("signal-config");
+  ASSERT_TRUE(apptest::MakeCard(card.str(),
+                                "--seconds 4 --count 1 --kinds REC --no-damaged --bitrate 8000"));
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE("signal " + std::to_string(signal));
+    const std::string cfg = config.str() + "/config.cfg";
+    const std::string out = config.str() + "/out.txt";
+    std::remove(cfg.c_str());
+    std::remove(out.c_str());
+    const std::string bin = std::string(ROADEYE_BIN_DIR) + "/roadeye";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // Its diagnostic lines (one per picture shown) tell that it plays.
+      if (std::freopen(out.c_str(), "w", stdout) == nullptr) _exit(126);
+      setvbuf(stdout, nullptr, _IOLBF, 0);
+      execl(bin.c_str(), bin.c_str(), "--card", card.str().c_str(), "--config-dir",
+            config.str().c_str(), "--play", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    auto pictures = [&] {
+      const std::string text = ReadFile(out);
+      std::size_t n = 0;
+      for (std::size_t at = text.find(" dif "); at != std::string::npos;
+           at = text.find(" dif ", at + 1)) {
+        ++n;
+      }
+      return n;
+    };
+    for (int i = 0; i < 2000 && pictures() < 20; ++i) wxMilliSleep(10);
+    EXPECT_GE(pictures(), 20u) << "the viewer plays";
+    kill(pid, signal);
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 2000 && ended == 0; ++i) {
+      ended = waitpid(pid, &status, WNOHANG);
+      if (ended == 0) wxMilliSleep(10);
+    }
+    if (ended == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      ADD_FAILURE() << "the viewer did not end";
+      continue;
+    }
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
+    if (WIFEXITED(status)) {
+      EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    const std::string saved = ReadFile(cfg);
+    EXPECT_NE(saved.find("brightness=0"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("volume=50"), std::string::npos) << saved;
+  }
 }

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "skin/testing/Screen.h"
+
 // The test program's application object: wx's GUI start-up runs through it.
 class WindowTestApp : public wxApp {
  public:
@@ -34,6 +36,11 @@ int main(int argc, char** argv) {
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
 
   setenv("SDL_AUDIODRIVER", "dummy", 0);
+  // A display of this test program's own: windows of tests running side by side never overlap.
+  if (!screentest::StartPrivateDisplay()) {
+    std::fprintf(stderr, "no Xvfb display could be started\n");
+    return 1;
+  }
   if (!wxInitialize(argc, argv)) {
     std::fprintf(stderr, "wx could not start (no display? run under xvfb-run)\n");
     return 1;
