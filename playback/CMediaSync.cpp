@@ -104,17 +104,18 @@ void CMediaSync::RequestDevice(int bitsPerSample, int samplesPerSecond) {
     std::lock_guard<CSync> hold(lock_);
     deviceWanted_ = true;
     deviceForced_ = true;
+    deviceUse_ = true;
     deviceBits_ = bitsPerSample;
     deviceRate_ = samplesPerSecond;
   }
   feederWake_.notify_all();
 }
 
-void CMediaSync::RetryDevice() {
-  if (!AudioGivenUp()) return;
+void CMediaSync::UseDevice(bool use) {
   {
     std::lock_guard<CSync> hold(lock_);
     deviceWanted_ = true;
+    deviceUse_ = use;
   }
   feederWake_.notify_all();
 }
@@ -230,8 +231,9 @@ void CMediaSync::StopFeeder() {
 bool CMediaSync::FeederStep(void* self) { return static_cast<CMediaSync*>(self)->Feed(); }
 
 bool CMediaSync::Feed() {
-  bool openDevice = false;
+  bool deviceWork = false;
   bool forced = false;
+  bool use = false;
   bool popped = false;
   int pauseDevice = -1;
   int bits = 16, rate = 8000;
@@ -246,11 +248,12 @@ bool CMediaSync::Feed() {
     if (stopping_) return false;
     bits = deviceBits_;
     rate = deviceRate_;
+    use = deviceUse_;
     if (paused_ != devicePaused_) {
       devicePaused_ = paused_;
       pauseDevice = paused_ ? 1 : 0;
     } else if (deviceWanted_) {
-      openDevice = true;
+      deviceWork = true;
       forced = deviceForced_;
       deviceWanted_ = deviceForced_ = false;
     } else if (queue_.GetCount() > 0) {
@@ -272,14 +275,22 @@ bool CMediaSync::Feed() {
     return true;
   }
   const std::uint32_t now = TickCountMs();
-  // A device given up is tried again when asked (a new recording or a seek), and now and then
-  // while sound keeps coming for it.
-  if (openDevice
-          ? (forced || !audio->IsOk())
-          : (popped && !audio->IsOk() && deviceTried_ && now - lastDeviceTry_ >= kDeviceRetryMs)) {
-    deviceTried_ = true;
+  if (deviceWork && !use) {
+    // Nothing to play for a while (playback stopped): the device and its thread go.
+    if (audio->IsOk()) audio->Close();
+    return true;
+  }
+  // A device that is closed or was given up is opened when asked (a new recording, a seek, a
+  // resume), and now and then while sound keeps coming for it.
+  if (deviceWork ? (forced || !audio->IsOk())
+                 : (popped && use && !audio->IsOk() && now - lastDeviceTry_ >= kDeviceRetryMs)) {
     lastDeviceTry_ = now;
-    if (!audio->Open(bits, rate)) DiagPrintf("[CMediaSync] no sound device\n");
+    if (audio->Open(bits, rate)) {
+      std::lock_guard<CSync> hold(lock_);
+      devicePaused_ = false;  // a new device starts going; a pause in force holds it next
+    } else {
+      DiagPrintf("[CMediaSync] no sound device\n");
+    }
   }
   if (popped) PlayCurrent(audio, generation);
   return true;

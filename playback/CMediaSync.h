@@ -88,12 +88,14 @@ class CMediaSync {
   // pictures go on together. The device is paused on the feeder's thread.
   void PauseSound(bool paused);
 
-  // Has the feeder open the output's device with this format (the first open, or a new format).
-  // The device is opened on the feeder's thread: a sound server that is slow to answer holds
-  // neither the window nor the pictures.
+  // Has the feeder open the output's device with this format (a new format), also when it is
+  // open. The device is opened and closed on the feeder's thread: a sound server that is slow to
+  // answer holds neither the window nor the pictures.
   void RequestDevice(int bitsPerSample, int samplesPerSecond);
-  // Has the feeder try the device again, with the last format, if the output has given it up.
-  void RetryDevice();
+  // With use, has the feeder open the device with the last format unless it is open and well (a
+  // device missing or given up is tried again); without, has it close the device, so that
+  // nothing runs for sound while nothing plays.
+  void UseDevice(bool use);
 
   // Cuts short the waits of WaitForAudio and FramePacer until AllowWaits: the engine is about to
   // stop, pause or open, and the window thread waits for the worker meanwhile.
@@ -142,8 +144,9 @@ class CMediaSync {
   bool stopping_ = false;
   bool paused_ = false;
   bool devicePaused_ = false;  // what the device was last told
-  bool deviceWanted_ = false;  // open the device on the feeder's thread
-  bool deviceForced_ = false;  // even when the output has not given it up
+  bool deviceWanted_ = false;  // open or close the device on the feeder's thread
+  bool deviceForced_ = false;  // open it even when it is open and well
+  bool deviceUse_ = false;     // the device is wanted open
   int deviceBits_ = 16;
   int deviceRate_ = 8000;
 
@@ -157,7 +160,6 @@ class CMediaSync {
   // Feeder thread.
   _packet_pcm current_{};
   std::uint32_t lastDeviceTry_ = 0;
-  bool deviceTried_ = false;
   CSingleThread feeder_{"MediaSync"};  // declared last: its thread stops before the rest goes
 };
 

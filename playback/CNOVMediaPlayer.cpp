@@ -49,9 +49,9 @@ bool CNOVMediaPlayer::Run(VideoSurface* front, VideoSurface* rear) {
   parser_->Start();
   decoder_->Init();
   sync_.SetAudio(audio_);
+  // The sound device is opened by the feeder, on its own thread, when a recording is opened: a
+  // slow sound server holds nobody, and an idle viewer runs no sound device.
   sync_.SetFormat(audioBits_, audioRate_);
-  // The feeder opens the device on its own thread: a slow sound server holds nobody here.
-  if (audio_) sync_.RequestDevice(audioBits_, audioRate_);
   sync_.StartFeeder();
   {
     std::lock_guard<std::mutex> hold(control_);
@@ -103,8 +103,8 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
     sync_.CancelWaits();  // a picture waiting for its time is let go
   }
   sync_.PauseSound(false);
-  // A sound device given up earlier gets another chance with every recording.
-  sync_.RetryDevice();
+  // The device opens for the first recording; one given up earlier gets another chance.
+  if (audio_) sync_.UseDevice(true);
   Wake();
   return true;
 }
@@ -121,6 +121,7 @@ void CNOVMediaPlayer::StopMedia() {
     commandsPending_ = true;
     sync_.CancelWaits();
   }
+  if (audio_) sync_.UseDevice(false);
   Wake();
   WaitForPresent();
 }
@@ -142,6 +143,7 @@ void CNOVMediaPlayer::Resume() {
     runState_ = kPlaying;
   }
   sync_.PauseSound(false);
+  if (audio_ && opened_) sync_.UseDevice(true);
   Wake();
 }
 
@@ -158,7 +160,7 @@ bool CNOVMediaPlayer::SeekToMs(int ms) {
     const int total = totalPictures_;
     if (total > 0) currentPicture_ = std::clamp(target, 0, total - 1);
   }
-  sync_.RetryDevice();
+  if (audio_) sync_.UseDevice(true);
   Wake();
   return true;
 }

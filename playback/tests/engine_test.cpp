@@ -529,6 +529,22 @@ class GatedParser final : public VMediaParser {
   bool open_ = false;
 };
 
+// How many of the process's threads have a name beginning with prefix.
+int ThreadsNamed(const std::string& prefix) {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+      std::string name;
+      std::getline(comm, name);
+      n += name.rfind(prefix, 0) == 0;
+    }
+    closedir(d);
+  }
+  return n;
+}
+
 // Voluntary context switches so far of the process's threads with this name: how often they
 // went to sleep and were woken.
 long WakeUps(const std::string& thread) {
@@ -636,8 +652,8 @@ TEST_F(EngineTest, AStalledSoundDeviceIsTriedAgainAtTheNextSeek) {
   engine.SetDecoder(&decoder_);
   engine.SetAudio(&box);
   ASSERT_TRUE(engine.Run(&front_, &rear_));
-  ASSERT_TRUE(soundtest::WaitFor([&] { return device.OpenCount() == 1; }));
   engine.OpenMedia(two_.c_str());
+  ASSERT_TRUE(soundtest::WaitFor([&] { return device.OpenCount() == 1; }));
   // Two blocks fill the device; the third waits half a second and the output gives up.
   ASSERT_TRUE(soundtest::WaitFor([&] { return !box.IsOk(); }));
   const std::size_t before = device.Written().size();
@@ -821,6 +837,8 @@ TEST_F(EngineLongTest, AnIdleEngineSleeps) {
   sleeps("paused with the reader's queue full");
   engine_.StopMedia();
   sleeps("stopped");
+  // Nothing plays: the sound device is closed, and its thread gone.
+  EXPECT_EQ(ThreadsNamed("SDLAudio"), 0) << "the sound device still runs";
   engine_.OpenMedia(one_.c_str());
   ASSERT_TRUE(WaitForEnd());
   sleeps("ended");
@@ -828,7 +846,8 @@ TEST_F(EngineLongTest, AnIdleEngineSleeps) {
 
 namespace {
 
-// Starts an engine with no sound system to be had, then makes one appear and opens a recording.
+// Starts an engine with no sound system to be had and plays a recording, then makes one appear
+// and opens the recording again.
 // Exits 0 when the sound came back; 2 when the missing device was not noticed; 3 when the device
 // stayed away. Runs in a child process (the sound driver is chosen per process).
 [[noreturn]] void SoundDeviceAppearsLater(const std::string& card, const std::string& name) {
@@ -849,7 +868,9 @@ namespace {
   engine.SetDecoder(&decoder);
   engine.SetAudio(&audio);
   engine.Run(&front, &rear);
+  engine.OpenMedia(name.c_str());
   const bool missed = soundtest::WaitFor([&] { return !audio.IsOk(); }, 5000);
+  // The sound server comes; the user opens the recording again.
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   engine.OpenMedia(name.c_str());
   const bool back = soundtest::WaitFor([&] { return audio.WrittenBytes() > 0; }, 10000);
