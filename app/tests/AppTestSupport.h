@@ -22,6 +22,7 @@
 #include "skin/CBitmapSlider.h"
 #include "skin/CxSkinButton.h"
 #include "skin/SkinEvents.h"
+#include "skin/testing/Screen.h"
 #include "support/Diag.h"
 #include "support/testing/TempDir.h"
 #include "telemetry/gui/CMapView.h"
@@ -161,25 +162,8 @@ inline std::string Cell(CSamplePlayerDlg* w, long row, int column) {
   return w->RecordingList()->GetItemText(row, column).ToStdString();
 }
 
-// The mean of all colour values of a picture, 0 (black) to 255 (white).
-inline double MeanLevel(const wxImage& image) {
-  if (!image.IsOk()) return 0;
-  const unsigned char* p = image.GetData();
-  const std::size_t n = static_cast<std::size_t>(image.GetWidth()) * image.GetHeight() * 3;
-  double sum = 0;
-  for (std::size_t i = 0; i < n; ++i) sum += p[i];
-  return n == 0 ? 0 : sum / static_cast<double>(n);
-}
-
-// The mean absolute difference of two pictures of one size, per colour value.
-inline double MeanDifference(const wxImage& a, const wxImage& b) {
-  if (!a.IsOk() || !b.IsOk() || a.GetSize() != b.GetSize()) return 255;
-  const unsigned char* p = a.GetData();
-  const unsigned char* q = b.GetData();
-  const std::size_t n = static_cast<std::size_t>(a.GetWidth()) * a.GetHeight() * 3;
-  double sum = 0;
-  for (std::size_t i = 0; i < n; ++i) sum += std::abs(int(p[i]) - int(q[i]));
-  return n == 0 ? 0 : sum / static_cast<double>(n);
-}
+// Pixel comparisons, shared with the screen tests.
+using screentest::MeanDifference;
+using screentest::MeanLevel;
 
 }  // namespace apptest

@@ -745,38 +745,52 @@ std::vector<std::string> SoundBlocks(const std::string& card, const std::string&
   return blocks;
 }
 
+// A whole engine on a card of its own, with real SDL sound, for a child process: started on
+// construction, shut down with the object.
+struct StandaloneEngine {
+  StandaloneEngine(const std::string& card) : lib(VexStart()) {
+    DiagSetOutput(nullptr);
+    VexInitialise(lib, card.c_str());
+    char drive = 0;
+    VexCardPoll(lib, &drive);
+    VexCardAttach(lib);
+    parser.SetLibraryHandle(lib);
+    engine.SetParser(&parser);
+    engine.SetDecoder(&decoder);
+    engine.SetAudio(&audio);
+    engine.Run(&front, &rear);
+  }
+  ~StandaloneEngine() {
+    engine.Shutdown();
+    VexRelease(lib);
+  }
+  VexHandle lib;
+  CVEXParser parser;
+  CDecoder decoder;
+  CWaveBox audio;
+  CRecordingSurface front{160, 90}, rear{160, 90};
+  CNOVMediaPlayer engine;
+};
+
 // Plays the recording into SDL's disk driver and seeks, while it plays, from 2.6 s to 7 s; then
 // plays on to 8.5 s. Runs in a child process (the sound driver is chosen per process).
 [[noreturn]] void SeekWhilePlayingToDisk(const std::string& card, const std::string& name,
                                          const std::string& path) {
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
-  DiagSetOutput(nullptr);
-  VexHandle lib = VexStart();
-  VexInitialise(lib, card.c_str());
-  char drive = 0;
-  VexCardPoll(lib, &drive);
-  VexCardAttach(lib);
-  CVEXParser parser;
-  parser.SetLibraryHandle(lib);
-  CDecoder decoder;
-  CWaveBox audio;
-  CRecordingSurface front(160, 90), rear(160, 90);
-  CNOVMediaPlayer engine;
-  engine.SetParser(&parser);
-  engine.SetDecoder(&decoder);
-  engine.SetAudio(&audio);
-  engine.Run(&front, &rear);
-  engine.OpenMedia(name.c_str());
-  auto reach = [&](int ms) {
-    for (int i = 0; i < 4000 && engine.GetPositionMs() < ms; ++i) SleepMs(5);
-    return engine.GetPositionMs() >= ms;
-  };
-  const bool before = reach(2600);
-  engine.SeekToMs(7000);
-  const bool after = reach(8500);
-  engine.Shutdown();
-  VexRelease(lib);
+  bool before = false, after = false;
+  {
+    StandaloneEngine player(card);
+    CNOVMediaPlayer& engine = player.engine;
+    engine.OpenMedia(name.c_str());
+    auto reach = [&](int ms) {
+      for (int i = 0; i < 4000 && engine.GetPositionMs() < ms; ++i) SleepMs(5);
+      return engine.GetPositionMs() >= ms;
+    };
+    before = reach(2600);
+    engine.SeekToMs(7000);
+    after = reach(8500);
+  }
   std::_Exit(before && after ? 0 : 1);
 }
 
@@ -852,30 +866,16 @@ namespace {
 // stayed away. Runs in a child process (the sound driver is chosen per process).
 [[noreturn]] void SoundDeviceAppearsLater(const std::string& card, const std::string& name) {
   setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
-  DiagSetOutput(nullptr);
-  VexHandle lib = VexStart();
-  VexInitialise(lib, card.c_str());
-  char drive = 0;
-  VexCardPoll(lib, &drive);
-  VexCardAttach(lib);
-  CVEXParser parser;
-  parser.SetLibraryHandle(lib);
-  CDecoder decoder;
-  CWaveBox audio;
-  CRecordingSurface front(160, 90), rear(160, 90);
-  CNOVMediaPlayer engine;
-  engine.SetParser(&parser);
-  engine.SetDecoder(&decoder);
-  engine.SetAudio(&audio);
-  engine.Run(&front, &rear);
-  engine.OpenMedia(name.c_str());
-  const bool missed = soundtest::WaitFor([&] { return !audio.IsOk(); }, 5000);
-  // The sound server comes; the user opens the recording again.
-  setenv("SDL_AUDIODRIVER", "dummy", 1);
-  engine.OpenMedia(name.c_str());
-  const bool back = soundtest::WaitFor([&] { return audio.WrittenBytes() > 0; }, 10000);
-  engine.Shutdown();
-  VexRelease(lib);
+  bool missed = false, back = false;
+  {
+    StandaloneEngine player(card);
+    player.engine.OpenMedia(name.c_str());
+    missed = soundtest::WaitFor([&] { return !player.audio.IsOk(); }, 5000);
+    // The sound server comes; the user opens the recording again.
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    player.engine.OpenMedia(name.c_str());
+    back = soundtest::WaitFor([&] { return player.audio.WrittenBytes() > 0; }, 10000);
+  }
   std::_Exit(!missed ? 2 : back ? 0 : 3);
 }
 
