@@ -69,10 +69,19 @@ void CPicturePane::OnPictureArrived(wxThreadEvent&) {
 }
 
 void CPicturePane::OnSize(wxSizeEvent& event) {
+  UpdateSurfaceSize();
+  event.Skip();
+}
+
+void CPicturePane::DoSetSize(int x, int y, int width, int height, int sizeFlags) {
+  wxWindow::DoSetSize(x, y, width, height, sizeFlags);
+  UpdateSurfaceSize();
+}
+
+void CPicturePane::UpdateSurfaceSize() {
   const wxSize client = GetClientSize();
   width_ = std::max(0, client.x);
   height_ = std::max(0, client.y);
-  event.Skip();
 }
 
 wxImage CPicturePane::LastPicture() const {

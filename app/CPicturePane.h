@@ -40,6 +40,10 @@ class CPicturePane : public wxWindow {
 
   void OnPaint(wxPaintEvent& event);
   void OnSize(wxSizeEvent& event);
+  // The engine scales to the size the pane was given at once, not when the toolkit's size event
+  // comes later.
+  void DoSetSize(int x, int y, int width, int height, int sizeFlags) override;
+  void UpdateSurfaceSize();
   void OnPictureArrived(wxThreadEvent& event);
 
   PaneSurface surface_{this};

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "app/CPicturePane.h"
+#include "app/Desktop.h"
 #include "app/ViewerConfig.h"
 #include "resources/ResourceIds.h"
 #include "resources/SkinImages.h"
@@ -52,6 +53,7 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
       messageBox_(&ShowMessageBox) {
   configPath_ = options.configPath.empty() ? ViewerConfigPath() : options.configPath;
   SetSkinBitmapLoader(&LoadSkinBitmap);
+  LetCompositorSizeWindow(this);
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetBackgroundColour(*wxBLACK);
   CreateControls();
@@ -141,6 +143,8 @@ void CSamplePlayerDlg::BindEvents() {
   Bind(wxEVT_MOTION, &CSamplePlayerDlg::OnMotion, this);
   Bind(wxEVT_MOUSE_CAPTURE_LOST, &CSamplePlayerDlg::OnCaptureLost, this);
   Bind(wxEVT_CLOSE_WINDOW, &CSamplePlayerDlg::OnCloseWindow, this);
+  Bind(wxEVT_SIZE, &CSamplePlayerDlg::OnSize, this);
+  closeRetry_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Close(true); });
   Bind(wxEVT_TIMER, &CSamplePlayerDlg::OnTimer, this);
   Bind(wxEVT_BUTTON, &CSamplePlayerDlg::OnButton, this);
   Bind(wxEVT_CHECKBOX, &CSamplePlayerDlg::OnMute, this, kIdMute);
@@ -275,6 +279,14 @@ void CSamplePlayerDlg::EndSession() {
 }
 
 void CSamplePlayerDlg::OnCloseWindow(wxCloseEvent&) {
+  // The map's last marker moves are answered first (in a few milliseconds): a browser destroyed
+  // before its page answers leaves the answer nowhere to go.
+  if (map_->PendingScripts() > 0 && closeWaits_ < 50) {
+    ++closeWaits_;
+    map_->Hide();
+    closeRetry_.StartOnce(10);
+    return;
+  }
   ShutDown();
   Destroy();
 }
@@ -322,6 +334,7 @@ void CSamplePlayerDlg::LayoutControls(int mode) {
   } else {
     graph_->Hide();
     const wxSize client = GetClientSize();
+    fullScreenSize_ = client;
     const Place picture = FullScreenPicturePlace(client.x, client.y);
     PlaceWindow(frontPane_, picture);
     PlaceWindow(rearPane_, picture);
@@ -423,7 +436,35 @@ void CSamplePlayerDlg::ToggleFullScreen(bool previousSize) {
   } else {
     Maximize(false);
     layoutMode_ = kLayoutNormal;
+    if (OnWaylandDisplay() && IsMaximized()) {
+      // A Wayland window keeps the maximised size until the compositor has let it go; a window
+      // that commits another size before that is cut off. The normal layout follows then.
+      leavingFullScreen_ = true;
+      FinishLeavingFullScreen(0);
+      return;
+    }
   }
+  ShowLayout();
+}
+
+void CSamplePlayerDlg::FinishLeavingFullScreen(int tries) {
+  if (layoutMode_ != kLayoutNormal) {
+    leavingFullScreen_ = false;
+    return;
+  }
+  // The compositor answers within a few frames; after a second the layout goes on regardless.
+  if (IsMaximized() && tries < 100) {
+    CallAfter([this, tries] {
+      wxMilliSleep(10);
+      FinishLeavingFullScreen(tries + 1);
+    });
+    return;
+  }
+  leavingFullScreen_ = false;
+  ShowLayout();
+}
+
+void CSamplePlayerDlg::ShowLayout() {
   if (engine_.GetShowStatus() == CNOVMediaPlayer::kShowStopped) {
     currentTime_->SetLabel("00:00:00");
     totalTime_->SetLabel("00:00:00");
@@ -436,6 +477,21 @@ void CSamplePlayerDlg::ToggleFullScreen(bool previousSize) {
     CentreOnScreen();
   }
   LayoutPanes();
+}
+
+void CSamplePlayerDlg::OnSize(wxSizeEvent& event) {
+  event.Skip();
+  // The full-screen layout follows the size the window really got (a window manager or a
+  // compositor may give another than was asked for, or give it later).
+  if (layoutMode_ != kLayoutFullScreen || leavingFullScreen_) return;
+  if (GetClientSize() == fullScreenSize_ || relayoutPending_) return;
+  relayoutPending_ = true;
+  CallAfter([this] {
+    relayoutPending_ = false;
+    if (layoutMode_ != kLayoutFullScreen || GetClientSize() == fullScreenSize_) return;
+    LayoutControls(kLayoutFullScreen);
+    LayoutPanes();
+  });
 }
 
 void CSamplePlayerDlg::PaintSkinBackground(wxDC& dc, const wxRect& rectInParent) {
@@ -469,6 +525,12 @@ void CSamplePlayerDlg::OnLeftDown(wxMouseEvent& event) {
   // The borderless window is dragged by its background in the normal layout.
   if (layoutMode_ != kLayoutNormal) {
     event.Skip();
+    return;
+  }
+  if (OnWaylandDisplay()) {
+    // A Wayland client cannot place its window: the compositor moves it.
+    const wxPoint at = ClientToScreen(event.GetPosition());
+    BeginWindowMove(this, at.x, at.y);
     return;
   }
   dragging_ = true;

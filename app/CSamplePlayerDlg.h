@@ -176,6 +176,11 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   void HideMap();
   // After a layout change: a hidden control that had the keyboard hands it to the window.
   void KeepKeyboard();
+  // The layout of the current mode, after the window changed mode.
+  void ShowLayout();
+  // Leaving full screen on Wayland: the normal layout once the window is no longer maximised.
+  void FinishLeavingFullScreen(int tries);
+  void OnSize(wxSizeEvent& event);
   void OnColumnDrag(wxListEvent& event);
   // Keeps pointerInList_ up to date from the list's enter and leave events.
   void TrackPointerOverList();
@@ -237,8 +242,15 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   float speedFactor_ = 1.0f;
 
   wxTimer tick_{this, kTimerPlaybackTick};
+  // Closing waits (a few times 10 ms) for the map's page to answer the last marker moves.
+  wxTimer closeRetry_;
+  int closeWaits_ = 0;
   wxTimer cardPoll_{this, kTimerCardPoll};
 
+  // The client size the full-screen layout was made for; a window leaving full screen.
+  wxSize fullScreenSize_;
+  bool leavingFullScreen_ = false;
+  bool relayoutPending_ = false;
   // Whether the mouse pointer is over the recording list (Up and Down then scroll it).
   bool pointerInList_ = false;
   // Dragging the borderless window by its background.

@@ -1,18 +1,18 @@
 // roadeye: the dashcam card viewer.
 //
 //   roadeye [--card DIR] [--config-dir DIR] [--play] [--full-screen]
-//           [--screenshot FILE [--after MS]]
+//           [--full-screen-at MS] [--back-at MS] [--screenshot FILE [--after MS]]
 //
 // --card names a folder that counts as a removable drive (a card copied to disk, or a card
 // written by roadeye-mkcard); --config-dir replaces the per-user settings folder. --play starts
 // the first listed recording once the card is seen; --screenshot saves a PNG of the window after
-// MS milliseconds (default 4000) and quits, for machines without a screen.
+// MS milliseconds (default 4000) and quits, for machines without a screen; the window draws the
+// picture itself, so it works on X11 and on Wayland alike. --full-screen-at and --back-at go to the
+// full-screen layout and back to the window at those times (demonstrations and tests).
 #include <glib-unix.h>
 #include <signal.h>
 #include <wx/app.h>
 #include <wx/cmdline.h>
-#include <wx/dcmemory.h>
-#include <wx/dcscreen.h>
 #include <wx/image.h>
 #include <wx/listctrl.h>
 #include <wx/timer.h>
@@ -23,7 +23,9 @@
 #include <string>
 
 #include "app/CSamplePlayerDlg.h"
+#include "app/Desktop.h"
 #include "platform/Profile.h"
+#include "support/Diag.h"
 
 #ifndef ROADEYE_VERSION
 #define ROADEYE_VERSION "0"
@@ -51,13 +53,21 @@ class CSamplePlayerApp : public wxApp {
   CSamplePlayerDlg::Options options_;
   bool play_ = false;
   bool fullScreen_ = false;
+  long fullScreenAtMs_ = -1;
+  long backAtMs_ = -1;
   wxString screenshot_;
   long afterMs_ = 4000;
   wxWeakRef<CSamplePlayerDlg> window_;
-  wxTimer startTimer_, shotTimer_;
+  wxTimer startTimer_, shotTimer_, fullScreenTimer_, backTimer_;
 };
 
-wxIMPLEMENT_APP(CSamplePlayerApp);
+wxIMPLEMENT_APP_NO_MAIN(CSamplePlayerApp);
+
+int main(int argc, char** argv) {
+  // Before the toolkit opens its display.
+  ChooseDisplayBackend();
+  return wxEntry(argc, argv);
+}
 
 void CSamplePlayerApp::OnInitCmdLine(wxCmdLineParser& parser) {
   static const wxCmdLineEntryDesc kOptions[] = {
@@ -72,6 +82,10 @@ void CSamplePlayerApp::OnInitCmdLine(wxCmdLineParser& parser) {
        wxCMD_LINE_VAL_NONE, 0},
       {wxCMD_LINE_SWITCH, nullptr, "full-screen", "start in the full-screen layout",
        wxCMD_LINE_VAL_NONE, 0},
+      {wxCMD_LINE_OPTION, nullptr, "full-screen-at", "go full screen after MS milliseconds",
+       wxCMD_LINE_VAL_NUMBER, 0},
+      {wxCMD_LINE_OPTION, nullptr, "back-at", "back to the window after MS milliseconds",
+       wxCMD_LINE_VAL_NUMBER, 0},
       {wxCMD_LINE_OPTION, nullptr, "screenshot", "save a PNG of the window, then quit",
        wxCMD_LINE_VAL_STRING, 0},
       {wxCMD_LINE_OPTION, nullptr, "after", "milliseconds before the screenshot (4000)",
@@ -91,6 +105,8 @@ bool CSamplePlayerApp::OnCmdLineParsed(wxCmdLineParser& parser) {
   if (parser.Found("config-dir", &value)) SetUserConfigDir(value.ToStdString());
   play_ = parser.Found("play");
   fullScreen_ = parser.Found("full-screen");
+  parser.Found("full-screen-at", &fullScreenAtMs_);
+  parser.Found("back-at", &backAtMs_);
   parser.Found("screenshot", &screenshot_);
   parser.Found("after", &afterMs_);
   return true;
@@ -113,6 +129,19 @@ bool CSamplePlayerApp::OnInit() {
     });
     startTimer_.Start(200);
   }
+  DiagPrintf("Display: %s\n", OnWaylandDisplay() ? "Wayland" : "X11");
+  if (fullScreenAtMs_ >= 0) {
+    fullScreenTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+      if (window_ && window_->LayoutMode() == kLayoutNormal) window_->ToggleFullScreen(false);
+    });
+    fullScreenTimer_.StartOnce(static_cast<int>(fullScreenAtMs_));
+  }
+  if (backAtMs_ >= 0) {
+    backTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+      if (window_ && window_->LayoutMode() == kLayoutFullScreen) window_->ToggleFullScreen(true);
+    });
+    backTimer_.StartOnce(static_cast<int>(backAtMs_));
+  }
   if (!screenshot_.empty()) {
     shotTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Shoot(); });
     shotTimer_.StartOnce(static_cast<int>(afterMs_));
@@ -127,18 +156,15 @@ void CSamplePlayerApp::WatchEndSignals() {
 gboolean CSamplePlayerApp::OnEndSignal(gpointer self) {
   auto* app = static_cast<CSamplePlayerApp*>(self);
   if (app->window_) app->window_->EndSession();
+  // The window is deleted when the toolkit next goes idle; a signal is no toolkit event, and
+  // with nothing playing no other event may come to get there.
+  wxWakeUpIdle();
   return G_SOURCE_CONTINUE;
 }
 
 void CSamplePlayerApp::Shoot() {
-  const wxRect rect = window_->GetScreenRect();
-  wxBitmap shot(rect.width, rect.height, 24);
-  {
-    wxMemoryDC memory(shot);
-    wxScreenDC screen;
-    memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
-  }
-  if (!shot.SaveFile(screenshot_, wxBITMAP_TYPE_PNG)) {
+  if (!window_) return;
+  if (!SaveWindowPicture(window_, screenshot_.utf8_string())) {
     std::fprintf(stderr, "roadeye: could not write %s\n", screenshot_.utf8_str().data());
   }
   window_->Close(true);

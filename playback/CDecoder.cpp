@@ -46,16 +46,19 @@ bool DrawableSize(int channel, const VideoSurface* surface, int* width, int* hei
 
 bool CDecoder::DecodeAndShow(int channel, VideoSurface* surface, const char* data, int length,
                              bool draw) {
+  if ((channel != 0 && channel != 1) || surface == nullptr) return false;
   int width = 0, height = 0;
-  if (!DrawableSize(channel, surface, &width, &height)) return false;
+  const bool drawable = DrawableSize(channel, surface, &width, &height);
 
   std::lock_guard<CSync> hold(lock_);
   Channel& ch = channels_[channel];
   // A JPEG picture is passed through by the readers but never decoded: the channel keeps showing
-  // its last picture.
+  // its last picture. A picture for a surface of no size (a hidden pane) is decoded all the same:
+  // it is handed over only once, and the pictures after it need it.
   if (data != nullptr && length > 0 && !IsJpegPicture(data, length)) {
     ch.decoder.Decode(data, length);
   }
+  if (!drawable) return false;
   if (!draw) return true;
   return ShowLocked(ch, surface, width, height);
 }

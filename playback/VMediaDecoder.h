@@ -8,7 +8,8 @@ class VMediaDecoder {
   virtual bool Init() = 0;
   virtual void Release() = 0;
   // Decodes one picture packet of a channel and, with draw, shows it on the surface at the
-  // surface's size. False for a channel other than 0 or 1, a surface of no size, or no surface.
+  // surface's size. False for a channel other than 0 or 1 or no surface (nothing decoded), and for
+  // a surface of no size (decoded, since later pictures need it, but not shown).
   virtual bool DecodeAndShow(int channel, VideoSurface* surface, const char* data, int length,
                              bool draw) = 0;
   // Shows the channel's last picture again at the surface's current size.

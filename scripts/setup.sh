@@ -12,7 +12,7 @@ packages=(
   libwxgtk3.2-dev libwxgtk-webview3.2-dev libjs-leaflet
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-3-dev libxtst-dev
-  ffmpeg xvfb xauth imagemagick openbox
+  ffmpeg xvfb xauth imagemagick openbox weston xwayland
 )
 missing=()
 for p in "${packages[@]}"; do

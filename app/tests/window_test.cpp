@@ -224,7 +224,8 @@ TEST(Window, CloseAsksAndNoKeepsItOpenWhileYesEndsEverything) {
   const std::string path = config.str() + "/config.cfg";
   const int threadsBefore = PlayerThreadCount();
   Window w(card.str(), path);
-  EXPECT_GE(PlayerThreadCount(), threadsBefore + 4);  // worker, reader, feeder, sound device
+  // The worker, the reader and the feeder; the sound device opens when something plays.
+  EXPECT_GE(PlayerThreadCount(), threadsBefore + 3);
 
   w.messages.answer = wxID_NO;
   w->CloseCommand();
@@ -304,15 +305,21 @@ TEST(Program, AnswersHelpAndVersion) {
 }
 
 // The desktop ends the viewer with SIGTERM when the user logs out (and a terminal with SIGHUP or
-// Ctrl+C): it ends as the close box's Yes ends it, its settings saved, while a recording plays.
+// Ctrl+C): it ends as the close box's Yes ends it, its settings saved, whether a recording plays
+// or playback has ended and nothing happens any more. Every picture it was given decoded.
 TEST(Program, AnEndSignalEndsTheViewerAsTheCloseBoxDoes) {
   TempDir card("signal-card"), config("signal-config");
-  ASSERT_TRUE(apptest::MakeCard(card.str(),
-                                "--seconds 4 --count 1 --kinds REC --no-damaged --bitrate 8000"));
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-    SCOPED_TRACE("signal " + std::to_string(signal));
+  ASSERT_TRUE(apptest::MakeCard(
+      card.str(), "--seconds 4 --count 1 --kinds REC --rear yes --no-damaged --bitrate 8000"));
+  struct Case {
+    int signal;
+    bool afterTheEnd;
+  };
+  for (const Case c : {Case{SIGTERM, false}, Case{SIGINT, false}, Case{SIGHUP, true}}) {
+    SCOPED_TRACE("signal " + std::to_string(c.signal) + (c.afterTheEnd ? " after the end" : ""));
     const std::string cfg = config.str() + "/config.cfg";
     const std::string out = config.str() + "/out.txt";
+    const std::string err = config.str() + "/err.txt";
     std::remove(cfg.c_str());
     std::remove(out.c_str());
     const std::string bin = std::string(ROADEYE_BIN_DIR) + "/roadeye";
@@ -321,23 +328,29 @@ TEST(Program, AnEndSignalEndsTheViewerAsTheCloseBoxDoes) {
     if (pid == 0) {
       // Its diagnostic lines (one per picture shown) tell that it plays.
       if (std::freopen(out.c_str(), "w", stdout) == nullptr) _exit(126);
+      if (std::freopen(err.c_str(), "w", stderr) == nullptr) _exit(126);
       setvbuf(stdout, nullptr, _IOLBF, 0);
       execl(bin.c_str(), bin.c_str(), "--card", card.str().c_str(), "--config-dir",
             config.str().c_str(), "--play", static_cast<char*>(nullptr));
       _exit(127);
     }
-    auto pictures = [&] {
+    auto count = [&](const char* what) {
       const std::string text = ReadFile(out);
       std::size_t n = 0;
-      for (std::size_t at = text.find(" dif "); at != std::string::npos;
-           at = text.find(" dif ", at + 1)) {
+      for (std::size_t at = text.find(what); at != std::string::npos;
+           at = text.find(what, at + 1)) {
         ++n;
       }
       return n;
     };
-    for (int i = 0; i < 2000 && pictures() < 20; ++i) wxMilliSleep(10);
-    EXPECT_GE(pictures(), 20u) << "the viewer plays";
-    kill(pid, signal);
+    for (int i = 0; i < 2000 && count(" dif ") < 20; ++i) wxMilliSleep(10);
+    EXPECT_GE(count(" dif "), 20u) << "the viewer plays";
+    if (c.afterTheEnd) {
+      // The list's only recording plays to its end and playback stops: then all is quiet.
+      for (int i = 0; i < 2000 && count(" dif ") < 120; ++i) wxMilliSleep(10);
+      wxMilliSleep(1000);
+    }
+    kill(pid, c.signal);
     int status = 0;
     pid_t ended = 0;
     for (int i = 0; i < 2000 && ended == 0; ++i) {
@@ -357,5 +370,7 @@ TEST(Program, AnEndSignalEndsTheViewerAsTheCloseBoxDoes) {
     const std::string saved = ReadFile(cfg);
     EXPECT_NE(saved.find("brightness=0"), std::string::npos) << saved;
     EXPECT_NE(saved.find("volume=50"), std::string::npos) << saved;
+    // A picture the decoder refused (a key picture it never saw) shows black for up to a second.
+    EXPECT_EQ(ReadFile(err).find("non-existing PPS"), std::string::npos) << ReadFile(err);
   }
 }

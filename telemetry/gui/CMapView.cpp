@@ -171,7 +171,11 @@ wxString CExplorerMapViewWnd::CallFunction(std::string_view name,
 }
 
 CMapView::CMapView(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size)
-    : CExplorerMapViewWnd(parent, id, pos, size), tile_url_(kMapTileUrl) {}
+    : CExplorerMapViewWnd(parent, id, pos, size), tile_url_(kMapTileUrl) {
+  if (browser_ != nullptr) {
+    browser_->Bind(wxEVT_WEBVIEW_SCRIPT_RESULT, &CMapView::OnScriptResult, this);
+  }
+}
 
 CMapView::~CMapView() = default;
 
@@ -202,5 +206,12 @@ void CMapView::ShowPosition(const CGPSData& fix) {
   // again inside it.
   const JsCommand call = ParseJsCommand(PositionCommand(fix));
   const std::string script = JsCallScript(call.name, call.args);
-  if (!script.empty()) browser_->RunScriptAsync(wxString::FromUTF8(script));
+  if (script.empty()) return;
+  ++pendingScripts_;
+  browser_->RunScriptAsync(wxString::FromUTF8(script));
+}
+
+void CMapView::OnScriptResult(wxWebViewEvent& event) {
+  if (pendingScripts_ > 0) --pendingScripts_;
+  event.Skip();
 }

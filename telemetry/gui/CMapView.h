@@ -16,6 +16,7 @@
 
 class CGPSData;
 class wxWebView;
+class wxWebViewEvent;
 
 // A command text taken apart: the function name and its text arguments.
 struct JsCommand {
@@ -89,7 +90,13 @@ class CMapView : public CExplorerMapViewWnd {
   // Moves the vehicle marker (and the map) to a valid fix; an invalid fix does nothing.
   void ShowPosition(const CGPSData& fix);
 
+  // Marker moves sent to the page whose answer has not come back yet. The browser must outlive
+  // them: its answer to a script of a browser already gone reaches freed memory.
+  int PendingScripts() const { return pendingScripts_; }
+
  private:
+  void OnScriptResult(wxWebViewEvent& event);
+  int pendingScripts_ = 0;
   NetworkCheck network_check_ = &CMapView::SystemNetworkAvailable;
   std::string tile_url_;
 };

@@ -1,0 +1,32 @@
+// The desktop session the viewer runs in: which display backend it uses (X11, also through
+// XWayland, or Wayland itself), and the few things a window does differently on each: moving a
+// borderless window, and drawing the window into a picture (a Wayland client cannot read the
+// screen, so the window draws itself).
+#pragma once
+
+#include <string>
+
+class wxTopLevelWindow;
+
+// Picks the display backend before the toolkit starts (call before wxEntry). In a Wayland session
+// that offers XWayland the viewer runs on X11: there it places its borderless window itself
+// (centred, dragged by its background, back to the centre from full screen) and its magnifier
+// can read the screen, neither of which a Wayland client may do. Without XWayland it runs on
+// Wayland itself. GDK_BACKEND, when the user sets it, decides instead.
+void ChooseDisplayBackend();
+
+// True when the toolkit talks to a Wayland compositor directly (not through XWayland).
+bool OnWaylandDisplay();
+
+// Lets the compositor size the window (maximise it) on Wayland, where a window that keeps its own
+// size while maximised is cut off. The window stays without borders, so the user still cannot
+// resize it. Does nothing on X11.
+void LetCompositorSizeWindow(wxTopLevelWindow* window);
+
+// Starts moving a borderless window with the mouse, from a press of the left button at the given
+// screen position: the compositor moves it (on Wayland a client cannot place its window).
+void BeginWindowMove(wxTopLevelWindow* window, int screenX, int screenY);
+
+// Draws the window as it is now (its own painting and its controls', not the screen) into a PNG
+// file; false when that failed. Works on every backend.
+bool SaveWindowPicture(wxTopLevelWindow* window, const std::string& path);
