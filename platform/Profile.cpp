@@ -259,7 +259,10 @@ bool ReplaceFile(const std::string& path, std::string_view text) {
   const bool hadFile = ::stat(path.c_str(), &old) == 0;
   // A read-only file (FAT's read-only attribute shows as no write bits) stays as it is, though
   // its folder would let it be replaced.
-  if (hadFile && ((old.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)) return false;
+  if (hadFile && ((old.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)) {
+    errno = EACCES;
+    return false;
+  }
   return WriteWholeFile(path, text, WholeFileMode::kReplace,
                         hadFile ? static_cast<int>(old.st_mode & 07777) : -1);
 }
@@ -393,25 +396,47 @@ int GetProfileInt(const char* section, const char* key, int defaultValue, const 
 }
 
 bool WriteProfileText(const char* section, const char* key, const char* value, const char* path) {
-  if (section == nullptr || path == nullptr || *path == '\0') return false;
-  if (!UsableName(section, false)) return false;
-  if (key != nullptr && !UsableName(key, true)) return false;
-  if (value != nullptr && HasLineBreak(value)) return false;
+  const ProfileWrite write{section, key, value};
+  return WriteProfileTexts(&write, 1, path);
+}
+
+bool WriteProfileTexts(const ProfileWrite* writes, std::size_t count, const char* path,
+                       int* errorNumber) {
+  auto fail = [&](int error) {
+    if (errorNumber != nullptr) *errorNumber = error;
+    return false;
+  };
+  if (path == nullptr || *path == '\0' || (writes == nullptr && count > 0)) return fail(EINVAL);
+  for (std::size_t i = 0; i < count; ++i) {
+    const ProfileWrite& w = writes[i];
+    if (w.section == nullptr || !UsableName(w.section, false)) return fail(EINVAL);
+    if (w.key != nullptr && !UsableName(w.key, true)) return fail(EINVAL);
+    if (w.value != nullptr && HasLineBreak(w.value)) return fail(EINVAL);
+  }
 
   std::lock_guard<std::mutex> hold(WriteLock());
   const std::string target = ResolvedPath(path);
   std::string text;
   const FileState state = ReadProfileFile(target.c_str(), &text);
-  if (state == FileState::kUnusable) return false;
-  const bool deleting = key == nullptr || value == nullptr;
-  if (state == FileState::kMissing && deleting) return true;  // nothing to delete
+  if (state == FileState::kUnusable) return fail(EIO);
 
-  std::string edited;
-  // Edit finds nothing to do only when the key or section to delete is not there.
-  if (!Edit(text, Trim(section), key, value, &edited)) return deleting;
-  if (edited.size() > kMaxProfileBytes) return false;
+  // Every write applied in memory, in order; the file is touched once at the end.
+  std::string edited = text;
+  bool creates = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const ProfileWrite& w = writes[i];
+    std::string next;
+    // Edit finds nothing to do only when the key or section to delete is not there.
+    if (!Edit(edited, Trim(w.section), w.key, w.value, &next)) continue;
+    edited = std::move(next);
+    creates = creates || (w.key != nullptr && w.value != nullptr);
+  }
+  if (edited.size() > kMaxProfileBytes) return fail(EFBIG);
+  if (state == FileState::kMissing && !creates) return true;     // nothing to delete
   if (state == FileState::kRead && edited == text) return true;  // already so: spare the card
-  return ReplaceFile(target, edited);
+  errno = 0;
+  if (!ReplaceFile(target, edited)) return fail(errno != 0 ? errno : EIO);
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -40,6 +40,21 @@ int GetProfileInt(const char* section, const char* key, int defaultValue, const 
 // in a section name, a section or key name that is blank).
 bool WriteProfileText(const char* section, const char* key, const char* value, const char* path);
 
+// One write of WriteProfileTexts, with the meaning of WriteProfileText's arguments.
+struct ProfileWrite {
+  const char* section;
+  const char* key;
+  const char* value;
+};
+
+// Makes the writes in order on one reading of the file and replaces the file once: either all of
+// them take effect or none does (the file stays byte for byte as it was). False as for
+// WriteProfileText; errorNumber, when given, then holds the system's reason (EACCES for a
+// read-only file, EROFS, ENOSPC, ENOENT for a folder that is gone, ...; EINVAL for a name or value
+// that would break the file, EFBIG past the size bound, EIO for a file that cannot be read).
+bool WriteProfileTexts(const ProfileWrite* writes, std::size_t count, const char* path,
+                       int* errorNumber = nullptr);
+
 // The per-user folder for the viewer's own files: the folder set with SetUserConfigDir, else
 // $XDG_CONFIG_HOME/roadeye (when that is an absolute path), else ~/.config/roadeye with the home
 // folder from $HOME or, without it, the password database.

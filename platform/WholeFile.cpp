@@ -62,7 +62,9 @@ bool WriteWholeFile(const std::string& path, std::string_view text, WholeFileMod
                                          : RenameNoReplace(temp, path);
   }
   if (!ok) {
+    const int error = errno;  // the caller may tell the user why
     ::unlink(temp.c_str());
+    errno = error;
     return false;
   }
   // Best effort: make the new name durable too.

@@ -12,6 +12,7 @@ enum class WholeFileMode {
 };
 
 // Writes text to path. permissions (>= 0): the new file's permission bits; otherwise the
-// defaults of a newly created file. False when the file could not be written.
+// defaults of a newly created file. False when the file could not be written, with errno telling
+// why.
 bool WriteWholeFile(const std::string& path, std::string_view text, WholeFileMode mode,
                     int permissions = -1);

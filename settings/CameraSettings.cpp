@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <iterator>
 #include <string_view>
+#include <vector>
 
 #include "platform/Profile.h"
 #include "platform/WholeFile.h"
@@ -129,25 +130,33 @@ SaveResult Check(const CameraSettings& s) {
   return SaveResult::kSaved;
 }
 
-// The writes of one save, stopping at the first that fails.
+// The writes of one save, gathered in the file's order and made at once: the card's file gets
+// all of them or, when it cannot be written, none.
 class Writer {
  public:
-  explicit Writer(const std::string& path) : path_(path) {}
-
   void Text(const char* section, const char* key, const char* value) {
-    if (ok_) ok_ = WriteProfileText(section, key, value, path_.c_str());
+    entries_.push_back(Entry{section, key, value});
   }
   void Int(const char* section, const char* key, int value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", value);
-    Text(section, key, text);
+    Text(section, key, std::to_string(value).c_str());
   }
   void Flag(const char* section, const char* key, bool on) { Text(section, key, on ? "1" : "0"); }
-  bool ok() const { return ok_; }
+  bool Commit(const std::string& path, int* error) const {
+    std::vector<ProfileWrite> writes;
+    writes.reserve(entries_.size());
+    for (const Entry& e : entries_) {
+      writes.push_back(ProfileWrite{e.section, e.key, e.value.c_str()});
+    }
+    return WriteProfileTexts(writes.data(), writes.size(), path.c_str(), error);
+  }
 
  private:
-  const std::string& path_;
-  bool ok_ = true;
+  struct Entry {
+    const char* section;
+    const char* key;
+    std::string value;
+  };
+  std::vector<Entry> entries_;
 };
 
 // "%0.1f" of the hours, with a decimal point whatever the process locale.
@@ -261,11 +270,11 @@ bool IsMissingSelection(SaveResult result) {
          result != SaveResult::kWriteFailed;
 }
 
-SaveResult SaveCameraSettings(const std::string& path, const CameraSettings& s) {
+SaveResult SaveCameraSettings(const std::string& path, const CameraSettings& s, int* error) {
   const SaveResult check = Check(s);
   if (check != SaveResult::kSaved) return check;
 
-  Writer w(path);
+  Writer w;
   w.Int(kCapacity, "const", ShareValue(s.continuousShare));
   w.Int(kCapacity, "event", ShareValue(s.eventShare));
   w.Int(kCapacity, "manual", ShareValue(s.manualShare));
@@ -307,7 +316,7 @@ SaveResult SaveCameraSettings(const std::string& path, const CameraSettings& s) 
   } else {
     w.Text(kTime, "set", "0");  // an earlier date and time stay in the file unused
   }
-  return w.ok() ? SaveResult::kSaved : SaveResult::kWriteFailed;
+  return w.Commit(path, error) ? SaveResult::kSaved : SaveResult::kWriteFailed;
 }
 
 bool CreateDefaultSettingsFile(VexHandle library, const std::string& path) {

@@ -216,9 +216,12 @@ inline constexpr char kInvalidArgumentMessage[] = "잘못된 인수가 발견되
 // when a check fails. Then writes "capacity", "blackbox" and "time" key by key in the file's
 // order; each key is replaced where it stands or added at the end of its section, every other
 // line stays byte for byte. The "time" keys are written only when the clock is to be sent,
-// otherwise just "set=0". Stops at the first write that fails (kWriteFailed; the keys before it
-// stay written). Prints the cut-off voltage diagnostics when the cut-off is on.
-SaveResult SaveCameraSettings(const std::string& path, const CameraSettings& settings);
+// otherwise just "set=0". The keys are written together: a file that cannot be written (a
+// write-protected, full or pulled card) keeps every key as it was, and the result is kWriteFailed
+// with the system's reason in *error when given (an errno value). Prints the cut-off voltage
+// diagnostics when the cut-off is on.
+SaveResult SaveCameraSettings(const std::string& path, const CameraSettings& settings,
+                              int* error = nullptr);
 
 // Creates the file from the card library's default text, written with CR LF line ends. Creates
 // nothing (and returns false) when the library gives no text, the file's folder does not exist

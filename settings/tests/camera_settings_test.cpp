@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "platform/Profile.h"
 #include "settings/CameraSettings.h"
 #include "support/Diag.h"
 
@@ -378,16 +380,35 @@ TEST_F(CameraSettingsTest, MissingSelectionsAndBadSharesWriteNothing) {
   EXPECT_FALSE(CapacitySharesAddUp(s));
 }
 
-TEST_F(CameraSettingsTest, AFailedWriteIsReported) {
+TEST_F(CameraSettingsTest, AFailedWriteIsReportedWithItsReasonAndChangesNothing) {
   Put(kFile);
   CameraSettings s = Load();
   s.micIn = true;
   ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
-  EXPECT_EQ(SaveCameraSettings(path_, s), SaveResult::kWriteFailed);
+  int error = 0;
+  EXPECT_EQ(SaveCameraSettings(path_, s, &error), SaveResult::kWriteFailed);
+  EXPECT_EQ(error, EACCES);
   EXPECT_FALSE(IsMissingSelection(SaveResult::kWriteFailed));
   EXPECT_EQ(Bytes(), kFile);
-  EXPECT_EQ(SaveCameraSettings((card_ / "gone" / "blackbox.cfg").string(), s),
+  EXPECT_EQ(SaveCameraSettings((card_ / "gone" / "blackbox.cfg").string(), s, &error),
             SaveResult::kWriteFailed);
+  EXPECT_EQ(error, ENOENT);
+}
+
+// A save whose later keys cannot be written (here the file would grow past what a settings file
+// may be) writes none of them: the card never holds half a save.
+TEST_F(CameraSettingsTest, ASaveIsWrittenWholeOrNotAtAll) {
+  const std::string head = kFile.substr(0, kFile.find("[time]"));
+  // Padding that leaves room for the keys replaced in place, not for the "time" section added.
+  std::string padding;
+  while (head.size() + padding.size() + 20 < kMaxProfileBytes) padding += "; camera note\r\n";
+  Put(head + padding);
+  CameraSettings s = Load();
+  s.micIn = !s.micIn;
+  int error = 0;
+  EXPECT_EQ(SaveCameraSettings(path_, s, &error), SaveResult::kWriteFailed);
+  EXPECT_EQ(error, EFBIG);
+  EXPECT_EQ(Bytes(), head + padding);
 }
 
 TEST_F(CameraSettingsTest, CutOffVoltagePrintedWhenWritten) {
