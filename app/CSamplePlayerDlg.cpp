@@ -144,6 +144,11 @@ void CSamplePlayerDlg::BindEvents() {
   Bind(wxEVT_MOUSE_CAPTURE_LOST, &CSamplePlayerDlg::OnCaptureLost, this);
   Bind(wxEVT_CLOSE_WINDOW, &CSamplePlayerDlg::OnCloseWindow, this);
   Bind(wxEVT_SIZE, &CSamplePlayerDlg::OnSize, this);
+  // Back in the window, the keyboard is where the layout can use it.
+  Bind(wxEVT_ACTIVATE, [this](wxActivateEvent& event) {
+    if (event.GetActive()) CallAfter([this] { KeepKeyboard(); });
+    event.Skip();
+  });
   closeRetry_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Close(true); });
   Bind(wxEVT_TIMER, &CSamplePlayerDlg::OnTimer, this);
   Bind(wxEVT_BUTTON, &CSamplePlayerDlg::OnButton, this);
@@ -363,10 +368,10 @@ void CSamplePlayerDlg::KeepKeyboard() {
   // Keys reach the window's key hook only through a focused control of its own, and a control
   // that a layout (or the PLAY/Pause swap) hid keeps nothing. The seek slider, which every layout
   // shows, takes the keyboard then: the hook sees every key before it does.
+  // The keyboard in another window (a dialog, another program) stays there.
   wxWindow* focus = wxWindow::FindFocus();
-  if (focus == nullptr || !focus->IsShownOnScreen() || wxGetTopLevelParent(focus) != this) {
-    seek_->SetFocus();
-  }
+  const bool ours = focus != nullptr && wxGetTopLevelParent(focus) == this;
+  if (ours ? !focus->IsShownOnScreen() : (focus == nullptr && IsActive())) seek_->SetFocus();
 }
 
 void CSamplePlayerDlg::OnColumnDrag(wxListEvent& event) { event.Veto(); }

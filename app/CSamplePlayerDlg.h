@@ -26,6 +26,7 @@
 #include "playback/CDecoder.h"
 #include "playback/CNOVMediaPlayer.h"
 #include "playback/CWaveBox.h"
+#include "settings/gui/CSettingDlg.h"
 #include "skin/VSkinBackground.h"
 #include "telemetry/CTextData.h"
 #include "telemetry/gui/GSensorGraphFeed.h"
@@ -62,6 +63,9 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   // Shows a message box: text, caption and wx style flags; returns wxID_YES, wxID_NO or wxID_OK.
   // Tests replace it so that no modal box waits for a user.
   using MessageBoxFn = std::function<int(const wxString& text, const wxString& caption, long)>;
+  // Runs the camera's settings dialog (modally unless a test says otherwise); returns how it
+  // ended.
+  using SettingsDialogRunner = std::function<int(CSettingDlg& dialog)>;
 
   struct Options {
     std::string cardDir;     // a folder that counts as a removable drive (empty: none)
@@ -80,6 +84,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   void LoadConfig();
   void SaveConfig();
   void SetMessageBox(MessageBoxFn fn) { messageBox_ = std::move(fn); }
+  void SetSettingsDialogRunner(SettingsDialogRunner runner) { settingsRunner_ = std::move(runner); }
 
   // Layouts and painting.
   void LayoutControls(int mode);
@@ -204,6 +209,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   Options options_;
   std::string configPath_;
   MessageBoxFn messageBox_;
+  SettingsDialogRunner settingsRunner_ = [](CSettingDlg& dialog) { return dialog.ShowModal(); };
 
   // Owned by the window, in the order they are made.
   CBitmapButtonTrans* pause_ = nullptr;

@@ -15,6 +15,7 @@
 #include "platform/Profile.h"
 #include "resources/core/StringTable.h"
 #include "settings/CameraSettings.h"
+#include "settings/gui/CSettingDlg.h"
 #include "skin/CBitmapButtonTrans.h"
 #include "skin/CBitmapSlider.h"
 #include "support/Diag.h"
@@ -277,9 +278,12 @@ bool CSamplePlayerDlg::OpenCardSettings() {
     const std::string path = SettingsPathOf(drive.root);
     if (!SettingsFileExists(path)) CreateDefaultSettingsFile(library_, path);
     if (!SettingsFileExists(path)) continue;
-    // The settings dialog comes later; until then the file is found, reported and its unit
-    // applied.
     DiagPrintf("Camera settings: %s\n", path.c_str());
+    {
+      CSettingDlg dialog(this, path, kLangEnglish);
+      settingsRunner_(dialog);
+    }
+    // Saved or not, the card's unit is shown again.
     ApplySpeedUnit(path);
     return true;
   }

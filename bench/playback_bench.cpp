@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <utility>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -25,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "media/CVEXParser.h"

@@ -100,6 +100,9 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
     currentPicture_ = 0;
     totalPictures_ = 0;
     runState_ = kPlaying;
+    // Open and playing from here on, for the owner's commands (a recording that cannot be read
+    // ends at once and says so).
+    showStatus_ = kShowPlaying;
     sync_.CancelWaits();  // a picture waiting for its time is let go
   }
   sync_.PauseSound(false);

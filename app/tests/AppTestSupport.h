@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <memory>
 #include <string>
@@ -155,6 +157,12 @@ inline void KeepMapOffline(CSamplePlayerDlg* w) {
   if (auto* map = dynamic_cast<CMapView*>(w->FindControl(kIdMapView))) {
     map->SetNetworkCheck([] { return false; });
   }
+}
+
+// A whole file as bytes.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The text of one cell of the recording list.

@@ -2,6 +2,7 @@
 // by kind, the 512 KiB rule, OPEN, Select All and the row ticks, and the speed unit of the card.
 #include <gtest/gtest.h>
 #include <wx/checkbox.h>
+#include <wx/choice.h>
 #include <wx/listctrl.h>
 
 #include <algorithm>
@@ -384,6 +385,84 @@ TEST_F(LibraryTest, ACardWithoutSettingsGetsTheCamerasDefaults) {
   w->PollCard();
   EXPECT_TRUE(fs::exists(card + "/SETTING/blackbox.cfg"));
   EXPECT_EQ(w->SpeedUnitLabel(), "Km/h");
+}
+
+// The gear button opens the camera's settings dialog on the card's file: a user changes the speed
+// unit to miles and saves, and the window's speed read-out says MPH at once. The card's file
+// differs from before only in the keys the dialog writes.
+TEST_F(LibraryTest, TheSettingsButtonOpensTheDialogAndItsSpeedUnitShowsAtOnce) {
+  TempDir base("settings-dialog");
+  const std::string card = base.str() + "/card";
+  CopyFolder(mixed_->str(), card);
+  const std::string cfg = card + "/SETTING/blackbox.cfg";
+  // Lines the camera wrote that the viewer does not know stay as they are.
+  ReplaceInFile(cfg, "[time]", "; set by the camera\r\nwifi=ROADEYE-7F\r\n\r\n[time]");
+  const std::string before = apptest::ReadFile(cfg);
+  Window w(card, Config());
+  w->PollCard();
+  w->PlayNext();
+  ASSERT_TRUE(PumpUntil([&] { return w->Engine().GetRunState() == CNOVMediaPlayer::kPlaying; }));
+
+  int runs = 0;
+  std::string shownContinuous;
+  bool playingWhileOpen = true;
+  w->SetSettingsDialogRunner([&](CSettingDlg& dialog) {
+    ++runs;
+    playingWhileOpen = w->Engine().GetRunState() == CNOVMediaPlayer::kPlaying;
+    shownContinuous = dynamic_cast<wxChoice*>(dialog.FindWindow(kIdContinuousShare))
+                          ->GetStringSelection()
+                          .ToStdString();
+    // The user's clicks, on the dialog as it runs, once it is on the screen. A dialog the clicks
+    // missed ends after a while, so that the test fails instead of waiting for ever.
+    wxTimer guard;
+    guard.Bind(wxEVT_TIMER, [&dialog](wxTimerEvent&) { dialog.EndModal(wxID_ABORT); });
+    guard.StartOnce(20000);
+    dialog.CallAfter([&dialog] {
+      screentest::Pump(300);
+      const wxRect mph = dialog.FindWindow(kIdMph)->GetScreenRect();
+      screentest::Click(mph.x + mph.width / 2, mph.y + mph.height / 2);
+      const wxRect save = dialog.FindWindow(kIdSave)->GetScreenRect();
+      screentest::Click(save.x + save.width / 2, save.y + save.height / 2);
+    });
+    const int ended = dialog.ShowModal();
+    EXPECT_EQ(ended, wxID_OK);
+    return ended;
+  });
+  apptest::Click(w.get(), kIdSettings);
+  EXPECT_EQ(runs, 1);
+  EXPECT_FALSE(playingWhileOpen) << "playback is paused first";
+  EXPECT_EQ(shownContinuous, "40");
+  EXPECT_EQ(w->SpeedUnitLabel(), "MPH");
+  EXPECT_EQ(w->SpeedText().Right(3), "MPH");
+
+  // Only the keys the dialog writes changed.
+  std::string expected = before;
+  for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+           {"vex_update=0", "vex_update=1"}, {"osd_speed=1", "osd_speed=2"}}) {
+    const std::size_t at = expected.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    expected.replace(at, from.size(), to);
+  }
+  EXPECT_EQ(apptest::ReadFile(cfg), expected);
+
+  // F3 opens it too, but not while a download runs.
+  w->SetDownloadBusy(true);
+  EXPECT_TRUE(w->HandleKey(WXK_F3, false));
+  EXPECT_EQ(runs, 1);
+  w->SetDownloadBusy(false);
+  w->SetSettingsDialogRunner([&](CSettingDlg&) {
+    ++runs;
+    return int(wxID_CANCEL);
+  });
+  EXPECT_TRUE(w->HandleKey(WXK_F3, false));
+  EXPECT_EQ(runs, 2);
+
+  // Without the file (and a folder to make it in), the message says the viewer found nothing.
+  fs::remove_all(card + "/SETTING");
+  apptest::Click(w.get(), kIdSettings);
+  EXPECT_EQ(runs, 2);
+  ASSERT_FALSE(w.messages.texts.empty());
+  EXPECT_EQ(w.messages.texts.back(), "Viewer cannot find the required files");
 }
 
 // Cards on two removable drives: the folder given to the window (D) and an SD card mounted

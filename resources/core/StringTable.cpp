@@ -106,6 +106,13 @@ constexpr Entry kEntries[] = {
     {kStrSpeedUnitsEn, "Units of Speed"},
     {kStrLanguageKo, "언어 설정"},
     {kStrLanguageEn, "Language"},
+    {kStrSaveFailedKo,
+     "설정을 메모리 카드에 저장하지 못했습니다: %s\n카드의 설정은 바뀌지 않았습니다."},
+    {kStrSaveFailedEn,
+     "The settings could not be saved on the memory card: %s\nThe card's settings have not "
+     "been changed."},
+    {kStrChooseValueKo, "\"%s\" 값을 선택해 주세요. 아무것도 저장하지 않았습니다."},
+    {kStrChooseValueEn, "Please choose a value for \"%s\". Nothing has been saved."},
 };
 
 constexpr bool SortedById() {

@@ -61,6 +61,10 @@ inline constexpr int kStrSecurityLedKo = 451, kStrSecurityLedEn = 452;
 inline constexpr int kStrCardRemovedKo = 453, kStrCardRemovedEn = 454;
 inline constexpr int kStrSpeedUnitsKo = 455, kStrSpeedUnitsEn = 456;
 inline constexpr int kStrLanguageKo = 457, kStrLanguageEn = 458;
+// Messages of the settings dialog that say what went wrong with a save (a %s each: the reason the
+// system gave, the name of the list without a choice).
+inline constexpr int kStrSaveFailedKo = 900, kStrSaveFailedEn = 901;
+inline constexpr int kStrChooseValueKo = 902, kStrChooseValueEn = 903;
 
 // Fixed Korean texts that are shown whatever the interface language and have no table entry.
 inline constexpr const char kTextMapEnlarge[] = "지도 크게보기";

@@ -61,6 +61,8 @@ const std::vector<std::pair<int, int>> kPairs = {
     {kStrCardRemovedKo, kStrCardRemovedEn},
     {kStrSpeedUnitsKo, kStrSpeedUnitsEn},
     {kStrLanguageKo, kStrLanguageEn},
+    {kStrSaveFailedKo, kStrSaveFailedEn},
+    {kStrChooseValueKo, kStrChooseValueEn},
 };
 
 bool IsAscii(const char* s) {
