@@ -8,11 +8,11 @@ packages=(
   cmake g++ make pkg-config
   libavcodec-dev libavutil-dev libswscale-dev
   libopencv-core-dev libopencv-imgcodecs-dev
-  libsdl2-dev zlib1g-dev
+  libsdl2-dev zlib1g-dev libexiv2-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev libjs-leaflet
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-3-dev libxtst-dev
-  ffmpeg xvfb xauth imagemagick openbox weston xwayland
+  ffmpeg xvfb xauth imagemagick openbox weston xwayland libimage-exiftool-perl
 )
 missing=()
 for p in "${packages[@]}"; do
