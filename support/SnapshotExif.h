@@ -37,8 +37,9 @@ inline constexpr std::size_t kSnapshotTextMax = 255;
 // that makes no sense is left out rather than written: a date that does not exist, a position
 // outside the globe (then no GPS tag at all), a speed that is negative, not finite or beyond any
 // car's. Texts lose their control characters and bytes that are no UTF-8 and are cut to
-// kSnapshotTextMax bytes. Tags already in the picture that are not ours are kept, and the tags every
-// EXIF segment needs (resolution, EXIF version, colour space, size in pixels) are added when missing.
+// kSnapshotTextMax bytes. Tags already in the picture that are not ours are kept, and the tags
+// every EXIF segment needs (resolution, EXIF version, colour space, size in pixels) are added when
+// missing.
 bool AddSnapshotExif(std::vector<unsigned char>* jpeg, const SnapshotEvidence& evidence);
 
 // The text AddSnapshotExif writes for `text`: control characters and invalid UTF-8 dropped, cut to
