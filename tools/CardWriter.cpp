@@ -207,11 +207,10 @@ constexpr Glyph kFont[] = {
     {'K', {5, 5, 6, 5, 5}}, {'M', {5, 7, 7, 5, 5}}, {'H', {5, 5, 7, 5, 5}},
 };
 
-// Draws text in block glyphs of `scale` pixels per cell on a dark box; returns the box's width.
-int DrawText(const Picture& p, int x, int y, int scale, const std::string& text) {
+// Draws text in block glyphs of `scale` pixels per cell, 4 cells a character, in `ink`; characters
+// the font lacks are left blank.
+void DrawGlyphs(const Picture& p, int x, int y, int scale, const std::string& text, Yuv ink) {
   const int advance = 4 * scale;
-  int width = int(text.size()) * advance + scale;
-  FillRect(p, x - scale, y - scale, width + scale, 7 * scale, {kDarkLuma, 128, 128});
   for (std::size_t i = 0; i < text.size(); ++i) {
     const Glyph* g = nullptr;
     for (const Glyph& f : kFont) {
@@ -221,12 +220,28 @@ int DrawText(const Picture& p, int x, int y, int scale, const std::string& text)
     int gx = x + int(i) * advance;
     for (int r = 0; r < 5; ++r) {
       for (int c = 0; c < 3; ++c) {
-        if (g->rows[r] & (4 >> c))
-          FillRect(p, gx + c * scale, y + r * scale, scale, scale, {220, 128, 128});
+        if (g->rows[r] & (4 >> c)) FillRect(p, gx + c * scale, y + r * scale, scale, scale, ink);
       }
     }
   }
+}
+
+// Draws text in light block glyphs on a dark box; returns the box's width.
+int DrawText(const Picture& p, int x, int y, int scale, const std::string& text) {
+  int width = int(text.size()) * 4 * scale + scale;
+  FillRect(p, x - scale, y - scale, width + scale, 7 * scale, {kDarkLuma, 128, 128});
+  DrawGlyphs(p, x, y, scale, text, {220, 128, 128});
   return width;
+}
+
+// The number plate of the car ahead where PlateRect puts it: black border, white face, black text.
+void DrawPlate(const Picture& p) {
+  const PixelRect r = PlateRect(p.width, p.height);
+  if (r.width <= 0) return;
+  const int c = PlateCell(p.height);
+  FillRect(p, r.x, r.y, r.width, r.height, {kDarkLuma, 128, 128});
+  FillRect(p, r.x + c, r.y + c, r.width - 2 * c, r.height - 2 * c, {kFlashLuma, 128, 128});
+  DrawGlyphs(p, r.x + 3 * c, r.y + 3 * c, c, kPlateText, {kDarkLuma, 128, 128});
 }
 
 // A road seen from the windscreen (front) or the rear window: the still part (sky, hills, verge,
@@ -345,14 +360,27 @@ class RoadScene {
     }
   }
 
-  // A car ahead of us (front) or following us (rear), drifting in its lane.
+  // The car ahead of us (front) stands still in its lane, 11 m away, with its number plate, so
+  // that its fine detail is always in the same place; the car following us (rear) drifts in its
+  // lane.
   void DrawVehicle(const Picture& p, double t) const {
+    if (front_) {
+      const PixelRect car = AheadCarRect(width_, height_);
+      DrawCar(p, car.x + car.width / 2, car.y + car.height, car.width / 2, car.height);
+      DrawPlate(p);
+      return;
+    }
     double depth = 11 + 4 * std::sin(t / 7 + hillPhase_);
     double d = 3.0 / depth;
     int bottom = horizon_ + int(d * (height_ - horizon_));
     int half = int(RoadHalfWidth(d) * 0.42);
     int cx = width_ / 2 + int(RoadHalfWidth(d) * (0.3 * std::sin(t / 5) - 0.45));
-    int h = int(half * 1.2);
+    DrawCar(p, cx, bottom, half, int(half * 1.2));
+  }
+
+  // A car's back seen from behind: body, rear window, lamps and bumper; centred at cx, its bottom
+  // at row `bottom`, `half` its half width and h its height.
+  void DrawCar(const Picture& p, int cx, int bottom, int half, int h) const {
     FillRect(p, cx - half, bottom - h, 2 * half, h, {48, 140, 122});
     FillRect(p, cx - half * 3 / 4, bottom - h, half * 3 / 2, h / 3, {28, 130, 126});
     int lamp = std::max(2, half / 5);

@@ -5,12 +5,54 @@
 // Every recording carries marks that tests and benchmarks can measure: at each whole second the
 // front picture shows a white square in its top-right corner (dark at all other times) and the
 // sound starts a 50 ms 1 kHz beep at the same instant.
+//
+// The front picture also holds fine detail in a known place: the car ahead stands still in its
+// lane (AheadCarRect) and carries a number plate (PlateRect) whose text has strokes one pixel
+// wide for every 540 lines of the picture (one in a 720-line picture, two in a 1080-line one), so
+// that the text can be read in the picture at its own size and is lost in the picture shown at a
+// third of it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
 namespace tools {
+
+// A rectangle of a picture in pixels: its top-left corner and its size.
+struct PixelRect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// The body of the car ahead in a front picture of width x height pixels, the same in every
+// picture: centred at 0.427 of the width, its bottom at 0.578 of the height (11 m ahead on the
+// road as the scene draws it), 2 x 0.068 of the width wide and 1.2 times half that high.
+inline PixelRect AheadCarRect(int width, int height) {
+  const int half = width * 68 / 1000;
+  const int h = half * 6 / 5;
+  return {width * 427 / 1000 - half, height * 578 / 1000 - h, 2 * half, h};
+}
+
+// The text of the car ahead's number plate, in the scene's 3x5 pixel font.
+inline constexpr char kPlateText[] = "38H4172";
+
+// The side of the plate's font pixel: a pixel for every 540 lines of the picture, at least one.
+inline int PlateCell(int height) { return std::max(1, height / 540); }
+
+// The number plate on the back of the car ahead: white, a black border one font pixel wide, a
+// white margin of two and the black text (four font pixels a character, five high). With c =
+// PlateCell(height) it is 33c x 11c pixels, centred across the car, its bottom c above the car's
+// bottom eighth (the bumper): {786, 581, 66, 22} in a 1920x1080 picture, {529, 391, 33, 11} in a
+// 1280x720 one. Empty (no plate is drawn) when the car is too small to carry it.
+inline PixelRect PlateRect(int width, int height) {
+  const int cell = PlateCell(height);
+  const int textCells = 4 * int(sizeof kPlateText - 1) - 1;
+  const int w = (textCells + 6) * cell, h = (5 + 6) * cell;
+  const PixelRect car = AheadCarRect(width, height);
+  if (w > car.width * 3 / 4 || h > car.height / 3) return {};
+  const int bottom = car.y + car.height - car.height / 8 - cell;
+  return {car.x + (car.width - w) / 2, bottom - h, w, h};
+}
 
 // A civil date and time without a time zone: the camera's clock.
 struct DateTime {
