@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <opencv2/core.hpp>
 
 #include "media/MediaTypes.h"
 
@@ -80,7 +79,7 @@ bool CDecoder::ShowLocked(Channel& ch, VideoSurface* surface, int width, int hei
   // The image keeps its pixels between draws of the same size, so without a picture to convert
   // it is cleared: a channel with no picture yet shows black.
   if (!ch.decoder.Convert(view.imageData, view.widthStep, view.width, view.height)) {
-    image.Mat().setTo(cv::Scalar::all(0));
+    image.Clear();
   }
   int code = 0;
   bool flip = true;
@@ -99,11 +98,8 @@ bool CDecoder::ShowLocked(Channel& ch, VideoSurface* surface, int width, int hei
       break;
   }
   if (flip) {
-    try {
-      cv::flip(image.Mat(), image.Mat(), code);
-    } catch (const cv::Exception&) {
-      // Leave the picture unflipped rather than fail the draw.
-    }
+    // A picture that cannot be flipped is shown unflipped rather than failing the draw.
+    image.Flip(code);
     view = image.Ipl();
   }
   surface->Present(view.imageData, view.width, view.height, view.widthStep);

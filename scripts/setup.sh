@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake g++ make pkg-config
   libavcodec-dev libavutil-dev libswscale-dev
-  libopencv-core-dev libopencv-imgcodecs-dev
+  libturbojpeg0-dev
   libsdl2-dev zlib1g-dev libexiv2-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev libjs-leaflet
   googletest libgtest-dev libgmock-dev libbenchmark-dev

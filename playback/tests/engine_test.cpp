@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +24,7 @@
 #include "playback/RecordingSurface.h"
 #include "playback/WaveOut.h"
 #include "support/Diag.h"
+#include "support/testing/JpegFile.h"
 #include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;
@@ -410,9 +410,10 @@ TEST_F(EngineTest, PauseHoldsResumeContinuesStopEnds) {
 
   std::string jpeg = root_ + "/snap.jpg";
   ASSERT_TRUE(engine_.SavePicture(0, jpeg.c_str()));
-  cv::Mat saved = cv::imread(jpeg);
-  EXPECT_EQ(saved.cols, 1280);
-  EXPECT_EQ(saved.rows, 720);
+  const roadeye_test::JpegPicture saved = roadeye_test::DecodeJpegFile(jpeg);
+  EXPECT_TRUE(saved.ok());
+  EXPECT_EQ(saved.width, 1280);
+  EXPECT_EQ(saved.height, 720);
 
   engine_.StopMedia();
   EXPECT_EQ(engine_.GetShowStatus(), CNOVMediaPlayer::kShowStopped);
