@@ -643,6 +643,39 @@ TEST_F(CDecoderTest, FlipModesMoveTheFlashCorner) {
   }
 }
 
+// On a surface whose width leaves padding at the end of each row of the decoder's image, every
+// flip mode shows exactly the plain picture's pixels moved to their flipped places.
+TEST_F(CDecoderTest, FlipsMovePixelsOnAnOddSizedSurface) {
+  constexpr int kWidth = 333, kHeight = 187;
+  CRecordingSurface surface(kWidth, kHeight, true);
+  ASSERT_TRUE(ShowFront(&surface, 0));
+  const PresentedPicture plain = Last(surface);
+  ASSERT_EQ(plain.pixels.size(), std::size_t(kWidth) * kHeight * 3);
+  struct Case {
+    int mode;
+    bool upsideDown, mirrored;
+  };
+  const Case cases[] = {{CDecoder::kFlipUpsideDown, true, false},
+                        {CDecoder::kFlipMirror, false, true},
+                        {CDecoder::kFlipBoth, true, true}};
+  for (const Case& c : cases) {
+    decoder_.SetFlipMode(0, c.mode);
+    ASSERT_TRUE(decoder_.Redraw(0, &surface));
+    const PresentedPicture p = Last(surface);
+    ASSERT_EQ(p.pixels.size(), plain.pixels.size());
+    int wrong = 0;
+    for (int y = 0; y < kHeight; ++y) {
+      const int fromY = c.upsideDown ? kHeight - 1 - y : y;
+      for (int x = 0; x < kWidth; ++x) {
+        const int fromX = c.mirrored ? kWidth - 1 - x : x;
+        wrong += std::memcmp(&p.pixels[(std::size_t(y) * kWidth + x) * 3],
+                             &plain.pixels[(std::size_t(fromY) * kWidth + fromX) * 3], 3) != 0;
+      }
+    }
+    EXPECT_EQ(wrong, 0) << "mode " << c.mode;
+  }
+}
+
 // ---- CDecoder: saving ---------------------------------------------------------------------------
 
 TEST_F(CDecoderTest, SavePictureAtItsOwnSize) {
