@@ -466,9 +466,12 @@ class H264Encoder {
     opts.Set("preset", "ultrafast");
     opts.Set("tune", "zerolatency");
     if (bitrateKbps > 0) {
+      // A constant bit rate, as a dash camera records: x264 pads quiet pictures with filler
+      // units, so a recording's size follows from its length whatever the scene shows.
       c->bit_rate = std::int64_t(bitrateKbps) * 1000;
       c->rc_max_rate = c->bit_rate;
       c->rc_buffer_size = int(c->bit_rate);  // one second of pictures
+      opts.Set("nal-hrd", "cbr");
     } else {
       opts.Set("crf", kCrf);
     }
@@ -551,9 +554,35 @@ class H264Encoder {
       if (size >= 3 && d[0] == 0 && d[1] == 0 && d[2] == 1) au.data.push_back(0);
       au.data.insert(au.data.end(), d, d + size);
       av_packet_unref(packet_.get());
+      DropTimingUnits(&au.data);
       if (!Check(au, error)) return false;
       out->push_back(std::move(au));
     }
+  }
+
+  // A constant bit rate makes x264 put buffering and timing messages (SEI units) in front of
+  // every picture; the camera writes none, and the readers expect the slice or the parameter
+  // sets first. The units go; the filler units that keep the rate stay.
+  static void DropTimingUnits(std::vector<std::uint8_t>* data) {
+    const std::vector<std::uint8_t>& d = *data;
+    std::vector<std::size_t> starts;  // offsets of the start codes' first zero byte
+    for (std::size_t i = 0; i + 3 <= d.size(); ++i) {
+      if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
+        starts.push_back(i > 0 && d[i - 1] == 0 ? i - 1 : i);
+        i += 2;
+      }
+    }
+    std::vector<std::uint8_t> kept;
+    kept.reserve(d.size());
+    for (std::size_t n = 0; n < starts.size(); ++n) {
+      const std::size_t begin = starts[n];
+      const std::size_t end = n + 1 < starts.size() ? starts[n + 1] : d.size();
+      const std::size_t header = d[begin + 2] == 1 ? begin + 3 : begin + 4;
+      if (header < end && (d[header] & 0x1F) == 6) continue;
+      if (d[begin + 2] == 1) kept.push_back(0);  // every unit keeps a 4-byte start code
+      kept.insert(kept.end(), d.begin() + std::ptrdiff_t(begin), d.begin() + std::ptrdiff_t(end));
+    }
+    if (!starts.empty()) data->swap(kept);
   }
 
   // The readers tell key pictures by the fifth byte (0x41: an ordinary slice), and seeking relies

@@ -63,7 +63,7 @@ void Usage(std::FILE* out) {
       "  --no-damaged         leave out the recording cut short by a power loss and the\n"
       "                       one under 512 KiB\n"
       "  --seed N             varies routes, scenes and noise (default 1)\n"
-      "  --bitrate KBPS       front camera bit rate, the rear a third of it (default:\n"
+      "  --bitrate KBPS       constant front camera bit rate, the rear a third of it (default:\n"
       "                       constant quality, small files)\n"
       "  --jobs N             recordings written at once (default 2)\n"
       "  --help               this text\n");

@@ -123,7 +123,7 @@ class LibraryTest : public ::testing::Test {
   static void SetUpTestSuite() {
     mixed_ = new TempDir("library-mixed");
     made_ = apptest::MakeCard(mixed_->str(),
-                              "--seconds 6 --count 2 --rear mixed --no-damaged --bitrate 20000");
+                              "--seconds 6 --count 2 --rear mixed --no-damaged --bitrate 2000");
     if (!made_) return;
     // The largest one- and two-camera recordings are the sources of the hand-made card.
     std::string single, dual;

@@ -110,12 +110,11 @@ class PlayerTest : public ::testing::Test {
   static void SetUpTestSuite() {
     card_ = new TempDir("player-card");
     made_ = apptest::MakeCard(
-        card_->str(),
-        "--seconds 6 --count 3 --kinds REC --rear mixed --no-damaged --bitrate 20000");
+        card_->str(), "--seconds 6 --count 3 --kinds REC --rear mixed --no-damaged --bitrate 2000");
     TempDir longer("player-long");
     made_ = made_ && apptest::MakeCard(longer.str(),
                                        "--seconds 12 --count 1 --kinds EVENT --rear yes "
-                                       "--no-damaged --bitrate 20000 --start 20240614_090000");
+                                       "--no-damaged --bitrate 2000 --start 20240614_090000");
     if (!made_) return;
     for (const auto& e : fs::directory_iterator(longer.str() + "/VEX")) {
       fs::copy_file(e.path(), card_->str() + "/VEX/" + e.path().filename().string());

@@ -86,8 +86,7 @@ class ScreenTest : public ::testing::Test {
   static void SetUpTestSuite() {
     card_ = new TempDir("screen-card");
     made_ = apptest::MakeCard(
-        card_->str(),
-        "--seconds 6 --count 3 --kinds REC --rear mixed --no-damaged --bitrate 20000");
+        card_->str(), "--seconds 6 --count 3 --kinds REC --rear mixed --no-damaged --bitrate 2000");
   }
   static void TearDownTestSuite() {
     delete card_;
