@@ -1,9 +1,14 @@
 #include "playback/CDecoder.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
+#include <string_view>
+#include <vector>
 
 #include "media/MediaTypes.h"
+#include "platform/WholeFile.h"
+#include "support/SnapshotExif.h"
 
 namespace {
 
@@ -127,18 +132,56 @@ void CDecoder::SetFlipMode(int channel, int mode) {
 }
 
 bool CDecoder::SavePicture(int channel, const char* path) {
+  return SavePicture(channel, path, nullptr);
+}
+
+bool CDecoder::SavePicture(int channel, const char* path, const SnapshotEvidence* evidence) {
+  std::vector<unsigned char> jpeg;
+  {
+    std::lock_guard<CSync> hold(lock_);
+    Channel& ch = channels_[Clamp(channel)];
+    int width = 0, height = 0;
+    ch.decoder.GetPictureSize(&width, &height);
+    if (width <= 0 || height <= 0) {
+      errno = ENODATA;  // no picture yet
+      return false;
+    }
+    CLumImgTempl<unsigned char, 8> image(width, height, 3);
+    IplView view = image.Ipl();
+    if (view.imageData == nullptr) {
+      errno = ENOMEM;
+      return false;
+    }
+    // The converter is re-made for the picture's own size here and for the surface's at the next
+    // draw; snapshots are rare.
+    if (!ch.decoder.Convert(view.imageData, view.widthStep, view.width, view.height) ||
+        !image.EncodeJpeg(&jpeg)) {
+      errno = EIO;
+      return false;
+    }
+  }
+  // The tags go into the picture before the file is written, and the file appears whole or not
+  // at all. A picture whose tags cannot be added is still saved.
+  if (evidence != nullptr) AddSnapshotExif(&jpeg, *evidence);
+  return WriteWholeFile(path,
+                        std::string_view(reinterpret_cast<const char*>(jpeg.data()), jpeg.size()),
+                        WholeFileMode::kReplace);
+}
+
+bool CDecoder::PictureSize(int channel, int* width, int* height) {
+  if (channel != 0 && channel != 1) {
+    *width = *height = 0;
+    return false;
+  }
+  GetPictureSize(channel, width, height);
+  return *width > 0 && *height > 0;
+}
+
+bool CDecoder::CopyRegion(int channel, int x, int y, int w, int h, unsigned char* dst, int stride,
+                          int width, int height) {
+  if (channel != 0 && channel != 1) return false;
   std::lock_guard<CSync> hold(lock_);
-  Channel& ch = channels_[Clamp(channel)];
-  int width = 0, height = 0;
-  ch.decoder.GetPictureSize(&width, &height);
-  if (width <= 0 || height <= 0) return false;
-  CLumImgTempl<unsigned char, 8> image(width, height, 3);
-  IplView view = image.Ipl();
-  if (view.imageData == nullptr) return false;
-  // The converter is re-made for the picture's own size here and for the surface's at the next
-  // draw; snapshots are rare.
-  if (!ch.decoder.Convert(view.imageData, view.widthStep, view.width, view.height)) return false;
-  return image.SaveImage(path);
+  return channels_[channel].decoder.ConvertRegion(dst, stride, width, height, x, y, w, h);
 }
 
 void CDecoder::ResetPictures() {

@@ -39,6 +39,10 @@ class CDecoder final : public VMediaDecoder {
   void SetBrightness(int channel, int value) override;
   void SetFlipMode(int channel, int mode) override;
   bool SavePicture(int channel, const char* path) override;
+  bool SavePicture(int channel, const char* path, const SnapshotEvidence* evidence) override;
+  bool PictureSize(int channel, int* width, int* height) override;
+  bool CopyRegion(int channel, int x, int y, int w, int h, unsigned char* dst, int stride,
+                  int width, int height) override;
 
   // Forgets both channels' last pictures: they show black until the next good picture. For the
   // start of a new recording.

@@ -95,6 +95,7 @@ bool CFFMH264_Decoder::Init() {
 }
 
 void CFFMH264_Decoder::Release() {
+  region_.reset();
   ResetConverter();
   shown_.reset();
   work_.reset();
@@ -202,6 +203,44 @@ bool CFFMH264_Decoder::Convert(unsigned char* dst, int stride, int width, int he
   return sws_scale(sws_.get(), pic->data, pic->linesize, 0, pic->height, dstPlanes, dstStrides) > 0;
 }
 
+bool CFFMH264_Decoder::ConvertRegion(unsigned char* dst, int stride, int width, int height, int x,
+                                     int y, int w, int h) {
+  if (!HasPicture() || dst == nullptr || width <= 0 || height <= 0 || width > kMaxSide ||
+      height > kMaxSide || stride < width * 3 || w <= 0 || h <= 0) {
+    return false;
+  }
+  const AVFrame* pic = shown_.get();
+  if (PlainFormat(pic->format) != AV_PIX_FMT_YUV420P) return false;
+  // Inside the picture, on even coordinates (a colour sample covers 2 x 2 pixels).
+  w = std::min(w, pic->width) & ~1;
+  h = std::min(h, pic->height) & ~1;
+  if (w <= 0 || h <= 0) return false;
+  x = std::clamp(x, 0, pic->width - w) & ~1;
+  y = std::clamp(y, 0, pic->height - h) & ~1;
+  if (!region_ || regionSrc_[0] != w || regionSrc_[1] != h || regionSrc_[2] != pic->format ||
+      regionOut_[0] != width || regionOut_[1] != height) {
+    region_.reset(sws_getContext(w, h, AV_PIX_FMT_YUV420P, width, height, AV_PIX_FMT_BGR24,
+                                 SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!region_) return false;
+    regionSrc_[0] = w;
+    regionSrc_[1] = h;
+    regionSrc_[2] = pic->format;
+    regionOut_[0] = width;
+    regionOut_[1] = height;
+    const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+    sws_setColorspaceDetails(region_.get(), coefficients, 0, coefficients, 0,
+                             ToFixed16(brightness_, -kBrightnessLimit, kBrightnessLimit),
+                             ToFixed16(contrast_, kContrastMin, kContrastMax), 65536);
+  }
+  const std::uint8_t* src[4] = {pic->data[0] + std::ptrdiff_t(y) * pic->linesize[0] + x,
+                                pic->data[1] + std::ptrdiff_t(y / 2) * pic->linesize[1] + x / 2,
+                                pic->data[2] + std::ptrdiff_t(y / 2) * pic->linesize[2] + x / 2,
+                                nullptr};
+  std::uint8_t* dstPlanes[4] = {dst, nullptr, nullptr, nullptr};
+  int dstStrides[4] = {stride, 0, 0, 0};
+  return sws_scale(region_.get(), src, pic->linesize, 0, h, dstPlanes, dstStrides) > 0;
+}
+
 bool CFFMH264_Decoder::MakeConverter(int width, int height) {
   ResetConverter();
   const AVFrame* pic = shown_.get();
@@ -262,9 +301,11 @@ void CFFMH264_Decoder::ApplyColour() {
 void CFFMH264_Decoder::SetBrightness(float brightness) {
   brightness_ = brightness;
   ApplyColour();
+  region_.reset();  // made again with the new colour
 }
 
 void CFFMH264_Decoder::SetContrast(float contrast) {
   contrast_ = contrast;
   ApplyColour();
+  region_.reset();
 }

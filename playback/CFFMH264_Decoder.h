@@ -40,6 +40,14 @@ class CFFMH264_Decoder {
   // bytes apart). False, with `dst` untouched, when there is no picture or the request is unusable.
   bool Convert(unsigned char* dst, int stride, int width, int height);
 
+  // Converts a part of the last good picture, the rectangle (x, y, w x h) in the picture's pixels,
+  // scaled to width x height BGR pixels into `dst`, with brightness and contrast as Convert. The
+  // rectangle is kept inside the picture (and to even coordinates, as 4:2:0 colour needs); false
+  // when there is no picture, the request is unusable, or the picture is not 4:2:0. For looking
+  // closely at a part of a large picture without converting all of it.
+  bool ConvertRegion(unsigned char* dst, int stride, int width, int height, int x, int y, int w,
+                     int h);
+
   // Size of the last good picture; 0 by 0 before the first one.
   void GetPictureSize(int* width, int* height) const;
   bool HasPicture() const;
@@ -83,6 +91,10 @@ class CFFMH264_Decoder {
   std::unique_ptr<SwsContext, SwsFree> sws_;
   std::unique_ptr<SwsContext, SwsFree> scale_;
   std::unique_ptr<AVFrame, FrameFree> scaled_;
+  // The converter of ConvertRegion, made for a region and output size of its own.
+  std::unique_ptr<SwsContext, SwsFree> region_;
+  int regionSrc_[3] = {0, 0, -1};  // width, height, format it was made for
+  int regionOut_[2] = {0, 0};
   // The packet's bytes followed by the zeroed padding the bitstream reader may read into.
   std::vector<unsigned char> buffer_;
 

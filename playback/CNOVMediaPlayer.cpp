@@ -1,6 +1,7 @@
 #include "playback/CNOVMediaPlayer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "media/MediaTypes.h"
@@ -208,9 +209,26 @@ void CNOVMediaPlayer::RefreshPictures() {
   decoder_->Redraw(1, rear_);
 }
 
-bool CNOVMediaPlayer::SavePicture(int channel, const char* path) {
-  if (!running_ || showStatus_ == kShowStopped) return false;
-  return decoder_->SavePicture(channel, path);
+bool CNOVMediaPlayer::SavePicture(int channel, const char* path, const SnapshotEvidence* evidence) {
+  if (!running_ || showStatus_ == kShowStopped) {
+    errno = ENODATA;
+    return false;
+  }
+  return evidence != nullptr ? decoder_->SavePicture(channel, path, evidence)
+                             : decoder_->SavePicture(channel, path);
+}
+
+bool CNOVMediaPlayer::GetPictureSize(int channel, int* width, int* height) {
+  if (!running_) {
+    *width = *height = 0;
+    return false;
+  }
+  return decoder_->PictureSize(channel, width, height);
+}
+
+bool CNOVMediaPlayer::CopyPictureRegion(int channel, int x, int y, int w, int h, unsigned char* dst,
+                                        int stride, int width, int height) {
+  return running_ && decoder_->CopyRegion(channel, x, y, w, h, dst, stride, width, height);
 }
 
 int CNOVMediaPlayer::GetChannelCount() const {

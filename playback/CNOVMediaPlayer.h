@@ -81,8 +81,14 @@ class CNOVMediaPlayer {
   int GetPositionMs() const;
   // Idle only: shows the last pictures again (after the surfaces changed size).
   void RefreshPictures();
-  // Saves the channel's current picture; false while stopped.
-  bool SavePicture(int channel, const char* path);
+  // Saves the channel's current picture, with the evidence as EXIF tags when given; false while
+  // stopped (errno ENODATA), else the decoder's answer (errno telling why it failed).
+  bool SavePicture(int channel, const char* path, const SnapshotEvidence* evidence = nullptr);
+  // The channel's current picture: its size, and a part of it scaled (see
+  // VMediaDecoder::CopyRegion). The decoder's own lock keeps these apart from its drawing.
+  bool GetPictureSize(int channel, int* width, int* height);
+  bool CopyPictureRegion(int channel, int x, int y, int w, int h, unsigned char* dst, int stride,
+                         int width, int height);
   int GetChannelCount() const;
   void SetBrightness(int channel, int value);
   int GetShowStatus() const { return showStatus_; }

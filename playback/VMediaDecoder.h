@@ -2,6 +2,7 @@
 #pragma once
 
 #include "playback/VideoSurface.h"
+#include "support/SnapshotExif.h"
 
 class VMediaDecoder {
  public:
@@ -20,6 +21,27 @@ class VMediaDecoder {
   virtual void SetFlipMode(int channel, int mode) = 0;  // 0 none, 1 upside down, 2 both, 3 mirror
   // Saves the channel's last picture at its own size; the file type follows the name.
   virtual bool SavePicture(int channel, const char* path) = 0;
+  // Saves it as a JPEG file carrying the evidence as EXIF tags (none when evidence is null). The
+  // file appears whole or not at all. False with errno telling why: ENODATA when the channel has
+  // no picture yet, else the system's reason the file could not be written.
+  virtual bool SavePicture(int channel, const char* path, const SnapshotEvidence* evidence) {
+    (void)evidence;
+    return SavePicture(channel, path);
+  }
+  // Size of the channel's last picture; false (0 by 0) before one.
+  virtual bool PictureSize(int channel, int* width, int* height) {
+    (void)channel;
+    *width = *height = 0;
+    return false;
+  }
+  // A part of the channel's last picture, (x, y, w x h) in its own pixels, scaled to width x
+  // height BGR pixels into dst (rows stride bytes apart). False when there is none.
+  virtual bool CopyRegion(int channel, int x, int y, int w, int h, unsigned char* dst, int stride,
+                          int width, int height) {
+    (void)channel, (void)x, (void)y, (void)w, (void)h, (void)dst, (void)stride, (void)width,
+        (void)height;
+    return false;
+  }
 
  protected:
   // Owners delete the concrete decoder, never through this interface.

@@ -717,6 +717,77 @@ TEST_F(CDecoderTest, SavePictureAtItsOwnSize) {
   fs::remove_all(dir, ec);
 }
 
+// ---- CDecoder: copying a part of the picture ----------------------------------------------------
+
+// A region copied at its own size holds the same pixels as the whole picture converted at its own
+// size, cropped there; regions reaching outside are moved inside, odd corners to even ones; a
+// region scaled up is the same picture, brighter when the brightness is raised; nothing is written
+// before a picture or for unusable requests.
+TEST_F(CDecoderTest, CopyRegionIsTheCropOfTheWholePicture) {
+  constexpr int kW = 1280, kH = 720;
+  std::vector<unsigned char> region(std::size_t(kW) * kH * 3, 7);
+  EXPECT_FALSE(decoder_.CopyRegion(0, 0, 0, 64, 64, region.data(), 64 * 3, 64, 64));
+  EXPECT_EQ(region[0], 7) << "written without a picture";
+  int w = -1, h = -1;
+  EXPECT_FALSE(decoder_.PictureSize(0, &w, &h));
+
+  CRecordingSurface surface(kW, kH, true);
+  ASSERT_TRUE(ShowFront(&surface, 0));
+  const PresentedPicture whole = Last(surface);
+  ASSERT_EQ(whole.pixels.size(), std::size_t(kW) * kH * 3);
+  ASSERT_TRUE(decoder_.PictureSize(0, &w, &h));
+  EXPECT_EQ(w, kW);
+  EXPECT_EQ(h, kH);
+
+  // Differences counted per byte beyond a rounding step between two converters.
+  auto differing = [&](const std::vector<unsigned char>& got, int x0, int y0, int rw, int rh) {
+    int bad = 0;
+    for (int y = 0; y < rh; ++y)
+      for (int x = 0; x < rw * 3; ++x) {
+        const int a = got[std::size_t(y) * rw * 3 + x];
+        const int b = whole.pixels[(std::size_t(y0 + y) * kW + x0) * 3 + x];
+        bad += std::abs(a - b) > 2;
+      }
+    return bad;
+  };
+  struct Case {
+    int x, y;      // asked for
+    int atX, atY;  // where the copy comes from
+  };
+  const Case cases[] = {{kW - 160, 0, kW - 160, 0},             // the flash corner
+                        {101, 333, 100, 332},                   // odd corner, moved to even
+                        {kW - 50, kH - 20, kW - 160, kH - 90},  // reaching out, moved in
+                        {-40, -9, 0, 0}};
+  constexpr int kRw = 160, kRh = 90;
+  for (const Case& c : cases) {
+    std::vector<unsigned char> out(std::size_t(kRw) * kRh * 3, 0);
+    ASSERT_TRUE(decoder_.CopyRegion(0, c.x, c.y, kRw, kRh, out.data(), kRw * 3, kRw, kRh));
+    EXPECT_EQ(differing(out, c.atX, c.atY, kRw, kRh), 0) << "region at " << c.x << "," << c.y;
+  }
+
+  // The flash corner scaled up three times: bright as in the picture, brighter when raised.
+  auto meanOf = [](const std::vector<unsigned char>& v) {
+    double sum = 0;
+    for (unsigned char b : v) sum += b;
+    return sum / double(v.size());
+  };
+  std::vector<unsigned char> big(std::size_t(480) * 270 * 3);
+  ASSERT_TRUE(decoder_.CopyRegion(0, 0, 300, kRw, kRh, big.data(), 480 * 3, 480, 270));
+  const double before = meanOf(big);
+  decoder_.SetBrightness(0, 4);
+  ASSERT_TRUE(decoder_.CopyRegion(0, 0, 300, kRw, kRh, big.data(), 480 * 3, 480, 270));
+  EXPECT_GT(meanOf(big), before + 10);
+
+  // Unusable requests write nothing.
+  std::fill(region.begin(), region.end(), 7);
+  EXPECT_FALSE(decoder_.CopyRegion(0, 0, 0, 0, 90, region.data(), kRw * 3, kRw, kRh));
+  EXPECT_FALSE(decoder_.CopyRegion(0, 0, 0, kRw, kRh, region.data(), kRw * 3 - 1, kRw, kRh));
+  EXPECT_FALSE(decoder_.CopyRegion(0, 0, 0, kRw, kRh, nullptr, kRw * 3, kRw, kRh));
+  EXPECT_FALSE(decoder_.CopyRegion(2, 0, 0, kRw, kRh, region.data(), kRw * 3, kRw, kRh));
+  EXPECT_FALSE(decoder_.CopyRegion(0, 0, 0, kRw, kRh, region.data(), 1 << 30, 1 << 28, kRh));
+  EXPECT_TRUE(std::all_of(region.begin(), region.end(), [](unsigned char b) { return b == 7; }));
+}
+
 // ---- CDecoder: threads --------------------------------------------------------------------------
 
 TEST_F(CDecoderTest, SettingsFromAnotherThreadWhileDecoding) {
