@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "media/CVEXParser.h"
 #include "playback/CDecoder.h"
 #include "playback/CNOVMediaPlayer.h"
@@ -39,18 +40,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double NowMs() {
-  return std::chrono::duration<double, std::milli>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
+using bench::CpuSeconds;
+using bench::NowMs;
 
 struct End {
   std::mutex lock;

@@ -26,6 +26,7 @@
 
 #include "app/AppIds.h"
 #include "app/CSamplePlayerDlg.h"
+#include "bench/WindowBench.h"
 #include "resources/core/StringTable.h"
 #include "settings/gui/CSettingDlg.h"
 #include "skin/CBitmapSlider.h"
@@ -36,25 +37,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class BenchApp : public wxApp {
- public:
-  bool OnInit() override { return true; }
-};
-
-double NowMs() {
-  return std::chrono::duration<double, std::milli>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-void Pump(int ms) {
-  const double end = NowMs() + ms;
-  while (NowMs() < end) {
-    wxTheApp->Yield(true);
-    wxTheApp->ProcessIdle();
-    wxMilliSleep(2);
-  }
-}
+using bench::BenchApp;
+using bench::NowMs;
+using bench::Pump;
 
 // Runs fn on the window thread and returns how long it held it, in ms.
 double Held(const std::function<void()>& fn) {
@@ -119,14 +104,7 @@ int main(int argc, char** argv) {
   DiagSetOutput(nullptr);
   int exitCode = 0;
   {
-    CSamplePlayerDlg::Options options;
-    options.cardDir = card.string();
-    options.configPath = (work / "config.cfg").string();
-    options.startCardPoll = false;
-    auto* window = new CSamplePlayerDlg(options);
-    window->SetMessageBox([](const wxString&, const wxString&, long) { return int(wxID_OK); });
-    window->Show();
-    Pump(300);
+    auto* window = bench::ShowBenchWindow(card.string(), (work / "config.cfg").string());
 
     const double poll = Held([&] { window->PollCard(); });
     const int rows = window->RecordingList()->GetItemCount();

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/testing/CivilTime.h"
 #include "support/testing/TempDir.h"
 #include "telemetry/CGPSData.h"
 #include "telemetry/CGSensorData.h"
@@ -33,13 +34,7 @@ constexpr const char* kExample =
 
 // Seconds since 1970 of a broken-down local time, the way the record computes its time value.
 std::int64_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
+  std::tm tm = roadeye_test::At(year, month, day, hour, minute, second);
   tm.tm_isdst = -1;
   return std::int64_t(std::mktime(&tm));
 }

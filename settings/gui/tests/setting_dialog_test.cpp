@@ -24,6 +24,7 @@
 #include "settings/gui/CSettingDlg.h"
 #include "skin/testing/Screen.h"
 #include "support/Diag.h"
+#include "support/testing/CivilTime.h"
 #include "support/testing/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -31,6 +32,8 @@ namespace st = screentest;
 using roadeye_test::TempDir;
 
 namespace {
+
+using roadeye_test::At;
 
 // A camera's file as a card holds it: CR LF, a comment, a key and a section the viewer does not
 // use, an earlier clock in the time section.
@@ -89,17 +92,6 @@ std::string Key(const std::string& path, const char* section, const char* key) {
   char value[64] = {};
   GetProfileText(section, key, "<missing>", value, sizeof value, path.c_str());
   return value;
-}
-
-std::tm At(int year, int month, int day, int hour, int minute, int second) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  return t;
 }
 
 }  // namespace
