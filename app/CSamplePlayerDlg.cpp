@@ -4,6 +4,7 @@
 #include <wx/dcbuffer.h>
 #include <wx/dcclient.h>
 #include <wx/display.h>
+#include <wx/filedlg.h>
 #include <wx/listctrl.h>
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 
 #include "app/CPicturePane.h"
+#include "app/CZoomDlg.h"
 #include "app/Desktop.h"
 #include "app/ViewerConfig.h"
 #include "resources/ResourceIds.h"
@@ -52,6 +54,9 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
       options_(options),
       messageBox_(&ShowMessageBox) {
   configPath_ = options.configPath.empty() ? ViewerConfigPath() : options.configPath;
+  saveDialogRunner_ = [this](const wxString& defaultName, wxString* path) {
+    return RunSaveDialog(defaultName, path);
+  };
   SetSkinBitmapLoader(&LoadSkinBitmap);
   LetCompositorSizeWindow(this);
   SetBackgroundStyle(wxBG_STYLE_PAINT);
@@ -261,6 +266,15 @@ void CSamplePlayerDlg::SaveConfig() {
   WriteViewerConfigValue(configPath_, kConfigVolume, volume_->GetPos());
 }
 
+bool CSamplePlayerDlg::RunSaveDialog(const wxString& defaultName, wxString* path) {
+  // A save dialog (not an open one) that asks before it overwrites, for JPEG files.
+  wxFileDialog dialog(this, wxFileSelectorPromptStr, wxEmptyString, defaultName,
+                      "jpeg file (*.jpg)|*.jpg", wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+  if (dialog.ShowModal() != wxID_OK) return false;
+  *path = dialog.GetPath();
+  return true;
+}
+
 void CSamplePlayerDlg::CloseCommand() {
   if (downloadBusy_) return;
   SaveConfig();
@@ -299,6 +313,10 @@ void CSamplePlayerDlg::OnCloseWindow(wxCloseEvent&) {
 void CSamplePlayerDlg::ShutDown() {
   if (shutDown_) return;
   shutDown_ = true;
+  if (zoom_ != nullptr) {
+    zoom_->Destroy();
+    zoom_ = nullptr;
+  }
   SaveConfig();
   cardPoll_.Stop();
   tick_.Stop();
@@ -611,6 +629,12 @@ void CSamplePlayerDlg::OnButton(wxCommandEvent& event) {
       break;
     case kIdSettings:
       OnSettingsCommand();
+      break;
+    case kIdCapture:
+      CaptureSnapshot();
+      break;
+    case kIdZoom:
+      OpenZoomWindow();
       break;
     case kIdFilterEvent:
       OnFilter(kVexEvent);

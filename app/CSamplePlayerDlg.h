@@ -22,6 +22,7 @@
 
 #include "app/AppIds.h"
 #include "app/Layout.h"
+#include "app/Snapshot.h"
 #include "media/CVEXParser.h"
 #include "playback/CDecoder.h"
 #include "playback/CNOVMediaPlayer.h"
@@ -33,6 +34,7 @@
 #include "vexlib/vexlib.h"
 
 class CBitmapButtonTrans;
+class CZoomDlg;
 class CBitmapSlider;
 class CxSkinButton;
 class CGraphStatic;
@@ -85,6 +87,14 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   void SaveConfig();
   void SetMessageBox(MessageBoxFn fn) { messageBox_ = std::move(fn); }
   void SetSettingsDialogRunner(SettingsDialogRunner runner) { settingsRunner_ = std::move(runner); }
+  // Runs the snapshot's save dialog with its default file name (modally unless a test says
+  // otherwise); true with the chosen path when the user confirmed.
+  using SaveDialogRunner = std::function<bool(const wxString& defaultName, wxString* path)>;
+  void SetSaveDialogRunner(SaveDialogRunner runner) { saveDialogRunner_ = std::move(runner); }
+  // The save dialog itself (the runner unless a test replaces it).
+  bool RunSaveDialog(const wxString& defaultName, wxString* path);
+  // The computer's local time (the snapshot's default name); tests set their own.
+  void SetClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }
 
   // Layouts and painting.
   void LayoutControls(int mode);
@@ -122,6 +132,15 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   void UpdateTimeLabels(int seconds, int totalSeconds);
   void UpdateGSensorGraph(int seconds);
   void OnSettingsCommand();
+
+  // Snapshots and the zoom window.
+  void CaptureSnapshot();
+  void OpenZoomWindow();
+  CZoomDlg* ZoomWindow() const { return zoom_; }
+  // The evidence of the picture shown now: the recording's clock, its fix, the card's camera.
+  SnapshotEvidence SnapshotEvidenceNow();
+  // The zoom window's source over the picture panes (see CZoomDlg::PictureSource).
+  bool ZoomPicture(const wxPoint& screen, const wxSize& size, wxImage* image);
 
   // For tests and tools (window thread).
   int LayoutMode() const { return layoutMode_; }
@@ -210,6 +229,12 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   std::string configPath_;
   MessageBoxFn messageBox_;
   SettingsDialogRunner settingsRunner_ = [](CSettingDlg& dialog) { return dialog.ShowModal(); };
+  SaveDialogRunner saveDialogRunner_;
+  std::function<std::tm()> clock_ = &ComputerLocalTime;
+  // The card's settings file whose speed unit is shown (the snapshot's camera model).
+  std::string settingsPath_;
+  CZoomDlg* zoom_ = nullptr;
+  std::vector<unsigned char> zoomBuffer_;
 
   // Owned by the window, in the order they are made.
   CBitmapButtonTrans* pause_ = nullptr;

@@ -291,6 +291,7 @@ bool CSamplePlayerDlg::OpenCardSettings() {
 }
 
 void CSamplePlayerDlg::ApplySpeedUnit(const std::string& path) {
+  settingsPath_ = path;
   const int code = ReadSpeedUnitSetting(path);
   if (code == speedCode_) return;
   speedCode_ = code;

@@ -325,6 +325,9 @@ bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList) {
     case WXK_F3:
       OnSettingsCommand();
       return true;
+    case WXK_F4:
+      CaptureSnapshot();
+      return true;
     default:
       return true;
   }

@@ -4,7 +4,9 @@
 // screen, so the window draws itself).
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 class wxTopLevelWindow;
 
@@ -30,3 +32,29 @@ void BeginWindowMove(wxTopLevelWindow* window, int screenX, int screenY);
 // Draws the window as it is now (its own painting and its controls', not the screen) into a PNG
 // file; false when that failed. Works on every backend.
 bool SaveWindowPicture(wxTopLevelWindow* window, const std::string& path);
+// The same picture as an image.
+bool DrawWindowPicture(wxTopLevelWindow* window, class wxImage* image);
+
+// Reads rectangles of the screen's pixels, on X11 (and XWayland): the server's root window,
+// which shows every program. One buffer serves every read of a size up to the largest read so
+// far. On Wayland nothing can be read (false).
+class ScreenReader {
+ public:
+  ScreenReader();
+  ~ScreenReader();
+  ScreenReader(const ScreenReader&) = delete;
+  ScreenReader& operator=(const ScreenReader&) = delete;
+
+  // False when the screen cannot be read here (Wayland).
+  bool Available() const;
+  // The screen's size in pixels.
+  bool ScreenSize(int* width, int* height) const;
+  // The rectangle (inside the screen) as RGB rows of width * 3 bytes into rgb.
+  bool Read(int x, int y, int width, int height, std::vector<unsigned char>* rgb);
+  // Where the mouse pointer is on the screen; false when it cannot be told.
+  bool Pointer(int* x, int* y) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};

@@ -113,6 +113,10 @@ constexpr Entry kEntries[] = {
      "been changed."},
     {kStrChooseValueKo, "\"%s\" 값을 선택해 주세요. 아무것도 저장하지 않았습니다."},
     {kStrChooseValueEn, "Please choose a value for \"%s\". Nothing has been saved."},
+    {kStrSnapshotFailedKo, "스냅샷을 저장하지 못했습니다:%s"},
+    {kStrSnapshotFailedEn, "The snapshot could not be saved:%s"},
+    {kStrNoPictureYetKo, "아직 화면이 없습니다"},
+    {kStrNoPictureYetEn, "no picture yet"},
 };
 
 constexpr bool SortedById() {

@@ -65,6 +65,10 @@ inline constexpr int kStrLanguageKo = 457, kStrLanguageEn = 458;
 // system gave, the name of the list without a choice).
 inline constexpr int kStrSaveFailedKo = 900, kStrSaveFailedEn = 901;
 inline constexpr int kStrChooseValueKo = 902, kStrChooseValueEn = 903;
+// A snapshot that could not be written: a line per file (name and reason) follows the text; the
+// reason for a camera that has shown no picture yet.
+inline constexpr int kStrSnapshotFailedKo = 904, kStrSnapshotFailedEn = 905;
+inline constexpr int kStrNoPictureYetKo = 906, kStrNoPictureYetEn = 907;
 
 // Fixed Korean texts that are shown whatever the interface language and have no table entry.
 inline constexpr const char kTextMapEnlarge[] = "지도 크게보기";

@@ -63,6 +63,8 @@ const std::vector<std::pair<int, int>> kPairs = {
     {kStrLanguageKo, kStrLanguageEn},
     {kStrSaveFailedKo, kStrSaveFailedEn},
     {kStrChooseValueKo, kStrChooseValueEn},
+    {kStrSnapshotFailedKo, kStrSnapshotFailedEn},
+    {kStrNoPictureYetKo, kStrNoPictureYetEn},
 };
 
 bool IsAscii(const char* s) {

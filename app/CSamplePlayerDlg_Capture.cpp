@@ -1,0 +1,233 @@
+// Pictures out of the player: snapshots of the pictures on screen as JPEG files carrying the
+// recording's evidence (its time, the car's position and speed), and the zoom window.
+#include <wx/filename.h>
+#include <wx/listctrl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "app/CPicturePane.h"
+#include "app/CSamplePlayerDlg.h"
+#include "app/CZoomDlg.h"
+#include "platform/Profile.h"
+#include "resources/core/StringTable.h"
+#include "settings/CameraSettings.h"
+#include "support/Diag.h"
+#include "telemetry/CGPSData.h"
+#include "telemetry/gui/CMapView.h"
+
+#ifndef ROADEYE_VERSION
+#define ROADEYE_VERSION "0"
+#endif
+
+namespace {
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back: the clock
+// arithmetic of a recording's own time, which knows no time zone.
+long long DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const long long yoe = y - era * 400;
+  const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(long long z, int* y, int* m, int* d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *y = static_cast<int>(yoe + era * 400 + (*m <= 2 ? 1 : 0));
+}
+
+// Splits seconds since 1970 into a date and a time.
+void Split(long long seconds, int* y, int* mo, int* d, int* h, int* mi, int* s) {
+  long long days = seconds / 86400;
+  long long rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  CivilFromDays(days, y, mo, d);
+  *h = static_cast<int>(rest / 3600);
+  *mi = static_cast<int>(rest % 3600 / 60);
+  *s = static_cast<int>(rest % 60);
+}
+
+}  // namespace
+
+std::string SnapshotDefaultName(const std::tm& now) {
+  char name[96];
+  std::snprintf(name, sizeof name, "Capture_%d%d%d_%d%d%d.jpg", now.tm_year + 1900, now.tm_mon + 1,
+                now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+  return name;
+}
+
+std::string SnapshotBaseName(const std::string& path, bool hasExtension) {
+  // Only the dialog's ".jpg" is cut, as four characters: "x.jpeg" keeps "x.".
+  if (!hasExtension || path.size() < 4) return path;
+  return path.substr(0, path.size() - 4);
+}
+
+bool RecordingClock(const std::string& name, int positionMs, SnapshotEvidence* evidence) {
+  // KIND_YYYYMMDD_HHMMSS[...]: the camera's clock when the recording started.
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  const std::size_t first = name.find('_');
+  if (first == std::string::npos ||
+      std::sscanf(name.c_str() + first + 1, "%4d%2d%2d_%2d%2d%2d", &y, &mo, &d, &h, &mi, &s) != 6 ||
+      mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || y < 1970 || y > 9999) {
+    return false;
+  }
+  const long long at =
+      DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s + std::max(0, positionMs) / 1000;
+  Split(at, &evidence->year, &evidence->month, &evidence->day, &evidence->hour, &evidence->minute,
+        &evidence->second);
+  return true;
+}
+
+SnapshotFix FixOf(const CGPSData& fix, float speedFactor, bool mph) {
+  SnapshotFix out;
+  if (fix.valid == 0 || fix.month < 1 || fix.month > 12 || fix.day < 1 || fix.day > 31) {
+    return out;
+  }
+  out.valid = true;
+  out.latitude = fix.GetLatitude();
+  out.longitude = fix.GetLongitude();
+  out.speed = speedFactor * fix.GetSpeed();
+  out.mph = mph;
+  // The record keeps the sentence's UTC hour plus the camera's 9 (not brought back under 24):
+  // back to UTC, across midnight if need be.
+  const long long at = DaysFromCivil(2000 + fix.year, fix.month, fix.day) * 86400 +
+                       (fix.hour - 9) * 3600LL + fix.minute * 60 + fix.second;
+  int second = 0;
+  Split(at, &out.year, &out.month, &out.day, &out.hour, &out.minute, &second);
+  out.second = second;
+  return out;
+}
+
+SnapshotEvidence CSamplePlayerDlg::SnapshotEvidenceNow() {
+  SnapshotEvidence evidence;
+  const std::string name = currentRow_ >= 0 && currentRow_ < list_->GetItemCount()
+                               ? list_->GetItemText(currentRow_, 1).ToStdString()
+                               : std::string();
+  evidence.description = name;
+  RecordingClock(name, engine_.GetPositionMs(), &evidence);
+  if (telemetry_.GpsCount() > 0) {
+    evidence.fix = FixOf(telemetry_.LastGps(), speedFactor_, speedLabel_ == "MPH");
+  }
+  evidence.software = std::string("Roadeye ") + ROADEYE_VERSION;
+  if (!settingsPath_.empty()) {
+    char text[kSettingsValueBytes] = {};
+    GetProfileText("blackbox", "make", "", text, sizeof text, settingsPath_.c_str());
+    evidence.make = text;
+    GetProfileText("blackbox", "model", "", text, sizeof text, settingsPath_.c_str());
+    evidence.model = text;
+  }
+  return evidence;
+}
+
+void CSamplePlayerDlg::CaptureSnapshot() {
+  if (downloadBusy_) return;
+  const int status = engine_.GetShowStatus();
+  if ((status != CNOVMediaPlayer::kShowPlaying && status != CNOVMediaPlayer::kShowTwoShown) ||
+      list_->GetItemCount() == 0) {
+    return;
+  }
+  // Held while the dialog is open: the pictures saved are the ones on screen.
+  engine_.Pause();
+  const std::tm now = clock_();
+  wxString chosen;
+  if (saveDialogRunner_(wxString::FromUTF8(SnapshotDefaultName(now)), &chosen)) {
+    const std::string path = chosen.utf8_string();
+    const std::string base = SnapshotBaseName(path, !wxFileName(chosen).GetExt().empty());
+    const SnapshotEvidence evidence = SnapshotEvidenceNow();
+    std::vector<std::pair<std::string, int>> failed;
+    const int channels = engine_.GetChannelCount() > 1 ? 2 : 1;
+    for (int channel = 0; channel < channels; ++channel) {
+      const std::string file = base + (channel == 0 ? "_front.jpg" : "_rear.jpg");
+      errno = 0;
+      if (!engine_.SavePicture(channel, file.c_str(), &evidence)) {
+        failed.emplace_back(file, errno);  // the other camera's file is still tried
+      }
+    }
+    if (!failed.empty()) {
+      wxString lines;
+      for (const auto& [file, error] : failed) {
+        const wxString reason = error == ENODATA
+                                    ? wxString::FromUTF8(DisplayText(
+                                          BilingualText(kStrNoPictureYetKo, kStrNoPictureYetEn)))
+                                    : wxString::FromUTF8(std::strerror(error != 0 ? error : EIO));
+        lines += "\n" + wxString::FromUTF8(file) + ": " + reason;
+      }
+      messageBox_(wxString::Format(wxString::FromUTF8(DisplayText(
+                                       BilingualText(kStrSnapshotFailedKo, kStrSnapshotFailedEn))),
+                                   lines),
+                  GetTitle(), wxOK | wxICON_WARNING);
+    }
+  }
+  // A recording that was playing goes on; one that was held stays held.
+  if (status == CNOVMediaPlayer::kShowPlaying) {
+    ShowPlayButton(false);
+    engine_.Resume();
+    Refresh();
+  }
+  LayoutPanes();
+}
+
+void CSamplePlayerDlg::OpenZoomWindow() {
+  if (zoom_ != nullptr) {
+    zoom_->Destroy();
+    zoom_ = nullptr;
+  }
+  zoom_ = new CZoomDlg(this, [this](const wxPoint& screen, const wxSize& size, wxImage* image) {
+    return ZoomPicture(screen, size, image);
+  });
+  zoom_->Show();
+  zoom_->Refresh();
+  zoom_->Raise();
+}
+
+bool CSamplePlayerDlg::ZoomPicture(const wxPoint& screen, const wxSize& size, wxImage* image) {
+  // The map lies above the pictures where they share a place.
+  if (map_->IsShown() && map_->GetScreenRect().Contains(screen)) return false;
+  for (int channel = 0; channel < 2; ++channel) {
+    CPicturePane* pane = channel == 0 ? frontPane_ : rearPane_;
+    if (!pane->IsShown() || !pane->GetScreenRect().Contains(screen)) continue;
+    int width = 0, height = 0;
+    const wxSize shown = pane->GetClientSize();
+    if (!engine_.GetPictureSize(channel, &width, &height) || shown.x <= 0 || shown.y <= 0) {
+      return false;
+    }
+    // The point in the picture's own pixels, and as many of them as the zoom window shows at two
+    // times the pane's scale, or one to one where the pane shrinks the picture more than that.
+    const wxPoint at = screen - pane->GetScreenPosition();
+    const double scaleX = std::max(1.0, 2.0 * shown.x / width);
+    const double scaleY = std::max(1.0, 2.0 * shown.y / height);
+    const int w = std::max(2, static_cast<int>(size.x / scaleX));
+    const int h = std::max(2, static_cast<int>(size.y / scaleY));
+    const int cx = static_cast<int>(static_cast<long long>(at.x) * width / shown.x);
+    const int cy = static_cast<int>(static_cast<long long>(at.y) * height / shown.y);
+    zoomBuffer_.resize(std::size_t(size.x) * size.y * 3);
+    if (!engine_.CopyPictureRegion(channel, cx - w / 2, cy - h / 2, w, h, zoomBuffer_.data(),
+                                   size.x * 3, size.x, size.y)) {
+      return false;
+    }
+    if (!image->IsOk() || image->GetSize() != size) image->Create(size.x, size.y, false);
+    unsigned char* out = image->GetData();
+    const unsigned char* in = zoomBuffer_.data();
+    for (std::size_t i = 0; i < zoomBuffer_.size(); i += 3) {  // BGR to RGB
+      out[i] = in[i + 2];
+      out[i + 1] = in[i + 1];
+      out[i + 2] = in[i];
+    }
+    return true;
+  }
+  return false;
+}
