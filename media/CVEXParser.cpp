@@ -142,6 +142,7 @@ int CVEXParser::Open(const char* name, RecordingInfo* info) {
   kind_ = id.kind;
   std::fill(std::begin(header_), std::end(header_), 0);
   ended_ = false;
+  readFailed_ = false;
   opened_ = false;
   queue_.Clear();
   if (!library_ || id.name.empty()) return 0;
@@ -222,6 +223,7 @@ MediaPacketType CVEXParser::ReadPacketDirect(void* buffer, int* size) {
   }
   if (status == kVexReadNotYet) return kPacketNotYet;
   if (status == kVexReadEnd || status == kVexReadFailed || *size != before) {
+    if (status == kVexReadFailed) readFailed_ = true;
     ended_ = true;
     *size = 1;
     return kPacketEnd;

@@ -24,7 +24,7 @@ struct RecordingId {
   int index = 0;
 };
 
-class CVEXParser final : public VMediaParser {
+class CVEXParser : public VMediaParser {
  public:
   // Recording kinds as the parser numbers them.
   enum Kind { kContinuous = 0, kEvent = 1, kManual = 2, kParking = 3 };
@@ -58,6 +58,7 @@ class CVEXParser final : public VMediaParser {
   int SeekTime(float seconds) override;
   bool SeeksToWholeSeconds() override { return true; }
   int LastPacketTimeMs() override { return lastTimeMs_; }
+  bool ReadFailed() const override { return readFailed_; }
 
   // The recording header values of the last open: [1] front width, [2] rear width, [3] front
   // height, [4] rear height, [5] front rate, [6] rear rate, [7] front count, [8] rear count,
@@ -90,6 +91,8 @@ class CVEXParser final : public VMediaParser {
 
   std::atomic<bool> running_{false};
   std::atomic<bool> ended_{false};
+  // The end was a failed read (see ReadFailed).
+  std::atomic<bool> readFailed_{false};
   // A recording is open for streaming (Open succeeded, no Close since).
   std::atomic<bool> opened_{false};
   CThreadQueue queue_;

@@ -1,5 +1,6 @@
 #include "media/ConvertRecording.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -36,6 +37,12 @@ const char* ConvertResultText(ConvertResult result) {
       return "the file could not take every packet (disk full or too large)";
     case kConvertCloseFailed:
       return "the file could not be finished";
+    case kConvertReadFailed:
+      return "the card could not be read to the end of the recording";
+    case kConvertBadName:
+      return "not a plain recording name";
+    case kConvertPathTooLong:
+      return "the destination path is longer than the system allows";
   }
   return "unknown result";
 }
@@ -55,9 +62,13 @@ bool MakeDestinationPath(const std::string& folder, const std::string& name, std
 }
 
 ConvertResult ConvertRecording(VMediaParser* parser, const char* source, const char* destination,
-                               ConvertProgressFn progress, void* arg, std::atomic<int>* busy) {
+                               ConvertProgressFn progress, void* arg, std::atomic<int>* busy,
+                               int* systemError) {
   std::atomic<int> ownFlag{1};
   if (!busy) busy = &ownFlag;
+  int ownError = 0;
+  if (!systemError) systemError = &ownError;
+  *systemError = 0;
   if (!parser || !source || !destination) return kConvertOpenFailed;
 
   RecordingInfo info;
@@ -77,7 +88,9 @@ ConvertResult ConvertRecording(VMediaParser* parser, const char* source, const c
   aviSetAudioRate(rate);
   aviSetTwoCameras(info.rearFrameRate != 0);
   // Reading on into a file that does not exist would only repeat the failure for every packet.
+  errno = 0;
   if (!aviOpen(destination)) {
+    *systemError = errno;
     parser->Close();
     return kConvertCreateFailed;
   }
@@ -103,13 +116,20 @@ ConvertResult ConvertRecording(VMediaParser* parser, const char* source, const c
     } else {
       continue;  // text records, or nothing available yet
     }
+    errno = 0;
     if (!aviAddData(buffer, size, stream)) {
       result = kConvertWriteFailed;
+      *systemError = errno;
       break;
     }
   }
   if (result == kConvertDone && busy->load() == 0) result = kConvertStopped;
-  if (aviClose() == 0 && result != kConvertWriteFailed) result = kConvertCloseFailed;
+  if (result == kConvertDone && parser->ReadFailed()) result = kConvertReadFailed;
+  errno = 0;
+  if (aviClose() == 0 && result != kConvertWriteFailed) {
+    result = kConvertCloseFailed;
+    *systemError = errno;
+  }
   parser->Close();
   return result;
 }

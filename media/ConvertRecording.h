@@ -22,6 +22,10 @@ enum ConvertResult : int {
   kConvertWriteFailed = -3,   // a packet could not be written (disk full, or the AVI size
                               // limit); the file was closed with what was written
   kConvertCloseFailed = -4,   // the file's index or final header could not be written
+  kConvertReadFailed = -5,    // the card could not be read to the recording's end (pulled out,
+                              // or unreadable); the file was closed with what was read
+  kConvertBadName = -6,       // not a plain recording name; nothing was made
+  kConvertPathTooLong = -7,   // the destination is longer than the system allows; nothing made
 };
 
 // A short English text for a result, for messages.
@@ -30,10 +34,12 @@ const char* ConvertResultText(ConvertResult result);
 // Converts `source` (a recording name as the parser takes it) into the AVI file `destination`.
 // busy: the caller's run flag, checked before each packet; 0 stops the conversion, and a progress
 // callback that returns false sets it to 0 (so that a run of several recordings stops too). With
-// null the conversion keeps a flag of its own.
+// null the conversion keeps a flag of its own. systemError, when given, receives the system's
+// reason (an errno value) for a file that could not be created, written or finished, 0 when the
+// failure had none (the AVI size limit) or there was no failure.
 ConvertResult ConvertRecording(VMediaParser* parser, const char* source, const char* destination,
                                ConvertProgressFn progress, void* arg,
-                               std::atomic<int>* busy = nullptr);
+                               std::atomic<int>* busy = nullptr, int* systemError = nullptr);
 
 // The path of a recording's AVI copy in a folder: folder, "/", name. False when the name is not a
 // plain file name of a card recording: empty, 128 characters or more, holding a path separator,

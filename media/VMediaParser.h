@@ -39,5 +39,8 @@ class VMediaParser {
   // The time of the packet the last ReadPacket delivered, in ms from the recording's start; -1
   // when the reader does not know it. The player paces its pictures by the sound's times.
   virtual int LastPacketTimeMs() { return -1; }
+  // True when the recording's end came from a read that failed (the card gone or unreadable),
+  // not from its last packet; until the next Open.
+  virtual bool ReadFailed() const { return false; }
   virtual ~VMediaParser() = default;
 };

@@ -8,6 +8,7 @@
 // recording was converted, 1 when any failed, 2 for a card or folder that cannot be used.
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 
 #include "media/CVEXParser.h"
 #include "media/ConvertRecording.h"
+#include "media/FolderDownload.h"
 #include "support/Diag.h"
 #include "vexlib/vexlib.h"
 
@@ -143,27 +145,21 @@ int main(int argc, char** argv) {
   int converted = 0, failed = 0;
   std::uint64_t bytesOut = 0;
   auto started = std::chrono::steady_clock::now();
+  std::atomic<int> busy{1};
   for (const std::string& name : names) {
-    std::string dest;
-    if (!MakeDestinationPath(destDir, name, &dest)) {
-      std::printf("  %s: not a recording's name; skipped\n", name.c_str());
-      ++failed;
-      continue;
-    }
     Progress progress{&name, tty, -1};
-    ConvertResult r =
-        ConvertRecording(&parser, name.c_str(), dest.c_str(), &ShowProgress, &progress);
+    // Each file is written beside its place and takes its name only when complete.
+    const DownloadOutcome outcome =
+        ConvertToFolder(&parser, destDir, name, &ShowProgress, &progress, &busy);
     if (tty) std::printf("\r");
-    std::uint64_t out = FileSize(dest);
-    if (r == kConvertDone) {
+    if (outcome.result == kConvertDone) {
+      const std::uint64_t out = FileSize(outcome.path);
       ++converted;
       bytesOut += out;
-      std::printf("  %s -> %s (%.1f MB)\n", name.c_str(), dest.c_str(), double(out) / 1e6);
+      std::printf("  %s -> %s (%.1f MB)\n", name.c_str(), outcome.path.c_str(), double(out) / 1e6);
     } else {
       ++failed;
-      std::printf(
-          "  %s: %s%s\n", name.c_str(), ConvertResultText(r),
-          (r == kConvertWriteFailed || r == kConvertCloseFailed) ? " (partial file kept)" : "");
+      std::printf("  %s: %s; no file made\n", name.c_str(), outcome.reason.c_str());
     }
     std::fflush(stdout);
   }

@@ -2,11 +2,15 @@
 // the command-line converter on cards written by roadeye-mkcard, read back by our AVI reader and by
 // ffprobe/ffmpeg.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +23,7 @@
 #include "media/CAVIExtractor.h"
 #include "media/CVEXParser.h"
 #include "media/ConvertRecording.h"
+#include "media/FolderDownload.h"
 #include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;
@@ -68,9 +73,10 @@ std::vector<AviPacket> Expected(const std::vector<Packet>& written, bool twoCame
 }
 
 // The card library and the parser on a card, as the viewer has them.
-class Card {
+template <class Parser = CVEXParser>
+class CardWith {
  public:
-  explicit Card(const std::string& root) : lib_(VexStart()) {
+  explicit CardWith(const std::string& root) : lib_(VexStart()) {
     VexInitialise(lib_, root.c_str());
     char drive = 0;
     VexCardPoll(lib_, &drive);
@@ -78,15 +84,16 @@ class Card {
     parser.SetLibraryHandle(lib_);
     parser.Start();
   }
-  ~Card() {
+  ~CardWith() {
     parser.Stop();
     VexRelease(lib_);
   }
-  CVEXParser parser;
+  Parser parser;
 
  private:
   VexHandle lib_;
 };
+using Card = CardWith<>;
 
 // Holds back the reader's and writer's per-packet diagnostic lines for the scope; whatever else
 // was printed (test failures among it) is passed on.
@@ -289,6 +296,190 @@ TEST_F(ConvertTest, RecordingCutShortConvertsToAShorterCompleteFile) {
   ASSERT_GT(got.size(), 0u);
   ASSERT_LT(got.size(), all.size());
   EXPECT_TRUE(std::equal(got.begin(), got.end(), all.begin()));
+}
+
+// ---- Converting into a folder: temporary names, the report, a run stopped ----
+
+namespace {
+
+// The names in a folder, sorted.
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Notes what the run told and stops it after a number of pictures.
+struct RunLog : VDownloadProgress {
+  int stopAfter = -1;  // pictures of the run; -1: never stop
+  int pictures = 0;
+  std::vector<std::string> started;
+  void OnRecordingStart(int index, int count, const std::string& name) override {
+    started.push_back(std::to_string(index) + "/" + std::to_string(count) + " " + name);
+  }
+  bool OnPicture(int, int) override { return stopAfter < 0 || ++pictures < stopAfter; }
+};
+
+// A parser whose every recording ends in a failed read, as when the card is pulled out.
+class CardPulledParser : public CVEXParser {
+ public:
+  bool ReadFailed() const override { return true; }
+};
+
+// A folder that holds at most `bytes`: a small tmpfs where the machine lets us mount one, else a
+// limit on the size of the files this process writes. `reason` is what a write past it reports.
+class SmallFolder {
+ public:
+  SmallFolder(const std::string& path, std::size_t bytes) : path_(path) {
+    fs::create_directories(path);
+    const std::string options = "size=" + std::to_string(bytes);
+    if (::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0) {
+      mounted_ = true;
+      reason = std::strerror(ENOSPC);
+      return;
+    }
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit small = saved_;
+    small.rlim_cur = bytes;
+    limited_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // writes past the limit fail with EFBIG
+    reason = std::strerror(EFBIG);
+  }
+  ~SmallFolder() {
+    if (mounted_) ::umount(path_.c_str());
+    if (limited_) setrlimit(RLIMIT_FSIZE, &saved_);
+    if (!mounted_) std::signal(SIGXFSZ, oldHandler_);
+  }
+  bool Usable() const { return mounted_ || limited_; }
+  std::string reason;
+
+ private:
+  std::string path_;
+  bool mounted_ = false, limited_ = false;
+  rlimit saved_{};
+  void (*oldHandler_)(int) = SIG_DFL;
+};
+
+}  // namespace
+
+TEST_F(ConvertTest, AFullDiskReportsNoSpaceAndKeepsTheEarlierExport) {
+  testcard::WriteRecording(card.vex("REC_20241201_120000_D"), 10, true);
+  const std::string folder = out.root() + "/small";
+  const std::string earlier = "an earlier, good export of this recording";
+  std::vector<DownloadOutcome> outcomes;
+  {
+    SmallFolder small(folder, 64 * 1024);
+    ASSERT_TRUE(small.Usable());
+    std::ofstream(folder + "/REC_20241201_120000_D.avi") << earlier;
+    Card c(card.root());
+    QuietDiagnostics quiet;
+    std::atomic<int> busy{1};
+    outcomes = DownloadToFolder(&c.parser, folder, {"REC_20241201_120000_D.avi"}, nullptr, &busy);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_FALSE(outcomes[0].Made());
+    EXPECT_TRUE(outcomes[0].path.empty());
+    EXPECT_NE(outcomes[0].reason.find(small.reason), std::string::npos) << outcomes[0].reason;
+    // The earlier file is untouched and no partial file is left under any name.
+    EXPECT_EQ(Contents(folder + "/REC_20241201_120000_D.avi"), earlier);
+    EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"REC_20241201_120000_D.avi"});
+  }
+}
+
+TEST_F(ConvertTest, StoppingARunKeepsTheRecordingBeingMadeAndSkipsTheRest) {
+  const std::vector<std::string> names = {"REC_20241201_120000_D.avi", "EVENT_20241201_120100.avi",
+                                          "MANUAL_20241201_120200_D.avi"};
+  std::vector<std::vector<Packet>> written;
+  for (const std::string& n : names) {
+    written.push_back(testcard::WriteRecording(card.vex(n.substr(0, n.size() - 4)), 3,
+                                               n.find("_D.") != std::string::npos));
+  }
+  const std::string clips = out.root() + "/clips";
+  fs::create_directories(clips);
+  // An earlier export of the first recording is replaced by the new, complete one.
+  std::ofstream(clips + "/" + names[0]) << "earlier";
+  RunLog log;
+  log.stopAfter = 12;
+  std::atomic<int> busy{1};
+  std::vector<DownloadOutcome> outcomes;
+  {
+    Card c(card.root());
+    QuietDiagnostics quiet;
+    outcomes = DownloadToFolder(&c.parser, clips, names, &log, &busy);
+  }
+  EXPECT_EQ(busy.load(), 0);
+  EXPECT_EQ(log.started, std::vector<std::string>{"0/3 " + names[0]});
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].result, kConvertStopped);
+  EXPECT_EQ(outcomes[0].path, clips + "/" + names[0]);
+  EXPECT_EQ(FolderNames(clips), std::vector<std::string>{names[0]});
+  auto got = ReadAvi(outcomes[0].path);
+  int fronts = 0;
+  for (const AviPacket& p : got) fronts += p.tag == "00dc";
+  EXPECT_EQ(fronts, 12);
+  auto all = Expected(written[0], true);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), all.begin()));
+
+  // The whole run, not stopped: every file made, each with all of its recording.
+  busy = 1;
+  RunLog whole;
+  {
+    Card c(card.root());
+    QuietDiagnostics quiet;
+    outcomes = DownloadToFolder(&c.parser, clips, names, &whole, &busy);
+  }
+  ASSERT_EQ(outcomes.size(), 3u);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(outcomes[i].result, kConvertDone) << names[i];
+    EXPECT_EQ(whole.started[i], std::to_string(i) + "/3 " + names[i]);
+    EXPECT_EQ(ReadAvi(clips + "/" + names[i]),
+              Expected(written[i], names[i].find("_D.") != std::string::npos));
+  }
+  EXPECT_EQ(FolderNames(clips).size(), 3u);
+}
+
+TEST_F(ConvertTest, EachFailureIsNamedWithItsReasonAndLeavesNothing) {
+  testcard::WriteRecording(card.vex("REC_20241201_120000"), 1, false);
+  const std::string clips = out.root() + "/clips";
+  fs::create_directories(clips);
+  std::atomic<int> busy{1};
+  struct Case {
+    std::string folder, name, reason;
+  };
+  std::string deep = clips;
+  while (deep.size() < PATH_MAX) deep += "/" + std::string(200, 'd');
+  const std::vector<Case> cases = {
+      {clips, "../escape.avi", "not a plain recording name"},
+      {clips, "REC_20990101_000000.avi", "cannot be opened"},
+      {clips + "/missing", "REC_20241201_120000.avi", std::strerror(ENOENT)},
+      {clips + "/a-file", "REC_20241201_120000.avi", std::strerror(ENOTDIR)},
+      {deep, "REC_20241201_120000.avi", "longer than the system allows"},
+      {clips + "/" + std::string(300, 'd'), "REC_20241201_120000.avi", std::strerror(ENAMETOOLONG)},
+  };
+  std::ofstream(clips + "/a-file") << "x";
+  Card c(card.root());
+  for (const Case& k : cases) {
+    QuietDiagnostics quiet;
+    const DownloadOutcome o = ConvertToFolder(&c.parser, k.folder, k.name, nullptr, nullptr, &busy);
+    EXPECT_FALSE(o.Made()) << k.name;
+    EXPECT_NE(o.reason.find(k.reason), std::string::npos) << k.folder << ": " << o.reason;
+  }
+  EXPECT_EQ(FolderNames(clips), std::vector<std::string>{"a-file"});
+  EXPECT_FALSE(fs::exists(card.root() + "/escape.avi"));
+
+  // The card pulled out halfway: the file is not kept, and the report says why.
+  CardWith<CardPulledParser> pulled(card.root());
+  QuietDiagnostics quiet;
+  const DownloadOutcome o =
+      ConvertToFolder(&pulled.parser, clips, "REC_20241201_120000.avi", nullptr, nullptr, &busy);
+  EXPECT_EQ(o.result, kConvertReadFailed);
+  EXPECT_NE(o.reason.find("could not be read"), std::string::npos) << o.reason;
+  EXPECT_EQ(FolderNames(clips), std::vector<std::string>{"a-file"});
 }
 
 // ---- The command-line converter on real cards, checked by ffprobe and ffmpeg ----
@@ -523,7 +714,7 @@ TEST_F(ConvertCommandTest, BadNamesAndUnwritableFoldersAreRefused) {
   CommandRun bad = RunCommand(Bin("roadeye-convert") + " " + cardDir_ + " " + outDir_ +
                               " ../escape.avi REC_20990101_000000.avi");
   EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.out.find("not a recording's name"), std::string::npos) << bad.out;
+  EXPECT_NE(bad.out.find("not a plain recording name"), std::string::npos) << bad.out;
   EXPECT_NE(bad.out.find("cannot be opened"), std::string::npos) << bad.out;
   EXPECT_FALSE(fs::exists(root_->root() + "/escape.avi"));
 

@@ -1,0 +1,46 @@
+// Converting recordings into AVI files in a folder on the computer, the way the viewer's download
+// runs: each file is written under a temporary name beside its place and renamed into place only
+// once it is complete, so a failed conversion never leaves a file that looks whole nor destroys an
+// earlier file of the same name. Every recording's outcome is kept for the report.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "media/ConvertRecording.h"
+#include "media/VMediaParser.h"
+
+// What became of one recording.
+struct DownloadOutcome {
+  std::string name;  // the recording, as the card lists it
+  std::string path;  // the file made; empty when none was
+  ConvertResult result = kConvertOpenFailed;
+  std::string reason;  // why it failed, in words; empty when it did not
+  bool Made() const { return result == kConvertDone || result == kConvertStopped; }
+};
+
+// Called on the download's thread.
+class VDownloadProgress {
+ public:
+  // Recording index of count (from 0) is about to be converted.
+  virtual void OnRecordingStart(int index, int count, const std::string& name) = 0;
+  // Before front picture index (from 0) of total is written; false stops the run.
+  virtual bool OnPicture(int index, int total) = 0;
+
+ protected:
+  ~VDownloadProgress() = default;
+};
+
+// Converts the recording `name` into folder/name. A done or stopped conversion is flushed to the
+// disk and renamed into place (replacing a file of that name); any other leaves nothing behind.
+DownloadOutcome ConvertToFolder(VMediaParser* parser, const std::string& folder,
+                                const std::string& name, ConvertProgressFn progress, void* arg,
+                                std::atomic<int>* busy);
+
+// Converts the names in order while *busy is non-zero; a progress that answers false clears it,
+// which ends the run after the recording being converted (kept, shorter and complete). Returns the
+// outcome of every recording that was begun.
+std::vector<DownloadOutcome> DownloadToFolder(VMediaParser* parser, const std::string& folder,
+                                              const std::vector<std::string>& names,
+                                              VDownloadProgress* progress, std::atomic<int>* busy);
