@@ -57,6 +57,9 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
   saveDialogRunner_ = [this](const wxString& defaultName, wxString* path) {
     return RunSaveDialog(defaultName, path);
   };
+  folderRunner_ = [this](const wxString& title, const wxString& start, wxString* folder) {
+    return RunFolderDialog(title, start, folder);
+  };
   SetSkinBitmapLoader(&LoadSkinBitmap);
   LetCompositorSizeWindow(this);
   SetBackgroundStyle(wxBG_STYLE_PAINT);
@@ -187,6 +190,7 @@ void CSamplePlayerDlg::InitDialog() {
 
   ApplySkins();
   LoadConfig();
+  StartDownloadWorker();
   list_->SetBackgroundColour(*wxBLACK);
   list_->SetTextColour(*wxWHITE);
 }
@@ -322,6 +326,7 @@ void CSamplePlayerDlg::ShutDown() {
   tick_.Stop();
   engine_.Shutdown();
   engineRunning_ = false;
+  StopDownloadWorker();
   if (library_ != nullptr) {
     VexRelease(library_);
     library_ = nullptr;
@@ -635,6 +640,9 @@ void CSamplePlayerDlg::OnButton(wxCommandEvent& event) {
       break;
     case kIdZoom:
       OpenZoomWindow();
+      break;
+    case kIdFileDownload:
+      DownloadRecordings();
       break;
     case kIdFilterEvent:
       OnFilter(kVexEvent);

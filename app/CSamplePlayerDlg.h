@@ -16,6 +16,7 @@
 #include <wx/frame.h>
 #include <wx/timer.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@
 #include "app/Layout.h"
 #include "app/Snapshot.h"
 #include "media/CVEXParser.h"
+#include "media/FolderDownload.h"
+#include "platform/Threads.h"
 #include "playback/CDecoder.h"
 #include "playback/CNOVMediaPlayer.h"
 #include "playback/CWaveBox.h"
@@ -34,6 +37,7 @@
 #include "vexlib/vexlib.h"
 
 class CBitmapButtonTrans;
+class CProgressDlg;
 class CZoomDlg;
 class CBitmapSlider;
 class CxSkinButton;
@@ -55,6 +59,23 @@ wxDECLARE_EVENT(EVT_RECORDING_OPENED, wxCommandEvent);
 struct RecordingEntry {
   std::string name;
   float sizeMb = 0;  // megabytes + 0.5: the integer part is the nearest whole number
+};
+
+// The end of a file download: what became of each recording begun, of how many named, and
+// whether the user cancelled the run.
+struct DownloadReport {
+  std::vector<DownloadOutcome> outcomes;
+  int count = 0;
+  bool cancelled = false;
+};
+
+// What the download's worker tells the window (an EVT_DOWNLOAD event's int).
+enum DownloadUpdate : int {
+  kDownloadShow,       // the run begins: show the progress dialog
+  kDownloadRecording,  // a recording begins: extra long = index, string = "count\tname"
+  kDownloadPictures,   // the pictures bar: extra long = pictures done, string = their total
+  kDownloadHide,       // Cancel was seen: hide the dialog
+  kDownloadFinished,   // the run ended: payload = DownloadReport
 };
 
 // The list's kind codes: the card library's four kinds, and 4 for all of them.
@@ -142,6 +163,27 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   // The zoom window's source over the picture panes (see CZoomDlg::PictureSource).
   bool ZoomPicture(const wxPoint& screen, const wxSize& size, wxImage* image);
 
+  // The file download (button 1143): the ticked recordings to AVI files in a folder.
+  void DownloadRecordings();
+  void CollectTickedRecordings();
+  void StartDownload();
+  // Runs the folder picker with its title and the folder it opens at; true with the chosen one.
+  using FolderDialogRunner =
+      std::function<bool(const wxString& title, const wxString& start, wxString* folder)>;
+  void SetFolderDialogRunner(FolderDialogRunner runner) { folderRunner_ = std::move(runner); }
+  bool RunFolderDialog(const wxString& title, const wxString& start, wxString* folder);
+  // Called on the window thread after the window applied each of the download's updates (its
+  // kind); tests follow a run through it.
+  void SetDownloadObserver(std::function<void(int)> observer) {
+    downloadObserver_ = std::move(observer);
+  }
+  // Called on the download's thread before each front picture is converted (its index); tests
+  // hold a run at a known point through it. Set only while no run is under way.
+  void SetDownloadPictureHook(std::function<void(int)> hook) { pictureHook_ = std::move(hook); }
+  const std::vector<std::string>& DownloadList() const { return downloadList_; }
+  const std::string& TargetFolder() const { return targetFolder_; }
+  CProgressDlg* ProgressDialog() const { return progress_; }
+
   // For tests and tools (window thread).
   int LayoutMode() const { return layoutMode_; }
   PaneStates Panes() const { return panes_; }
@@ -221,6 +263,15 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   void PlaceWindow(wxWindow* w, const Place& p);
   void ShowCardMessage(int koreanId, int englishId);
 
+  // The download's worker (its own thread) and the window's side of its events.
+  void StartDownloadWorker();
+  void StopDownloadWorker();
+  static bool DownloadWorker(void* self);
+  void RunDownload();
+  void PostDownloadEvent(int update, long index, const wxString& text);
+  void OnDownloadEvent(wxThreadEvent& event);
+  void FinishDownload(const DownloadReport& report);
+
   // The engine's callbacks (worker thread).
   static void OnTextData(void* self, const char* text, int length, int timeMs);
   static void OnRecordingEnded(void* self, int code, int a, int b);
@@ -267,7 +318,23 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   GSensorGraph graphFeed_;
   wxStaticText* speed_ = nullptr;
   wxCheckBox* selectAll_ = nullptr;
-  int downloadBusy_ = 0;
+  // The download busy flag: 1 while a run is under way (read by the worker between packets).
+  std::atomic<int> downloadBusy_{0};
+  // Written by the window thread only while no run is under way, read by the worker during one.
+  std::vector<std::string> downloadList_;
+  std::string targetFolder_;
+  std::string profilePath_;  // the viewer's profile (roadeye.ini), where the folder is kept
+  CProgressDlg* progress_ = nullptr;
+  CVEXParser downloadParser_;  // the download's own card reader: nothing of playback reaches it
+  CSingleThread downloadThread_{"Download"};
+  CWaitEvent downloadWake_;
+  std::atomic<bool> downloadQuit_{false};
+  // Whether an event moving the pictures bar is on its way to the window.
+  std::atomic<bool> picturesEventPending_{false};
+  wxString idleTitle_;  // the title to restore after a run
+  FolderDialogRunner folderRunner_;
+  std::function<void(int)> downloadObserver_;
+  std::function<void(int)> pictureHook_;
   int speedCode_ = 0;
   wxString speedLabel_ = "Km/h";
   float speedFactor_ = 1.0f;

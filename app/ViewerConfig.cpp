@@ -2,11 +2,32 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/Profile.h"
 
 namespace {
 constexpr int kMissingMarker = -200;
+// A folder's path is at most this long on the system (PATH_MAX, its zero included).
+constexpr int kFolderBytes = 4096;
+}  // namespace
+
+std::string ViewerProfilePath(const std::string& configPath) {
+  const std::size_t slash = configPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : configPath.substr(0, slash);
+  return folder + "/" + kProfileFileName;
+}
+
+std::string ReadTargetFolder(const std::string& profilePath) {
+  std::vector<char> text(kFolderBytes, '\0');
+  GetProfileText(kProfileInfoSection, kProfileTargetFolder, "", text.data(), kFolderBytes,
+                 profilePath.c_str());
+  return std::string(text.data());
+}
+
+bool WriteTargetFolder(const std::string& profilePath, const std::string& folder) {
+  return WriteProfileText(kProfileInfoSection, kProfileTargetFolder, folder.c_str(),
+                          profilePath.c_str());
 }
 
 std::string ViewerConfigPath() {

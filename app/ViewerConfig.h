@@ -11,6 +11,18 @@ inline constexpr const char* kConfigVolume = "volume";
 inline constexpr int kDefaultBrightness = 0;
 inline constexpr int kDefaultVolume = 50;
 
+// The viewer's profile beside config.cfg, roadeye.ini: section "Info", key "TargetFolder", the
+// folder the last file download went to.
+inline constexpr const char* kProfileFileName = "roadeye.ini";
+inline constexpr const char* kProfileInfoSection = "Info";
+inline constexpr const char* kProfileTargetFolder = "TargetFolder";
+// The profile in the folder of the viewer's config.cfg at configPath.
+std::string ViewerProfilePath(const std::string& configPath);
+// The last download folder; empty when none was stored.
+std::string ReadTargetFolder(const std::string& profilePath);
+// Stores it. False when the profile could not be written.
+bool WriteTargetFolder(const std::string& profilePath, const std::string& folder);
+
 // <settings folder>/config.cfg (the folder is created when missing).
 std::string ViewerConfigPath();
 // Creates the file empty when it cannot be opened for reading. False when it cannot be created.

@@ -11,11 +11,12 @@
 #include <wx/weakref.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -157,6 +158,18 @@ inline void KeepMapOffline(CSamplePlayerDlg* w) {
   if (auto* map = dynamic_cast<CMapView*>(w->FindControl(kIdMapView))) {
     map->SetNetworkCheck([] { return false; });
   }
+}
+
+// A command's standard output (its errors dropped).
+inline std::string Output(const std::string& command) {
+  std::string out;
+  if (std::FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    pclose(p);
+  }
+  return out;
 }
 
 // A whole file as bytes.

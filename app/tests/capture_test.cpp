@@ -32,17 +32,7 @@ namespace {
 
 using roadeye_test::At;
 
-// A command's standard output.
-std::string Output(const std::string& command) {
-  std::string out;
-  if (std::FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    pclose(p);
-  }
-  return out;
-}
+using apptest::Output;
 
 // One tag as exiftool reads it (numbers as numbers); "" when it is not there.
 std::string Tag(const std::string& file, const std::string& tag) {

@@ -117,6 +117,12 @@ constexpr Entry kEntries[] = {
     {kStrSnapshotFailedEn, "The snapshot could not be saved:%s"},
     {kStrNoPictureYetKo, "아직 화면이 없습니다"},
     {kStrNoPictureYetEn, "no picture yet"},
+    {kStrDownloadMadeKo, "파일 %d개를 만들었습니다 (전체 %d개, 폴더 %s)."},
+    {kStrDownloadMadeEn, "%d of %d files were made in %s."},
+    {kStrDownloadCancelledKo, "다운로드가 취소되었습니다."},
+    {kStrDownloadCancelledEn, "The download was cancelled."},
+    {kStrDownloadNotMadeKo, "만들지 못한 파일:"},
+    {kStrDownloadNotMadeEn, "Not made:"},
 };
 
 constexpr bool SortedById() {

@@ -69,6 +69,12 @@ inline constexpr int kStrChooseValueKo = 902, kStrChooseValueEn = 903;
 // reason for a camera that has shown no picture yet.
 inline constexpr int kStrSnapshotFailedKo = 904, kStrSnapshotFailedEn = 905;
 inline constexpr int kStrNoPictureYetKo = 906, kStrNoPictureYetEn = 907;
+// The report at the end of a file download: how many files were made of how many and where (%d,
+// %d, %s); that the user cancelled the run; the heading of the lines (recording: reason) of the
+// recordings that gave no file.
+inline constexpr int kStrDownloadMadeKo = 908, kStrDownloadMadeEn = 909;
+inline constexpr int kStrDownloadCancelledKo = 910, kStrDownloadCancelledEn = 911;
+inline constexpr int kStrDownloadNotMadeKo = 912, kStrDownloadNotMadeEn = 913;
 
 // Fixed Korean texts that are shown whatever the interface language and have no table entry.
 inline constexpr const char kTextMapEnlarge[] = "지도 크게보기";

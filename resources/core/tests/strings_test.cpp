@@ -65,6 +65,9 @@ const std::vector<std::pair<int, int>> kPairs = {
     {kStrChooseValueKo, kStrChooseValueEn},
     {kStrSnapshotFailedKo, kStrSnapshotFailedEn},
     {kStrNoPictureYetKo, kStrNoPictureYetEn},
+    {kStrDownloadMadeKo, kStrDownloadMadeEn},
+    {kStrDownloadCancelledKo, kStrDownloadCancelledEn},
+    {kStrDownloadNotMadeKo, kStrDownloadNotMadeEn},
 };
 
 bool IsAscii(const char* s) {

@@ -1,0 +1,409 @@
+// The file download from the window: ticked recordings become AVI files that ffprobe and ffmpeg
+// read, with the progress dialog on the screen, Cancel, the busy flag, the remembered folder and
+// the report of what failed.
+#include <gtest/gtest.h>
+#include <wx/button.h>
+#include <wx/gauge.h>
+#include <wx/listctrl.h>
+#include <wx/stattext.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "app/AppIds.h"
+#include "app/CProgressDlg.h"
+#include "resources/core/StringTable.h"
+#include "skin/testing/Screen.h"
+
+using apptest::Output;
+using apptest::PumpUntil;
+using apptest::TempDir;
+using apptest::Window;
+namespace fs = std::filesystem;
+namespace st = screentest;
+
+namespace {
+
+constexpr int kSeconds = 6;
+constexpr int kFrontPictures = kSeconds * 30;
+
+// A file's streams as ffprobe counts them, "codec:packets" each ("h264:180 h264:180
+// pcm_s16le:6 unknown:0"; the last is the layout's text stream, which must stay empty).
+std::string Streams(const std::string& file) {
+  const std::string out = Output(
+      "ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of "
+      "csv=p=0 '" +
+      file + "'");
+  std::string streams;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    std::replace(line.begin(), line.end(), ',', ':');
+    if (line.size() > 4 && line.compare(line.size() - 4, 4, ":N/A") == 0) {
+      line.replace(line.size() - 3, 3, "0");
+    }
+    streams += (streams.empty() ? "" : " ") + line;
+  }
+  return streams;
+}
+
+// What ffmpeg says decoding the whole file (nothing for a sound file).
+std::string DecodeErrors(const std::string& file) {
+  return Output("ffmpeg -nostdin -v error -i '" + file + "' -f null - 2>&1");
+}
+
+int FrontPictures(const std::string& file) {
+  return std::atoi(Output("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
+                          "stream=nb_read_packets -of csv=p=0 '" +
+                          file + "'")
+                       .c_str());
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Holds the download's thread at a picture until the test lets it go.
+class Gate {
+ public:
+  // Called on the download's thread: waits at picture `at` of the first recording.
+  void Reached(int index) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (passed_ || index != at) return;
+    waiting_ = true;
+    changed_.notify_all();
+    changed_.wait_for(hold, std::chrono::seconds(20), [&] { return open_; });
+    passed_ = true;
+    waiting_ = false;
+  }
+  bool Waiting() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return waiting_;
+  }
+  void Open() {
+    std::lock_guard<std::mutex> hold(lock_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  int at = 10;
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool waiting_ = false, open_ = false, passed_ = false;
+};
+
+// A card of three recordings (driving and parking with a rear camera, an event without), listed
+// together, and a folder for the files.
+class DownloadTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    card_ = new TempDir("download-card");
+    made_ = apptest::MakeCard(card_->str(), "--seconds " + std::to_string(kSeconds) +
+                                                " --count 1 --kinds REC,EVENT,PARKING "
+                                                "--rear mixed --no-damaged --bitrate 2000");
+  }
+  static void TearDownTestSuite() {
+    delete card_;
+    card_ = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(made_) << "roadeye-mkcard failed";
+    fs::create_directories(clips_);
+    Open(card_->str());
+  }
+  // A window over the card, its recordings all listed, its folder picker answering `clips_`.
+  void Open(const std::string& card) {
+    window_ = std::make_unique<Window>(card, config_.str() + "/config.cfg");
+    W()->PollCard();
+    apptest::Click(W(), kIdFilterAll);
+    W()->SetFolderDialogRunner([this](const wxString& title, const wxString& start, wxString* f) {
+      pickerTitles_.push_back(title);
+      pickerStarts_.push_back(start);
+      *f = answer_;
+      return !answer_.empty();
+    });
+    W()->SetDownloadObserver([this](int update) { Observe(update); });
+  }
+  CSamplePlayerDlg* W() { return window_->get(); }
+  CProgressDlg* Progress() { return W()->ProgressDialog(); }
+  std::vector<std::string> Names() {
+    std::vector<std::string> names;
+    for (long i = 0; i < W()->RecordingList()->GetItemCount(); ++i) {
+      names.push_back(apptest::Cell(W(), i, 1));
+    }
+    return names;
+  }
+  void TickAll() {
+    for (long i = 0; i < W()->RecordingList()->GetItemCount(); ++i) {
+      W()->RecordingList()->CheckItem(i, true);
+    }
+  }
+  // FileDownload pressed; true once the run has ended with its report.
+  bool Download() {
+    const std::size_t before = window_->messages.texts.size();
+    apptest::Click(W(), kIdFileDownload);
+    return PumpUntil(
+        [&] { return !W()->IsDownloadBusy() && window_->messages.texts.size() > before; });
+  }
+  void Observe(int update) {
+    if (update == kDownloadRecording) {
+      titles_.push_back(W()->GetTitle());
+      recordingBar_.push_back(Progress()->RecordingBar()->GetValue());
+      lastPictures_.push_back(0);
+    } else if (update == kDownloadPictures && !lastPictures_.empty()) {
+      lastPictures_.back() = Progress()->PictureBar()->GetValue();
+      EXPECT_EQ(Progress()->PictureBar()->GetRange(), kFrontPictures);
+    }
+    if (onUpdate_) onUpdate_(update);
+  }
+  wxString LastMessage() { return window_->messages.texts.back(); }
+
+  static inline TempDir* card_ = nullptr;
+  static inline bool made_ = false;
+  TempDir config_{"download-config"};
+  TempDir out_{"download-out"};
+  std::string clips_ = out_.str() + "/clips";
+  wxString answer_ = wxString::FromUTF8(clips_);
+  std::unique_ptr<Window> window_;
+  std::vector<wxString> pickerTitles_, pickerStarts_, titles_;
+  std::vector<int> recordingBar_, lastPictures_;
+  std::function<void(int)> onUpdate_;
+};
+
+}  // namespace
+
+TEST_F(DownloadTest, TickedRecordingsBecomeAviFilesThatOutsideReadersPlay) {
+  const std::vector<std::string> names = Names();
+  ASSERT_EQ(names.size(), 3u);
+  TickAll();
+  ASSERT_TRUE(Download());
+
+  // The picker: its fixed title, opening nowhere in particular the first time.
+  ASSERT_EQ(pickerTitles_.size(), 1u);
+  EXPECT_EQ(pickerTitles_[0], wxString::FromUTF8(kTextChooseFolder));
+  EXPECT_EQ(pickerStarts_[0], "");
+  // The title counts the recordings from 0; the recordings bar 1, 2, 3; the pictures bar reaches
+  // each recording's picture count.
+  ASSERT_EQ(titles_.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(titles_[i], wxString::Format("Make File %03zu/003 [%s]", i, names[i]));
+    EXPECT_EQ(recordingBar_[i], int(i) + 1);
+    EXPECT_EQ(lastPictures_[i], kFrontPictures) << names[i];
+  }
+  EXPECT_EQ(W()->GetTitle(), wxString::FromUTF8(LoadStringById(kStrTitle)));
+  EXPECT_EQ(LastMessage(), wxString::Format("3 of 3 files were made in %s.", clips_));
+
+  // Each file: every picture of both cameras or of the one, and sound; the text stream that the
+  // layout declares holds nothing; ffmpeg decodes it silently.
+  std::vector<std::string> sorted = names;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(FolderNames(clips_), sorted);
+  for (const std::string& name : names) {
+    const std::string file = clips_ + "/" + name;
+    const bool rear = name.find("_D.") != std::string::npos;
+    const std::string streams = Streams(file);
+    const std::string pictures = "h264:" + std::to_string(kFrontPictures) + " ";
+    EXPECT_TRUE(wxString(streams).StartsWith(pictures + (rear ? pictures : "") + "pcm_s16le:"))
+        << name << ": " << streams;
+    EXPECT_TRUE(wxString(streams).EndsWith(" unknown:0")) << name << ": " << streams;
+    EXPECT_EQ(DecodeErrors(file), "") << name;
+  }
+
+  // The folder is offered again, also by a window started afresh.
+  apptest::Click(W(), kIdFilterEvent);
+  W()->RecordingList()->CheckItem(0, true);
+  ASSERT_TRUE(Download());
+  EXPECT_EQ(pickerStarts_.back(), answer_);
+  window_.reset();
+  Open(card_->str());
+  W()->RecordingList()->CheckItem(0, true);
+  answer_.clear();  // the user cancels the picker this time
+  apptest::Click(W(), kIdFileDownload);
+  apptest::Pump(100);
+  EXPECT_EQ(pickerStarts_.back(), wxString::FromUTF8(clips_));
+  EXPECT_FALSE(W()->IsDownloadBusy());
+}
+
+// While a run is held at a picture: the dialog is on the screen over the window, and every
+// command of the window does nothing. Cancel then keeps the first file, shorter and whole, and
+// makes no other.
+TEST_F(DownloadTest, TheDialogShowsCommandsWaitAndCancelKeepsOneShorterFile) {
+  const std::vector<std::string> names = Names();
+  // Asked to keep screenshots (for the documentation), the dialog gets its caption from a window
+  // manager.
+  const char* keep = std::getenv("ROADEYE_TEST_SHOTS");
+  if (keep != nullptr) {
+    ASSERT_TRUE(st::StartWindowManager());
+  }
+  TickAll();
+  W()->Raise();
+  apptest::Pump(300);
+  const wxRect screen = W()->GetScreenRect();
+  const wxImage before = st::Grab(screen);
+  Gate gate;
+  W()->SetDownloadPictureHook([&gate](int index) { gate.Reached(index); });
+  const std::size_t messages = window_->messages.texts.size();
+  apptest::Click(W(), kIdFileDownload);
+  ASSERT_TRUE(PumpUntil([&] { return gate.Waiting(); })) << "the run was never held";
+
+  // The dialog covers part of the window on the screen, and names the first recording.
+  const wxRect dialog = Progress()->GetScreenRect();
+  EXPECT_TRUE(screen.Contains(dialog.GetTopLeft())) << "the dialog is not over the window";
+  const wxRect inside =
+      wxRect(dialog.x - screen.x, dialog.y - screen.y, dialog.width, dialog.height)
+          .Intersect(wxRect(screen.GetSize()));
+  auto dialogShown = [&] {
+    return st::MeanDifference(st::Crop(st::Grab(screen), inside), st::Crop(before, inside)) > 8;
+  };
+  EXPECT_TRUE(PumpUntil(dialogShown, 5000)) << "the progress dialog is not on the screen";
+  if (keep != nullptr) {
+    st::Grab(screen.Union(dialog).Inflate(0, 30))
+        .SaveFile(std::string(keep) + "/download-progress.png", wxBITMAP_TYPE_PNG);
+  }
+  EXPECT_EQ(Progress()->NameText()->GetLabel(), names[0]);
+  EXPECT_EQ(W()->GetTitle(), wxString::Format("Make File 000/003 [%s]", names[0]));
+
+  // Nothing of playback, the list, capture, layout or the keys answers during the run.
+  const int rows = W()->RecordingList()->GetItemCount();
+  int saves = 0;
+  W()->SetSaveDialogRunner([&saves](const wxString&, wxString*) { return ++saves, false; });
+  apptest::Click(W(), kIdPlay);
+  apptest::DoubleClickRow(W(), 1);
+  apptest::Click(W(), kIdFilterEvent);
+  apptest::Click(W(), kIdCapture);
+  apptest::Click(W(), kIdFullScreen);
+  W()->HandleKey(WXK_SPACE, false);
+  W()->HandleKey(WXK_RETURN, false);
+  apptest::Pump(100);
+  EXPECT_EQ(W()->CurrentRow(), -1);
+  EXPECT_EQ(W()->Engine().GetShowStatus(), CNOVMediaPlayer::kShowStopped);
+  EXPECT_EQ(W()->RecordingList()->GetItemCount(), rows);
+  EXPECT_EQ(saves, 0);
+  EXPECT_EQ(W()->LayoutMode(), kLayoutNormal);
+  EXPECT_TRUE(W()->IsDownloadBusy());
+
+  // Cancel, pressed on the dialog's button.
+  wxCommandEvent press(wxEVT_BUTTON, CProgressDlg::kIdCancel);
+  press.SetEventObject(Progress()->CancelButton());
+  Progress()->CancelButton()->GetEventHandler()->ProcessEvent(press);
+  gate.Open();
+  ASSERT_TRUE(PumpUntil(
+      [&] { return !W()->IsDownloadBusy() && window_->messages.texts.size() > messages; }));
+
+  EXPECT_EQ(titles_.size(), 1u);
+  EXPECT_EQ(FolderNames(clips_), std::vector<std::string>{names[0]});
+  const std::string file = clips_ + "/" + names[0];
+  const int pictures = FrontPictures(file);
+  EXPECT_GT(pictures, gate.at);
+  EXPECT_LT(pictures, kFrontPictures);
+  EXPECT_EQ(DecodeErrors(file), "");
+  EXPECT_TRUE(LastMessage().StartsWith("The download was cancelled.\n1 of 3 files were made"))
+      << LastMessage();
+
+  // The dialog has left the screen, the title is the window's own, and the window plays again.
+  EXPECT_TRUE(PumpUntil([&] { return st::MeanDifference(st::Grab(screen), before) < 3; }, 5000))
+      << "the progress dialog stays on the screen";
+  EXPECT_EQ(W()->GetTitle(), wxString::FromUTF8(LoadStringById(kStrTitle)));
+  EXPECT_FALSE(W()->IsDownloadBusy());
+  apptest::DoubleClickRow(W(), 0);
+  EXPECT_EQ(W()->CurrentRow(), 0);
+  if (keep != nullptr) st::StopWindowManager();
+}
+
+TEST_F(DownloadTest, NothingTickedOrThePickerCancelledStartsNothing) {
+  ASSERT_TRUE(Download());
+  EXPECT_EQ(LastMessage(), "Select a file to save.");
+  EXPECT_TRUE(pickerTitles_.empty()) << "a folder picker was shown";
+
+  W()->RecordingList()->CheckItem(1, true);
+  answer_.clear();
+  apptest::Click(W(), kIdFileDownload);
+  apptest::Pump(300);
+  EXPECT_EQ(pickerTitles_.size(), 1u);
+  EXPECT_FALSE(W()->IsDownloadBusy());
+  EXPECT_TRUE(titles_.empty());
+  EXPECT_EQ(window_->messages.texts.size(), 1u);
+  EXPECT_EQ(W()->TargetFolder(), "");
+  EXPECT_TRUE(FolderNames(clips_).empty());
+}
+
+TEST_F(DownloadTest, TheReportNamesEachFailureAndItsReason) {
+  // A folder that is a file: nothing can be made there.
+  const std::string blocker = out_.str() + "/a-file";
+  std::ofstream(blocker) << "x";
+  answer_ = wxString::FromUTF8(blocker);
+  TickAll();
+  ASSERT_TRUE(Download());
+  const wxString report = LastMessage();
+  EXPECT_TRUE(report.StartsWith("0 of 3 files were made")) << report;
+  for (const std::string& name : Names()) {
+    EXPECT_NE(
+        report.Find(wxString::FromUTF8(name + ": the file cannot be created (Not a directory)")),
+        wxNOT_FOUND)
+        << report;
+  }
+}
+
+// The card taken away while its first recording is converted: that file is made (it was open),
+// the others are reported as unreadable, and the window goes on working.
+TEST_F(DownloadTest, ACardRemovedDuringTheRunEndsItWithAReport) {
+  TempDir copy("download-card-copy");
+  fs::copy(card_->str(), copy.str(), fs::copy_options::recursive);
+  window_.reset();
+  Open(copy.str());
+  const std::vector<std::string> names = Names();
+  TickAll();
+  W()->SetDownloadPictureHook([&](int index) {
+    if (index == 10) fs::remove_all(copy.str() + "/VEX");
+  });
+  ASSERT_TRUE(Download());
+  const wxString report = LastMessage();
+  EXPECT_TRUE(report.StartsWith("1 of 3 files were made")) << report;
+  EXPECT_NE(report.Find(wxString::FromUTF8(names[1] + ": the recording cannot be opened")),
+            wxNOT_FOUND)
+      << report;
+  EXPECT_EQ(FolderNames(clips_), std::vector<std::string>{names[0]});
+  EXPECT_EQ(DecodeErrors(clips_ + "/" + names[0]), "");
+  // The window notices the card is gone and stays usable.
+  W()->PollCard();
+  EXPECT_EQ(W()->RecordingList()->GetItemCount(), 0);
+  apptest::Click(W(), kIdFilterEvent);
+  EXPECT_TRUE(window_->Alive());
+}
+
+// Without the test's picker: the desktop's folder picker comes up over the window, and Escape
+// cancels it without a run.
+TEST_F(DownloadTest, TheRealFolderPickerComesAndEscapeCancelsIt) {
+  ASSERT_TRUE(st::StartWindowManager());
+  W()->SetFolderDialogRunner([this](const wxString& title, const wxString& start, wxString* f) {
+    return W()->RunFolderDialog(title, start, f);
+  });
+  TickAll();
+  apptest::Pump(300);
+  const wxRect screen(0, 0, 1280, 1024);
+  const wxImage before = st::Grab(screen);
+  double change = 0;
+  W()->CallAfter([&] {
+    st::Pump(1500);  // the chooser takes a moment to show its folders
+    change = st::MeanDifference(st::Grab(screen), before);
+    st::PressKey("Escape");
+  });
+  apptest::Click(W(), kIdFileDownload);
+  apptest::Pump(300);
+  EXPECT_GT(change, 5) << "no folder picker came up on the screen";
+  EXPECT_FALSE(W()->IsDownloadBusy());
+  EXPECT_TRUE(titles_.empty());
+  EXPECT_TRUE(FolderNames(clips_).empty());
+  EXPECT_EQ(W()->TargetFolder(), "");
+  st::StopWindowManager();
+}
