@@ -44,6 +44,22 @@ inline bool MakeCard(const std::string& dir, const std::string& options) {
   return std::system(command.c_str()) == 0;
 }
 
+// A card written once for a test suite (SetUpTestSuite) and removed after it (TearDownTestSuite).
+class SuiteCard {
+ public:
+  void Make(const std::string& tag, const std::string& options) {
+    dir_ = std::make_unique<TempDir>(tag);
+    made_ = MakeCard(dir_->str(), options);
+  }
+  void Remove() { dir_.reset(); }
+  bool Made() const { return made_; }
+  std::string str() const { return dir_ ? dir_->str() : std::string(); }
+
+ private:
+  std::unique_ptr<TempDir> dir_;
+  bool made_ = false;
+};
+
 // Handles the window's events for about ms milliseconds.
 inline void Pump(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

@@ -85,18 +85,14 @@ TEST(SnapshotNames, TheRecordingsClockAndTheFixesUtc) {
 class CaptureTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    card_ = new TempDir("capture-card");
-    made_ = apptest::MakeCard(card_->str(),
-                              "--seconds 6 --count 2 --kinds REC --rear mixed --no-damaged "
-                              "--front 1920x1080 --rear-size 1280x720 --bitrate 12000");
+    card_.Make("capture-card",
+               "--seconds 6 --count 2 --kinds REC --rear mixed --no-damaged "
+               "--front 1920x1080 --rear-size 1280x720 --bitrate 12000");
   }
-  static void TearDownTestSuite() {
-    delete card_;
-    card_ = nullptr;
-  }
+  static void TearDownTestSuite() { card_.Remove(); }
   void SetUp() override {
-    ASSERT_TRUE(made_) << "roadeye-mkcard failed";
-    window_ = std::make_unique<Window>(card_->str(), config_.str() + "/config.cfg");
+    ASSERT_TRUE(card_.Made()) << "roadeye-mkcard failed";
+    window_ = std::make_unique<Window>(card_.str(), config_.str() + "/config.cfg");
     apptest::KeepMapOffline(W());
     W()->PollCard();
     ASSERT_EQ(W()->RecordingList()->GetItemCount(), 2);
@@ -120,8 +116,7 @@ class CaptureTest : public ::testing::Test {
   }
   std::string Out(const std::string& name) const { return out_.str() + "/" + name; }
 
-  static inline TempDir* card_ = nullptr;
-  static inline bool made_ = false;
+  static inline apptest::SuiteCard card_;
   TempDir config_{"capture-config"}, out_{"capture-out"};
   std::unique_ptr<Window> window_;
   std::string answer_;

@@ -107,19 +107,15 @@ class Gate {
 class DownloadTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    card_ = new TempDir("download-card");
-    made_ = apptest::MakeCard(card_->str(), "--seconds " + std::to_string(kSeconds) +
-                                                " --count 1 --kinds REC,EVENT,PARKING "
-                                                "--rear mixed --no-damaged --bitrate 2000");
+    card_.Make("download-card", "--seconds " + std::to_string(kSeconds) +
+                                    " --count 1 --kinds REC,EVENT,PARKING --rear mixed "
+                                    "--no-damaged --bitrate 2000");
   }
-  static void TearDownTestSuite() {
-    delete card_;
-    card_ = nullptr;
-  }
+  static void TearDownTestSuite() { card_.Remove(); }
   void SetUp() override {
-    ASSERT_TRUE(made_) << "roadeye-mkcard failed";
+    ASSERT_TRUE(card_.Made()) << "roadeye-mkcard failed";
     fs::create_directories(clips_);
-    Open(card_->str());
+    Open(card_.str());
   }
   // A window over the card, its recordings all listed, its folder picker answering `clips_`.
   void Open(const std::string& card) {
@@ -168,8 +164,7 @@ class DownloadTest : public ::testing::Test {
   }
   wxString LastMessage() { return window_->messages.texts.back(); }
 
-  static inline TempDir* card_ = nullptr;
-  static inline bool made_ = false;
+  static inline apptest::SuiteCard card_;
   TempDir config_{"download-config"};
   TempDir out_{"download-out"};
   std::string clips_ = out_.str() + "/clips";
@@ -225,7 +220,7 @@ TEST_F(DownloadTest, TickedRecordingsBecomeAviFilesThatOutsideReadersPlay) {
   ASSERT_TRUE(Download());
   EXPECT_EQ(pickerStarts_.back(), answer_);
   window_.reset();
-  Open(card_->str());
+  Open(card_.str());
   W()->RecordingList()->CheckItem(0, true);
   answer_.clear();  // the user cancels the picker this time
   apptest::Click(W(), kIdFileDownload);
@@ -358,7 +353,7 @@ TEST_F(DownloadTest, TheReportNamesEachFailureAndItsReason) {
 // the others are reported as unreadable, and the window goes on working.
 TEST_F(DownloadTest, ACardRemovedDuringTheRunEndsItWithAReport) {
   TempDir copy("download-card-copy");
-  fs::copy(card_->str(), copy.str(), fs::copy_options::recursive);
+  fs::copy(card_.str(), copy.str(), fs::copy_options::recursive);
   window_.reset();
   Open(copy.str());
   const std::vector<std::string> names = Names();
