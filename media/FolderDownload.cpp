@@ -3,11 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <string>
 
 namespace {
 
@@ -20,17 +21,24 @@ std::string Describe(ConvertResult result, int error) {
   return text;
 }
 
-// Makes a new empty file beside `path` with a name of its own; its path, or empty with errno set.
+// Makes a new empty file in the folder, named after `name` with a part of its own; its path, or
+// empty with errno set. Created as any new file is (0666 less the user's umask), since it becomes
+// the user's file when renamed.
 std::string MakeTemporaryBeside(const std::string& folder, const std::string& name) {
-  std::string pattern = folder;
-  if (!pattern.empty() && pattern.back() != '/') pattern += '/';
-  pattern += "." + name + ".XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  const int fd = mkostemp(buffer.data(), O_CLOEXEC);
-  if (fd < 0) return std::string();
-  ::close(fd);
-  return std::string(buffer.data());
+  static std::atomic<unsigned> serial{0};
+  std::string base = folder;
+  if (!base.empty() && base.back() != '/') base += '/';
+  base += "." + name + ".";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = base + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return path;
+    }
+    if (errno != EEXIST) return std::string();
+  }
+  return std::string();
 }
 
 // Sends a file's data to the disk; false with errno set.
@@ -66,8 +74,8 @@ DownloadOutcome ConvertToFolder(VMediaParser* parser, const std::string& folder,
     outcome.reason = ConvertResultText(outcome.result);
     return outcome;
   }
-  // The temporary name is the longer one: "." and ".XXXXXX" around the name.
-  if (destination.size() + 8 >= PATH_MAX) {
+  // The temporary name is the longer one: "." and ".<pid>-<serial>" around the name.
+  if (destination.size() + 24 >= PATH_MAX) {
     outcome.result = kConvertPathTooLong;
     outcome.reason = ConvertResultText(outcome.result);
     return outcome;

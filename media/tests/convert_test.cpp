@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -434,8 +435,14 @@ TEST_F(ConvertTest, StoppingARunKeepsTheRecordingBeingMadeAndSkipsTheRest) {
     outcomes = DownloadToFolder(&c.parser, clips, names, &whole, &busy);
   }
   ASSERT_EQ(outcomes.size(), 3u);
+  // Each file is the user's like any new file: readable as the umask lets it be, not private.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
   for (std::size_t i = 0; i < names.size(); ++i) {
     EXPECT_EQ(outcomes[i].result, kConvertDone) << names[i];
+    struct stat st {};
+    ASSERT_EQ(::stat(outcomes[i].path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << names[i];
     EXPECT_EQ(whole.started[i], std::to_string(i) + "/3 " + names[i]);
     EXPECT_EQ(ReadAvi(clips + "/" + names[i]),
               Expected(written[i], names[i].find("_D.") != std::string::npos));
