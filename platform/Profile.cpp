@@ -214,11 +214,12 @@ int CopyNameList(const std::vector<std::string_view>& names, char* out, int outS
     if (used + name.size() > room) {
       // Cut: as much of this name as fits, then the double NUL at the buffer's end.
       const std::size_t n = FitUtf8(name, used < room ? room - used : 0);
-      std::memcpy(out + used, name.data(), n);
+      if (n > 0) std::memcpy(out + used, name.data(), n);
       std::memset(out + used + n, 0, static_cast<std::size_t>(outSize) - used - n);
       return outSize - 2;
     }
-    std::memcpy(out + used, name.data(), name.size());
+    // An empty name may have no data at all (a key line with nothing before its '=').
+    if (!name.empty()) std::memcpy(out + used, name.data(), name.size());
     used += name.size();
     out[used++] = '\0';
   }

@@ -174,6 +174,12 @@ TEST_F(ProfileTest, ListsSectionAndKeyNames) {
   n = GetProfileText(nullptr, nullptr, "", small, sizeof small, path_.c_str());
   EXPECT_EQ(n, 10);
   EXPECT_EQ(std::string(small, 12), std::string("capacity\0B\0\0", 12));
+
+  // A key line with nothing before its '=' lists as an empty name (found by fuzzing: the copy of
+  // a name with no characters was handed a null pointer).
+  Put("[config]\r\n=5\r\nvolume=50\r\n");
+  n = GetProfileText("config", nullptr, "", buf, sizeof buf, path_.c_str());
+  EXPECT_EQ(std::string(buf, std::size_t(n) + 1), std::string("\0volume\0\0", 9));
 }
 
 TEST_F(ProfileTest, ReplacesAKeyWhereItStandsAndKeepsEveryOtherByte) {
