@@ -68,6 +68,12 @@ CAVIWriter::CAVIWriter(VFileSystem* file)
   index_.Reserve(kIndexBlock);
 }
 
+bool CAVIWriter::SetFileSystem(VFileSystem* file) {
+  if (open_) return false;
+  file_ = file ? file : ownedFile_;
+  return true;
+}
+
 CAVIWriter::~CAVIWriter() {
   if (open_) CloseClip();
   if (spill_) std::fclose(spill_);
@@ -478,6 +484,8 @@ void aviSetAudioRate(int rate) { ProcessWriter().SetAudioRate(rate); }
 void aviSetTwoCameras(bool twoCameras) { ProcessWriter().SetTwoCameras(twoCameras); }
 
 bool aviOpen(const char* path) { return ProcessWriter().OpenClip(path); }
+
+bool aviSetFileSystem(VFileSystem* file) { return ProcessWriter().SetFileSystem(file); }
 
 bool aviAddData(const void* data, int length, int stream) {
   DiagPrintf("aviAddData \n");

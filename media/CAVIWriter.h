@@ -44,6 +44,10 @@ class CAVIWriter {
   CAVIWriter(const CAVIWriter&) = delete;
   CAVIWriter& operator=(const CAVIWriter&) = delete;
 
+  // Writes the next clips through `file` (null: the writer's own file again). Refused (false)
+  // while a clip is open. Tests put a file that fails in its place.
+  bool SetFileSystem(VFileSystem* file);
+
   // Creates the file (mode "wb") and writes the provisional header. False when the file cannot be
   // created, when a clip is already open, or when the header could not be written (the file is
   // closed again).
@@ -133,4 +137,6 @@ void aviSetFrameRate(int stream, int fps);
 void aviSetAudioRate(int rate);
 void aviSetTwoCameras(bool twoCameras);
 bool aviOpen(const char* path);
+// The process-wide writer's file (see CAVIWriter::SetFileSystem).
+bool aviSetFileSystem(VFileSystem* file);
 bool aviAddData(const void* data, int length, int stream);

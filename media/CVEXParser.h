@@ -24,7 +24,7 @@ struct RecordingId {
   int index = 0;
 };
 
-class CVEXParser : public VMediaParser {
+class CVEXParser final : public VMediaParser {
  public:
   // Recording kinds as the parser numbers them.
   enum Kind { kContinuous = 0, kEvent = 1, kManual = 2, kParking = 3 };

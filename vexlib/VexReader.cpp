@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -88,17 +89,47 @@ bool VexReader::LoadWindow(std::uint64_t off, std::size_t n) const {
   return true;
 }
 
+namespace {
+std::atomic<long long> faultAfterBytes{-1};
+std::atomic<long long> endAfterBytes{-1};
+std::atomic<std::size_t> faultChunk{0};
+std::atomic<long long> bytesRead{0};
+}  // namespace
+
+void SetReadFaults(const ReadFaults& faults) {
+  bytesRead = 0;
+  faultChunk = faults.maxChunk;
+  endAfterBytes = faults.endAfterBytes;
+  faultAfterBytes = faults.failAfterBytes;
+}
+
+void ClearReadFaults() { SetReadFaults(ReadFaults{}); }
+
 long long VexReader::ReadDirect(std::uint64_t off, void* dst, std::size_t n) const {
   if (fd_ < 0) return -1;
   auto* p = static_cast<std::uint8_t*>(dst);
   std::size_t done = 0;
   while (done < n) {
-    ssize_t r = ::pread(fd_, p + done, n - done, off_t(off + done));
+    std::size_t want = n - done;
+    if (const std::size_t chunk = faultChunk.load(std::memory_order_relaxed); chunk > 0) {
+      want = std::min(want, chunk);
+    }
+    if (const long long after = faultAfterBytes.load(std::memory_order_relaxed);
+        after >= 0 && bytesRead.load(std::memory_order_relaxed) >= after) {
+      errno = EIO;
+      return -1;
+    }
+    if (const long long end = endAfterBytes.load(std::memory_order_relaxed);
+        end >= 0 && bytesRead.load(std::memory_order_relaxed) >= end) {
+      break;
+    }
+    ssize_t r = ::pread(fd_, p + done, want, off_t(off + done));
     if (r < 0) {
       if (errno == EINTR) continue;
       return -1;
     }
     if (r == 0) break;
+    bytesRead.fetch_add(r, std::memory_order_relaxed);
     done += std::size_t(r);
   }
   return static_cast<long long>(done);

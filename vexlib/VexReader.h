@@ -57,6 +57,19 @@ enum class ReadStatus {
   kError,     // the file could not be read, or nothing is open
 };
 
+// Faults the card's reads meet, for tests of a card that goes bad or is pulled out while it is
+// read. Counted over every read since the faults were set: once failAfterBytes bytes have been
+// read every read fails with EIO; once endAfterBytes have been read every read finds the end of
+// its file (the file shrank); every read returns at most maxChunk bytes (a short read). Negative
+// byte counts and a zero maxChunk are no fault. Process-wide; off unless a test sets it.
+struct ReadFaults {
+  long long failAfterBytes = -1;
+  long long endAfterBytes = -1;
+  std::size_t maxChunk = 0;
+};
+void SetReadFaults(const ReadFaults& faults);
+void ClearReadFaults();
+
 class VexReader {
  public:
   // More blocks than this (over a week of pictures at 30 per second) is not a recording.

@@ -21,6 +21,7 @@
 #include "app/CProgressDlg.h"
 #include "resources/core/StringTable.h"
 #include "skin/testing/Screen.h"
+#include "vexlib/VexReader.h"
 
 using apptest::Output;
 using apptest::PumpUntil;
@@ -401,4 +402,28 @@ TEST_F(DownloadTest, TheRealFolderPickerComesAndEscapeCancelsIt) {
   EXPECT_TRUE(FolderNames(clips_).empty());
   EXPECT_EQ(W()->TargetFolder(), "");
   st::StopWindowManager();
+}
+
+// The card going bad during the run (its reads fail from the middle of the first recording on):
+// no file is left for any recording, the report says why, and with the card good again the same
+// download makes every file.
+TEST_F(DownloadTest, ACardFailingDuringTheRunLeavesNoFileAndTheNextRunWorks) {
+  const std::vector<std::string> names = Names();
+  TickAll();
+  const std::string first =
+      card_.str() + "/VEX/" + names[0].substr(0, names[0].size() - 4) + ".vex";
+  vex::SetReadFaults({.failAfterBytes = static_cast<long long>(fs::file_size(first) / 2)});
+  const bool ended = Download();
+  vex::ClearReadFaults();
+  ASSERT_TRUE(ended);
+  const wxString report = LastMessage();
+  EXPECT_TRUE(report.StartsWith("0 of 3 files were made")) << report;
+  EXPECT_NE(report.Find(wxString::FromUTF8(
+                names[0] + ": the card could not be read to the end of the recording")),
+            wxNOT_FOUND)
+      << report;
+  EXPECT_TRUE(FolderNames(clips_).empty());
+  ASSERT_TRUE(Download());
+  EXPECT_EQ(LastMessage(), wxString::Format("3 of 3 files were made in %s.", clips_));
+  EXPECT_EQ(FolderNames(clips_).size(), 3u);
 }

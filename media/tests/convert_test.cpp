@@ -22,12 +22,17 @@
 
 #include "TestCard.h"
 #include "media/CAVIExtractor.h"
+#include "media/CAVIWriter.h"
 #include "media/CVEXParser.h"
 #include "media/ConvertRecording.h"
 #include "media/FolderDownload.h"
+#include "media/testing/FaultyFile.h"
+#include "support/testing/SmallFolder.h"
+#include "vexlib/VexReader.h"
 #include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;
+using roadeye_test::SmallFolder;
 using testcard::Packet;
 
 namespace {
@@ -327,46 +332,6 @@ struct RunLog : VDownloadProgress {
   bool OnPicture(int, int) override { return stopAfter < 0 || ++pictures < stopAfter; }
 };
 
-// A parser whose every recording ends in a failed read, as when the card is pulled out.
-class CardPulledParser : public CVEXParser {
- public:
-  bool ReadFailed() const override { return true; }
-};
-
-// A folder that holds at most `bytes`: a small tmpfs where the machine lets us mount one, else a
-// limit on the size of the files this process writes. `reason` is what a write past it reports.
-class SmallFolder {
- public:
-  SmallFolder(const std::string& path, std::size_t bytes) : path_(path) {
-    fs::create_directories(path);
-    const std::string options = "size=" + std::to_string(bytes);
-    if (::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0) {
-      mounted_ = true;
-      reason = std::strerror(ENOSPC);
-      return;
-    }
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    rlimit small = saved_;
-    small.rlim_cur = bytes;
-    limited_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
-    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // writes past the limit fail with EFBIG
-    reason = std::strerror(EFBIG);
-  }
-  ~SmallFolder() {
-    if (mounted_) ::umount(path_.c_str());
-    if (limited_) setrlimit(RLIMIT_FSIZE, &saved_);
-    if (!mounted_) std::signal(SIGXFSZ, oldHandler_);
-  }
-  bool Usable() const { return mounted_ || limited_; }
-  std::string reason;
-
- private:
-  std::string path_;
-  bool mounted_ = false, limited_ = false;
-  rlimit saved_{};
-  void (*oldHandler_)(int) = SIG_DFL;
-};
-
 }  // namespace
 
 TEST_F(ConvertTest, AFullDiskReportsNoSpaceAndKeepsTheEarlierExport) {
@@ -389,6 +354,28 @@ TEST_F(ConvertTest, AFullDiskReportsNoSpaceAndKeepsTheEarlierExport) {
     // The earlier file is untouched and no partial file is left under any name.
     EXPECT_EQ(Contents(folder + "/REC_20241201_120000_D.avi"), earlier);
     EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"REC_20241201_120000_D.avi"});
+  }
+}
+
+// The same through the clip writer's file failing as a full disk does after a known amount.
+TEST_F(ConvertTest, AWriterFileThatRunsOutOfSpaceLeavesNoFile) {
+  testcard::WriteRecording(card.vex("REC_20241201_120000_D"), 3, true);
+  const std::string clips = out.root() + "/clips";
+  fs::create_directories(clips);
+  std::ofstream(clips + "/REC_20241201_120000_D.avi") << "earlier";
+  for (std::int64_t space : {0, 100, 5000, 20000}) {
+    roadeye_test::FullDiskFile full(space);
+    ASSERT_TRUE(aviSetFileSystem(&full));
+    Card c(card.root());
+    QuietDiagnostics quiet;
+    std::atomic<int> busy{1};
+    const DownloadOutcome o =
+        ConvertToFolder(&c.parser, clips, "REC_20241201_120000_D.avi", nullptr, nullptr, &busy);
+    aviSetFileSystem(nullptr);
+    EXPECT_FALSE(o.Made()) << space;
+    EXPECT_NE(o.reason.find(std::strerror(ENOSPC)), std::string::npos) << space << ": " << o.reason;
+    EXPECT_EQ(Contents(clips + "/REC_20241201_120000_D.avi"), "earlier");
+    EXPECT_EQ(FolderNames(clips), std::vector<std::string>{"REC_20241201_120000_D.avi"});
   }
 }
 
@@ -479,14 +466,27 @@ TEST_F(ConvertTest, EachFailureIsNamedWithItsReasonAndLeavesNothing) {
   EXPECT_EQ(FolderNames(clips), std::vector<std::string>{"a-file"});
   EXPECT_FALSE(fs::exists(card.root() + "/escape.avi"));
 
-  // The card pulled out halfway: the file is not kept, and the report says why.
-  CardWith<CardPulledParser> pulled(card.root());
+  // The card pulled out halfway (its reads fail from then on): the file is not kept, and the
+  // report says why.
   QuietDiagnostics quiet;
-  const DownloadOutcome o =
-      ConvertToFolder(&pulled.parser, clips, "REC_20241201_120000.avi", nullptr, nullptr, &busy);
-  EXPECT_EQ(o.result, kConvertReadFailed);
-  EXPECT_NE(o.reason.find("could not be read"), std::string::npos) << o.reason;
+  // Reads fail from three quarters of the file on: past its header and index, among its blocks
+  // (ten of them, each read whole).
+  testcard::WriteRecording(card.vex("REC_20241201_130000"), 10, false);
+  Card ten(card.root());
+  const auto fileBytes = fs::file_size(card.vex("REC_20241201_130000"));
+  vex::SetReadFaults({.failAfterBytes = static_cast<long long>(fileBytes * 3 / 4)});
+  const DownloadOutcome pulled =
+      ConvertToFolder(&ten.parser, clips, "REC_20241201_130000.avi", nullptr, nullptr, &busy);
+  vex::ClearReadFaults();
+  EXPECT_EQ(pulled.result, kConvertReadFailed);
+  EXPECT_NE(pulled.reason.find("could not be read"), std::string::npos) << pulled.reason;
   EXPECT_EQ(FolderNames(clips), std::vector<std::string>{"a-file"});
+  // Reads that come short are no fault: the whole recording is converted.
+  vex::SetReadFaults({.maxChunk = 5});
+  const DownloadOutcome slow =
+      ConvertToFolder(&c.parser, clips, "REC_20241201_120000.avi", nullptr, nullptr, &busy);
+  vex::ClearReadFaults();
+  EXPECT_EQ(slow.result, kConvertDone);
 }
 
 // ---- The command-line converter on real cards, checked by ffprobe and ffmpeg ----

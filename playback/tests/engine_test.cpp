@@ -25,6 +25,7 @@
 #include "playback/WaveOut.h"
 #include "support/Diag.h"
 #include "support/testing/JpegFile.h"
+#include "vexlib/VexReader.h"
 #include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;
@@ -326,6 +327,56 @@ TEST_F(EngineTest, ARecordingThatCannotBeOpenedEndsAtOnce) {
   EXPECT_EQ(front_.Count(), 0);
   EXPECT_EQ(rear_.Count(), 0);
   EXPECT_EQ(engine_.GetShowStatus(), CNOVMediaPlayer::kShowStopped);
+}
+
+// A card going bad while a recording plays: its reads come short, or fail (EIO) from some point
+// on as when it is pulled out, or the file shrinks. The recording ends on its own, once, with the
+// pictures read before; short reads lose nothing; the engine plays again once the card is good.
+TEST_F(EngineTest, ACardFailingWhilePlayingEndsTheRecordingAndTheEngineGoesOn) {
+  const std::vector<std::uint64_t> reference = ReferenceDigests(two_, 0, 320, 180);
+  ASSERT_EQ(reference.size(), 90u);
+  auto playOnce = [&](const std::string& name) {
+    front_.Clear();
+    {
+      std::lock_guard<std::mutex> hold(events_.lock);
+      events_.ended = 0;
+    }
+    engine_.OpenMedia(name.c_str());
+    return WaitForEnd(20s);
+  };
+  auto digests = [&] {
+    std::vector<std::uint64_t> got;
+    for (const auto& p : front_.Pictures()) got.push_back(p.digest);
+    return got;
+  };
+
+  vex::SetReadFaults({.maxChunk = 3});
+  ASSERT_TRUE(playOnce(two_)) << "short reads: no end";
+  vex::ClearReadFaults();
+  EXPECT_EQ(digests(), reference);
+
+  const auto bytes =
+      fs::file_size(fs::path(root_) / "VEX" / (two_.substr(1, two_.size() - 5) + ".vex"));
+  vex::SetReadFaults({.failAfterBytes = static_cast<long long>(bytes / 2)});
+  ASSERT_TRUE(playOnce(two_)) << "failing reads: no end";
+  vex::ClearReadFaults();
+  std::vector<std::uint64_t> got = digests();
+  EXPECT_LT(got.size(), reference.size());
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), reference.begin())) << "pictures out of order";
+
+  // The file shrinks to half while it plays: reads past that find its end.
+  vex::SetReadFaults({.endAfterBytes = static_cast<long long>(bytes / 2)});
+  ASSERT_TRUE(playOnce(two_)) << "shrunk file: no end";
+  vex::ClearReadFaults();
+  got = digests();
+  EXPECT_LT(got.size(), reference.size());
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), reference.begin())) << "pictures out of order";
+
+  // The card is good again: the next recording plays whole.
+  ASSERT_TRUE(playOnce(two_));
+  EXPECT_EQ(digests(), reference);
+  std::lock_guard<std::mutex> hold(events_.lock);
+  EXPECT_EQ(events_.ended, 1);
 }
 
 TEST_F(EngineTest, SeekWhileIdleShowsOnePictureOfEachCameraAndStaysIdle) {

@@ -14,6 +14,7 @@
 #include "platform/Profile.h"
 #include "settings/CameraSettings.h"
 #include "support/Diag.h"
+#include "support/testing/SmallFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -393,6 +394,37 @@ TEST_F(CameraSettingsTest, AFailedWriteIsReportedWithItsReasonAndChangesNothing)
   EXPECT_EQ(SaveCameraSettings((card_ / "gone" / "blackbox.cfg").string(), s, &error),
             SaveResult::kWriteFailed);
   EXPECT_EQ(error, ENOENT);
+}
+
+// A card that is full: the save fails with the system's reason and the file on the card is the
+// old one, byte for byte (never a mix of old and new keys).
+TEST_F(CameraSettingsTest, ASaveOnAFullCardKeepsTheOldFile) {
+  const fs::path setting = card_ / "full" / "SETTING";
+  const std::string onCard = (setting / "blackbox.cfg").string();
+  std::string padded = kFile;
+  while (padded.size() < 6000) padded += "; camera note\r\n";
+  auto put = [&] {
+    fs::create_directories(setting);
+    std::ofstream(onCard, std::ios::binary) << padded;
+  };
+  put();  // before a limit on file sizes, which would refuse it
+  // Room for the file that is there and not for a second copy beside it (or, without a mount,
+  // no file may grow as large as it).
+  roadeye_test::SmallFolder small(setting.parent_path().string(), 8192, 4096);
+  ASSERT_TRUE(small.Usable());
+  if (small.Mounted()) put();
+  CameraSettings s;
+  LoadCameraSettings(onCard, &s);
+  s.micIn = !s.micIn;
+  s.summerTime = !s.summerTime;
+  int error = 0;
+  EXPECT_EQ(SaveCameraSettings(onCard, s, &error), SaveResult::kWriteFailed);
+  EXPECT_STREQ(std::strerror(error), small.reason.c_str());
+  std::ifstream in(onCard, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+            padded);
+  EXPECT_EQ(std::distance(fs::directory_iterator(setting), fs::directory_iterator{}), 1)
+      << "a temporary file was left on the card";
 }
 
 // A save whose later keys cannot be written (here the file would grow past what a settings file
