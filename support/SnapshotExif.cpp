@@ -196,7 +196,7 @@ bool AddSnapshotExif(std::vector<unsigned char>* jpeg, const SnapshotEvidence& e
     PrepareExiv2();
     const long size = long(jpeg->size());
     if (Exiv2::ImageFactory::getType(data, size) != Exiv2::ImageType::jpeg) return false;
-    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data, size);
+    auto image = Exiv2::ImageFactory::open(data, size);  // the library's owning pointer
     if (!image.get()) return false;
     image->readMetadata();
     AddTags(image->exifData(), evidence);

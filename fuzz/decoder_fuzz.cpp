@@ -1,0 +1,96 @@
+// The picture decoder as the engine drives it, on damaged pictures: the input's first byte picks
+// the camera and the surfaces' sizes, the rest is an H.264 stream cut into pictures the way the
+// camera writes them (a key picture: parameter sets and its slice; any other: one slice). Every
+// picture is decoded and shown; a picture that is shown must be whole (its size and rows as
+// given, every byte readable).
+#include <cstdint>
+#include <vector>
+
+#include "playback/CDecoder.h"
+#include "playback/VideoSurface.h"
+#include "support/Diag.h"
+
+namespace {
+
+class CheckingSurface : public VideoSurface {
+ public:
+  CheckingSurface(int width, int height) : width_(width), height_(height) {}
+  void GetSize(int* width, int* height) const override {
+    *width = width_;
+    *height = height_;
+  }
+  void Present(const unsigned char* bgr, int width, int height, int stride) override {
+    if (bgr == nullptr || width <= 0 || height <= 0 || stride < width * 3) __builtin_trap();
+    unsigned sum = 0;
+    for (int y = 0; y < height; ++y) {
+      const unsigned char* row = bgr + std::ptrdiff_t(y) * stride;
+      for (int x = 0; x < width * 3; ++x) sum += row[x];
+    }
+    checksum_ += sum;
+  }
+
+ private:
+  int width_, height_;
+  unsigned checksum_ = 0;
+};
+
+// Offsets of the start codes (00 00 01, with a zero before it when there is one) and the NAL type
+// after each.
+struct Unit {
+  std::size_t start;
+  int type;
+};
+std::vector<Unit> Units(const std::uint8_t* d, std::size_t n) {
+  std::vector<Unit> units;
+  for (std::size_t i = 0; i + 3 < n; ++i) {
+    if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
+      units.push_back({i > 0 && d[i - 1] == 0 ? i - 1 : i, d[i + 3] & 0x1F});
+      i += 2;
+    }
+  }
+  return units;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const bool quiet = (DiagSetOutput(nullptr), true);
+  (void)quiet;
+  if (size < 2) return 0;
+  const int channel = data[0] & 1;
+  const bool draw = (data[0] & 2) == 0;
+  // Surfaces from 1x1 to 256x144, and hidden ones (0x0).
+  const int sizes[4][2] = {{64, 36}, {1, 1}, {256, 144}, {0, 0}};
+  const int* s = sizes[(data[0] >> 2) & 3];
+  CheckingSurface surface(s[0], s[1]);
+  CDecoder decoder;
+  if (!decoder.Init()) return 0;
+  decoder.SetFlipMode(channel, (data[0] >> 4) & 3);
+  const std::uint8_t* stream = data + 1;
+  const std::size_t n = size - 1;
+  const std::vector<Unit> units = Units(stream, n);
+  // A picture starts at parameter sets, or at a slice not following parameter sets.
+  std::size_t begin = 0;
+  bool started = false;
+  auto show = [&](std::size_t end) {
+    if (started && end > begin) {
+      decoder.DecodeAndShow(channel, &surface, reinterpret_cast<const char*>(stream + begin),
+                            int(end - begin), draw);
+    }
+  };
+  int previous = -1;
+  for (const Unit& u : units) {
+    const bool slice = u.type == 1 || u.type == 5;
+    const bool opens = u.type == 7 || (slice && previous != 7 && previous != 8 && previous != 6);
+    if (opens) {
+      show(u.start);
+      begin = u.start;
+      started = true;
+    }
+    previous = u.type;
+  }
+  show(n);
+  decoder.Redraw(channel, &surface);
+  decoder.Release();
+  return 0;
+}
