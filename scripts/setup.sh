@@ -13,6 +13,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-3-dev libxtst-dev
   ffmpeg xvfb xauth imagemagick openbox weston xwayland libimage-exiftool-perl
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

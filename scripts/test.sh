@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test; then builds the headless core a second
-# time with AddressSanitizer and UndefinedBehaviorSanitizer and runs its tests again.
+# time with AddressSanitizer and UndefinedBehaviorSanitizer and runs its tests again; then builds
+# the fuzz targets and runs each over its seeds and kept findings, plus a short run of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -21,4 +22,23 @@ if [ "${ROADEYE_SKIP_SANITIZERS:-0}" != 1 ]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   (cd build-asan && ctest --output-on-failure -j"$jobs" -L core)
+fi
+
+if [ "${ROADEYE_SKIP_FUZZ:-0}" != 1 ]; then
+  echo "== Fuzz targets: seeds, kept findings and a short run each =="
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROADEYE_FUZZ=ON \
+    -DROADEYE_BENCH=OFF > /dev/null
+  cmake --build build-fuzz --target fuzz_all -j"$jobs"
+  scripts/fuzz-seeds.sh build/bin build-fuzz/seeds
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  for t in vex avi telemetry settings decoder; do
+    mkdir -p "fuzz/regressions/$t"
+    # A fixed number of executions, so that a slow machine takes longer instead of testing less.
+    "build-fuzz/bin/roadeye-${t}_fuzz" "build-fuzz/seeds/$t" "fuzz/regressions/$t" \
+      -dict="fuzz/$t.dict" -runs=3000 -timeout=5 -rss_limit_mb=2048 \
+      -artifact_prefix="build-fuzz/" > "build-fuzz/$t.log" 2>&1 ||
+      { echo "fuzz target $t failed:" >&2; tail -40 "build-fuzz/$t.log" >&2; exit 1; }
+    echo "$t: $(grep -cE '^#[0-9]+' "build-fuzz/$t.log") progress lines, no finding"
+  done
 fi
