@@ -70,14 +70,15 @@ int TwoDigits(const char* token, std::size_t offset) {
 }
 
 // A decimal floating-point number at the start of a token (leading blanks and '+' allowed);
-// anything unreadable gives 0. Independent of the process locale.
+// anything unreadable gives 0, and so do "nan" and "inf", which no receiver writes but a damaged
+// record may hold (they would reach the map as coordinates). Independent of the process locale.
 double Number(const char* token) {
   while (*token == ' ' || *token == '\t') token++;
   if (*token == '+') token++;
   double value = 0;
   const char* end = token + std::strlen(token);
   auto result = std::from_chars(token, end, value, std::chars_format::general);
-  if (result.ec != std::errc()) return 0;
+  if (result.ec != std::errc() || !std::isfinite(value)) return 0;
   return value;
 }
 

@@ -247,6 +247,13 @@ TEST(GpsData, UnreadableNumbersGiveZero) {
   EXPECT_EQ(d.speed, 0.0);
   EXPECT_EQ(d.course, 0.0);
   EXPECT_EQ(d.valid, 1);
+  // Words a number reader takes but no receiver writes (found by fuzzing: a damaged record gave
+  // a valid fix at longitude NaN, which would have reached the map).
+  CGPSData words("G$GPRMC,123519,A,nan,N,NAN32,E,inf,-infinity,230394");
+  EXPECT_EQ(words.latitude, 0.0);
+  EXPECT_EQ(words.longitude, 0.0);
+  EXPECT_EQ(words.speed, 0.0);
+  EXPECT_EQ(words.course, 0.0);
 }
 
 TEST(GpsData, HugeSpeedsBecomeInfinitySafely) {
