@@ -33,6 +33,7 @@
 
 #include "bench/BenchClock.h"
 #include "media/CVEXParser.h"
+#include "media/testing/ForwardingParser.h"
 #include "playback/CDecoder.h"
 #include "playback/CNOVMediaPlayer.h"
 #include "playback/CWaveBox.h"
@@ -85,33 +86,12 @@ class CountingSurface final : public VideoSurface {
 // without sound the engine shows the pictures a hundred times as fast as they were recorded. (Much
 // faster would not be fair to the engine: it gathers 700 ms of pictures at the recording's rate
 // before it shows the first, which at a rate of millions would be the whole recording.)
-class UnpacedParser final : public VMediaParser {
+class UnpacedParser final : public roadeye_test::ForwardingParser {
  public:
-  explicit UnpacedParser(VMediaParser* inner) : inner_(inner) {}
-  bool Start() override { return inner_->Start(); }
-  void Stop() override { inner_->Stop(); }
-  int Open(const char* n, RecordingInfo* i) override { return inner_->Open(n, i); }
-  void Close() override { inner_->Close(); }
-  MediaPacketType ReadPacketDirect(void* b, int* s) override {
-    return inner_->ReadPacketDirect(b, s);
-  }
-  int ReadPacket(char tag[8], void* b, int* s) override { return inner_->ReadPacket(tag, b, s); }
-  bool OpenIndexed(const char* n, RecordingInfo* i) override { return inner_->OpenIndexed(n, i); }
-  void Reserved(int v) override { inner_->Reserved(v); }
-  int* GetVideoSize(int out[2], int s) override { return inner_->GetVideoSize(out, s); }
+  using ForwardingParser::ForwardingParser;
   int GetFrameRate(int s) override {
     return s == 0 ? 100 * inner_->GetFrameRate(s) : inner_->GetFrameRate(s);
   }
-  void GetAudioFormat(int* b, int* r) override { inner_->GetAudioFormat(b, r); }
-  int ReadRaw(void* b, int c) override { return inner_->ReadRaw(b, c); }
-  int SeekRaw(int o, int w) override { return inner_->SeekRaw(o, w); }
-  int TellRaw() override { return inner_->TellRaw(); }
-  int SeekTime(float s) override { return inner_->SeekTime(s); }
-  bool SeeksToWholeSeconds() override { return inner_->SeeksToWholeSeconds(); }
-  int LastPacketTimeMs() override { return inner_->LastPacketTimeMs(); }
-
- private:
-  VMediaParser* inner_;
 };
 
 struct Ends {

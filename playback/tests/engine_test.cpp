@@ -18,6 +18,7 @@
 
 #include "SoundTestSupport.h"
 #include "media/CVEXParser.h"
+#include "media/testing/ForwardingParser.h"
 #include "playback/CDecoder.h"
 #include "playback/CNOVMediaPlayer.h"
 #include "playback/CWaveBox.h"
@@ -48,39 +49,19 @@ int ThreadCount() {
 }
 
 // A parser that passes everything through and counts the front pictures it handed out.
-class CountingParser final : public VMediaParser {
+class CountingParser final : public roadeye_test::ForwardingParser {
  public:
-  explicit CountingParser(VMediaParser* inner) : inner_(inner) {}
+  using ForwardingParser::ForwardingParser;
   std::atomic<int> fronts{0};
-  bool Start() override { return inner_->Start(); }
-  void Stop() override { inner_->Stop(); }
   int Open(const char* n, RecordingInfo* i) override {
     fronts = 0;
     return inner_->Open(n, i);
-  }
-  void Close() override { inner_->Close(); }
-  MediaPacketType ReadPacketDirect(void* b, int* s) override {
-    return inner_->ReadPacketDirect(b, s);
   }
   int ReadPacket(char tag[8], void* b, int* s) override {
     int r = inner_->ReadPacket(tag, b, s);
     if (r > 0 && ClassifyChunkTag(tag) == ChunkKind::kFrontVideo) ++fronts;
     return r;
   }
-  bool OpenIndexed(const char* n, RecordingInfo* i) override { return inner_->OpenIndexed(n, i); }
-  void Reserved(int v) override { inner_->Reserved(v); }
-  int* GetVideoSize(int out[2], int s) override { return inner_->GetVideoSize(out, s); }
-  int GetFrameRate(int s) override { return inner_->GetFrameRate(s); }
-  void GetAudioFormat(int* b, int* r) override { inner_->GetAudioFormat(b, r); }
-  int ReadRaw(void* b, int c) override { return inner_->ReadRaw(b, c); }
-  int SeekRaw(int o, int w) override { return inner_->SeekRaw(o, w); }
-  int TellRaw() override { return inner_->TellRaw(); }
-  int SeekTime(float s) override { return inner_->SeekTime(s); }
-  bool SeeksToWholeSeconds() override { return inner_->SeeksToWholeSeconds(); }
-  int LastPacketTimeMs() override { return inner_->LastPacketTimeMs(); }
-
- private:
-  VMediaParser* inner_;
 };
 
 // A recording surface that also notes how many front pictures had been read at its first picture.
