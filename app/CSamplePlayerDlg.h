@@ -186,6 +186,9 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
 
   // For tests and tools (window thread).
   int LayoutMode() const { return layoutMode_; }
+  // True while a layout change waits for the desktop (leaving full screen on Wayland, a
+  // full-screen layout made again at the size the compositor gave).
+  bool LayoutSettling() const { return leavingFullScreen_ || relayoutPending_; }
   PaneStates Panes() const { return panes_; }
   int CurrentRow() const { return currentRow_; }
   char CardDrive() const { return cardDrive_; }

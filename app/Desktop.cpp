@@ -81,6 +81,15 @@ bool SaveWindowPicture(wxTopLevelWindow* window, const std::string& path) {
   return written;
 }
 
+bool WindowAllocationPending(wxTopLevelWindow* window) {
+  GtkWidget* widget = window != nullptr ? window->GetHandle() : nullptr;
+  if (widget == nullptr || !GTK_IS_WINDOW(widget)) return false;
+  int width = 0, height = 0;
+  gtk_window_get_size(GTK_WINDOW(widget), &width, &height);
+  return gtk_widget_get_allocated_width(widget) != width ||
+         gtk_widget_get_allocated_height(widget) != height;
+}
+
 bool DrawWindowPicture(wxTopLevelWindow* window, wxImage* image) {
   cairo_surface_t* surface = DrawWindow(window);
   if (surface == nullptr || image == nullptr) {

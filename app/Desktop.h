@@ -32,6 +32,9 @@ void BeginWindowMove(wxTopLevelWindow* window, int screenX, int screenY);
 // Draws the window as it is now (its own painting and its controls', not the screen) into a PNG
 // file; false when that failed. Works on every backend.
 bool SaveWindowPicture(wxTopLevelWindow* window, const std::string& path);
+// True while the toolkit has yet to give the window the size it was last given (its layout is
+// not done: a picture drawn now would show controls where they were).
+bool WindowAllocationPending(wxTopLevelWindow* window);
 // The same picture as an image.
 bool DrawWindowPicture(wxTopLevelWindow* window, class wxImage* image);
 

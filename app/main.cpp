@@ -59,6 +59,8 @@ class CSamplePlayerApp : public wxApp {
   long afterMs_ = 4000;
   wxWeakRef<CSamplePlayerDlg> window_;
   wxTimer startTimer_, shotTimer_, fullScreenTimer_, backTimer_;
+  int shotWaits_ = 0;         // times the screenshot waited for the window's layout
+  bool settledShot_ = false;  // the wait after the layout settled has been made
 };
 
 wxIMPLEMENT_APP_NO_MAIN(CSamplePlayerApp);
@@ -164,6 +166,20 @@ gboolean CSamplePlayerApp::OnEndSignal(gpointer self) {
 
 void CSamplePlayerApp::Shoot() {
   if (!window_) return;
+  // The picture waits for the window's layout: right after leaving full screen the compositor
+  // may still hold the maximised size, longer on a busy machine. Once it has settled, the panes
+  // get a moment to show a picture at their new size.
+  if (window_->LayoutSettling() || WindowAllocationPending(window_)) {
+    if (shotWaits_++ < 200) {
+      settledShot_ = false;
+      shotTimer_.StartOnce(50);
+      return;
+    }
+  } else if (shotWaits_ > 0 && !settledShot_) {
+    settledShot_ = true;
+    shotTimer_.StartOnce(500);
+    return;
+  }
   if (!SaveWindowPicture(window_, screenshot_.utf8_string())) {
     std::fprintf(stderr, "roadeye: could not write %s\n", screenshot_.utf8_str().data());
   }
