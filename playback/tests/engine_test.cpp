@@ -515,9 +515,9 @@ TEST_F(EngineTest, WithoutSoundPicturesFollowTheFrameRate) {
 namespace {
 
 // A parser whose card answers only when the test lets it: Open and ReadPacket wait at the gate.
-class GatedParser final : public VMediaParser {
+class GatedParser final : public roadeye_test::ForwardingParser {
  public:
-  explicit GatedParser(VMediaParser* inner) : inner_(inner) {}
+  using ForwardingParser::ForwardingParser;
   void Open() {
     {
       std::lock_guard<std::mutex> hold(lock_);
@@ -525,41 +525,24 @@ class GatedParser final : public VMediaParser {
     }
     changed_.notify_all();
   }
-  bool Start() override { return inner_->Start(); }
-  void Stop() override { inner_->Stop(); }
   int Open(const char* n, RecordingInfo* i) override {
     Wait();
     return inner_->Open(n, i);
-  }
-  void Close() override { inner_->Close(); }
-  MediaPacketType ReadPacketDirect(void* b, int* s) override {
-    return inner_->ReadPacketDirect(b, s);
   }
   int ReadPacket(char tag[8], void* b, int* s) override {
     Wait();
     return inner_->ReadPacket(tag, b, s);
   }
-  bool OpenIndexed(const char* n, RecordingInfo* i) override { return inner_->OpenIndexed(n, i); }
-  void Reserved(int v) override { inner_->Reserved(v); }
-  int* GetVideoSize(int out[2], int s) override { return inner_->GetVideoSize(out, s); }
-  int GetFrameRate(int s) override { return inner_->GetFrameRate(s); }
-  void GetAudioFormat(int* b, int* r) override { inner_->GetAudioFormat(b, r); }
-  int ReadRaw(void* b, int c) override { return inner_->ReadRaw(b, c); }
-  int SeekRaw(int o, int w) override { return inner_->SeekRaw(o, w); }
-  int TellRaw() override { return inner_->TellRaw(); }
   int SeekTime(float s) override {
     Wait();
     return inner_->SeekTime(s);
   }
-  bool SeeksToWholeSeconds() override { return inner_->SeeksToWholeSeconds(); }
-  int LastPacketTimeMs() override { return inner_->LastPacketTimeMs(); }
 
  private:
   void Wait() {
     std::unique_lock<std::mutex> hold(lock_);
     changed_.wait(hold, [&] { return open_; });
   }
-  VMediaParser* inner_;
   std::mutex lock_;
   std::condition_variable changed_;
   bool open_ = false;
