@@ -14,6 +14,7 @@ packages=(
   libgtk-3-dev libxtst-dev
   ffmpeg xvfb xauth imagemagick openbox weston xwayland libimage-exiftool-perl
   clang libclang-rt-14-dev
+  libpugixml-dev gpsbabel libxml2-utils
 )
 missing=()
 for p in "${packages[@]}"; do
