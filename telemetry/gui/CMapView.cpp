@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "telemetry/CGPSData.h"
+#include "telemetry/Track.h"
 #include "telemetry/gui/MapPage.h"
 
 namespace {
@@ -43,7 +44,92 @@ std::string Fixed6(double value) {
   return std::string(buffer, result.ptr);
 }
 
+// A plain decimal number: an optional '-', digits, an optional '.' and digits; nothing else (no
+// exponent, no "inf", no "nan", no hex).
+bool ParseDecimal(std::string_view text, double* value) {
+  if (text.empty() || text.size() > 24) return false;
+  std::size_t i = text[0] == '-' ? 1 : 0;
+  bool digits = false, point = false;
+  for (; i < text.size(); ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
+      digits = true;
+    } else if (text[i] == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (!digits) return false;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+std::string Fixed7(double value) {
+  char buffer[64];
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 7);
+  if (result.ec != std::errc()) return "0";
+  return std::string(buffer, result.ptr);
+}
+
 }  // namespace
+
+PageMessage ParsePageMessage(std::string_view text) {
+  PageMessage message;
+  if (text.size() > 64) return message;
+  if (text == "ready") {
+    message.kind = PageMessage::kReady;
+    return message;
+  }
+  constexpr std::string_view kDrawn = "drawn ";
+  constexpr std::string_view kSeek = "seek ";
+  if (text.substr(0, kDrawn.size()) == kDrawn) {
+    const std::string_view number = text.substr(kDrawn.size());
+    int count = -1;
+    if (number.empty() || number.size() > 6 || number[0] == '-') return message;
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), count);
+    if (result.ec != std::errc() || result.ptr != number.data() + number.size()) return message;
+    if (count < 0 || count > kMaxTrackPoints) return message;
+    message.kind = PageMessage::kDrawn;
+    message.count = count;
+    return message;
+  }
+  if (text.substr(0, kSeek.size()) == kSeek) {
+    const std::string_view rest = text.substr(kSeek.size());
+    const auto space = rest.find(' ');
+    if (space == std::string_view::npos) return message;
+    double lat = 0, lng = 0;
+    if (!ParseDecimal(rest.substr(0, space), &lat) || !ParseDecimal(rest.substr(space + 1), &lng)) {
+      return message;
+    }
+    if (!(lat >= -90 && lat <= 90 && lng >= -180 && lng <= 180)) return message;
+    message.kind = PageMessage::kSeek;
+    message.latitude = lat;
+    message.longitude = lng;
+  }
+  return message;
+}
+
+std::string TrackJson(const Track& track) {
+  std::string json = "[";
+  int points = 0;
+  for (const auto& segment : track.segments) {
+    if (points >= kMaxTrackPoints) break;
+    if (json.size() > 1) json += ',';
+    json += '[';
+    bool first = true;
+    for (const auto& p : segment) {
+      if (points >= kMaxTrackPoints) break;
+      if (!first) json += ',';
+      first = false;
+      json += '[' + Fixed7(p.latitude) + ',' + Fixed7(p.longitude) + ']';
+      ++points;
+    }
+    json += ']';
+  }
+  json += ']';
+  return json;
+}
 
 JsCommand ParseJsCommand(std::string_view command) {
   JsCommand call;
@@ -174,6 +260,11 @@ CMapView::CMapView(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wx
     : CExplorerMapViewWnd(parent, id, pos, size), tile_url_(kMapTileUrl) {
   if (browser_ != nullptr) {
     browser_->Bind(wxEVT_WEBVIEW_SCRIPT_RESULT, &CMapView::OnScriptResult, this);
+    // The page's messages (a click on the track) arrive through this handler; it must exist
+    // before a page is loaded.
+    if (browser_->AddScriptMessageHandler("roadeye")) {
+      browser_->Bind(wxEVT_WEBVIEW_SCRIPT_MESSAGE_RECEIVED, &CMapView::OnScriptMessage, this);
+    }
   }
 }
 
@@ -194,6 +285,9 @@ void CMapView::SetTileUrl(std::string tile_url) {
 
 bool CMapView::NavigateMapPage() {
   if (browser_ == nullptr || !network_check_()) return false;
+  pageReady_ = false;
+  trackSent_ = false;
+  drawnPoints_ = -1;
   browser_->SetPage(wxString::FromUTF8(MapPageHtml(tile_url_)),
                     wxString::FromUTF8(kMapPageBaseUrl));
   return true;
@@ -214,4 +308,52 @@ void CMapView::ShowPosition(const CGPSData& fix) {
 void CMapView::OnScriptResult(wxWebViewEvent& event) {
   if (pendingScripts_ > 0) --pendingScripts_;
   event.Skip();
+}
+
+void CMapView::SetTrack(const Track& track) {
+  bool any = false;
+  for (const auto& segment : track.segments) any = any || !segment.empty();
+  trackJson_ = any ? TrackJson(track) : std::string();
+  trackSent_ = false;
+  SendTrack();
+}
+
+void CMapView::ClearTrack() {
+  trackJson_.clear();
+  trackSent_ = false;
+  drawnPoints_ = -1;
+  SendTrack();
+}
+
+void CMapView::SendTrack() {
+  if (browser_ == nullptr || !pageReady_ || trackSent_) return;
+  const std::string script =
+      trackJson_.empty() ? JsCallScript("clearTrack", {}) : JsCallScript("setTrack", {trackJson_});
+  if (script.empty()) return;
+  trackSent_ = true;
+  ++pendingScripts_;
+  browser_->RunScriptAsync(wxString::FromUTF8(script));
+}
+
+void CMapView::OnScriptMessage(wxWebViewEvent& event) {
+  // Only the page's own short texts are acted on; anything else is dropped unread.
+  const wxString& body = event.GetString();
+  if (body.length() > 64) return;
+  const PageMessage message = ParsePageMessage(body.utf8_string());
+  switch (message.kind) {
+    case PageMessage::kReady:
+      pageReady_ = true;
+      trackSent_ = false;
+      SendTrack();
+      break;
+    case PageMessage::kDrawn:
+      drawnPoints_ = message.count;
+      if (drawnObserver_) drawnObserver_(message.count);
+      break;
+    case PageMessage::kSeek:
+      if (trackClick_) trackClick_(message.latitude, message.longitude);
+      break;
+    case PageMessage::kNone:
+      break;
+  }
 }

@@ -10,11 +10,13 @@
 #include <wx/panel.h>
 #include <wx/string.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class CGPSData;
+struct Track;
 class wxWebView;
 class wxWebViewEvent;
 
@@ -38,6 +40,26 @@ std::string JsStringLiteral(std::string_view text);
 // as text (empty when the page has no such function, it returned nothing, or it threw). Empty
 // when `name` is not a plain identifier.
 std::string JsCallScript(std::string_view name, const std::vector<std::string>& args);
+
+// A message from the map page, taken apart. Anything that is not exactly one of the page's
+// messages is kNone: what arrives from the page is untrusted.
+struct PageMessage {
+  enum Kind { kNone, kReady, kDrawn, kSeek } kind = kNone;
+  int count = 0;         // kDrawn: points drawn, 0..kMaxTrackPoints
+  double latitude = 0;   // kSeek: finite, -90..90
+  double longitude = 0;  // kSeek: finite, -180..180
+};
+
+// Most points a track sent to the page may hold (ten hours at one fix a second).
+inline constexpr int kMaxTrackPoints = 36000;
+
+// Reads "ready", "drawn N" or "seek LAT LNG" (plain decimal numbers, one space apart, at most 64
+// characters in all); kNone for anything else.
+PageMessage ParsePageMessage(std::string_view text);
+
+// The track as the page's setTrack takes it: [[[lat,lng],...],...], seven decimals, at most
+// kMaxTrackPoints points (the rest left out).
+std::string TrackJson(const Track& track);
 
 // The browser host.
 class CExplorerMapViewWnd : public wxPanel {
@@ -94,9 +116,31 @@ class CMapView : public CExplorerMapViewWnd {
   // them: its answer to a script of a browser already gone reaches freed memory.
   int PendingScripts() const { return pendingScripts_; }
 
+  // Draws a recording's track on the page (now, or as soon as the page is ready) and fits the
+  // map to it; an empty track takes any drawn one away.
+  void SetTrack(const Track& track);
+  void ClearTrack();
+  // Points of the last track the page reported drawn; -1 until it has reported one.
+  int DrawnTrackPoints() const { return drawnPoints_; }
+  // Called with the position of a click on the track (checked: finite, in range).
+  using TrackClickHandler = std::function<void(double latitude, double longitude)>;
+  void SetTrackClickHandler(TrackClickHandler handler) { trackClick_ = std::move(handler); }
+  // Called when the page reports a track drawn, with its point count (tests, benchmarks).
+  void SetTrackDrawnObserver(std::function<void(int)> observer) {
+    drawnObserver_ = std::move(observer);
+  }
+
  private:
   void OnScriptResult(wxWebViewEvent& event);
+  void OnScriptMessage(wxWebViewEvent& event);
+  void SendTrack();
   int pendingScripts_ = 0;
+  bool pageReady_ = false;  // the page loaded since the last NavigateMapPage
+  std::string trackJson_;   // the track to show; empty: none
+  bool trackSent_ = false;  // trackJson_ has been handed to the page
+  int drawnPoints_ = -1;
+  TrackClickHandler trackClick_;
+  std::function<void(int)> drawnObserver_;
   NetworkCheck network_check_ = &CMapView::SystemNetworkAvailable;
   std::string tile_url_;
 };

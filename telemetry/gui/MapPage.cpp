@@ -51,7 +51,10 @@ function DrawCurrent(x, y) {
   try {
     var position = L.latLng(parseFloat(x), parseFloat(y));
     marker.setLatLng(position);
-    map.panTo(position);
+    // Over a drawn track the map stays where the track put it until the marker nears its edge.
+    if (!track || !map.getBounds().pad(-0.1).contains(position)) {
+      map.panTo(position);
+    }
   } catch (e) {
   }
 }
@@ -120,8 +123,119 @@ function echo(s) {
   }
 }
 
+// ---- The recording's track -------------------------------------------------------------------
+// The viewer hears of the page through one message handler; every message is a short text:
+// "ready" once the map exists, "drawn N" after a track of N points was drawn, "seek LAT LNG" when
+// the track was clicked there.
+var track = null;       // the drawn line, or null
+var trackHit = null;    // a wider invisible line over it that takes the clicks
+var trackPoints = [];   // every drawn point in order
+
+function postToViewer(text) {
+  try {
+    if (window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.roadeye) {
+      window.webkit.messageHandlers.roadeye.postMessage(text);
+    } else if (window.roadeye && window.roadeye.postMessage) {
+      window.roadeye.postMessage(text);
+    }
+  } catch (e) {
+  }
+}
+
+function clearTrack() {
+  try {
+    if (track) track.remove();
+    if (trackHit) trackHit.remove();
+  } catch (e) {
+  }
+  track = null;
+  trackHit = null;
+  trackPoints = [];
+}
+
+function onTrackClick(e) {
+  try {
+    postToViewer('seek ' + e.latlng.lat.toFixed(7) + ' ' + e.latlng.lng.toFixed(7));
+    L.DomEvent.stopPropagation(e);
+  } catch (err) {
+  }
+}
+
+// Fits the map to the drawn track: when it is drawn, and again when the map changes size.
+function refitTrack() {
+  try {
+    if (track) map.fitBounds(track.getBounds(), {padding: [20, 20], maxZoom: 17, animate: false});
+  } catch (e) {
+  }
+}
+
+// Draws the track given as JSON text, [[[lat, lng], ...], ...] (one array a segment), and fits
+// the map to it once.
+function setTrack(text) {
+  var count = 0;
+  try {
+    clearTrack();
+    var data = JSON.parse(text);
+    var segments = [];
+    for (var s = 0; Array.isArray(data) && s < data.length; s++) {
+      var segment = [];
+      for (var i = 0; Array.isArray(data[s]) && i < data[s].length; i++) {
+        var p = data[s][i];
+        if (Array.isArray(p) && isFinite(p[0]) && isFinite(p[1])) {
+          segment.push(L.latLng(p[0], p[1]));
+        }
+      }
+      if (segment.length > 0) {
+        segments.push(segment);
+        trackPoints = trackPoints.concat(segment);
+        count += segment.length;
+      }
+    }
+    if (count > 0) {
+      track = L.polyline(segments, {color: '#1565c0', weight: 5, opacity: 0.85,
+                                    interactive: false}).addTo(map);
+      trackHit = L.polyline(segments, {color: '#000', weight: 18, opacity: 0}).addTo(map);
+      trackHit.on('click', onTrackClick);
+      refitTrack();
+    }
+  } catch (e) {
+    count = 0;
+  }
+  postToViewer('drawn ' + count);
+  return String(count);
+}
+
+// "count;firstLat,firstLng;lastLat,lastLng" of the drawn track, seven decimals; "0" for none.
+function trackInfo() {
+  try {
+    if (trackPoints.length === 0) return '0';
+    var a = trackPoints[0], b = trackPoints[trackPoints.length - 1];
+    return trackPoints.length + ';' + a.lat.toFixed(7) + ',' + a.lng.toFixed(7) + ';' +
+           b.lat.toFixed(7) + ',' + b.lng.toFixed(7);
+  } catch (e) {
+    return '';
+  }
+}
+
+// "x,y": where drawn point i lies in the page, in CSS pixels from its top-left corner.
+function trackPointPixel(i) {
+  try {
+    var p = map.latLngToContainerPoint(trackPoints[parseInt(i, 10)]);
+    return Math.round(p.x) + ',' + Math.round(p.y);
+  } catch (e) {
+    return '';
+  }
+}
+
 try {
   window.addEventListener('load', initialize);
+  window.addEventListener('load', function () {
+    try {
+      map.on('resize', refitTrack);
+    } catch (e) {
+    }
+    postToViewer('ready');
+  });
 } catch (e) {
 }
 </script>

@@ -3,8 +3,12 @@
 // base URL set to that folder), and OpenStreetMap tiles.
 //
 // Page functions the program can call: initialize, DrawCurrent(lat, lng), addMarker, setAllMap,
-// clearMarkers, showMarkers, deleteMarkers, plus markerPosition() ("lat,lng" of the vehicle
-// marker) and echo(s) (its argument back as text) for checking the page from outside.
+// clearMarkers, showMarkers, deleteMarkers; setTrack(json) and clearTrack() for the recording's
+// track; markerPosition() ("lat,lng" of the vehicle marker), trackInfo(), trackPointPixel(i) and
+// echo(s) (its argument back as text) for checking the page from outside.
+//
+// The page talks back through the script message handler "roadeye" with short texts: "ready",
+// "drawn N" and "seek LAT LNG" (a click on the track).
 #pragma once
 
 #include <string>

@@ -1,0 +1,55 @@
+// A recording's GPS track: its valid fixes in media-time order, split into segments wherever the
+// line must break (an invalid fix, or a jump between two fixes that no car can make).
+//
+// The track is read ahead of playback from the recording's text stream through a parser of its own,
+// so the map can draw the whole trip at open and a click on it can seek. Reading runs on a worker;
+// nothing here touches a window.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "telemetry/CGPSData.h"
+
+struct TrackPoint {
+  int timeMs = 0;            // media time of the fix's text record, ms from the recording's start
+  double latitude = 0;       // decimal degrees, negative south
+  double longitude = 0;      // decimal degrees, negative west
+  double speedKmh = 0;       // speed over ground
+  double course = 0;         // degrees
+  std::int64_t utcTime = 0;  // the fix's clock as seconds since 1970, UTC (camera clock less 9 h)
+};
+
+struct Track {
+  std::string name;  // the recording's name as listed ("REC_20140301_120000_D.avi")
+  std::vector<std::vector<TrackPoint>> segments;
+
+  // Points over all segments.
+  int PointCount() const;
+  bool Empty() const { return PointCount() == 0; }
+  // The media time of the point nearest to (latitude, longitude) by distance on the ground; -1
+  // when the track is empty or the position is not finite.
+  int NearestTimeMs(double latitude, double longitude) const;
+};
+
+// Fastest believable speed between two fixes; a jump faster than this breaks the line.
+inline constexpr double kTrackMaxSpeedKmh = 300.0;
+
+// Builds a track from fixes in arrival order.
+class TrackBuilder {
+ public:
+  // Adds one fix delivered at media time `timeMs`. An invalid fix (status not 'A', a position out
+  // of range or not finite) ends the current segment; a valid one whose distance from the previous
+  // point needs more than kTrackMaxSpeedKmh starts a new segment.
+  void Add(const CGPSData& fix, int timeMs);
+  Track Take(std::string name);
+
+ private:
+  Track track_;
+  bool open_ = false;  // the last segment may be continued
+};
+
+// Great-circle distance in metres.
+double GroundDistanceMetres(double lat1, double lon1, double lat2, double lon2);
