@@ -348,3 +348,30 @@ int CVEXParser::SeekTime(float seconds) {
   // The whole second at which the block's first picture stands.
   return int(double(kPicturesPerBlock) * (block - 1) / rate);
 }
+
+bool CVEXParser::OpenTextScan(const char* name) {
+  textScan_.reset();
+  if (!library_ || name == nullptr) return false;
+  const RecordingId id = ParseRecordingId(name, kind_);
+  if (id.name.empty()) return false;
+  textScan_.reset(VexOpenTextScan(library_, id.name.c_str(), id.hasIndex ? id.index : -1));
+  return textScan_ != nullptr;
+}
+
+TextScanStatus CVEXParser::ReadTextRecord(void* buffer, int capacity, int* size, int* timeMs) {
+  if (!textScan_ || size == nullptr) return TextScanStatus::kFailed;
+  int length = capacity;
+  std::int32_t time = 0;
+  switch (VexReadText(textScan_.get(), &length, buffer, &time)) {
+    case kVexReadOk:
+      *size = length;
+      if (timeMs) *timeMs = int(time);
+      return TextScanStatus::kRecord;
+    case kVexReadNotYet:
+      return TextScanStatus::kNotYet;
+    case kVexReadEnd:
+      return TextScanStatus::kEnd;
+    default:
+      return TextScanStatus::kFailed;
+  }
+}

@@ -1,6 +1,9 @@
 // Reads the card's recordings through the card library. A reader thread, "VEXParser", pulls
 // packets from the library into a bounded queue; consumers take them with ReadPacket and the tags
 // "00dc", "01dc", "02wb" and "03tx".
+//
+// Apart from streaming, a parser reads a recording's text records alone (the text scan): for
+// reading the GPS track and G-sensor samples ahead of playback, fast, on a worker of the caller's.
 #pragma once
 
 #include <atomic>
@@ -22,6 +25,14 @@ struct RecordingId {
   std::string name;
   bool hasIndex = false;
   int index = 0;
+};
+
+// What a text scan's read gave.
+enum class TextScanStatus {
+  kRecord,  // a text record
+  kNotYet,  // part of the recording passed over with no record in it; read again
+  kEnd,     // the recording's end (also of one cut short)
+  kFailed,  // the card could not be read, or no scan is open
 };
 
 class CVEXParser final : public VMediaParser {
@@ -67,7 +78,25 @@ class CVEXParser final : public VMediaParser {
   int HeaderValue(int i) const { return (i >= 0 && i < kHeaderValues) ? header_[i] : 0; }
   int Kind() const { return kind_; }
 
+  // --- Text scan: one thread at a time; needs no Start ---
+  // The scan reads the file through a reader of its own, passing over pictures and sound without
+  // reading their payloads, and leaves the library's stream alone: it may run on a worker while
+  // another parser (the engine's) streams through the same library handle. A parser used for a
+  // scan is best kept for scans, since Open's state and the scan's are apart anyway.
+  // Opens the recording `name` as Open takes it (the handle set with SetLibraryHandle); false when
+  // there is no such readable recording. Ends a scan already open.
+  bool OpenTextScan(const char* name);
+  // The next text record into buffer (capacity bytes; longer records are passed over), *size its
+  // length and *timeMs its time from the recording's start. Each call reads at most one block of
+  // the recording (a second of pictures), so a caller can check for a stop between calls.
+  TextScanStatus ReadTextRecord(void* buffer, int capacity, int* size, int* timeMs);
+  void CloseTextScan() { textScan_.reset(); }
+
  private:
+  struct TextScanCloser {
+    void operator()(VexTextScan* s) const { VexCloseTextScan(s); }
+  };
+
   static constexpr int kHeaderValues = 14;
 
   static bool ReaderRoutine(void* self);
@@ -109,4 +138,7 @@ class CVEXParser final : public VMediaParser {
   CSingleThread reader_{"VEXParser"};
   std::unique_ptr<unsigned char[]> work_;
   bool threaded_ = true;
+
+  // The text scan's thread alone.
+  std::unique_ptr<VexTextScan, TextScanCloser> textScan_;
 };

@@ -54,6 +54,11 @@ void VexReader::Close() {
   entered_ = false;
   inBlock_ = 0;
   left_ = 0;
+  texts_.clear();
+  texts_.shrink_to_fit();
+  nextText_ = 0;
+  textsComplete_ = true;
+  deliverable_ = 0;
 }
 
 long long VexReader::ReadAt(std::uint64_t off, void* dst, std::size_t n) const {
@@ -400,10 +405,122 @@ ReadStatus VexReader::Next(Packet* p, void* buffer, std::uint32_t capacity) {
   return ReadStatus::kEnd;
 }
 
+long long VexReader::CollectText(const BlockRef& b, std::uint32_t index, std::uint32_t pos,
+                                 std::uint32_t limit, bool stopWhenFull, std::uint32_t* end,
+                                 bool* overflow) {
+  const std::uint64_t base = b.offset + kBlockHeaderSize;
+  texts_.clear();
+  nextText_ = 0;
+  *overflow = false;
+  std::uint32_t n = index;
+  while (n < limit && b.available - pos >= kPacketHeaderSize) {
+    std::uint8_t raw[kPacketHeaderSize];
+    const long long got = ReadAt(base + pos, raw, kPacketHeaderSize);
+    if (got < 0) return -1;
+    PacketHeader ph;
+    if (got != static_cast<long long>(kPacketHeaderSize) || !DecodePacketHeader(raw, &ph)) break;
+    if (ph.size > b.available - pos - kPacketHeaderSize) break;
+    if (ph.type == kTypeText) {
+      if (texts_.size() < kMaxTextRefs) {
+        texts_.push_back(TextRef{pos, n, ph});
+      } else {
+        *overflow = true;
+        if (stopWhenFull) break;
+      }
+    }
+    pos += std::uint32_t(kPacketHeaderSize) + ph.size;
+    ++n;
+  }
+  *end = pos;
+  return n;
+}
+
+ReadStatus VexReader::NextText(Packet* p, void* buffer, std::uint32_t capacity) {
+  if (fd_ < 0) return ReadStatus::kError;
+  bool walked = false;  // a block's records were walked in this call
+  while (current_ < blocks_.size()) {
+    const BlockRef& b = blocks_[current_];
+    if (!entered_) {
+      if (walked) return ReadStatus::kPassed;
+      walked = true;
+      // The block header is read afresh, as Next does; the payloads are not read at all.
+      windowValid_ = false;
+      std::uint8_t raw[kBlockHeaderSize];
+      const long long got = ReadAt(b.offset, raw, kBlockHeaderSize);
+      if (got < 0) return ReadStatus::kError;
+      if (got != static_cast<long long>(kBlockHeaderSize)) {
+        current_ = blocks_.size();
+        return ReadStatus::kEnd;
+      }
+      texts_.clear();
+      nextText_ = 0;
+      textsComplete_ = true;
+      deliverable_ = 0;
+      BlockHeader bh;
+      if (DecodeBlockHeader(raw, &bh) && SameBlock(bh, b)) {
+        std::uint32_t end = 0;
+        bool overflow = false;
+        const long long n = CollectText(b, 0, 0, b.packets, false, &end, &overflow);
+        if (n < 0) return ReadStatus::kError;
+        // The rules of CheckBlock: a whole block must be filled exactly by its records.
+        const bool whole = b.available == b.bytes;
+        if (whole && (std::uint32_t(n) != b.packets || end != b.bytes)) {
+          texts_.clear();
+        } else {
+          deliverable_ = std::uint32_t(n);
+          textsComplete_ = !overflow;
+        }
+      }
+      entered_ = true;
+    }
+    if (nextText_ == texts_.size() && !textsComplete_ && !texts_.empty()) {
+      // More text packets than the list holds: walk on from the last one kept.
+      const TextRef last = texts_.back();
+      std::uint32_t end = 0;
+      bool overflow = false;
+      const long long n = CollectText(b, last.index + 1,
+                                      last.at + std::uint32_t(kPacketHeaderSize) + last.header.size,
+                                      deliverable_, true, &end, &overflow);
+      if (n < 0) return ReadStatus::kError;
+      textsComplete_ = !overflow;
+    }
+    if (nextText_ == texts_.size()) {
+      ++current_;
+      entered_ = false;
+      continue;
+    }
+    // Every kept record lies among the deliverable ones: the walks stop there.
+    const TextRef t = texts_[nextText_++];
+    if (t.header.size > capacity) return ReadStatus::kTooLarge;
+    if (t.header.size > 0) {
+      if (buffer == nullptr) return ReadStatus::kError;
+      const long long body =
+          ReadAt(b.offset + kBlockHeaderSize + t.at + kPacketHeaderSize, buffer, t.header.size);
+      if (body < 0) return ReadStatus::kError;
+      if (body != static_cast<long long>(t.header.size)) {
+        current_ = blocks_.size();
+        return ReadStatus::kEnd;
+      }
+    }
+    if (Crc32c(buffer, t.header.size) != t.header.payloadCrc) continue;
+    p->channel = t.header.channel;
+    p->type = t.header.type;
+    p->flags = t.header.flags;
+    p->size = t.header.size;
+    p->timeMs = t.header.timeMs;
+    return ReadStatus::kOk;
+  }
+  return ReadStatus::kEnd;
+}
+
 void VexReader::SeekBlock(std::int64_t number) {
   entered_ = false;
   inBlock_ = 0;
   left_ = 0;
+  texts_.clear();
+  nextText_ = 0;
+  textsComplete_ = true;
+  deliverable_ = 0;
   if (blocks_.empty()) {
     current_ = 0;
     return;

@@ -55,6 +55,7 @@ enum class ReadStatus {
   kEnd,       // no more packets (also when the file ends early)
   kTooLarge,  // the next packet does not fit the buffer; it is passed over
   kError,     // the file could not be read, or nothing is open
+  kPassed,    // NextText only: a block was passed over with nothing to deliver; call again
 };
 
 // Faults the card's reads meet, for tests of a card that goes bad or is pulled out while it is
@@ -101,8 +102,19 @@ class VexReader {
   // The next packet: its record into *p and its payload into buffer (capacity bytes). On any
   // status but kOk, *p is unchanged; the buffer may have been written.
   ReadStatus Next(Packet* p, void* buffer, std::uint32_t capacity);
+  // The next text packet alone: of the packets Next would deliver, the text ones, in the same
+  // order and by the same rules (see the top of this file), while pictures and sound are passed
+  // over by their records without reading their payloads. One call walks at most one new block's
+  // records: a block with nothing to deliver gives kPassed, so that a caller can stop between
+  // blocks. A text payload larger than the capacity gives kTooLarge and is passed over. A reader
+  // streams with Next or with NextText; a seek starts either afresh.
+  ReadStatus NextText(Packet* p, void* buffer, std::uint32_t capacity);
   // Continues at the first block numbered `number` or later (1-based; clamped to the blocks).
   void SeekBlock(std::int64_t number);
+
+  // Text packets of one block NextText keeps track of at a time; a block holding more (a camera
+  // writes about a dozen) is walked again for the rest.
+  static constexpr std::size_t kMaxTextRefs = 1024;
 
  private:
   // Reads n bytes at off: returns the bytes read (fewer at the end of the file), -1 on error.
@@ -120,6 +132,21 @@ class VexReader {
   // How many of a block's records may be delivered (see the top of this file); -1 on a read
   // error. Adds their counts to *counts when given.
   long long CheckBlock(const BlockRef& b, Counts* counts) const;
+
+  // A text packet's record and where it lies in its block.
+  struct TextRef {
+    std::uint32_t at = 0;     // offset of its record from the end of the block header
+    std::uint32_t index = 0;  // its place among the block's records, from 0
+    PacketHeader header;
+  };
+  // Walks block b's records as CheckBlock does, from record `index` at offset `pos` (from the end
+  // of the block header) up to record `limit`, and keeps the text records met in texts_ (emptied
+  // first), at most kMaxTextRefs; with stopWhenFull the walk ends at the first text record that
+  // finds the list full. *overflow: a text record was met that the list had no room for.
+  // Returns the number of the record after the last one walked that checks out (at most limit),
+  // -1 on a read error; *end receives the offset after it.
+  long long CollectText(const BlockRef& b, std::uint32_t index, std::uint32_t pos,
+                        std::uint32_t limit, bool stopWhenFull, std::uint32_t* end, bool* overflow);
 
   int fd_ = -1;
   std::uint64_t fileSize_ = 0;
@@ -141,6 +168,12 @@ class VexReader {
   bool entered_ = false;       // its records were checked
   std::uint32_t inBlock_ = 0;  // offset of the next record from the end of the block header
   std::uint32_t left_ = 0;     // records still to deliver from it
+
+  // NextText's position in the block being read (current_, entered_).
+  std::vector<TextRef> texts_;     // its next text packets, in order
+  std::size_t nextText_ = 0;       // the first of texts_ not yet delivered
+  bool textsComplete_ = true;      // no text packet of the block lies beyond texts_
+  std::uint32_t deliverable_ = 0;  // records of the block that may be delivered
 };
 
 }  // namespace vex

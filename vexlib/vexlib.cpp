@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -130,6 +131,26 @@ struct VexLib {
     return vex::FindByName(*keep, name);
   }
 
+  // The recording `name`, or with index >= 0 entry `index` of the latest listing of the kind the
+  // name's kind word names, falling back to the name when there is no such entry. Takes `lock`.
+  bool Find(const char* name, int index, vex::CardEntry* out) {
+    vex::RecordingName rn;
+    if (name == nullptr || !vex::ParseRecordingName(name, true, &rn)) return false;
+    std::lock_guard<std::mutex> g(lock);
+    if (index >= 0) {
+      const std::vector<vex::CardEntry>& entries = Entries(rn.kind);
+      if (std::size_t(index) < entries.size()) {
+        *out = entries[std::size_t(index)];
+        return true;
+      }
+    }
+    std::vector<vex::CardEntry> listing;
+    const vex::CardEntry* e = ByName(name, &listing);
+    if (e == nullptr) return false;
+    *out = *e;
+    return true;
+  }
+
   int FileId(const vex::CardEntry& e) {
     for (std::size_t i = 0; i < files.size(); ++i) {
       if (files[i].path == e.path && files[i].kind == e.kind) return int(i);
@@ -241,22 +262,7 @@ int VexKindList(VexHandle h, char drive, int kind, int n, char* names, std::uint
 
 int VexDescribe(VexHandle h, const char* name, std::uint8_t* header, std::uint16_t* frontCount,
                 std::uint16_t* rearCount, char* path, char* text, char* scratch) {
-  if (text) text[0] = '\0';
-  if (h == nullptr) return 0;
-  return Guarded(0, [&] {
-    vex::CardEntry entry;
-    bool found = false;
-    {
-      std::lock_guard<std::mutex> g(h->lock);
-      std::vector<vex::CardEntry> listing;
-      if (const vex::CardEntry* e = h->ByName(name, &listing)) {
-        entry = *e;
-        found = true;
-      }
-    }
-    // The file is read without holding the tables.
-    return Describe(found ? &entry : nullptr, header, frontCount, rearCount, path, text, scratch);
-  });
+  return VexDescribeIndexed(h, name, -1, header, frontCount, rearCount, path, text, scratch);
 }
 
 int VexDescribeIndexed(VexHandle h, const char* name, int index, std::uint8_t* header,
@@ -265,24 +271,9 @@ int VexDescribeIndexed(VexHandle h, const char* name, int index, std::uint8_t* h
   if (text) text[0] = '\0';
   if (h == nullptr) return 0;
   return Guarded(0, [&] {
-    vex::RecordingName rn;
-    if (name == nullptr || !vex::ParseRecordingName(name, true, &rn)) return 0;
     vex::CardEntry entry;
-    bool found = false;
-    {
-      std::lock_guard<std::mutex> g(h->lock);
-      const std::vector<vex::CardEntry>& entries = h->Entries(rn.kind);
-      if (index >= 0 && std::size_t(index) < entries.size()) {
-        entry = entries[std::size_t(index)];
-        found = true;
-      } else {
-        std::vector<vex::CardEntry> listing;
-        if (const vex::CardEntry* e = h->ByName(name, &listing)) {
-          entry = *e;
-          found = true;
-        }
-      }
-    }
+    const bool found = h->Find(name, index, &entry);
+    // The file is read without holding the tables.
     return Describe(found ? &entry : nullptr, header, frontCount, rearCount, path, text, scratch);
   });
 }
@@ -355,6 +346,8 @@ int VexReadPacket(VexHandle h, std::uint8_t* channel, std::uint8_t* type, std::u
       case vex::ReadStatus::kTooLarge:
       case vex::ReadStatus::kError:
         return kVexReadFailed;
+      case vex::ReadStatus::kPassed:  // only the text scan's reads give it
+        return kVexReadNotYet;
     }
     if (channel) *channel = p.channel;
     if (type) *type = p.type;
@@ -374,3 +367,46 @@ int VexSeek(VexHandle h, int block, int /*lengthSeconds*/) {
     return 1;
   });
 }
+
+struct VexTextScan {
+  vex::VexReader reader;
+};
+
+VexTextScanHandle VexOpenTextScan(VexHandle h, const char* name, int index) {
+  if (h == nullptr) return nullptr;
+  return Guarded(static_cast<VexTextScanHandle>(nullptr), [&]() -> VexTextScanHandle {
+    vex::CardEntry entry;
+    if (!h->Find(name, index, &entry)) return nullptr;
+    // The scan's own reader: nothing of it is shared with the handle once it is open.
+    auto scan = std::make_unique<VexTextScan>();
+    if (!scan->reader.Open(entry.path)) return nullptr;
+    return scan.release();
+  });
+}
+
+int VexReadText(VexTextScanHandle s, int* size, void* buffer, std::int32_t* timeMs) {
+  if (s == nullptr || size == nullptr) return kVexReadFailed;
+  return Guarded(kVexReadFailed, [&] {
+    const std::uint32_t capacity = *size > 0 ? std::uint32_t(*size) : 0;
+    vex::Packet p;
+    for (;;) {
+      switch (s->reader.NextText(&p, buffer, capacity)) {
+        case vex::ReadStatus::kOk:
+          *size = int(p.size);
+          if (timeMs) *timeMs = std::int32_t(p.timeMs);
+          return kVexReadOk;
+        case vex::ReadStatus::kTooLarge:  // not a record the scan is for: passed over
+          continue;
+        case vex::ReadStatus::kPassed:
+          return kVexReadNotYet;
+        case vex::ReadStatus::kEnd:
+          return kVexReadEnd;
+        case vex::ReadStatus::kError:
+          return kVexReadFailed;
+      }
+      return kVexReadFailed;
+    }
+  });
+}
+
+void VexCloseTextScan(VexTextScanHandle s) { delete s; }

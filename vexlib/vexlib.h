@@ -5,12 +5,17 @@
 // Threads: VexReadPacket runs on a parser's reader thread while the window thread polls the card,
 // lists and describes; the library locks its own tables. Callers never call VexSeek or
 // VexOpenStream while a VexReadPacket call may be running (the parser parks its reader first).
+// A text scan (VexOpenTextScan) reads a recording through a file reader of its own: it takes the
+// tables' lock only while it opens, never touches the handle's one stream, and so runs on any
+// thread while another streams, lists or describes through the same handle.
 #pragma once
 
 #include <cstdint>
 
 struct VexLib;
 using VexHandle = VexLib*;
+struct VexTextScan;
+using VexTextScanHandle = VexTextScan*;
 
 namespace platform {
 class CDriveTable;
@@ -107,6 +112,23 @@ int VexReadPacket(VexHandle h, std::uint8_t* channel, std::uint8_t* type, std::u
 // Moves the stream to a block (1-based, 30 front pictures each; clamped to the recording).
 // lengthSeconds is the caller's idea of the recording's length. Returns 1 on success.
 int VexSeek(VexHandle h, int block, int lengthSeconds);
+
+// Opens a recording for a text scan: its text records alone (GPS fixes, G-sensor samples), read
+// apart from the handle's stream, passing over pictures and sound by their records without reading
+// their payloads. `name` as for VexDescribe; with index >= 0 the recording is entry `index` of its
+// kind's listing as for VexDescribeIndexed. Null when there is no such recording, it is not a
+// readable one, or memory ran out. The scan stays usable after VexRelease of the handle.
+VexTextScanHandle VexOpenTextScan(VexHandle h, const char* name, int index);
+// The scan's next text record: *size holds the capacity on entry and the payload length on return,
+// *timeMs the record's time in milliseconds from the start of the recording. Returns kVexReadOk;
+// kVexReadNotYet when a block was passed over with nothing to deliver (call again: a caller may
+// stop between blocks); kVexReadEnd at the end of the recording (also of one cut short), on this
+// and every later read; kVexReadFailed when the file could not be read. Records are delivered by
+// the rules of VexReadPacket; a record larger than the capacity is passed over. One thread at a
+// time per scan.
+int VexReadText(VexTextScanHandle s, int* size, void* buffer, std::int32_t* timeMs);
+// Ends a scan (null is harmless).
+void VexCloseTextScan(VexTextScanHandle s);
 
 // Owns a library handle for a scope: started at construction, released at destruction.
 class VexLibrary {
