@@ -50,6 +50,8 @@ void VexReader::Close() {
   blocks_.shrink_to_fit();
   counted_ = false;
   counts_ = Counts{};
+  ioError_ = false;
+  blocksCut_ = false;
   current_ = 0;
   entered_ = false;
   inBlock_ = 0;
@@ -122,6 +124,7 @@ long long VexReader::ReadDirect(std::uint64_t off, void* dst, std::size_t n) con
     if (const long long after = faultAfterBytes.load(std::memory_order_relaxed);
         after >= 0 && bytesRead.load(std::memory_order_relaxed) >= after) {
       errno = EIO;
+      ioError_ = true;
       return -1;
     }
     if (const long long end = endAfterBytes.load(std::memory_order_relaxed);
@@ -131,6 +134,7 @@ long long VexReader::ReadDirect(std::uint64_t off, void* dst, std::size_t n) con
     ssize_t r = ::pread(fd_, p + done, want, off_t(off + done));
     if (r < 0) {
       if (errno == EINTR) continue;
+      ioError_ = true;
       return -1;
     }
     if (r == 0) break;
@@ -161,7 +165,13 @@ bool VexReader::Open(const std::string& path) {
     return false;
   }
   indexUsed_ = ReadIndex();
-  if (!indexUsed_) WalkBlocks();
+  if (!indexUsed_) {
+    // A read that fails while the blocks are walked leaves the rest of them unfound: the reading
+    // then ends in a failure, not as a shorter recording.
+    ioError_ = false;
+    WalkBlocks();
+    blocksCut_ = ioError_;
+  }
   return true;
 }
 
@@ -402,7 +412,7 @@ ReadStatus VexReader::Next(Packet* p, void* buffer, std::uint32_t capacity) {
     p->timeMs = ph.timeMs;
     return ReadStatus::kOk;
   }
-  return ReadStatus::kEnd;
+  return blocksCut_ ? ReadStatus::kError : ReadStatus::kEnd;
 }
 
 long long VexReader::CollectText(const BlockRef& b, std::uint32_t index, std::uint32_t pos,
@@ -510,7 +520,7 @@ ReadStatus VexReader::NextText(Packet* p, void* buffer, std::uint32_t capacity) 
     p->timeMs = t.header.timeMs;
     return ReadStatus::kOk;
   }
-  return ReadStatus::kEnd;
+  return blocksCut_ ? ReadStatus::kError : ReadStatus::kEnd;
 }
 
 void VexReader::SeekBlock(std::int64_t number) {

@@ -82,7 +82,9 @@ class VexReader {
   VexReader& operator=(const VexReader&) = delete;
 
   // Opens a recording and finds its blocks. False when the file is not a regular file, cannot be
-  // read, or does not start with a valid header; the reader is then closed.
+  // read, or does not start with a valid header; the reader is then closed. When a read fails
+  // while the blocks are walked, the blocks found before it are read and then the reading fails
+  // (kError) instead of ending.
   bool Open(const std::string& path);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
@@ -162,6 +164,8 @@ class VexReader {
   std::vector<BlockRef> blocks_;
   bool counted_ = false;
   Counts counts_;
+  mutable bool ioError_ = false;  // a read of the file failed (set by ReadDirect)
+  bool blocksCut_ = false;        // a failed read ended the walk for blocks at Open
 
   // Streaming position.
   std::size_t current_ = 0;    // block being read

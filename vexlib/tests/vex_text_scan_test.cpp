@@ -303,6 +303,46 @@ TEST(TextScan, PassesOverPayloadsWithoutReadingThem) {
   EXPECT_TRUE(full.failed);
 }
 
+// A read that fails while Open walks the blocks of a recording without an index leaves the rest
+// unfound: both readings deliver what was found and then fail, rather than end as if the
+// recording were shorter.
+TEST(TextScan, ReadFailingWhileTheBlocksAreFoundFailsTheReading) {
+  TempDir dir;
+  vextest::Shape s;
+  s.frontFrames = 300;
+  s.maxPicture = 2000;
+  const auto packets = vextest::MakePackets(s);
+  const std::string path = dir / "REC_20240101_120000_D.vex";
+  ASSERT_TRUE(vextest::WriteRecording(path, packets, true, Ending::kPowerCut));
+  vex::ReadFaults faults;
+  faults.failAfterBytes = 3 * 4096;  // a few block headers into the walk
+  vex::SetReadFaults(faults);
+  vex::VexReader full, scan;
+  ASSERT_TRUE(full.Open(path));
+  vex::SetReadFaults(faults);
+  ASSERT_TRUE(scan.Open(path));
+  vex::ClearReadFaults();
+  ASSERT_GT(full.blocks().size(), 0u);
+  ASSERT_LT(full.blocks().size(), 9u);
+  vex::Packet p;
+  vex::ReadStatus last = vex::ReadStatus::kOk;
+  std::size_t delivered = 0;
+  for (int i = 0; i < 10000 && last == vex::ReadStatus::kOk; ++i) {
+    last = full.Next(&p, Buffer().data(), std::uint32_t(Buffer().size()));
+    delivered += last == vex::ReadStatus::kOk;
+  }
+  EXPECT_EQ(last, vex::ReadStatus::kError);
+  EXPECT_GT(delivered, 0u);
+  delivered = 0;
+  for (int i = 0; i < 10000; ++i) {
+    last = scan.NextText(&p, Buffer().data(), std::uint32_t(Buffer().size()));
+    if (last != vex::ReadStatus::kOk && last != vex::ReadStatus::kPassed) break;
+    delivered += last == vex::ReadStatus::kOk;
+  }
+  EXPECT_EQ(last, vex::ReadStatus::kError);
+  EXPECT_GT(delivered, 0u);
+}
+
 // Blocks without a text packet each end a call with kPassed, so that a caller may stop there.
 TEST(TextScan, ACallWalksAtMostOneNewBlock) {
   TempDir dir;
