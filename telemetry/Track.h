@@ -41,8 +41,9 @@ inline constexpr double kTrackMaxSpeedKmh = 300.0;
 class TrackBuilder {
  public:
   // Adds one fix delivered at media time `timeMs`. An invalid fix (status not 'A', a position out
-  // of range or not finite) ends the current segment; a valid one whose distance from the previous
-  // point needs more than kTrackMaxSpeedKmh starts a new segment.
+  // of range or not finite, or no date and time: a sentence cut short) ends the current segment; a
+  // valid one whose distance from the previous point needs more than kTrackMaxSpeedKmh in the
+  // media time between their records starts a new segment (a jump at the limit exactly does not).
   void Add(const CGPSData& fix, int timeMs);
   Track Take(std::string name);
 
