@@ -11,6 +11,7 @@
 #include "telemetry/CGPSData.h"
 #include "telemetry/Track.h"
 #include "telemetry/gui/MapPage.h"
+#include "telemetry/gui/TileScheme.h"
 
 namespace {
 
@@ -257,8 +258,16 @@ wxString CExplorerMapViewWnd::CallFunction(std::string_view name,
 }
 
 CMapView::CMapView(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size)
-    : CExplorerMapViewWnd(parent, id, pos, size), tile_url_(kMapTileUrl) {
+    : CExplorerMapViewWnd(parent, id, pos, size), tile_url_(DefaultTileUrl()) {
   if (browser_ != nullptr) {
+    // A scheme of this view's own: WebKit keeps the first handler registered for a scheme.
+    tiles_ = std::make_shared<MapTileSource>(this);
+    tiles_->SetUrlTemplate(tile_url_);
+    tiles_->SetNetworkCheck(network_check_);
+    tileScheme_ = NewTileScheme();
+    browser_->RegisterHandler(
+        wxSharedPtr<wxWebViewHandler>(new TileSchemeHandler(tileScheme_, tiles_)));
+    Bind(EVT_MAP_TILE, &CMapView::OnMapTile, this);
     browser_->Bind(wxEVT_WEBVIEW_SCRIPT_RESULT, &CMapView::OnScriptResult, this);
     // The page's messages (a click on the track) arrive through this handler; it must exist
     // before a page is loaded.
@@ -268,7 +277,11 @@ CMapView::CMapView(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wx
   }
 }
 
-CMapView::~CMapView() = default;
+CMapView::~CMapView() {
+  // The fetcher's worker stops before the view goes; the handler the browser holds serves no more
+  // fetches.
+  if (tiles_) tiles_->Detach();
+}
 
 bool CMapView::SystemNetworkAvailable() {
   GNetworkMonitor* monitor = g_network_monitor_get_default();
@@ -277,10 +290,33 @@ bool CMapView::SystemNetworkAvailable() {
 
 void CMapView::SetNetworkCheck(NetworkCheck check) {
   network_check_ = check != nullptr ? check : &CMapView::SystemNetworkAvailable;
+  if (tiles_) tiles_->SetNetworkCheck(network_check_);
 }
 
 void CMapView::SetTileUrl(std::string tile_url) {
-  tile_url_ = tile_url.empty() ? std::string(kMapTileUrl) : std::move(tile_url);
+  tile_url_ = tile_url.empty() ? DefaultTileUrl() : std::move(tile_url);
+  if (tiles_) tiles_->SetUrlTemplate(tile_url_);
+}
+
+void CMapView::SetTileCacheFolder(std::string folder) {
+  if (tiles_) tiles_->SetCacheFolder(std::move(folder));
+}
+
+void CMapView::OnMapTile(MapTileEvent& event) {
+  if (browser_ == nullptr) return;
+  const TileKey& key = event.Key();
+  std::string script;
+  if (event.News() == MapTileNews::kArrived) {
+    tilesOfflineShown_ = false;
+    script = "tileArrived(" + std::to_string(key.z) + ", " + std::to_string(key.x) + ", " +
+             std::to_string(key.y) + ")";
+  } else if (!tilesOfflineShown_) {
+    tilesOfflineShown_ = true;
+    script = "tilesOffline()";
+  }
+  if (script.empty()) return;
+  ++pendingScripts_;
+  browser_->RunScriptAsync(wxString::FromUTF8(script));
 }
 
 bool CMapView::NavigateMapPage() {
@@ -288,7 +324,10 @@ bool CMapView::NavigateMapPage() {
   pageReady_ = false;
   trackSent_ = false;
   drawnPoints_ = -1;
-  browser_->SetPage(wxString::FromUTF8(MapPageHtml(tile_url_)),
+  tilesOfflineShown_ = false;
+  // The page always draws from the view's scheme; the tile server is the fetcher's business.
+  const std::string page_tiles = (tileScheme_ + "://{z}/{x}/{y}.png").utf8_string();
+  browser_->SetPage(wxString::FromUTF8(MapPageHtml(page_tiles)),
                     wxString::FromUTF8(kMapPageBaseUrl));
   return true;
 }

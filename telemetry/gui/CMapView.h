@@ -11,6 +11,7 @@
 #include <wx/string.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,8 @@ class CGPSData;
 struct Track;
 class wxWebView;
 class wxWebViewEvent;
+class MapTileEvent;
+class MapTileSource;
 
 // A command text taken apart: the function name and its text arguments.
 struct JsCommand {
@@ -101,8 +104,8 @@ class CMapView : public CExplorerMapViewWnd {
   // Replaces the connectivity check; null restores the default.
   void SetNetworkCheck(NetworkCheck check);
 
-  // Replaces the tile source (a Leaflet URL template) for later page loads, e.g. a folder of
-  // local tiles; empty text restores the default.
+  // Replaces the tile server that missing tiles are fetched from (a URL template with {z}, {x},
+  // {y}; http or https only); empty text restores the default, DefaultTileUrl().
   void SetTileUrl(std::string tile_url);
 
   // Loads the map page when the check reports a network; otherwise leaves the browser's document as
@@ -130,7 +133,23 @@ class CMapView : public CExplorerMapViewWnd {
     drawnObserver_ = std::move(observer);
   }
 
+  // ---- Map tiles ----
+  // The page draws its tiles from this view's own scheme (TileScheme(), "roadeye-tile-N"), served
+  // at once from the disk cache; a missing or expired tile is fetched in the background when the
+  // network check says online, and the page is told to load it again when it lands. While tiles
+  // cannot be fetched, the page shows an "offline" note over its plain background.
+  // The cache folder; empty restores the default ($XDG_CACHE_HOME/roadeye/tiles).
+  void SetTileCacheFolder(std::string folder);
+  const wxString& TileScheme() const { return tileScheme_; }
+  // The view's tiles (tests read its counters); null when there is no browser.
+  MapTileSource* Tiles() const { return tiles_.get(); }
+
  private:
+  void OnMapTile(MapTileEvent& event);
+  std::shared_ptr<MapTileSource> tiles_;  // shared with the scheme handler the browser holds
+  wxString tileScheme_;
+  bool tilesOfflineShown_ = false;  // the page was told tiles cannot be fetched
+
   void OnScriptResult(wxWebViewEvent& event);
   void OnScriptMessage(wxWebViewEvent& event);
   void SendTrack();

@@ -37,13 +37,84 @@ var startZoom = 16;
 function initialize() {
   try {
     map = L.map('map-canvas').setView(startCentre, startZoom);
-    L.tileLayer(tileUrl, {
-      maxZoom: 19,
-      attribution: '&copy; OpenStreetMap contributors'
-    }).addTo(map);
+    createTileLayer(tileUrl).addTo(map);
     marker = L.marker(startCentre).addTo(map);
   } catch (e) {
   }
+}
+
+// ---- Map tiles ---------------------------------------------------------------------------------
+// Tiles come from the viewer's own scheme, served at once from its disk cache. A tile not cached
+// yet comes as a transparent picture over the plain light background, and the viewer calls
+// tileArrived(z, x, y) once it has fetched it; tilesOffline() shows a small note while tiles
+// cannot be fetched, and the next arrival takes it away.
+var tileLayer = null;
+var tilesShown = {};     // "z/x/y" -> the img elements showing that tile now
+var tileReloads = 0;
+var offlineNote = null;  // the note's element
+
+function tileKeyOf(img) {
+  var m = /:\/\/(\d+)\/(\d+)\/(\d+)\.png/.exec(img.src);
+  return m ? m[1] + '/' + m[2] + '/' + m[3] : '';
+}
+
+function createTileLayer(url) {
+  map.getContainer().style.background = '#f2efe9';
+  tileLayer = L.tileLayer(url, {maxZoom: 19, attribution: '&copy; OpenStreetMap contributors'});
+  tileLayer.on('tileloadstart', function (e) {
+    var key = tileKeyOf(e.tile);
+    if (key) (tilesShown[key] = tilesShown[key] || []).push(e.tile);
+  });
+  tileLayer.on('tileunload', function (e) {
+    var key = tileKeyOf(e.tile);
+    var list = tilesShown[key] || [];
+    var at = list.indexOf(e.tile);
+    if (at >= 0) list.splice(at, 1);
+    if (list.length === 0) delete tilesShown[key];
+  });
+  var Note = L.Control.extend({
+    options: {position: 'bottomleft'},
+    onAdd: function () {
+      offlineNote = L.DomUtil.create('div', 'roadeye-offline');
+      offlineNote.textContent = 'offline';
+      offlineNote.style.cssText = 'display: none; background: #fff; color: #333; ' +
+          'padding: 1px 6px; border: 1px solid #999; border-radius: 3px; font: 12px sans-serif;';
+      return offlineNote;
+    }
+  });
+  new Note().addTo(map);
+  return tileLayer;
+}
+
+function setOfflineNote(shown) {
+  if (offlineNote) offlineNote.style.display = shown ? 'block' : 'none';
+}
+
+// Loads the tile again (with a new query, so the browser asks the viewer instead of its memory);
+// how many pictures showed it.
+function tileArrived(z, x, y) {
+  try {
+    setOfflineNote(false);
+    var list = tilesShown[parseInt(z, 10) + '/' + parseInt(x, 10) + '/' + parseInt(y, 10)] || [];
+    for (var i = 0; i < list.length; i++) {
+      list[i].src = list[i].src.split('?')[0] + '?' + (++tileReloads);
+    }
+    return String(list.length);
+  } catch (e) {
+    return '';
+  }
+}
+
+function tilesOffline() {
+  try {
+    setOfflineNote(true);
+  } catch (e) {
+  }
+}
+
+// "shown" while the offline note is up, else "hidden".
+function offlineNoteState() {
+  return offlineNote && offlineNote.style.display !== 'none' ? 'shown' : 'hidden';
 }
 
 // x latitude, y longitude, as numbers or decimal text. The zoom stays as it is.
