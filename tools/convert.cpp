@@ -1,14 +1,18 @@
 // roadeye-convert: converts recordings of a card into standard AVI files, the way the viewer's
 // download does, from the command line.
 //
-//   roadeye-convert CARD_DIR DEST_DIR [NAME...]
+//   roadeye-convert [--gpx] [--kml] [--srt] CARD_DIR DEST_DIR [NAME...]
 //
 // NAME is a recording's name as the card lists it (REC_20240612_081500_D.avi); without names every
-// recording of the card is converted. Each becomes DEST_DIR/NAME. Exit status: 0 when every
-// recording was converted, 1 when any failed, 2 for a card or folder that cannot be used.
+// recording of the card is converted. Each becomes DEST_DIR/NAME; with --gpx, --kml or --srt its
+// GPS track is also written beside it under the same base name (NAME less .avi, plus .gpx, .kml or
+// .srt). Exit status: 0 when every recording and every track file was made, 1 when any failed, 2
+// for a card or folder that cannot be used.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +25,8 @@
 #include "media/ConvertRecording.h"
 #include "media/FolderDownload.h"
 #include "support/Diag.h"
+#include "telemetry/TrackExport.h"
+#include "telemetry/TrackReader.h"
 #include "vexlib/vexlib.h"
 
 namespace {
@@ -32,10 +38,83 @@ constexpr int kKinds[] = {kVexContinuous, kVexEvent, kVexParking, kVexManual};
 
 void Usage(std::FILE* out) {
   std::fprintf(out,
-               "Usage: roadeye-convert [--verbose] CARD_DIR DEST_DIR [NAME...]\n"
+               "Usage: roadeye-convert [--gpx] [--kml] [--srt] [--verbose] CARD_DIR DEST_DIR "
+               "[NAME...]\n"
                "Converts recordings of the card in CARD_DIR into AVI files in DEST_DIR (made when\n"
                "missing), each named as the card lists it. Without NAME, every recording.\n"
+               "  --gpx      also write each recording's GPS track beside its AVI file as GPX 1.1\n"
+               "             (NAME.gpx: one track, a segment per unbroken stretch, UTC times)\n"
+               "  --kml      ... as KML 2.2 (NAME.kml, for Google Earth and map programs)\n"
+               "  --srt      ... as SubRip subtitles (NAME.srt: each second's clock, speed and\n"
+               "             position, shown by video players under NAME.avi)\n"
                "  --verbose  also print the reader's and writer's diagnostic lines\n");
+}
+
+// Which track files to write beside each AVI file.
+struct TrackFiles {
+  bool gpx = false, kml = false, srt = false;
+  bool Any() const { return gpx || kml || srt; }
+};
+
+// The AVI file's path with `ending` in place of its ".avi" (any case), or added when it has none.
+std::string Beside(const std::string& avi, const char* ending) {
+  std::string base = avi;
+  if (base.size() > 4) {
+    std::string tail = base.substr(base.size() - 4);
+    for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (tail == ".avi") base.resize(base.size() - 4);
+  }
+  return base + ending;
+}
+
+const char* TrackReadText(TrackReadResult r) {
+  switch (r) {
+    case TrackReadResult::kOk:
+      return "read";
+    case TrackReadResult::kNoRecording:
+      return "the recording could not be opened";
+    case TrackReadResult::kCancelled:
+      return "stopped";
+    case TrackReadResult::kReadFailed:
+      return "the card could not be read";
+  }
+  return "unknown";
+}
+
+// Reads the recording's track and writes the chosen files beside `avi`, reporting each; false when
+// any could not be made. durationMs: the recording's length, for the subtitles.
+bool WriteTrackFiles(VexHandle library, const std::string& name, const std::string& avi,
+                     int durationMs, const TrackFiles& files) {
+  Track track;
+  const TrackReadResult read = ReadRecordingTrack(library, name.c_str(), &track, nullptr);
+  if (read != TrackReadResult::kOk) {
+    std::printf("  %s: GPS track not read (%s); no track file made\n", name.c_str(),
+                TrackReadText(read));
+    return false;
+  }
+  bool ok = true;
+  auto report = [&](bool written, const std::string& path, const std::string& error) {
+    if (written) {
+      std::printf("  %s -> %s (%d GPS fixes)\n", name.c_str(), path.c_str(), track.PointCount());
+    } else {
+      std::printf("  %s: %s\n", name.c_str(), error.c_str());
+      ok = false;
+    }
+  };
+  std::string error;
+  if (files.gpx) {
+    const std::string path = Beside(avi, ".gpx");
+    report(WriteGpx({track}, path, &error), path, error);
+  }
+  if (files.kml) {
+    const std::string path = Beside(avi, ".kml");
+    report(WriteKml({track}, path, &error), path, error);
+  }
+  if (files.srt) {
+    const std::string path = Beside(avi, ".srt");
+    report(WriteSrt(track, durationMs, path, &error), path, error);
+  }
+  return ok;
 }
 
 std::vector<std::string> AllRecordings(VexHandle h, char drive) {
@@ -84,6 +163,7 @@ std::uint64_t FileSize(const std::string& path) {
 
 int main(int argc, char** argv) {
   bool verbose = false;
+  TrackFiles files;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -93,6 +173,12 @@ int main(int argc, char** argv) {
     }
     if (a == "--verbose") {
       verbose = true;
+    } else if (a == "--gpx") {
+      files.gpx = true;
+    } else if (a == "--kml") {
+      files.kml = true;
+    } else if (a == "--srt") {
+      files.srt = true;
     } else if (a.size() > 1 && a[0] == '-') {
       std::fprintf(stderr, "roadeye-convert: unknown option %s\n", a.c_str());
       Usage(stderr);
@@ -142,7 +228,7 @@ int main(int argc, char** argv) {
   parser.SetLibraryHandle(lib.get());
   parser.Start();
   bool tty = isatty(fileno(stdout)) != 0;
-  int converted = 0, failed = 0;
+  int converted = 0, failed = 0, trackFailures = 0;
   std::uint64_t bytesOut = 0;
   auto started = std::chrono::steady_clock::now();
   std::atomic<int> busy{1};
@@ -157,6 +243,14 @@ int main(int argc, char** argv) {
       ++converted;
       bytesOut += out;
       std::printf("  %s -> %s (%.1f MB)\n", name.c_str(), outcome.path.c_str(), double(out) / 1e6);
+      if (files.Any()) {
+        // The recording's length as the AVI file has it: its front pictures at their rate.
+        const int rate = parser.GetFrameRate(0);
+        const long long pictures = parser.HeaderValue(7);
+        const int durationMs =
+            rate > 0 ? int(std::min<long long>(pictures * 1000 / rate, 0x7FFFFFFF)) : 0;
+        if (!WriteTrackFiles(lib.get(), name, outcome.path, durationMs, files)) ++trackFailures;
+      }
     } else {
       ++failed;
       std::printf("  %s: %s; no file made\n", name.c_str(), outcome.reason.c_str());
@@ -168,5 +262,6 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("%d converted, %d failed; %.1f MB written in %.2f s\n", converted, failed,
               double(bytesOut) / 1e6, seconds);
-  return failed == 0 ? 0 : 1;
+  if (trackFailures > 0) std::printf("%d recordings without their track files\n", trackFailures);
+  return failed == 0 && trackFailures == 0 ? 0 : 1;
 }

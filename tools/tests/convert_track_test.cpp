@@ -1,0 +1,236 @@
+// roadeye-convert --gpx --kml --srt on a card written by roadeye-mkcard, as a user would run it:
+// the track files lie beside each AVI file under its base name, and outside readers agree with
+// the card. gpsbabel reads the GPX and KML files to the same points and times that it reads from
+// the recording's own NMEA sentences (dumped by roadeye-vexdump), xmllint accepts them, and ffprobe
+// finds a subtitle cue for every second of the AVI file.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/testing/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string BinDir() {
+  const char* env = std::getenv("ROADEYE_BIN_DIR");
+  return env && *env ? env : ROADEYE_BIN_DIR;
+}
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+struct Ran {
+  int exitCode = -1;
+  std::string out;
+};
+
+Ran RunCommand(const std::string& command) {
+  Ran r;
+  std::FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (p == nullptr) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int status = pclose(p);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+bool HaveProgram(const char* name) {
+  return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> out;
+  std::istringstream in(line);
+  for (std::string f; std::getline(in, f, ',');) out.push_back(f);
+  return out;
+}
+
+// A point as gpsbabel prints it in unicsv.
+struct Row {
+  double lat = 0, lon = 0;
+  std::string date, time;
+};
+
+// The track points gpsbabel reads from a file, in UTC.
+std::vector<Row> ReadWithGpsbabel(const std::string& format, const std::string& path) {
+  std::vector<Row> rows;
+  const Ran r =
+      RunCommand("TZ=UTC gpsbabel -t -i " + format + " -f " + Quote(path) + " -o unicsv -F -");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  const std::vector<std::string> lines = Lines(r.out);
+  if (lines.empty()) return rows;
+  const std::vector<std::string> header = Fields(lines[0]);
+  auto column = [&](const std::string& name) {
+    for (std::size_t i = 0; i < header.size(); ++i) {
+      if (header[i] == name) return i;
+    }
+    ADD_FAILURE() << "no " << name << " in " << lines[0];
+    return std::size_t(0);
+  };
+  const std::size_t lat = column("Latitude"), lon = column("Longitude"), date = column("Date"),
+                    time = column("Time");
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::vector<std::string> f = Fields(lines[i]);
+    if (f.size() < header.size()) continue;
+    rows.push_back({std::stod(f[lat]), std::stod(f[lon]), f[date], f[time]});
+  }
+  return rows;
+}
+
+class ConvertTrackTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new roadeye_test::TempDir("convert-track");
+    // Two kinds, one with a rear camera, plus the card tool's recording cut short by a power loss
+    // and its short one.
+    const Ran r = RunCommand(Quote(BinDir() + "/roadeye-mkcard") + " " + Quote(Card()) +
+                             " --seconds 5 --count 1 --kinds REC,MANUAL --front 320x180"
+                             " --rear-size 160x96");
+    made_ = new Ran(r);
+  }
+  static void TearDownTestSuite() {
+    delete made_;
+    delete dir_;
+  }
+  void SetUp() override { ASSERT_EQ(made_->exitCode, 0) << made_->out; }
+
+  static std::string Card() { return dir_->str() + "/card"; }
+  std::string Out(const std::string& sub) const { return dir_->str() + "/" + sub; }
+  static Ran Convert(const std::string& options, const std::string& dest) {
+    return RunCommand(Quote(BinDir() + "/roadeye-convert") + " " + options + " " + Quote(Card()) +
+                      " " + Quote(dest));
+  }
+
+  static roadeye_test::TempDir* dir_;
+  static Ran* made_;
+};
+
+roadeye_test::TempDir* ConvertTrackTest::dir_ = nullptr;
+Ran* ConvertTrackTest::made_ = nullptr;
+
+TEST_F(ConvertTrackTest, TrackFilesBesideEveryAviAgreeWithTheCard) {
+  if (!HaveProgram("gpsbabel") || !HaveProgram("xmllint") || !HaveProgram("ffprobe")) {
+    GTEST_SKIP() << "gpsbabel, xmllint or ffprobe is not installed (packages gpsbabel, "
+                    "libxml2-utils, ffmpeg)";
+  }
+  const std::string out = Out("all");
+  const Ran r = Convert("--gpx --kml --srt", out);
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+
+  std::set<std::string> avis, others;
+  for (const auto& e : fs::directory_iterator(out)) {
+    const std::string name = e.path().filename().string();
+    (e.path().extension() == ".avi" ? avis : others).insert(name);
+  }
+  ASSERT_EQ(avis.size(), 4u) << r.out;
+  // Three track files per AVI file, named after it, and nothing else (no temporary files).
+  std::set<std::string> want;
+  for (const std::string& avi : avis) {
+    const std::string base = avi.substr(0, avi.size() - 4);
+    for (const char* ending : {".gpx", ".kml", ".srt"}) want.insert(base + ending);
+  }
+  EXPECT_EQ(others, want);
+
+  int cut = 0;
+  for (const std::string& avi : avis) {
+    const std::string base = out + "/" + avi.substr(0, avi.size() - 4);
+    // The recording's own sentences, as the card holds them, read by gpsbabel's NMEA reader.
+    const std::string dump = Out("dump-" + avi);
+    const Ran d = RunCommand(Quote(BinDir() + "/roadeye-vexdump") + " " + Quote(Card()) + " " +
+                             Quote(avi) + " " + Quote(dump));
+    ASSERT_EQ(d.exitCode, 0) << d.out;
+    {
+      std::ifstream text(dump + "/text.txt", std::ios::binary);
+      std::ofstream nmea(dump + "/fixes.nmea");
+      for (std::string line; std::getline(text, line);) {
+        if (line.rfind("G$GPRMC", 0) == 0) nmea << line.substr(1) << "\n";
+      }
+    }
+    const std::vector<Row> want = ReadWithGpsbabel("nmea", dump + "/fixes.nmea");
+    ASSERT_GE(want.size(), 2u) << avi;
+    for (const char* format : {"gpx", "kml"}) {
+      const std::string path = base + "." + format;
+      EXPECT_EQ(RunCommand("xmllint --noout " + Quote(path)).exitCode, 0) << path;
+      const std::vector<Row> got = ReadWithGpsbabel(format, path);
+      ASSERT_EQ(got.size(), want.size()) << path;
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_NEAR(got[i].lat, want[i].lat, 1e-6) << path << " " << i;
+        EXPECT_NEAR(got[i].lon, want[i].lon, 1e-6) << path << " " << i;
+        EXPECT_EQ(got[i].date, want[i].date) << path << " " << i;
+        EXPECT_EQ(got[i].time, want[i].time) << path << " " << i;
+      }
+    }
+    // A cue for every second of the AVI file, the last one cut with it.
+    const Ran duration = RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                                    Quote(out + "/" + avi));
+    ASSERT_EQ(duration.exitCode, 0) << duration.out;
+    const double seconds = std::stod(duration.out);
+    const Ran cues = RunCommand("ffprobe -v error -show_packets -of csv " + Quote(base + ".srt"));
+    ASSERT_EQ(cues.exitCode, 0) << cues.out;
+    EXPECT_EQ(Lines(cues.out).size(), std::size_t(std::ceil(seconds - 1e-6))) << avi;
+    cut += want.size() < 5;
+  }
+  EXPECT_EQ(cut, 2);  // the card tool's cut and short recordings
+}
+
+TEST_F(ConvertTrackTest, OnlyTheFilesAskedForAndNoneWithoutFlags) {
+  const std::string plain = Out("plain");
+  const Ran r = Convert("", plain);
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  for (const auto& e : fs::directory_iterator(plain)) {
+    EXPECT_EQ(e.path().extension(), ".avi") << e.path();
+  }
+  // One recording named on the command line, subtitles alone.
+  std::string stem;
+  for (const auto& e : fs::directory_iterator(Card() + "/VEX")) {
+    if (e.path().filename().string().rfind("MANUAL_", 0) == 0) stem = e.path().stem().string();
+  }
+  ASSERT_FALSE(stem.empty());
+  const std::string one = Out("one");
+  const Ran s = RunCommand(Quote(BinDir() + "/roadeye-convert") + " --srt " + Quote(Card()) + " " +
+                           Quote(one) + " " + Quote(stem + ".avi"));
+  ASSERT_EQ(s.exitCode, 0) << s.out;
+  std::set<std::string> files;
+  for (const auto& e : fs::directory_iterator(one)) files.insert(e.path().filename().string());
+  EXPECT_EQ(files, (std::set<std::string>{stem + ".avi", stem + ".srt"})) << s.out;
+}
+
+TEST_F(ConvertTrackTest, UsageNamesTheTrackOptions) {
+  const Ran help = RunCommand(Quote(BinDir() + "/roadeye-convert") + " --help");
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* option : {"--gpx", "--kml", "--srt", "--verbose"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  const Ran bad = RunCommand(Quote(BinDir() + "/roadeye-convert") + " --gps " + Quote(Card()) +
+                             " " + Quote(Out("bad")));
+  EXPECT_EQ(bad.exitCode, 2);
+  EXPECT_NE(bad.out.find("unknown option --gps"), std::string::npos) << bad.out;
+}
+
+}  // namespace
