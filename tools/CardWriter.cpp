@@ -21,6 +21,8 @@ extern "C" {
 #include <system_error>
 #include <vector>
 
+#include "tools/Rng.h"
+#include "tools/TripDrive.h"
 #include "vexlib/VexFormat.h"
 #include "vexlib/VexWriter.h"
 
@@ -48,10 +50,6 @@ constexpr double kGsensorCountsPerG = 40;
 
 // The camera's clock runs on Korean time; GPS fixes carry UTC.
 constexpr int kClockAheadOfUtcHours = 9;
-constexpr double kStartLatitude = 37.5660;
-constexpr double kStartLongitude = 126.9780;
-constexpr double kMaxSpeedKmh = 80;
-constexpr double kMetresPerDegree = 111320;
 
 // The whole-second mark in the front picture: a square in the top-right corner.
 constexpr int kFlashSide = 96;
@@ -101,73 +99,6 @@ DateTime FromSeconds(std::int64_t s) {
   t.second = int(rest % 60);
   return t;
 }
-
-// ---- Randomness --------------------------------------------------------------------------------
-
-// splitmix64: small, fast and the same on every machine, so a seed always gives the same card.
-class Rng {
- public:
-  explicit Rng(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  // Uniform in [0, 1).
-  double Unit() { return double(Next() >> 11) * (1.0 / 9007199254740992.0); }
-  double Range(double lo, double hi) { return lo + (hi - lo) * Unit(); }
-  int Int(int lo, int hi) { return lo + int(Next() % std::uint64_t(hi - lo + 1)); }
-
- private:
-  std::uint64_t state_;
-};
-
-// ---- The drive ---------------------------------------------------------------------------------
-
-// A smooth drive: speed and heading as sums of slow waves, the position integrated from them.
-// A parked car stands still.
-class Route {
- public:
-  Route(std::uint64_t seed, bool parked, int seconds) : parked_(parked) {
-    Rng rng(seed);
-    for (double& p : phase_) p = rng.Range(0, 2 * kPi);
-    heading_ = rng.Range(0, 360);
-    double lat = kStartLatitude + rng.Range(-0.004, 0.004);
-    double lon = kStartLongitude + rng.Range(-0.004, 0.004);
-    // One position per whole second, each step with the speed and heading of its middle.
-    for (int s = 0; s <= seconds; ++s) {
-      latitude_.push_back(lat);
-      longitude_.push_back(lon);
-      double metres = SpeedKmh(s + 0.5) / 3.6;
-      double course = Course(s + 0.5) * kPi / 180;
-      lat += metres * std::cos(course) / kMetresPerDegree;
-      lon += metres * std::sin(course) / (kMetresPerDegree * std::cos(lat * kPi / 180));
-    }
-  }
-
-  double SpeedKmh(double t) const {
-    if (parked_) return 0;
-    double v = 42 + 30 * std::sin(2 * kPi * t / 53 + phase_[0]) +
-               14 * std::sin(2 * kPi * t / 17 + phase_[1]);
-    return std::clamp(v, 0.0, kMaxSpeedKmh);
-  }
-  // Degrees clockwise from north, 0..360.
-  double Course(double t) const {
-    double c = heading_ + 35 * std::sin(2 * kPi * t / 97 + phase_[2]) +
-               10 * std::sin(2 * kPi * t / 31 + phase_[3]);
-    c = std::fmod(c, 360.0);
-    return c < 0 ? c + 360 : c;
-  }
-  double Latitude(int second) const { return latitude_[std::size_t(second)]; }
-  double Longitude(int second) const { return longitude_[std::size_t(second)]; }
-
- private:
-  bool parked_;
-  std::array<double, 4> phase_{};
-  double heading_ = 0;
-  std::vector<double> latitude_, longitude_;
-};
 
 // ---- Pictures ----------------------------------------------------------------------------------
 
@@ -619,7 +550,7 @@ class H264Encoder {
 // Engine hum that follows the speed, road noise, and the beep at each whole second.
 class SoundSynth {
  public:
-  SoundSynth(std::uint64_t seed, const Route& route, bool parked)
+  SoundSynth(std::uint64_t seed, const TripDrive& route, bool parked)
       : rng_(seed), route_(route), parked_(parked) {}
 
   // Samples [first, first + n) as 16-bit little-endian bytes.
@@ -647,7 +578,7 @@ class SoundSynth {
 
  private:
   Rng rng_;
-  const Route& route_;
+  const TripDrive& route_;
   bool parked_;
   double phase_ = 0;
 };
@@ -656,7 +587,7 @@ class SoundSynth {
 
 // A G-sensor sample: the car's braking and turning as small swings around 128, and in event
 // recordings a collision in the middle.
-std::array<std::uint8_t, 4> GsensorRecord(const Route& route, int k, int jolt, Rng* rng) {
+std::array<std::uint8_t, 4> GsensorRecord(const TripDrive& route, int k, int jolt, Rng* rng) {
   static constexpr std::uint8_t kJolt[4][3] = {
       {3, 251, 14}, {249, 6, 241}, {24, 228, 62}, {196, 74, 150}};
   if (jolt >= 0 && k >= jolt && k < jolt + 4) {
@@ -805,7 +736,12 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
   header.model = "RE-2CH";
   header.firmware = "1.0.0";
 
-  Route route(plan.seed * 7919ull + 17, parked, plan.seconds);
+  if (plan.tripOffsetSeconds < 0 || plan.tripOffsetSeconds > TripDrive::kMaxSeconds) {
+    *error = plan.FileName() + ": the trip offset is out of range";
+    return false;
+  }
+  const std::uint64_t tripSeed = plan.tripSeed != 0 ? plan.tripSeed : plan.seed;
+  const TripDrive route(tripSeed * 7919ull + 17, plan.tripOffsetSeconds, plan.seconds, parked);
   Rng rng(plan.seed * 104729ull + 3);
   SoundSynth sound(plan.seed * 1299709ull + 5, route, parked);
   RoadScene frontScene(options.front.width, options.front.height, true, plan.seed);
@@ -896,7 +832,6 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
     return true;
   };
 
-  double metres = 0;
   Picture picture;
   for (int n = 0; n < lastFrame; ++n) {
     const double t = double(n) / fps;
@@ -907,6 +842,8 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
     std::snprintf(clock, sizeof clock, "%04d.%02d.%02d %02d:%02d:%02d", now.year, now.month,
                   now.day, now.hour, now.minute, now.second);
     const int kmh = int(route.SpeedKmh(t));
+    // The trip's distance, so that the road's marks run on from the recording before.
+    const double metres = route.Metres(t);
     if (!frontEncoder.NextPicture(&picture, error)) return fail(*error);
     frontScene.Draw(picture, n, t, metres, clock, kmh, n % fps == 0);
     if (!frontEncoder.Encode(n, &frontOut, error)) return fail(*error);
@@ -916,7 +853,6 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
       if (!rearEncoder.Encode(n, &rearOut, error)) return fail(*error);
     }
     if (!writePictures()) return fail("write error");
-    metres += route.SpeedKmh(t) / 3.6 / fps;
   }
 
   result->fileName = plan.FileName();

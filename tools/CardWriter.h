@@ -1,6 +1,7 @@
 // Writes sample cards for the viewer: recordings in the VEX layout that look like a dash camera's
 // (a drawn road scene encoded as H.264 by libx264, engine hum with a beep each second, GPS fixes
-// and G-sensor samples) and the camera's settings file.
+// and G-sensor samples of a drive through central Seoul, TripDrive.h) and the camera's settings
+// file.
 //
 // Every recording carries marks that tests and benchmarks can measure: at each whole second the
 // front picture shows a white square in its top-right corner (dark at all other times) and the
@@ -88,7 +89,15 @@ struct RecordingPlan {
   // Front picture at which the camera loses power (the block being gathered is left half
   // written, no index); negative: the recording is closed normally.
   int cutAtFrame = -1;
+  // Varies the scene and the noise; and the drive, for a recording that is a trip of its own.
   std::uint32_t seed = 1;
+  // The drive the recording belongs to (TripDrive.h): the recordings of one trip share its seed,
+  // and each starts tripOffsetSeconds after the trip began, where the one before it ended, so that
+  // the car's position, speed and heading run on from one to the next. A tripSeed of 0 makes the
+  // recording a trip of its own, seeded by `seed`. A parking recording stands where its trip was
+  // at tripOffsetSeconds (0..TripDrive::kMaxSeconds).
+  std::uint32_t tripSeed = 0;
+  int tripOffsetSeconds = 0;
 
   // KIND_YYYYMMDD_HHMMSS[_D].vex
   std::string FileName() const;

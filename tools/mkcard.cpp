@@ -1,7 +1,9 @@
 // roadeye-mkcard: writes a dash camera card folder (VEX/ recordings and SETTING/blackbox.cfg) for
 // trying the viewer and for tests. Without options it writes the demo card: two recordings of each
 // kind spread over two days, with and without a rear camera, plus a recording cut short by a power
-// loss and one too small to be listed.
+// loss and one too small to be listed. Each day's driving recordings are one trip round the streets
+// of central Seoul from City Hall (TripDrive.h), one recording running on from the last; its
+// parking recordings stand where the trip ended.
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -10,6 +12,7 @@ extern "C" {
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +27,9 @@ extern "C" {
 namespace {
 
 constexpr const char* kKinds[] = {"REC", "EVENT", "PARKING", "MANUAL"};
-// Gap between two recordings of the same day, seconds.
-constexpr int kGapSeconds = 17;
+// From the end of a day's drive to its first parking recording, seconds: the car parks and the
+// camera changes to parking mode.
+constexpr int kParkSeconds = 17;
 // The sample that the viewer leaves out of its list: under 512 KiB.
 constexpr int kSmallSeconds = 2;
 
@@ -50,6 +54,8 @@ void Usage(std::FILE* out) {
       "Usage: roadeye-mkcard OUT_DIR [options]\n"
       "Writes a dash camera card: OUT_DIR/VEX/<KIND>_<YYYYMMDD>_<HHMMSS>[_D].vex and\n"
       "OUT_DIR/SETTING/blackbox.cfg. Without options: the demo card.\n"
+      "Each day's driving recordings follow each other as one trip through central Seoul;\n"
+      "its parking recordings come after it.\n"
       "\n"
       "  --seconds N          length of each recording (default 20)\n"
       "  --count N            recordings of each kind (default 2)\n"
@@ -62,7 +68,7 @@ void Usage(std::FILE* out) {
       "                       (default 20240612_081500)\n"
       "  --no-damaged         leave out the recording cut short by a power loss and the\n"
       "                       one under 512 KiB\n"
-      "  --seed N             varies routes, scenes and noise (default 1)\n"
+      "  --seed N             varies the drives, scenes and noise (default 1)\n"
       "  --bitrate KBPS       constant front camera bit rate, the rear a third of it (default:\n"
       "                       constant quality, small files)\n"
       "  --jobs N             recordings written at once (default 2)\n"
@@ -186,14 +192,23 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
   return 0;
 }
 
+// The trip of each day: its seed, never 0 (which would make each recording a trip of its own).
+std::uint32_t TripSeed(std::uint32_t seed, int day) {
+  const std::uint32_t t = seed * 2654435761u + 40503u * std::uint32_t(day + 1);
+  return t != 0 ? t : 1;
+}
+
+// Recordings go on two days (one when there is one of each), each day with its own clock. A day's
+// driving recordings follow each other without a gap, as a camera recording in a loop writes them,
+// and make one trip: the recording cut short by a power loss ends it. The parking recordings come
+// after the drive, when the car has stood a while where the trip ended.
 std::vector<tools::RecordingPlan> PlanCard(const Settings& s) {
-  std::vector<tools::RecordingPlan> plans;
-  // Recordings follow each other through two days; each day keeps its own clock.
-  tools::DateTime day[2] = {s.start, tools::AddSeconds(s.start, 86400)};
-  auto next = [&](int d, int seconds) {
-    tools::DateTime t = day[d];
-    day[d] = tools::AddSeconds(day[d], seconds + kGapSeconds);
-    return t;
+  struct Day {
+    std::vector<tools::RecordingPlan> driving, parked;
+  };
+  Day days[2];
+  auto add = [&](int d, const tools::RecordingPlan& p) {
+    (p.kind == "PARKING" ? days[d].parked : days[d].driving).push_back(p);
   };
   auto rearFor = [&](int mixedChoice) {
     return s.rear == RearMode::kYes || (s.rear == RearMode::kMixed && mixedChoice % 2 == 0);
@@ -205,14 +220,19 @@ std::vector<tools::RecordingPlan> PlanCard(const Settings& s) {
       p.kind = s.kinds[k];
       p.seconds = s.seconds;
       p.rear = rearFor(int(k) + c);
-      p.start = next(d, p.seconds);
-      plans.push_back(p);
+      add(d, p);
     }
   }
   if (s.damaged) {
     auto has = [&](const char* kind) {
       return std::find(s.kinds.begin(), s.kinds.end(), kind) != s.kinds.end();
     };
+    tools::RecordingPlan small;
+    small.kind = has("MANUAL") ? "MANUAL" : s.kinds[0];
+    small.seconds = std::min(kSmallSeconds, s.seconds);
+    small.rear = s.rear == RearMode::kYes;
+    add(s.count >= 2 ? 1 : 0, small);
+
     // Cut in the middle of a block two thirds of the way in, so that whole blocks come before it.
     tools::RecordingPlan cut;
     cut.kind = has("REC") ? "REC" : s.kinds[0];
@@ -222,15 +242,30 @@ std::vector<tools::RecordingPlan> PlanCard(const Settings& s) {
     int block = 30;
     cut.cutAtFrame = std::max(frames * 2 / 3 / block * block, block) + block / 2;
     if (cut.cutAtFrame >= frames) cut.cutAtFrame = frames / 2;
-    cut.start = next(0, cut.seconds);
-    plans.push_back(cut);
+    add(0, cut);
+  }
 
-    tools::RecordingPlan small;
-    small.kind = has("MANUAL") ? "MANUAL" : s.kinds[0];
-    small.seconds = std::min(kSmallSeconds, s.seconds);
-    small.rear = s.rear == RearMode::kYes;
-    small.start = next(s.count >= 2 ? 1 : 0, small.seconds);
-    plans.push_back(small);
+  std::vector<tools::RecordingPlan> plans;
+  for (int d = 0; d < 2; ++d) {
+    tools::DateTime clock = d == 0 ? s.start : tools::AddSeconds(s.start, 86400);
+    const std::uint32_t tripSeed = TripSeed(s.seed, d);
+    int offset = 0;
+    for (tools::RecordingPlan& p : days[d].driving) {
+      p.start = clock;
+      p.tripSeed = tripSeed;
+      p.tripOffsetSeconds = offset;
+      clock = tools::AddSeconds(clock, p.seconds);
+      offset += p.seconds;
+      plans.push_back(p);
+    }
+    if (!days[d].driving.empty()) clock = tools::AddSeconds(clock, kParkSeconds);
+    for (tools::RecordingPlan& p : days[d].parked) {
+      p.start = clock;
+      p.tripSeed = tripSeed;
+      p.tripOffsetSeconds = offset;
+      clock = tools::AddSeconds(clock, p.seconds);
+      plans.push_back(p);
+    }
   }
   for (std::size_t i = 0; i < plans.size(); ++i) {
     plans[i].seed = s.seed * 1000003u + std::uint32_t(i) * 7919u + 1;
