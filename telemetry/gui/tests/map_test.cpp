@@ -1,6 +1,6 @@
 // The map view: command texts taken apart and turned into safe script calls, and the map page in
-// a real browser (WebKit under Xvfb, label gui). No test uses the network: the views draw tiles
-// from a folder that does not exist, so the map stays grey.
+// a real browser (WebKit under Xvfb, label gui). No test uses the network: the views' tile server
+// is a file URL, which the tile fetcher refuses, so the map shows its plain background.
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/frame.h>
