@@ -1,12 +1,14 @@
 #include "telemetry/TileFetcher.h"
 
 #include <curl/curl.h>
+#include <pthread.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <ctime>
+#include <system_error>
 #include <vector>
 
 #ifndef ROADEYE_VERSION
@@ -296,7 +298,14 @@ TileRequestState TileFetcher::Request(const TileKey& key) {
     queue_.pop_back();
     ++stats_.dropped;
   }
-  if (!worker_.joinable()) worker_ = std::thread(&TileFetcher::Run, this);
+  if (!worker_.joinable()) {
+    try {
+      worker_ = std::thread(&TileFetcher::Run, this);
+    } catch (const std::system_error&) {
+      queue_.clear();  // no thread could be made: nothing will ever fetch them
+      return TileRequestState::kRefused;
+    }
+  }
   wake_.notify_all();
   curl_multi_wakeup(static_cast<CURLM*>(multi_));
   return retry_delay_.count() > 0 ? TileRequestState::kOffline : TileRequestState::kQueued;
@@ -326,6 +335,7 @@ void TileFetcher::Report(const TileKey& key, TileFetchResult result) {
 }
 
 void TileFetcher::Run() {
+  pthread_setname_np(pthread_self(), "roadeye-tiles");
   auto* multi = static_cast<CURLM*>(multi_);
   const std::size_t connections = static_cast<std::size_t>(std::clamp(options_.connections, 1, 2));
   std::vector<std::unique_ptr<Transfer>> running;
