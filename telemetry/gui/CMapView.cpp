@@ -15,6 +15,9 @@
 
 namespace {
 
+// How long a blocking script call waits for the page's answer.
+constexpr guint kCallTimeoutMs = 5000;
+
 constexpr std::string_view kScheme = "javascript:";
 constexpr std::string_view kSeparators = " ,'\"\t();";
 constexpr std::string_view kBlanks = " \t\r\n\v\f";
@@ -233,6 +236,7 @@ CExplorerMapViewWnd::CExplorerMapViewWnd(wxWindow* parent, wxWindowID id, const 
     browser_ = wxWebView::New(this, wxID_ANY);
   }
   if (browser_ != nullptr) {
+    browser_->Bind(wxEVT_WEBVIEW_SCRIPT_RESULT, &CExplorerMapViewWnd::OnScriptResult, this);
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->Add(browser_, 1, wxEXPAND);
     SetSizer(sizer);
@@ -252,9 +256,49 @@ wxString CExplorerMapViewWnd::CallFunction(std::string_view name,
   if (browser_ == nullptr) return {};
   const std::string script = JsCallScript(name, args);
   if (script.empty()) return {};
-  wxString output;
-  if (!browser_->RunScript(wxString::FromUTF8(script), &output)) return {};
-  return output;
+  // The answer is told apart from those of scripts run without waiting by the call's own tag:
+  // the browser's blocking call takes whichever answer comes first.
+  WaitingCall call;
+  call.tag = ++lastCallTag_;
+  call.outer = waiting_;
+  waiting_ = &call;
+  browser_->RunScriptAsync(wxString::FromUTF8(script), reinterpret_cast<void*>(call.tag));
+  // The window's events run meanwhile, as in the browser's own blocking call; a page that never
+  // answers gives up after five seconds.
+  bool expired = false;
+  const guint deadline = g_timeout_add(
+      kCallTimeoutMs,
+      [](gpointer flag) {
+        *static_cast<bool*>(flag) = true;
+        return gboolean(G_SOURCE_REMOVE);
+      },
+      &expired);
+  while (!call.done && !expired) g_main_context_iteration(nullptr, TRUE);
+  if (!expired) g_source_remove(deadline);
+  waiting_ = call.outer;
+  // An answer still to come finds no call waiting and is counted as a script run without
+  // waiting.
+  if (!call.done) ++pendingScripts_;
+  return call.ok ? call.output : wxString();
+}
+
+void CExplorerMapViewWnd::RunWithoutWaiting(const std::string& script) {
+  if (browser_ == nullptr || script.empty()) return;
+  ++pendingScripts_;
+  browser_->RunScriptAsync(wxString::FromUTF8(script));
+}
+
+void CExplorerMapViewWnd::OnScriptResult(wxWebViewEvent& event) {
+  for (WaitingCall* call = waiting_; call != nullptr; call = call->outer) {
+    if (event.GetClientData() == reinterpret_cast<void*>(call->tag)) {
+      call->done = true;
+      call->ok = !event.IsError();
+      call->output = event.GetString();
+      return;
+    }
+  }
+  if (pendingScripts_ > 0) --pendingScripts_;
+  event.Skip();
 }
 
 CMapView::CMapView(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size)
@@ -268,7 +312,6 @@ CMapView::CMapView(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wx
     browser_->RegisterHandler(
         wxSharedPtr<wxWebViewHandler>(new TileSchemeHandler(tileScheme_, tiles_)));
     Bind(EVT_MAP_TILE, &CMapView::OnMapTile, this);
-    browser_->Bind(wxEVT_WEBVIEW_SCRIPT_RESULT, &CMapView::OnScriptResult, this);
     // The page's messages (a click on the track) arrive through this handler; it must exist
     // before a page is loaded.
     if (browser_->AddScriptMessageHandler("roadeye")) {
@@ -314,9 +357,7 @@ void CMapView::OnMapTile(MapTileEvent& event) {
     tilesOfflineShown_ = true;
     script = "tilesOffline()";
   }
-  if (script.empty()) return;
-  ++pendingScripts_;
-  browser_->RunScriptAsync(wxString::FromUTF8(script));
+  RunWithoutWaiting(script);
 }
 
 bool CMapView::NavigateMapPage() {
@@ -339,20 +380,11 @@ void CMapView::ShowPosition(const CGPSData& fix) {
   // again inside it.
   const JsCommand call = ParseJsCommand(PositionCommand(fix));
   const std::string script = JsCallScript(call.name, call.args);
-  if (script.empty()) return;
-  ++pendingScripts_;
-  browser_->RunScriptAsync(wxString::FromUTF8(script));
-}
-
-void CMapView::OnScriptResult(wxWebViewEvent& event) {
-  if (pendingScripts_ > 0) --pendingScripts_;
-  event.Skip();
+  RunWithoutWaiting(script);
 }
 
 void CMapView::SetTrack(const Track& track) {
-  bool any = false;
-  for (const auto& segment : track.segments) any = any || !segment.empty();
-  trackJson_ = any ? TrackJson(track) : std::string();
+  trackJson_ = track.Empty() ? std::string() : TrackJson(track);
   trackSent_ = false;
   SendTrack();
 }
@@ -366,12 +398,13 @@ void CMapView::ClearTrack() {
 
 void CMapView::SendTrack() {
   if (browser_ == nullptr || !pageReady_ || trackSent_) return;
+  trackSent_ = true;
+  // A page without a line needs no call (nor its answer in the way of other scripts').
+  if (trackJson_.empty() && !pageHasTrack_) return;
+  pageHasTrack_ = !trackJson_.empty();
   const std::string script =
       trackJson_.empty() ? JsCallScript("clearTrack", {}) : JsCallScript("setTrack", {trackJson_});
-  if (script.empty()) return;
-  trackSent_ = true;
-  ++pendingScripts_;
-  browser_->RunScriptAsync(wxString::FromUTF8(script));
+  RunWithoutWaiting(script);
 }
 
 void CMapView::OnScriptMessage(wxWebViewEvent& event) {
@@ -382,6 +415,7 @@ void CMapView::OnScriptMessage(wxWebViewEvent& event) {
   switch (message.kind) {
     case PageMessage::kReady:
       pageReady_ = true;
+      pageHasTrack_ = false;
       trackSent_ = false;
       SendTrack();
       break;

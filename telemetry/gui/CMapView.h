@@ -10,6 +10,7 @@
 #include <wx/panel.h>
 #include <wx/string.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -84,8 +85,29 @@ class CExplorerMapViewWnd : public wxPanel {
   // The browser; null when no browser backend could be created.
   wxWebView* Browser() const { return browser_; }
 
+  // Scripts run without waiting whose answer has not come back yet. The browser must outlive
+  // them: its answer to a script of a browser already gone reaches freed memory.
+  int PendingScripts() const { return pendingScripts_; }
+
  protected:
+  // Runs a script without waiting for its answer.
+  void RunWithoutWaiting(const std::string& script);
+
   wxWebView* browser_ = nullptr;
+
+ private:
+  // A blocking call waiting for its answer; calls made while one waits nest.
+  struct WaitingCall {
+    std::uintptr_t tag = 0;
+    bool done = false;
+    bool ok = false;
+    wxString output;
+    WaitingCall* outer = nullptr;
+  };
+  void OnScriptResult(wxWebViewEvent& event);
+  WaitingCall* waiting_ = nullptr;
+  std::uintptr_t lastCallTag_ = 0;
+  int pendingScripts_ = 0;
 };
 
 // The player window's map.
@@ -114,10 +136,6 @@ class CMapView : public CExplorerMapViewWnd {
 
   // Moves the vehicle marker (and the map) to a valid fix; an invalid fix does nothing.
   void ShowPosition(const CGPSData& fix);
-
-  // Marker moves sent to the page whose answer has not come back yet. The browser must outlive
-  // them: its answer to a script of a browser already gone reaches freed memory.
-  int PendingScripts() const { return pendingScripts_; }
 
   // Draws a recording's track on the page (now, or as soon as the page is ready) and fits the
   // map to it; an empty track takes any drawn one away.
@@ -150,13 +168,12 @@ class CMapView : public CExplorerMapViewWnd {
   wxString tileScheme_;
   bool tilesOfflineShown_ = false;  // the page was told tiles cannot be fetched
 
-  void OnScriptResult(wxWebViewEvent& event);
   void OnScriptMessage(wxWebViewEvent& event);
   void SendTrack();
-  int pendingScripts_ = 0;
-  bool pageReady_ = false;  // the page loaded since the last NavigateMapPage
-  std::string trackJson_;   // the track to show; empty: none
-  bool trackSent_ = false;  // trackJson_ has been handed to the page
+  bool pageReady_ = false;     // the page loaded since the last NavigateMapPage
+  std::string trackJson_;      // the track to show; empty: none
+  bool trackSent_ = false;     // trackJson_ has been handed to the page
+  bool pageHasTrack_ = false;  // the page was last given a track, not a clearing
   int drawnPoints_ = -1;
   TrackClickHandler trackClick_;
   std::function<void(int)> drawnObserver_;
