@@ -57,6 +57,9 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
   saveDialogRunner_ = [this](const wxString& defaultName, wxString* path) {
     return RunSaveDialog(defaultName, path);
   };
+  exportRunner_ = [this](const wxString& defaultName, wxString* path) {
+    return RunSaveDialog(defaultName, path, kTrackFileTypes);
+  };
   folderRunner_ = [this](const wxString& title, const wxString& start, wxString* folder) {
     return RunFolderDialog(title, start, folder);
   };
@@ -165,6 +168,9 @@ void CSamplePlayerDlg::BindEvents() {
   Bind(EVT_SLIDER_CHANGE_MSG, &CSamplePlayerDlg::OnSliderChange, this);
   Bind(EVT_RECORDING_ENDED, &CSamplePlayerDlg::OnRecordingEndedEvent, this);
   Bind(EVT_RECORDING_OPENED, &CSamplePlayerDlg::OnRecordingOpenedEvent, this);
+  Bind(EVT_TRACK, &CSamplePlayerDlg::OnTrackEvent, this);
+  map_->SetTrackClickHandler([this](double lat, double lng) { OnTrackClicked(lat, lng); });
+  list_->Bind(wxEVT_LIST_ITEM_RIGHT_CLICK, &CSamplePlayerDlg::OnListContextMenu, this);
   Bind(wxEVT_CHAR_HOOK, &CSamplePlayerDlg::OnCharHook, this);
   list_->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CSamplePlayerDlg::OnListActivated, this);
   list_->Bind(wxEVT_LIST_ITEM_CHECKED, &CSamplePlayerDlg::OnListChecked, this);
@@ -270,10 +276,11 @@ void CSamplePlayerDlg::SaveConfig() {
   WriteViewerConfigValue(configPath_, kConfigVolume, volume_->GetPos());
 }
 
-bool CSamplePlayerDlg::RunSaveDialog(const wxString& defaultName, wxString* path) {
-  // A save dialog (not an open one) that asks before it overwrites, for JPEG files.
+bool CSamplePlayerDlg::RunSaveDialog(const wxString& defaultName, wxString* path,
+                                     const char* fileTypes) {
+  // A save dialog (not an open one) that asks before it overwrites.
   wxFileDialog dialog(this, wxFileSelectorPromptStr, wxEmptyString, defaultName,
-                      "jpeg file (*.jpg)|*.jpg", wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+                      wxString::FromUTF8(fileTypes), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
   if (dialog.ShowModal() != wxID_OK) return false;
   *path = dialog.GetPath();
   return true;
@@ -327,6 +334,9 @@ void CSamplePlayerDlg::ShutDown() {
   engine_.Shutdown();
   engineRunning_ = false;
   StopDownloadWorker();
+  // The track readers use the library handle: they end before it is released.
+  trackLoader_.Stop();
+  exportLoader_.Stop();
   if (library_ != nullptr) {
     VexRelease(library_);
     library_ = nullptr;

@@ -33,6 +33,8 @@
 #include "settings/gui/CSettingDlg.h"
 #include "skin/VSkinBackground.h"
 #include "telemetry/CTextData.h"
+#include "telemetry/Track.h"
+#include "telemetry/TrackLoader.h"
 #include "telemetry/gui/GSensorGraphFeed.h"
 #include "vexlib/vexlib.h"
 
@@ -78,6 +80,27 @@ enum DownloadUpdate : int {
   kDownloadFinished,   // the run ended: payload = DownloadReport
 };
 
+// Posted by the track readers' worker: the event's int is a TrackUpdate, its extra long the
+// serial of the request, its payload a TrackReport.
+wxDECLARE_EVENT(EVT_TRACK, wxThreadEvent);
+
+enum TrackUpdate : int {
+  kTrackForMap,    // the open recording's track was read
+  kTrackExported,  // an export ended (written or not)
+};
+
+// What a track reader's worker hands the window.
+struct TrackReport {
+  Track track;           // kTrackForMap: the track read
+  bool ok = false;       // kTrackExported: the file was written
+  std::string path;      // kTrackExported: the file
+  std::string message;   // kTrackExported: what to tell the user
+};
+
+// The export's file types, as the save dialog offers them.
+inline constexpr char kTrackFileTypes[] =
+    "GPX track (*.gpx)|*.gpx|KML track (*.kml)|*.kml|SubRip subtitles (*.srt)|*.srt";
+
 // The list's kind codes: the card library's four kinds, and 4 for all of them.
 constexpr int kListAllKinds = 4;
 
@@ -112,8 +135,10 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   // otherwise); true with the chosen path when the user confirmed.
   using SaveDialogRunner = std::function<bool(const wxString& defaultName, wxString* path)>;
   void SetSaveDialogRunner(SaveDialogRunner runner) { saveDialogRunner_ = std::move(runner); }
-  // The save dialog itself (the runner unless a test replaces it).
-  bool RunSaveDialog(const wxString& defaultName, wxString* path);
+  // The save dialog itself (the runner unless a test replaces it), for the given wx wildcard of
+  // file types (JPEG by default).
+  bool RunSaveDialog(const wxString& defaultName, wxString* path,
+                     const char* fileTypes = "jpeg file (*.jpg)|*.jpg");
   // The computer's local time (the snapshot's default name); tests set their own.
   void SetClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }
 
@@ -183,6 +208,21 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   const std::vector<std::string>& DownloadList() const { return downloadList_; }
   const std::string& TargetFolder() const { return targetFolder_; }
   CProgressDlg* ProgressDialog() const { return progress_; }
+
+  // The trip on the map and track export (CSamplePlayerDlg_Track.cpp). The open recording's
+  // track is read on a worker at open and drawn on the map; a click on it seeks there.
+  const Track& CurrentTrack() const { return track_; }
+  void OnTrackClicked(double latitude, double longitude);
+  // The export command (key T, the list's context menu): the tracks of the ticked recordings, or
+  // of `row` (-1: the playing recording) when none is ticked, to a GPX, KML or SRT file that the
+  // save dialog names. The reading and writing run on a worker; a message tells the outcome.
+  void ExportTracks(int row = -1);
+  using ExportDialogRunner = std::function<bool(const wxString& defaultName, wxString* path)>;
+  void SetExportDialogRunner(ExportDialogRunner runner) { exportRunner_ = std::move(runner); }
+  // Called on the window thread when an export ended: written or not, and the file.
+  void SetExportObserver(std::function<void(bool ok, const std::string& path)> observer) {
+    exportObserver_ = std::move(observer);
+  }
 
   // For tests and tools (window thread).
   int LayoutMode() const { return layoutMode_; }
@@ -275,6 +315,12 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   void OnDownloadEvent(wxThreadEvent& event);
   void FinishDownload(const DownloadReport& report);
 
+  // The track: read at open, dropped at stop; the worker's answers.
+  void LoadTrack(const std::string& name);
+  void DropTrack();
+  void OnTrackEvent(wxThreadEvent& event);
+  void OnListContextMenu(wxListEvent& event);
+
   // The engine's callbacks (worker thread).
   static void OnTextData(void* self, const char* text, int length, int timeMs);
   static void OnRecordingEnded(void* self, int code, int a, int b);
@@ -341,6 +387,15 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   int speedCode_ = 0;
   wxString speedLabel_ = "Km/h";
   float speedFactor_ = 1.0f;
+
+  // The open recording's track and the requests for it; export's own reader.
+  TrackLoader trackLoader_;
+  TrackLoader exportLoader_;
+  Track track_;
+  long trackSerial_ = 0;
+  std::string playingName_;
+  ExportDialogRunner exportRunner_;
+  std::function<void(bool, const std::string&)> exportObserver_;
 
   wxTimer tick_{this, kTimerPlaybackTick};
   // Closing waits (a few times 10 ms) for the map's page to answer the last marker moves.

@@ -60,6 +60,7 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
     return false;
   }
   totalTime_->SetLabel("00:00:00");
+  LoadTrack(name);
 
   panes_.front = kPaneLarge;
   panes_.rear = kPaneHidden;
@@ -80,6 +81,7 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
 void CSamplePlayerDlg::StopPlayback() {
   if (downloadBusy_) return;
   ClearTelemetryView();
+  DropTrack();
   // The graph's rest lines.
   graph_->AddValue(graphFeed_.x, kGraphOffsetX);
   graph_->AddValue(graphFeed_.y, kGraphOffsetY);
@@ -327,6 +329,9 @@ bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList) {
       return true;
     case WXK_F4:
       CaptureSnapshot();
+      return true;
+    case 'T':
+      ExportTracks();
       return true;
     default:
       return true;

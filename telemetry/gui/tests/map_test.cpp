@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "telemetry/CGPSData.h"
+#include "telemetry/Track.h"
 #include "telemetry/gui/CMapView.h"
 #include "telemetry/gui/MapPage.h"
 
@@ -186,4 +187,92 @@ TEST_F(MapViewTest, OfflineLoadsNothing) {
   const wxString url = view_->Browser()->GetCurrentURL();
   EXPECT_TRUE(url.empty() || url == "about:blank") << url;
   EXPECT_EQ(view_->CallJScript("javascript:markerPosition()"), "");
+}
+
+// ---- The track and the page's messages -----------------------------------------------------------
+
+TEST(PageMessages, OnlyThePagesOwnShortTextsAreRead) {
+  EXPECT_EQ(ParsePageMessage("ready").kind, PageMessage::kReady);
+  const PageMessage drawn = ParsePageMessage("drawn 3600");
+  EXPECT_EQ(drawn.kind, PageMessage::kDrawn);
+  EXPECT_EQ(drawn.count, 3600);
+  const PageMessage seek = ParsePageMessage("seek -33.8567844 151.2152967");
+  ASSERT_EQ(seek.kind, PageMessage::kSeek);
+  EXPECT_DOUBLE_EQ(seek.latitude, -33.8567844);
+  EXPECT_DOUBLE_EQ(seek.longitude, 151.2152967);
+  for (const char* hostile :
+       {"", "Ready", "ready ", "drawn", "drawn -1", "drawn 36001", "drawn 1e3", "drawn 12x",
+        "seek", "seek 1", "seek 1 2 3", "seek 91 0", "seek 0 -180.5", "seek 1e308 0",
+        "seek NaN 0", "seek inf 0", "seek 0x10 0", "seek  1 2", "seek 1,2", "seek -. 1",
+        "seek 37.5 126.9;alert(1)", "<script>alert(1)</script>", "[object Object]",
+        "seek 37.566000000000000000000000 126.978"}) {
+    EXPECT_EQ(ParsePageMessage(hostile).kind, PageMessage::kNone) << hostile;
+  }
+  EXPECT_EQ(ParsePageMessage("seek 1 " + std::string(100, '1')).kind, PageMessage::kNone);
+}
+
+// A track of three segments in the page: every point drawn, the ends where they belong, the map
+// fitted to it; clicks reach the handler only as checked positions.
+class MapTrackTest : public MapViewTest {
+ protected:
+  static Track ThreeSegments() {
+    TrackBuilder builder;
+    int t = 0;
+    auto add = [&](double lat, double lng, bool valid) {
+      CGPSData fix = Fix(lat, lng, valid);
+      fix.year = 24, fix.month = 6, fix.day = 12, fix.hour = 17;  // a track point has a time
+      builder.Add(fix, t);
+      t += 1000;
+    };
+    for (int i = 0; i < 5; ++i) add(37.5660 + i * 0.0002, 126.9780, true);
+    add(0, 0, false);  // no fix: the line breaks
+    for (int i = 0; i < 4; ++i) add(37.5672, 126.9780 + i * 0.0003, true);
+    for (int i = 0; i < 3; ++i) add(37.5800 + i * 0.0002, 126.9790, true);  // a jump: a new line
+    return builder.Take("REC_20240612_081500_D.avi");
+  }
+  void PostFromPage(const std::string& argument) {
+    view_->Browser()->RunScript("window.webkit.messageHandlers.roadeye.postMessage(" + argument +
+                                ")");
+  }
+};
+
+TEST_F(MapTrackTest, DrawsEveryPointFitsTheMapAndReportsOnlyCheckedClicks) {
+  std::vector<std::pair<double, double>> clicks;
+  view_->SetTrackClickHandler([&](double lat, double lng) { clicks.emplace_back(lat, lng); });
+  const Track track = ThreeSegments();
+  ASSERT_EQ(track.segments.size(), 3u);
+  // Given before the page exists, drawn once it is ready.
+  view_->SetTrack(track);
+  LoadPage();
+  ASSERT_TRUE(PumpUntil([this] { return view_->DrawnTrackPoints() >= 0; }, 4000));
+  EXPECT_EQ(view_->DrawnTrackPoints(), 12);
+  EXPECT_EQ(view_->CallJScript("trackInfo()"),
+            "12;37.5660000,126.9780000;37.5804000,126.9790000");
+  // Fitted: both ends inside the view.
+  wxString inside;
+  ASSERT_TRUE(view_->Browser()->RunScript(
+      "String(map.getBounds().contains([37.5660, 126.9780]) && "
+      "map.getBounds().contains([37.5804, 126.9790]))",
+      &inside));
+  EXPECT_EQ(inside, "true");
+
+  // Hostile messages: other types, huge and odd numbers, script text; then one real click.
+  for (const char* hostile :
+       {"123", "{lat: 37.5, lng: 126.9}", "['seek', 37.5, 126.9]", "null", "'seek 1e400 2'",
+        "'seek 37.5 126.9<script>'", "'seek 95 10'", "'seek ' + 'x'.repeat(100000)",
+        "'drawn 99999999'", "'seek 37.5 126.9\\n'"}) {
+    PostFromPage(hostile);
+  }
+  PostFromPage("'seek 37.5672000 126.9786000'");
+  ASSERT_TRUE(PumpUntil([&] { return !clicks.empty(); }, 4000));
+  PumpUntil([] { return false; }, 200);
+  ASSERT_EQ(clicks.size(), 1u);
+  EXPECT_DOUBLE_EQ(clicks[0].first, 37.5672);
+  EXPECT_DOUBLE_EQ(clicks[0].second, 126.9786);
+  EXPECT_EQ(view_->DrawnTrackPoints(), 12);
+  EXPECT_EQ(track.NearestTimeMs(clicks[0].first, clicks[0].second), 8000);
+
+  // An empty track takes the line away.
+  view_->SetTrack(Track{});
+  EXPECT_TRUE(PumpUntil([this] { return view_->CallJScript("trackInfo()") == "0"; }, 4000));
 }

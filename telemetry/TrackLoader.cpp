@@ -1,0 +1,59 @@
+#include "telemetry/TrackLoader.h"
+
+#include <utility>
+
+TrackLoader::~TrackLoader() { Stop(); }
+
+void TrackLoader::Request(VexHandle library, std::vector<std::string> names, Done done) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (stopping_) return;
+  pending_ = Job{library, std::move(names), std::move(done)};
+  cancel_ = true;  // the job being read, if any, is out of date
+  if (!worker_.joinable()) worker_ = std::thread([this] { Run(); });
+  wake_.notify_one();
+}
+
+void TrackLoader::Cancel() {
+  std::lock_guard<std::mutex> hold(lock_);
+  pending_.reset();
+  cancel_ = true;
+}
+
+void TrackLoader::Stop() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    stopping_ = true;
+    pending_.reset();
+    cancel_ = true;
+    wake_.notify_one();
+  }
+  if (worker_.joinable()) worker_.join();
+}
+
+void TrackLoader::Run() {
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      wake_.wait(hold, [this] { return stopping_ || pending_.has_value(); });
+      if (stopping_) return;
+      job = std::move(*pending_);
+      pending_.reset();
+      cancel_ = false;
+    }
+    std::vector<Track> tracks;
+    tracks.reserve(job.names.size());
+    TrackReadResult result = TrackReadResult::kOk;
+    for (const auto& name : job.names) {
+      Track track;
+      const TrackReadResult read = ReadRecordingTrack(job.library, name.c_str(), &track, &cancel_);
+      if (read == TrackReadResult::kCancelled || cancel_) break;
+      if (read != TrackReadResult::kOk && result == TrackReadResult::kOk) result = read;
+      if (track.name.empty()) track.name = name;
+      tracks.push_back(std::move(track));
+    }
+    // A request that came meanwhile replaces this one: its answer is out of date.
+    if (cancel_ || tracks.size() != job.names.size()) continue;
+    if (job.done) job.done(std::move(tracks), result);
+  }
+}

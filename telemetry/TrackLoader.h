@@ -1,0 +1,52 @@
+// Reads recordings' GPS tracks on a worker thread of its own, so that neither the window nor the
+// engine waits for the card. A newer request replaces one not yet started and cancels the one
+// being read; the answer comes through the request's callback, on the worker.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "telemetry/Track.h"
+#include "telemetry/TrackReader.h"
+#include "vexlib/vexlib.h"
+
+class TrackLoader {
+ public:
+  // Called on the worker with the tracks read (in the order asked, empty tracks included) and the
+  // result of the first read that did not succeed (kOk when all did). Not called for a request
+  // that a newer one replaced or cancelled, nor after Stop.
+  using Done = std::function<void(std::vector<Track>&& tracks, TrackReadResult result)>;
+
+  TrackLoader() = default;
+  ~TrackLoader();
+  TrackLoader(const TrackLoader&) = delete;
+  TrackLoader& operator=(const TrackLoader&) = delete;
+
+  // Asks for the tracks of `names`, read through `library`. Starts the worker at the first call.
+  void Request(VexHandle library, std::vector<std::string> names, Done done);
+  // Drops a waiting request and cancels the one being read; their callbacks are not called.
+  void Cancel();
+  // Cancels and ends the worker; returns once it has.
+  void Stop();
+
+ private:
+  struct Job {
+    VexHandle library = nullptr;
+    std::vector<std::string> names;
+    Done done;
+  };
+  void Run();
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::optional<Job> pending_;
+  std::atomic<bool> cancel_{false};  // the job being read is no longer wanted
+  bool stopping_ = false;
+  std::thread worker_;
+};
