@@ -91,10 +91,10 @@ enum TrackUpdate : int {
 
 // What a track reader's worker hands the window.
 struct TrackReport {
-  Track track;           // kTrackForMap: the track read
-  bool ok = false;       // kTrackExported: the file was written
-  std::string path;      // kTrackExported: the file
-  std::string message;   // kTrackExported: what to tell the user
+  Track track;          // kTrackForMap: the track read
+  bool ok = false;      // kTrackExported: the file was written
+  std::string path;     // kTrackExported: the file
+  std::string message;  // kTrackExported: what to tell the user
 };
 
 // The export's file types, as the save dialog offers them.
