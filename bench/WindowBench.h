@@ -27,6 +27,19 @@ inline void Pump(int ms) {
   }
 }
 
+// Runs the window's events until done() holds or limitMs pass; whether it held.
+template <typename Done>
+bool PumpUntil(Done done, int limitMs) {
+  const double end = NowMs() + limitMs;
+  while (!done()) {
+    if (NowMs() > end) return false;
+    wxTheApp->Yield(true);
+    wxTheApp->ProcessIdle();
+    wxMilliSleep(2);
+  }
+  return true;
+}
+
 // The player window over card, its settings in configPath, shown and settled; it answers every
 // message box with OK and polls the card only when told.
 inline CSamplePlayerDlg* ShowBenchWindow(const std::string& card, const std::string& configPath) {

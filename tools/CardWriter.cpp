@@ -683,6 +683,16 @@ std::string GpsRecord(const DateTime& utc, double latitude, double longitude, do
   return "G" + s + tail;
 }
 
+std::string VoidGpsRecord(const DateTime& utc) {
+  char body[96];
+  std::snprintf(body, sizeof body, "$GPRMC,%02d%02d%02d.000,V,,,,,,,%02d%02d%02d,,,N", utc.hour,
+                utc.minute, utc.second, utc.day, utc.month, utc.year % 100);
+  std::string s(body);
+  char tail[8];
+  std::snprintf(tail, sizeof tail, "*%02X\r\n", NmeaChecksum(s));
+  return "G" + s + tail;
+}
+
 bool PrepareCard(const std::string& root, const std::string& settingsText, std::string* error) {
   std::error_code ec;
   for (const char* sub : {"VEX", "SETTING"}) {
@@ -794,9 +804,11 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
         }
         soundPacket++;
       } else if (gpsDue && (!gDue || tGps <= tG)) {
-        std::string fix = GpsRecord(AddSeconds(utcStart, gpsSecond), route.Latitude(gpsSecond),
-                                    route.Longitude(gpsSecond), route.SpeedKmh(gpsSecond),
-                                    route.Course(gpsSecond));
+        const DateTime utc = AddSeconds(utcStart, gpsSecond);
+        std::string fix =
+            options.gpsFix ? GpsRecord(utc, route.Latitude(gpsSecond), route.Longitude(gpsSecond),
+                                       route.SpeedKmh(gpsSecond), route.Course(gpsSecond))
+                           : VoidGpsRecord(utc);
         if (!writer.AddPacket(0, vex::kTypeText, fix.data(), std::uint32_t(fix.size()), tGps)) {
           return false;
         }

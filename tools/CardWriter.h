@@ -78,6 +78,9 @@ struct CardOptions {
   // Front camera bit rate in kbit/s, the rear getting a third of it, the way cameras record at
   // a fixed rate; 0: constant quality instead (small files for tests).
   int bitrateKbps = 0;
+  // false: the receiver never has a fix, and every GPS record says so (status V, no position),
+  // as a camera writes them under a roof or before the first fix.
+  bool gpsFix = true;
 };
 
 // One recording to write.
@@ -125,6 +128,8 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
 // utc is the fix's UTC time; latitude and longitude in decimal degrees (north and east positive).
 std::string GpsRecord(const DateTime& utc, double latitude, double longitude, double kmh,
                       double course);
+// The text payload of a GPS record without a fix: status V, no position, speed or course.
+std::string VoidGpsRecord(const DateTime& utc);
 // XOR of the characters between '$' and '*' (or the end) of an NMEA sentence.
 std::uint8_t NmeaChecksum(const std::string& sentence);
 

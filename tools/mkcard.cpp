@@ -68,6 +68,7 @@ void Usage(std::FILE* out) {
       "                       (default 20240612_081500)\n"
       "  --no-damaged         leave out the recording cut short by a power loss and the\n"
       "                       one under 512 KiB\n"
+      "  --no-fix             GPS records without a fix (status V, no position)\n"
       "  --seed N             varies the drives, scenes and noise (default 1)\n"
       "  --bitrate KBPS       constant front camera bit rate, the rear a third of it (default:\n"
       "                       constant quality, small files)\n"
@@ -136,6 +137,8 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
       return 0;
     } else if (a == "--no-damaged") {
       s->damaged = false;
+    } else if (a == "--no-fix") {
+      s->card.gpsFix = false;
     } else if (a == "--seconds") {
       ok = value(&v) && ParseInt(v, 1, 3600, &s->seconds);
     } else if (a == "--count") {
