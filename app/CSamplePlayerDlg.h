@@ -212,6 +212,8 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   // The trip on the map and track export (CSamplePlayerDlg_Track.cpp). The open recording's
   // track is read on a worker at open and drawn on the map; a click on it seeks there.
   const Track& CurrentTrack() const { return track_; }
+  // Tracks of opened recordings read so far (tests wait for the next one).
+  int TracksRead() const { return tracksRead_; }
   void OnTrackClicked(double latitude, double longitude);
   // The export command (key T, the list's context menu): the tracks of the ticked recordings, or
   // of `row` (-1: the playing recording) when none is ticked, to a GPX, KML or SRT file that the
@@ -393,6 +395,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   TrackLoader exportLoader_;
   Track track_;
   long trackSerial_ = 0;
+  int tracksRead_ = 0;
   std::string playingName_;
   ExportDialogRunner exportRunner_;
   std::function<void(bool, const std::string&)> exportObserver_;

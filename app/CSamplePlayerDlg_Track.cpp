@@ -98,6 +98,7 @@ void CSamplePlayerDlg::OnTrackEvent(wxThreadEvent& event) {
   // Only the answer for the recording still open.
   if (event.GetExtraLong() != trackSerial_) return;
   track_ = report.track;
+  ++tracksRead_;
   DiagPrintf("Track => %d points in %d segments\n", track_.PointCount(),
              static_cast<int>(track_.segments.size()));
   map_->SetTrack(track_);

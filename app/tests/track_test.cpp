@@ -152,6 +152,39 @@ TEST_F(TrackTest, TheWholeTrackIsDrawnAndAClickOnItsFarEndSeeksThere) {
   })) << "the picture did not change";
 }
 
+// A recording whose receiver never had a fix: no track, and the map never shows.
+TEST_F(TrackTest, NoFixNoTrackAndNoMap) {
+  TempDir card("track-nofix");
+  ASSERT_TRUE(apptest::MakeCard(card.str(),
+                                "--seconds 6 --count 1 --kinds REC --rear no --no-damaged "
+                                "--bitrate 2000 --no-fix"));
+  window_.reset();
+  window_ = std::make_unique<Window>(card.str(), config_.str() + "/config2.cfg");
+  map_ = dynamic_cast<CMapView*>((*window_)->FindControl(kIdMapView));
+  map_->SetNetworkCheck(&Online);
+  (*window_)->PollCard();
+  ASSERT_EQ(W()->RecordingList()->GetItemCount(), 1);
+  W()->PlayRow(0);
+  ASSERT_TRUE(PumpUntil([&] { return W()->TracksRead() == 1; }, 20000));
+  EXPECT_TRUE(W()->CurrentTrack().Empty());
+  // Several fixes delivered (all without a position), and still no map.
+  ASSERT_TRUE(PumpUntil([&] { return W()->Telemetry().GpsCount() >= 3; }, 20000));
+  st::Pump(300);
+  EXPECT_EQ(W()->Panes().map, kPaneHidden);
+  EXPECT_FALSE(W()->FindControl(kIdMapSize)->IsEnabled());
+  // The page is there, without a line.
+  EXPECT_TRUE(PumpUntil([&] { return map_->CallJScript("trackInfo()") == "0"; }, 8000));
+  // On the screen: nothing of the map's plain background in the small slot it would take.
+  const wxImage slot = st::Grab(wxRect(W()->ClientToScreen(wxPoint(kSmallPlace.x, kSmallPlace.y)),
+                                       wxSize(kSmallPlace.w, kSmallPlace.h)));
+  int mapPixels = 0;
+  const unsigned char* p = slot.GetData();
+  for (int i = 0; i < slot.GetWidth() * slot.GetHeight(); ++i, p += 3) {
+    if (p[0] == 0xf2 && p[1] == 0xef && p[2] == 0xe9) ++mapPixels;
+  }
+  EXPECT_EQ(mapPixels, 0);
+}
+
 TEST_F(TrackTest, ExportWritesTheTrackThroughTheSaveDialog) {
   W()->PlayRow(0);
   ASSERT_TRUE(PumpUntil([&] { return W()->CurrentTrack().PointCount() > 0; }, 20000));

@@ -5,15 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <thread>
 
 #include "media/CVEXParser.h"
 #include "support/testing/TempDir.h"
 #include "telemetry/CTextData.h"
+#include "telemetry/TrackLoader.h"
 #include "telemetry/TrackReader.h"
 #include "telemetry/tests/TrackTestCard.h"
 #include "vexlib/VexCard.h"
@@ -297,3 +300,94 @@ TEST_F(TrackReaderTest, ReadsBesideTheEnginesParserOnTheSameHandle) {
 }
 
 }  // namespace
+
+// The loader's worker: answers in the order asked, a newer request replacing one not yet started,
+// nothing after Cancel or Stop. The first request's answer holds the worker so that the requests
+// after it are certain to wait.
+TEST_F(TrackReaderTest, LoaderAnswersTheLatestRequestOnly) {
+  Card card(root());
+  const std::vector<std::string> names = card.Names();
+  ASSERT_GE(names.size(), 2u);
+  std::mutex lock;
+  std::condition_variable changed;
+  bool release = false;
+  std::vector<std::string> answered;
+  std::vector<Track> last;
+  TrackReadResult lastResult = TrackReadResult::kOk;
+  auto answer = [&](const std::string& tag, bool hold) {
+    return [&, tag, hold](std::vector<Track>&& tracks, TrackReadResult result) {
+      std::unique_lock<std::mutex> guard(lock);
+      answered.push_back(tag);
+      last = std::move(tracks);
+      lastResult = result;
+      changed.notify_all();
+      if (hold) changed.wait(guard, [&] { return release; });
+    };
+  };
+  auto waitFor = [&](std::size_t count) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, std::chrono::seconds(30),
+                            [&] { return answered.size() >= count; });
+  };
+
+  TrackLoader loader;
+  loader.Request(card.handle(), {names[0]}, answer("held", true));
+  ASSERT_TRUE(waitFor(1));
+  loader.Request(card.handle(), {names[0]}, answer("replaced", false));
+  loader.Request(card.handle(), {names[1], "REC_20000101_000000.avi", names[0]},
+                 answer("latest", false));
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    release = true;
+    changed.notify_all();
+  }
+  ASSERT_TRUE(waitFor(2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a wrong third answer
+  std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(answered, (std::vector<std::string>{"held", "latest"}));
+  // In the order asked, the missing recording as an empty track.
+  ASSERT_EQ(last.size(), 3u);
+  EXPECT_EQ(lastResult, TrackReadResult::kNoRecording);
+  Track direct;
+  ASSERT_EQ(ReadRecordingTrack(card.handle(), names[1].c_str(), &direct, nullptr),
+            TrackReadResult::kOk);
+  EXPECT_EQ(last[0].PointCount(), direct.PointCount());
+  EXPECT_GT(last[0].PointCount(), 0);
+  EXPECT_TRUE(last[1].Empty());
+  EXPECT_GT(last[2].PointCount(), 0);
+}
+
+TEST_F(TrackReaderTest, LoaderSaysNothingAfterCancelOrStop) {
+  Card card(root());
+  const std::string name = card.Names().front();
+  std::atomic<int> answers{0};
+  std::mutex lock;
+  std::condition_variable held;
+  bool holding = false, release = false;
+  TrackLoader loader;
+  // Hold the worker, then cancel a waiting request and stop with another waiting.
+  loader.Request(card.handle(), {name}, [&](std::vector<Track>&&, TrackReadResult) {
+    std::unique_lock<std::mutex> guard(lock);
+    holding = true;
+    held.notify_all();
+    held.wait(guard, [&] { return release; });
+  });
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    ASSERT_TRUE(held.wait_for(guard, std::chrono::seconds(30), [&] { return holding; }));
+  }
+  loader.Request(card.handle(), {name}, [&](std::vector<Track>&&, TrackReadResult) { ++answers; });
+  loader.Cancel();
+  loader.Request(card.handle(), {name}, [&](std::vector<Track>&&, TrackReadResult) { ++answers; });
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::lock_guard<std::mutex> guard(lock);
+    release = true;
+    held.notify_all();
+  });
+  loader.Stop();  // returns once the held answer has returned; the waiting request is dropped
+  releaser.join();
+  loader.Request(card.handle(), {name}, [&](std::vector<Track>&&, TrackReadResult) { ++answers; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(answers.load(), 0);
+}

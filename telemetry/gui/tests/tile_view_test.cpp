@@ -304,11 +304,13 @@ TEST_P(TileViewOfflineTest, WithAnEmptyCacheShowsThePlainBackgroundTheMarkerAndT
   wxImage shot;
   EXPECT_TRUE(PumpUntil(
       [&] {
+        // The whole look at once: on a busy machine the note may be drawn before the marker.
         shot = Grab();
-        return NoteTextPixels(shot) > 10;
+        return NoteTextPixels(shot) > 10 && BackgroundMismatches(shot) == 0 &&
+               MarkerPixels(shot) > 40;
       },
       20000))
-      << "no offline note";
+      << "no offline look: note " << NoteTextPixels(shot) << ", marker " << MarkerPixels(shot);
   EXPECT_EQ(BackgroundMismatches(shot), 0) << "not the plain background";
   EXPECT_GT(MarkerPixels(shot), 40);
   // Nothing of Leaflet's grey (#ddd) anywhere but under the controls.
@@ -346,11 +348,13 @@ TEST_F(TileViewTest, TheNoteGoesWhenTheServerComesBackAndTilesArrive) {
   wxImage shot;
   ASSERT_TRUE(PumpUntil(
       [&] {
+        // The whole look at once: on a busy machine the note may be drawn before the marker.
         shot = Grab();
-        return NoteTextPixels(shot) > 10;
+        return NoteTextPixels(shot) > 10 && BackgroundMismatches(shot) == 0 &&
+               MarkerPixels(shot) > 40;
       },
       20000))
-      << "no offline note";
+      << "no offline look: note " << NoteTextPixels(shot) << ", marker " << MarkerPixels(shot);
   EXPECT_EQ(BackgroundMismatches(shot), 0);
 
   server.SetMode(LoopbackTileServer::Mode::kTiles);
