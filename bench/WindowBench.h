@@ -3,8 +3,10 @@
 #pragma once
 
 #include <wx/app.h>
+#include <wx/timer.h>
 #include <wx/utils.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/CSamplePlayerDlg.h"
@@ -39,6 +41,32 @@ bool PumpUntil(Done done, int limitMs) {
   }
   return true;
 }
+
+// How long the window thread goes without handling a 5 ms timer: the longest gap between two
+// ticks while watching.
+class GapWatch {
+ public:
+  GapWatch() {
+    timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+      const double now = NowMs();
+      if (watching_) longest_ = std::max(longest_, now - last_);
+      last_ = now;
+    });
+    timer_.Start(5);
+  }
+  // Starts a new measure (the longest gap so far forgotten) or ends it.
+  void Watch(bool on) {
+    if (on) longest_ = 0;
+    last_ = NowMs();
+    watching_ = on;
+  }
+  double Longest() const { return longest_; }
+
+ private:
+  wxTimer timer_;
+  double last_ = 0, longest_ = 0;
+  bool watching_ = false;
+};
 
 // The player window over card, its settings in configPath, shown and settled; it answers every
 // message box with OK and polls the card only when told.

@@ -99,30 +99,18 @@ int main(int argc, char** argv) {
       return int(wxID_OK);
     });
 
-    double lastTick = 0;
-    bool running = false;
-    wxTimer watch;
-    watch.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-      const double now = NowMs();
-      if (running) longestGap = std::max(longestGap, now - lastTick);
-      lastTick = now;
-    });
-    watch.Start(5);
+    bench::GapWatch watch;
     // The same measure with nothing running, for comparison: what the machine itself costs.
-    lastTick = NowMs();
-    running = true;
+    watch.Watch(true);
     Pump(3000);
-    running = false;
-    idleGap = longestGap;
-    longestGap = 0;
+    idleGap = watch.Longest();
     for (int run = 0; run < kRuns; ++run) {
       if (!convert()) return 1;
       fs::remove_all(out);
       fs::create_directories(out);
       reported = false;
       Pump(200);
-      lastTick = NowMs();
-      running = true;
+      watch.Watch(true);
       const double start = NowMs();
       wxCommandEvent press(wxEVT_BUTTON, kIdFileDownload);
       window->GetEventHandler()->ProcessEvent(press);
@@ -133,9 +121,9 @@ int main(int argc, char** argv) {
         wxMilliSleep(1);
       }
       windowMs.push_back(NowMs() - start);
-      running = false;
+      longestGap = std::max(longestGap, watch.Longest());
     }
-    watch.Stop();
+    watch.Watch(false);
     made = int(std::distance(fs::directory_iterator(out), fs::directory_iterator{}));
     window->Destroy();
     Pump(200);

@@ -11,7 +11,6 @@
 // window's engine could not show, and only the track's path is measured.
 #include <wx/frame.h>
 #include <wx/init.h>
-#include <wx/timer.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -103,18 +102,10 @@ int main(int argc, char** argv) {
     drawnAt = NowMs();
   });
 
-  double lastTick = NowMs(), longestGap = 0;
-  bool watching = false;
-  wxTimer watch;
-  watch.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    const double now = NowMs();
-    if (watching) longestGap = std::max(longestGap, now - lastTick);
-    lastTick = now;
-  });
-  watch.Start(5);
-  watching = true;
+  bench::GapWatch watch;
+  watch.Watch(true);
   Pump(3000);
-  const double idleGap = longestGap;
+  const double idleGap = watch.Longest();
 
   TrackLoader loader;
   std::vector<double> total, reading, handler, gaps;
@@ -122,8 +113,7 @@ int main(int argc, char** argv) {
     map->ClearTrack();
     Pump(300);
     drawnPoints = -1;
-    longestGap = 0;
-    lastTick = NowMs();
+    watch.Watch(true);
     started = NowMs();
     loader.Request(library, {kName}, [&](std::vector<Track>&& tracks, TrackReadResult) {
       readDone = NowMs();
@@ -139,9 +129,9 @@ int main(int argc, char** argv) {
     total.push_back(drawnAt - started);
     reading.push_back(readDone - started);
     handler.push_back(handlerMs);
-    gaps.push_back(longestGap);
+    gaps.push_back(watch.Longest());
   }
-  watch.Stop();
+  watch.Watch(false);
   loader.Stop();
 
   std::printf("one-hour recording, %d fixes, %d runs (median / worst)\n", bench::kHourSeconds,

@@ -1,6 +1,7 @@
 // The card library and the card recording parser on one recording file: the card is found, its
 // recordings listed and described, and the recording read packet by packet to its end and again
-// after seeks. Nothing the file holds may crash, hang or read outside a buffer.
+// after seeks, and its text records read alone by the text scan (the map's track) and as a
+// track. Nothing the file holds may crash, hang or read outside a buffer.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -9,6 +10,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "media/CVEXParser.h"
 #include "support/Diag.h"
+#include "telemetry/TrackReader.h"
 #include "vexlib/vexlib.h"
 
 namespace {
@@ -71,6 +73,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadAll(c);
     c.parser.Close();
   }
+  // The text scan, as the track reader runs it beside playback.
+  if (c.parser.OpenTextScan("/REC_20240612_081500_D.avi")) {
+    for (int i = 0; i < kMaxPackets; ++i) {
+      int length = 0, timeMs = 0;
+      const TextScanStatus status =
+          c.parser.ReadTextRecord(c.buffer.data(), kPacketBufferSize, &length, &timeMs);
+      if (status == TextScanStatus::kEnd || status == TextScanStatus::kFailed) break;
+      if (status == TextScanStatus::kRecord && (length < 0 || length > kPacketBufferSize)) {
+        __builtin_trap();
+      }
+    }
+    c.parser.CloseTextScan();
+  }
+  Track track;
+  ReadRecordingTrack(c.lib.get(), "REC_20240612_081500_D.avi", &track, nullptr);
+  for (const auto& segment : track.segments) {
+    for (const auto& p : segment) {
+      if (!(p.latitude >= -90 && p.latitude <= 90 && p.longitude >= -180 && p.longitude <= 180)) {
+        __builtin_trap();
+      }
+    }
+  }
+
   RecordingInfo indexed;
   if (c.parser.OpenIndexed("/REC_20240612_081500_D.avi", &indexed)) c.parser.Close();
   return 0;

@@ -169,6 +169,22 @@ class TileViewTest : public ::testing::Test {
 
   wxImage Grab() { return screentest::GrabClient(view_->Browser()); }
 
+  // Waits for the offline look as a whole (on a busy machine the note may be drawn before the
+  // marker): the note, the plain background and the marker, in *shot.
+  ::testing::AssertionResult WaitForOfflineLook(wxImage* shot) {
+    if (PumpUntil(
+            [&] {
+              *shot = Grab();
+              return NoteTextPixels(*shot) > 10 && BackgroundMismatches(*shot) == 0 &&
+                     MarkerPixels(*shot) > 40;
+            },
+            20000)) {
+      return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "no offline look: note " << NoteTextPixels(*shot)
+                                         << ", marker " << MarkerPixels(*shot);
+  }
+
   // The sample points whose pixel is not the colour of the tile under it.
   int TileMismatches(const wxImage& image) {
     const wxSize size = view_->Browser()->GetClientSize();
@@ -302,15 +318,7 @@ TEST_P(TileViewOfflineTest, WithAnEmptyCacheShowsThePlainBackgroundTheMarkerAndT
   // The page is loaded while the check says online; then it says offline.
   LoadPage(GetParam() == NoTiles::kNetworkCheckSaysOffline);
   wxImage shot;
-  EXPECT_TRUE(PumpUntil(
-      [&] {
-        // The whole look at once: on a busy machine the note may be drawn before the marker.
-        shot = Grab();
-        return NoteTextPixels(shot) > 10 && BackgroundMismatches(shot) == 0 &&
-               MarkerPixels(shot) > 40;
-      },
-      20000))
-      << "no offline look: note " << NoteTextPixels(shot) << ", marker " << MarkerPixels(shot);
+  EXPECT_TRUE(WaitForOfflineLook(&shot));
   EXPECT_EQ(BackgroundMismatches(shot), 0) << "not the plain background";
   EXPECT_GT(MarkerPixels(shot), 40);
   // Nothing of Leaflet's grey (#ddd) anywhere but under the controls.
@@ -346,15 +354,7 @@ TEST_F(TileViewTest, TheNoteGoesWhenTheServerComesBackAndTilesArrive) {
   view_->Tiles()->SetFetchOptions(options);
   LoadPage();
   wxImage shot;
-  ASSERT_TRUE(PumpUntil(
-      [&] {
-        // The whole look at once: on a busy machine the note may be drawn before the marker.
-        shot = Grab();
-        return NoteTextPixels(shot) > 10 && BackgroundMismatches(shot) == 0 &&
-               MarkerPixels(shot) > 40;
-      },
-      20000))
-      << "no offline look: note " << NoteTextPixels(shot) << ", marker " << MarkerPixels(shot);
+  ASSERT_TRUE(WaitForOfflineLook(&shot));
   EXPECT_EQ(BackgroundMismatches(shot), 0);
 
   server.SetMode(LoopbackTileServer::Mode::kTiles);
