@@ -224,8 +224,14 @@ function clearTrack() {
   trackPoints = [];
 }
 
+var lastTrackClick = 0;  // when the last click was passed on, ms
+
 function onTrackClick(e) {
   try {
+    // WebKit's pointer and mouse events may both reach Leaflet as a click: one seek a click.
+    var now = Date.now();
+    if (now - lastTrackClick < 300) return;
+    lastTrackClick = now;
     postToViewer('seek ' + e.latlng.lat.toFixed(7) + ' ' + e.latlng.lng.toFixed(7));
     L.DomEvent.stopPropagation(e);
   } catch (err) {
