@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <gdk/gdk.h>
 #include <gtk/gtk.h>
+#include <wx/app.h>
 #include <wx/image.h>
 #include <wx/toplevel.h>
 
@@ -79,6 +80,37 @@ bool SaveWindowPicture(wxTopLevelWindow* window, const std::string& path) {
   const bool written = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(surface);
   return written;
+}
+
+namespace {
+
+struct FrameWait {
+  std::function<void()> done;
+  gulong handler = 0;
+};
+
+void OnAfterPaint(GdkFrameClock* clock, gpointer data) {
+  auto* wait = static_cast<FrameWait*>(data);
+  g_signal_handler_disconnect(clock, wait->handler);
+  // Run outside the frame clock's signal: the caller may draw or close the window.
+  wxTheApp->CallAfter([wait] {
+    wait->done();
+    delete wait;
+  });
+}
+
+}  // namespace
+
+void AfterNextFrame(wxTopLevelWindow* window, std::function<void()> done) {
+  GtkWidget* widget = window != nullptr ? window->GetHandle() : nullptr;
+  GdkFrameClock* clock = widget != nullptr ? gtk_widget_get_frame_clock(widget) : nullptr;
+  if (clock == nullptr) {
+    done();
+    return;
+  }
+  auto* wait = new FrameWait{std::move(done)};
+  wait->handler = g_signal_connect(clock, "after-paint", G_CALLBACK(OnAfterPaint), wait);
+  gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_PAINT);
 }
 
 bool WindowAllocationPending(wxTopLevelWindow* window) {

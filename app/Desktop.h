@@ -4,6 +4,7 @@
 // screen, so the window draws itself).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,10 @@ bool SaveWindowPicture(wxTopLevelWindow* window, const std::string& path);
 // True while the toolkit has yet to give the window the size it was last given (its layout is
 // not done: a picture drawn now would show controls where they were).
 bool WindowAllocationPending(wxTopLevelWindow* window);
+// Calls `done` on the window thread once the toolkit has run its next frame for the window (its
+// layout and painting), so that sizes asked for by any control have been given out; at once when
+// the window has no frame clock (not shown).
+void AfterNextFrame(wxTopLevelWindow* window, std::function<void()> done);
 // The same picture as an image.
 bool DrawWindowPicture(wxTopLevelWindow* window, class wxImage* image);
 

@@ -61,6 +61,8 @@ class CSamplePlayerApp : public wxApp {
   wxTimer startTimer_, shotTimer_, fullScreenTimer_, backTimer_;
   int shotWaits_ = 0;         // times the screenshot waited for the window's layout
   bool settledShot_ = false;  // the wait after the layout settled has been made
+  bool framedShot_ = false;   // a frame of the toolkit's has run since the layout settled
+  bool shotTaken_ = false;
 };
 
 wxIMPLEMENT_APP_NO_MAIN(CSamplePlayerApp);
@@ -172,6 +174,7 @@ void CSamplePlayerApp::Shoot() {
   if (window_->LayoutSettling() || WindowAllocationPending(window_)) {
     if (shotWaits_++ < 200) {
       settledShot_ = false;
+      framedShot_ = false;
       shotTimer_.StartOnce(50);
       return;
     }
@@ -180,6 +183,17 @@ void CSamplePlayerApp::Shoot() {
     shotTimer_.StartOnce(500);
     return;
   }
+  // One frame of the toolkit's first: a control that asked for a new size (the map shown, a
+  // pane placed) gets it before the window is drawn.
+  if (!framedShot_) {
+    framedShot_ = true;
+    AfterNextFrame(window_, [this] { Shoot(); });
+    shotTimer_.StartOnce(1000);  // a window the toolkit does not paint (minimised) all the same
+    return;
+  }
+  if (shotTaken_) return;
+  shotTaken_ = true;
+  shotTimer_.Stop();
   if (!SaveWindowPicture(window_, screenshot_.utf8_string())) {
     std::fprintf(stderr, "roadeye: could not write %s\n", screenshot_.utf8_str().data());
   }

@@ -4,8 +4,6 @@
 
 const char kMapPageBaseUrl[] = "file:///usr/share/javascript/leaflet/";
 
-const char kMapTileUrl[] = "https://{s}.tile.openstreetmap.org/{z}/{x}/{y}.png";
-
 namespace {
 
 // The page with a placeholder for the tile URL. Every function swallows its own script errors

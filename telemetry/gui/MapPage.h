@@ -17,14 +17,11 @@
 // The folder Leaflet is installed in, as the page's base URL.
 extern const char kMapPageBaseUrl[];
 
-// Where map tiles come from: a Leaflet URL template ({s}, {z}, {x}, {y}). The only place the tile
-// source is named; point it at a local tile folder to run without the network.
-extern const char kMapTileUrl[];
-
 // The start centre and zoom of the map.
 inline constexpr double kMapStartLatitude = 37.5660483;
 inline constexpr double kMapStartLongitude = 126.9779299;
 inline constexpr int kMapStartZoom = 16;
 
-// The complete page text, UTF-8, drawing tiles from `tile_url` (a Leaflet URL template).
-std::string MapPageHtml(std::string_view tile_url = kMapTileUrl);
+// The complete page text, UTF-8, drawing tiles from `tile_url` (a Leaflet URL template; the map
+// view gives its own tile scheme, "roadeye-tile-N://{z}/{x}/{y}.png").
+std::string MapPageHtml(std::string_view tile_url);

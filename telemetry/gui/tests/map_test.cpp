@@ -91,10 +91,10 @@ TEST(MapCommand, OnlyPlainNamesMakeAScript) {
 }
 
 TEST(MapPageText, NamesLeafletTheTilesAndTheFunctions) {
-  const std::string page = MapPageHtml();
+  const std::string page = MapPageHtml("roadeye-tile-7://{z}/{x}/{y}.png");
   EXPECT_NE(page.find("src=\"leaflet.js\""), std::string::npos);
   EXPECT_NE(page.find("href=\"leaflet.css\""), std::string::npos);
-  EXPECT_NE(page.find(kMapTileUrl), std::string::npos);
+  EXPECT_NE(page.find("\"roadeye-tile-7://{z}/{x}/{y}.png\""), std::string::npos);
   EXPECT_NE(page.find("37.5660483, 126.9779299"), std::string::npos);
   EXPECT_NE(MapPageHtml("file:///t/{z}/\"</x>").find("\"file:///t/{z}/\\\"\\x3C/x>\""),
             std::string::npos);
