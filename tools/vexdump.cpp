@@ -8,7 +8,6 @@
 // The .h264 files are plain Annex-B streams and audio.s16le raw 8000 Hz 16-bit mono, so that
 // ffprobe, ffmpeg and ffplay can check what the library delivers.
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -16,7 +15,6 @@
 #include <memory>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "vexlib/vexlib.h"
@@ -27,7 +25,7 @@ namespace fs = std::filesystem;
 
 // Every packet buffer holds this much, as in the viewer; a larger packet is a read failure.
 constexpr int kPacketBuffer = 1048576;
-// How long to keep asking while the library has nothing yet: 5000 tries of 1 ms.
+// How many reads in a row may deliver nothing before the dump gives up.
 constexpr int kMaxNotYet = 5000;
 
 struct KindName {
@@ -263,9 +261,10 @@ int Dump(const std::string& cardDir, const std::string& given, const std::string
     int size = kPacketBuffer;
     std::int32_t scratch = 0;
     status = VexReadPacket(lib.get(), &channel, &type, &flags, &size, buffer.data(), &scratch);
+    // Nothing delivered this time (a block passed over): the next read goes on from there, so
+    // it is asked for at once; a run of them longer than any recording's ends the dump.
     if (status == kVexReadNotYet) {
       if (++notYet > kMaxNotYet) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
     if (status != kVexReadOk) break;
