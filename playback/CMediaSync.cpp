@@ -69,10 +69,13 @@ void CMediaSync::ClearPcm() {
     queued_.store(0, std::memory_order_release);
     generation_.fetch_add(1, std::memory_order_acq_rel);
   }
-  std::lock_guard<CSync> hold(clockLock_);
-  timedCount_ = 0;
-  nextMediaMs_ = -1;
-  timedPushed_.store(false, std::memory_order_release);
+  {
+    std::lock_guard<CSync> hold(clockLock_);
+    timedCount_ = 0;
+    nextMediaMs_ = -1;
+    timedPushed_.store(false, std::memory_order_release);
+  }
+  clockWake_.notify_all();
 }
 
 void CMediaSync::FlushSound() {
@@ -88,6 +91,7 @@ void CMediaSync::HoldFeeder(bool hold) {
     held_.store(hold, std::memory_order_release);
   }
   if (!hold) feederWake_.notify_all();
+  if (hold) WakeClockWaiters();
 }
 
 void CMediaSync::PauseSound(bool paused) {
@@ -170,6 +174,22 @@ void CMediaSync::PlayCurrent(VAudio* audio, unsigned generation) {
     --timedCount_;
   }
   timed_[timedCount_++] = TimedBlock{start, length, mediaMs};
+  hold.unlock();
+  clockWake_.notify_all();
+}
+
+void CMediaSync::WakeClockWaiters() const {
+  // Taken and let go, so that a waiter between its test and its wait still hears it.
+  { std::lock_guard<CSync> hold(clockLock_); }
+  clockWake_.notify_all();
+}
+
+void CMediaSync::WaitForClockStart(std::uint32_t maxMs) const {
+  std::unique_lock<CSync> hold(clockLock_);
+  clockWake_.wait_for(hold, std::chrono::milliseconds(maxMs), [this] {
+    return timedCount_ > 0 || !timedPushed_.load(std::memory_order_acquire) ||
+           held_.load(std::memory_order_acquire) || WaitsCancelled();
+  });
 }
 
 int CMediaSync::MediaClockMs() const {
@@ -348,11 +368,12 @@ bool WaitForClock(const CMediaSync& sync, int pictureMs, int* aheadMs) {
   for (;;) {
     const int clock = sync.MediaClockMs();
     if (clock < 0) {
-      if (!sync.ClockStarting() || TickCountMs() - lastMove >= kClockStallMs ||
-          sync.WaitsCancelled()) {
+      const std::uint32_t waited = TickCountMs() - lastMove;
+      if (!sync.ClockStarting() || waited >= kClockStallMs || sync.WaitsCancelled()) {
         return false;
       }
-      SleepMs(1);
+      // The feeder wakes the wait when the first timed sound reaches the device.
+      sync.WaitForClockStart(kClockStallMs - waited);
       continue;
     }
     const int ahead = pictureMs - clock;

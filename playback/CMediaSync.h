@@ -77,6 +77,10 @@ class CMediaSync {
   // True while timed sound waits to reach the device for the first time since the queue was
   // cleared: the clock is about to start, so a picture may wait a moment for it.
   bool ClockStarting() const;
+  // Waits at most maxMs while the clock is starting: until timed sound has reached the device,
+  // the queue is cleared, the feeder is held or waits are cancelled (the feeder and those calls
+  // wake it).
+  void WaitForClockStart(std::uint32_t maxMs) const;
   // How many blocks wait for the feeder.
   int PendingBlocks() const { return queued_.load(std::memory_order_acquire); }
 
@@ -99,7 +103,10 @@ class CMediaSync {
 
   // Cuts short the waits of WaitForAudio and FramePacer until AllowWaits: the engine is about to
   // stop, pause or open, and the window thread waits for the worker meanwhile.
-  void CancelWaits() { waitsCancelled_.store(true, std::memory_order_release); }
+  void CancelWaits() {
+    waitsCancelled_.store(true, std::memory_order_release);
+    WakeClockWaiters();
+  }
   void AllowWaits() { waitsCancelled_.store(false, std::memory_order_release); }
   bool WaitsCancelled() const { return waitsCancelled_.load(std::memory_order_acquire); }
 
@@ -115,6 +122,8 @@ class CMediaSync {
   // the feeder is stopping.
   bool Feed();
   bool AudioGivenUp() const;
+  // Wakes WaitForClockStart after a change it waits for.
+  void WakeClockWaiters() const;
   // Feeder: plays the current block and notes where it lies in the device's byte stream. A flush
   // that came after the block was taken drops it from the device again.
   void PlayCurrent(VAudio* audio, unsigned generation);
@@ -156,6 +165,8 @@ class CMediaSync {
   int timedCount_ = 0;          // the newest kTimedBlocks blocks, oldest first
   int bytesPerSecond_ = 16000;  // 8000 Hz 16-bit mono unless told otherwise
   int nextMediaMs_ = -1;        // where a block without a time of its own starts
+  // WaitForClockStart sleeps on it until a timed block is on the device.
+  mutable std::condition_variable_any clockWake_;
 
   // Feeder thread.
   _packet_pcm current_{};

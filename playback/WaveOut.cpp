@@ -2,6 +2,7 @@
 #include "playback/WaveOut.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <new>
 
@@ -27,7 +28,13 @@ int CWaveOutFake::Open(const WaveFormat& format, WaveDoneCallback done, void* us
     doneBytes_ = 0;
     ++openCount_;
   }
-  if (pace_ == Pace::kRealTime) pacer_.BeginThread(&CWaveOutFake::PaceStep, this);
+  if (pace_ == Pace::kRealTime) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      pacing_ = true;
+    }
+    pacer_ = std::thread([this] { RunPacer(); });
+  }
   return kWaveOk;
 }
 
@@ -56,11 +63,27 @@ int CWaveOutFake::Write(const char* data, int length) {
     return kWaveErrNoMem;
   }
   playedUntil_ = end;
+  paceWake_.notify_all();
   return kWaveOk;
 }
 
+void CWaveOutFake::StopPacer() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    pacing_ = false;
+  }
+  paceWake_.notify_all();
+  // The pacing thread itself (a done callback that closes) only asks it to end.
+  if (!pacer_.joinable()) return;
+  if (pacer_.get_id() == std::this_thread::get_id()) {
+    pacer_.detach();
+  } else {
+    pacer_.join();
+  }
+}
+
 int CWaveOutFake::Close() {
-  pacer_.StopThread();
+  StopPacer();
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (!open_) return kWaveErrInvalidHandle;
@@ -100,12 +123,8 @@ void CWaveOutFake::SetWriteStatus(int status) {
   writeStatus_ = status;
 }
 
-bool CWaveOutFake::TakeOldest(bool dueOnly, Queued* out, WaveDoneCallback* done, void** user) {
-  std::lock_guard<std::mutex> hold(lock_);
+bool CWaveOutFake::TakeOldestLocked(Queued* out, WaveDoneCallback* done, void** user) {
   if (queued_.empty()) return false;
-  if (dueOnly && static_cast<std::int32_t>(queued_.front().endTick - TickCountMs()) > 0) {
-    return false;
-  }
   *out = queued_.front();
   queued_.erase(queued_.begin());
   *done = done_;
@@ -115,11 +134,16 @@ bool CWaveOutFake::TakeOldest(bool dueOnly, Queued* out, WaveDoneCallback* done,
   return true;
 }
 
+bool CWaveOutFake::TakeOldest(Queued* out, WaveDoneCallback* done, void** user) {
+  std::lock_guard<std::mutex> hold(lock_);
+  return TakeOldestLocked(out, done, user);
+}
+
 bool CWaveOutFake::FinishOne() {
   Queued block{};
   WaveDoneCallback done = nullptr;
   void* user = nullptr;
-  if (!TakeOldest(false, &block, &done, &user)) return false;
+  if (!TakeOldest(&block, &done, &user)) return false;
   // Outside the lock, as a device thread would call it.
   if (done != nullptr) done(user, block.data, block.length);
   return true;
@@ -131,17 +155,27 @@ int CWaveOutFake::FinishAll() {
   return n;
 }
 
-bool CWaveOutFake::PaceStep(void* self) {
-  auto* fake = static_cast<CWaveOutFake*>(self);
-  Queued block{};
-  WaveDoneCallback done = nullptr;
-  void* user = nullptr;
-  if (fake->TakeOldest(true, &block, &done, &user)) {
+void CWaveOutFake::RunPacer() {
+  std::unique_lock<std::mutex> hold(lock_);
+  while (pacing_) {
+    if (queued_.empty()) {
+      paceWake_.wait(hold);
+      continue;
+    }
+    const auto due = static_cast<std::int32_t>(queued_.front().endTick - TickCountMs());
+    if (due > 0) {
+      paceWake_.wait_for(hold, std::chrono::milliseconds(due));
+      continue;
+    }
+    Queued block{};
+    WaveDoneCallback done = nullptr;
+    void* user = nullptr;
+    TakeOldestLocked(&block, &done, &user);
+    // Outside the lock, as a device thread would call it.
+    hold.unlock();
     if (done != nullptr) done(user, block.data, block.length);
-  } else {
-    SleepMs(1);
+    hold.lock();
   }
-  return true;
 }
 
 bool CWaveOutFake::IsOpen() const {

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Threads.h"
@@ -221,16 +223,22 @@ class CWaveOutFake final : public VWaveOut {
     int length;
     std::uint32_t endTick;  // real-time pace: when the buffer has been played
   };
-  static bool PaceStep(void* self);
-  // Takes the oldest queued buffer out; false when none is (or, with dueOnly, none is due).
-  bool TakeOldest(bool dueOnly, Queued* out, WaveDoneCallback* done, void** user);
+  // The real-time pace's thread: sleeps until the oldest buffer's end (or a write, or the
+  // close), then reports it done.
+  void RunPacer();
+  void StopPacer();
+  // Takes the oldest queued buffer out (lock_ held); false when none is.
+  bool TakeOldestLocked(Queued* out, WaveDoneCallback* done, void** user);
+  bool TakeOldest(Queued* out, WaveDoneCallback* done, void** user);
 
   const Pace pace_;
   // Owner's threads; the pacing thread runs between Open and Close.
-  CSingleThread pacer_{"WaveOutFake"};
+  std::thread pacer_;
 
   // Shared by every thread, under lock_.
   mutable std::mutex lock_;
+  std::condition_variable paceWake_;  // a write or the close, for the pacing thread
+  bool pacing_ = false;
   bool open_ = false;
   WaveFormat format_{};
   WaveDoneCallback done_ = nullptr;
