@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchCard.h"
 #include "media/CVEXParser.h"
 #include "vexlib/vexlib.h"
 
@@ -51,34 +52,9 @@ bool PrepareCard(const char* argv0, const std::string& given) {
   return !gFile.empty();
 }
 
-// Drops the recording from the page cache, so that the next read comes from the disk as a read
-// from the card would. Returns false where the system does not allow it.
-bool Evict() {
-  int fd = open(gFile.c_str(), O_RDONLY);
-  if (fd < 0) return false;
-  fdatasync(fd);
-  bool ok = posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
-  close(fd);
-  return ok;
-}
+void EvictWhenAsked(benchmark::State& state) { bench::DropWhenAsked(state, gFile); }
 
-// state.range(0) set: the pass reads from the disk.
-void EvictWhenAsked(benchmark::State& state) {
-  if (!state.range(0)) return;
-  state.PauseTiming();
-  Evict();
-  state.ResumeTiming();
-}
-
-// The card library, started on the card as the viewer starts it.
-VexHandle StartLibrary() {
-  VexHandle lib = VexStart();
-  VexInitialise(lib, gCard.c_str());
-  char drive = 0;
-  VexCardPoll(lib, &drive);
-  VexCardAttach(lib);
-  return lib;
-}
+VexHandle StartLibrary() { return bench::StartCardLibrary(gCard); }
 
 // state.range(0): 1 reads from the disk (cache dropped before each pass), 0 from the page cache.
 void BM_PlainRead(benchmark::State& state) {

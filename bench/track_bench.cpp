@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchCard.h"
 #include "bench/HourRecording.h"
 #include "media/MediaTypes.h"
 #include "telemetry/TrackReader.h"
@@ -42,29 +43,9 @@ std::string RecordingFile() {
   return gRoot + "/VEX/" + std::string(kName).substr(0, std::string(kName).size() - 4) + ".vex";
 }
 
-bool Evict() {
-  const int fd = open(RecordingFile().c_str(), O_RDONLY);
-  if (fd < 0) return false;
-  const bool ok = posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
-  close(fd);
-  return ok;
-}
+void EvictWhenAsked(benchmark::State& state) { bench::DropWhenAsked(state, RecordingFile()); }
 
-void EvictWhenAsked(benchmark::State& state) {
-  if (!state.range(0)) return;
-  state.PauseTiming();
-  Evict();
-  state.ResumeTiming();
-}
-
-VexHandle StartLibrary() {
-  VexHandle lib = VexStart();
-  VexInitialise(lib, gRoot.c_str());
-  char drive = 0;
-  VexCardPoll(lib, &drive);
-  VexCardAttach(lib);
-  return lib;
-}
+VexHandle StartLibrary() { return bench::StartCardLibrary(gRoot); }
 
 void BM_ReadRecordingTrack(benchmark::State& state) {
   VexHandle lib = StartLibrary();

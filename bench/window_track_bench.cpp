@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchCard.h"
 #include "bench/HourRecording.h"
 #include "bench/WindowBench.h"
 #include "support/Diag.h"
@@ -84,11 +85,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  VexHandle library = VexStart();
-  VexInitialise(library, work.c_str());
-  char drive = 0;
-  VexCardPoll(library, &drive);
-  VexCardAttach(library);
+  VexHandle library = bench::StartCardLibrary(work.string());
 
   double started = 0, readDone = 0, handlerMs = 0, drawnAt = 0;
   int drawnPoints = -1;

@@ -160,6 +160,16 @@ wxImage GrabClient(const wxWindow* window) {
   return Grab(wxRect(window->ClientToScreen(wxPoint(0, 0)), size));
 }
 
+bool PumpUntil(const std::function<bool()>& done, long ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    if (wxTheApp != nullptr) wxTheApp->Yield(true);
+    wxMilliSleep(5);
+  }
+  return true;
+}
+
 void Pump(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   do {

@@ -10,6 +10,7 @@
 #include <wx/gdicmn.h>
 #include <wx/image.h>
 
+#include <functional>
 #include <string>
 
 class wxWindow;
@@ -36,6 +37,8 @@ wxImage GrabClient(const wxWindow* window);
 
 // Handles the toolkit's events for about ms milliseconds.
 void Pump(int ms);
+// Handles the toolkit's events until done() holds or ms milliseconds pass; whether it held.
+bool PumpUntil(const std::function<bool()>& done, long ms);
 
 // The user's gestures, through the X server. Positions are screen coordinates; each call pumps
 // the toolkit's events a little so that the gesture has arrived when it returns.

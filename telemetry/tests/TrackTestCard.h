@@ -12,41 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "support/testing/Command.h"
 #include "vexlib/vexlib.h"
 
 namespace tracktest {
 
-inline std::string BinDir() {
-  const char* env = std::getenv("ROADEYE_BIN_DIR");
-  return env && *env ? env : ROADEYE_BIN_DIR;
-}
-
-inline std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct Run {
-  int exitCode = -1;
-  std::string out;
-};
+using roadeye_test::BinDir;
+using roadeye_test::HaveProgram;
+using roadeye_test::Quote;
+using Run = roadeye_test::CommandResult;
 
 // Runs a shell command; standard error joins the output when merge is set.
 inline Run RunCommand(const std::string& command, bool merge = false) {
-  Run r;
-  std::FILE* p = popen((command + (merge ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = pclose(p);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-inline bool HaveProgram(const char* name) {
-  return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
+  return roadeye_test::RunCommand(command, merge);
 }
 
 // Writes a card with roadeye-mkcard (small pictures: the tests look at the text stream); empty

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/testing/CivilTime.h"
+#include "support/testing/Command.h"
 #include "support/testing/TempDir.h"
 #include "telemetry/CGPSData.h"
 #include "telemetry/CGSensorData.h"
@@ -698,16 +699,8 @@ TEST(TextData, ConcurrentAppendsReadsAndClears) {
 
 // --- A recording's text stream ------------------------------------------------------------------
 
-std::string BinDir() {
-  const char* env = std::getenv("ROADEYE_BIN_DIR");
-  return env && *env ? env : ROADEYE_BIN_DIR;
-}
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using roadeye_test::BinDir;
+using roadeye_test::Quote;
 
 using roadeye_test::TempDir;
 

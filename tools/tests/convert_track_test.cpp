@@ -16,43 +16,20 @@
 #include <string>
 #include <vector>
 
+#include "support/testing/Command.h"
 #include "support/testing/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string BinDir() {
-  const char* env = std::getenv("ROADEYE_BIN_DIR");
-  return env && *env ? env : ROADEYE_BIN_DIR;
-}
+using roadeye_test::BinDir;
+using roadeye_test::HaveProgram;
+using roadeye_test::Quote;
+using Ran = roadeye_test::CommandResult;
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct Ran {
-  int exitCode = -1;
-  std::string out;
-};
-
-Ran RunCommand(const std::string& command) {
-  Ran r;
-  std::FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = pclose(p);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-bool HaveProgram(const char* name) {
-  return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
-}
+// Runs a shell command with its standard error in the output.
+Ran RunCommand(const std::string& command) { return roadeye_test::RunCommand(command, true); }
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;

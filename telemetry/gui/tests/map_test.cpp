@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "skin/testing/Screen.h"
 #include "telemetry/CGPSData.h"
 #include "telemetry/Track.h"
 #include "telemetry/gui/CMapView.h"
@@ -36,17 +37,7 @@ CGPSData Fix(double lat, double lng, bool valid) {
   return fix;
 }
 
-// Runs the GUI's events until `done` holds or `ms` milliseconds pass.
-template <typename Done>
-bool PumpUntil(Done done, long ms) {
-  const wxLongLong end = wxGetLocalTimeMillis() + ms;
-  while (!done()) {
-    if (wxGetLocalTimeMillis() > end) return false;
-    wxTheApp->Yield(true);
-    wxMilliSleep(5);
-  }
-  return true;
-}
+using screentest::PumpUntil;
 
 }  // namespace
 
@@ -189,7 +180,8 @@ TEST_F(MapViewTest, OfflineLoadsNothing) {
   EXPECT_EQ(view_->CallJScript("javascript:markerPosition()"), "");
 }
 
-// ---- The track and the page's messages -----------------------------------------------------------
+// ---- The track and the page's messages
+// -----------------------------------------------------------
 
 TEST(PageMessages, OnlyThePagesOwnShortTextsAreRead) {
   EXPECT_EQ(ParsePageMessage("ready").kind, PageMessage::kReady);
@@ -200,12 +192,30 @@ TEST(PageMessages, OnlyThePagesOwnShortTextsAreRead) {
   ASSERT_EQ(seek.kind, PageMessage::kSeek);
   EXPECT_DOUBLE_EQ(seek.latitude, -33.8567844);
   EXPECT_DOUBLE_EQ(seek.longitude, 151.2152967);
-  for (const char* hostile :
-       {"", "Ready", "ready ", "drawn", "drawn -1", "drawn 36001", "drawn 1e3", "drawn 12x",
-        "seek", "seek 1", "seek 1 2 3", "seek 91 0", "seek 0 -180.5", "seek 1e308 0",
-        "seek NaN 0", "seek inf 0", "seek 0x10 0", "seek  1 2", "seek 1,2", "seek -. 1",
-        "seek 37.5 126.9;alert(1)", "<script>alert(1)</script>", "[object Object]",
-        "seek 37.566000000000000000000000 126.978"}) {
+  for (const char* hostile : {"",
+                              "Ready",
+                              "ready ",
+                              "drawn",
+                              "drawn -1",
+                              "drawn 36001",
+                              "drawn 1e3",
+                              "drawn 12x",
+                              "seek",
+                              "seek 1",
+                              "seek 1 2 3",
+                              "seek 91 0",
+                              "seek 0 -180.5",
+                              "seek 1e308 0",
+                              "seek NaN 0",
+                              "seek inf 0",
+                              "seek 0x10 0",
+                              "seek  1 2",
+                              "seek 1,2",
+                              "seek -. 1",
+                              "seek 37.5 126.9;alert(1)",
+                              "<script>alert(1)</script>",
+                              "[object Object]",
+                              "seek 37.566000000000000000000000 126.978"}) {
     EXPECT_EQ(ParsePageMessage(hostile).kind, PageMessage::kNone) << hostile;
   }
   EXPECT_EQ(ParsePageMessage("seek 1 " + std::string(100, '1')).kind, PageMessage::kNone);
@@ -246,14 +256,13 @@ TEST_F(MapTrackTest, DrawsEveryPointFitsTheMapAndReportsOnlyCheckedClicks) {
   LoadPage();
   ASSERT_TRUE(PumpUntil([this] { return view_->DrawnTrackPoints() >= 0; }, 4000));
   EXPECT_EQ(view_->DrawnTrackPoints(), 12);
-  EXPECT_EQ(view_->CallJScript("trackInfo()"),
-            "12;37.5660000,126.9780000;37.5804000,126.9790000");
+  EXPECT_EQ(view_->CallJScript("trackInfo()"), "12;37.5660000,126.9780000;37.5804000,126.9790000");
   // Fitted: both ends inside the view.
   wxString inside;
-  ASSERT_TRUE(view_->Browser()->RunScript(
-      "String(map.getBounds().contains([37.5660, 126.9780]) && "
-      "map.getBounds().contains([37.5804, 126.9790]))",
-      &inside));
+  ASSERT_TRUE(
+      view_->Browser()->RunScript("String(map.getBounds().contains([37.5660, 126.9780]) && "
+                                  "map.getBounds().contains([37.5804, 126.9790]))",
+                                  &inside));
   EXPECT_EQ(inside, "true");
 
   // Hostile messages: other types, huge and odd numbers, script text; then one real click.

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "skin/testing/Screen.h"
 #include "telemetry/CTextData.h"
 #include "telemetry/gui/CGraphStatic.h"
 #include "telemetry/gui/CMapView.h"
@@ -27,16 +28,7 @@ namespace {
 
 bool Online() { return true; }
 
-template <typename Done>
-bool PumpUntil(Done done, long ms) {
-  const wxLongLong end = wxGetLocalTimeMillis() + ms;
-  while (!done()) {
-    if (wxGetLocalTimeMillis() > end) return false;
-    wxTheApp->Yield(true);
-    wxMilliSleep(5);
-  }
-  return true;
-}
+using screentest::PumpUntil;
 
 struct Record {
   std::string bytes;

@@ -58,16 +58,7 @@ class LoopbackOnly : public ::testing::Environment {
 std::atomic<bool> gOnline{true};
 bool NetworkCheck() { return gOnline.load(); }
 
-template <typename Done>
-bool PumpUntil(Done done, long ms) {
-  const wxLongLong end = wxGetLocalTimeMillis() + ms;
-  while (!done()) {
-    if (wxGetLocalTimeMillis() > end) return false;
-    wxTheApp->Yield(true);
-    wxMilliSleep(5);
-  }
-  return true;
-}
+using screentest::PumpUntil;
 
 constexpr Rgb kPlainBackground{0xF2, 0xEF, 0xE9};
 constexpr int kViewWidth = 360;
