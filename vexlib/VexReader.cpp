@@ -283,17 +283,23 @@ std::uint64_t VexReader::FindBlock(std::uint64_t from, std::uint64_t end,
   return 0;
 }
 
+int VexReader::ReadPacketHeaderAt(const BlockRef& b, std::uint32_t pos, PacketHeader* ph) const {
+  std::uint8_t raw[kPacketHeaderSize];
+  const long long got = ReadAt(b.offset + kBlockHeaderSize + pos, raw, kPacketHeaderSize);
+  if (got < 0) return -1;
+  if (got != static_cast<long long>(kPacketHeaderSize) || !DecodePacketHeader(raw, ph)) return 0;
+  return ph->size <= b.available - pos - kPacketHeaderSize ? 1 : 0;
+}
+
 long long VexReader::CheckBlock(const BlockRef& b, Counts* counts) const {
   const std::uint64_t base = b.offset + kBlockHeaderSize;
   Counts local;
   std::uint32_t pos = 0, n = 0;
   while (n < b.packets && b.available - pos >= kPacketHeaderSize) {
-    std::uint8_t raw[kPacketHeaderSize];
-    const long long got = ReadAt(base + pos, raw, kPacketHeaderSize);
-    if (got < 0) return -1;
     PacketHeader ph;
-    if (got != static_cast<long long>(kPacketHeaderSize) || !DecodePacketHeader(raw, &ph)) break;
-    if (ph.size > b.available - pos - kPacketHeaderSize) break;
+    const int header = ReadPacketHeaderAt(b, pos, &ph);
+    if (header < 0) return -1;
+    if (header == 0) break;
     if (counts) {
       if (ph.type == kTypeKeyPicture || ph.type == kTypePicture) {
         (ph.channel == 0 ? local.front : local.rear)++;
@@ -422,18 +428,15 @@ ReadStatus VexReader::Next(Packet* p, void* buffer, std::uint32_t capacity) {
 long long VexReader::CollectText(const BlockRef& b, std::uint32_t index, std::uint32_t pos,
                                  std::uint32_t limit, bool stopWhenFull, std::uint32_t* end,
                                  bool* overflow) {
-  const std::uint64_t base = b.offset + kBlockHeaderSize;
   texts_.clear();
   nextText_ = 0;
   *overflow = false;
   std::uint32_t n = index;
   while (n < limit && b.available - pos >= kPacketHeaderSize) {
-    std::uint8_t raw[kPacketHeaderSize];
-    const long long got = ReadAt(base + pos, raw, kPacketHeaderSize);
-    if (got < 0) return -1;
     PacketHeader ph;
-    if (got != static_cast<long long>(kPacketHeaderSize) || !DecodePacketHeader(raw, &ph)) break;
-    if (ph.size > b.available - pos - kPacketHeaderSize) break;
+    const int header = ReadPacketHeaderAt(b, pos, &ph);
+    if (header < 0) return -1;
+    if (header == 0) break;
     if (ph.type == kTypeText) {
       if (texts_.size() < kMaxTextRefs) {
         texts_.push_back(TextRef{pos, n, ph});

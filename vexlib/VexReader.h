@@ -134,6 +134,10 @@ class VexReader {
   // How many of a block's records may be delivered (see the top of this file); -1 on a read
   // error. Adds their counts to *counts when given.
   long long CheckBlock(const BlockRef& b, Counts* counts) const;
+  // The packet record header at `pos` of block b's records: 1 when it was read, is valid and its
+  // payload lies inside the block; 0 when no packet starts there (the block ends); -1 when the
+  // file could not be read.
+  int ReadPacketHeaderAt(const BlockRef& b, std::uint32_t pos, PacketHeader* ph) const;
 
   // A text packet's record and where it lies in its block.
   struct TextRef {
