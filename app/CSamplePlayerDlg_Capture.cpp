@@ -14,6 +14,7 @@
 #include "platform/Profile.h"
 #include "resources/core/StringTable.h"
 #include "settings/CameraSettings.h"
+#include "support/CivilDate.h"
 #include "support/Diag.h"
 #include "telemetry/CGPSData.h"
 #include "telemetry/gui/CMapView.h"
@@ -24,29 +25,6 @@
 
 namespace {
 
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back: the clock
-// arithmetic of a recording's own time, which knows no time zone.
-long long DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const long long yoe = y - era * 400;
-  const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(long long z, int* y, int* m, int* d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long long doe = z - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long long mp = (5 * doy + 2) / 153;
-  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  *y = static_cast<int>(yoe + era * 400 + (*m <= 2 ? 1 : 0));
-}
-
 // Splits seconds since 1970 into a date and a time.
 void Split(long long seconds, int* y, int* mo, int* d, int* h, int* mi, int* s) {
   long long days = seconds / 86400;
@@ -55,7 +33,9 @@ void Split(long long seconds, int* y, int* mo, int* d, int* h, int* mi, int* s) 
     rest += 86400;
     --days;
   }
-  CivilFromDays(days, y, mo, d);
+  std::int64_t year = 0;
+  CivilFromDays(days, &year, mo, d);
+  *y = static_cast<int>(year);
   *h = static_cast<int>(rest / 3600);
   *mi = static_cast<int>(rest % 3600 / 60);
   *s = static_cast<int>(rest % 60);

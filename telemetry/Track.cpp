@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "support/CivilDate.h"
+
 namespace {
 
 // Mean radius of the earth (IUGG), metres.
@@ -15,18 +17,6 @@ constexpr int kClockAheadOfUtcHours = 9;
 // A jump is measured against the limit with this much room, so that one at the limit exactly is
 // not broken by the rounding of the distance.
 constexpr double kLimitRoom = 1e-9;
-
-// Days from 1970-01-01 to a civil date of the proleptic Gregorian calendar (month 1..12; a day past
-// the month's end carries into the next month).
-std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const std::int64_t yearOfEra = year - era * 400;                          // 0..399
-  const int monthFromMarch = month > 2 ? month - 3 : month + 9;             // 0..11
-  const std::int64_t dayOfYear = (153 * monthFromMarch + 2) / 5 + day - 1;  // 0..365
-  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
 
 // Whether the fix's clock fields make a time: month 1..12, day 1..31, a UTC hour 0..23 (the
 // field holds it plus 9), minute 0..59, second 0..60 (a leap second). A sentence cut before its

@@ -10,6 +10,7 @@
 #include <pugixml.hpp>
 
 #include "platform/WholeFile.h"
+#include "support/CivilDate.h"
 
 namespace {
 
@@ -54,17 +55,8 @@ Civil CivilFromSeconds(std::int64_t seconds) {
     rest += 86400;
     days -= 1;
   }
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const std::int64_t dayOfEra = days - era * 146097;
-  const std::int64_t yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const std::int64_t mp = (5 * dayOfYear + 2) / 153;
   Civil c;
-  c.day = int(dayOfYear - (153 * mp + 2) / 5 + 1);
-  c.month = int(mp < 10 ? mp + 3 : mp - 9);
-  c.year = yearOfEra + era * 400 + (c.month <= 2 ? 1 : 0);
+  CivilFromDays(days, &c.year, &c.month, &c.day);
   c.hour = int(rest / 3600);
   c.minute = int(rest / 60 % 60);
   c.second = int(rest % 60);

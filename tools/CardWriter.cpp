@@ -21,6 +21,7 @@ extern "C" {
 #include <system_error>
 #include <vector>
 
+#include "support/CivilDate.h"
 #include "tools/Rng.h"
 #include "tools/TripDrive.h"
 #include "vexlib/VexFormat.h"
@@ -63,28 +64,6 @@ constexpr const char* kCrf = "28";
 
 // ---- Dates -------------------------------------------------------------------------------------
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int yoe = int(y - era * 400);
-  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(std::int64_t z, int* y, int* m, int* d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int doe = int(z - era * 146097);
-  const int yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int mp = (5 * doy + 2) / 153;
-  *d = doy - (153 * mp + 2) / 5 + 1;
-  *m = mp < 10 ? mp + 3 : mp - 9;
-  *y = int(yoe + era * 400) + (*m <= 2);
-}
-
 std::int64_t ToSeconds(const DateTime& t) {
   return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
 }
@@ -93,7 +72,9 @@ DateTime FromSeconds(std::int64_t s) {
   std::int64_t days = s >= 0 ? s / 86400 : (s - 86399) / 86400;
   std::int64_t rest = s - days * 86400;
   DateTime t;
-  CivilFromDays(days, &t.year, &t.month, &t.day);
+  std::int64_t year = 0;
+  CivilFromDays(days, &year, &t.month, &t.day);
+  t.year = int(year);
   t.hour = int(rest / 3600);
   t.minute = int(rest / 60 % 60);
   t.second = int(rest % 60);
