@@ -16,6 +16,7 @@ extern "C" {
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <numbers>
 #include <system_error>
@@ -566,13 +567,18 @@ class SoundSynth {
 
 // ---- Telemetry ---------------------------------------------------------------------------------
 
-// A G-sensor sample: the car's braking and turning as small swings around 128, and in event
-// recordings a collision in the middle.
-std::array<std::uint8_t, 4> GsensorRecord(const TripDrive& route, int k, int jolt, Rng* rng) {
-  static constexpr std::uint8_t kJolt[4][3] = {
+// The samples of a collision's jolt.
+constexpr int kJoltSamples = 4;
+
+// A G-sensor sample: the car's braking and turning as small swings around 128, and a collision's
+// jolt over the kJoltSamples samples from each of `jolts` (first samples, ascending).
+std::array<std::uint8_t, 4> GsensorRecord(const TripDrive& route, int k,
+                                          const std::vector<int>& jolts, Rng* rng) {
+  static constexpr std::uint8_t kJolt[kJoltSamples][3] = {
       {3, 251, 14}, {249, 6, 241}, {24, 228, 62}, {196, 74, 150}};
-  if (jolt >= 0 && k >= jolt && k < jolt + 4) {
-    const auto* j = kJolt[k - jolt];
+  auto after = std::upper_bound(jolts.begin(), jolts.end(), k);
+  if (after != jolts.begin() && k < *std::prev(after) + kJoltSamples) {
+    const auto* j = kJolt[k - *std::prev(after)];
     return {'M', j[0], j[1], j[2]};
   }
   double t = double(k) / kGsensorPerSecond;
@@ -765,7 +771,12 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
   // Sound, GPS fixes and G-sensor samples, each with the time of its next packet.
   std::int64_t soundPacket = 0;
   int gpsSecond = 0, gsensorSample = 0;
-  const int jolt = plan.kind == "EVENT" ? plan.seconds * kGsensorPerSecond / 2 : -1;
+  std::vector<int> jolts;
+  for (int second : options.joltSeconds) jolts.push_back(second * kGsensorPerSecond);
+  if (options.joltSeconds.empty() && plan.kind == "EVENT") {
+    jolts.push_back(plan.seconds * kGsensorPerSecond / 2);
+  }
+  std::sort(jolts.begin(), jolts.end());
   const DateTime utcStart = AddSeconds(plan.start, -kClockAheadOfUtcHours * 3600);
   std::vector<std::uint8_t> pcm;
   // Writes, in time order, every sound and text packet due before `limitMs`. At equal times sound
@@ -777,7 +788,8 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
       std::uint32_t tG = std::uint32_t(gsensorSample) * (1000 / kGsensorPerSecond);
       bool soundDue = tSound < limitMs && tSound < durationMs;
       bool gpsDue = tGps < limitMs && gpsSecond < plan.seconds;
-      bool gDue = tG < limitMs && gsensorSample < plan.seconds * kGsensorPerSecond;
+      bool gDue =
+          options.gsensor && tG < limitMs && gsensorSample < plan.seconds * kGsensorPerSecond;
       if (soundDue && (!gpsDue || tSound <= tGps) && (!gDue || tSound <= tG)) {
         sound.Generate(soundPacket * kSoundPacketSamples, kSoundPacketSamples, &pcm);
         if (!writer.AddPacket(0, vex::kTypeSound, pcm.data(), std::uint32_t(pcm.size()), tSound)) {
@@ -795,7 +807,7 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
         }
         gpsSecond++;
       } else if (gDue) {
-        auto sample = GsensorRecord(route, gsensorSample, jolt, &rng);
+        auto sample = GsensorRecord(route, gsensorSample, jolts, &rng);
         if (!writer.AddPacket(0, vex::kTypeText, sample.data(), std::uint32_t(sample.size()), tG)) {
           return false;
         }

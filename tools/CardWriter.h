@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tools {
 
@@ -81,6 +82,12 @@ struct CardOptions {
   // false: the receiver never has a fix, and every GPS record says so (status V, no position),
   // as a camera writes them under a roof or before the first fix.
   bool gpsFix = true;
+  // false: no G-sensor samples at all.
+  bool gsensor = true;
+  // Whole seconds at which every recording gets a collision's jolt (four G-sensor samples that
+  // swing the vector by 90 to 250 counts, 40 a g), those past a recording's end left out. Empty:
+  // an event recording gets one in its middle second (sample seconds * 10 / 2), the others none.
+  std::vector<int> joltSeconds;
 };
 
 // One recording to write.

@@ -69,6 +69,10 @@ void Usage(std::FILE* out) {
       "  --no-damaged         leave out the recording cut short by a power loss and the\n"
       "                       one under 512 KiB\n"
       "  --no-fix             GPS records without a fix (status V, no position)\n"
+      "  --jolts S1,S2,...    a collision's jolt in the G-sensor samples at each of these\n"
+      "                       whole seconds (0 to the length less one) of every recording,\n"
+      "                       instead of the one in the middle of each EVENT recording\n"
+      "  --no-gsensor         no G-sensor samples at all\n"
       "  --seed N             varies the drives, scenes and noise (default 1)\n"
       "  --bitrate KBPS       constant front camera bit rate, the rear a third of it (default:\n"
       "                       constant quality, small files)\n"
@@ -96,6 +100,27 @@ bool ParseSize(const std::string& text, tools::VideoSize* out) {
   // 4:2:0 pictures need even sides.
   if (w % 2 != 0 || h % 2 != 0) return false;
   *out = {w, h};
+  return true;
+}
+
+// A comma-separated list of distinct seconds, each within 0 ... 3599 (the longest recording),
+// returned ascending. Checked against the recordings' length once every option is read.
+bool ParseSeconds(const std::string& text, std::vector<int>* out) {
+  std::vector<int> seconds;
+  std::size_t pos = 0;
+  for (;;) {
+    std::size_t comma = text.find(',', pos);
+    std::string word =
+        text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    int second = 0;
+    if (!ParseInt(word.c_str(), 0, 3599, &second)) return false;
+    seconds.push_back(second);
+    if (comma == std::string::npos) break;
+    pos = comma + 1;
+  }
+  std::sort(seconds.begin(), seconds.end());
+  if (std::adjacent_find(seconds.begin(), seconds.end()) != seconds.end()) return false;
+  *out = seconds;
   return true;
 }
 
@@ -139,6 +164,10 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
       s->damaged = false;
     } else if (a == "--no-fix") {
       s->card.gpsFix = false;
+    } else if (a == "--no-gsensor") {
+      s->card.gsensor = false;
+    } else if (a == "--jolts") {
+      ok = value(&v) && ParseSeconds(v, &s->card.joltSeconds);
     } else if (a == "--seconds") {
       ok = value(&v) && ParseInt(v, 1, 3600, &s->seconds);
     } else if (a == "--count") {
@@ -189,6 +218,13 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
   }
   if (positional.size() != 1) {
     std::fprintf(stderr, "roadeye-mkcard: give exactly one OUT_DIR (see --help)\n");
+    return 2;
+  }
+  if (!s->card.joltSeconds.empty() && s->card.joltSeconds.back() >= s->seconds) {
+    std::fprintf(stderr,
+                 "roadeye-mkcard: --jolts: second %d is past the end of %d-second recordings "
+                 "(give 0 to %d)\n",
+                 s->card.joltSeconds.back(), s->seconds, s->seconds - 1);
     return 2;
   }
   s->outDir = positional[0];

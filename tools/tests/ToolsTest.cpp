@@ -528,6 +528,74 @@ TEST_F(ToolsTest, EventRecordingCarriesAJolt) {
   EXPECT_GE(calm, 20);
 }
 
+// The indices of the G-sensor lines of a dump holding a byte at either end of the range: the
+// first two samples of each jolt, and nothing in ordinary driving.
+std::vector<int> HardSamples(const std::string& text) {
+  std::vector<int> hard;
+  int k = 0;
+  for (const std::string& line : Lines(text)) {
+    if (line.empty() || line[0] != 'M') continue;
+    for (int b : GsensorBytes(line)) {
+      if (b <= 16 || b >= 240) {
+        hard.push_back(k);
+        break;
+      }
+    }
+    ++k;
+  }
+  return hard;
+}
+
+// --jolts puts the jolt at the seconds asked in every kind, the event recording's middle one
+// left out; --no-gsensor writes no samples at all.
+TEST_F(ToolsTest, JoltsGoWhereAskedAndNoGsensorWritesNone) {
+  std::vector<Written> w =
+      MakeCard(card(),
+               "--seconds 5 --count 1 --kinds REC,EVENT,PARKING --rear no --no-damaged "
+               "--front 320x180 --jolts 4,1");
+  ASSERT_EQ(w.size(), 3u);
+  for (const Written& r : w) {
+    Dumped d = Dump(card(), Listed(r.name), out() / r.name);
+    ASSERT_EQ(d.run.exitCode, 0) << d.run.out;
+    EXPECT_EQ(d.counts["cntACC"], 50) << r.name;
+    EXPECT_EQ(HardSamples(ReadFile(out() / r.name / "text.txt")),
+              (std::vector<int>{10, 11, 40, 41}))
+        << r.name;
+  }
+
+  const fs::path silent = card().parent_path() / "silent";
+  w = MakeCard(silent,
+               "--seconds 3 --count 1 --kinds EVENT,MANUAL --rear no --no-damaged "
+               "--front 320x180 --no-gsensor");
+  ASSERT_EQ(w.size(), 2u);
+  for (const Written& r : w) {
+    Dumped d = Dump(silent, Listed(r.name), out() / r.name);
+    ASSERT_EQ(d.run.exitCode, 0) << d.run.out;
+    EXPECT_EQ(d.counts["cntACC"], 0) << r.name;
+    EXPECT_EQ(d.counts["cntGPS"], 3) << r.name;
+    for (const std::string& line : Lines(ReadFile(out() / r.name / "text.txt"))) {
+      EXPECT_NE(line.substr(0, 1), "M") << r.name;
+    }
+  }
+}
+
+// Jolt seconds are whole seconds within the recording, each once; anything else is refused with
+// the option named and nothing written.
+TEST_F(ToolsTest, MkcardRefusesBadJoltSeconds) {
+  for (const char* bad : {"--jolts 5", "--jolts -1", "--jolts 1,1", "--jolts 1,,2", "--jolts 2.5",
+                          "--jolts x", "--jolts", "--jolts 3,"}) {
+    const fs::path where = card().parent_path() / "refused";
+    Outcome r =
+        RunCommand(Quote(Mkcard()) + " " + Quote(where.string()) + " --seconds 5 " + bad, true);
+    EXPECT_EQ(r.exitCode, 2) << bad << "\n" << r.out;
+    EXPECT_NE(r.out.find("--jolts"), std::string::npos) << bad << "\n" << r.out;
+    EXPECT_FALSE(fs::exists(where / "VEX")) << bad;
+  }
+  Outcome help = RunCommand(Quote(Mkcard()) + " --help");
+  EXPECT_NE(help.out.find("--jolts S1,S2"), std::string::npos);
+  EXPECT_NE(help.out.find("--no-gsensor"), std::string::npos);
+}
+
 TEST_F(ToolsTest, ListingShowsEveryRecordingWithItsSize) {
   std::vector<Written> w = MakeCard(card(), "--seconds 2 --count 1");
   Outcome list = RunCommand(Quote(Vexdump()) + " " + Quote(card().string()));
