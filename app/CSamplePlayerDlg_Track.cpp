@@ -65,12 +65,12 @@ void CSamplePlayerDlg::LoadTrack(const std::string& name) {
   map_->ClearTrack();
   const long serial = ++trackSerial_;
   trackLoader_.Request(library_, {name},
-                       [this, serial](std::vector<Track>&& tracks, TrackReadResult) {
+                       [this, serial](std::vector<RecordingTelemetry>&& read, TrackReadResult) {
                          auto* event = new wxThreadEvent(EVT_TRACK);
                          event->SetInt(kTrackForMap);
                          event->SetExtraLong(serial);
                          TrackReport report;
-                         if (!tracks.empty()) report.track = std::move(tracks.front());
+                         if (!read.empty()) report.track = std::move(read.front().track);
                          event->SetPayload(report);
                          wxQueueEvent(this, event);
                        });
@@ -150,7 +150,9 @@ void CSamplePlayerDlg::ExportTracks(int row) {
       names.size() == 1 && names.front() == playingName_ ? engine_.GetDurationMs() : 0;
   exportLoader_.Request(
       library_, names,
-      [this, path, format, playingMs](std::vector<Track>&& tracks, TrackReadResult) {
+      [this, path, format, playingMs](std::vector<RecordingTelemetry>&& read, TrackReadResult) {
+        std::vector<Track> tracks;
+        for (auto& recording : read) tracks.push_back(std::move(recording.track));
         TrackReport report;
         report.path = path;
         int points = 0;

@@ -41,19 +41,20 @@ void TrackLoader::Run() {
       pending_.reset();
       cancel_ = false;
     }
-    std::vector<Track> tracks;
-    tracks.reserve(job.names.size());
+    std::vector<RecordingTelemetry> recordings;
+    recordings.reserve(job.names.size());
     TrackReadResult result = TrackReadResult::kOk;
     for (const auto& name : job.names) {
-      Track track;
-      const TrackReadResult read = ReadRecordingTrack(job.library, name.c_str(), &track, &cancel_);
+      RecordingTelemetry telemetry;
+      const TrackReadResult read =
+          ReadRecordingTelemetry(job.library, name.c_str(), &telemetry, &cancel_);
       if (read == TrackReadResult::kCancelled || cancel_) break;
       if (read != TrackReadResult::kOk && result == TrackReadResult::kOk) result = read;
-      if (track.name.empty()) track.name = name;
-      tracks.push_back(std::move(track));
+      if (telemetry.track.name.empty()) telemetry.track.name = name;
+      recordings.push_back(std::move(telemetry));
     }
     // A request that came meanwhile replaces this one: its answer is out of date.
-    if (cancel_ || tracks.size() != job.names.size()) continue;
-    if (job.done) job.done(std::move(tracks), result);
+    if (cancel_ || recordings.size() != job.names.size()) continue;
+    if (job.done) job.done(std::move(recordings), result);
   }
 }

@@ -1,6 +1,7 @@
-// Reads recordings' GPS tracks on a worker thread of its own, so that neither the window nor the
-// engine waits for the card. A newer request replaces one not yet started and cancels the one
-// being read; the answer comes through the request's callback, on the worker.
+// Reads recordings' telemetry (GPS track and G-sensor samples, TrackReader.h) on a worker thread
+// of its own, so that neither the window nor the engine waits for the card. A newer request
+// replaces one not yet started and cancels the one being read; the answer comes through the
+// request's callback, on the worker.
 #pragma once
 
 #include <atomic>
@@ -18,17 +19,19 @@
 
 class TrackLoader {
  public:
-  // Called on the worker with the tracks read (in the order asked, empty tracks included) and the
-  // result of the first read that did not succeed (kOk when all did). Not called for a request
-  // that a newer one replaced or cancelled, nor after Stop.
-  using Done = std::function<void(std::vector<Track>&& tracks, TrackReadResult result)>;
+  // Called on the worker with each recording's telemetry (in the order asked, empty ones
+  // included; each track named as asked) and the result of the first read that did not succeed
+  // (kOk when all did). Not called for a request that a newer one replaced or cancelled, nor after
+  // Stop.
+  using Done =
+      std::function<void(std::vector<RecordingTelemetry>&& recordings, TrackReadResult result)>;
 
   TrackLoader() = default;
   ~TrackLoader();
   TrackLoader(const TrackLoader&) = delete;
   TrackLoader& operator=(const TrackLoader&) = delete;
 
-  // Asks for the tracks of `names`, read through `library`. Starts the worker at the first call.
+  // Asks for the telemetry of `names`, read through `library`. Starts the worker at the first call.
   void Request(VexHandle library, std::vector<std::string> names, Done done);
   // Drops a waiting request and cancels the one being read; their callbacks are not called.
   void Cancel();

@@ -312,10 +312,10 @@ TEST_F(TrackReaderTest, LoaderAnswersTheLatestRequestOnly) {
   std::condition_variable changed;
   bool release = false;
   std::vector<std::string> answered;
-  std::vector<Track> last;
+  std::vector<RecordingTelemetry> last;
   TrackReadResult lastResult = TrackReadResult::kOk;
   auto answer = [&](const std::string& tag, bool hold) {
-    return [&, tag, hold](std::vector<Track>&& tracks, TrackReadResult result) {
+    return [&, tag, hold](std::vector<RecordingTelemetry>&& tracks, TrackReadResult result) {
       std::unique_lock<std::mutex> guard(lock);
       answered.push_back(tag);
       last = std::move(tracks);
@@ -345,16 +345,31 @@ TEST_F(TrackReaderTest, LoaderAnswersTheLatestRequestOnly) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a wrong third answer
   std::lock_guard<std::mutex> guard(lock);
   EXPECT_EQ(answered, (std::vector<std::string>{"held", "latest"}));
-  // In the order asked, the missing recording as an empty track.
+  // In the order asked, the missing recording as an empty track named as asked; each answer
+  // holds the same track and G-sensor samples as a direct read of its recording.
   ASSERT_EQ(last.size(), 3u);
   EXPECT_EQ(lastResult, TrackReadResult::kNoRecording);
-  Track direct;
-  ASSERT_EQ(ReadRecordingTrack(card.handle(), names[1].c_str(), &direct, nullptr),
-            TrackReadResult::kOk);
-  EXPECT_EQ(last[0].PointCount(), direct.PointCount());
-  EXPECT_GT(last[0].PointCount(), 0);
-  EXPECT_TRUE(last[1].Empty());
-  EXPECT_GT(last[2].PointCount(), 0);
+  EXPECT_TRUE(last[1].track.Empty());
+  EXPECT_TRUE(last[1].gsensor.empty());
+  EXPECT_EQ(last[1].track.name, "REC_20000101_000000.avi");
+  for (std::size_t i : {0u, 2u}) {
+    const std::string& name = i == 0 ? names[1] : names[0];
+    RecordingTelemetry direct;
+    ASSERT_EQ(ReadRecordingTelemetry(card.handle(), name.c_str(), &direct, nullptr),
+              TrackReadResult::kOk);
+    EXPECT_EQ(last[i].track.name, name);
+    EXPECT_GT(last[i].track.PointCount(), 0) << name;
+    EXPECT_EQ(Points(last[i].track).size(), Points(direct.track).size()) << name;
+    EXPECT_GT(last[i].gsensor.size(), 0u) << name;
+    ASSERT_EQ(last[i].gsensor.size(), direct.gsensor.size()) << name;
+    for (std::size_t k = 0; k < direct.gsensor.size(); ++k) {
+      const auto& [ms, sample] = last[i].gsensor[k];
+      EXPECT_EQ(ms, direct.gsensor[k].first) << name << " sample " << k;
+      EXPECT_EQ(sample.x, direct.gsensor[k].second.x) << name << " sample " << k;
+      EXPECT_EQ(sample.y, direct.gsensor[k].second.y) << name << " sample " << k;
+      EXPECT_EQ(sample.z, direct.gsensor[k].second.z) << name << " sample " << k;
+    }
+  }
 }
 
 TEST_F(TrackReaderTest, LoaderSaysNothingAfterCancelOrStop) {
@@ -366,7 +381,7 @@ TEST_F(TrackReaderTest, LoaderSaysNothingAfterCancelOrStop) {
   bool holding = false, release = false;
   TrackLoader loader;
   // Hold the worker, then cancel a waiting request and stop with another waiting.
-  loader.Request(card.handle(), {name}, [&](std::vector<Track>&&, TrackReadResult) {
+  loader.Request(card.handle(), {name}, [&](std::vector<RecordingTelemetry>&&, TrackReadResult) {
     std::unique_lock<std::mutex> guard(lock);
     holding = true;
     held.notify_all();
@@ -376,9 +391,11 @@ TEST_F(TrackReaderTest, LoaderSaysNothingAfterCancelOrStop) {
     std::unique_lock<std::mutex> guard(lock);
     ASSERT_TRUE(held.wait_for(guard, std::chrono::seconds(30), [&] { return holding; }));
   }
-  loader.Request(card.handle(), {name}, [&](std::vector<Track>&&, TrackReadResult) { ++answers; });
+  loader.Request(card.handle(), {name},
+                 [&](std::vector<RecordingTelemetry>&&, TrackReadResult) { ++answers; });
   loader.Cancel();
-  loader.Request(card.handle(), {name}, [&](std::vector<Track>&&, TrackReadResult) { ++answers; });
+  loader.Request(card.handle(), {name},
+                 [&](std::vector<RecordingTelemetry>&&, TrackReadResult) { ++answers; });
   std::thread releaser([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::lock_guard<std::mutex> guard(lock);
@@ -387,7 +404,8 @@ TEST_F(TrackReaderTest, LoaderSaysNothingAfterCancelOrStop) {
   });
   loader.Stop();  // returns once the held answer has returned; the waiting request is dropped
   releaser.join();
-  loader.Request(card.handle(), {name}, [&](std::vector<Track>&&, TrackReadResult) { ++answers; });
+  loader.Request(card.handle(), {name},
+                 [&](std::vector<RecordingTelemetry>&&, TrackReadResult) { ++answers; });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(answers.load(), 0);
 }
