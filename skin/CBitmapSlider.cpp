@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 #include "skin/CMemDC_NOV.h"
 #include "skin/SkinBitmaps.h"
@@ -72,6 +73,7 @@ bool CBitmapSlider::Create(wxWindow* parent, wxWindowID id, const wxPoint& pos,
   Bind(wxEVT_KEY_DOWN, &CBitmapSlider::OnKeyDown, this);
   Bind(wxEVT_SET_FOCUS, &CBitmapSlider::OnFocus, this);
   Bind(wxEVT_KILL_FOCUS, &CBitmapSlider::OnFocus, this);
+  Bind(wxEVT_SIZE, &CBitmapSlider::OnSize, this);
   return true;
 }
 
@@ -150,16 +152,19 @@ void CBitmapSlider::SetRange(int min, int max, bool redraw) {
   min_ = min;
   max_ = max;
   if (redraw) Refresh(false);
+  RefreshMarks();
 }
 
 void CBitmapSlider::SetRangeMin(int min, bool redraw) {
   min_ = min;
   if (redraw) Refresh(false);
+  RefreshMarks();
 }
 
 void CBitmapSlider::SetRangeMax(int max, bool redraw) {
   max_ = max;
   if (redraw) Refresh(false);
+  RefreshMarks();
 }
 
 void CBitmapSlider::SetPos(int pos) {
@@ -178,6 +183,33 @@ int CBitmapSlider::SetPageSize(int size) {
 void CBitmapSlider::SetFocusRectDrawing(bool draw, bool redraw) {
   drawFocusRect_ = draw;
   if (redraw) Refresh(false);
+}
+
+void CBitmapSlider::SetMarks(std::vector<int> positions, int highlighted) {
+  marks_ = std::move(positions);
+  highlighted_ = highlighted;
+  Refresh(false);
+}
+
+void CBitmapSlider::RefreshMarks() {
+  if (!marks_.empty() || highlighted_ >= 0) Refresh(false);
+}
+
+void CBitmapSlider::DrawMarks(wxDC& dc) const {
+  if (marks_.empty() && highlighted_ < 0) return;
+  const int low = std::min(min_, max_), high = std::max(min_, max_);
+  auto tick = [&](int pos, std::uint32_t rgb, int inset) {
+    if (pos < low || pos > high) return;
+    dc.SetBrush(wxBrush(wxColour((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF)));
+    dc.DrawRectangle(PosToPixel(pos) - 1, inset, 2, height_ - 2 * inset);
+  };
+  dc.SetPen(*wxTRANSPARENT_PEN);
+  for (int pos : marks_) {
+    if (pos != highlighted_) tick(pos, kMarkColour, height_ * 2 / 7);
+  }
+  if (highlighted_ >= 0) tick(highlighted_, kHighlightColour, height_ / 7);
+  dc.SetBrush(wxNullBrush);
+  dc.SetPen(wxNullPen);
 }
 
 int CBitmapSlider::PosToPixel(int pos) const {
@@ -226,6 +258,7 @@ void CBitmapSlider::DrawTo(wxDC& dc) {
       dc.DrawBitmap(channel_, 0, 0, true);
     }
   }
+  DrawMarks(dc);
   if (thumbLoaded_) {
     const wxBitmap& thumb = dragging_ && activeThumb_ ? activeThumbBitmap_ : thumb_;
     dc.DrawBitmap(thumb, centre - thumbWidth_ / 2, 0, true);
@@ -329,6 +362,11 @@ void CBitmapSlider::OnKeyDown(wxKeyEvent& event) {
   constexpr long long kHigh = std::numeric_limits<int>::max();
   SetPos(static_cast<int>(std::clamp(target, kLow, kHigh)));
   Notify(EVT_SLIDER_CHANGE_MSG);
+}
+
+void CBitmapSlider::OnSize(wxSizeEvent& event) {
+  event.Skip();
+  RefreshMarks();
 }
 
 void CBitmapSlider::OnFocus(wxFocusEvent& event) {

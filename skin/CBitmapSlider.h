@@ -16,6 +16,13 @@
 // - EVT_SLIDER_CHANGE_MSG when the left button is released over the slider (pressed or not) and
 //   after every keyboard change.
 //
+// Marks: ticks over the channel at chosen positions (the player marks the seconds where the car
+// was jolted), each 2 pixels wide over the columns PosToPixel(p) - 1 and PosToPixel(p), drawn
+// after the channel and before the thumb, so the thumb covers them. An ordinary tick is amber
+// (kMarkColour) over the rows [2H / 7, H - 2H / 7) of the slider's height H; the highlighted one
+// red (kHighlightColour) and taller, over [H / 7, H - H / 7). Positions outside the range are not
+// drawn; the ticks follow range and size changes.
+//
 // Mouse: a press more than T / 2 from the thumb's centre makes the thumb jump to the cursor; a
 // press on the thumb keeps the point where it was taken. Keys: Page Up / Page Down move by the
 // page size, Home / End go to the ends, Left / Up and Right / Down step by one. Tab moves the
@@ -28,12 +35,16 @@
 #include <wx/control.h>
 
 #include <cstdint>
+#include <vector>
 
 class CBitmapSlider : public wxControl {
  public:
   // The key colour that means "the colour of the picture's pixel at the key point". Other key
   // colours are given as wxColour::GetRGB() values (0x00BBGGRR).
   static constexpr std::uint32_t kKeyFromPixel = 0xFF000000;
+  // The colours of the mark ticks, as 0xRRGGBB.
+  static constexpr std::uint32_t kMarkColour = 0xFFB000;
+  static constexpr std::uint32_t kHighlightColour = 0xFF2020;
 
   CBitmapSlider() = default;
   CBitmapSlider(wxWindow* parent, wxWindowID id, const wxPoint& pos = wxDefaultPosition,
@@ -66,6 +77,12 @@ class CBitmapSlider : public wxControl {
   int SetPageSize(int size);
   int GetPageSize() const { return page_; }
   void SetFocusRectDrawing(bool draw, bool redraw = false);
+  // Replaces the marks with ticks at `positions` (any order) and repaints; `highlighted` is a
+  // position drawn as the highlighted tick, whether among `positions` or not (negative: none).
+  // SetMarks({}) clears them.
+  void SetMarks(std::vector<int> positions, int highlighted = -1);
+  const std::vector<int>& GetMarks() const { return marks_; }
+  int GetHighlightedMark() const { return highlighted_; }
 
   // The mapping between positions and thumb-centre x coordinates (see above). Pixels are kept
   // within [T / 2, W - T / 2] even for positions outside the range.
@@ -92,6 +109,10 @@ class CBitmapSlider : public wxControl {
   void OnCaptureLost(wxMouseCaptureLostEvent& event);
   void OnKeyDown(wxKeyEvent& event);
   void OnFocus(wxFocusEvent& event);
+  void OnSize(wxSizeEvent& event);
+  void DrawMarks(wxDC& dc) const;
+  // Range changes move the marks: repaint when there are any.
+  void RefreshMarks();
 
   int max_ = 100;
   int min_ = 0;
@@ -117,4 +138,6 @@ class CBitmapSlider : public wxControl {
   wxBitmap activeChannelBitmap_;
   wxBitmap thumb_;
   wxBitmap activeThumbBitmap_;
+  std::vector<int> marks_;
+  int highlighted_ = -1;
 };
