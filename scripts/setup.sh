@@ -8,13 +8,13 @@ packages=(
   cmake g++ make pkg-config
   libavcodec-dev libavutil-dev libswscale-dev
   libturbojpeg0-dev
-  libsdl2-dev zlib1g-dev libexiv2-dev
+  libsdl2-dev libsoundtouch-dev zlib1g-dev libexiv2-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev libjs-leaflet libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-3-dev libxtst-dev
   ffmpeg xvfb xauth imagemagick openbox weston xwayland libimage-exiftool-perl
   clang libclang-rt-14-dev
-  libpugixml-dev gpsbabel libxml2-utils
+  libpugixml-dev gpsbabel libxml2-utils nettle-dev
 )
 missing=()
 for p in "${packages[@]}"; do
