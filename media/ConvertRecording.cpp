@@ -1,5 +1,6 @@
 #include "media/ConvertRecording.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -64,6 +65,14 @@ bool MakeDestinationPath(const std::string& folder, const std::string& name, std
 ConvertResult ConvertRecording(VMediaParser* parser, const char* source, const char* destination,
                                ConvertProgressFn progress, void* arg, std::atomic<int>* busy,
                                int* systemError) {
+  return ConvertRecordingSpan(parser, source, destination, ConvertSpan{}, progress, arg, busy,
+                              systemError);
+}
+
+ConvertResult ConvertRecordingSpan(VMediaParser* parser, const char* source,
+                                   const char* destination, const ConvertSpan& span,
+                                   ConvertProgressFn progress, void* arg, std::atomic<int>* busy,
+                                   int* systemError) {
   std::atomic<int> ownFlag{1};
   if (!busy) busy = &ownFlag;
   int ownError = 0;
@@ -95,18 +104,47 @@ ConvertResult ConvertRecording(VMediaParser* parser, const char* source, const c
     return kConvertCreateFailed;
   }
 
+  // The span's limits: the number of its front pictures, and the media time at which the block
+  // after it starts, less half a picture (the camera's clock may place a picture a little early).
+  // The time is the guard when a damaged block inside the span was skipped, so that the picture
+  // count alone would run into the block after the span.
+  const bool whole = span.blocks <= 0;
+  int total = info.frontFrameCount;
+  long long pictureLimit = -1, endTimeMs = -1;
+  if (!whole) {
+    const int rate = info.frontFrameRate > 0 ? info.frontFrameRate : kBlockPictures;
+    const long long first = std::max(span.firstBlock, 0);
+    pictureLimit = (long long)(span.blocks) * kBlockPictures;
+    endTimeMs = ((first + span.blocks) * kBlockPictures * 1000 - 500) / rate;
+    total = int(std::clamp<long long>(
+        std::min<long long>(pictureLimit, info.frontFrameCount - first * kBlockPictures), 0,
+        pictureLimit));
+    // Aimed at the middle of the block, so that the parser's rounding of the time cannot fall
+    // into the block before.
+    if (first > 0) parser->SeekTime(float((first * 2 + 1) * kBlockPictures / (2.0 * rate)));
+  }
+
   unsigned char* buffer = PacketBuffer();
   ConvertResult result = kConvertDone;
   int pictures = 0;
+  bool reachedEnd = false;
   while (busy->load() != 0) {
     char tag[8] = {};
     int size = kPacketBufferSize;
     int r = parser->ReadPacket(tag, buffer, &size);
-    if (busy->load() == 0 || r < 0) break;
+    if (busy->load() == 0) break;
+    if (r < 0) {
+      reachedEnd = true;
+      break;
+    }
     int stream;
     ChunkKind kind = ClassifyChunkTag(tag);
     if (kind == ChunkKind::kFrontVideo) {
-      if (progress && !progress(arg, pictures, info.frontFrameCount)) busy->store(0);
+      if (!whole) {
+        const int timeMs = parser->LastPacketTimeMs();
+        if (pictures >= pictureLimit || (timeMs >= 0 && timeMs >= endTimeMs)) break;
+      }
+      if (progress && !progress(arg, pictures, total)) busy->store(0);
       ++pictures;
       stream = kStreamFront;  // written also when the callback has just stopped the run
     } else if (kind == ChunkKind::kRearVideo) {
@@ -124,7 +162,8 @@ ConvertResult ConvertRecording(VMediaParser* parser, const char* source, const c
     }
   }
   if (result == kConvertDone && busy->load() == 0) result = kConvertStopped;
-  if (result == kConvertDone && parser->ReadFailed()) result = kConvertReadFailed;
+  // Past the span, the reader may meet a failure the file does not depend on.
+  if (result == kConvertDone && reachedEnd && parser->ReadFailed()) result = kConvertReadFailed;
   errno = 0;
   if (aviClose() == 0 && result != kConvertWriteFailed) {
     result = kConvertCloseFailed;

@@ -41,6 +41,27 @@ ConvertResult ConvertRecording(VMediaParser* parser, const char* source, const c
                                ConvertProgressFn progress, void* arg,
                                std::atomic<int>* busy = nullptr, int* systemError = nullptr);
 
+// Front pictures in a block of a card recording: blocks are what a parser seeks to, so a part of a
+// recording is converted in whole blocks.
+inline constexpr int kBlockPictures = 30;
+
+// A part of a recording as whole blocks: firstBlock (0-based) and the number of blocks from it;
+// blocks <= 0 takes every block to the recording's end.
+struct ConvertSpan {
+  int firstBlock = 0;
+  int blocks = 0;
+};
+
+// As ConvertRecording, of the span's blocks alone: the parser seeks to the first block and the
+// conversion stops before the front picture that starts the block after the last, so the file holds
+// those blocks' front and rear pictures and sound. The progress total is the span's front picture
+// count. A span starting past the recording's end converts what the parser's seek reaches (its last
+// block); callers clamp spans to the recording first.
+ConvertResult ConvertRecordingSpan(VMediaParser* parser, const char* source,
+                                   const char* destination, const ConvertSpan& span,
+                                   ConvertProgressFn progress, void* arg,
+                                   std::atomic<int>* busy = nullptr, int* systemError = nullptr);
+
 // The path of a recording's AVI copy in a folder: folder, "/", name. False when the name is not a
 // plain file name of a card recording: empty, 128 characters or more, holding a path separator,
 // "..", or a control character.
