@@ -1,0 +1,373 @@
+#include "telemetry/ClipExport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+#include "platform/WholeFile.h"
+#include "support/CivilDate.h"
+#include "telemetry/FileDigest.h"
+#include "telemetry/TrackExport.h"
+#include "telemetry/TrackReader.h"
+
+#ifndef ROADEYE_VERSION
+#define ROADEYE_VERSION "0"
+#endif
+
+namespace {
+
+// The temporary name of a file is its name between "." and ".<pid>-<serial>": this much longer.
+constexpr std::size_t kTemporaryExtra = 24;
+
+// A recording's name taken apart: its stem (the name less ".avi" or ".vex") and the camera's clock
+// at its first picture, as seconds since 1970 of the clock's own (zone-less) calendar.
+struct RecordingName {
+  std::string stem;
+  std::int64_t clockSeconds = 0;
+};
+
+bool Digits(const std::string& s, std::size_t at, std::size_t n, int* value) {
+  if (at + n > s.size()) return false;
+  int v = 0;
+  for (std::size_t i = at; i < at + n; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
+    v = v * 10 + (s[i] - '0');
+  }
+  *value = v;
+  return true;
+}
+
+// KIND_YYYYMMDD_HHMMSS with an optional "_" and letters after it, and ".avi" or ".vex" (either
+// case) or no ending; the date must be a real one.
+bool ParseRecordingName(const std::string& name, RecordingName* out) {
+  std::string stem = name;
+  if (stem.size() > 4) {
+    std::string tail = stem.substr(stem.size() - 4);
+    for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (tail == ".avi" || tail == ".vex") stem.resize(stem.size() - 4);
+  }
+  const std::size_t kindEnd = stem.find('_');
+  if (kindEnd == 0 || kindEnd == std::string::npos) return false;
+  for (std::size_t i = 0; i < kindEnd; ++i) {
+    if (!std::isalpha(static_cast<unsigned char>(stem[i]))) return false;
+  }
+  const std::size_t date = kindEnd + 1, time = date + 9, rest = time + 6;
+  int ymd = 0, hms = 0;
+  if (!Digits(stem, date, 8, &ymd) || stem.size() < rest || stem[date + 8] != '_' ||
+      !Digits(stem, time, 6, &hms)) {
+    return false;
+  }
+  if (rest < stem.size()) {
+    if (stem[rest] != '_' || rest + 1 == stem.size()) return false;
+    for (std::size_t i = rest + 1; i < stem.size(); ++i) {
+      if (!std::isalpha(static_cast<unsigned char>(stem[i]))) return false;
+    }
+  }
+  const int year = ymd / 10000, month = ymd / 100 % 100, day = ymd % 100;
+  const int hour = hms / 10000, minute = hms / 100 % 100, second = hms % 100;
+  if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) return false;
+  const std::int64_t days = DaysFromCivil(year, month, day);
+  std::int64_t y = 0;
+  int m = 0, d = 0;
+  CivilFromDays(days, &y, &m, &d);
+  if (m != month || d != day) return false;  // 31 April and the like
+  out->stem = stem;
+  out->clockSeconds = days * 86400 + hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+// ms from a recording's start as mm:ss.s (minutes go past 59 on long recordings).
+std::string MediaTime(int ms) {
+  const long long tenths = (ms + 50LL) / 100;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lld:%02lld.%lld", tenths / 600, tenths / 10 % 60,
+                tenths % 10);
+  return text;
+}
+
+// The camera's clock `ms` after clockSeconds, as YYYY-MM-DD HH:MM:SS.s.
+std::string ClockTime(std::int64_t clockSeconds, int ms) {
+  const std::int64_t tenths = clockSeconds * 10 + (ms + 50LL) / 100;
+  const std::int64_t seconds = tenths / 10;
+  std::int64_t days = seconds / 86400, inDay = seconds % 86400;
+  if (inDay < 0) {
+    inDay += 86400;
+    --days;
+  }
+  std::int64_t year = 0;
+  int month = 0, day = 0;
+  CivilFromDays(days, &year, &month, &day);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:%02d:%02d.%d", (long long)year, month,
+                day, int(inDay / 3600), int(inDay / 60 % 60), int(inDay % 60), int(tenths % 10));
+  return text;
+}
+
+// Makes a new empty file beside `path` (".<name>.<pid>-<serial>" in its folder); its path, or
+// empty with errno set.
+std::string MakeTemporaryBeside(const std::string& path) {
+  static std::atomic<unsigned> serial{0};
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temp =
+        folder + "." + name + "." + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return temp;
+    }
+    if (errno != EEXIST) return std::string();
+  }
+  return std::string();
+}
+
+// Sends a file's (or folder's) data to the disk; false with errno set.
+bool SyncPath(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return synced;
+}
+
+// Removes every file it was given unless kept: what a clip wrote on its way to a failure.
+class Leftovers {
+ public:
+  Leftovers() = default;
+  Leftovers(const Leftovers&) = delete;
+  Leftovers& operator=(const Leftovers&) = delete;
+  ~Leftovers() {
+    for (const std::string& p : paths_) ::unlink(p.c_str());
+  }
+  void Add(const std::string& path) { paths_.push_back(path); }
+  void Forget(const std::string& path) { std::erase(paths_, path); }
+  void Keep() { paths_.clear(); }
+
+ private:
+  std::vector<std::string> paths_;
+};
+
+// The track's points recorded in [startMs, endMs), segments kept apart, empty ones left out.
+Track CutTrack(const Track& track, int startMs, int endMs, std::string name) {
+  Track cut;
+  cut.name = std::move(name);
+  for (const std::vector<TrackPoint>& segment : track.segments) {
+    std::vector<TrackPoint> kept;
+    for (const TrackPoint& p : segment) {
+      if (p.timeMs >= startMs && p.timeMs < endMs) kept.push_back(p);
+    }
+    if (!kept.empty()) cut.segments.push_back(std::move(kept));
+  }
+  return cut;
+}
+
+ClipOutcome& Fail(ClipOutcome& outcome, ClipResult result, int error = 0) {
+  outcome.result = result;
+  outcome.systemError = error;
+  outcome.reason = ClipResultText(result);
+  if (result == kClipVideoFailed)
+    outcome.reason += std::string(": ") + ConvertResultText(outcome.video);
+  if (error != 0) outcome.reason += std::string(" (") + std::strerror(error) + ")";
+  outcome.files.clear();
+  return outcome;
+}
+
+}  // namespace
+
+const char* ClipResultText(ClipResult result) {
+  switch (result) {
+    case kClipDone:
+      return "done";
+    case kClipStopped:
+      return "stopped";
+    case kClipBadSpan:
+      return "the span is not a part of the recording (the start must be at least 0, before the "
+             "end and before the recording's end)";
+    case kClipBadName:
+      return "not a recording's name";
+    case kClipNoRecording:
+      return "no usable recording of that name on the card";
+    case kClipPathTooLong:
+      return "the destination path is longer than the system allows";
+    case kClipVideoFailed:
+      return "the AVI file could not be made";
+    case kClipTrackFailed:
+      return "the GPS track could not be read from the card";
+    case kClipWriteFailed:
+      return "a file could not be written";
+    case kClipSourceFailed:
+      return "the recording's file on the card could not be read for its checksum";
+  }
+  return "unknown result";
+}
+
+bool ClipSpanOf(int fromMs, int toMs, int frameRate, int frontPictures, ClipSpan* span) {
+  if (fromMs < 0 || toMs <= fromMs || frameRate <= 0 || frontPictures <= 0) return false;
+  const long long blockUnits = 1000LL * kBlockPictures;  // ms x pictures a second in a block
+  const long long blockCount = (frontPictures + kBlockPictures - 1) / kBlockPictures;
+  const long long first = fromMs * (long long)frameRate / blockUnits;
+  // The recording ends with its last picture's period; a start there or later holds nothing.
+  if (first >= blockCount || fromMs * (long long)frameRate >= frontPictures * 1000LL) return false;
+  // The block holding the last moment before toMs: the blocks are rounded up.
+  long long last = (toMs * (long long)frameRate + blockUnits - 1) / blockUnits - 1;
+  if (last >= blockCount) last = blockCount - 1;
+  const long long endPicture =
+      std::min<long long>((last + 1) * kBlockPictures, (long long)frontPictures);
+  span->firstBlock = int(first);
+  span->blocks = int(last - first + 1);
+  span->startMs = int(first * blockUnits / frameRate);
+  span->endMs = int(endPicture * 1000 / frameRate);
+  return true;
+}
+
+ClipOutcome ExportClip(VMediaParser* parser, VexHandle library, const ClipRequest& request,
+                       ConvertProgressFn progress, void* arg, std::atomic<int>* busy) {
+  ClipOutcome outcome;
+  std::atomic<int> ownFlag{1};
+  if (!busy) busy = &ownFlag;
+  RecordingName name;
+  std::string unused;
+  if (!ParseRecordingName(request.name, &name) ||
+      !MakeDestinationPath(request.folder, request.name, &unused)) {
+    return Fail(outcome, kClipBadName);
+  }
+  if (request.fromMs < 0 || request.toMs <= request.fromMs) return Fail(outcome, kClipBadSpan);
+  if (!parser || !library) return Fail(outcome, kClipNoRecording);
+
+  // What the card says of the recording: its rate, picture count and file.
+  std::uint8_t header[kVexHeaderBytes] = {};
+  char where[kVexPathBytes] = {}, counts[kVexTextBytes] = {}, model[kVexScratchBytes] = {};
+  const int described =
+      VexDescribe(library, request.name.c_str(), header, nullptr, nullptr, where, counts, model);
+  where[kVexPathBytes - 1] = counts[kVexTextBytes - 1] = '\0';
+  int frontPictures = 0;
+  if (!described || counts[0] == '\0' || where[0] == '\0' ||
+      std::sscanf(counts, "cntVideo0=%d;", &frontPictures) != 1) {
+    return Fail(outcome, kClipNoRecording);
+  }
+  if (!ClipSpanOf(request.fromMs, request.toMs, header[3], frontPictures, &outcome.span)) {
+    return Fail(outcome, kClipBadSpan);
+  }
+  std::error_code ec;
+  const std::filesystem::path source = std::filesystem::absolute(where, ec).lexically_normal();
+  if (ec) return Fail(outcome, kClipNoRecording);
+
+  // The files' names: the recording's stem and the span's whole seconds, its end rounded up.
+  const ClipSpan& span = outcome.span;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "_%04d-%04d", span.startMs / 1000,
+                (span.endMs + 999) / 1000);
+  outcome.stem = name.stem + seconds;
+  static const char* const kEndings[] = {".avi", ".gpx", ".txt", ".sha256"};
+  std::string finals[4];
+  for (int i = 0; i < 4; ++i) {
+    if (!MakeDestinationPath(request.folder, outcome.stem + kEndings[i], &finals[i])) {
+      return Fail(outcome, kClipBadName);
+    }
+    if (finals[i].size() + kTemporaryExtra >= PATH_MAX) return Fail(outcome, kClipPathTooLong);
+  }
+
+  Leftovers leftovers;
+  std::string temps[3];
+  for (int i = 0; i < 3; ++i) {
+    temps[i] = MakeTemporaryBeside(finals[i]);
+    if (temps[i].empty()) return Fail(outcome, kClipWriteFailed, errno);
+    leftovers.Add(temps[i]);
+  }
+
+  // The pictures and sound.
+  int error = 0;
+  outcome.video =
+      ConvertRecordingSpan(parser, request.name.c_str(), temps[0].c_str(),
+                           ConvertSpan{span.firstBlock, span.blocks}, progress, arg, busy, &error);
+  if (outcome.video == kConvertStopped) return Fail(outcome, kClipStopped);
+  if (outcome.video != kConvertDone) return Fail(outcome, kClipVideoFailed, error);
+  if (!SyncPath(temps[0], O_RDONLY)) return Fail(outcome, kClipWriteFailed, errno);
+
+  // The track over the span.
+  Track track;
+  if (ReadRecordingTrack(library, request.name.c_str(), &track, nullptr) != TrackReadResult::kOk) {
+    return Fail(outcome, kClipTrackFailed);
+  }
+  if (busy->load() == 0) return Fail(outcome, kClipStopped);
+  const Track cut = CutTrack(track, span.startMs, span.endMs, outcome.stem);
+  outcome.gpsPoints = cut.PointCount();
+  std::string gpxError;
+  errno = 0;
+  if (!WriteGpx({cut}, temps[1], &gpxError)) return Fail(outcome, kClipWriteFailed, errno);
+
+  // The text.
+  struct stat st {};
+  if (::stat(source.c_str(), &st) != 0) return Fail(outcome, kClipSourceFailed, errno);
+  const std::string base = outcome.stem;
+  // An end asked past the recording's is told as the recording's end.
+  const int askedEndMs =
+      int(std::min<long long>(request.toMs, frontPictures * 1000LL / std::max<int>(header[3], 1)));
+  std::string text;
+  text += "Roadeye evidence clip\n";
+  text += "Recording:     " + request.name + "\n";
+  text += "Span:          " + MediaTime(span.startMs) + " - " + MediaTime(span.endMs) +
+          " of the recording (whole blocks holding " + MediaTime(request.fromMs) + " - " +
+          MediaTime(askedEndMs) + ")\n";
+  text += "Camera clock:  " + ClockTime(name.clockSeconds, span.startMs) + " - " +
+          ClockTime(name.clockSeconds, span.endMs) + "\n";
+  text += "GPS fixes:     " + std::to_string(outcome.gpsPoints) +
+          (outcome.gpsPoints == 0 ? " (the track file has none)\n" : "\n");
+  text += "Source file:   " + source.string() + " (" + std::to_string((long long)st.st_size) +
+          " bytes)\n";
+  text += "Files:         " + base + ".avi, " + base + ".gpx, " + base + ".txt\n";
+  text += "Checksums:     " + base + ".sha256 (sha256sum -c " + base + ".sha256)\n";
+  text += std::string("Viewer:        Roadeye ") + ROADEYE_VERSION + "\n";
+  if (!WriteWholeFile(temps[2], text, WholeFileMode::kReplace)) {
+    return Fail(outcome, kClipWriteFailed, errno);
+  }
+
+  // The checksums: the files as written, read back, and the recording on the card.
+  std::string list;
+  for (int i = 0; i < 3; ++i) {
+    std::string hex;
+    const DigestResult r = Sha256OfFile(temps[i], &hex, busy, &error);
+    if (r == DigestResult::kStopped) return Fail(outcome, kClipStopped);
+    if (r != DigestResult::kOk) return Fail(outcome, kClipWriteFailed, error);
+    list += Sha256ListLine(hex, base + kEndings[i]);
+  }
+  {
+    std::string hex;
+    const DigestResult r = Sha256OfFile(source.string(), &hex, busy, &error);
+    if (r == DigestResult::kStopped) return Fail(outcome, kClipStopped);
+    if (r != DigestResult::kOk) return Fail(outcome, kClipSourceFailed, error);
+    list += Sha256ListLine(hex, source.string());
+  }
+
+  // Into place, the list last: a list in the folder always names files that are there.
+  for (int i = 0; i < 3; ++i) {
+    if (std::rename(temps[i].c_str(), finals[i].c_str()) != 0) {
+      return Fail(outcome, kClipWriteFailed, errno);
+    }
+    leftovers.Forget(temps[i]);
+    leftovers.Add(finals[i]);
+  }
+  if (!WriteWholeFile(finals[3], list, WholeFileMode::kReplace)) {
+    return Fail(outcome, kClipWriteFailed, errno);
+  }
+  leftovers.Keep();
+  SyncPath(request.folder.empty() ? std::string(".") : request.folder, O_RDONLY | O_DIRECTORY);
+  outcome.result = kClipDone;
+  outcome.reason.clear();
+  outcome.files.assign(std::begin(finals), std::end(finals));
+  return outcome;
+}
