@@ -2,18 +2,27 @@
 // download does, from the command line.
 //
 //   roadeye-convert [--gpx] [--kml] [--srt] CARD_DIR DEST_DIR [NAME...]
+//   roadeye-convert --from SECONDS [--to SECONDS] CARD_DIR DEST_DIR NAME
 //
 // NAME is a recording's name as the card lists it (REC_20240612_081500_D.avi); without names every
 // recording of the card is converted. Each becomes DEST_DIR/NAME; with --gpx, --kml or --srt its
 // GPS track is also written beside it under the same base name (NAME less .avi, plus .gpx, .kml or
 // .srt). Exit status: 0 when every recording and every track file was made, 1 when any failed, 2
 // for a card or folder that cannot be used.
+//
+// With --from (and --to), NAME's span is exported as an evidence clip (telemetry/ClipExport.h):
+// the whole blocks holding the span as an AVI file, its GPS track, a text saying what it is and a
+// SHA-256 checksum list, DEST_DIR/<NAME less .avi>_<SSSS>-<EEEE>.{avi,gpx,txt,sha256}. Exit
+// status 2 for a span or options that cannot be used, 1 when the clip could not be made.
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <charconv>
 #include <chrono>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -25,6 +34,7 @@
 #include "media/ConvertRecording.h"
 #include "media/FolderDownload.h"
 #include "support/Diag.h"
+#include "telemetry/ClipExport.h"
 #include "telemetry/TrackExport.h"
 #include "telemetry/TrackReader.h"
 #include "vexlib/vexlib.h"
@@ -47,7 +57,18 @@ void Usage(std::FILE* out) {
                "  --kml      ... as KML 2.2 (NAME.kml, for Google Earth and map programs)\n"
                "  --srt      ... as SubRip subtitles (NAME.srt: each second's clock, speed and\n"
                "             position, shown by video players under NAME.avi)\n"
-               "  --verbose  also print the reader's and writer's diagnostic lines\n");
+               "  --verbose  also print the reader's and writer's diagnostic lines\n"
+               "\n"
+               "       roadeye-convert --from SECONDS [--to SECONDS] CARD_DIR DEST_DIR NAME\n"
+               "Exports a span of the recording NAME as an evidence clip: the whole blocks of\n"
+               "30 front pictures that hold the span (from the start of the block holding\n"
+               "--from to the end of the block holding --to; without --to, to the recording's\n"
+               "end; a --to past the end stops there) as DEST_DIR/STEM.avi with both cameras\n"
+               "and sound, the span's GPS track as STEM.gpx, a description as STEM.txt and the\n"
+               "SHA-256 of those files and of the recording on the card as STEM.sha256 (check\n"
+               "them with sha256sum -c STEM.sha256 in DEST_DIR). STEM is NAME less .avi and the\n"
+               "span's seconds: EVENT_20240612_081500_D_0012-0022. SECONDS may have decimals\n"
+               "(12.3).\n");
 }
 
 // Which track files to write beside each AVI file.
@@ -153,6 +174,48 @@ bool ShowProgress(void* arg, int index, int total) {
   return true;
 }
 
+// Seconds as given on the command line ("12", "12.3") into ms; false for anything else, a
+// negative time or one too large to be a point in a recording.
+bool ParseSeconds(const std::string& text, int* ms) {
+  double seconds = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, seconds, std::chars_format::fixed);
+  if (ec != std::errc() || ptr != end || !std::isfinite(seconds) || seconds < 0 || seconds > 1e6) {
+    return false;
+  }
+  *ms = int(std::llround(seconds * 1000));
+  return true;
+}
+
+// Exports one clip; the exit status.
+int ExportOneClip(VexHandle library, const std::string& destDir, const std::string& name,
+                  int fromMs, int toMs) {
+  CVEXParser parser;
+  parser.SetLibraryHandle(library);
+  parser.Start();
+  Progress progress{&name, isatty(fileno(stdout)) != 0, -1};
+  ClipRequest request;
+  request.name = name;
+  request.fromMs = fromMs;
+  request.toMs = toMs;
+  request.folder = destDir;
+  const ClipOutcome outcome =
+      ExportClip(&parser, library, request, &ShowProgress, &progress, nullptr);
+  parser.Stop();
+  if (progress.tty) std::printf("\r");
+  if (outcome.result != kClipDone) {
+    std::fprintf(stderr, "roadeye-convert: %s: %s; no clip made\n", name.c_str(),
+                 outcome.reason.c_str());
+    return outcome.result == kClipBadSpan || outcome.result == kClipBadName ? 2 : 1;
+  }
+  std::printf("  %s %.1f s to %.1f s (blocks %d to %d, %d GPS fixes):\n", name.c_str(),
+              outcome.span.startMs / 1000.0, outcome.span.endMs / 1000.0,
+              outcome.span.firstBlock + 1, outcome.span.firstBlock + outcome.span.blocks,
+              outcome.gpsPoints);
+  for (const std::string& file : outcome.files) std::printf("    %s\n", file.c_str());
+  return 0;
+}
+
 std::uint64_t FileSize(const std::string& path) {
   std::error_code ec;
   auto n = fs::file_size(path, ec);
@@ -165,13 +228,26 @@ int main(int argc, char** argv) {
   bool verbose = false;
   TrackFiles files;
   std::vector<std::string> args;
+  bool hasFrom = false, hasTo = false;
+  int fromMs = 0, toMs = INT_MAX;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       Usage(stdout);
       return 0;
     }
-    if (a == "--verbose") {
+    if (a == "--from" || a == "--to") {
+      const bool from = a == "--from";
+      int ms = 0;
+      if (i + 1 >= argc || !ParseSeconds(argv[i + 1], &ms)) {
+        std::fprintf(stderr, "roadeye-convert: %s needs a number of seconds, 0 or more (12.3)\n",
+                     a.c_str());
+        return 2;
+      }
+      ++i;
+      (from ? hasFrom : hasTo) = true;
+      (from ? fromMs : toMs) = ms;
+    } else if (a == "--verbose") {
       verbose = true;
     } else if (a == "--gpx") {
       files.gpx = true;
@@ -190,6 +266,29 @@ int main(int argc, char** argv) {
   if (args.size() < 2) {
     Usage(stderr);
     return 2;
+  }
+  const bool clip = hasFrom || hasTo;
+  if (clip) {
+    if (!hasFrom) {
+      std::fprintf(stderr, "roadeye-convert: --to needs --from (where the span starts)\n");
+      return 2;
+    }
+    if (toMs <= fromMs) {
+      std::fprintf(stderr, "roadeye-convert: the span's end (--to) must come after its start\n");
+      return 2;
+    }
+    if (args.size() != 3) {
+      std::fprintf(stderr,
+                   "roadeye-convert: a span (--from, --to) is of one recording: give "
+                   "exactly one NAME\n");
+      return 2;
+    }
+    if (files.Any()) {
+      std::fprintf(stderr,
+                   "roadeye-convert: --gpx, --kml and --srt are for whole recordings; a "
+                   "clip always has its GPX track\n");
+      return 2;
+    }
   }
   // The reader and writer report every packet; the command's own lines are its report.
   if (!verbose) DiagSetOutput(nullptr);
@@ -216,6 +315,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   VexCardAttach(lib.get());
+
+  if (clip) return ExportOneClip(lib.get(), destDir, args[2], fromMs, toMs);
 
   std::vector<std::string> names(args.begin() + 2, args.end());
   if (names.empty()) names = AllRecordings(lib.get(), drive);
