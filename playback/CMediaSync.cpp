@@ -19,7 +19,16 @@ CMediaSync::CMediaSync() {
 
 CMediaSync::~CMediaSync() { StopFeeder(); }
 
-bool CMediaSync::PushPcm(const char* data, int length, int mediaMs) {
+namespace {
+
+// Recording ms that `bytes` of sound stand for at a speed in quarters.
+int SoundMs(long long bytes, int bytesPerSecond, int speed) {
+  return static_cast<int>(bytes * 1000 * speed / (4LL * bytesPerSecond));
+}
+
+}  // namespace
+
+bool CMediaSync::PushPcm(const char* data, int length, int mediaMs, int speed) {
   if (data == nullptr || length < 0) length = 0;
   length = std::min(length, kBlockBytes);
   bool dropped = false;
@@ -37,6 +46,7 @@ bool CMediaSync::PushPcm(const char* data, int length, int mediaMs) {
       if (length > 0) std::memcpy(slot.data, data, static_cast<std::size_t>(length));
       slot.length = length;
       slot.mediaMs = mediaMs < 0 ? -1 : mediaMs;
+      slot.speed = speed >= 1 && speed <= 64 ? speed : 4;
       if (mediaMs >= 0) timedPushed_.store(true, std::memory_order_release);
     }
     queued_.store(queue_.GetCount(), std::memory_order_release);
@@ -46,7 +56,7 @@ bool CMediaSync::PushPcm(const char* data, int length, int mediaMs) {
   return added;
 }
 
-bool CMediaSync::PopPcm(char* destination, int* length, int* mediaMs) {
+bool CMediaSync::PopPcm(char* destination, int* length, int* mediaMs, int* speed) {
   if (destination == nullptr || length == nullptr) return false;
   // The cheap test first: the feeder asks about once a millisecond while the queue is empty.
   if (queued_.load(std::memory_order_acquire) == 0) return false;
@@ -57,6 +67,7 @@ bool CMediaSync::PopPcm(char* destination, int* length, int* mediaMs) {
   if (n > 0) std::memcpy(destination, oldest.data, static_cast<std::size_t>(n));
   *length = n;
   if (mediaMs != nullptr) *mediaMs = oldest.mediaMs;
+  if (speed != nullptr) *speed = oldest.speed;
   queue_.RemoveAt(0, 1);
   queued_.store(queue_.GetCount(), std::memory_order_release);
   return true;
@@ -162,10 +173,8 @@ void CMediaSync::PlayCurrent(VAudio* audio, unsigned generation) {
   int mediaMs = current_.mediaMs >= 0 ? current_.mediaMs : nextMediaMs_;
   // A block without a time continues the one before; with neither, the clock has nothing to go
   // by until a timed block comes.
-  nextMediaMs_ =
-      mediaMs < 0
-          ? -1
-          : mediaMs + static_cast<int>(static_cast<long long>(length) * 1000 / bytesPerSecond_);
+  const int speed = current_.speed;
+  nextMediaMs_ = mediaMs < 0 ? -1 : mediaMs + SoundMs(length, bytesPerSecond_, speed);
   if (start < 0 || after != start + length || length <= 0 || mediaMs < 0) return;
   // The device was opened again: its byte count started over, and the old blocks mean nothing.
   if (timedCount_ > 0 && start < timed_[timedCount_ - 1].start) timedCount_ = 0;
@@ -173,7 +182,7 @@ void CMediaSync::PlayCurrent(VAudio* audio, unsigned generation) {
     for (int i = 1; i < kTimedBlocks; ++i) timed_[i - 1] = timed_[i];
     --timedCount_;
   }
-  timed_[timedCount_++] = TimedBlock{start, length, mediaMs};
+  timed_[timedCount_++] = TimedBlock{start, length, mediaMs, speed};
   hold.unlock();
   clockWake_.notify_all();
 }
@@ -207,7 +216,7 @@ int CMediaSync::MediaClockMs() const {
     const TimedBlock& block = timed_[i];
     if (block.start > played) continue;
     const long long into = std::min<long long>(played - block.start, block.length);
-    return block.mediaMs + static_cast<int>(into * 1000 / bytesPerSecond_);
+    return block.mediaMs + SoundMs(into, bytesPerSecond_, block.speed);
   }
   return -1;
 }
@@ -282,6 +291,7 @@ bool CMediaSync::Feed() {
       if (n > 0) std::memcpy(current_.data, oldest.data, static_cast<std::size_t>(n));
       current_.length = n;
       current_.mediaMs = oldest.mediaMs;
+      current_.speed = oldest.speed;
       queue_.RemoveAt(0, 1);
       queued_.store(queue_.GetCount(), std::memory_order_release);
       generation = generation_.load(std::memory_order_acquire);

@@ -21,6 +21,7 @@ struct _packet_pcm {
   char data[3840];
   int length;
   int mediaMs;  // the recording time of the first sample; -1 unknown (follows the block before)
+  int speed;    // recording time per time heard, in quarters: 4 normal, 8 stretched to twice
 };
 
 class CMediaSync {
@@ -49,8 +50,10 @@ class CMediaSync {
 
   // Engine's worker.
   // Appends a block; a length above 3840 is cut to 3840, a negative one (or null data) counts
-  // as 0. False only when no memory could be had.
-  bool PushPcm(const char* data, int length, int mediaMs = -1);
+  // as 0. speed: how much recording time the block's sound stands for, in quarters of its own
+  // length (sound stretched to play at twice the pace: 8); 1..64, else 4. False only when no
+  // memory could be had.
+  bool PushPcm(const char* data, int length, int mediaMs = -1, int speed = 4);
   // The sound's format, for turning bytes into time; set when a recording opens.
   void SetFormat(int bitsPerSample, int samplesPerSecond);
   // Returns when at most one block is left for the feeder, testing every 10 ms. Returns at once
@@ -64,8 +67,8 @@ class CMediaSync {
 
   // Feeder (or tests).
   // Takes the oldest block: its bytes into destination (3840 bytes of room), its length and,
-  // when asked, its recording time (-1 unknown). False when the queue is empty.
-  bool PopPcm(char* destination, int* length, int* mediaMs = nullptr);
+  // when asked, its recording time (-1 unknown) and speed. False when the queue is empty.
+  bool PopPcm(char* destination, int* length, int* mediaMs = nullptr, int* speed = nullptr);
 
   // Any thread.
   // Empties the queue and forgets the blocks' times (a new recording starts).
@@ -133,6 +136,7 @@ class CMediaSync {
     long long start = 0;
     int length = 0;
     int mediaMs = 0;
+    int speed = 4;
   };
   static constexpr int kTimedBlocks = 8;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "media/MediaTypes.h"
@@ -12,6 +13,33 @@ namespace {
 constexpr std::size_t kMaxName = 127;
 
 enum QueueValue : int { kQueuedFront = 0, kQueuedRear = 1, kQueuedText = 2 };
+
+// A decode queue entry's value: its kind in the low two bits, a mark for a front picture that is
+// passed over unseen (only counted; key pictures only) in bit 2, and the packet's recording time
+// + 1 above (0: unknown).
+constexpr int kQueuedSkip = 4;
+constexpr int kQueuedTimeShift = 3;
+constexpr int kMaxQueuedTimeMs = (1 << (31 - kQueuedTimeShift)) - 2;
+
+int QueuedValue(int kind, int timeMs, bool skip = false) {
+  const int time = timeMs < 0 ? 0 : std::min(timeMs, kMaxQueuedTimeMs) + 1;
+  return kind | (skip ? kQueuedSkip : 0) | (time << kQueuedTimeShift);
+}
+int QueuedKind(int value) { return value & 3; }
+bool QueuedSkip(int value) { return (value & kQueuedSkip) != 0; }
+int QueuedTimeMs(int value) { return (value >> kQueuedTimeShift) - 1; }
+
+std::int64_t SteadyMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// A picture due this long ago, or further ahead than this, restarts PaceAtSpeed's schedule.
+constexpr std::int64_t kBehindMicros = 200000;
+constexpr std::int64_t kAheadMicros = 5000000;
+// Stretched sound goes to the feeder in blocks of at most this many 16-bit frames.
+constexpr int kStretchedFrames = CMediaSync::kBlockBytes / 2;
 
 bool HasSize(const VideoSurface* surface) {
   int width = 0, height = 0;
@@ -29,7 +57,9 @@ bool HasRearCameraMark(const std::string& name) {
 }
 
 CNOVMediaPlayer::CNOVMediaPlayer()
-    : read_(new char[kPacketBufferSize + 1]), present_(new char[kPacketBufferSize + 1]) {}
+    : stretched_(new std::int16_t[kStretchedFrames]),
+      read_(new char[kPacketBufferSize + 1]),
+      present_(new char[kPacketBufferSize + 1]) {}
 
 CNOVMediaPlayer::~CNOVMediaPlayer() { Shutdown(); }
 
@@ -97,8 +127,11 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
     commands_.push_back(Command{Command::kOpen, text, serial});
     commandsPending_ = true;
     pendingSeek_ = -1;
+    pendingExact_ = false;
+    resumeFromShown_ = false;
     durationMs_ = 0;
     currentPicture_ = 0;
+    shownPicture_ = -1;
     totalPictures_ = 0;
     runState_ = kPlaying;
     // Open and playing from here on, for the owner's commands (a recording that cannot be read
@@ -120,6 +153,9 @@ void CNOVMediaPlayer::StopMedia() {
     runState_ = kIdle;
     showStatus_ = kShowStopped;
     pendingSeek_ = -1;
+    pendingExact_ = false;
+    resumeFromShown_ = false;
+    shownPicture_ = -1;
     opened_ = false;
     commands_.push_back(Command{Command::kStop, std::string(), 0});
     commandsPending_ = true;
@@ -136,6 +172,8 @@ void CNOVMediaPlayer::Pause() {
     runState_ = kIdle;
     sync_.CancelWaits();
   }
+  // A picture held back by PaceAtSpeed waits on wake_.
+  Wake();
   // The sound stops with the pictures and goes on with them.
   sync_.PauseSound(true);
   WaitForPresent();
@@ -145,6 +183,15 @@ void CNOVMediaPlayer::Resume() {
   {
     std::lock_guard<std::mutex> hold(control_);
     runState_ = kPlaying;
+    // After a picture step the decoder stands at the picture on screen: play on from the next.
+    if (resumeFromShown_.exchange(false) && opened_ && pendingSeek_ < 0) {
+      const int total = totalPictures_;
+      const int next = shownPicture_ + 1;
+      if (total > 0 && next < total) {
+        pendingSeek_ = next;
+        pendingExact_ = true;
+      }
+    }
   }
   sync_.PauseSound(false);
   if (audio_ && opened_) sync_.UseDevice(true);
@@ -158,6 +205,8 @@ bool CNOVMediaPlayer::SeekToMs(int ms) {
   {
     std::lock_guard<std::mutex> hold(control_);
     pendingSeek_ = target;
+    pendingExact_ = false;
+    resumeFromShown_ = false;
     // Idle (or still showing the picture of an earlier seek): show the picture there.
     if (runState_ != kPlaying) runState_ = kShowOne;
     // The read-outs move at once; the worker sets the exact place it lands on.
@@ -169,7 +218,55 @@ bool CNOVMediaPlayer::SeekToMs(int ms) {
   return true;
 }
 
-void CNOVMediaPlayer::SeekLocked(int picture) {
+bool CNOVMediaPlayer::SetSpeed(int quarters) {
+  if (std::find(std::begin(kSpeeds), std::end(kSpeeds), quarters) == std::end(kSpeeds)) {
+    return false;
+  }
+  if (speed_.exchange(quarters) == quarters) return true;
+  if (!running_ || !opened_) return true;
+  {
+    std::lock_guard<std::mutex> hold(control_);
+    // The sound already queued was made for the old pace: read again from the picture on screen.
+    if (runState_ == kPlaying && pendingSeek_ < 0 && shownPicture_ >= 0) {
+      pendingSeek_ = shownPicture_.load();
+      pendingExact_ = true;
+      sync_.CancelWaits();
+    }
+  }
+  Wake();
+  return true;
+}
+
+bool CNOVMediaPlayer::ShowPicture(int index) {
+  if (!running_ || !opened_) return false;
+  {
+    std::lock_guard<std::mutex> hold(control_);
+    const int total = totalPictures_;
+    if (runState_ == kPlaying || total <= 0) return false;
+    const int target = std::clamp(index, 0, total - 1);
+    pendingSeek_ = target;
+    pendingExact_ = true;
+    resumeFromShown_ = false;
+    runState_ = kShowOne;
+    currentPicture_ = target;
+    shownPicture_ = target;
+  }
+  if (audio_) sync_.UseDevice(true);
+  Wake();
+  return true;
+}
+
+bool CNOVMediaPlayer::StepPictures(int delta) {
+  const int shown = shownPicture_;
+  return ShowPicture((shown < 0 ? 0 : shown) + delta);
+}
+
+int CNOVMediaPlayer::GetShownPictureMs() const {
+  const int shown = shownPicture_;
+  return shown < 0 ? 0 : int(static_cast<long long>(shown) * 1000 / FrontRate());
+}
+
+void CNOVMediaPlayer::SeekLocked(int picture, bool exact) {
   const int total = totalPictures_;
   if (total <= 0) return;
   int n = std::clamp(picture, 0, total - 1);
@@ -181,6 +278,14 @@ void CNOVMediaPlayer::SeekLocked(int picture) {
     parser_->SeekTime(t);
   }
   ResetStreamPosition();
+  playSpeed_ = speed_.load(std::memory_order_acquire);
+  if (exact) {
+    // A reader that lands past the picture (or cannot tell where it landed) shows what it has.
+    if (currentPicture_ <= n && parser_->SeeksToWholeSeconds()) {
+      seekTarget_ = n;
+      soundFromMs_ = int(static_cast<long long>(n) * 1000 / FrontRate());
+    }
+  }
 }
 
 void CNOVMediaPlayer::ResetStreamPosition() {
@@ -192,6 +297,14 @@ void CNOVMediaPlayer::ResetStreamPosition() {
   prebuffering_ = true;
   showOneFrontDone_ = false;
   showOneFrontsSince_ = 0;
+  showOneRearDone_ = false;
+  showOneExact_ = false;
+  seekTarget_ = -1;
+  soundFromMs_ = -1;
+  paceAnchored_ = false;
+  stretch_.Clear();
+  stretchInMs_ = -1;
+  stretchInFrames_ = 0;
   // Sound read before this point belongs to pictures that will not be shown.
   sync_.FlushSound();
   // The sound read while the first pictures are gathered starts with the first of them.
@@ -322,6 +435,8 @@ void CNOVMediaPlayer::Execute(const Command& command) {
         audioRate_ = rate;
         if (audio_) sync_.RequestDevice(bits, rate);
       }
+      // Stretched sound needs 16-bit samples; other formats play at the normal speed only.
+      if (bits != 16 || !stretch_.Configure(rate, 1)) stretch_.Configure(0, 0);
       frontRate_ = parser_->GetFrameRate(0);
       rearRate_ = parser_->GetFrameRate(1);
       rearCount_ = info.rearFrameCount;
@@ -332,6 +447,7 @@ void CNOVMediaPlayer::Execute(const Command& command) {
       durationMs_ = duration;
       currentPicture_ = 0;
       ResetStreamPosition();
+      playSpeed_ = speed_.load(std::memory_order_acquire);
     }
   }
   // A recording that could not be opened plays an empty stream: its end follows at once.
@@ -341,7 +457,7 @@ void CNOVMediaPlayer::Execute(const Command& command) {
 bool CNOVMediaPlayer::Loop() {
   while (runState_ != kIdle && !commandsPending_) {
     int seek = pendingSeek_.exchange(-1);
-    if (seek >= 0) SeekLocked(seek);
+    if (seek >= 0) SeekLocked(seek, pendingExact_.exchange(false));
 
     char tag[8] = {};
     int size = kPacketBufferSize;
@@ -371,11 +487,22 @@ bool CNOVMediaPlayer::Loop() {
         prebuffering_ = true;
         waitFrontKey_ = false;
       }
+      const int timeMs = parser_->LastPacketTimeMs();
+      // At the fastest speeds the pictures between key pictures are passed over unread (a front
+      // one is still counted, for the position); never while showing one picture.
+      const bool skip = !key && runState_ == kPlaying && KeyPicturesOnly(playSpeed_);
       if (front) {
-        queue_.Push(kQueuedFront, read_.get(), size);
+        if (skip) {
+          queue_.Push(QueuedValue(kQueuedFront, timeMs, true), nullptr, 0);
+        } else {
+          queue_.Push(QueuedValue(kQueuedFront, timeMs), read_.get(), size);
+        }
         ++prebuffered_;
         if (prebuffering_) {
-          if (prebuffered_ < kPrebufferMs * FrontRate() / 1000) return true;
+          // Faster sound needs as much of it queued ahead in time heard: twice the pictures at
+          // twice the pace.
+          const int pace = SoundAtSpeed(playSpeed_) ? std::max(playSpeed_, kNormalSpeed) : 4;
+          if (prebuffered_ < kPrebufferMs * FrontRate() / 1000 * pace / kNormalSpeed) return true;
           prebuffering_ = false;
         }
       } else {
@@ -383,17 +510,18 @@ bool CNOVMediaPlayer::Loop() {
           if (!key) return true;
           waitRearKey_ = false;
         }
-        queue_.Push(kQueuedRear, read_.get(), size);
+        if (skip) return true;
+        queue_.Push(QueuedValue(kQueuedRear, timeMs), read_.get(), size);
         if (prebuffering_) return true;
       }
       if (!Drain()) return false;
     } else if (kind == ChunkKind::kAudio) {
       if (waitFrontKey_) return true;
-      if (runState_ != kShowOne) sync_.PushPcm(read_.get(), size, parser_->LastPacketTimeMs());
+      if (runState_ != kShowOne) PushSound(read_.get(), size, parser_->LastPacketTimeMs());
       if (prebuffering_) return true;
     } else if (kind == ChunkKind::kText) {
       read_[size] = '\0';
-      queue_.Push(kQueuedText, read_.get(), size + 1);
+      queue_.Push(QueuedValue(kQueuedText, -1), read_.get(), size + 1);
       return true;
     } else {
       return true;  // the index chunk of an AVI file, or nothing yet
@@ -410,31 +538,150 @@ bool CNOVMediaPlayer::Drain() {
       held_ = true;
     }
     const bool draw = runState_ != kShowOne;
-    if (heldValue_ == kQueuedFront) {
-      // Pictures that are decoded only (a single-picture show) need no pace.
-      if (draw) FramePacer(&sync_, FrontRate(), GetPositionMs());
+    const int kind = QueuedKind(heldValue_);
+    if (kind == kQueuedFront) {
+      // Each call takes one picture entry, so that the queue is never found empty on the way.
+      if (QueuedSkip(heldValue_)) {
+        held_ = false;
+        ++currentPicture_;
+        return true;
+      }
+      // An exact seek decodes the block's pictures before its own unseen and unpaced; so does a
+      // single-picture show once its picture is decoded and it waits for the rear one.
+      const bool before = seekTarget_ >= 0 && currentPicture_ < seekTarget_;
+      if (!draw && !before && showOneFrontDone_ && showOneExact_) {
+        // The picture is on its way to the screen: later ones are passed over (playing on seeks
+        // again), counted only to give up on a rear picture that does not come.
+        held_ = false;
+        FrontShownInShowOne(true);
+        return true;
+      }
+      if (draw && !before) {
+        const int pictureMs = GetPositionMs();
+        const int speed = playSpeed_;
+        if (speed == kNormalSpeed) {
+          FramePacer(&sync_, FrontRate(), pictureMs);
+        } else if (SoundAtSpeed(speed) && stretch_.Configured()) {
+          // Paced by the stretched sound's clock; the frame period is the fallback's.
+          FramePacer(&sync_, std::max(1, FrontRate() * speed / kNormalSpeed), pictureMs);
+        } else {
+          PaceAtSpeed(pictureMs);
+        }
+      }
       std::lock_guard<std::mutex> presenting(presentLock_);
       // A pause, stop, seek or open that came while the picture waited for its turn keeps it
       // for later (or for nothing).
       if (Interrupted(draw)) return true;
       held_ = false;
+      const int index = currentPicture_;
       ++currentPicture_;
+      if (before) {
+        decoder_->DecodeAndShow(0, front_, present_.get(), heldLength_, false);
+        return true;
+      }
+      if (index == seekTarget_) {
+        seekTarget_ = -1;
+        showOneExact_ = !draw;
+      }
       bool shown = decoder_->DecodeAndShow(0, front_, present_.get(), heldLength_, draw);
+      shownPicture_ = index;
       if (!draw) FrontShownInShowOne(shown || !HasSize(front_));
       return true;
     }
-    if (heldValue_ == kQueuedRear) {
+    if (kind == kQueuedRear) {
       std::lock_guard<std::mutex> presenting(presentLock_);
       if (Interrupted(draw)) return true;
       held_ = false;
+      // A rear picture from before an exact seek's picture is decoded unseen, as the front ones.
+      const int timeMs = QueuedTimeMs(heldValue_);
+      const int targetMs = soundFromMs_;
+      const int halfPeriod = rearRate_ > 0 ? 500 / rearRate_ : 0;
+      const bool early = targetMs >= 0 && timeMs >= 0 && timeMs < targetMs - halfPeriod;
+      if (!draw && showOneRearDone_) return true;  // its picture is decoded; later ones wait
+      if (early) {
+        decoder_->DecodeAndShow(1, rear_, present_.get(), heldLength_, false);
+        return true;
+      }
       bool shown = decoder_->DecodeAndShow(1, rear_, present_.get(), heldLength_, draw);
-      if (shown && !draw) FinishShowOne(kShowTwoShown, true);
+      if (shown && !draw) {
+        if (seekTarget_ >= 0 && !showOneFrontDone_) {
+          // The rear picture of the target's time came before the front one.
+          showOneRearDone_ = true;
+        } else {
+          FinishShowOne(kShowTwoShown, true);
+        }
+      }
       return true;
     }
     held_ = false;
-    if (heldValue_ == kQueuedText && textCallback_) {
+    if (kind == kQueuedText && textCallback_) {
       int ms = int(static_cast<long long>(currentPicture_) * 1000 / FrontRate());
       textCallback_(textUser_, present_.get(), heldLength_, ms);
+    }
+  }
+}
+
+void CNOVMediaPlayer::PaceAtSpeed(int pictureMs) {
+  const int speed = std::max(1, playSpeed_);
+  const std::int64_t now = SteadyMicros();
+  if (paceAnchored_) {
+    const std::int64_t due = anchorMicros_ + static_cast<std::int64_t>(pictureMs - anchorMediaMs_) *
+                                                 1000 * kNormalSpeed / speed;
+    if (due >= now - kBehindMicros && due <= now + kAheadMicros) {
+      std::unique_lock<std::mutex> hold(control_);
+      wake_.wait_until(hold, std::chrono::steady_clock::time_point(std::chrono::microseconds(due)),
+                       [this] {
+                         return stopping_ || runState_ != kPlaying || pendingSeek_ >= 0 ||
+                                !commands_.empty() || commandsPending_;
+                       });
+      return;
+    }
+  }
+  // The first picture, or one after a pause or a fall behind: the schedule starts here.
+  paceAnchored_ = true;
+  anchorMediaMs_ = pictureMs;
+  anchorMicros_ = now;
+}
+
+void CNOVMediaPlayer::PushSound(const char* data, int size, int timeMs) {
+  const int speed = playSpeed_;
+  if (!SoundAtSpeed(speed) || size <= 0) return;
+  // An exact seek's sound starts with its picture.
+  if (soundFromMs_ >= 0 && timeMs >= 0 && timeMs < soundFromMs_) {
+    const long long bytesPerSecond =
+        static_cast<long long>(std::max(1, audioBits_ / 8)) * std::max(1, audioRate_);
+    const int frameBytes = std::max(1, audioBits_ / 8);
+    long long skip = (soundFromMs_ - timeMs) * bytesPerSecond / 1000;
+    skip -= skip % frameBytes;
+    if (skip >= size) return;
+    data += skip;
+    size -= int(skip);
+    timeMs = soundFromMs_;
+  }
+  if (speed == kNormalSpeed || !stretch_.Configured()) {
+    if (speed == kNormalSpeed) sync_.PushPcm(data, size, timeMs);
+    return;
+  }
+  stretch_.SetTempo(double(speed) / kNormalSpeed);
+  if (stretchInMs_ < 0) {
+    stretchInMs_ = timeMs >= 0 ? timeMs : 0;
+    stretchInFrames_ = 0;
+  }
+  const int frames = size / 2;
+  // The packet's bytes are not aligned for int16_t: copied through the block buffer.
+  for (int done = 0; done < frames;) {
+    const int n = std::min(frames - done, kStretchedFrames);
+    std::memcpy(stretched_.get(), data + std::size_t(done) * 2, std::size_t(n) * 2);
+    if (!stretch_.Put(stretched_.get(), n)) break;
+    stretchInFrames_ += n;
+    done += n;
+    for (;;) {
+      const std::int64_t buffered = stretch_.BufferedInputFrames();
+      const int got = stretch_.Receive(stretched_.get(), kStretchedFrames);
+      if (got <= 0) break;
+      const int mediaMs =
+          stretchInMs_ + int((stretchInFrames_ - buffered) * 1000 / std::max(1, audioRate_));
+      sync_.PushPcm(reinterpret_cast<const char*>(stretched_.get()), got * 2, mediaMs, speed);
     }
   }
 }
@@ -462,18 +709,26 @@ void CNOVMediaPlayer::FrontShownInShowOne(bool decoded) {
   }
   showOneFrontDone_ = true;
   showOneFrontsSince_ = 0;
-  if (!RearCanCome()) FinishShowOne(kShowTwoShown, false);
+  if (showOneRearDone_) {
+    FinishShowOne(kShowTwoShown, true);
+  } else if (!RearCanCome()) {
+    FinishShowOne(kShowTwoShown, false);
+  }
 }
 
 void CNOVMediaPlayer::FinishShowOne(int status, bool rearShown) {
   decoder_->Redraw(0, front_);
   if (rearShown) decoder_->Redraw(1, rear_);
+  const bool exact = showOneExact_;
   showOneFrontDone_ = false;
   showOneFrontsSince_ = 0;
+  showOneRearDone_ = false;
+  showOneExact_ = false;
   std::lock_guard<std::mutex> hold(control_);
   // Another seek asked for meanwhile is shown next; a pause or stop keeps its own state.
   if (runState_ == kShowOne && pendingSeek_ < 0) {
     runState_ = kIdle;
     showStatus_ = status;
+    resumeFromShown_ = exact;
   }
 }

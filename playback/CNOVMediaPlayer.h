@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,7 @@
 #include "media/VMediaParser.h"
 #include "platform/Threads.h"
 #include "playback/CMediaSync.h"
+#include "playback/TimeStretch.h"
 #include "playback/VAudio.h"
 #include "playback/VMediaDecoder.h"
 #include "playback/VideoSurface.h"
@@ -40,6 +42,15 @@ class CNOVMediaPlayer {
   static constexpr int kEventOpened = 2;
   // Front pictures gathered before the first is shown, in ms of recording.
   static constexpr int kPrebufferMs = 700;
+  // Playback speeds, in quarters of the recording's own pace: 1/4, 1/2, 1, 2, 4, 8 and 16 times.
+  static constexpr int kSpeeds[] = {1, 2, 4, 8, 16, 32, 64};
+  static constexpr int kNormalSpeed = 4;
+  // Sound plays (its pitch kept) from half to twice the normal speed and is silent beyond.
+  static bool SoundAtSpeed(int quarters) { return quarters >= 2 && quarters <= 8; }
+  // From eight times up only the key pictures (the first of each second on the camera's cards)
+  // are decoded and shown: decoding every picture of a large recording at that pace would take
+  // more than a computer has, and 8 to 16 pictures a second follow the drive well enough.
+  static bool KeyPicturesOnly(int quarters) { return quarters >= 32; }
 
   // Called on the worker with the engine lock held, for each text record as its turn comes:
   // the record's bytes and a terminating zero, the length counting that zero, and the media time
@@ -79,6 +90,22 @@ class CNOVMediaPlayer {
   // without an open recording. Always true.
   bool SeekToMs(int ms);
   int GetPositionMs() const;
+  // The speed in quarters (kSpeeds); others are refused (false). Takes effect at once, from the
+  // picture on screen: the recording is read again from that picture's block, so that sound and
+  // pictures start together at the new pace.
+  bool SetSpeed(int quarters);
+  int GetSpeed() const { return speed_.load(std::memory_order_acquire); }
+  // Shows front picture `index` (0-based; clamped to the recording) and, on a two-camera
+  // recording, the rear picture of the same time, and stays paused there. The pictures are
+  // decoded from the key picture that starts their block. False without an open recording or
+  // while playing (pause first).
+  bool ShowPicture(int index);
+  // Shows the picture `delta` pictures from the one on screen (see ShowPicture).
+  bool StepPictures(int delta);
+  // The front picture on screen (0-based), -1 before one; and its recording time in ms.
+  int GetShownPicture() const { return shownPicture_.load(std::memory_order_acquire); }
+  int GetShownPictureMs() const;
+  int GetFrontRate() const { return FrontRate(); }
   // Idle only: shows the last pictures again (after the surfaces changed size).
   void RefreshPictures();
   // Saves the channel's current picture, with the evidence as EXIF tags when given; false while
@@ -127,8 +154,16 @@ class CNOVMediaPlayer {
   // True when the owner asked for something else since a picture was taken to be presented
   // (drawn when draw is set): it is not presented now.
   bool Interrupted(bool draw) const;
-  // Engine lock held.
-  void SeekLocked(int picture);
+  // Engine lock held. exact: lands on the picture itself (the block's pictures before it are
+  // decoded without being shown, its sound before it left out) instead of the block's start.
+  void SeekLocked(int picture, bool exact);
+  // Holds a picture back until its time at a speed without sound: the pictures follow the steady
+  // clock from an anchor set at the first picture after a seek, a pause or work that fell behind.
+  void PaceAtSpeed(int pictureMs);
+  // Queues a sound packet for the feeder at the current speed: as read at normal speed, through
+  // the time-stretch at half to twice, not at all beyond; the part before an exact seek's
+  // picture is left out.
+  void PushSound(const char* data, int size, int timeMs);
   void ResetStreamPosition();
   int FrontRate() const {
     int rate = frontRate_;
@@ -159,6 +194,13 @@ class CNOVMediaPlayer {
   std::atomic<int> frontRate_{0};
   std::atomic<int> rearRate_{0};
   std::atomic<int> openSerial_{0};
+  std::atomic<int> speed_{kNormalSpeed};
+  std::atomic<int> shownPicture_{-1};
+  // The pending seek lands on its picture exactly (ShowPicture, a speed change).
+  std::atomic<bool> pendingExact_{false};
+  // The pictures on screen came from an exact single-picture show: the decoder stopped there, so
+  // playing on starts with an exact seek to the next picture.
+  std::atomic<bool> resumeFromShown_{false};
   std::atomic<bool> commandsPending_{false};
 
   // The owner's requests and the state changes both sides make, under control_. The worker
@@ -190,6 +232,24 @@ class CNOVMediaPlayer {
   // waits for the rear one, counting the front pictures read meanwhile.
   bool showOneFrontDone_ = false;
   int showOneFrontsSince_ = 0;
+  // The speed the worker plays at, taken from speed_ at each seek and open.
+  int playSpeed_ = kNormalSpeed;
+  // An exact seek's front picture, until it is reached (-1 none); sound before soundFromMs_ is
+  // left out.
+  int seekTarget_ = -1;
+  int soundFromMs_ = -1;
+  // An exact single-picture show: the rear picture of the target's time has been decoded.
+  bool showOneRearDone_ = false;
+  // The single-picture show under way is an exact one whose front picture has been decoded.
+  bool showOneExact_ = false;
+  // PaceAtSpeed's anchor: a picture's recording time and when it was due (steady clock, us).
+  bool paceAnchored_ = false;
+  int anchorMediaMs_ = 0;
+  long long anchorMicros_ = 0;
+  TimeStretch stretch_;
+  int stretchInMs_ = -1;           // recording time of the first sound put since the last clear
+  long long stretchInFrames_ = 0;  // frames put since then
+  std::unique_ptr<std::int16_t[]> stretched_;
   DecodeQueue queue_;
   // The entry taken from the decode queue and not presented yet (a pause came while it waited for
   // its turn): presented first when playing goes on.

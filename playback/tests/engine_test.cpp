@@ -428,6 +428,58 @@ TEST_F(EngineTest, SeekWhilePlayingLandsOnTheNextKeyPicture) {
   EXPECT_EQ(engine_.GetPositionMs(), 3000);
 }
 
+// Steps land on the picture asked for, decoded from its block's key picture, with the rear camera
+// at the same time; across block starts both ways, clamped at the ends; playing on afterwards
+// continues from the next picture.
+TEST_F(EngineTest, PictureStepsShowThePictureAskedForAndTheRearOfTheSameTime) {
+  const auto fronts = ReferenceDigests(two_, 0, 320, 180);
+  const auto rears = ReferenceDigests(two_, 1, 160, 90);
+  ASSERT_GE(fronts.size(), 90u);
+  ASSERT_EQ(rears.size(), fronts.size());
+  engine_.OpenMedia(two_.c_str());
+  ASSERT_TRUE(WaitForPictures(front_, 3));
+  EXPECT_FALSE(engine_.StepPictures(1));  // only while paused
+  engine_.Pause();
+  const int last = int(fronts.size()) - 1;
+  struct Step {
+    int show;   // ShowPicture's index, or -1 for a step
+    int delta;  // the step
+    int expected;
+  };
+  const Step steps[] = {
+      {61, 0, 61}, {-1, -1, 60},    {-1, -1, 59},  {-1, -1, 58},       {-1, 1, 59}, {-1, 1, 60},
+      {30, 0, 30}, {-1, -1, 29},    {-1, -1, 28},  {-1, 2, 30},        {0, 0, 0},   {-1, -1, 0},
+      {-1, 1, 1},  {last, 0, last}, {-1, 1, last}, {-1, -1, last - 1},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(testing::Message()
+                 << "show " << step.show << " step " << step.delta << " to " << step.expected);
+    const int frontsBefore = front_.Count(), rearsBefore = rear_.Count();
+    ASSERT_TRUE(step.show >= 0 ? engine_.ShowPicture(step.show) : engine_.StepPictures(step.delta));
+    EXPECT_EQ(engine_.GetShownPicture(), step.expected);
+    ASSERT_TRUE(WaitForPictures(front_, frontsBefore + 1));
+    ASSERT_TRUE(WaitForPictures(rear_, rearsBefore + 1));
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_EQ(front_.Count(), frontsBefore + 1);
+    EXPECT_EQ(rear_.Count(), rearsBefore + 1);
+    EXPECT_EQ(front_.Pictures().back().digest, fronts[std::size_t(step.expected)]);
+    EXPECT_EQ(rear_.Pictures().back().digest, rears[std::size_t(step.expected)]);
+    EXPECT_EQ(engine_.GetShownPicture(), step.expected);
+    EXPECT_EQ(engine_.GetShownPictureMs(), step.expected * 1000 / 30);
+  }
+  // Playing on from a step shows the pictures after it, in order, to the end.
+  ASSERT_TRUE(engine_.ShowPicture(44));
+  ASSERT_TRUE(WaitForIdle());
+  const std::size_t from = std::size_t(front_.Count());
+  engine_.Resume();
+  ASSERT_TRUE(WaitForEnd());
+  const auto shown = front_.Pictures();
+  ASSERT_EQ(shown.size() - from, fronts.size() - 45);
+  for (std::size_t i = from; i < shown.size(); ++i) {
+    EXPECT_EQ(shown[i].digest, fronts[45 + (i - from)]) << i;
+  }
+}
+
 TEST_F(EngineTest, PauseHoldsResumeContinuesStopEnds) {
   engine_.OpenMedia(two_.c_str());
   ASSERT_TRUE(WaitForPictures(front_, 5));
