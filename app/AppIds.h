@@ -39,6 +39,8 @@ enum ControlId : int {
   kIdFrontPane = 1238,
   kIdRearPane = 1239,
   kIdSpeed = 1240,
+  // The playback speed's read-out beside the times.
+  kIdPlaySpeed = 1241,
   // The recording list's context menu: export the tracks of the ticked (or clicked) recordings.
   kIdExportTrack = 1300,
 };

@@ -127,13 +127,15 @@ void CSamplePlayerDlg::CreateControls() {
   graph_ = new CGraphStatic(this, kIdGraph, wxPoint(30, 520), wxSize(760, 104));
   speed_ = new wxStaticText(this, kIdSpeed, "", wxDefaultPosition, wxDefaultSize,
                             wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+  playSpeed_ = new wxStaticText(this, kIdPlaySpeed, wxString::FromUTF8("1×"), wxDefaultPosition,
+                                wxDefaultSize, wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
   MakeButton(kIdFileDownload, kBmpFileDownload, kBmpFileDownloadSelected, kBmpFileDownload, 0);
   selectAll_ = new wxCheckBox(this, kIdSelectAll, "Select All");
 
   // Read-out colours: times white, speed red, on black; Select All red on its own colour.
   wxFont small = GetFont();
   small.SetPointSize(8);
-  for (wxStaticText* t : {totalTime_, currentTime_}) {
+  for (wxStaticText* t : {totalTime_, currentTime_, playSpeed_}) {
     t->SetForegroundColour(*wxWHITE);
     t->SetBackgroundColour(*wxBLACK);
     t->SetFont(small);
@@ -337,6 +339,7 @@ void CSamplePlayerDlg::ShutDown() {
   // The track readers use the library handle: they end before it is released.
   trackLoader_.Stop();
   exportLoader_.Stop();
+  JoinClipWorker();
   if (library_ != nullptr) {
     VexRelease(library_);
     library_ = nullptr;

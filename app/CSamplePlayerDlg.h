@@ -19,6 +19,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/AppIds.h"
@@ -33,6 +34,7 @@
 #include "settings/gui/CSettingDlg.h"
 #include "skin/VSkinBackground.h"
 #include "telemetry/CTextData.h"
+#include "telemetry/EventMarks.h"
 #include "telemetry/Track.h"
 #include "telemetry/TrackLoader.h"
 #include "telemetry/gui/GSensorGraphFeed.h"
@@ -87,11 +89,13 @@ wxDECLARE_EVENT(EVT_TRACK, wxThreadEvent);
 enum TrackUpdate : int {
   kTrackForMap,    // the open recording's track was read
   kTrackExported,  // an export ended (written or not)
+  kClipExported,   // an evidence clip's export ended (written or not)
 };
 
 // What a track reader's worker hands the window.
 struct TrackReport {
   Track track;          // kTrackForMap: the track read
+  EventMarks marks;     // kTrackForMap: the jolts in its G-sensor samples
   bool ok = false;      // kTrackExported: the file was written
   std::string path;     // kTrackExported: the file
   std::string message;  // kTrackExported: what to tell the user
@@ -226,6 +230,25 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
     exportObserver_ = std::move(observer);
   }
 
+  // Finding the moment (CSamplePlayerDlg_Moment.cpp). Playback speed one step slower (-1),
+  // faster (+1) or back to normal (0): keys [, ] and \.
+  void ChangeSpeed(int step);
+  // Pauses and shows the picture `delta` pictures on, both cameras (keys . and ,).
+  void StepPicture(int delta);
+  // Moves to the next or the previous event mark (Ctrl+PageDown, Ctrl+PageUp).
+  void JumpToMark(bool next);
+  // Keys I and O: the clip's in and out points at the picture on screen; the out point, with an
+  // in point before it, asks for a folder and exports the clip there on a worker.
+  void SetClipPoint(bool in);
+  const EventMarks& Marks() const { return marks_; }
+  int ClipInMs() const { return clipInMs_; }
+  int ClipOutMs() const { return clipOutMs_; }
+  wxString PlaySpeedText() const;
+  // Called on the window thread when a clip export ended: written or not, and the message shown.
+  void SetClipObserver(std::function<void(bool ok, const std::string& message)> observer) {
+    clipObserver_ = std::move(observer);
+  }
+
   // For tests and tools (window thread).
   int LayoutMode() const { return layoutMode_; }
   // True while a layout change waits for the desktop (leaving full screen on Wayland, a
@@ -256,7 +279,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   // or the program was told to end (SIGTERM).
   void EndSession();
   // Handles a key press as the window's key hook does; true when the key was used.
-  bool HandleKey(int keyCode, bool pointerInList);
+  bool HandleKey(int keyCode, bool pointerInList, int modifiers = 0);
 
  private:
   // Start-up steps.
@@ -399,6 +422,20 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   std::string playingName_;
   ExportDialogRunner exportRunner_;
   std::function<void(bool, const std::string&)> exportObserver_;
+
+  // Finding the moment: the open recording's event marks, the clip's points (ms, -1 unset), the
+  // clip export's worker (one at a time; joined before the next and at shut-down).
+  void ShowPlaySpeed();
+  void ClearMoment();
+  void ExportClip();
+  void JoinClipWorker();
+  wxStaticText* playSpeed_ = nullptr;
+  EventMarks marks_;
+  int clipInMs_ = -1;
+  int clipOutMs_ = -1;
+  std::thread clipWorker_;
+  std::atomic<bool> clipBusy_{false};
+  std::function<void(bool, const std::string&)> clipObserver_;
 
   wxTimer tick_{this, kTimerPlaybackTick};
   // Closing waits (a few times 10 ms) for the map's page to answer the last marker moves.

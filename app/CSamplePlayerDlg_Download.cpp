@@ -55,7 +55,8 @@ void CSamplePlayerDlg::StopDownloadWorker() {
 }
 
 void CSamplePlayerDlg::DownloadRecordings() {
-  if (downloadBusy_) return;
+  // One AVI is written at a time: a clip being written finishes first (a moment's work).
+  if (downloadBusy_ || clipBusy_) return;
   // The card is read for the files, not for playback, from here on.
   StopPlayback();
   CollectTickedRecordings();

@@ -205,6 +205,16 @@ void CSamplePlayerDlg::OnPositionTick() {
   const int total = engine_.GetDurationMs() / 1000;
   seek_->SetPos(s);
   UpdateTimeLabels(s, total);
+  // Paused on a picture: its own time, to the tenth of a second.
+  const int shown = engine_.GetShownPicture();
+  if (play_->IsShown() && shown >= 0 && tick_.IsRunning()) {
+    const int ms = engine_.GetShownPictureMs();
+    char text[24];
+    FormatClock(ms / 1000, text);
+    const wxString label = wxString::Format("%s.%d", text, ms % 1000 / 100);
+    if (currentTime_->GetLabel() != label) currentTime_->SetLabel(label);
+    seek_->SetPos(ms / 1000);
+  }
   const int fixes = telemetry_.GpsCount();
   if (fixes > 0) {
     const CGPSData fix = telemetry_.LastGps();
@@ -284,7 +294,7 @@ void CSamplePlayerDlg::OnRecordingEndedEvent(wxCommandEvent&) {
   PlayNext();
 }
 
-bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList) {
+bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList, int modifiers) {
   DiagPrintf("Press Button => %d\n", keyCode);
   if (downloadBusy_) return true;
   switch (keyCode) {
@@ -300,10 +310,40 @@ bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList) {
       }
       return true;
     case WXK_PAGEUP:
-      PlayNext();
+      // With Ctrl: the previous event mark; alone, the next recording as ever.
+      if (modifiers & wxMOD_CONTROL) {
+        JumpToMark(false);
+      } else {
+        PlayNext();
+      }
       return true;
     case WXK_PAGEDOWN:
-      PlayPrevious();
+      if (modifiers & wxMOD_CONTROL) {
+        JumpToMark(true);
+      } else {
+        PlayPrevious();
+      }
+      return true;
+    case '[':
+      ChangeSpeed(-1);
+      return true;
+    case ']':
+      ChangeSpeed(1);
+      return true;
+    case '\\':
+      ChangeSpeed(0);
+      return true;
+    case '.':
+      StepPicture(1);
+      return true;
+    case ',':
+      StepPicture(-1);
+      return true;
+    case 'I':
+      SetClipPoint(true);
+      return true;
+    case 'O':
+      SetClipPoint(false);
       return true;
     case WXK_LEFT:
       DiagPrintf("Press Button => VK_LEFT\n");
@@ -342,7 +382,7 @@ void CSamplePlayerDlg::OnCharHook(wxKeyEvent& event) {
   // The pointer's place comes from the list's own enter and leave events: asking the toolkit
   // where the pointer is needs a pointer, which a Wayland seat may not have.
   const bool inList = list_->IsShown() && pointerInList_;
-  if (!HandleKey(event.GetKeyCode(), inList)) event.Skip();
+  if (!HandleKey(event.GetKeyCode(), inList, event.GetModifiers())) event.Skip();
 }
 
 void CSamplePlayerDlg::TrackPointerOverList() {

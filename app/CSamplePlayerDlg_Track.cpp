@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/CSamplePlayerDlg.h"
+#include "settings/CameraSettings.h"
 #include "skin/CBitmapSlider.h"
 #include "support/Diag.h"
 #include "telemetry/TrackExport.h"
@@ -63,17 +64,36 @@ void CSamplePlayerDlg::LoadTrack(const std::string& name) {
   track_ = Track{};
   playingName_ = name;
   map_->ClearTrack();
+  ClearMoment();
   const long serial = ++trackSerial_;
-  trackLoader_.Request(library_, {name},
-                       [this, serial](std::vector<RecordingTelemetry>&& read, TrackReadResult) {
-                         auto* event = new wxThreadEvent(EVT_TRACK);
-                         event->SetInt(kTrackForMap);
-                         event->SetExtraLong(serial);
-                         TrackReport report;
-                         if (!read.empty()) report.track = std::move(read.front().track);
-                         event->SetPayload(report);
-                         wxQueueEvent(this, event);
-                       });
+  // The marks' threshold follows the camera's impact sensitivity, read on the worker too.
+  const std::string settingsPath = settingsPath_;
+  const bool event = !name.empty() && (name[0] == 'E' || name[0] == 'e');
+  trackLoader_.Request(
+      library_, {name},
+      [this, serial, settingsPath, event](std::vector<RecordingTelemetry>&& read, TrackReadResult) {
+        auto* update = new wxThreadEvent(EVT_TRACK);
+        update->SetInt(kTrackForMap);
+        update->SetExtraLong(serial);
+        TrackReport report;
+        if (!read.empty()) {
+          CameraSettings settings;
+          // The file holds 1, 3 or 5; the settings keep the slider's 1 to 3.
+          const int accLevel = !settingsPath.empty() && LoadCameraSettings(settingsPath, &settings)
+                                   ? 2 * settings.impactLevel - 1
+                                   : 3;
+          report.marks = FindEventMarks(read.front().gsensor, accLevel, event);
+          report.track = std::move(read.front().track);
+        }
+        update->SetPayload(report);
+        wxQueueEvent(this, update);
+      });
+}
+
+void CSamplePlayerDlg::ClearMoment() {
+  marks_ = EventMarks{};
+  seek_->SetMarks({});
+  clipInMs_ = clipOutMs_ = -1;
 }
 
 void CSamplePlayerDlg::DropTrack() {
@@ -82,6 +102,7 @@ void CSamplePlayerDlg::DropTrack() {
   track_ = Track{};
   playingName_.clear();
   map_->ClearTrack();
+  ClearMoment();
 }
 
 void CSamplePlayerDlg::OnTrackEvent(wxThreadEvent& event) {
@@ -95,6 +116,15 @@ void CSamplePlayerDlg::OnTrackEvent(wxThreadEvent& event) {
     if (exportObserver_) exportObserver_(report.ok, report.path);
     return;
   }
+  if (event.GetInt() == kClipExported) {
+    clipBusy_ = false;
+    JoinClipWorker();
+    DiagPrintf("Clip => %s\n", report.ok ? report.path.c_str() : report.message.c_str());
+    messageBox_(wxString::FromUTF8(report.message), "Export clip",
+                wxOK | (report.ok ? wxICON_INFORMATION : wxICON_ERROR));
+    if (clipObserver_) clipObserver_(report.ok, report.message);
+    return;
+  }
   // Only the answer for the recording still open.
   if (event.GetExtraLong() != trackSerial_) return;
   track_ = report.track;
@@ -102,6 +132,10 @@ void CSamplePlayerDlg::OnTrackEvent(wxThreadEvent& event) {
   DiagPrintf("Track => %d points in %d segments\n", track_.PointCount(),
              static_cast<int>(track_.segments.size()));
   map_->SetTrack(track_);
+  marks_ = report.marks;
+  seek_->SetMarks(marks_.markSeconds, marks_.triggerSecond);
+  DiagPrintf("Event marks => %d, trigger %d\n", static_cast<int>(marks_.markSeconds.size()),
+             marks_.triggerSecond);
 }
 
 void CSamplePlayerDlg::OnTrackClicked(double latitude, double longitude) {

@@ -29,9 +29,11 @@ const std::vector<ControlPlace>& NormalControlPlaces() {
         {kIdBrightnessSlider, {864, 474, 81, 14}},
         {kIdBrightnessIcon, {832, 472, 24, 25}},
         {kIdMute, {684, 472, 27, 22}},
-        {kIdCurrentTime, {25, 433, 56, 14}},
+        // Wide enough for the tenths shown while paused.
+        {kIdCurrentTime, {20, 433, 68, 14}},
         {kIdTotalTime, {495, 433, 56, 14}},
         {kIdSpeed, {580, 433, 56, 14}},
+        {kIdPlaySpeed, {580, 474, 56, 16}},
     };
     // The five kind filters, left to right: driving, event, parking, manual, all.
     const int filters[] = {kIdFilterDriving, kIdFilterEvent, kIdFilterParking, kIdFilterManual,
@@ -60,9 +62,10 @@ std::vector<ControlPlace> FullScreenControlPlaces(int w, int h) {
       {kIdBrightnessIcon, {w - 199, h - 85, 24, 25}},
       {kIdVolumeSlider, {w - 298, h - 80, 81, 14}},
       {kIdMute, {w - 337, h - 85, 27, 22}},
-      {kIdCurrentTime, {55, h - 25, 60, 12}},
+      {kIdCurrentTime, {50, h - 25, 72, 12}},
       {kIdTotalTime, {370, h - 25, 60, 12}},
       {kIdSpeed, {470, h - 25, 60, 12}},
+      {kIdPlaySpeed, {535, h - 25, 60, 12}},
   };
 }
 

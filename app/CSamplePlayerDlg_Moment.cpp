@@ -1,0 +1,178 @@
+// Finding the moment that matters: playback speeds, picture steps, the event marks over the seek
+// slider and evidence clips of a span of the playing recording.
+#include <wx/stattext.h>
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "app/CSamplePlayerDlg.h"
+#include "skin/CBitmapButtonTrans.h"
+#include "skin/CBitmapSlider.h"
+#include "support/Diag.h"
+#include "telemetry/ClipExport.h"
+
+namespace {
+
+constexpr char kTextClipCaption[] = "Export clip";
+constexpr char kTextChooseClipFolder[] = "Choose the folder for the clip";
+constexpr char kTextOutBeforeIn[] =
+    "The out point (O) must come after the in point (I): set the in point again.";
+constexpr char kTextClipBusy[] = "A clip is being written: wait for it to finish.";
+
+// "1/4×", "1/2×", "1×", "2×" ... for a speed in quarters.
+wxString SpeedLabel(int quarters) {
+  if (quarters < CNOVMediaPlayer::kNormalSpeed) {
+    return wxString::FromUTF8(
+        ("1/" + std::to_string(CNOVMediaPlayer::kNormalSpeed / quarters) + "×").c_str());
+  }
+  return wxString::FromUTF8(
+      (std::to_string(quarters / CNOVMediaPlayer::kNormalSpeed) + "×").c_str());
+}
+
+// "00:00:12.3"
+std::string ClockText(int ms) {
+  char text[16];
+  FormatClock(ms / 1000, text);
+  return std::string(text) + "." + std::to_string(ms % 1000 / 100);
+}
+
+}  // namespace
+
+wxString CSamplePlayerDlg::PlaySpeedText() const { return playSpeed_->GetLabel(); }
+
+void CSamplePlayerDlg::ShowPlaySpeed() {
+  const int speed = engine_.GetSpeed();
+  playSpeed_->SetLabel(SpeedLabel(speed));
+  // Away from the normal pace the read-out stands out; beyond twice it also says the sound is off.
+  playSpeed_->SetForegroundColour(speed == CNOVMediaPlayer::kNormalSpeed ? *wxWHITE
+                                                                         : wxColour(255, 176, 0));
+  playSpeed_->SetToolTip(CNOVMediaPlayer::SoundAtSpeed(speed)
+                             ? wxString::FromUTF8("Playback speed")
+                             : wxString::FromUTF8("Playback speed (no sound at this speed)"));
+  playSpeed_->Refresh();
+}
+
+void CSamplePlayerDlg::ChangeSpeed(int step) {
+  if (downloadBusy_) return;
+  const auto* first = std::begin(CNOVMediaPlayer::kSpeeds);
+  const auto* last = std::end(CNOVMediaPlayer::kSpeeds);
+  const auto* at = std::find(first, last, engine_.GetSpeed());
+  if (at == last) at = std::find(first, last, CNOVMediaPlayer::kNormalSpeed);
+  if (step < 0 && at != first) --at;
+  if (step > 0 && at + 1 != last) ++at;
+  const int speed = step == 0 ? CNOVMediaPlayer::kNormalSpeed : *at;
+  engine_.SetSpeed(speed);
+  DiagPrintf("Playback speed => %d/4\n", speed);
+  ShowPlaySpeed();
+}
+
+void CSamplePlayerDlg::StepPicture(int delta) {
+  if (downloadBusy_ || !tick_.IsRunning()) return;
+  // Steps are taken while paused: the first one pauses.
+  if (!play_->IsShown()) {
+    ShowPlayButton(true);
+    engine_.Pause();
+  }
+  if (!engine_.StepPictures(delta)) return;
+  // The read-outs show the picture asked for at once.
+  OnPositionTick();
+}
+
+void CSamplePlayerDlg::JumpToMark(bool next) {
+  if (downloadBusy_ || !tick_.IsRunning() || marks_.markSeconds.empty()) return;
+  // Paused, the picture on screen is where the user stands; playing, the position.
+  const int at = play_->IsShown() && engine_.GetShownPicture() >= 0 ? engine_.GetShownPictureMs()
+                                                                    : engine_.GetPositionMs();
+  const int second =
+      next ? NextMarkSecond(marks_.markSeconds, at) : PreviousMarkSecond(marks_.markSeconds, at);
+  if (second < 0) return;
+  DiagPrintf("Event mark => %d s\n", second);
+  if (play_->IsShown()) {
+    // Paused: the mark's own picture, both cameras.
+    engine_.ShowPicture(second * engine_.GetFrontRate());
+  } else {
+    engine_.SeekToMs(second * 1000);
+  }
+  seek_->SetPos(second);
+  UpdateTimeLabels(second, engine_.GetDurationMs() / 1000);
+}
+
+void CSamplePlayerDlg::SetClipPoint(bool in) {
+  if (downloadBusy_ || !tick_.IsRunning()) return;
+  const int at = play_->IsShown() && engine_.GetShownPicture() >= 0 ? engine_.GetShownPictureMs()
+                                                                    : engine_.GetPositionMs();
+  if (in) {
+    clipInMs_ = at;
+    clipOutMs_ = -1;
+    DiagPrintf("Clip in => %d ms\n", at);
+    return;
+  }
+  if (clipInMs_ < 0 || at <= clipInMs_) {
+    messageBox_(wxString::FromUTF8(kTextOutBeforeIn), wxString::FromUTF8(kTextClipCaption),
+                wxOK | wxICON_INFORMATION);
+    return;
+  }
+  clipOutMs_ = at;
+  DiagPrintf("Clip out => %d ms\n", at);
+  ExportClip();
+}
+
+void CSamplePlayerDlg::ExportClip() {
+  if (playingName_.empty() || clipInMs_ < 0 || clipOutMs_ <= clipInMs_) return;
+  if (clipBusy_) {
+    messageBox_(wxString::FromUTF8(kTextClipBusy), wxString::FromUTF8(kTextClipCaption),
+                wxOK | wxICON_INFORMATION);
+    return;
+  }
+  wxString folder;
+  if (!folderRunner_(wxString::FromUTF8(kTextChooseClipFolder), wxString::FromUTF8(targetFolder_),
+                     &folder) ||
+      folder.empty()) {
+    return;
+  }
+  JoinClipWorker();
+  ClipRequest request;
+  request.name = playingName_;
+  request.fromMs = clipInMs_;
+  request.toMs = clipOutMs_;
+  request.folder = folder.utf8_string();
+  clipBusy_ = true;
+  const std::string cardDir = options_.cardDir;
+  // The worker reads the card through a library handle and parser of its own: the engine's
+  // stream on the window's handle goes on undisturbed.
+  clipWorker_ = std::thread([this, request, cardDir] {
+    VexHandle library = VexStart();
+    VexInitialise(library, cardDir.empty() ? nullptr : cardDir.c_str());
+    char drive = 0;
+    VexCardPoll(library, &drive);
+    VexCardAttach(library);
+    ClipOutcome outcome;
+    {
+      CVEXParser parser;
+      parser.SetLibraryHandle(library);
+      parser.Start();
+      outcome = ::ExportClip(&parser, library, request, nullptr, nullptr, nullptr);
+      parser.Stop();
+    }
+    VexRelease(library);
+    TrackReport report;
+    report.ok = outcome.result == kClipDone;
+    if (report.ok) {
+      report.path = outcome.files.front();
+      report.message = "Saved the clip from " + ClockText(outcome.span.startMs) + " to " +
+                       ClockText(outcome.span.endMs) + " (whole seconds of the card) as:";
+      for (const auto& file : outcome.files) report.message += "\n" + file;
+    } else {
+      report.message = "The clip could not be saved: " + outcome.reason;
+    }
+    auto* event = new wxThreadEvent(EVT_TRACK);
+    event->SetInt(kClipExported);
+    event->SetPayload(report);
+    wxQueueEvent(this, event);
+  });
+}
+
+void CSamplePlayerDlg::JoinClipWorker() {
+  if (clipWorker_.joinable()) clipWorker_.join();
+}
