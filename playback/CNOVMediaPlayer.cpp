@@ -231,6 +231,9 @@ bool CNOVMediaPlayer::SetSpeed(int quarters) {
       pendingSeek_ = shownPicture_.load();
       pendingExact_ = true;
       sync_.CancelWaits();
+    } else if (runState_ == kIdle && shownPicture_ >= 0) {
+      // Paused: playing on starts from the next picture at the new pace.
+      resumeFromShown_ = true;
     }
   }
   Wake();

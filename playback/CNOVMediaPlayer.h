@@ -198,8 +198,8 @@ class CNOVMediaPlayer {
   std::atomic<int> shownPicture_{-1};
   // The pending seek lands on its picture exactly (ShowPicture, a speed change).
   std::atomic<bool> pendingExact_{false};
-  // The pictures on screen came from an exact single-picture show: the decoder stopped there, so
-  // playing on starts with an exact seek to the next picture.
+  // Playing on starts with an exact seek to the picture after the one on screen: it came from an
+  // exact single-picture show (the decoder stopped there), or the speed changed while paused.
   std::atomic<bool> resumeFromShown_{false};
   std::atomic<bool> commandsPending_{false};
 

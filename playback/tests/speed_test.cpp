@@ -255,4 +255,26 @@ TEST_F(SpeedTest, ChangingSpeedWhilePlayingGoesOnFromThePictureOnScreen) {
   EXPECT_NEAR(Rate(after), 4.0, 4.0 * 0.02);
   EXPECT_FALSE(engine_.SetSpeed(3));
   EXPECT_EQ(engine_.GetSpeed(), 16);
+
+  // Changed while paused: playing on goes from the next picture at the new pace.
+  for (int i = 0; i < 100 && engine_.GetRunState() != CNOVMediaPlayer::kIdle; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  const int paused = engine_.GetShownPicture();
+  ASSERT_GE(paused, 0);
+  ASSERT_TRUE(engine_.SetSpeed(2));
+  const double resumed = NowMs();
+  engine_.Resume();
+  std::this_thread::sleep_for(2500ms);
+  engine_.Pause();
+  std::vector<TimedSurface::Shown> slow;
+  int first = -1;
+  for (const auto& s : front_.Pictures()) {
+    if (s.wallMs > resumed && first < 0) first = s.positionMs;
+    if (s.wallMs > resumed + 300) slow.push_back(s);
+  }
+  // The position after a picture is its time plus one frame: the next picture's is two frames on.
+  EXPECT_EQ(first, (paused + 2) * 1000 / 30);
+  ASSERT_GE(slow.size(), 8u);
+  EXPECT_NEAR(Rate(slow), 0.5, 0.5 * 0.02);
 }
