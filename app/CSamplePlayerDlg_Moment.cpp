@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/CSamplePlayerDlg.h"
+#include "app/ViewerConfig.h"
 #include "skin/CBitmapButtonTrans.h"
 #include "skin/CBitmapSlider.h"
 #include "support/Diag.h"
@@ -131,6 +132,9 @@ void CSamplePlayerDlg::ExportClip() {
       folder.empty()) {
     return;
   }
+  // The next clip, and the next download, start in the same folder.
+  targetFolder_ = folder.utf8_string();
+  WriteTargetFolder(profilePath_, targetFolder_);
   JoinClipWorker();
   ClipRequest request;
   request.name = playingName_;
@@ -161,7 +165,8 @@ void CSamplePlayerDlg::ExportClip() {
     if (report.ok) {
       report.path = outcome.files.front();
       report.message = "Saved the clip from " + ClockText(outcome.span.startMs) + " to " +
-                       ClockText(outcome.span.endMs) + " (whole seconds of the card) as:";
+                       ClockText(outcome.span.endMs) +
+                       " (rounded out to the key pictures a clip starts and ends at) as:";
       for (const auto& file : outcome.files) report.message += "\n" + file;
     } else {
       report.message = "The clip could not be saved: " + outcome.reason;
