@@ -112,10 +112,10 @@ int main(int argc, char** argv) {
     drawnPoints = -1;
     watch.Watch(true);
     started = NowMs();
-    loader.Request(library, {kName}, [&](std::vector<Track>&& tracks, TrackReadResult) {
+    loader.Request(library, {kName}, [&](std::vector<RecordingTelemetry>&& read, TrackReadResult) {
       readDone = NowMs();
       auto* event = new wxThreadEvent(EVT_BENCH_TRACK);
-      event->SetPayload(tracks.empty() ? Track{} : tracks.front());
+      event->SetPayload(read.empty() ? Track{} : read.front().track);
       wxQueueEvent(frame, event);
     });
     if (!bench::PumpUntil([&] { return drawnPoints >= 0; }, 20000) ||
