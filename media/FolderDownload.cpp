@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/WholeFile.h"
+
 namespace {
 
 std::string SystemReason(int error) { return error != 0 ? std::strerror(error) : std::string(); }
@@ -19,37 +21,6 @@ std::string Describe(ConvertResult result, int error) {
   std::string text = ConvertResultText(result);
   if (error != 0) text += " (" + SystemReason(error) + ")";
   return text;
-}
-
-// Makes a new empty file in the folder, named after `name` with a part of its own; its path, or
-// empty with errno set. Created as any new file is (0666 less the user's umask), since it becomes
-// the user's file when renamed.
-std::string MakeTemporaryBeside(const std::string& folder, const std::string& name) {
-  static std::atomic<unsigned> serial{0};
-  std::string base = folder;
-  if (!base.empty() && base.back() != '/') base += '/';
-  base += "." + name + ".";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string path = base + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return path;
-    }
-    if (errno != EEXIST) return std::string();
-  }
-  return std::string();
-}
-
-// Sends a file's data to the disk; false with errno set.
-bool SyncFile(const std::string& path, int flags) {
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = ::fsync(fd) == 0;
-  const int error = errno;
-  ::close(fd);
-  errno = error;
-  return synced;
 }
 
 struct PictureRelay {
@@ -80,7 +51,7 @@ DownloadOutcome ConvertToFolder(VMediaParser* parser, const std::string& folder,
     outcome.reason = ConvertResultText(outcome.result);
     return outcome;
   }
-  const std::string temporary = MakeTemporaryBeside(folder, name);
+  const std::string temporary = MakeTemporaryFile(folder, name);
   if (temporary.empty()) {
     outcome.result = kConvertCreateFailed;
     outcome.reason = Describe(outcome.result, errno);
@@ -92,12 +63,12 @@ DownloadOutcome ConvertToFolder(VMediaParser* parser, const std::string& folder,
   if (result == kConvertDone || result == kConvertStopped) {
     // Complete on the disk before it takes the name, so that a crash or a power cut leaves either
     // the earlier file or the new one.
-    if (!SyncFile(temporary, O_RDONLY) ||
+    if (!SyncPath(temporary, O_RDONLY) ||
         std::rename(temporary.c_str(), destination.c_str()) != 0) {
       error = errno;
       result = kConvertCloseFailed;
     } else {
-      SyncFile(folder.empty() ? std::string(".") : folder, O_RDONLY | O_DIRECTORY);
+      SyncPath(folder.empty() ? std::string(".") : folder, O_RDONLY | O_DIRECTORY);
       outcome.path = destination;
     }
   }

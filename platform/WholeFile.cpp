@@ -35,6 +35,33 @@ bool RenameNoReplace(const std::string& temp, const std::string& path) {
 
 }  // namespace
 
+std::string MakeTemporaryFile(const std::string& folder, const std::string& name) {
+  static std::atomic<unsigned> serial{0};
+  std::string base = folder;
+  if (!base.empty() && base.back() != '/') base += '/';
+  base += "." + name + ".";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = base + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return path;
+    }
+    if (errno != EEXIST) return std::string();
+  }
+  return std::string();
+}
+
+bool SyncPath(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return synced;
+}
+
 bool WriteWholeFile(const std::string& path, std::string_view text, WholeFileMode mode,
                     int permissions) {
   static std::atomic<unsigned> counter{0};

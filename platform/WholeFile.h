@@ -16,3 +16,12 @@ enum class WholeFileMode {
 // why.
 bool WriteWholeFile(const std::string& path, std::string_view text, WholeFileMode mode,
                     int permissions = -1);
+
+// For files written by other means and renamed into place the same way:
+// makes a new empty file in the folder (empty: the current one) named after `name` with a part of
+// its own (".<name>.<pid>-<serial>"), created as any new file is (0666 less the user's umask);
+// its path, or empty with errno set.
+std::string MakeTemporaryFile(const std::string& folder, const std::string& name);
+// Sends a file's data (or, with O_DIRECTORY in flags, a folder's names) to the disk; false with
+// errno set.
+bool SyncPath(const std::string& path, int flags);

@@ -113,37 +113,6 @@ std::string ClockTime(std::int64_t clockSeconds, int ms) {
   return text;
 }
 
-// Makes a new empty file beside `path` (".<name>.<pid>-<serial>" in its folder); its path, or
-// empty with errno set.
-std::string MakeTemporaryBeside(const std::string& path) {
-  static std::atomic<unsigned> serial{0};
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string temp =
-        folder + "." + name + "." + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return temp;
-    }
-    if (errno != EEXIST) return std::string();
-  }
-  return std::string();
-}
-
-// Sends a file's (or folder's) data to the disk; false with errno set.
-bool SyncPath(const std::string& path, int flags) {
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = ::fsync(fd) == 0;
-  const int error = errno;
-  ::close(fd);
-  errno = error;
-  return synced;
-}
-
 // Removes every file it was given unless kept: what a clip wrote on its way to a failure.
 class Leftovers {
  public:
@@ -284,7 +253,7 @@ ClipOutcome ExportClip(VMediaParser* parser, VexHandle library, const ClipReques
   Leftovers leftovers;
   std::string temps[3];
   for (int i = 0; i < 3; ++i) {
-    temps[i] = MakeTemporaryBeside(finals[i]);
+    temps[i] = MakeTemporaryFile(request.folder, outcome.stem + kEndings[i]);
     if (temps[i].empty()) return Fail(outcome, kClipWriteFailed, errno);
     leftovers.Add(temps[i]);
   }
