@@ -7,10 +7,26 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "vexlib/vexlib.h"
 
 namespace bench {
+
+// Takes "--card DIR" out of the command line: the card folder (empty without one), and in *rest
+// the program's name and the other arguments, for the benchmark library.
+inline std::string TakeCardOption(int argc, char** argv, std::vector<char*>* rest) {
+  std::string card;
+  rest->assign(argv, argv + 1);
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--card" && i + 1 < argc) {
+      card = argv[++i];
+    } else {
+      rest->push_back(argv[i]);
+    }
+  }
+  return card;
+}
 
 // The card library on the card at `root`, attached; VexRelease it when done.
 inline VexHandle StartCardLibrary(const std::string& root) {

@@ -31,6 +31,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "bench/BenchCard.h"
 #include "playback/CDecoder.h"
 #include "playback/CFFMH264_Decoder.h"
 #include "playback/RecordingSurface.h"
@@ -213,15 +214,8 @@ void Register() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string card;
-  std::vector<char*> rest = {argv[0]};
-  for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--card" && i + 1 < argc) {
-      card = argv[++i];
-    } else {
-      rest.push_back(argv[i]);
-    }
-  }
+  std::vector<char*> rest;
+  std::string card = bench::TakeCardOption(argc, argv, &rest);
   av_log_set_level(AV_LOG_ERROR);
   const fs::path work = fs::temp_directory_path() / "roadeye-bench-decode";
   std::error_code ec;

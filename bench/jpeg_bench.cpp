@@ -32,6 +32,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "bench/BenchCard.h"
 #include "playback/CFFMH264_Decoder.h"
 #include "support/LumImg.h"
 #include "vexlib/vexlib.h"
@@ -165,15 +166,8 @@ void Subsampling444(benchmark::State& state, const Image* picture, int quality) 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string card;
-  std::vector<char*> rest = {argv[0]};
-  for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--card" && i + 1 < argc) {
-      card = argv[++i];
-    } else {
-      rest.push_back(argv[i]);
-    }
-  }
+  std::vector<char*> rest;
+  std::string card = bench::TakeCardOption(argc, argv, &rest);
   av_log_set_level(AV_LOG_ERROR);
   gWork = fs::temp_directory_path() / "roadeye-bench-jpeg";
   std::error_code ec;

@@ -164,15 +164,8 @@ BENCHMARK(BM_ParserThroughput)
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string card;
-  std::vector<char*> rest = {argv[0]};
-  for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--card" && i + 1 < argc) {
-      card = argv[++i];
-    } else {
-      rest.push_back(argv[i]);
-    }
-  }
+  std::vector<char*> rest;
+  std::string card = bench::TakeCardOption(argc, argv, &rest);
   if (!PrepareCard(argv[0], card)) {
     std::fprintf(stderr, "no two-camera recording to measure (card: %s)\n", gCard.c_str());
     return 1;
