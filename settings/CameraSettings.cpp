@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -159,6 +160,15 @@ class Writer {
   std::vector<Entry> entries_;
 };
 
+// True when the folder holding path is on a file system mounted read-only.
+bool OnReadOnlyFileSystem(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  struct statvfs vfs {};
+  return ::statvfs(folder.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY) != 0;
+}
+
 // "%0.1f" of the hours, with a decimal point whatever the process locale.
 std::string HoursText(float hours) {
   char text[32];
@@ -267,7 +277,7 @@ bool CapacitySharesAddUp(const CameraSettings& s) {
 
 bool IsMissingSelection(SaveResult result) {
   return result != SaveResult::kSaved && result != SaveResult::kCapacityNot100 &&
-         result != SaveResult::kWriteFailed;
+         result != SaveResult::kWriteFailed && result != SaveResult::kWriteProtected;
 }
 
 SaveResult SaveCameraSettings(const std::string& path, const CameraSettings& s, int* error) {
@@ -316,7 +326,13 @@ SaveResult SaveCameraSettings(const std::string& path, const CameraSettings& s, 
   } else {
     w.Text(kTime, "set", "0");  // an earlier date and time stay in the file unused
   }
-  return w.Commit(path, error) ? SaveResult::kSaved : SaveResult::kWriteFailed;
+  int reason = 0;
+  if (w.Commit(path, &reason)) return SaveResult::kSaved;
+  // A card whose lock switch is set, or mounted read-only, says so in its own words (the profile
+  // writer may have named the denied access rather than the read-only file system).
+  const bool protectedCard = reason == EROFS || OnReadOnlyFileSystem(path);
+  if (error != nullptr) *error = protectedCard ? EROFS : reason;
+  return protectedCard ? SaveResult::kWriteProtected : SaveResult::kWriteFailed;
 }
 
 bool CreateDefaultSettingsFile(VexHandle library, const std::string& path) {

@@ -202,7 +202,8 @@ enum class SaveResult {
   kNoHour,
   kNoMinute,
   kNoSecond,
-  kWriteFailed,  // the file could not be written (write-protected or removed card, ...)
+  kWriteFailed,     // the file could not be written (removed or full card, ...)
+  kWriteProtected,  // the card is write-protected (its file system is read-only)
 };
 
 // True for the results that stand for a list without a selection.
@@ -218,8 +219,9 @@ inline constexpr char kInvalidArgumentMessage[] = "잘못된 인수가 발견되
 // line stays byte for byte. The "time" keys are written only when the clock is to be sent,
 // otherwise just "set=0". The keys are written together: a file that cannot be written (a
 // write-protected, full or pulled card) keeps every key as it was, and the result is kWriteFailed
-// with the system's reason in *error when given (an errno value). Prints the cut-off voltage
-// diagnostics when the cut-off is on.
+// with the system's reason in *error when given (an errno value); kWriteProtected (reason EROFS)
+// when the card's file system is read-only. Prints the cut-off voltage diagnostics when the
+// cut-off is on.
 SaveResult SaveCameraSettings(const std::string& path, const CameraSettings& settings,
                               int* error = nullptr);
 

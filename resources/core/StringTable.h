@@ -75,6 +75,8 @@ inline constexpr int kStrNoPictureYetKo = 906, kStrNoPictureYetEn = 907;
 inline constexpr int kStrDownloadMadeKo = 908, kStrDownloadMadeEn = 909;
 inline constexpr int kStrDownloadCancelledKo = 910, kStrDownloadCancelledEn = 911;
 inline constexpr int kStrDownloadNotMadeKo = 912, kStrDownloadNotMadeEn = 913;
+// The settings dialog's save on a write-protected card (a read-only mount).
+inline constexpr int kStrWriteProtectedKo = 916, kStrWriteProtectedEn = 917;
 
 // Fixed Korean texts that are shown whatever the interface language and have no table entry.
 inline constexpr const char kTextMapEnlarge[] = "지도 크게보기";

@@ -454,6 +454,9 @@ bool CSettingDlg::SaveSettings() {
   if (result == SaveResult::kCapacityNot100) {
     Message(Caption(kStrSettingErrorTextKo, kStrSettingErrorTextEn), kStrSettingErrorTitleKo,
             kStrSettingErrorTitleEn);
+  } else if (result == SaveResult::kWriteProtected) {
+    Message(Caption(kStrWriteProtectedKo, kStrWriteProtectedEn), kStrSettingErrorTitleKo,
+            kStrSettingErrorTitleEn);
   } else if (result == SaveResult::kWriteFailed) {
     Message(wxString::Format(Caption(kStrSaveFailedKo, kStrSaveFailedEn),
                              wxString::FromUTF8(std::strerror(error))),

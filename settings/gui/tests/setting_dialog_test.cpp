@@ -2,6 +2,7 @@
 // file, what Save writes (and never writes), the controls' rules, the clock lists at any date, and
 // the keyboard. Clicks and keys go through the X server where the gesture is the point.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
@@ -345,6 +346,36 @@ TEST_F(SettingDialogTest, AFileThatCannotBeWrittenIsReported) {
   EXPECT_TRUE(dialog_->IsShown());
   EXPECT_TRUE(Control<wxRadioButton>(kIdMph)->GetValue());
   EXPECT_EQ(ReadFile(path_), kFile);
+}
+
+// A card whose file system is read-only (a write-protected card): the message says so in the
+// interface language, with no system wording, and the file is as it was. The card's SETTING
+// folder is bind-mounted read-only on itself; where mounting is refused the test is skipped.
+TEST_F(SettingDialogTest, AWriteProtectedCardIsSaidToBe) {
+  const std::string folder = (card_.path() / "SETTING").string();
+  if (::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    GTEST_SKIP() << "bind mounts are refused here (" << std::strerror(errno)
+                 << "); run as root or in a mount namespace to test a write-protected card";
+  }
+  struct Unmount {
+    std::string at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{folder};
+  ASSERT_EQ(::mount(nullptr, folder.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0)
+      << std::strerror(errno);
+  for (const int language : {kLangEnglish, kLangKorean}) {
+    messages_.clear();
+    Open(At(2024, 6, 12, 8, 15, 0), language);
+    ClickOn(kIdMph);
+    Save();
+    ASSERT_EQ(messages_.size(), 1u);
+    const wxString expected = wxString::FromUTF8(
+        language == kLangKorean ? "카드가 쓰기 금지되어 있어 설정을 저장하지 못했습니다."
+                                : "The card is write-protected: the settings were not saved.");
+    EXPECT_TRUE(messages_[0].EndsWith(": " + expected)) << messages_[0];
+    EXPECT_TRUE(dialog_->IsShown());
+    EXPECT_EQ(ReadFile(path_), kFile);
+  }
 }
 
 // A list the file leaves without a choice (a share no list offers) stops the save before anything
