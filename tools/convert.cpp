@@ -1,8 +1,8 @@
 // roadeye-convert: converts recordings of a card into standard AVI files, the way the viewer's
 // download does, from the command line.
 //
-//   roadeye-convert [--gpx] [--kml] [--srt] CARD_DIR DEST_DIR [NAME...]
-//   roadeye-convert --from SECONDS [--to SECONDS] CARD_DIR DEST_DIR NAME
+//   roadeye-convert [--json] [--gpx] [--kml] [--srt] CARD_DIR DEST_DIR [NAME...]
+//   roadeye-convert [--json] --from SECONDS [--to SECONDS] CARD_DIR DEST_DIR NAME
 //
 // NAME is a recording's name as the card lists it (REC_20240612_081500_D.avi); without names every
 // recording of the card is converted. Each becomes DEST_DIR/NAME; with --gpx, --kml or --srt its
@@ -14,6 +14,9 @@
 // the whole blocks holding the span as an AVI file, its GPS track, a text saying what it is and a
 // SHA-256 checksum list, DEST_DIR/<NAME less .avi>_<SSSS>-<EEEE>.{avi,gpx,txt,sha256}. Exit
 // status 2 for a span or options that cannot be used, 1 when the clip could not be made.
+//
+// With --json, standard output carries one JSON object per line for scripts, one per recording
+// (or one for the clip) when it is finished, and nothing else; errors stay on standard error.
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +37,7 @@
 #include "media/ConvertRecording.h"
 #include "media/FolderDownload.h"
 #include "support/Diag.h"
+#include "support/ProgramInfo.h"
 #include "telemetry/ClipExport.h"
 #include "telemetry/TrackExport.h"
 #include "telemetry/TrackReader.h"
@@ -48,8 +52,8 @@ constexpr int kKinds[] = {kVexContinuous, kVexEvent, kVexParking, kVexManual};
 
 void Usage(std::FILE* out) {
   std::fprintf(out,
-               "Usage: roadeye-convert [--gpx] [--kml] [--srt] [--verbose] CARD_DIR DEST_DIR "
-               "[NAME...]\n"
+               "Usage: roadeye-convert [--json] [--gpx] [--kml] [--srt] [--verbose] CARD_DIR "
+               "DEST_DIR [NAME...]\n"
                "Converts recordings of the card in CARD_DIR into AVI files in DEST_DIR (made when\n"
                "missing), each named as the card lists it. Without NAME, every recording.\n"
                "  --gpx      also write each recording's GPS track beside its AVI file as GPX 1.1\n"
@@ -58,6 +62,15 @@ void Usage(std::FILE* out) {
                "  --srt      ... as SubRip subtitles (NAME.srt: each second's clock, speed and\n"
                "             position, shown by video players under NAME.avi)\n"
                "  --verbose  also print the reader's and writer's diagnostic lines\n"
+               "  --json     for scripts: instead of the lines for people, one JSON object per\n"
+               "             line on standard output for each recording when it is finished:\n"
+               "             {\"name\": NAME, \"bytes\": size of the AVI file written (0 when\n"
+               "             none), \"seconds\": time the conversion took, \"result\": \"done\",\n"
+               "             \"stopped\" or \"failed: REASON\", \"files\": [{\"path\": P,\n"
+               "             \"bytes\": N}, ...] every file made}; with --from, one object for\n"
+               "             the clip (bytes: all its files). Errors go to standard error.\n"
+               "  --version  the program's version\n"
+               "  --help     this text\n"
                "\n"
                "       roadeye-convert --from SECONDS [--to SECONDS] CARD_DIR DEST_DIR NAME\n"
                "Exports a span of the recording NAME as an evidence clip: the whole blocks of\n"
@@ -68,7 +81,97 @@ void Usage(std::FILE* out) {
                "SHA-256 of those files and of the recording on the card as STEM.sha256 (check\n"
                "them with sha256sum -c STEM.sha256 in DEST_DIR). STEM is NAME less .avi and the\n"
                "span's seconds: EVENT_20240612_081500_D_0012-0022. SECONDS may have decimals\n"
-               "(12.3).\n");
+               "(12.3).\n"
+               "\n"
+               "Exit status: 0 when everything asked for was made, 1 when something failed, 2\n"
+               "for options, a card or a folder that cannot be used.\n"
+               "%s\n",
+               kRoadeyeBugReport);
+}
+
+// text as a JSON string, quotes included: quotes, backslashes and control characters escaped;
+// bytes that are no UTF-8 become U+FFFD, so that every line parses.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+      ++i;
+    } else if (c == '\n') {
+      out += "\\n", ++i;
+    } else if (c == '\t') {
+      out += "\\t", ++i;
+    } else if (c < 0x20 || c == 0x7F) {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\u%04x", c);
+      out += code;
+      ++i;
+    } else if (c < 0x80) {
+      out += char(c), ++i;
+    } else {
+      // The length of a well-formed sequence starting here, 0 when there is none.
+      std::size_t len = c >= 0xC2 && c <= 0xDF   ? 2
+                        : c >= 0xE0 && c <= 0xEF ? 3
+                        : c >= 0xF0 && c <= 0xF4 ? 4
+                                                 : 0;
+      if (len > 0 && i + len <= n) {
+        for (std::size_t k = 1; k < len; ++k) {
+          if ((p[i + k] & 0xC0) != 0x80) len = 0;
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF.
+        if (len > 0 && ((c == 0xE0 && p[i + 1] < 0xA0) || (c == 0xED && p[i + 1] > 0x9F) ||
+                        (c == 0xF0 && p[i + 1] < 0x90) || (c == 0xF4 && p[i + 1] > 0x8F))) {
+          len = 0;
+        }
+      } else {
+        len = 0;
+      }
+      if (len == 0) {
+        out += "\\ufffd";
+        ++i;
+      } else {
+        out.append(text, i, len);
+        i += len;
+      }
+    }
+  }
+  return out + "\"";
+}
+
+std::uint64_t FileSize(const std::string& path) {
+  std::error_code ec;
+  auto n = fs::file_size(path, ec);
+  return ec ? 0 : std::uint64_t(n);
+}
+
+// One file made, for the JSON lines.
+struct MadeFile {
+  std::string path;
+  std::uint64_t bytes = 0;
+};
+
+// Prints one JSON line for a recording or clip and flushes it, so that a script reading the pipe
+// sees it at once.
+void PrintJsonLine(const std::string& name, std::uint64_t bytes, double seconds,
+                   const std::string& result, const std::vector<MadeFile>& files) {
+  std::string line = "{\"name\": " + JsonString(name) + ", \"bytes\": " + std::to_string(bytes);
+  char number[32];
+  std::snprintf(number, sizeof number, "%.3f", seconds);
+  line += ", \"seconds\": ";
+  line += number;
+  line += ", \"result\": " + JsonString(result) + ", \"files\": [";
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (i > 0) line += ", ";
+    line += "{\"path\": " + JsonString(files[i].path) +
+            ", \"bytes\": " + std::to_string(files[i].bytes) + "}";
+  }
+  line += "]}\n";
+  std::fputs(line.c_str(), stdout);
+  std::fflush(stdout);
 }
 
 // Which track files to write beside each AVI file.
@@ -102,23 +205,33 @@ const char* TrackReadText(TrackReadResult r) {
   return "unknown";
 }
 
-// Reads the recording's track and writes the chosen files beside `avi`, reporting each; false when
-// any could not be made. durationMs: the recording's length, for the subtitles.
+// Reads the recording's track and writes the chosen files beside `avi`, reporting each (on
+// standard output unless `json`); false when any could not be made, with the first reason in
+// *failure. Files written are added to *made. durationMs: the recording's length, for the
+// subtitles.
 bool WriteTrackFiles(VexHandle library, const std::string& name, const std::string& avi,
-                     int durationMs, const TrackFiles& files) {
+                     int durationMs, const TrackFiles& files, bool json,
+                     std::vector<MadeFile>* made, std::string* failure) {
   Track track;
   const TrackReadResult read = ReadRecordingTrack(library, name.c_str(), &track, nullptr);
   if (read != TrackReadResult::kOk) {
-    std::printf("  %s: GPS track not read (%s); no track file made\n", name.c_str(),
-                TrackReadText(read));
+    if (!json) {
+      std::printf("  %s: GPS track not read (%s); no track file made\n", name.c_str(),
+                  TrackReadText(read));
+    }
+    *failure = std::string("GPS track not read (") + TrackReadText(read) + ")";
     return false;
   }
   bool ok = true;
   auto report = [&](bool written, const std::string& path, const std::string& error) {
     if (written) {
-      std::printf("  %s -> %s (%d GPS fixes)\n", name.c_str(), path.c_str(), track.PointCount());
+      made->push_back({path, FileSize(path)});
+      if (!json) {
+        std::printf("  %s -> %s (%d GPS fixes)\n", name.c_str(), path.c_str(), track.PointCount());
+      }
     } else {
-      std::printf("  %s: %s\n", name.c_str(), error.c_str());
+      if (!json) std::printf("  %s: %s\n", name.c_str(), error.c_str());
+      if (ok) *failure = error;
       ok = false;
     }
   };
@@ -189,11 +302,12 @@ bool ParseSeconds(const std::string& text, int* ms) {
 
 // Exports one clip; the exit status.
 int ExportOneClip(VexHandle library, const std::string& destDir, const std::string& name,
-                  int fromMs, int toMs) {
+                  int fromMs, int toMs, bool json) {
   CVEXParser parser;
   parser.SetLibraryHandle(library);
   parser.Start();
-  Progress progress{&name, isatty(fileno(stdout)) != 0, -1};
+  const auto started = std::chrono::steady_clock::now();
+  Progress progress{&name, !json && isatty(fileno(stdout)) != 0, -1};
   ClipRequest request;
   request.name = name;
   request.fromMs = fromMs;
@@ -203,11 +317,27 @@ int ExportOneClip(VexHandle library, const std::string& destDir, const std::stri
       ExportClip(&parser, library, request, &ShowProgress, &progress, nullptr);
   parser.Stop();
   if (progress.tty) std::printf("\r");
+  if (json) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::vector<MadeFile> made;
+    std::uint64_t bytes = 0;
+    for (const std::string& file : outcome.files) {
+      made.push_back({file, FileSize(file)});
+      bytes += made.back().bytes;
+    }
+    PrintJsonLine(name, bytes, seconds,
+                  outcome.result == kClipDone      ? "done"
+                  : outcome.result == kClipStopped ? "stopped"
+                                                   : "failed: " + outcome.reason,
+                  made);
+  }
   if (outcome.result != kClipDone) {
     std::fprintf(stderr, "roadeye-convert: %s: %s; no clip made\n", name.c_str(),
                  outcome.reason.c_str());
     return outcome.result == kClipBadSpan || outcome.result == kClipBadName ? 2 : 1;
   }
+  if (json) return 0;
   std::printf("  %s %.1f s to %.1f s (blocks %d to %d, %d GPS fixes):\n", name.c_str(),
               outcome.span.startMs / 1000.0, outcome.span.endMs / 1000.0,
               outcome.span.firstBlock + 1, outcome.span.firstBlock + outcome.span.blocks,
@@ -216,16 +346,11 @@ int ExportOneClip(VexHandle library, const std::string& destDir, const std::stri
   return 0;
 }
 
-std::uint64_t FileSize(const std::string& path) {
-  std::error_code ec;
-  auto n = fs::file_size(path, ec);
-  return ec ? 0 : std::uint64_t(n);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   bool verbose = false;
+  bool json = false;
   TrackFiles files;
   std::vector<std::string> args;
   bool hasFrom = false, hasTo = false;
@@ -234,6 +359,10 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       Usage(stdout);
+      return 0;
+    }
+    if (a == "--version") {
+      PrintProgramVersion(stdout, "roadeye-convert");
       return 0;
     }
     if (a == "--from" || a == "--to") {
@@ -249,6 +378,8 @@ int main(int argc, char** argv) {
       (from ? fromMs : toMs) = ms;
     } else if (a == "--verbose") {
       verbose = true;
+    } else if (a == "--json") {
+      json = true;
     } else if (a == "--gpx") {
       files.gpx = true;
     } else if (a == "--kml") {
@@ -290,8 +421,10 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  // The reader and writer report every packet; the command's own lines are its report.
+  // The reader and writer report every packet; the command's own lines are its report. With
+  // --json, standard output is the JSON lines' alone.
   if (!verbose) DiagSetOutput(nullptr);
+  if (json && verbose) DiagSetOutput(stderr);
 
   const std::string cardDir = args[0], destDir = args[1];
   std::error_code ec;
@@ -316,53 +449,80 @@ int main(int argc, char** argv) {
   }
   VexCardAttach(lib.get());
 
-  if (clip) return ExportOneClip(lib.get(), destDir, args[2], fromMs, toMs);
+  if (clip) return ExportOneClip(lib.get(), destDir, args[2], fromMs, toMs, json);
 
   std::vector<std::string> names(args.begin() + 2, args.end());
   if (names.empty()) names = AllRecordings(lib.get(), drive);
   if (names.empty()) {
-    std::printf("No recordings on the card.\n");
+    if (!json) std::printf("No recordings on the card.\n");
     return 0;
   }
 
   CVEXParser parser;
   parser.SetLibraryHandle(lib.get());
   parser.Start();
-  bool tty = isatty(fileno(stdout)) != 0;
+  bool tty = !json && isatty(fileno(stdout)) != 0;
   int converted = 0, failed = 0, trackFailures = 0;
   std::uint64_t bytesOut = 0;
   auto started = std::chrono::steady_clock::now();
   std::atomic<int> busy{1};
   for (const std::string& name : names) {
     Progress progress{&name, tty, -1};
+    const auto begun = std::chrono::steady_clock::now();
     // Each file is written beside its place and takes its name only when complete.
     const DownloadOutcome outcome =
         ConvertToFolder(&parser, destDir, name, &ShowProgress, &progress, &busy);
     if (tty) std::printf("\r");
+    std::vector<MadeFile> made;
+    std::string result;
+    std::uint64_t aviBytes = 0;
+    if (outcome.Made()) {
+      aviBytes = FileSize(outcome.path);
+      made.push_back({outcome.path, aviBytes});
+    }
     if (outcome.result == kConvertDone) {
-      const std::uint64_t out = FileSize(outcome.path);
+      const std::uint64_t out = aviBytes;
       ++converted;
       bytesOut += out;
-      std::printf("  %s -> %s (%.1f MB)\n", name.c_str(), outcome.path.c_str(), double(out) / 1e6);
+      result = "done";
+      if (!json) {
+        std::printf("  %s -> %s (%.1f MB)\n", name.c_str(), outcome.path.c_str(),
+                    double(out) / 1e6);
+      }
       if (files.Any()) {
         // The recording's length as the AVI file has it: its front pictures at their rate.
         const int rate = parser.GetFrameRate(0);
         const long long pictures = parser.HeaderValue(7);
         const int durationMs =
             rate > 0 ? int(std::min<long long>(pictures * 1000 / rate, 0x7FFFFFFF)) : 0;
-        if (!WriteTrackFiles(lib.get(), name, outcome.path, durationMs, files)) ++trackFailures;
+        std::string failure;
+        if (!WriteTrackFiles(lib.get(), name, outcome.path, durationMs, files, json, &made,
+                             &failure)) {
+          ++trackFailures;
+          result = "failed: " + failure;
+        }
       }
     } else {
       ++failed;
-      std::printf("  %s: %s; no file made\n", name.c_str(), outcome.reason.c_str());
+      result = outcome.result == kConvertStopped ? "stopped" : "failed: " + outcome.reason;
+      if (!json) std::printf("  %s: %s; no file made\n", name.c_str(), outcome.reason.c_str());
+    }
+    if (json) {
+      PrintJsonLine(name, aviBytes,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
+                    result, made);
     }
     std::fflush(stdout);
   }
   parser.Stop();
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::printf("%d converted, %d failed; %.1f MB written in %.2f s\n", converted, failed,
-              double(bytesOut) / 1e6, seconds);
-  if (trackFailures > 0) std::printf("%d recordings without their track files\n", trackFailures);
+  if (!json) {
+    std::printf("%d converted, %d failed; %.1f MB written in %.2f s\n", converted, failed,
+                double(bytesOut) / 1e6, seconds);
+    if (trackFailures > 0) {
+      std::printf("%d recordings without their track files\n", trackFailures);
+    }
+  }
   return failed == 0 && trackFailures == 0 ? 0 : 1;
 }

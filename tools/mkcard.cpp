@@ -21,6 +21,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "support/ProgramInfo.h"
 #include "tools/CardWriter.h"
 #include "vexlib/vexlib.h"
 
@@ -77,7 +78,8 @@ void Usage(std::FILE* out) {
       "  --bitrate KBPS       constant front camera bit rate, the rear a third of it (default:\n"
       "                       constant quality, small files)\n"
       "  --jobs N             recordings written at once (default 2)\n"
-      "  --help               this text\n");
+      "  --help               this text\n"
+      "  --version            the program's version\n");
 }
 
 bool ParseInt(const char* text, int lo, int hi, int* out) {
@@ -160,6 +162,9 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
     if (a == "--help" || a == "-h") {
       *help = true;
       return 0;
+    } else if (a == "--version") {
+      PrintProgramVersion(stdout, "roadeye-mkcard");
+      std::exit(0);
     } else if (a == "--no-damaged") {
       s->damaged = false;
     } else if (a == "--no-fix") {

@@ -17,6 +17,7 @@
 #include <system_error>
 #include <vector>
 
+#include "support/ProgramInfo.h"
 #include "vexlib/vexlib.h"
 
 namespace {
@@ -48,7 +49,8 @@ void Usage(std::FILE* out) {
                "Usage: roadeye-vexdump CARD_DIR            list the card's recordings\n"
                "       roadeye-vexdump CARD_DIR NAME OUT_DIR\n"
                "           write NAME's streams to OUT_DIR: front.h264, rear.h264, audio.s16le,\n"
-               "           text.txt\n");
+               "           text.txt\n"
+               "       roadeye-vexdump --version\n");
 }
 
 bool IEquals(const std::string& a, const char* b) {
@@ -342,6 +344,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       Usage(stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      PrintProgramVersion(stdout, "roadeye-vexdump");
       return 0;
     }
   }
