@@ -171,6 +171,7 @@ void CSamplePlayerDlg::BindEvents() {
   Bind(EVT_RECORDING_ENDED, &CSamplePlayerDlg::OnRecordingEndedEvent, this);
   Bind(EVT_RECORDING_OPENED, &CSamplePlayerDlg::OnRecordingOpenedEvent, this);
   Bind(EVT_TRACK, &CSamplePlayerDlg::OnTrackEvent, this);
+  Bind(EVT_MOUNTS_CHANGED, &CSamplePlayerDlg::OnMountsChanged, this);
   map_->SetTrackClickHandler([this](double lat, double lng) { OnTrackClicked(lat, lng); });
   list_->Bind(wxEVT_LIST_ITEM_RIGHT_CLICK, &CSamplePlayerDlg::OnListContextMenu, this);
   Bind(wxEVT_CHAR_HOOK, &CSamplePlayerDlg::OnCharHook, this);
@@ -241,6 +242,11 @@ void CSamplePlayerDlg::InitPlayer() {
   downloadBusy_ = 0;
   engineRunning_ = engine_.Run(frontPane_->Surface(), rearPane_->Surface());
   if (options_.startCardPoll) cardPoll_.Start(kCardPollMs);
+  // A card is seen the moment it is mounted; where the watch cannot run, the poll still
+  // finds it. The watch's thread only posts an event to the window.
+  if (options_.watchMounts) {
+    mountWatch_.Start([this] { wxQueueEvent(this, new wxThreadEvent(EVT_MOUNTS_CHANGED)); });
+  }
   layoutMode_ = kLayoutNormal;
   panes_ = PaneStates{};
   HideMap();
@@ -332,6 +338,7 @@ void CSamplePlayerDlg::ShutDown() {
   }
   SaveConfig();
   cardPoll_.Stop();
+  mountWatch_.Stop();
   tick_.Stop();
   engine_.Shutdown();
   engineRunning_ = false;

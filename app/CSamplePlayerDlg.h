@@ -27,6 +27,7 @@
 #include "app/Snapshot.h"
 #include "media/CVEXParser.h"
 #include "media/FolderDownload.h"
+#include "platform/MountWatch.h"
 #include "platform/Threads.h"
 #include "playback/CDecoder.h"
 #include "playback/CNOVMediaPlayer.h"
@@ -58,6 +59,8 @@ wxDECLARE_EVENT(EVT_RECORDING_ENDED, wxCommandEvent);
 // Posted by the engine's worker when a recording has been opened and described: the event's int
 // is the open's serial, its extra long the duration in ms.
 wxDECLARE_EVENT(EVT_RECORDING_OPENED, wxCommandEvent);
+// Posted by the mount watch's thread when a file system was mounted or unmounted.
+wxDECLARE_EVENT(EVT_MOUNTS_CHANGED, wxThreadEvent);
 
 // One recording found on the card while the list is filled.
 struct RecordingEntry {
@@ -121,6 +124,8 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
     std::string cardDir;     // a folder that counts as a removable drive (empty: none)
     std::string configPath;  // config.cfg (empty: the per-user settings folder's)
     bool startCardPoll = true;
+    // Polls for the card the moment the mount table changes, besides the 500 ms poll.
+    bool watchMounts = true;
   };
 
   explicit CSamplePlayerDlg(const Options& options);
@@ -155,6 +160,8 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
 
   // The card and the recording list.
   void PollCard();
+  // The mount watch's event: the card is polled at once.
+  void OnMountsChanged(wxThreadEvent& event);
   void FillRecordingList(int kind);
   void EnumerateKind(int kind, std::vector<RecordingEntry>& entries);
   static bool CompareRecordingTime(const std::string& a, const std::string& b);
@@ -442,6 +449,9 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   wxTimer closeRetry_;
   int closeWaits_ = 0;
   wxTimer cardPoll_{this, kTimerCardPoll};
+  // Its callback runs on the watch's own thread and only posts EVT_MOUNTS_CHANGED; started
+  // by InitPlayer, stopped by ShutDown before the window goes.
+  platform::CMountWatch mountWatch_;
 
   // The client size the full-screen layout was made for; a window leaving full screen.
   wxSize fullScreenSize_;

@@ -21,6 +21,8 @@
 #include "support/Diag.h"
 #include "telemetry/gui/CGraphStatic.h"
 
+wxDEFINE_EVENT(EVT_MOUNTS_CHANGED, wxThreadEvent);
+
 namespace {
 
 // Recordings smaller than this (and not empty) are left out of the list.
@@ -114,6 +116,13 @@ void CSamplePlayerDlg::PollCard() {
   StopPlayback();
   LayoutPanes();
   ShowCardMessage(kStrCardRemovedKo, kStrCardRemovedEn);
+}
+
+void CSamplePlayerDlg::OnMountsChanged(wxThreadEvent&) {
+  // A mount or unmount of any file system: the poll re-reads the drives and sees whether
+  // the card came or went, at once rather than at the next tick of timer 101.
+  if (shutDown_) return;
+  PollCard();
 }
 
 void CSamplePlayerDlg::OnFilter(int kind) {
