@@ -15,6 +15,7 @@ packages=(
   ffmpeg xvfb xauth imagemagick openbox weston xwayland libimage-exiftool-perl
   clang libclang-rt-14-dev
   libpugixml-dev gpsbabel libxml2-utils nettle-dev
+  lintian desktop-file-utils appstream dpkg-dev fakeroot librsvg2-bin
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -45,3 +45,8 @@ if [ "${ROADEYE_SKIP_FUZZ:-0}" != 1 ]; then
     echo "$t: $(grep -cE '^#[0-9]+' "build-fuzz/$t.log") progress lines, no finding"
   done
 fi
+
+if [ "${ROADEYE_SKIP_PACKAGE:-0}" != 1 ]; then
+  echo "== Debian package: built, checked, unpacked and run without installing =="
+  scripts/package-test.sh build
+fi
