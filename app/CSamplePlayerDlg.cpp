@@ -130,7 +130,7 @@ void CSamplePlayerDlg::CreateControls() {
   playSpeed_ = new wxStaticText(this, kIdPlaySpeed, wxString::FromUTF8("1×"), wxDefaultPosition,
                                 wxDefaultSize, wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
   MakeButton(kIdFileDownload, kBmpFileDownload, kBmpFileDownloadSelected, kBmpFileDownload, 0);
-  selectAll_ = new wxCheckBox(this, kIdSelectAll, "Select All");
+  selectAll_ = new wxCheckBox(this, kIdSelectAll, wxEmptyString);
 
   // Read-out colours: times white, speed red, on black; Select All red on its own colour.
   wxFont small = GetFont();
@@ -186,7 +186,11 @@ void CSamplePlayerDlg::BindEvents() {
 }
 
 void CSamplePlayerDlg::InitDialog() {
-  SetInterfaceLanguage(kLangEnglish);
+  // The command line's choice, else config.cfg's, else English; before any text is made.
+  std::uint16_t language = options_.language;
+  if (language == 0) language = ReadViewerConfigLanguage(configPath_);
+  SetInterfaceLanguage(language != 0 ? language : kLangEnglish);
+  selectAll_->SetLabel(Text(kStrSelectAllKo, kStrSelectAllEn));
   SetIcons(LoadAppIconBundle());
   SetTitle(wxString::FromUTF8(LoadStringById(kStrTitle)));
   InitPlayer();

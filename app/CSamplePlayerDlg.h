@@ -126,6 +126,9 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
     bool startCardPoll = true;
     // Polls for the card the moment the mount table changes, besides the 500 ms poll.
     bool watchMounts = true;
+    // The interface language chosen on the command line (kLangEnglish or kLangKorean); 0 leaves
+    // the choice to config.cfg, then English.
+    std::uint16_t language = 0;
   };
 
   explicit CSamplePlayerDlg(const Options& options);

@@ -289,7 +289,7 @@ bool CSamplePlayerDlg::OpenCardSettings() {
     if (!SettingsFileExists(path)) continue;
     DiagPrintf("Camera settings: %s\n", path.c_str());
     {
-      CSettingDlg dialog(this, path, kLangEnglish);
+      CSettingDlg dialog(this, path, InterfaceLanguage());
       settingsRunner_(dialog);
     }
     // Saved or not, the card's unit is shown again.

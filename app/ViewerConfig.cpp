@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Profile.h"
+#include "resources/core/StringTable.h"
 
 namespace {
 constexpr int kMissingMarker = -200;
@@ -56,4 +57,16 @@ bool WriteViewerConfigValue(const std::string& path, const char* key, int value)
   char text[16];
   std::snprintf(text, sizeof text, "%d", value);
   return WriteProfileText(kConfigSection, key, text, path.c_str());
+}
+
+std::uint16_t LanguageFromName(const std::string& name) {
+  if (name == "en") return kLangEnglish;
+  if (name == "ko") return kLangKorean;
+  return 0;
+}
+
+std::uint16_t ReadViewerConfigLanguage(const std::string& path) {
+  char text[10] = {};
+  GetProfileText(kConfigSection, kConfigLanguage, "-200", text, sizeof text, path.c_str());
+  return LanguageFromName(text);
 }

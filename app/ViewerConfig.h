@@ -1,12 +1,15 @@
 // The viewer's own settings file, config.cfg in the per-user settings folder: section "config"
-// with "brightness" and "volume", decimal integers in profile (INI) syntax.
+// with "brightness" and "volume", decimal integers in profile (INI) syntax, and "language", the
+// interface language ("en" or "ko"), which the viewer reads and never writes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 inline constexpr const char* kConfigSection = "config";
 inline constexpr const char* kConfigBrightness = "brightness";
 inline constexpr const char* kConfigVolume = "volume";
+inline constexpr const char* kConfigLanguage = "language";
 // Values used when a key is missing (or stored as the "missing" marker -200).
 inline constexpr int kDefaultBrightness = 0;
 inline constexpr int kDefaultVolume = 50;
@@ -32,3 +35,8 @@ bool EnsureViewerConfigFile(const std::string& path);
 int ReadViewerConfigValue(const std::string& path, const char* key, int missing);
 // Stores "%d" of value under the key. False when the file could not be written.
 bool WriteViewerConfigValue(const std::string& path, const char* key, int value);
+// The interface language a name stands for: "en" kLangEnglish, "ko" kLangKorean, anything else 0.
+std::uint16_t LanguageFromName(const std::string& name);
+// The "language" key read through the same 10-character buffer as the numbers: kLangEnglish or
+// kLangKorean, 0 when it is missing or holds anything else.
+std::uint16_t ReadViewerConfigLanguage(const std::string& path);

@@ -1,46 +1,189 @@
 // roadeye: the dashcam card viewer.
 //
-//   roadeye [--card DIR] [--config-dir DIR] [--play] [--full-screen]
+//   roadeye [--card DIR] [--config-dir DIR] [--language en|ko] [--play] [--full-screen]
 //           [--full-screen-at MS] [--back-at MS] [--screenshot FILE [--after MS]]
+//   roadeye --help | --version
 //
 // --card names a folder that counts as a removable drive (a card copied to disk, or a card
-// written by roadeye-mkcard); --config-dir replaces the per-user settings folder. --play starts
-// the first listed recording once the card is seen; --screenshot saves a PNG of the window after
-// MS milliseconds (default 4000) and quits, for machines without a screen; the window draws the
-// picture itself, so it works on X11 and on Wayland alike. --full-screen-at and --back-at go to the
-// full-screen layout and back to the window at those times (demonstrations and tests).
+// written by roadeye-mkcard); --config-dir replaces the per-user settings folder; --language
+// chooses English or Korean texts over config.cfg's "language" key, for this run only (it is not
+// saved). --play starts the first listed recording once the card is seen; --screenshot saves a
+// PNG of the window after MS milliseconds (default 4000) and quits, for machines without a
+// screen; the window draws the picture itself, so it works on X11 and on Wayland alike.
+// --full-screen-at and --back-at go to the full-screen layout and back to the window at those
+// times (demonstrations and tests).
+//
+// The command line is read before the toolkit starts, so that --help, --version and a wrong
+// option answer the GNU way without a display: text on standard output and status 0 for the
+// first two, a short error on standard error and status 2 for the last.
 #include <glib-unix.h>
 #include <signal.h>
 #include <wx/app.h>
-#include <wx/cmdline.h>
 #include <wx/image.h>
 #include <wx/listctrl.h>
 #include <wx/timer.h>
 #include <wx/weakref.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "app/CSamplePlayerDlg.h"
 #include "app/Desktop.h"
+#include "app/ViewerConfig.h"
 #include "platform/Profile.h"
 #include "support/Diag.h"
+#include "support/ProgramInfo.h"
 
-#ifndef ROADEYE_VERSION
-#define ROADEYE_VERSION "0"
-#endif
+namespace {
+
+// What the command line asked for.
+struct StartRequest {
+  CSamplePlayerDlg::Options options;
+  bool play = false;
+  bool fullScreen = false;
+  long fullScreenAtMs = -1;
+  long backAtMs = -1;
+  std::string screenshot;
+  long afterMs = 4000;
+};
+
+StartRequest gRequest;
+// The screenshot asked for could not be written (the program's status is then 1).
+bool gScreenshotFailed = false;
+
+// One option: its long name, what its value is called (nullptr for a switch) and its line of help.
+struct OptionDesc {
+  const char* name;
+  const char* value;
+  const char* help;
+};
+
+constexpr OptionDesc kOptions[] = {
+    {"card", "DIR", "a folder that counts as the camera's memory card"},
+    {"config-dir", "DIR", "where the viewer keeps its settings (config.cfg)"},
+    {"language", "en|ko", "English or Korean texts, over config.cfg's \"language\" (not saved)"},
+    {"play", nullptr, "play the first recording of the card"},
+    {"full-screen", nullptr, "start in the full-screen layout"},
+    {"full-screen-at", "MS", "go full screen after MS milliseconds"},
+    {"back-at", "MS", "back to the window after MS milliseconds"},
+    {"screenshot", "FILE", "save a PNG picture of the window, then quit"},
+    {"after", "MS", "milliseconds before the screenshot (default 4000)"},
+    {"help", nullptr, "show this help and exit"},
+    {"version", nullptr, "show the version and exit"},
+};
+
+void PrintHelp() {
+  std::printf(
+      "Usage: roadeye [OPTION]...\n"
+      "Shows the recordings of a two-camera dash camera's memory card: both cameras, sound,\n"
+      "the route on a map and the G-sensor graph.\n\n");
+  for (const OptionDesc& o : kOptions) {
+    std::string left = std::string("--") + o.name;
+    if (o.value != nullptr) left += std::string(" ") + o.value;
+    if (std::strcmp(o.name, "help") == 0) left = "-h, " + left;
+    std::printf("  %-22s %s\n", left.c_str(), o.help);
+  }
+  std::printf(
+      "\nExit status: 0 when the window was closed or a screenshot saved, 1 when the screenshot\n"
+      "could not be written, 2 for a wrong command line.\n"
+      "%s\n",
+      kRoadeyeBugReport);
+}
+
+[[noreturn]] void CommandLineError(const std::string& message) {
+  std::fprintf(stderr, "roadeye: %s\nTry 'roadeye --help' for more information.\n",
+               message.c_str());
+  std::exit(2);
+}
+
+long Milliseconds(const std::string& option, const std::string& text) {
+  long value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end || value < 0 || value > 24L * 3600 * 1000) {
+    CommandLineError("option '--" + option + "' needs a number of milliseconds, not '" + text +
+                     "'");
+  }
+  return value;
+}
+
+// Reads argv into gRequest; answers --help and --version and ends the program on them or on a
+// wrong option.
+void ReadCommandLine(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h") {
+      PrintHelp();
+      std::exit(0);
+    }
+    if (arg.substr(0, 2) != "--" || arg.size() == 2) {
+      CommandLineError(arg.size() > 1 && arg[0] == '-'
+                           ? "invalid option -- '" + std::string(arg.substr(1)) + "'"
+                           : "unexpected argument '" + std::string(arg) + "'");
+    }
+    std::string name(arg.substr(2));
+    std::string value;
+    bool hasValue = false;
+    if (const std::size_t eq = name.find('='); eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name.resize(eq);
+      hasValue = true;
+    }
+    const OptionDesc* desc = nullptr;
+    for (const OptionDesc& o : kOptions) {
+      if (name == o.name) desc = &o;
+    }
+    if (desc == nullptr) CommandLineError("unrecognized option '--" + name + "'");
+    if (desc->value == nullptr && hasValue) {
+      CommandLineError("option '--" + name + "' doesn't allow an argument");
+    }
+    if (desc->value != nullptr && !hasValue) {
+      if (i + 1 >= argc) CommandLineError("option '--" + name + "' requires an argument");
+      value = argv[++i];
+    }
+    if (name == "help") {
+      PrintHelp();
+      std::exit(0);
+    } else if (name == "version") {
+      PrintProgramVersion(stdout, "roadeye");
+      std::exit(0);
+    } else if (name == "card") {
+      gRequest.options.cardDir = value;
+    } else if (name == "config-dir") {
+      SetUserConfigDir(value);
+    } else if (name == "language") {
+      gRequest.options.language = LanguageFromName(value);
+      if (gRequest.options.language == 0) {
+        CommandLineError("option '--language' takes en or ko, not '" + value + "'");
+      }
+    } else if (name == "play") {
+      gRequest.play = true;
+    } else if (name == "full-screen") {
+      gRequest.fullScreen = true;
+    } else if (name == "full-screen-at") {
+      gRequest.fullScreenAtMs = Milliseconds(name, value);
+    } else if (name == "back-at") {
+      gRequest.backAtMs = Milliseconds(name, value);
+    } else if (name == "screenshot") {
+      gRequest.screenshot = value;
+    } else if (name == "after") {
+      gRequest.afterMs = Milliseconds(name, value);
+    }
+  }
+}
+
+}  // namespace
 
 class CSamplePlayerApp : public wxApp {
  public:
   bool OnInit() override;
-  void OnInitCmdLine(wxCmdLineParser& parser) override;
-  bool OnCmdLineParsed(wxCmdLineParser& parser) override;
-  // --help and --version answer and end the program successfully.
-  bool OnCmdLineHelp(wxCmdLineParser& parser) override {
-    parser.Usage();
-    std::exit(0);
-  }
+  // The command line has been read in main; the toolkit sees none of it.
+  void OnInitCmdLine(wxCmdLineParser&) override {}
+  bool OnCmdLineParsed(wxCmdLineParser&) override { return true; }
 
  private:
   void Shoot();
@@ -68,56 +211,24 @@ class CSamplePlayerApp : public wxApp {
 wxIMPLEMENT_APP_NO_MAIN(CSamplePlayerApp);
 
 int main(int argc, char** argv) {
+  ReadCommandLine(argc, argv);
   // Before the toolkit opens its display.
   ChooseDisplayBackend();
-  return wxEntry(argc, argv);
-}
-
-void CSamplePlayerApp::OnInitCmdLine(wxCmdLineParser& parser) {
-  static const wxCmdLineEntryDesc kOptions[] = {
-      {wxCMD_LINE_SWITCH, "h", "help", "show this help and exit", wxCMD_LINE_VAL_NONE,
-       wxCMD_LINE_OPTION_HELP},
-      {wxCMD_LINE_SWITCH, nullptr, "version", "show the version and exit", wxCMD_LINE_VAL_NONE, 0},
-      {wxCMD_LINE_OPTION, nullptr, "card", "a folder that counts as the camera's card",
-       wxCMD_LINE_VAL_STRING, 0},
-      {wxCMD_LINE_OPTION, nullptr, "config-dir", "where the viewer keeps its settings",
-       wxCMD_LINE_VAL_STRING, 0},
-      {wxCMD_LINE_SWITCH, nullptr, "play", "play the first recording of the card",
-       wxCMD_LINE_VAL_NONE, 0},
-      {wxCMD_LINE_SWITCH, nullptr, "full-screen", "start in the full-screen layout",
-       wxCMD_LINE_VAL_NONE, 0},
-      {wxCMD_LINE_OPTION, nullptr, "full-screen-at", "go full screen after MS milliseconds",
-       wxCMD_LINE_VAL_NUMBER, 0},
-      {wxCMD_LINE_OPTION, nullptr, "back-at", "back to the window after MS milliseconds",
-       wxCMD_LINE_VAL_NUMBER, 0},
-      {wxCMD_LINE_OPTION, nullptr, "screenshot", "save a PNG of the window, then quit",
-       wxCMD_LINE_VAL_STRING, 0},
-      {wxCMD_LINE_OPTION, nullptr, "after", "milliseconds before the screenshot (4000)",
-       wxCMD_LINE_VAL_NUMBER, 0},
-      {wxCMD_LINE_NONE, nullptr, nullptr, nullptr, wxCMD_LINE_VAL_NONE, 0}};
-  parser.SetDesc(kOptions);
-  parser.SetLogo("Roadeye " ROADEYE_VERSION ": a viewer for dash camera memory cards");
-}
-
-bool CSamplePlayerApp::OnCmdLineParsed(wxCmdLineParser& parser) {
-  if (parser.Found("version")) {
-    std::printf("roadeye %s\n", ROADEYE_VERSION);
-    std::exit(0);
-  }
-  wxString value;
-  if (parser.Found("card", &value)) options_.cardDir = value.ToStdString();
-  if (parser.Found("config-dir", &value)) SetUserConfigDir(value.ToStdString());
-  play_ = parser.Found("play");
-  fullScreen_ = parser.Found("full-screen");
-  parser.Found("full-screen-at", &fullScreenAtMs_);
-  parser.Found("back-at", &backAtMs_);
-  parser.Found("screenshot", &screenshot_);
-  parser.Found("after", &afterMs_);
-  return true;
+  char* programOnly[] = {argv[0], nullptr};
+  int toolkitArgc = 1;
+  const int status = wxEntry(toolkitArgc, programOnly);
+  return status != 0 ? status : gScreenshotFailed ? 1 : 0;
 }
 
 bool CSamplePlayerApp::OnInit() {
   if (!wxApp::OnInit()) return false;
+  options_ = gRequest.options;
+  play_ = gRequest.play;
+  fullScreen_ = gRequest.fullScreen;
+  fullScreenAtMs_ = gRequest.fullScreenAtMs;
+  backAtMs_ = gRequest.backAtMs;
+  screenshot_ = wxString::FromUTF8(gRequest.screenshot);
+  afterMs_ = gRequest.afterMs;
   wxInitAllImageHandlers();
   window_ = new CSamplePlayerDlg(options_);
   window_->Show();
@@ -196,6 +307,7 @@ void CSamplePlayerApp::Shoot() {
   shotTimer_.Stop();
   if (!SaveWindowPicture(window_, screenshot_.utf8_string())) {
     std::fprintf(stderr, "roadeye: could not write %s\n", screenshot_.utf8_str().data());
+    gScreenshotFailed = true;
   }
   window_->Close(true);
 }

@@ -14,7 +14,7 @@ packages=(
   libgtk-3-dev libxtst-dev
   ffmpeg xvfb xauth imagemagick openbox weston xwayland libimage-exiftool-perl
   clang libclang-rt-14-dev
-  libpugixml-dev gpsbabel libxml2-utils nettle-dev
+  libpugixml-dev gpsbabel libxml2-utils nettle-dev fonts-nanum
   lintian desktop-file-utils appstream dpkg-dev fakeroot librsvg2-bin
 )
 missing=()

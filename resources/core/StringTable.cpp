@@ -123,6 +123,8 @@ constexpr Entry kEntries[] = {
     {kStrDownloadCancelledEn, "The download was cancelled."},
     {kStrDownloadNotMadeKo, "만들지 못한 파일:"},
     {kStrDownloadNotMadeEn, "Not made:"},
+    {kStrSelectAllKo, "전체 선택"},
+    {kStrSelectAllEn, "Select All"},
     {kStrWriteProtectedKo, "카드가 쓰기 금지되어 있어 설정을 저장하지 못했습니다."},
     {kStrWriteProtectedEn, "The card is write-protected: the settings were not saved."},
 };

@@ -75,6 +75,8 @@ inline constexpr int kStrNoPictureYetKo = 906, kStrNoPictureYetEn = 907;
 inline constexpr int kStrDownloadMadeKo = 908, kStrDownloadMadeEn = 909;
 inline constexpr int kStrDownloadCancelledKo = 910, kStrDownloadCancelledEn = 911;
 inline constexpr int kStrDownloadNotMadeKo = 912, kStrDownloadNotMadeEn = 913;
+// The recording list's check box that ticks every row.
+inline constexpr int kStrSelectAllKo = 914, kStrSelectAllEn = 915;
 // The settings dialog's save on a write-protected card (a read-only mount).
 inline constexpr int kStrWriteProtectedKo = 916, kStrWriteProtectedEn = 917;
 

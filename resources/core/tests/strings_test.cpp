@@ -68,6 +68,8 @@ const std::vector<std::pair<int, int>> kPairs = {
     {kStrDownloadMadeKo, kStrDownloadMadeEn},
     {kStrDownloadCancelledKo, kStrDownloadCancelledEn},
     {kStrDownloadNotMadeKo, kStrDownloadNotMadeEn},
+    {kStrSelectAllKo, kStrSelectAllEn},
+    {kStrWriteProtectedKo, kStrWriteProtectedEn},
 };
 
 bool IsAscii(const char* s) {
