@@ -5,8 +5,6 @@ include(GNUInstallDirs)
 
 set(ROADEYE_HOMEPAGE "https://github.com/roadeye/roadeye")
 set(ROADEYE_MAINTAINER "Roadeye maintainers <maintainers@users.noreply.c-seed-3bccca2b.example>")
-# The licence named by the package's copyright file and by the metainfo (an SPDX id).
-set(ROADEYE_LICENSE "MIT")
 
 set(pkg_dir ${CMAKE_BINARY_DIR}/package-data)
 set(pkg_outputs)
