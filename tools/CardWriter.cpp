@@ -23,6 +23,7 @@ extern "C" {
 #include <vector>
 
 #include "support/CivilDate.h"
+#include "tools/RealisticScene.h"
 #include "tools/Rng.h"
 #include "tools/TripDrive.h"
 #include "vexlib/VexFormat.h"
@@ -161,11 +162,15 @@ void DrawPlate(const Picture& p) {
 // road and its edges) is drawn once; each picture copies it and adds what moves.
 class RoadScene {
  public:
-  RoadScene(int width, int height, bool front, std::uint64_t seed)
+  // realistic: the road, verges, foliage and sky of a RealisticScene instead of the plain ones.
+  RoadScene(int width, int height, bool front, std::uint64_t seed, bool realistic = false)
       : width_(width), height_(height), front_(front) {
     Rng rng(seed);
     hillPhase_ = rng.Range(0, 2 * kPi);
     horizon_ = height * (front ? 42 : 46) / 100;
+    if (realistic) {
+      realistic_ = std::make_unique<RealisticScene>(width, height, front, front ? 42 : 46, seed);
+    }
     scale_ = double(width) / 1280;
     for (int i = 0; i < 3; ++i) {
       int w = i == 0 ? width : width / 2, h = i == 0 ? height : height / 2;
@@ -184,14 +189,18 @@ class RoadScene {
   // Draws the picture at `frame` (`t` seconds in), the car having travelled `metres`.
   void Draw(const Picture& p, int frame, double t, double metres, const std::string& clock, int kmh,
             bool flash) const {
-    for (int i = 0; i < 3; ++i) {
-      int w = i == 0 ? width_ : width_ / 2, h = i == 0 ? height_ : height_ / 2;
-      for (int r = 0; r < h; ++r) {
-        std::memcpy(p.plane[i] + r * p.stride[i], background_[i].data() + std::size_t(r) * w, w);
+    if (realistic_) {
+      realistic_->Draw(p.plane, p.stride, frame, metres);
+    } else {
+      for (int i = 0; i < 3; ++i) {
+        int w = i == 0 ? width_ : width_ / 2, h = i == 0 ? height_ : height_ / 2;
+        for (int r = 0; r < h; ++r) {
+          std::memcpy(p.plane[i] + r * p.stride[i], background_[i].data() + std::size_t(r) * w, w);
+        }
       }
+      DrawLaneMarks(p, metres);
+      DrawPosts(p, metres);
     }
-    DrawLaneMarks(p, metres);
-    DrawPosts(p, metres);
     DrawVehicle(p, t);
 
     int cell = std::max(1, height_ / 180);
@@ -309,6 +318,7 @@ class RoadScene {
   double scale_ = 1;
   double hillPhase_ = 0;
   std::vector<std::uint8_t> background_[3];
+  std::unique_ptr<RealisticScene> realistic_;
 };
 
 // ---- H.264 -------------------------------------------------------------------------------------
@@ -350,7 +360,9 @@ struct AccessUnit {
 
 class H264Encoder {
  public:
-  bool Open(int width, int height, int fps, int bitrateKbps, std::string* error) {
+  // high: High profile (CABAC, 8x8 transforms), as a camera encodes; otherwise x264's fastest
+  // Constrained Baseline.
+  bool Open(int width, int height, int fps, int bitrateKbps, bool high, std::string* error) {
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec) {
       *error = "this FFmpeg has no libx264 encoder";
@@ -390,7 +402,9 @@ class H264Encoder {
     }
     // Parameter sets in front of every key picture so that each one decodes on its own after a
     // seek; no scene-cut key pictures, so the flash squares do not disturb the 30-picture rhythm.
-    opts.Set("x264-params", "repeat-headers=1:scenecut=0");
+    opts.Set("x264-params",
+             high ? "repeat-headers=1:scenecut=0:cabac=1:8x8dct=1" : "repeat-headers=1:scenecut=0");
+    if (high) opts.Set("profile", "high");
     int rc = avcodec_open2(c, codec, opts.get());
     if (rc < 0) {
       *error = "cannot open the libx264 encoder: " + AvError(rc);
@@ -741,17 +755,18 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
   const TripDrive route(tripSeed * 7919ull + 17, plan.tripOffsetSeconds, plan.seconds, parked);
   Rng rng(plan.seed * 104729ull + 3);
   SoundSynth sound(plan.seed * 1299709ull + 5, route, parked);
-  RoadScene frontScene(options.front.width, options.front.height, true, plan.seed);
+  RoadScene frontScene(options.front.width, options.front.height, true, plan.seed,
+                       options.realistic);
   std::unique_ptr<RoadScene> rearScene;
   H264Encoder frontEncoder, rearEncoder;
   if (!frontEncoder.Open(options.front.width, options.front.height, fps, options.bitrateKbps,
-                         error))
+                         options.realistic, error))
     return false;
   if (plan.rear) {
-    rearScene =
-        std::make_unique<RoadScene>(options.rear.width, options.rear.height, false, plan.seed + 1);
+    rearScene = std::make_unique<RoadScene>(options.rear.width, options.rear.height, false,
+                                            plan.seed + 1, options.realistic);
     if (!rearEncoder.Open(options.rear.width, options.rear.height, fps, options.bitrateKbps / 3,
-                          error))
+                          options.realistic, error))
       return false;
   }
 

@@ -79,6 +79,10 @@ struct CardOptions {
   // Front camera bit rate in kbit/s, the rear getting a third of it, the way cameras record at
   // a fixed rate; 0: constant quality instead (small files for tests).
   int bitrateKbps = 0;
+  // true: pictures with the texture, motion and shake of a real road (RealisticScene.h), encoded in
+  // High profile, that cost a decoder what a camera's own pictures cost; false: the plain scene,
+  // which compresses far better.
+  bool realistic = false;
   // false: the receiver never has a fix, and every GPS record says so (status V, no position),
   // as a camera writes them under a roof or before the first fix.
   bool gpsFix = true;

@@ -77,6 +77,9 @@ void Usage(std::FILE* out) {
       "  --seed N             varies the drives, scenes and noise (default 1)\n"
       "  --bitrate KBPS       constant front camera bit rate, the rear a third of it (default:\n"
       "                       constant quality, small files)\n"
+      "  --realistic          pictures with the texture and motion of a real road, in High\n"
+      "                       profile, that cost a decoder what a camera's own cost (slower\n"
+      "                       to write, larger at constant quality)\n"
       "  --jobs N             recordings written at once (default 2)\n"
       "  --help               this text\n"
       "  --version            the program's version\n");
@@ -169,6 +172,8 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
       s->damaged = false;
     } else if (a == "--no-fix") {
       s->card.gpsFix = false;
+    } else if (a == "--realistic") {
+      s->card.realistic = true;
     } else if (a == "--no-gsensor") {
       s->card.gsensor = false;
     } else if (a == "--jolts") {

@@ -762,3 +762,59 @@ TEST_F(NumberPlateTest, IsBlurredInAPictureScaledToAThird) {
 }
 
 }  // namespace
+
+// A --realistic recording is encoded as a camera's: High profile, no B pictures, a key picture
+// every 30th picture, the asked bit rate kept; and its pictures compress far worse than the
+// plain scene's.
+TEST_F(ToolsTest, RealisticRecordingIsEncodedLikeACamerasAndCompressesLikeARoad) {
+  NeedFfmpeg();
+  const std::string common =
+      "--seconds 3 --count 1 --kinds REC --rear yes --no-damaged --front 640x360 "
+      "--rear-size 320x180";
+  std::vector<Written> w = MakeCard(card(), common + " --realistic --bitrate 2000");
+  ASSERT_EQ(w.size(), 1u);
+  Dumped d = Dump(card(), Listed(w[0].name), out());
+  ASSERT_EQ(d.run.exitCode, 0) << d.run.out;
+  const fs::path front = out() / "front.h264";
+  EXPECT_EQ(FfprobeVideo(front).frames, 90);
+
+  Outcome stream = RunCommand(
+      "ffprobe -v error -select_streams v:0 -show_entries stream=profile,has_b_frames -of "
+      "csv=p=0 " +
+      Quote(front.string()));
+  EXPECT_EQ(stream.out, "High,0\n");
+
+  Outcome frames = RunCommand(
+      "ffprobe -v error -select_streams v:0 -show_frames -show_entries frame=key_frame,pict_type "
+      "-of csv=p=0 " +
+      Quote(front.string()));
+  std::vector<std::string> lines = Lines(frames.out);
+  ASSERT_EQ(lines.size(), 90u) << frames.out;
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    const bool key = n % 30 == 0;
+    EXPECT_EQ(lines[n], key ? "1,I" : "0,P") << "picture " << n;
+  }
+
+  // The bit rate over the recording: the stream's size over its 3 seconds.
+  const double kbps = double(fs::file_size(front)) * 8 / 3 / 1000;
+  EXPECT_NEAR(kbps, 2000, 200);
+
+  // At constant quality the realistic road takes several times the bytes of the plain scene (6.1
+  // times at this size).
+  const fs::path plainCard = tmp_.path() / "plain", realCard = tmp_.path() / "real";
+  std::vector<Written> plain = MakeCard(plainCard, common);
+  std::vector<Written> real = MakeCard(realCard, common + " --realistic");
+  ASSERT_EQ(plain.size(), 1u);
+  ASSERT_EQ(real.size(), 1u);
+  ASSERT_EQ(Dump(plainCard, Listed(plain[0].name), tmp_.path() / "plainOut").run.exitCode, 0);
+  ASSERT_EQ(Dump(realCard, Listed(real[0].name), tmp_.path() / "realOut").run.exitCode, 0);
+  const auto plainBytes = fs::file_size(tmp_.path() / "plainOut" / "front.h264");
+  const auto realBytes = fs::file_size(tmp_.path() / "realOut" / "front.h264");
+  EXPECT_GE(double(realBytes), 4.0 * double(plainBytes)) << realBytes << " vs " << plainBytes;
+  Outcome decode =
+      RunCommand("ffmpeg -nostdin -v error -i " +
+                     Quote((tmp_.path() / "realOut" / "front.h264").string()) + " -f null -",
+                 true);
+  EXPECT_EQ(decode.exitCode, 0);
+  EXPECT_EQ(decode.out, "");
+}
