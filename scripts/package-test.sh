@@ -9,7 +9,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
-deb=$(scripts/package.sh "$build" | tee /dev/stderr | tail -1)
+# The build's and checks' lines are shown, and the last one names the package. (Not through
+# `tee /dev/stderr`: opening /dev/stderr anew truncates a log file the output is redirected to.)
+out=$(scripts/package.sh "$build")
+printf '%s\n' "$out"
+deb=$(tail -1 <<<"$out")
 [ -f "$deb" ] || { echo "no package: $deb" >&2; exit 1; }
 
 scratch=$(mktemp -d)
