@@ -126,7 +126,7 @@ bool TimeStretch::Put(const std::int16_t* samples, int frames) {
       stretcher_->putSamples(scratch_.data(), static_cast<unsigned>(n));
       heldInput_ += n;
       // Taking the output at once means it was made at the tempo now in force.
-      DrainStretcher();
+      DrainStretcher(tempo_);
       done += n;
     }
   } catch (...) {
@@ -136,7 +136,7 @@ bool TimeStretch::Put(const std::int16_t* samples, int frames) {
   return true;
 }
 
-void TimeStretch::DrainStretcher() {
+void TimeStretch::DrainStretcher(double inputPerFrame) {
   while (stretcher_->numSamples() > 0) {
     const unsigned got = stretcher_->receiveSamples(scratch_.data(), kChunkFrames);
     if (got == 0) break;
@@ -144,8 +144,8 @@ void TimeStretch::DrainStretcher() {
     const std::size_t at = ready_.size();
     ready_.resize(at + count);
     for (std::size_t i = 0; i < count; ++i) ready_[at + i] = ToInt16(scratch_[i]);
-    AppendRun(got, tempo_);
-    heldInput_ -= got * tempo_;
+    AppendRun(got, inputPerFrame);
+    heldInput_ -= got * inputPerFrame;
   }
 }
 
@@ -157,15 +157,7 @@ void TimeStretch::PushOutStretcher() {
     const unsigned out = stretcher_->numSamples();
     const double held = std::max(heldInput_, 0.0);
     const double perFrame = out > 0 ? held / out : 0.0;
-    while (stretcher_->numSamples() > 0) {
-      const unsigned got = stretcher_->receiveSamples(scratch_.data(), kChunkFrames);
-      if (got == 0) break;
-      const std::size_t count = static_cast<std::size_t>(got) * channels_;
-      const std::size_t at = ready_.size();
-      ready_.resize(at + count);
-      for (std::size_t i = 0; i < count; ++i) ready_[at + i] = ToInt16(scratch_[i]);
-      AppendRun(got, perFrame);
-    }
+    DrainStretcher(perFrame);
     stretcher_->clear();
   } catch (...) {
     // Out of memory: what was held back is lost, the stream goes on.

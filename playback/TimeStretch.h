@@ -97,7 +97,9 @@ class TimeStretch {
 
   bool StartStretcher();
   void PushOutStretcher();
-  void DrainStretcher();
+  // Moves what the stretcher has made into the ready frames, each standing for inputPerFrame
+  // input frames.
+  void DrainStretcher(double inputPerFrame);
   void AppendReady(const std::int16_t* samples, std::int64_t frames, double inputPerFrame);
   void AppendRun(std::int64_t frames, double inputPerFrame);
   void ResetBuffers();
