@@ -6,7 +6,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "vexlib/vexlib.h"
@@ -28,6 +31,26 @@ inline std::string TakeCardOption(int argc, char** argv, std::vector<char*>* res
   return card;
 }
 
+// Writes a card into `dir` with roadeye-mkcard (found beside the running program, argv0) and the
+// given options, unless a whole one is there from an earlier run: the tool writes into a sibling
+// folder that is renamed to `dir` only when it succeeded. Options are passed as they are, so they
+// must be the benchmark's own words, never a name read from elsewhere.
+inline bool WriteCardOnce(const char* argv0, const std::filesystem::path& dir,
+                          const std::string& options) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::is_directory(dir / "VEX", ec)) return true;
+  const fs::path part = dir.string() + ".part";
+  fs::remove_all(part, ec);
+  const fs::path tool = fs::path(argv0).parent_path() / "roadeye-mkcard";
+  const std::string cmd =
+      "'" + tool.string() + "' '" + part.string() + "' " + options + " > /dev/null";
+  if (std::system(cmd.c_str()) != 0) return false;
+  fs::remove_all(dir, ec);
+  fs::rename(part, dir, ec);
+  return !ec;
+}
+
 // The card library on the card at `root`, attached; VexRelease it when done.
 inline VexHandle StartCardLibrary(const std::string& root) {
   VexHandle lib = VexStart();
@@ -36,6 +59,15 @@ inline VexHandle StartCardLibrary(const std::string& root) {
   VexCardPoll(lib, &drive);
   VexCardAttach(lib);
   return lib;
+}
+
+// The card library's kind of a recording from its name (stem of the file), as the camera names
+// its recordings.
+inline int KindOfName(const std::string& stem) {
+  return stem.rfind("EVENT", 0) == 0     ? kVexEvent
+         : stem.rfind("PARKING", 0) == 0 ? kVexParking
+         : stem.rfind("MANUAL", 0) == 0  ? kVexManual
+                                         : kVexContinuous;
 }
 
 // Drops `file` from the page cache (written back first), as a card just put in would be read.

@@ -1,16 +1,27 @@
-// Real-time playback of a 60-second two-camera recording (1280x720 + 640x360) through the whole
-// engine: the interval between front pictures (mean and standard deviation), CPU time per second
-// played, peak resident memory, and, with the SDL disk sound driver, the offset between each beep
-// and the flash presented with it.
+// Real-time playback of a two-camera recording through the whole engine: whether every picture
+// was presented once, the interval between front pictures (mean and standard deviation), CPU time
+// per second played, peak resident memory, and, with the SDL disk sound driver, the offset between
+// each beep and the flash presented with it.
 //
-//   roadeye-playback_bench [--card DIR] [--seconds N] [--seeks]
+//   roadeye-playback_bench [--card DIR] [--seconds N] [--seeks] [--realistic-4k]
+//
+// By default the recording is a 60-second one of the plain drawn scene (1280x720 + 640x360) shown
+// on 320x180 surfaces. With --realistic-4k it is a 30-second camera-like one (roadeye-mkcard
+// --realistic: 3840x2160 front at 20000 kbit/s, 1920x1080 rear, 30 pictures per second each) shown
+// on 640x360 surfaces. Either is written into the temporary folder the first time and kept.
 //
 // With --seeks the recording is sought while it plays, forwards and backwards, five times; the
 // offsets of the first flash and beep after each seek are reported apart from the others.
 //
+// Which pictures were presented: each surface keeps a digest of every picture it is shown (no
+// pixels). After playing, the recording is decoded once more on its own at the surfaces' size, and
+// each presented digest is looked up among the recording's own pictures: a picture presented
+// twice, one never presented, and one shown that is none of the recording's (such as the black
+// before the first) are counted. The scene's sensor grain makes every picture differ from the one
+// before it.
+//
 // Sound goes to SDL's disk driver: it plays in real time into a file, whose growth tells when each
 // sample was played (see playedAt for how the file's buffered growth is read).
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -18,18 +29,23 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "bench/BenchCard.h"
 #include "bench/BenchClock.h"
 #include "media/CVEXParser.h"
 #include "playback/CDecoder.h"
+#include "playback/CFFMH264_Decoder.h"
 #include "playback/CNOVMediaPlayer.h"
 #include "playback/CWaveBox.h"
 #include "playback/VideoSurface.h"
@@ -57,8 +73,13 @@ void OnEvent(void* user, int code, int, int) {
   e->cv.notify_all();
 }
 
-// Notes when each picture came and how bright its top-right corner was (where the card tool draws
-// its flash), keeping no pixels, so that the memory figure is the engine's own.
+// The card tool's flash: a square of 96 pixels in the top-right corner of the front picture, as a
+// part of the width and height of the largest front picture (3840x2160). On smaller pictures the
+// square covers more, so a corner of this size always lies inside it.
+constexpr double kFlashX = 96.0 / 3840, kFlashY = 96.0 / 2160;
+
+// Notes when each picture came, a digest of its pixels and how bright the flash's corner was,
+// keeping no pixels, so that the memory figure is the engine's own.
 class FlashSurface final : public VideoSurface {
  public:
   FlashSurface(int w, int h) : w_(w), h_(h) {}
@@ -66,51 +87,198 @@ class FlashSurface final : public VideoSurface {
     *w = w_;
     *h = h_;
   }
-  void Present(const unsigned char* bgr, int width, int height, int stride) override {
-    int cw = width / 16, ch = height / 10;
+  void Present(const unsigned char* pixels, int width, int height, int stride) override {
+    const std::uint64_t digest = Digest(pixels, width, height, stride);
+    // Three quarters of the square, clear of the edge the scaler blurs.
+    const int cw = std::max(1, int(width * kFlashX * 0.75));
+    const int ch = std::max(1, int(height * kFlashY * 0.75));
     double sum = 0;
     for (int y = 0; y < ch; ++y) {
-      const unsigned char* row = bgr + std::size_t(y) * std::size_t(stride);
+      const unsigned char* row = pixels + std::size_t(y) * std::size_t(stride);
       for (int x = width - cw; x < width; ++x)
         sum += (row[x * 3] + row[x * 3 + 1] + row[x * 3 + 2]) / 3.0;
     }
     std::lock_guard<std::mutex> hold(lock_);
     times.push_back(NowMs());
     corners.push_back(sum / (cw * ch));
+    digests.push_back(digest);
   }
+
+  // A 64-bit digest of a picture's pixels, row by row.
+  static std::uint64_t Digest(const unsigned char* pixels, int width, int height, int stride) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    const std::size_t rowBytes = std::size_t(width) * 3;
+    for (int y = 0; y < height; ++y) {
+      const unsigned char* row = pixels + std::size_t(y) * std::size_t(stride);
+      std::size_t x = 0;
+      for (; x + 8 <= rowBytes; x += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, row + x, 8);
+        h = (h ^ word) * 0x100000001b3ull;
+        h ^= h >> 29;
+      }
+      for (; x < rowBytes; ++x) h = (h ^ row[x]) * 0x100000001b3ull;
+    }
+    return h;
+  }
+
   std::mutex lock_;
   std::vector<double> times, corners;
+  std::vector<std::uint64_t> digests;
 
  private:
   int w_, h_;
 };
 
+// A surface that keeps only the digest of the one picture it was last shown.
+class DigestSurface final : public VideoSurface {
+ public:
+  DigestSurface(int w, int h) : w_(w), h_(h) {}
+  void GetSize(int* w, int* h) const override {
+    *w = w_;
+    *h = h_;
+  }
+  void Present(const unsigned char* pixels, int width, int height, int stride) override {
+    digest = FlashSurface::Digest(pixels, width, height, stride);
+  }
+  std::uint64_t digest = 0;
+
+ private:
+  int w_, h_;
+};
+
+// The digests of a recording's own pictures of one camera, decoded in file order on a surface of
+// the given size.
+struct Reference {
+  std::vector<std::uint64_t> front, rear;
+};
+
+bool DecodeReference(const std::string& card, const std::string& stem, int w, int h,
+                     Reference* out) {
+  VexHandle lib = bench::StartCardLibrary(card);
+  const int kind = bench::KindOfName(stem);
+  const int id = VexSelectByName(lib, kind, (stem + ".avi").c_str());
+  bool ok = id >= 0 && VexOpenStream(lib, kind, 0, id);
+  CDecoder decoder;
+  decoder.Init();
+  DigestSurface surface(w, h);
+  std::vector<char> buf(CFFMH264_Decoder::kMaxPacketBytes);
+  for (int notYet = 0; ok && notYet < 5000;) {
+    std::uint8_t channel = 0, type = 0, flags = 0;
+    std::int32_t ms = 0;
+    int size = int(buf.size());
+    const int rc = VexReadPacket(lib, &channel, &type, &flags, &size, buf.data(), &ms);
+    if (rc == kVexReadNotYet) {
+      ++notYet;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    if (rc != kVexReadOk) break;
+    if (channel > 1 || (type != 0 && type != 2)) continue;
+    if (!decoder.DecodeAndShow(channel, &surface, buf.data(), size, true)) ok = false;
+    (channel == 0 ? out->front : out->rear).push_back(surface.digest);
+  }
+  decoder.Release();
+  VexRelease(lib);
+  return ok && !out->front.empty();
+}
+
+// How the pictures presented on a surface match a camera's own pictures.
+struct Coverage {
+  std::size_t inRecording = 0, presented = 0;
+  std::size_t once = 0, repeats = 0, never = 0, foreign = 0, outOfOrder = 0;
+};
+
+Coverage Match(const std::vector<std::uint64_t>& reference,
+               const std::vector<std::uint64_t>& shown) {
+  Coverage c;
+  c.inRecording = reference.size();
+  c.presented = shown.size();
+  std::unordered_map<std::uint64_t, std::size_t> index;
+  for (std::size_t i = 0; i < reference.size(); ++i) index.emplace(reference[i], i);
+  std::vector<int> times(reference.size(), 0);
+  long last = -1;
+  for (std::uint64_t d : shown) {
+    const auto it = index.find(d);
+    if (it == index.end()) {
+      ++c.foreign;
+      continue;
+    }
+    if (long(it->second) < last) ++c.outOfOrder;
+    last = long(it->second);
+    ++times[it->second];
+  }
+  for (int t : times) {
+    if (t == 0) ++c.never;
+    if (t == 1) ++c.once;
+    if (t > 1) c.repeats += std::size_t(t - 1);
+  }
+  return c;
+}
+
+void PrintCoverage(const char* camera, const Coverage& c) {
+  std::printf(
+      "%s pictures: %zu in the recording, %zu presented; %zu once, %zu never, %zu repeated "
+      "presentations, %zu out of order, %zu not of the recording\n",
+      camera, c.inRecording, c.presented, c.once, c.never, c.repeats, c.outOfOrder, c.foreign);
+}
+
+// The process's peak resident memory in kB (VmHWM), 0 where /proc does not say.
+long PeakResidentKb() {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return 0;
+  long kb = 0;
+  char line[256];
+  while (std::fgets(line, sizeof line, f)) {
+    if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::strtol(line + 6, nullptr, 10);
+  }
+  std::fclose(f);
+  return kb;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string card;
-  int seconds = 60;
-  bool seeks = false;
+  int seconds = 0;  // the case's own length: 60 s, or 30 s for --realistic-4k
+  bool seeks = false, realistic = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--card" && i + 1 < argc) card = argv[++i];
     if (a == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
     if (a == "--seeks") seeks = true;
+    if (a == "--realistic-4k") realistic = true;
   }
+  if (seconds == 0) seconds = realistic ? 30 : 60;
+  if (seconds < 1 || seconds > 3600) {
+    std::fprintf(stderr, "--seconds takes 1 to 3600\n");
+    return 2;
+  }
+  // The surfaces: the small panes of the default case; for 4K pictures the size of the player
+  // window's picture pane, which the decode benchmark draws to as well.
+  const int surfaceW = realistic ? 640 : 320, surfaceH = realistic ? 360 : 180;
   fs::path work = fs::temp_directory_path() / "roadeye-playback-bench";
   fs::create_directories(work);
   if (card.empty()) {
-    card = (work / "card").string();
-    if (!fs::exists(fs::path(card) / "VEX")) {
-      std::string tool = (fs::path(argv[0]).parent_path() / "roadeye-mkcard").string();
-      std::string cmd = tool + " '" + card + "' --seconds " + std::to_string(seconds) +
-                        " --count 1 --kinds REC --rear yes --no-damaged > /dev/null";
-      if (std::system(cmd.c_str()) != 0) return 1;
+    if (realistic) {
+      // One recording at a time: 4K pictures take the encoder about two seconds a second.
+      card = (work / ("realistic-4k-" + std::to_string(seconds))).string();
+      const std::string options = "--seconds " + std::to_string(seconds) +
+                                  " --count 1 --kinds REC --rear yes --no-damaged --realistic "
+                                  "--jobs 1 --front 3840x2160 --rear-size 1920x1080 "
+                                  "--bitrate 20000";
+      if (!bench::WriteCardOnce(argv[0], card, options)) return 1;
+    } else {
+      card = (work / "card").string();
+      const std::string options =
+          "--seconds " + std::to_string(seconds) + " --count 1 --kinds REC --rear yes --no-damaged";
+      if (!bench::WriteCardOnce(argv[0], card, options)) return 1;
     }
   }
-  std::string name;
+  std::string stem;
   for (const auto& e : fs::directory_iterator(fs::path(card) / "VEX"))
-    name = "/" + e.path().stem().string() + ".avi";
+    stem = e.path().stem().string();
+  const std::string name = "/" + stem + ".avi";
 
   std::string soundFile = (work / "played.s16le").string();
   fs::remove(soundFile);
@@ -118,16 +286,12 @@ int main(int argc, char** argv) {
   setenv("SDL_DISKAUDIOFILE", soundFile.c_str(), 1);
   DiagSetOutput(nullptr);
 
-  VexHandle lib = VexStart();
-  VexInitialise(lib, card.c_str());
-  char drive = 0;
-  VexCardPoll(lib, &drive);
-  VexCardAttach(lib);
+  VexHandle lib = bench::StartCardLibrary(card);
   CVEXParser parser;
   parser.SetLibraryHandle(lib);
   CDecoder decoder;
   CWaveBox audio;
-  FlashSurface front(320, 180), rear(320, 180);
+  FlashSurface front(surfaceW, surfaceH), rear(surfaceW, surfaceH);
   CNOVMediaPlayer engine;
   End end;
   engine.SetParser(&parser);
@@ -183,6 +347,8 @@ int main(int argc, char** argv) {
   watcher.join();
   engine.Shutdown();
   VexRelease(lib);
+  // Taken before the recording is decoded again for the digests, which holds decoders of its own.
+  const long peakKb = PeakResidentKb();
 
   const std::vector<double>& times = front.times;
   std::vector<double> gaps;
@@ -192,9 +358,6 @@ int main(int argc, char** argv) {
   mean /= std::max<std::size_t>(gaps.size(), 1);
   for (double g : gaps) var += (g - mean) * (g - mean);
   double sd = std::sqrt(var / std::max<std::size_t>(gaps.size(), 1));
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-
   std::printf("recording %s: %zu front pictures presented in %.2f s\n", name.c_str(), times.size(),
               wall);
   std::printf(
@@ -208,8 +371,17 @@ int main(int argc, char** argv) {
     buckets[g < 10 ? 0 : g < 25 ? 1 : g < 31 ? 2 : g < 36 ? 3 : g < 60 ? 4 : 5]++;
   std::printf("intervals: <10 ms %d, 10-25 %d, 25-31 %d, 31-36 %d, 36-60 %d, >=60 %d\n", buckets[0],
               buckets[1], buckets[2], buckets[3], buckets[4], buckets[5]);
-  std::printf("CPU: %.3f s per second played; peak resident %.1f MB\n", cpu / wall,
-              u.ru_maxrss / 1024.0);
+  std::printf("CPU: %.3f s per second played; peak resident (VmHWM) %.1f MB\n", cpu / wall,
+              peakKb / 1024.0);
+  if (!seeks) {
+    Reference reference;
+    if (DecodeReference(card, stem, surfaceW, surfaceH, &reference)) {
+      PrintCoverage("front", Match(reference.front, front.digests));
+      PrintCoverage("rear", Match(reference.rear, rear.digests));
+    } else {
+      std::printf("the recording could not be decoded again for the digests\n");
+    }
+  }
 
   // Beeps in what was played: the first sample of each 1 kHz burst after quiet.
   std::FILE* f = std::fopen(soundFile.c_str(), "rb");
