@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 wxDEFINE_EVENT(EVT_PICTURE_ARRIVED, wxThreadEvent);
@@ -31,26 +32,27 @@ void CPicturePane::PaneSurface::GetSize(int* width, int* height) const {
   if (height) *height = pane_->height_.load(std::memory_order_acquire);
 }
 
-void CPicturePane::PaneSurface::Present(const unsigned char* bgr, int width, int height,
+void CPicturePane::PaneSurface::Present(const unsigned char* rgb, int width, int height,
                                         int stride) {
-  if (bgr == nullptr || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
+  if (rgb == nullptr || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
       stride < width * 3) {
     return;
   }
+  Picture& back = pane_->back_;
+  const std::size_t row = static_cast<std::size_t>(width) * 3;
+  back.rgb.resize(row * static_cast<std::size_t>(height));
+  if (static_cast<std::size_t>(stride) == row) {
+    std::memcpy(back.rgb.data(), rgb, back.rgb.size());
+  } else {
+    for (int y = 0; y < height; ++y) {
+      std::memcpy(back.rgb.data() + y * row, rgb + static_cast<std::size_t>(y) * stride, row);
+    }
+  }
+  back.width = width;
+  back.height = height;
   {
     std::lock_guard<std::mutex> hold(pane_->lock_);
-    pane_->rgb_.resize(static_cast<std::size_t>(width) * height * 3);
-    unsigned char* out = pane_->rgb_.data();
-    for (int y = 0; y < height; ++y) {
-      const unsigned char* in = bgr + static_cast<std::size_t>(y) * stride;
-      for (int x = 0; x < width; ++x, in += 3, out += 3) {
-        out[0] = in[2];
-        out[1] = in[1];
-        out[2] = in[0];
-      }
-    }
-    pane_->pictureWidth_ = width;
-    pane_->pictureHeight_ = height;
+    std::swap(back, pane_->last_);
   }
   pane_->presented_.fetch_add(1, std::memory_order_acq_rel);
   // One repaint request at a time: pictures that come faster than the window paints replace
@@ -86,17 +88,17 @@ void CPicturePane::UpdateSurfaceSize() {
 
 wxImage CPicturePane::LastPicture() const {
   std::lock_guard<std::mutex> hold(lock_);
-  if (rgb_.empty()) return wxImage();
-  wxImage image(pictureWidth_, pictureHeight_, false);
-  std::memcpy(image.GetData(), rgb_.data(), rgb_.size());
+  if (last_.rgb.empty()) return wxImage();
+  wxImage image(last_.width, last_.height, false);
+  std::memcpy(image.GetData(), last_.rgb.data(), last_.rgb.size());
   return image;
 }
 
 void CPicturePane::ClearPicture() {
   {
     std::lock_guard<std::mutex> hold(lock_);
-    rgb_.clear();
-    pictureWidth_ = pictureHeight_ = 0;
+    last_.rgb.clear();
+    last_.width = last_.height = 0;
   }
   Refresh(false);
 }
@@ -108,10 +110,10 @@ void CPicturePane::OnPaint(wxPaintEvent&) {
   wxBitmap bitmap;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!rgb_.empty() && client.x > 0 && client.y > 0) {
+    if (!last_.rgb.empty() && client.x > 0 && client.y > 0) {
       // A view of the kept picture, not a copy; scaled when the pane changed size since.
-      wxImage view(pictureWidth_, pictureHeight_, rgb_.data(), true);
-      bitmap = pictureWidth_ == client.x && pictureHeight_ == client.y
+      wxImage view(last_.width, last_.height, last_.rgb.data(), true);
+      bitmap = last_.width == client.x && last_.height == client.y
                    ? wxBitmap(view)
                    : wxBitmap(view.Scale(client.x, client.y, wxIMAGE_QUALITY_BILINEAR));
     }

@@ -1,6 +1,9 @@
 // A picture pane of the player window: the engine's worker presents decoded pictures into it
 // (VideoSurface), the pane keeps a copy and asks for a repaint on the window thread. Painting
 // draws the last picture, scaled when the pane has changed size since, or black before the first.
+//
+// The pictures come already in the pane's format (RGB, as wx images are): a present copies rows
+// into a buffer of its own and, under the lock, only swaps it with the one painting reads.
 #pragma once
 
 #include <wx/window.h>
@@ -32,7 +35,8 @@ class CPicturePane : public wxWindow {
    public:
     explicit PaneSurface(CPicturePane* pane) : pane_(pane) {}
     void GetSize(int* width, int* height) const override;
-    void Present(const unsigned char* bgr, int width, int height, int stride) override;
+    // Calls never overlap: the decoder's lock serialises them.
+    void Present(const unsigned char* rgb, int width, int height, int stride) override;
 
    private:
     CPicturePane* pane_;
@@ -52,8 +56,13 @@ class CPicturePane : public wxWindow {
   std::atomic<int> presented_{0};
   std::atomic<bool> repaintPosted_{false};
 
-  // The last picture, RGB, shared between the worker (Present) and the window thread (paint).
+  struct Picture {
+    std::vector<unsigned char> rgb;  // rows back to back, no padding
+    int width = 0, height = 0;
+  };
+  // The picture being written by Present, touched by no other thread.
+  Picture back_;
+  // The last picture, read by the window thread (paint) under the lock; Present swaps back_ in.
   mutable std::mutex lock_;
-  std::vector<unsigned char> rgb_;
-  int pictureWidth_ = 0, pictureHeight_ = 0;
+  Picture last_;
 };

@@ -194,20 +194,10 @@ bool CSamplePlayerDlg::ZoomPicture(const wxPoint& screen, const wxSize& size, wx
     const int h = std::max(2, static_cast<int>(size.y / scaleY));
     const int cx = static_cast<int>(static_cast<long long>(at.x) * width / shown.x);
     const int cy = static_cast<int>(static_cast<long long>(at.y) * height / shown.y);
-    zoomBuffer_.resize(std::size_t(size.x) * size.y * 3);
-    if (!engine_.CopyPictureRegion(channel, cx - w / 2, cy - h / 2, w, h, zoomBuffer_.data(),
-                                   size.x * 3, size.x, size.y)) {
-      return false;
-    }
+    // The region comes as RGB, the image's own layout: straight into it.
     if (!image->IsOk() || image->GetSize() != size) image->Create(size.x, size.y, false);
-    unsigned char* out = image->GetData();
-    const unsigned char* in = zoomBuffer_.data();
-    for (std::size_t i = 0; i < zoomBuffer_.size(); i += 3) {  // BGR to RGB
-      out[i] = in[i + 2];
-      out[i + 1] = in[i + 1];
-      out[i + 2] = in[i];
-    }
-    return true;
+    return engine_.CopyPictureRegion(channel, cx - w / 2, cy - h / 2, w, h, image->GetData(),
+                                     size.x * 3, size.x, size.y);
   }
   return false;
 }

@@ -19,11 +19,11 @@ class CheckingSurface : public VideoSurface {
     *width = width_;
     *height = height_;
   }
-  void Present(const unsigned char* bgr, int width, int height, int stride) override {
-    if (bgr == nullptr || width <= 0 || height <= 0 || stride < width * 3) __builtin_trap();
+  void Present(const unsigned char* rgb, int width, int height, int stride) override {
+    if (rgb == nullptr || width <= 0 || height <= 0 || stride < width * 3) __builtin_trap();
     unsigned sum = 0;
     for (int y = 0; y < height; ++y) {
-      const unsigned char* row = bgr + std::ptrdiff_t(y) * stride;
+      const unsigned char* row = rgb + std::ptrdiff_t(y) * stride;
       for (int x = 0; x < width * 3; ++x) sum += row[x];
     }
     checksum_ += sum;

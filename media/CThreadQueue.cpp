@@ -87,6 +87,17 @@ bool CPacketStore::Pop(void* destination, int* length, int* value) {
   return true;
 }
 
+bool CPacketStore::Peek(int index, const void** data, int* length, int* value) const {
+  if (index < 0 || index >= Count()) return false;
+  std::int64_t offset = head_;
+  for (int i = first_; i < first_ + index; ++i) offset += lengths_[i];
+  const int n = lengths_[first_ + index];
+  *data = n > 0 ? bytes_.GetData() + offset : nullptr;
+  *length = n;
+  *value = values_[first_ + index];
+  return true;
+}
+
 bool CThreadQueue::SetCapacity(int bytes) {
   if (bytes < 0) bytes = 0;
   // Twice the capacity: popped bytes stay in front until they outweigh the queued ones, so the
@@ -123,13 +134,16 @@ bool CThreadQueue::Push(const void* data, int length, int value) {
 }
 
 bool CThreadQueue::Pop(void* destination, int* length, int* value) {
+  if (TryPop(destination, length, value)) return true;
+  DiagPrintf("[CThreadQueue] Pop Empty\n");
+  return false;
+}
+
+bool CThreadQueue::TryPop(void* destination, int* length, int* value) {
   bool notify;
   {
     std::lock_guard<CSync> hold(lock_);
-    if (!store_.Pop(destination, length, value)) {
-      DiagPrintf("[CThreadQueue] Pop Empty\n");
-      return false;
-    }
+    if (!store_.Pop(destination, length, value)) return false;
     notify = roomWaiters_ > 0 && store_.StoredBytes() <= capacity_ / 2;
   }
   if (notify) roomMade_.notify_all();
@@ -206,6 +220,11 @@ bool DecodeQueue::Push(int value, const void* data, int length) {
 bool DecodeQueue::Pop(void* destination, int* length, int* value) {
   std::lock_guard<CSync> hold(lock_);
   return store_.Pop(destination, length, value);
+}
+
+bool DecodeQueue::Peek(int index, const void** data, int* length, int* value) {
+  std::lock_guard<CSync> hold(lock_);
+  return store_.Peek(index, data, length, value);
 }
 
 int DecodeQueue::Count() {

@@ -25,6 +25,8 @@ class CPacketStore {
   bool Push(const void* data, int length, int value);
   // Copies the oldest packet out and removes it; false when empty.
   bool Pop(void* destination, int* length, int* value);
+  // Where packet `index` after the oldest lies; false past the newest.
+  bool Peek(int index, const void** data, int* length, int* value) const;
   int StoredBytes() const { return bytes_.GetCount() - head_; }
   int Count() const { return lengths_.GetCount() - first_; }
 
@@ -62,6 +64,9 @@ class CThreadQueue {
   // Prints "[CThreadQueue] Pop Empty" and returns false when empty. The destination must hold the
   // largest packet; no packet of a queue sized for the callers' buffers is larger.
   bool Pop(void* destination, int* length, int* value);
+  // Pop without the message: for a consumer to whom an empty queue is the ordinary moment to
+  // wait, where a line written and flushed per packet would cost more than the packet.
+  bool TryPop(void* destination, int* length, int* value);
 
   int StoredBytes();
   int Count();
@@ -114,6 +119,10 @@ class DecodeQueue {
   bool Push(int value, const void* data, int length);
   // false when empty, without a message.
   bool Pop(void* destination, int* length, int* value);
+  // The packet `index` places after the oldest (0: the oldest), without taking it; false past the
+  // newest. The bytes stay where they are only until the queue next changes: for a queue whose
+  // pushes and pops all happen on the caller's thread.
+  bool Peek(int index, const void** data, int* length, int* value);
   int Count();
 
  private:

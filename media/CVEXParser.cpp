@@ -270,12 +270,12 @@ int CVEXParser::ReadPacket(char tag[8], void* buffer, int* size) {
   int length = 0, code = kPacketNotYet;
   bool got = false;
   for (int i = 0; i < kDeliveryTries && !got; ++i) {
-    if (queue_.Pop(buffer, &length, &code)) {
+    if (queue_.TryPop(buffer, &length, &code)) {
       got = true;
     } else if (!running_) {
       // The reader pushes everything before it clears the flag: one more look finds a packet
       // that arrived between the failed pop and the test.
-      got = queue_.Pop(buffer, &length, &code);
+      got = queue_.TryPop(buffer, &length, &code);
       if (!got) code = kCodeStopped;
       break;
     } else {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <mutex>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "media/MediaTypes.h"
@@ -21,10 +22,17 @@ CDecoder::CDecoder() = default;
 
 CDecoder::~CDecoder() { Release(); }
 
+int CDecoder::DefaultThreads() { return std::thread::hardware_concurrency() >= 2 ? 2 : 1; }
+
+void CDecoder::SetThreads(int threads) {
+  std::lock_guard<CSync> hold(lock_);
+  threads_ = std::max(1, threads);
+}
+
 bool CDecoder::Init() {
   std::lock_guard<CSync> hold(lock_);
   for (Channel& ch : channels_) {
-    ch.decoder.Init();
+    ch.decoder.Init(threads_);
     ch.decoder.SetBrightness(ch.brightness);
     ch.decoder.SetContrast(ch.contrast);
   }
@@ -61,10 +69,32 @@ bool CDecoder::DecodeAndShow(int channel, VideoSurface* surface, const char* dat
   // it is handed over only once, and the pictures after it need it.
   if (data != nullptr && length > 0 && !IsJpegPicture(data, length)) {
     ch.decoder.Decode(data, length);
+  } else {
+    ch.decoder.SendAhead(nullptr, 0);  // named for after this packet, which is not decoded
   }
   if (!drawable) return false;
   if (!draw) return true;
   return ShowLocked(ch, surface, width, height);
+}
+
+bool CDecoder::DecodeUnseen(int channel, VideoSurface* surface, const char* data, int length) {
+  if ((channel != 0 && channel != 1) || surface == nullptr) return false;
+  std::lock_guard<CSync> hold(lock_);
+  CFFMH264_Decoder& decoder = channels_[channel].decoder;
+  if (data != nullptr && length > 0 && !IsJpegPicture(data, length)) {
+    decoder.Decode(data, length, false);
+  } else {
+    decoder.SendAhead(nullptr, 0);
+  }
+  return true;
+}
+
+void CDecoder::DecodeAhead(int channel, const char* data, int length) {
+  if (channel != 0 && channel != 1) return;
+  std::lock_guard<CSync> hold(lock_);
+  // A JPEG picture is never decoded: nothing to start on.
+  const bool decodable = data != nullptr && length > 0 && !IsJpegPicture(data, length);
+  channels_[channel].decoder.SendAhead(decodable ? data : nullptr, decodable ? length : 0);
 }
 
 bool CDecoder::Redraw(int channel, VideoSurface* surface) {
@@ -154,7 +184,8 @@ bool CDecoder::SavePicture(int channel, const char* path, const SnapshotEvidence
     }
     // The converter is re-made for the picture's own size here and for the surface's at the next
     // draw; snapshots are rare.
-    if (!ch.decoder.Convert(view.imageData, view.widthStep, view.width, view.height) ||
+    if (!ch.decoder.Convert(view.imageData, view.widthStep, view.width, view.height,
+                            CFFMH264_Decoder::PixelOrder::kBgr) ||
         !image.EncodeJpeg(&jpeg)) {
       errno = EIO;
       return false;

@@ -1,5 +1,5 @@
 // The video decoder of the two cameras: for channel 0 (front) and 1 (rear) an H.264 decoder and a
-// display image. A picture packet is decoded, converted to 24-bit BGR at the surface's current
+// display image. A picture packet is decoded, converted to 24-bit RGB at the surface's current
 // size, flipped as asked and presented; the last good picture can be shown again at a new size and
 // saved at its own size.
 //
@@ -28,12 +28,18 @@ class CDecoder final : public VMediaDecoder {
   CDecoder(const CDecoder&) = delete;
   CDecoder& operator=(const CDecoder&) = delete;
 
+  // Decoding threads of each channel's decoder from the next Init: 2 (pictures decoded in
+  // parallel) where the computer has two cores or more, else 1.
+  void SetThreads(int threads);
+  static int DefaultThreads();
   // Opens both channels' decoders (brightness and contrast carried over). Always true; a channel
   // whose decoder could not be opened decodes nothing and shows black.
   bool Init() override;
   void Release() override;
   bool DecodeAndShow(int channel, VideoSurface* surface, const char* data, int length,
                      bool draw) override;
+  bool DecodeUnseen(int channel, VideoSurface* surface, const char* data, int length) override;
+  void DecodeAhead(int channel, const char* data, int length) override;
   bool Redraw(int channel, VideoSurface* surface) override;
   void SetContrast(int channel, int value) override;
   void SetBrightness(int channel, int value) override;
@@ -71,4 +77,5 @@ class CDecoder final : public VMediaDecoder {
 
   mutable CSync lock_{"none"};
   Channel channels_[2];
+  int threads_ = DefaultThreads();
 };

@@ -13,10 +13,20 @@ extern "C" {
 #include <cstring>
 #include <new>
 
+#include "media/MediaTypes.h"
+
 namespace {
 
 // The largest side of a picture we convert to; larger requests are refused.
 constexpr int kMaxSide = 16384;
+// Decoding threads of one context: more hold more pictures back and cost a reference picture
+// set each.
+constexpr int kMaxThreads = 8;
+// Packets kept for replay: ten seconds at 60 pictures a second, or 64 MB.
+constexpr std::size_t kMaxBlockPackets = 600;
+constexpr std::size_t kMaxBlockBytes = std::size_t(64) << 20;
+// Pictures taken from the context in one go: at most one per packet given, a few at a drain.
+constexpr int kMaxPicturesAtOnce = 16;
 // Brightness and contrast beyond these only saturate the picture, and the fixed-point values
 // given to swscale must stay well inside int.
 constexpr double kBrightnessLimit = 4.0;
@@ -71,24 +81,27 @@ CFFMH264_Decoder::CFFMH264_Decoder() = default;
 
 CFFMH264_Decoder::~CFFMH264_Decoder() { Release(); }
 
-bool CFFMH264_Decoder::Init() {
+bool CFFMH264_Decoder::Init(int threads) {
   Release();
+  threads_ = std::clamp(threads, 1, kMaxThreads);
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
   if (codec == nullptr) return false;
   std::unique_ptr<AVCodecContext, ContextFree> context(avcodec_alloc_context3(codec));
-  std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
   std::unique_ptr<AVFrame, FrameFree> work(av_frame_alloc());
   std::unique_ptr<AVFrame, FrameFree> shown(av_frame_alloc());
-  if (!context || !packet || !work || !shown) return false;
-  // Each packet must come out as its picture at once: frame threads would hold pictures back, so
-  // the decoder runs on the calling thread alone. The camera writes one slice per picture, so
-  // slice threads would have nothing to share.
-  context->thread_count = 1;
-  context->thread_type = FF_THREAD_SLICE;
-  context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  if (!context || !work || !shown) return false;
+  if (threads_ > 1) {
+    // Pictures decode in parallel, each picture's rows waiting only on the rows of its reference
+    // it needs. The camera writes one slice per picture, so slice threads would share nothing.
+    context->thread_count = threads_;
+    context->thread_type = FF_THREAD_FRAME;
+  } else {
+    context->thread_count = 1;
+    context->thread_type = FF_THREAD_SLICE;
+    context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  }
   if (avcodec_open2(context.get(), codec, nullptr) < 0) return false;
   context_ = std::move(context);
-  packet_ = std::move(packet);
   work_ = std::move(work);
   shown_ = std::move(shown);
   return true;
@@ -99,68 +112,212 @@ void CFFMH264_Decoder::Release() {
   ResetConverter();
   shown_.reset();
   work_.reset();
-  packet_.reset();
+  ForgetBlock();
   context_.reset();
   waitForKey_ = false;
-  buffer_.clear();
-  buffer_.shrink_to_fit();
+  drained_ = false;
 }
 
-bool CFFMH264_Decoder::Decode(const char* data, int length) {
-  if (!context_ || data == nullptr || length <= 0 || length > kMaxPacketBytes) return false;
-  const std::size_t need = std::size_t(length) + AV_INPUT_BUFFER_PADDING_SIZE;
-  if (buffer_.size() < need) {
-    try {
-      buffer_.resize(need);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-  }
-  std::memcpy(buffer_.data(), data, std::size_t(length));
-  std::memset(buffer_.data() + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+void CFFMH264_Decoder::ForgetBlock() {
+  block_ = Block();
+  earlier_ = Block();
+  haveEarlier_ = false;
+  next_.reset();
+  ahead_.reset();
+  aheadSerial_ = -1;
+}
 
-  packet_->data = buffer_.data();
-  packet_->size = length;
-  int rc = avcodec_send_packet(context_.get(), packet_.get());
-  if (rc == AVERROR(EAGAIN)) {
-    // Pictures were left inside (they are always taken below, so this does not happen in
-    // practice): take them and offer the packet again.
-    ReceivePictures();
-    rc = avcodec_send_packet(context_.get(), packet_.get());
+CFFMH264_Decoder::PacketRef CFFMH264_Decoder::MakePacket(const char* data, int length) {
+  if (data == nullptr || length <= 0 || length > kMaxPacketBytes) return nullptr;
+  PacketRef packet(av_packet_alloc());
+  // av_new_packet zeroes the padding after the bytes.
+  if (!packet || av_new_packet(packet.get(), length) < 0) return nullptr;
+  std::memcpy(packet->data, data, std::size_t(length));
+  return packet;
+}
+
+bool CFFMH264_Decoder::SameBytes(const AVPacket* a, const char* data, int length) {
+  return a != nullptr && a->size == length && std::memcmp(a->data, data, std::size_t(length)) == 0;
+}
+
+bool CFFMH264_Decoder::Send(const AVPacket* packet, bool key, bool ahead, std::int64_t* serial) {
+  if (key) {
+    if (ahead) {
+      earlier_ = std::move(block_);
+      haveEarlier_ = true;
+    }
+    block_ = Block();
+    block_.whole = true;
   }
-  packet_->data = nullptr;
-  packet_->size = 0;
+  PacketRef kept(av_packet_clone(packet));  // a reference to the same bytes
+  if (!kept) return false;
+  kept->pts = kept->dts = serial_;
+  int rc = avcodec_send_packet(context_.get(), kept.get());
+  if (rc == AVERROR(EAGAIN)) {
+    // A picture was left inside (the caller takes them after each packet, so this does not
+    // happen in practice): it is older than this packet's; look at it and offer the packet again.
+    PassOver();
+    rc = avcodec_send_packet(context_.get(), kept.get());
+  }
   if (rc < 0) {
     // The packet was refused as damaged. When it held picture data it may still have changed the
     // decoder's reference pictures (a damaged key picture drops them all), so nothing is shown
     // again before the next key picture. A refused packet without slices (parameter sets, stray
-    // bytes) leaves them alone. Whatever the decoder still holds is dropped.
-    if (HoldsSlice(buffer_.data(), length)) waitForKey_ = true;
-    while (avcodec_receive_frame(context_.get(), work_.get()) >= 0) av_frame_unref(work_.get());
+    // bytes) leaves them alone.
+    if (HoldsSlice(packet->data, packet->size)) waitForKey_ = true;
+    if (key && ahead) {
+      block_ = std::move(earlier_);
+      haveEarlier_ = false;
+    }
     return false;
   }
-  return ReceivePictures();
+  *serial = serial_++;
+  if (block_.whole) {
+    block_.bytes += std::size_t(kept->size);
+    if (block_.packets.size() >= kMaxBlockPackets || block_.bytes > kMaxBlockBytes) {
+      // Too long to keep: after a drain this block's pictures wait for the next key picture.
+      block_ = Block();
+    } else {
+      block_.packets.push_back(std::move(kept));
+    }
+  }
+  return true;
 }
 
-bool CFFMH264_Decoder::ReceivePictures() {
+void CFFMH264_Decoder::SendAhead(const char* data, int length) {
+  next_.reset();
+  if (threads_ <= 1 || !context_) return;
+  next_ = MakePacket(data, length);
+}
+
+bool CFFMH264_Decoder::Decode(const char* data, int length, bool needPicture) {
+  if (!context_ || data == nullptr || length <= 0 || length > kMaxPacketBytes) {
+    next_.reset();
+    return false;
+  }
+  const bool key = IsKeyPicture(data, length);
+  std::int64_t wanted = -1;
+  if (aheadSerial_ >= 0) {
+    if (SameBytes(ahead_.get(), data, length)) {
+      wanted = aheadSerial_;
+    } else if (haveEarlier_) {
+      // A key picture given ahead that does not come: the block before it is the one again.
+      block_ = std::move(earlier_);
+      drained_ = true;
+    } else {
+      // The packet given ahead is not the one decoded now (the caller went elsewhere). The
+      // context has taken it as a reference, so it starts again from the block's packets without
+      // it, as after a drain (nothing to replay when this packet is a key picture).
+      if (!block_.packets.empty() && block_.packets.back()->data == ahead_->data) {
+        block_.bytes -= std::size_t(block_.packets.back()->size);
+        block_.packets.pop_back();
+      }
+      drained_ = true;
+    }
+    earlier_ = Block();
+    haveEarlier_ = false;
+    ahead_.reset();
+    aheadSerial_ = -1;
+  }
+  if (wanted < 0) {
+    if (drained_) Resume(key);
+    PacketRef packet = MakePacket(data, length);
+    if (!packet || !Send(packet.get(), key, false, &wanted)) {
+      next_.reset();
+      PassOver();
+      return false;
+    }
+  }
+  // The named next packet goes in now, so that this packet's picture comes out.
+  if (next_) {
+    PacketRef next = std::move(next_);
+    std::int64_t serial = -1;
+    if (Send(next.get(), IsKeyPicture(next->data, next->size), true, &serial)) {
+      aheadSerial_ = serial;
+      ahead_ = std::move(next);
+    }
+  }
   bool got = false;
-  while (avcodec_receive_frame(context_.get(), work_.get()) >= 0) {
-    // A picture the decoder had to patch up (missing slices, lost references) is not shown, and
-    // neither are the pictures predicted from it up to the next key picture: the last whole
-    // picture stays until then.
-    const bool damaged = work_->decode_error_flags != 0 || (work_->flags & AV_FRAME_FLAG_CORRUPT) ||
-                         work_->width <= 0 || work_->height <= 0 || work_->data[0] == nullptr;
-    if (damaged) waitForKey_ = true;
-    if (damaged || (waitForKey_ && !work_->key_frame)) {
-      av_frame_unref(work_.get());
+  bool shown = ReceiveUpTo(wanted, &got);
+  if (!got && needPicture && threads_ > 1 && aheadSerial_ < 0 && !drained_) {
+    // Held back with nothing after it: the context gives it up at the end of the stream, and
+    // the next Decode starts the context again.
+    avcodec_send_packet(context_.get(), nullptr);
+    drained_ = true;
+    shown = ReceiveUpTo(wanted, &got) || shown;
+  }
+  return shown;
+}
+
+void CFFMH264_Decoder::Resume(bool nextIsKey) {
+  avcodec_flush_buffers(context_.get());
+  drained_ = false;
+  if (nextIsKey) return;
+  if (!block_.whole || block_.packets.empty()) {
+    waitForKey_ = true;
+    return;
+  }
+  // The packets keep their numbers, all older than any packet to come: their pictures are looked
+  // at for damage and passed over.
+  for (const PacketRef& packet : block_.packets) {
+    if (avcodec_send_packet(context_.get(), packet.get()) == AVERROR(EAGAIN)) {
+      PassOver();
+      avcodec_send_packet(context_.get(), packet.get());
+    }
+    PassOver();
+  }
+}
+
+void CFFMH264_Decoder::PassOver() {
+  for (int i = 0; i < kMaxPicturesAtOnce; ++i) {
+    const int rc = avcodec_receive_frame(context_.get(), work_.get());
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+    if (rc < 0) {
+      waitForKey_ = true;  // a packet failed inside a decoding thread
       continue;
     }
-    waitForKey_ = false;
-    av_frame_unref(shown_.get());
-    av_frame_move_ref(shown_.get(), work_.get());
-    got = true;
+    TakePicture(false);
   }
-  return got;
+}
+
+bool CFFMH264_Decoder::ReceiveUpTo(std::int64_t wanted, bool* got) {
+  *got = false;
+  bool shown = false;
+  for (int i = 0; i < kMaxPicturesAtOnce && !*got; ++i) {
+    const int rc = avcodec_receive_frame(context_.get(), work_.get());
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) break;
+    if (rc < 0) {
+      waitForKey_ = true;
+      continue;
+    }
+    const std::int64_t number = work_->pts != AV_NOPTS_VALUE ? work_->pts : work_->pkt_dts;
+    // Pictures come out in the order their packets went in; one numbered past the wanted one
+    // (whose packet then gave none) is shown in its place.
+    *got = number == AV_NOPTS_VALUE || number >= wanted;
+    if (TakePicture(*got)) shown = true;
+  }
+  return shown;
+}
+
+bool CFFMH264_Decoder::TakePicture(bool show) {
+  // A picture the decoder had to patch up (missing slices, lost references) is not shown, and
+  // neither are the pictures predicted from it up to the next key picture: the last whole
+  // picture stays until then.
+  const bool damaged = work_->decode_error_flags != 0 || (work_->flags & AV_FRAME_FLAG_CORRUPT) ||
+                       work_->width <= 0 || work_->height <= 0 || work_->data[0] == nullptr;
+  if (damaged) waitForKey_ = true;
+  if (damaged || (waitForKey_ && !work_->key_frame)) {
+    av_frame_unref(work_.get());
+    return false;
+  }
+  waitForKey_ = false;
+  if (!show) {
+    av_frame_unref(work_.get());
+    return false;
+  }
+  av_frame_unref(shown_.get());
+  av_frame_move_ref(shown_.get(), work_.get());
+  return true;
 }
 
 bool CFFMH264_Decoder::HasPicture() const {
@@ -176,19 +333,22 @@ void CFFMH264_Decoder::GetPictureSize(int* width, int* height) const {
 void CFFMH264_Decoder::ForgetPicture() {
   if (shown_) av_frame_unref(shown_.get());
   if (context_) avcodec_flush_buffers(context_.get());
+  ForgetBlock();
+  drained_ = false;
   // The decoder itself gives nothing before a key picture after a flush.
   waitForKey_ = false;
 }
 
-bool CFFMH264_Decoder::Convert(unsigned char* dst, int stride, int width, int height) {
+bool CFFMH264_Decoder::Convert(unsigned char* dst, int stride, int width, int height,
+                               PixelOrder order) {
   if (!HasPicture() || dst == nullptr || width <= 0 || height <= 0 || width > kMaxSide ||
       height > kMaxSide || stride < width * 3) {
     return false;
   }
   const AVFrame* pic = shown_.get();
   if (!sws_ || pic->width != srcWidth_ || pic->height != srcHeight_ || pic->format != srcFormat_ ||
-      width != outWidth_ || height != outHeight_) {
-    if (!MakeConverter(width, height)) return false;
+      width != outWidth_ || height != outHeight_ || order != outOrder_) {
+    if (!MakeConverter(width, height, order)) return false;
   }
   std::uint8_t* dstPlanes[4] = {dst, nullptr, nullptr, nullptr};
   int dstStrides[4] = {stride, 0, 0, 0};
@@ -219,7 +379,7 @@ bool CFFMH264_Decoder::ConvertRegion(unsigned char* dst, int stride, int width, 
   y = std::clamp(y, 0, pic->height - h) & ~1;
   if (!region_ || regionSrc_[0] != w || regionSrc_[1] != h || regionSrc_[2] != pic->format ||
       regionOut_[0] != width || regionOut_[1] != height) {
-    region_.reset(sws_getContext(w, h, AV_PIX_FMT_YUV420P, width, height, AV_PIX_FMT_BGR24,
+    region_.reset(sws_getContext(w, h, AV_PIX_FMT_YUV420P, width, height, AV_PIX_FMT_RGB24,
                                  SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!region_) return false;
     regionSrc_[0] = w;
@@ -241,13 +401,14 @@ bool CFFMH264_Decoder::ConvertRegion(unsigned char* dst, int stride, int width, 
   return sws_scale(region_.get(), src, pic->linesize, 0, h, dstPlanes, dstStrides) > 0;
 }
 
-bool CFFMH264_Decoder::MakeConverter(int width, int height) {
+bool CFFMH264_Decoder::MakeConverter(int width, int height, PixelOrder order) {
   ResetConverter();
   const AVFrame* pic = shown_.get();
   const AVPixelFormat format = PlainFormat(pic->format);
+  const AVPixelFormat packed = order == PixelOrder::kRgb ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_BGR24;
   // A 4:2:0 picture of another size is scaled in its own planar format first and then converted
-  // to BGR at the same size: swscale's planar scaler and its same-size YUV-to-BGR converter
-  // together take about a third less time than scaling straight into packed BGR, for the same
+  // to RGB at the same size: swscale's planar scaler and its same-size YUV-to-RGB converter
+  // together take about a third less time than scaling straight into packed RGB, for the same
   // picture. Other formats, and pictures already of the requested size, take one pass.
   if (format == AV_PIX_FMT_YUV420P && (width != pic->width || height != pic->height)) {
     scaled_.reset(av_frame_alloc());
@@ -261,14 +422,14 @@ bool CFFMH264_Decoder::MakeConverter(int width, int height) {
     }
     scale_.reset(sws_getContext(pic->width, pic->height, format, width, height, AV_PIX_FMT_YUV420P,
                                 SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
-    sws_.reset(sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height, AV_PIX_FMT_BGR24,
+    sws_.reset(sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height, packed,
                               SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
     if (!scale_ || !sws_) {
       ResetConverter();
       return false;
     }
   } else {
-    sws_.reset(sws_getContext(pic->width, pic->height, format, width, height, AV_PIX_FMT_BGR24,
+    sws_.reset(sws_getContext(pic->width, pic->height, format, width, height, packed,
                               SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
     if (!sws_) return false;
   }
@@ -277,6 +438,7 @@ bool CFFMH264_Decoder::MakeConverter(int width, int height) {
   srcFormat_ = pic->format;
   outWidth_ = width;
   outHeight_ = height;
+  outOrder_ = order;
   ApplyColour();
   return true;
 }
@@ -289,7 +451,7 @@ void CFFMH264_Decoder::ResetConverter() {
   srcFormat_ = -1;
 }
 
-// The colour adjustment belongs to the conversion to BGR, the last pass.
+// The colour adjustment belongs to the conversion to packed pixels, the last pass.
 void CFFMH264_Decoder::ApplyColour() {
   if (!sws_) return;
   const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);

@@ -1,12 +1,20 @@
 // One H.264 decoding context of libavcodec with a libswscale converter: decodes picture packets
-// one at a time and converts the last good picture to 24-bit BGR at any size, with brightness and
-// contrast applied during the conversion.
+// one at a time and converts the last good picture to 24-bit RGB or BGR at any size, with
+// brightness and contrast applied during the conversion.
+//
+// With more than one thread the context decodes pictures in parallel (libavcodec's frame threads),
+// which holds each picture back until the next packet has been given. The caller names that next
+// packet beforehand (SendAhead), so that Decode still returns the packet's own picture. Without it
+// (the last picture of a stream, a single picture shown) Decode drains the context to have the
+// picture, and the next Decode gives the context the packets since the last key picture again,
+// unseen, before its own: the decoder keeps references to them (no copy) for that.
 //
 // Packets are untrusted. A packet that fails to decode, or decodes only with concealed damage,
 // leaves the last good picture in place, and so do the pictures after it up to the next key
 // picture (they are predicted from damage), so what Convert draws is always a whole picture.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -25,23 +33,35 @@ class CFFMH264_Decoder {
   CFFMH264_Decoder(const CFFMH264_Decoder&) = delete;
   CFFMH264_Decoder& operator=(const CFFMH264_Decoder&) = delete;
 
-  // Opens the decoder (releasing an earlier one). False when FFmpeg has no H.264 decoder or it
-  // cannot be opened. Brightness and contrast are kept.
-  bool Init();
+  // The order of the three bytes of a converted pixel.
+  enum class PixelOrder { kRgb, kBgr };
+
+  // Opens the decoder (releasing an earlier one) with `threads` decoding threads (1: on the
+  // calling thread alone, with no delay). False when FFmpeg has no H.264 decoder or it cannot be
+  // opened. Brightness and contrast are kept.
+  bool Init(int threads = 1);
   // Frees the decoder, the converter and the last picture.
   void Release();
   bool IsOpen() const { return context_ != nullptr; }
 
   // Decodes one access unit. True when it gave a new good picture, which becomes the last good
-  // one. Out of one packet comes at most one picture, with no delay.
-  bool Decode(const char* data, int length);
+  // one. Out of one packet comes at most one picture, its own, on return; without `needPicture`
+  // (a picture that only leads up to another) it may come at a later call, or be passed over.
+  bool Decode(const char* data, int length, bool needPicture = true);
+  // Names the packet that follows the one the next Decode call is given, so that with several
+  // threads that picture is not held back. Nothing happens with one thread, or when the next
+  // Decode turns out to be for another packet (its picture is then passed over).
+  void SendAhead(const char* data, int length);
+  int Threads() const { return threads_; }
 
-  // Scales and converts the last good picture into `dst` (width x height BGR pixels, rows `stride`
-  // bytes apart). False, with `dst` untouched, when there is no picture or the request is unusable.
-  bool Convert(unsigned char* dst, int stride, int width, int height);
+  // Scales and converts the last good picture into `dst` (width x height pixels of three bytes in
+  // `order`, rows `stride` bytes apart). False, with `dst` untouched, when there is no picture or
+  // the request is unusable.
+  bool Convert(unsigned char* dst, int stride, int width, int height,
+               PixelOrder order = PixelOrder::kRgb);
 
   // Converts a part of the last good picture, the rectangle (x, y, w x h) in the picture's pixels,
-  // scaled to width x height BGR pixels into `dst`, with brightness and contrast as Convert. The
+  // scaled to width x height RGB pixels into `dst`, with brightness and contrast as Convert. The
   // rectangle is kept inside the picture (and to even coordinates, as 4:2:0 colour needs); false
   // when there is no picture, the request is unusable, or the picture is not 4:2:0. For looking
   // closely at a part of a large picture without converting all of it.
@@ -75,15 +95,34 @@ class CFFMH264_Decoder {
     void operator()(SwsContext* s) const;
   };
 
-  // Takes whatever pictures the decoder has ready; true when a good one became the shown one.
-  bool ReceivePictures();
-  // (Re)makes the conversion of the last picture to width x height BGR.
-  bool MakeConverter(int width, int height);
+  // A packet given to the context: a reference to its bytes (with the zeroed padding the
+  // bitstream reader may read into) and its number, which its picture carries as time stamp.
+  using PacketRef = std::unique_ptr<AVPacket, PacketFree>;
+  // The packet's bytes in a buffer of its own; null when memory cannot be had.
+  static PacketRef MakePacket(const char* data, int length);
+  static bool SameBytes(const AVPacket* a, const char* data, int length);
+  // Gives the packet to the context under the next number (in *serial) and keeps a reference to
+  // it for replay. False when the context refused it (damage). A key picture given ahead starts
+  // a new block but keeps the old one until its Decode call confirms it.
+  bool Send(const AVPacket* packet, bool key, bool ahead, std::int64_t* serial);
+  // Takes the pictures the context has ready, up to the one numbered `wanted` (*got tells whether
+  // it came); pictures numbered before it are looked at for damage and passed over. True when
+  // `wanted` gave a good picture, which became the shown one.
+  bool ReceiveUpTo(std::int64_t wanted, bool* got);
+  // Takes the pictures the context has ready, looking at them for damage only.
+  void PassOver();
+  void ForgetBlock();
+  // Looks at a decoded picture (in work_): damage, and whether it may be shown.
+  bool TakePicture(bool show);
+  // After a drain the context takes no packet until flushed; flushing drops its reference
+  // pictures, so the packets since the last key picture are given again, their pictures unseen.
+  void Resume(bool nextIsKey);
+  // (Re)makes the conversion of the last picture to width x height in `order`.
+  bool MakeConverter(int width, int height, PixelOrder order);
   void ResetConverter();
   void ApplyColour();
 
   std::unique_ptr<AVCodecContext, ContextFree> context_;
-  std::unique_ptr<AVPacket, PacketFree> packet_;
   std::unique_ptr<AVFrame, FrameFree> work_;   // receives what the decoder gives
   std::unique_ptr<AVFrame, FrameFree> shown_;  // the last good picture
   // The conversion: sws_ gives BGR; with a size change of a 4:2:0 picture, scale_ first scales it
@@ -95,8 +134,27 @@ class CFFMH264_Decoder {
   std::unique_ptr<SwsContext, SwsFree> region_;
   int regionSrc_[3] = {0, 0, -1};  // width, height, format it was made for
   int regionOut_[2] = {0, 0};
-  // The packet's bytes followed by the zeroed padding the bitstream reader may read into.
-  std::vector<unsigned char> buffer_;
+  int threads_ = 1;
+  // The number the next packet given to the context gets.
+  std::int64_t serial_ = 0;
+  // Packets since the last key picture (it included), in the order given; what a drained context
+  // is given again. Bounded: a block longer than that cannot be replayed, and its pictures after
+  // a drain wait for the next key picture instead.
+  struct Block {
+    std::vector<PacketRef> packets;
+    std::size_t bytes = 0;
+    bool whole = false;  // starts with a key picture and lacks nothing since
+  };
+  Block block_;
+  Block earlier_;  // the block before a key picture given ahead, until that is confirmed
+  bool haveEarlier_ = false;
+  // The packet named by SendAhead, given to the context once its predecessor is.
+  PacketRef next_;
+  // Given to the context ahead of its Decode call: its number (-1 none) and its bytes.
+  std::int64_t aheadSerial_ = -1;
+  PacketRef ahead_;
+  // The context was drained (end of stream sent) and takes packets only after a flush.
+  bool drained_ = false;
 
   // Set by a damaged packet: pictures are decoded but not shown until a key picture comes.
   bool waitForKey_ = false;
@@ -105,4 +163,5 @@ class CFFMH264_Decoder {
   // What the converter was made for.
   int srcWidth_ = 0, srcHeight_ = 0, srcFormat_ = -1;
   int outWidth_ = 0, outHeight_ = 0;
+  PixelOrder outOrder_ = PixelOrder::kRgb;
 };

@@ -578,8 +578,9 @@ bool CNOVMediaPlayer::Drain() {
       held_ = false;
       const int index = currentPicture_;
       ++currentPicture_;
+      DecodeAheadOf(0);
       if (before) {
-        decoder_->DecodeAndShow(0, front_, present_.get(), heldLength_, false);
+        decoder_->DecodeUnseen(0, front_, present_.get(), heldLength_);
         return true;
       }
       if (index == seekTarget_) {
@@ -601,8 +602,9 @@ bool CNOVMediaPlayer::Drain() {
       const int halfPeriod = rearRate_ > 0 ? 500 / rearRate_ : 0;
       const bool early = targetMs >= 0 && timeMs >= 0 && timeMs < targetMs - halfPeriod;
       if (!draw && showOneRearDone_) return true;  // its picture is decoded; later ones wait
+      DecodeAheadOf(1);
       if (early) {
-        decoder_->DecodeAndShow(1, rear_, present_.get(), heldLength_, false);
+        decoder_->DecodeUnseen(1, rear_, present_.get(), heldLength_);
         return true;
       }
       bool shown = decoder_->DecodeAndShow(1, rear_, present_.get(), heldLength_, draw);
@@ -622,6 +624,19 @@ bool CNOVMediaPlayer::Drain() {
       textCallback_(textUser_, present_.get(), heldLength_, ms);
     }
   }
+}
+
+void CNOVMediaPlayer::DecodeAheadOf(int channel) {
+  const int kind = channel == 0 ? kQueuedFront : kQueuedRear;
+  const void* data = nullptr;
+  int length = 0, value = 0;
+  for (int i = 0; queue_.Peek(i, &data, &length, &value); ++i) {
+    if (QueuedKind(value) == kind && !QueuedSkip(value) && length > 0) {
+      decoder_->DecodeAhead(channel, static_cast<const char*>(data), length);
+      return;
+    }
+  }
+  decoder_->DecodeAhead(channel, nullptr, 0);  // not read yet, or the recording's last
 }
 
 void CNOVMediaPlayer::PaceAtSpeed(int pictureMs) {

@@ -157,6 +157,9 @@ class CNOVMediaPlayer {
   // Engine lock held. exact: lands on the picture itself (the block's pictures before it are
   // decoded without being shown, its sound before it left out) instead of the block's start.
   void SeekLocked(int picture, bool exact);
+  // Names the channel's next queued picture to the decoder before the one held is decoded, so
+  // that a decoder working on pictures in parallel does not hold the held one back.
+  void DecodeAheadOf(int channel);
   // Holds a picture back until its time at a speed without sound: the pictures follow the steady
   // clock from an anchor set at the first picture after a seek, a pause or work that fell behind.
   void PaceAtSpeed(int pictureMs);

@@ -18,7 +18,7 @@ void CRecordingSurface::SetSize(int width, int height) {
   height_ = height;
 }
 
-void CRecordingSurface::Present(const unsigned char* bgr, int width, int height, int stride) {
+void CRecordingSurface::Present(const unsigned char* rgb, int width, int height, int stride) {
   PresentedPicture p;
   p.timeMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
@@ -30,8 +30,8 @@ void CRecordingSurface::Present(const unsigned char* bgr, int width, int height,
   std::uint64_t h = 1469598103934665603ull;
   const std::size_t row = std::size_t(width > 0 ? width : 0) * 3;
   if (keep_) p.pixels.resize(row * std::size_t(height > 0 ? height : 0));
-  for (int y = 0; bgr && y < height; ++y) {
-    const unsigned char* r = bgr + std::size_t(y) * std::size_t(stride);
+  for (int y = 0; rgb && y < height; ++y) {
+    const unsigned char* r = rgb + std::size_t(y) * std::size_t(stride);
     std::size_t i = 0;
     for (; i + 8 <= row; i += 8) {
       std::uint64_t v;

@@ -21,7 +21,7 @@ class CRecordingSurface final : public VideoSurface {
   CRecordingSurface(int width, int height, bool keepPixels = false);
 
   void GetSize(int* width, int* height) const override;
-  void Present(const unsigned char* bgr, int width, int height, int stride) override;
+  void Present(const unsigned char* rgb, int width, int height, int stride) override;
 
   void SetSize(int width, int height);
   std::vector<PresentedPicture> Pictures() const;

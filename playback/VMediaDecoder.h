@@ -13,6 +13,16 @@ class VMediaDecoder {
   // a surface of no size (decoded, since later pictures need it, but not shown).
   virtual bool DecodeAndShow(int channel, VideoSurface* surface, const char* data, int length,
                              bool draw) = 0;
+  // Decodes a picture packet that only leads up to a picture to be shown (the pictures before an
+  // exact seek's): a decoder that decodes pictures in parallel need not finish it now.
+  virtual bool DecodeUnseen(int channel, VideoSurface* surface, const char* data, int length) {
+    return DecodeAndShow(channel, surface, data, length, false);
+  }
+  // Names the channel's packet that follows the one the next DecodeAndShow is given: a decoder
+  // that decodes pictures in parallel starts on it, so that the next picture is not held back.
+  virtual void DecodeAhead(int channel, const char* data, int length) {
+    (void)channel, (void)data, (void)length;
+  }
   // Shows the channel's last picture again at the surface's current size.
   virtual bool Redraw(int channel, VideoSurface* surface) = 0;
   // Channel arguments below 0 act as 0, above 0 as 1.
@@ -35,7 +45,7 @@ class VMediaDecoder {
     return false;
   }
   // A part of the channel's last picture, (x, y, w x h) in its own pixels, scaled to width x
-  // height BGR pixels into dst (rows stride bytes apart). False when there is none.
+  // height RGB pixels into dst (rows stride bytes apart). False when there is none.
   virtual bool CopyRegion(int channel, int x, int y, int w, int h, unsigned char* dst, int stride,
                           int width, int height) {
     (void)channel, (void)x, (void)y, (void)w, (void)h, (void)dst, (void)stride, (void)width,

@@ -159,21 +159,37 @@ class CFFMH264DecoderTest : public ::testing::Test {
   const std::vector<Packet>& rear() const { return gCard->rear; }
 };
 
-class CDecoderTest : public CFFMH264DecoderTest {
+// How the decoder is driven: its threads, and whether each picture's successor is named before
+// it (as the engine does). Two threads without the look-ahead drain and replay at every picture;
+// a test that jumps about names a successor that does not come.
+struct DecodeMode {
+  int threads;
+  bool ahead;
+};
+
+class CDecoderTest : public CFFMH264DecoderTest, public ::testing::WithParamInterface<DecodeMode> {
  protected:
   void SetUp() override {
     CFFMH264DecoderTest::SetUp();
+    decoder_.SetThreads(GetParam().threads);
     ASSERT_TRUE(decoder_.Init());
   }
   void TearDown() override { decoder_.Release(); }
 
   bool ShowFront(VideoSurface* s, int picture, bool draw = true) {
-    const Packet& p = front()[std::size_t(picture)];
-    return decoder_.DecodeAndShow(0, s, p.data(), int(p.size()), draw);
+    return Show(0, front(), s, picture, draw);
   }
   bool ShowRear(VideoSurface* s, int picture, bool draw = true) {
-    const Packet& p = rear()[std::size_t(picture)];
-    return decoder_.DecodeAndShow(1, s, p.data(), int(p.size()), draw);
+    return Show(1, rear(), s, picture, draw);
+  }
+  bool Show(int channel, const std::vector<Packet>& stream, VideoSurface* s, int picture,
+            bool draw) {
+    const std::size_t next = std::size_t(picture) + 1;
+    if (GetParam().ahead && next < stream.size()) {
+      decoder_.DecodeAhead(channel, stream[next].data(), int(stream[next].size()));
+    }
+    const Packet& p = stream[std::size_t(picture)];
+    return decoder_.DecodeAndShow(channel, s, p.data(), int(p.size()), draw);
   }
   // The picture presented last. The record is emptied, so that long runs do not pile up copies.
   static PresentedPicture Last(CRecordingSurface& s) {
@@ -281,7 +297,7 @@ TEST_F(CFFMH264DecoderTest, ReleaseAndInitAgain) {
 
 // ---- CDecoder: decoding and showing -------------------------------------------------------------
 
-TEST_F(CDecoderTest, FrontPicturesShowTheFlashAtEveryWholeSecond) {
+TEST_P(CDecoderTest, FrontPicturesShowTheFlashAtEveryWholeSecond) {
   CRecordingSurface surface(640, 360, true);
   const int count = std::min<int>(int(front().size()), 61);
   for (int i = 0; i < count; ++i) ASSERT_TRUE(ShowFront(&surface, i)) << "picture " << i;
@@ -303,7 +319,7 @@ TEST_F(CDecoderTest, FrontPicturesShowTheFlashAtEveryWholeSecond) {
   EXPECT_EQ(h, 720);
 }
 
-TEST_F(CDecoderTest, RearPicturesShowAtTheRearSurfaceSize) {
+TEST_P(CDecoderTest, RearPicturesShowAtTheRearSurfaceSize) {
   CRecordingSurface front(640, 360, false);
   CRecordingSurface rearSurface(320, 180, true);
   for (int i = 0; i < 31; ++i) {
@@ -323,7 +339,7 @@ TEST_F(CDecoderTest, RearPicturesShowAtTheRearSurfaceSize) {
   EXPECT_EQ(h, 360);
 }
 
-TEST_F(CDecoderTest, DecodeWithoutDrawPresentsNothingAndRedrawShowsIt) {
+TEST_P(CDecoderTest, DecodeWithoutDrawPresentsNothingAndRedrawShowsIt) {
   CRecordingSurface surface(640, 360, true);
   EXPECT_TRUE(ShowFront(&surface, 0, false));
   EXPECT_EQ(surface.Count(), 0);
@@ -335,7 +351,7 @@ TEST_F(CDecoderTest, DecodeWithoutDrawPresentsNothingAndRedrawShowsIt) {
 // A surface of no size (a hidden pane) shows nothing, but its pictures are still decoded: the
 // engine hands each packet over once, and a key picture skipped would leave every picture after
 // it undecodable until the next key picture.
-TEST_F(CDecoderTest, ASurfaceOfNoSizeShowsNothingButTheStreamIsDecoded) {
+TEST_P(CDecoderTest, ASurfaceOfNoSizeShowsNothingButTheStreamIsDecoded) {
   CRecordingSurface hidden(0, 0, true);
   EXPECT_FALSE(ShowFront(&hidden, 0));
   hidden.SetSize(640, 0);
@@ -363,7 +379,7 @@ TEST_F(CDecoderTest, ASurfaceOfNoSizeShowsNothingButTheStreamIsDecoded) {
   EXPECT_EQ(hidden.Pictures()[0].digest, all.Pictures().back().digest);
 }
 
-TEST_F(CDecoderTest, NullSurfaceAndChannelsOutOfRangeAreRefused) {
+TEST_P(CDecoderTest, NullSurfaceAndChannelsOutOfRangeAreRefused) {
   const Packet& p = front()[0];
   EXPECT_FALSE(decoder_.DecodeAndShow(0, nullptr, p.data(), int(p.size()), true));
   EXPECT_FALSE(decoder_.Redraw(0, nullptr));
@@ -378,7 +394,7 @@ TEST_F(CDecoderTest, NullSurfaceAndChannelsOutOfRangeAreRefused) {
   EXPECT_EQ(w, 0);
 }
 
-TEST_F(CDecoderTest, BlackBeforeTheFirstPicture) {
+TEST_P(CDecoderTest, BlackBeforeTheFirstPicture) {
   CRecordingSurface surface(160, 90, true);
   ASSERT_TRUE(decoder_.Redraw(0, &surface));
   ASSERT_TRUE(decoder_.Redraw(1, &surface));
@@ -396,7 +412,7 @@ TEST_F(CDecoderTest, BlackBeforeTheFirstPicture) {
   }
 }
 
-TEST_F(CDecoderTest, JpegPayloadIsDrawnButNotDecoded) {
+TEST_P(CDecoderTest, JpegPayloadIsDrawnButNotDecoded) {
   const char jpeg[] = {char(0xFF), char(0xD8), char(0xFF), char(0xE0), 0, 16, 'J', 'F', 'I', 'F'};
   CRecordingSurface surface(320, 180, true);
   ASSERT_TRUE(decoder_.DecodeAndShow(0, &surface, jpeg, int(sizeof jpeg), true));
@@ -415,7 +431,7 @@ TEST_F(CDecoderTest, JpegPayloadIsDrawnButNotDecoded) {
   EXPECT_GT(TopRight(after), 200);
 }
 
-TEST_F(CDecoderTest, DamagedPacketsLeaveTheLastGoodPicture) {
+TEST_P(CDecoderTest, DamagedPacketsLeaveTheLastGoodPicture) {
   QuietFFmpeg quiet;
   CRecordingSurface surface(640, 360, true);
   for (int i = 0; i <= 30; ++i) ASSERT_TRUE(ShowFront(&surface, i));
@@ -477,7 +493,7 @@ TEST_F(CDecoderTest, DamagedPacketsLeaveTheLastGoodPicture) {
   EXPECT_LT(TopRight(Last(surface)), 60);
 }
 
-TEST_F(CDecoderTest, RedrawPresentsAtTheSurfacesNewSize) {
+TEST_P(CDecoderTest, RedrawPresentsAtTheSurfacesNewSize) {
   CRecordingSurface surface(640, 360, true);
   ASSERT_TRUE(ShowFront(&surface, 0));
   surface.SetSize(320, 240);
@@ -511,7 +527,7 @@ TEST_F(CDecoderTest, RedrawPresentsAtTheSurfacesNewSize) {
   }
 }
 
-TEST_F(CDecoderTest, ResetPicturesShowsBlackUntilTheNextKeyPicture) {
+TEST_P(CDecoderTest, ResetPicturesShowsBlackUntilTheNextKeyPicture) {
   CRecordingSurface surface(320, 180, true);
   ASSERT_TRUE(ShowFront(&surface, 0));
   ASSERT_TRUE(ShowFront(&surface, 1));
@@ -528,7 +544,7 @@ TEST_F(CDecoderTest, ResetPicturesShowsBlackUntilTheNextKeyPicture) {
 
 // ---- CDecoder: settings -------------------------------------------------------------------------
 
-TEST_F(CDecoderTest, ContrastAndBrightnessValues) {
+TEST_P(CDecoderTest, ContrastAndBrightnessValues) {
   EXPECT_FLOAT_EQ(decoder_.Contrast(0), 1.0f);
   EXPECT_FLOAT_EQ(decoder_.Brightness(0), 0.0f);
   decoder_.SetContrast(0, -10);
@@ -547,7 +563,7 @@ TEST_F(CDecoderTest, ContrastAndBrightnessValues) {
   EXPECT_FLOAT_EQ(decoder_.Brightness(0), 100000.0f);
 }
 
-TEST_F(CDecoderTest, ChannelArgumentsOfSettingsAreClamped) {
+TEST_P(CDecoderTest, ChannelArgumentsOfSettingsAreClamped) {
   decoder_.SetBrightness(2, 5);
   EXPECT_FLOAT_EQ(decoder_.Brightness(1), 0.5f);
   EXPECT_FLOAT_EQ(decoder_.Brightness(0), 0.0f);
@@ -564,7 +580,7 @@ TEST_F(CDecoderTest, ChannelArgumentsOfSettingsAreClamped) {
   EXPECT_EQ(decoder_.FlipModeOf(0), 1);
 }
 
-TEST_F(CDecoderTest, BrightnessAndContrastChangeThePixels) {
+TEST_P(CDecoderTest, BrightnessAndContrastChangeThePixels) {
   // A scaled draw and one at the picture's own size (the conversion takes another way there).
   for (auto [w, h] : {std::pair{320, 180}, std::pair{1280, 720}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
@@ -603,7 +619,7 @@ TEST_F(CDecoderTest, BrightnessAndContrastChangeThePixels) {
   }
 }
 
-TEST_F(CDecoderTest, SettingsSurviveAReMadeDecoder) {
+TEST_P(CDecoderTest, SettingsSurviveAReMadeDecoder) {
   CRecordingSurface surface(320, 180, true);
   decoder_.SetBrightness(0, 2);
   decoder_.SetContrast(0, 3);
@@ -617,7 +633,7 @@ TEST_F(CDecoderTest, SettingsSurviveAReMadeDecoder) {
   EXPECT_EQ(Last(surface).digest, adjusted);
 }
 
-TEST_F(CDecoderTest, FlipModesMoveTheFlashCorner) {
+TEST_P(CDecoderTest, FlipModesMoveTheFlashCorner) {
   struct Case {
     int mode;
     double (*bright)(const PresentedPicture&);
@@ -645,7 +661,7 @@ TEST_F(CDecoderTest, FlipModesMoveTheFlashCorner) {
 
 // On a surface whose width leaves padding at the end of each row of the decoder's image, every
 // flip mode shows exactly the plain picture's pixels moved to their flipped places.
-TEST_F(CDecoderTest, FlipsMovePixelsOnAnOddSizedSurface) {
+TEST_P(CDecoderTest, FlipsMovePixelsOnAnOddSizedSurface) {
   constexpr int kWidth = 333, kHeight = 187;
   CRecordingSurface surface(kWidth, kHeight, true);
   ASSERT_TRUE(ShowFront(&surface, 0));
@@ -678,7 +694,7 @@ TEST_F(CDecoderTest, FlipsMovePixelsOnAnOddSizedSurface) {
 
 // ---- CDecoder: saving ---------------------------------------------------------------------------
 
-TEST_F(CDecoderTest, SavePictureAtItsOwnSize) {
+TEST_P(CDecoderTest, SavePictureAtItsOwnSize) {
   const fs::path dir = fs::temp_directory_path() / ("roadeye-save-" + std::to_string(getpid()));
   fs::create_directories(dir);
   const std::string frontPath = (dir / "front.jpg").string();
@@ -723,7 +739,7 @@ TEST_F(CDecoderTest, SavePictureAtItsOwnSize) {
 // size, cropped there; regions reaching outside are moved inside, odd corners to even ones; a
 // region scaled up is the same picture, brighter when the brightness is raised; nothing is written
 // before a picture or for unusable requests.
-TEST_F(CDecoderTest, CopyRegionIsTheCropOfTheWholePicture) {
+TEST_P(CDecoderTest, CopyRegionIsTheCropOfTheWholePicture) {
   constexpr int kW = 1280, kH = 720;
   std::vector<unsigned char> region(std::size_t(kW) * kH * 3, 7);
   EXPECT_FALSE(decoder_.CopyRegion(0, 0, 0, 64, 64, region.data(), 64 * 3, 64, 64));
@@ -788,9 +804,88 @@ TEST_F(CDecoderTest, CopyRegionIsTheCropOfTheWholePicture) {
   EXPECT_TRUE(std::all_of(region.begin(), region.end(), [](unsigned char b) { return b == 7; }));
 }
 
+// ---- Frame threads
+// --------------------------------------------------------------------------------
+
+// A digest of the decoder's last picture converted at its own size; 0 when there is none.
+std::uint64_t PictureDigest(CFFMH264_Decoder& d) {
+  int w = 0, h = 0;
+  d.GetPictureSize(&w, &h);
+  if (w <= 0 || h <= 0) return 0;
+  std::vector<unsigned char> rgb(std::size_t(w) * h * 3);
+  if (!d.Convert(rgb.data(), w * 3, w, h)) return 0;
+  std::uint64_t hash = 1469598103934665603ull;
+  for (unsigned char b : rgb) hash = (hash ^ b) * 0x100000001B3ull;
+  return hash;
+}
+
+// When the successor is named before a picture: every `period` pictures but the multiples of
+// `skip` (0: none left out); with `wrong`, every eleventh picture names a packet that does not
+// come next (the next key picture), as a seek does.
+struct AheadPattern {
+  const char* name;
+  int period;
+  int skip;
+  bool wrong;
+};
+
+class FrameThreadsTest : public CFFMH264DecoderTest,
+                         public ::testing::WithParamInterface<AheadPattern> {
+ protected:
+  // Decodes the stream from picture `from` on with two threads, naming successors as the
+  // pattern says, and checks each picture against the one-thread decode.
+  void Walk(CFFMH264_Decoder& two, const std::vector<Packet>& stream,
+            const std::vector<std::uint64_t>& expected, std::size_t from) {
+    const AheadPattern& p = GetParam();
+    for (std::size_t i = from; i < stream.size(); ++i) {
+      const bool name = p.period > 0 && i % std::size_t(p.period) == 0 &&
+                        (p.skip == 0 || i % std::size_t(p.skip) != 0);
+      if (p.wrong && i % 11 == 0) {
+        const std::size_t key = (i / 30 + 1) * 30;
+        if (key < stream.size() && key != i + 1) {
+          two.SendAhead(stream[key].data(), int(stream[key].size()));
+        }
+      } else if (name && i + 1 < stream.size()) {
+        two.SendAhead(stream[i + 1].data(), int(stream[i + 1].size()));
+      }
+      ASSERT_TRUE(two.Decode(stream[i].data(), int(stream[i].size()))) << "picture " << i;
+      ASSERT_EQ(PictureDigest(two), expected[i]) << "picture " << i;
+    }
+  }
+};
+
+TEST_P(FrameThreadsTest, EveryPictureComesOutAsWithOneThread) {
+  for (const std::vector<Packet>* stream : {&front(), &rear()}) {
+    CFFMH264_Decoder one;
+    ASSERT_TRUE(one.Init(1));
+    std::vector<std::uint64_t> expected;
+    for (const Packet& p : *stream) {
+      ASSERT_TRUE(one.Decode(p.data(), int(p.size())));
+      expected.push_back(PictureDigest(one));
+    }
+    CFFMH264_Decoder two;
+    ASSERT_TRUE(two.Init(2));
+    EXPECT_EQ(two.Threads(), 2);
+    Walk(two, *stream, expected, 0);
+    // Back to a block's key picture, as a seek goes, and on from there.
+    Walk(two, *stream, expected, 30);
+    // Forgetting the picture starts the context afresh; the next key picture shows again.
+    two.ForgetPicture();
+    Walk(two, *stream, expected, 60);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Patterns, FrameThreadsTest,
+                         ::testing::Values(AheadPattern{"Always", 1, 0, false},
+                                           AheadPattern{"Never", 0, 0, false},
+                                           AheadPattern{"AllButEverySeventh", 1, 7, false},
+                                           AheadPattern{"EveryOther", 2, 0, false},
+                                           AheadPattern{"WrongAtSeeks", 1, 0, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---- CDecoder: threads --------------------------------------------------------------------------
 
-TEST_F(CDecoderTest, SettingsFromAnotherThreadWhileDecoding) {
+TEST_P(CDecoderTest, SettingsFromAnotherThreadWhileDecoding) {
   CRecordingSurface surface(160, 90, false);
   std::atomic<bool> done{false};
   std::thread window([&] {
@@ -808,5 +903,13 @@ TEST_F(CDecoderTest, SettingsFromAnotherThreadWhileDecoding) {
   window.join();
   EXPECT_GE(surface.Count(), 60);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, CDecoderTest,
+                         ::testing::Values(DecodeMode{1, false}, DecodeMode{2, true},
+                                           DecodeMode{2, false}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.threads) + "Threads" +
+                                  (info.param.ahead ? "LookingAhead" : "");
+                         });
 
 }  // namespace
