@@ -32,11 +32,33 @@ void CDecoder::SetThreads(int threads) {
 bool CDecoder::Init() {
   std::lock_guard<CSync> hold(lock_);
   for (Channel& ch : channels_) {
+    ch.decoder.SetChoice(choice_);
     ch.decoder.Init(threads_);
     ch.decoder.SetBrightness(ch.brightness);
     ch.decoder.SetContrast(ch.contrast);
   }
   return true;
+}
+
+void CDecoder::SetDecoderChoice(DecoderChoice choice) {
+  std::lock_guard<CSync> hold(lock_);
+  choice_ = choice;
+}
+
+namespace {
+
+std::string NameOf(const CFFMH264_Decoder& d) {
+  std::string name = d.DecoderName();
+  if (!d.UsingHardware() && !d.HardwareReason().empty()) name += " (" + d.HardwareReason() + ")";
+  return name;
+}
+
+}  // namespace
+
+std::string CDecoder::DecoderName() const {
+  std::lock_guard<CSync> hold(lock_);
+  const std::string front = NameOf(channels_[0].decoder), rear = NameOf(channels_[1].decoder);
+  return front == rear ? front : front + " (front), " + rear + " (rear)";
 }
 
 void CDecoder::Release() {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "platform/Threads.h"
 #include "playback/CFFMH264_Decoder.h"
@@ -32,6 +33,12 @@ class CDecoder final : public VMediaDecoder {
   // parallel) where the computer has two cores or more, else 1.
   void SetThreads(int threads);
   static int DefaultThreads();
+  // How each channel's decoder decodes from the next Init: kAuto (the default) on the graphics
+  // card where the computer has one, else in software; kSoftware in software only.
+  void SetDecoderChoice(DecoderChoice choice);
+  // What decodes, for the viewer's diagnostics: "VA-API", "software", or under kAuto "software
+  // (why no hardware)"; the two cameras' when they differ ("VA-API (front), software (rear)").
+  std::string DecoderName() const;
   // Opens both channels' decoders (brightness and contrast carried over). Always true; a channel
   // whose decoder could not be opened decodes nothing and shows black.
   bool Init() override;
@@ -78,4 +85,5 @@ class CDecoder final : public VMediaDecoder {
   mutable CSync lock_{"none"};
   Channel channels_[2];
   int threads_ = DefaultThreads();
+  DecoderChoice choice_ = DecoderChoice::kAuto;
 };

@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
@@ -14,6 +15,7 @@ extern "C" {
 #include <new>
 
 #include "media/MediaTypes.h"
+#include "support/Diag.h"
 
 namespace {
 
@@ -84,12 +86,29 @@ CFFMH264_Decoder::~CFFMH264_Decoder() { Release(); }
 bool CFFMH264_Decoder::Init(int threads) {
   Release();
   threads_ = std::clamp(threads, 1, kMaxThreads);
+  std::unique_ptr<AVFrame, FrameFree> work(av_frame_alloc());
+  std::unique_ptr<AVFrame, FrameFree> shown(av_frame_alloc());
+  if (!work || !shown) return false;
+  work_ = std::move(work);
+  shown_ = std::move(shown);
+  hardwareReason_.clear();
+  if (choice_ == DecoderChoice::kAuto) {
+    std::string reason;
+    hardware_ = factory_ ? factory_(&reason) : OpenHardwarePath(&reason);
+    if (hardware_) return true;
+    hardwareReason_ = reason.empty() ? "no hardware path" : reason;
+  }
+  if (OpenSoftware()) return true;
+  work_.reset();
+  shown_.reset();
+  return false;
+}
+
+bool CFFMH264_Decoder::OpenSoftware() {
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
   if (codec == nullptr) return false;
   std::unique_ptr<AVCodecContext, ContextFree> context(avcodec_alloc_context3(codec));
-  std::unique_ptr<AVFrame, FrameFree> work(av_frame_alloc());
-  std::unique_ptr<AVFrame, FrameFree> shown(av_frame_alloc());
-  if (!context || !work || !shown) return false;
+  if (!context) return false;
   if (threads_ > 1) {
     // Pictures decode in parallel, each picture's rows waiting only on the rows of its reference
     // it needs. The camera writes one slice per picture, so slice threads would share nothing.
@@ -102,9 +121,16 @@ bool CFFMH264_Decoder::Init(int threads) {
   }
   if (avcodec_open2(context.get(), codec, nullptr) < 0) return false;
   context_ = std::move(context);
-  work_ = std::move(work);
-  shown_ = std::move(shown);
   return true;
+}
+
+void CFFMH264_Decoder::SetChoice(DecoderChoice choice, HardwarePathFactory factory) {
+  choice_ = choice;
+  factory_ = std::move(factory);
+}
+
+const char* CFFMH264_Decoder::DecoderName() const {
+  return hardware_ ? hardware_->Name() : "software";
 }
 
 void CFFMH264_Decoder::Release() {
@@ -114,6 +140,9 @@ void CFFMH264_Decoder::Release() {
   work_.reset();
   ForgetBlock();
   context_.reset();
+  hardware_.reset();
+  hardwareFault_ = 0;
+  ResetRegion();
   waitForKey_ = false;
   drained_ = false;
 }
@@ -152,12 +181,12 @@ bool CFFMH264_Decoder::Send(const AVPacket* packet, bool key, bool ahead, std::i
   PacketRef kept(av_packet_clone(packet));  // a reference to the same bytes
   if (!kept) return false;
   kept->pts = kept->dts = serial_;
-  int rc = avcodec_send_packet(context_.get(), kept.get());
+  int rc = SendToDecoder(kept.get());
   if (rc == AVERROR(EAGAIN)) {
     // A picture was left inside (the caller takes them after each packet, so this does not
     // happen in practice): it is older than this packet's; look at it and offer the packet again.
     PassOver();
-    rc = avcodec_send_packet(context_.get(), kept.get());
+    rc = SendToDecoder(kept.get());
   }
   if (rc < 0) {
     // The packet was refused as damaged. When it held picture data it may still have changed the
@@ -191,7 +220,13 @@ void CFFMH264_Decoder::SendAhead(const char* data, int length) {
 }
 
 bool CFFMH264_Decoder::Decode(const char* data, int length, bool needPicture) {
-  if (!context_ || data == nullptr || length <= 0 || length > kMaxPacketBytes) {
+  const bool shown = DecodeHere(data, length, needPicture);
+  if (hardwareFault_ == 0) return shown;
+  return FallBackAndDecode(data, length, needPicture);
+}
+
+bool CFFMH264_Decoder::DecodeHere(const char* data, int length, bool needPicture) {
+  if (!IsOpen() || data == nullptr || length <= 0 || length > kMaxPacketBytes) {
     next_.reset();
     return false;
   }
@@ -239,7 +274,7 @@ bool CFFMH264_Decoder::Decode(const char* data, int length, bool needPicture) {
   }
   bool got = false;
   bool shown = ReceiveUpTo(wanted, &got);
-  if (!got && needPicture && threads_ > 1 && aheadSerial_ < 0 && !drained_) {
+  if (!got && needPicture && context_ && threads_ > 1 && aheadSerial_ < 0 && !drained_) {
     // Held back with nothing after it: the context gives it up at the end of the stream, and
     // the next Decode starts the context again.
     avcodec_send_packet(context_.get(), nullptr);
@@ -250,7 +285,7 @@ bool CFFMH264_Decoder::Decode(const char* data, int length, bool needPicture) {
 }
 
 void CFFMH264_Decoder::Resume(bool nextIsKey) {
-  avcodec_flush_buffers(context_.get());
+  FlushDecoder();
   drained_ = false;
   if (nextIsKey) return;
   if (!block_.whole || block_.packets.empty()) {
@@ -260,17 +295,64 @@ void CFFMH264_Decoder::Resume(bool nextIsKey) {
   // The packets keep their numbers, all older than any packet to come: their pictures are looked
   // at for damage and passed over.
   for (const PacketRef& packet : block_.packets) {
-    if (avcodec_send_packet(context_.get(), packet.get()) == AVERROR(EAGAIN)) {
+    if (SendToDecoder(packet.get()) == AVERROR(EAGAIN)) {
       PassOver();
-      avcodec_send_packet(context_.get(), packet.get());
+      SendToDecoder(packet.get());
     }
     PassOver();
   }
 }
 
+int CFFMH264_Decoder::SendToDecoder(const AVPacket* packet) {
+  if (!hardware_) return avcodec_send_packet(context_.get(), packet);
+  if (hardwareFault_ != 0) return 0;
+  const int rc = hardware_->Send(packet);
+  if (rc >= 0 || rc == AVERROR(EAGAIN) || IsStreamDamage(rc)) return rc;
+  hardwareFault_ = rc;
+  return 0;
+}
+
+int CFFMH264_Decoder::ReceiveFromDecoder(AVFrame* picture) {
+  if (!hardware_) return avcodec_receive_frame(context_.get(), picture);
+  if (hardwareFault_ != 0) return AVERROR(EAGAIN);
+  const int rc = hardware_->Receive(picture);
+  if (rc >= 0 || rc == AVERROR(EAGAIN) || rc == AVERROR_EOF || IsStreamDamage(rc)) return rc;
+  hardwareFault_ = rc;
+  return AVERROR(EAGAIN);
+}
+
+void CFFMH264_Decoder::FlushDecoder() {
+  if (hardware_) {
+    hardware_->Flush();
+  } else if (context_) {
+    avcodec_flush_buffers(context_.get());
+  }
+}
+
+bool CFFMH264_Decoder::FallBackAndDecode(const char* data, int length, bool needPicture) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(hardwareFault_, text, sizeof text);
+  hardwareReason_ = std::string(hardware_->Name()) + " failed: " + text;
+  DiagPrintf("Decoder: %s; software from here\n", hardwareReason_.c_str());
+  hardware_.reset();
+  hardwareFault_ = 0;
+  if (!OpenSoftware()) return false;
+  // The failed packet was kept in the block when it went to the path (the path runs on one
+  // thread, so nothing was sent after it); it is given to the software context below, after the
+  // packets before it, as after a drain.
+  std::vector<PacketRef>& kept = block_.packets;
+  if (!kept.empty() && kept.back()->pts == serial_ - 1 &&
+      SameBytes(kept.back().get(), data, length)) {
+    block_.bytes -= std::size_t(kept.back()->size);
+    kept.pop_back();
+  }
+  drained_ = true;
+  return DecodeHere(data, length, needPicture);
+}
+
 void CFFMH264_Decoder::PassOver() {
   for (int i = 0; i < kMaxPicturesAtOnce; ++i) {
-    const int rc = avcodec_receive_frame(context_.get(), work_.get());
+    const int rc = ReceiveFromDecoder(work_.get());
     if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
     if (rc < 0) {
       waitForKey_ = true;  // a packet failed inside a decoding thread
@@ -284,7 +366,7 @@ bool CFFMH264_Decoder::ReceiveUpTo(std::int64_t wanted, bool* got) {
   *got = false;
   bool shown = false;
   for (int i = 0; i < kMaxPicturesAtOnce && !*got; ++i) {
-    const int rc = avcodec_receive_frame(context_.get(), work_.get());
+    const int rc = ReceiveFromDecoder(work_.get());
     if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) break;
     if (rc < 0) {
       waitForKey_ = true;
@@ -332,7 +414,7 @@ void CFFMH264_Decoder::GetPictureSize(int* width, int* height) const {
 
 void CFFMH264_Decoder::ForgetPicture() {
   if (shown_) av_frame_unref(shown_.get());
-  if (context_) avcodec_flush_buffers(context_.get());
+  FlushDecoder();
   ForgetBlock();
   drained_ = false;
   // The decoder itself gives nothing before a key picture after a flush.
@@ -370,7 +452,9 @@ bool CFFMH264_Decoder::ConvertRegion(unsigned char* dst, int stride, int width, 
     return false;
   }
   const AVFrame* pic = shown_.get();
-  if (PlainFormat(pic->format) != AV_PIX_FMT_YUV420P) return false;
+  const AVPixelFormat format = PlainFormat(pic->format);
+  const bool nv12 = format == AV_PIX_FMT_NV12;
+  if (format != AV_PIX_FMT_YUV420P && !nv12) return false;
   // Inside the picture, on even coordinates (a colour sample covers 2 x 2 pixels).
   w = std::min(w, pic->width) & ~1;
   h = std::min(h, pic->height) & ~1;
@@ -379,25 +463,61 @@ bool CFFMH264_Decoder::ConvertRegion(unsigned char* dst, int stride, int width, 
   y = std::clamp(y, 0, pic->height - h) & ~1;
   if (!region_ || regionSrc_[0] != w || regionSrc_[1] != h || regionSrc_[2] != pic->format ||
       regionOut_[0] != width || regionOut_[1] != height) {
-    region_.reset(sws_getContext(w, h, AV_PIX_FMT_YUV420P, width, height, AV_PIX_FMT_RGB24,
-                                 SWS_BILINEAR, nullptr, nullptr, nullptr));
+    // NV12 at the same size is repacked into planar 4:2:0 and converted from there: this
+    // libswscale's direct conversion of NV12 to packed pixels of the same size gives wrong
+    // colours. Scaled, its direct conversion is right, and the same as from planar 4:2:0.
+    const bool viaPlanar = nv12 && width == w && height == h;
+    ResetRegion();
+    region_.reset(sws_getContext(w, h, format, width, height,
+                                 viaPlanar ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_RGB24, SWS_BILINEAR,
+                                 nullptr, nullptr, nullptr));
     if (!region_) return false;
+    if (viaPlanar) {
+      regionPlanar_.reset(av_frame_alloc());
+      if (!regionPlanar_) return false;
+      regionPlanar_->format = AV_PIX_FMT_YUV420P;
+      regionPlanar_->width = width;
+      regionPlanar_->height = height;
+      regionPacked_.reset(sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height,
+                                         AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr,
+                                         nullptr));
+      if (av_frame_get_buffer(regionPlanar_.get(), 0) < 0 || !regionPacked_) {
+        ResetRegion();
+        return false;
+      }
+    }
     regionSrc_[0] = w;
     regionSrc_[1] = h;
     regionSrc_[2] = pic->format;
     regionOut_[0] = width;
     regionOut_[1] = height;
     const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
-    sws_setColorspaceDetails(region_.get(), coefficients, 0, coefficients, 0,
+    sws_setColorspaceDetails(regionPacked_ ? regionPacked_.get() : region_.get(), coefficients, 0,
+                             coefficients, 0,
                              ToFixed16(brightness_, -kBrightnessLimit, kBrightnessLimit),
                              ToFixed16(contrast_, kContrastMin, kContrastMax), 65536);
+  }
+  std::uint8_t* dstPlanes[4] = {dst, nullptr, nullptr, nullptr};
+  int dstStrides[4] = {stride, 0, 0, 0};
+  if (nv12) {
+    // The colour plane interleaves U and V: a pair of bytes per 2 x 2 pixels.
+    const std::uint8_t* src[4] = {pic->data[0] + std::ptrdiff_t(y) * pic->linesize[0] + x,
+                                  pic->data[1] + std::ptrdiff_t(y / 2) * pic->linesize[1] + x,
+                                  nullptr, nullptr};
+    if (!regionPacked_) {
+      return sws_scale(region_.get(), src, pic->linesize, 0, h, dstPlanes, dstStrides) > 0;
+    }
+    if (sws_scale(region_.get(), src, pic->linesize, 0, h, regionPlanar_->data,
+                  regionPlanar_->linesize) <= 0) {
+      return false;
+    }
+    return sws_scale(regionPacked_.get(), regionPlanar_->data, regionPlanar_->linesize, 0, height,
+                     dstPlanes, dstStrides) > 0;
   }
   const std::uint8_t* src[4] = {pic->data[0] + std::ptrdiff_t(y) * pic->linesize[0] + x,
                                 pic->data[1] + std::ptrdiff_t(y / 2) * pic->linesize[1] + x / 2,
                                 pic->data[2] + std::ptrdiff_t(y / 2) * pic->linesize[2] + x / 2,
                                 nullptr};
-  std::uint8_t* dstPlanes[4] = {dst, nullptr, nullptr, nullptr};
-  int dstStrides[4] = {stride, 0, 0, 0};
   return sws_scale(region_.get(), src, pic->linesize, 0, h, dstPlanes, dstStrides) > 0;
 }
 
@@ -410,7 +530,11 @@ bool CFFMH264_Decoder::MakeConverter(int width, int height, PixelOrder order) {
   // to RGB at the same size: swscale's planar scaler and its same-size YUV-to-RGB converter
   // together take about a third less time than scaling straight into packed RGB, for the same
   // picture. Other formats, and pictures already of the requested size, take one pass.
-  if (format == AV_PIX_FMT_YUV420P && (width != pic->width || height != pic->height)) {
+  // NV12 (what VA-API and CUDA pictures are copied back as) always takes the planar pass, at its
+  // own size a lossless repack: this libswscale's direct conversion of NV12 to packed pixels of the
+  // same size gives wrong colours.
+  const bool resized = width != pic->width || height != pic->height;
+  if ((format == AV_PIX_FMT_YUV420P && resized) || format == AV_PIX_FMT_NV12) {
     scaled_.reset(av_frame_alloc());
     if (!scaled_) return false;
     scaled_->format = AV_PIX_FMT_YUV420P;
@@ -441,6 +565,12 @@ bool CFFMH264_Decoder::MakeConverter(int width, int height, PixelOrder order) {
   outOrder_ = order;
   ApplyColour();
   return true;
+}
+
+void CFFMH264_Decoder::ResetRegion() {
+  region_.reset();
+  regionPacked_.reset();
+  regionPlanar_.reset();
 }
 
 void CFFMH264_Decoder::ResetConverter() {

@@ -12,11 +12,21 @@
 // Packets are untrusted. A packet that fails to decode, or decodes only with concealed damage,
 // leaves the last good picture in place, and so do the pictures after it up to the next key
 // picture (they are predicted from damage), so what Convert draws is always a whole picture.
+//
+// With DecoderChoice::kAuto the pictures are decoded on the graphics card where a hardware path
+// opens (VA-API, CUDA), one picture out of each packet as with one thread, and copied back to
+// system memory (NV12) for the same conversion. A path that fails while decoding (an error of the
+// device, not the stream's own damage) is replaced at once by the software context: the packets
+// since the last key picture are given to it again, unseen, and the failed packet's picture comes
+// out of it, so that no picture is lost or shown twice.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "playback/HardwareDecoding.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -42,7 +52,18 @@ class CFFMH264_Decoder {
   bool Init(int threads = 1);
   // Frees the decoder, the converter and the last picture.
   void Release();
-  bool IsOpen() const { return context_ != nullptr; }
+  bool IsOpen() const { return context_ != nullptr || hardware_ != nullptr; }
+
+  // How the next Init decodes: kSoftware (the default) or kAuto, hardware where `factory` (null:
+  // the computer's own, OpenHardwarePath) gives a path.
+  void SetChoice(DecoderChoice choice, HardwarePathFactory factory = nullptr);
+  // True while the pictures are decoded on a hardware path.
+  bool UsingHardware() const { return hardware_ != nullptr; }
+  // What decodes: the path's name ("VA-API") or "software".
+  const char* DecoderName() const;
+  // Why kAuto decodes in software: no path opened (the factory's reason), or the path failed
+  // ("VA-API failed: ..."). Empty otherwise.
+  const std::string& HardwareReason() const { return hardwareReason_; }
 
   // Decodes one access unit. True when it gave a new good picture, which becomes the last good
   // one. Out of one packet comes at most one picture, its own, on return; without `needPicture`
@@ -120,6 +141,20 @@ class CFFMH264_Decoder {
   // (Re)makes the conversion of the last picture to width x height in `order`.
   bool MakeConverter(int width, int height, PixelOrder order);
   void ResetConverter();
+  void ResetRegion();
+  // Opens the software context with threads_ threads.
+  bool OpenSoftware();
+  // Decode's work on whichever decoder is in use.
+  bool DecodeHere(const char* data, int length, bool needPicture);
+  // The decoder in use, the hardware path while it works: avcodec_send_packet's and
+  // avcodec_receive_frame's contracts. A fault of the path is noted (hardwareFault_) and hidden
+  // from the caller as a packet taken with no picture ready, so that it is not taken for damage.
+  int SendToDecoder(const AVPacket* packet);
+  int ReceiveFromDecoder(AVFrame* picture);
+  void FlushDecoder();
+  // After a fault of the path: the software context takes over from the last key picture and
+  // decodes the packet the path failed on.
+  bool FallBackAndDecode(const char* data, int length, bool needPicture);
   void ApplyColour();
 
   std::unique_ptr<AVCodecContext, ContextFree> context_;
@@ -134,6 +169,17 @@ class CFFMH264_Decoder {
   std::unique_ptr<SwsContext, SwsFree> region_;
   int regionSrc_[3] = {0, 0, -1};  // width, height, format it was made for
   int regionOut_[2] = {0, 0};
+  // An NV12 region converted at its own size is repacked into regionPlanar_ (planar 4:2:0) and
+  // regionPacked_ converts that; null otherwise.
+  std::unique_ptr<SwsContext, SwsFree> regionPacked_;
+  std::unique_ptr<AVFrame, FrameFree> regionPlanar_;
+  // Hardware decoding: what was asked, the path in use (the software context_ is then closed), the
+  // error it failed with (0: none) and why software decodes under kAuto.
+  DecoderChoice choice_ = DecoderChoice::kSoftware;
+  HardwarePathFactory factory_;
+  std::unique_ptr<HardwarePath> hardware_;
+  int hardwareFault_ = 0;
+  std::string hardwareReason_;
   int threads_ = 1;
   // The number the next packet given to the context gets.
   std::int64_t serial_ = 0;

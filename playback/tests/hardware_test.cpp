@@ -13,12 +13,20 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "playback/CDecoder.h"
+#include "playback/CFFMH264_Decoder.h"
 #include "playback/HardwareDecoding.h"
+#include "playback/RecordingSurface.h"
+#include "playback/tests/CardPackets.h"
 
 namespace {
 
@@ -111,6 +119,378 @@ TEST(HardwareDecoding, OpeningANamedDeviceThatIsNotThereFailsWithTheReason) {
     EXPECT_EQ(OpenHardwarePathOn("cuda", nullptr, &reason), nullptr);
     EXPECT_EQ(reason.rfind("CUDA: the device did not open (", 0), 0u) << reason;
   }
+}
+
+// ---- The decoder with a hardware path
+// ------------------------------------------------------------
+
+using playback_test::CardPackets;
+using playback_test::Packet;
+
+// Where a stand-in path breaks; -1: never. Counted from 0 over what the path was given.
+struct Breakage {
+  int faultAtSend = -1;     // the send of this packet fails as a device does (EIO), and all after
+  int faultAtPicture = -1;  // the copy-back of this picture fails (EIO), and all after
+  int damageAtSend = -1;    // this packet is refused as damaged (the stream's fault), nothing after
+};
+
+// Stands in for a device: libavcodec's software H.264 decoder on one thread, whose pictures are
+// handed out as NV12 (VA-API's and CUDA's download format), carrying the decoder's properties.
+class StandInPath final : public HardwarePath {
+ public:
+  explicit StandInPath(Breakage breakage) : breakage_(breakage) {}
+  ~StandInPath() override {
+    sws_freeContext(repack_);
+    av_frame_free(&decoded_);
+    avcodec_free_context(&context_);
+  }
+
+  bool Open() {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    context_ = avcodec_alloc_context3(codec);
+    decoded_ = av_frame_alloc();
+    if (context_ == nullptr || decoded_ == nullptr) return false;
+    context_->thread_count = 1;
+    context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    return avcodec_open2(context_, codec, nullptr) >= 0;
+  }
+
+  const char* Name() const override { return "stand-in"; }
+
+  int Send(const AVPacket* packet) override {
+    const int index = sent_++;
+    if (broken_ || index == breakage_.faultAtSend) {
+      broken_ = true;
+      return AVERROR(EIO);
+    }
+    if (index == breakage_.damageAtSend) return AVERROR_INVALIDDATA;
+    return avcodec_send_packet(context_, packet);
+  }
+
+  int Receive(AVFrame* picture) override {
+    if (broken_) return AVERROR(EIO);
+    int rc = avcodec_receive_frame(context_, decoded_);
+    if (rc < 0) return rc;
+    if (received_++ == breakage_.faultAtPicture) {
+      broken_ = true;
+      av_frame_unref(decoded_);
+      return AVERROR(EIO);
+    }
+    av_frame_unref(picture);
+    picture->format = AV_PIX_FMT_NV12;
+    picture->width = decoded_->width;
+    picture->height = decoded_->height;
+    repack_ = sws_getCachedContext(
+        repack_, decoded_->width, decoded_->height, AVPixelFormat(decoded_->format),
+        decoded_->width, decoded_->height, AV_PIX_FMT_NV12, SWS_POINT, nullptr, nullptr, nullptr);
+    rc = repack_ != nullptr ? av_frame_get_buffer(picture, 0) : AVERROR(ENOMEM);
+    if (rc >= 0) {
+      sws_scale(repack_, decoded_->data, decoded_->linesize, 0, decoded_->height, picture->data,
+                picture->linesize);
+      rc = av_frame_copy_props(picture, decoded_);
+    }
+    av_frame_unref(decoded_);
+    return rc;
+  }
+
+  void Flush() override { avcodec_flush_buffers(context_); }
+
+ private:
+  Breakage breakage_;
+  AVCodecContext* context_ = nullptr;
+  AVFrame* decoded_ = nullptr;
+  SwsContext* repack_ = nullptr;
+  int sent_ = 0, received_ = 0;
+  bool broken_ = false;
+};
+
+HardwarePathFactory StandIn(Breakage breakage = {}) {
+  return [breakage](std::string* reason) -> std::unique_ptr<HardwarePath> {
+    auto path = std::make_unique<StandInPath>(breakage);
+    if (path->Open()) return path;
+    if (reason != nullptr) *reason = "stand-in: did not open";
+    return nullptr;
+  };
+}
+
+HardwarePathFactory NoDevice() {
+  return [](std::string* reason) -> std::unique_ptr<HardwarePath> {
+    if (reason != nullptr) *reason = "stand-in: no device";
+    return nullptr;
+  };
+}
+
+// What one Decode call gave: whether it showed a new picture, and a digest of the picture on show
+// afterwards (converted at its own size; 0 with none).
+struct Step {
+  bool shown = false;
+  std::uint64_t digest = 0;
+  bool operator==(const Step& o) const { return shown == o.shown && digest == o.digest; }
+};
+
+std::uint64_t Digest(CFFMH264_Decoder& d) {
+  int w = 0, h = 0;
+  d.GetPictureSize(&w, &h);
+  if (w <= 0 || h <= 0) return 0;
+  std::vector<unsigned char> rgb(std::size_t(w) * std::size_t(h) * 3);
+  if (!d.Convert(rgb.data(), w * 3, w, h)) return 0;
+  std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
+  for (unsigned char c : rgb) hash = (hash ^ c) * 1099511628211ull;
+  return hash;
+}
+
+// Decodes the packets as the engine does: each packet named ahead before its predecessor is
+// decoded.
+std::vector<Step> DecodeAll(CFFMH264_Decoder& d, const std::vector<Packet>& packets) {
+  std::vector<Step> steps;
+  for (std::size_t i = 0; i < packets.size(); ++i) {
+    if (i + 1 < packets.size()) {
+      d.SendAhead(packets[i + 1].data(), int(packets[i + 1].size()));
+    }
+    Step s;
+    s.shown = d.Decode(packets[i].data(), int(packets[i].size()));
+    s.digest = Digest(d);
+    steps.push_back(s);
+  }
+  return steps;
+}
+
+// The first index where two runs differ, or -1.
+int FirstDifference(const std::vector<Step>& a, const std::vector<Step>& b) {
+  for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    if (i >= a.size() || i >= b.size() || !(a[i] == b[i])) return int(i);
+  }
+  return -1;
+}
+
+std::unique_ptr<CardPackets> gPackets;
+
+// The card's packets, and the plain software decoder's run over them at one and two threads.
+class HardwareDecoderTest : public ::testing::TestWithParam<int> {
+ protected:
+  static void SetUpTestSuite() {
+    if (!gPackets) gPackets = std::make_unique<CardPackets>();
+  }
+  void SetUp() override { ASSERT_EQ(gPackets->error, "") << "no card to decode"; }
+  int threads() const { return GetParam(); }
+  const std::vector<Packet>& front() const { return gPackets->front; }
+  const std::vector<Packet>& rear() const { return gPackets->rear; }
+
+  std::vector<Step> Software(const std::vector<Packet>& packets) {
+    CFFMH264_Decoder d;
+    d.SetChoice(DecoderChoice::kSoftware);
+    EXPECT_TRUE(d.Init(threads()));
+    EXPECT_FALSE(d.UsingHardware());
+    return DecodeAll(d, packets);
+  }
+};
+
+TEST_P(HardwareDecoderTest, AutoWithoutADeviceDecodesInSoftwareAlike) {
+  if (MachineHasRenderNode() || MachineHasNvidiaDriver()) {
+    GTEST_SKIP() << "this computer has a graphics device";
+  }
+  CFFMH264_Decoder d;
+  d.SetChoice(DecoderChoice::kAuto);
+  ASSERT_TRUE(d.Init(threads()));
+  EXPECT_TRUE(d.IsOpen());
+  EXPECT_FALSE(d.UsingHardware());
+  EXPECT_STREQ(d.DecoderName(), "software");
+  EXPECT_EQ(d.HardwareReason(),
+            "VA-API: no render node in /dev/dri; CUDA: no NVIDIA driver loaded");
+  const std::vector<Step> got = DecodeAll(d, front());
+  EXPECT_EQ(FirstDifference(got, Software(front())), -1);
+  EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const Step& s) { return s.shown; }),
+            long(front().size()));
+}
+
+TEST_P(HardwareDecoderTest, APathThatDoesNotOpenLeavesSoftware) {
+  CFFMH264_Decoder d;
+  d.SetChoice(DecoderChoice::kAuto, NoDevice());
+  ASSERT_TRUE(d.Init(threads()));
+  EXPECT_FALSE(d.UsingHardware());
+  EXPECT_EQ(d.HardwareReason(), "stand-in: no device");
+  EXPECT_EQ(FirstDifference(DecodeAll(d, rear()), Software(rear())), -1);
+}
+
+TEST_P(HardwareDecoderTest, SoftwareChosenNeverAsksForAPath) {
+  bool asked = false;
+  CFFMH264_Decoder d;
+  d.SetChoice(DecoderChoice::kSoftware, [&asked](std::string*) -> std::unique_ptr<HardwarePath> {
+    asked = true;
+    return nullptr;
+  });
+  ASSERT_TRUE(d.Init(threads()));
+  EXPECT_FALSE(asked);
+  EXPECT_FALSE(d.UsingHardware());
+  EXPECT_EQ(d.HardwareReason(), "");
+}
+
+TEST_P(HardwareDecoderTest, AWorkingPathGivesTheSoftwarePictures) {
+  CFFMH264_Decoder d;
+  d.SetChoice(DecoderChoice::kAuto, StandIn());
+  ASSERT_TRUE(d.Init(threads()));
+  EXPECT_TRUE(d.UsingHardware());
+  EXPECT_STREQ(d.DecoderName(), "stand-in");
+  // The pictures come out as NV12, which the converter takes to the same pixels.
+  EXPECT_EQ(FirstDifference(DecodeAll(d, front()), Software(front())), -1);
+  EXPECT_TRUE(d.UsingHardware());
+  // Opened again, it asks for a path again.
+  ASSERT_TRUE(d.Init(threads()));
+  EXPECT_TRUE(d.UsingHardware());
+  EXPECT_EQ(FirstDifference(DecodeAll(d, rear()), Software(rear())), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, HardwareDecoderTest, ::testing::Values(1, 2));
+
+// A path breaking at one packet or picture: every picture is still shown once, in order, the same
+// as software's, and the decoder goes on in software.
+struct FaultCase {
+  const char* name;
+  Breakage breakage;
+  int threads;
+};
+
+class HardwareFaultTest : public ::testing::TestWithParam<FaultCase> {
+ protected:
+  static void SetUpTestSuite() {
+    if (!gPackets) gPackets = std::make_unique<CardPackets>();
+  }
+  void SetUp() override { ASSERT_EQ(gPackets->error, "") << "no card to decode"; }
+};
+
+TEST_P(HardwareFaultTest, EveryPictureShownOnceAsInSoftware) {
+  const FaultCase& c = GetParam();
+  const std::vector<Packet>& packets = gPackets->front;
+  CFFMH264_Decoder reference;
+  reference.SetChoice(DecoderChoice::kSoftware);
+  ASSERT_TRUE(reference.Init(c.threads));
+  const std::vector<Step> expected = DecodeAll(reference, packets);
+
+  CFFMH264_Decoder d;
+  d.SetChoice(DecoderChoice::kAuto, StandIn(c.breakage));
+  ASSERT_TRUE(d.Init(c.threads));
+  ASSERT_TRUE(d.UsingHardware());
+  const std::vector<Step> got = DecodeAll(d, packets);
+  EXPECT_EQ(FirstDifference(got, expected), -1);
+  EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const Step& s) { return s.shown; }),
+            long(packets.size()));
+  // Each shown picture is a new one: no picture twice in a row (the scene moves).
+  for (std::size_t i = 1; i < got.size(); ++i) EXPECT_NE(got[i].digest, got[i - 1].digest) << i;
+  EXPECT_FALSE(d.UsingHardware());
+  EXPECT_STREQ(d.DecoderName(), "software");
+  EXPECT_NE(d.HardwareReason().find("stand-in"), std::string::npos) << d.HardwareReason();
+}
+
+INSTANTIATE_TEST_SUITE_P(Breakages, HardwareFaultTest,
+                         ::testing::Values(FaultCase{"FirstSend", {0, -1, -1}, 2},
+                                           FaultCase{"FirstPicture", {-1, 0, -1}, 1},
+                                           FaultCase{"SendMidBlock", {45, -1, -1}, 2},
+                                           FaultCase{"PictureMidBlock", {-1, 45, -1}, 2},
+                                           FaultCase{"PictureMidBlockOneThread", {-1, 45, -1}, 1},
+                                           FaultCase{"SendOfAKeyPicture", {30, -1, -1}, 2},
+                                           FaultCase{"LastPictureOfABlock", {-1, 59, -1}, 2},
+                                           FaultCase{"LastPacket", {89, -1, -1}, 2}),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// The stream's own damage seen on the device is handled as software handles it: the last good
+// picture stays up to the next key picture, and the device goes on.
+TEST(HardwareDamageTest, DamageOnThePathKeepsThePathAndTheLastGoodPicture) {
+  if (!gPackets) gPackets = std::make_unique<CardPackets>();
+  ASSERT_EQ(gPackets->error, "");
+  const std::vector<Packet>& packets = gPackets->front;
+  CFFMH264_Decoder reference;
+  reference.SetChoice(DecoderChoice::kSoftware);
+  ASSERT_TRUE(reference.Init(1));
+  const std::vector<Step> expected = DecodeAll(reference, packets);
+
+  CFFMH264_Decoder d;
+  d.SetChoice(DecoderChoice::kAuto, StandIn({-1, -1, 40}));
+  ASSERT_TRUE(d.Init(2));
+  const std::vector<Step> got = DecodeAll(d, packets);
+  ASSERT_EQ(got.size(), expected.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    if (i < 40 || i >= 60) {
+      EXPECT_TRUE(got[i] == expected[i]) << i;
+    } else {
+      EXPECT_FALSE(got[i].shown) << i;
+      EXPECT_EQ(got[i].digest, expected[39].digest) << i;
+    }
+  }
+  EXPECT_TRUE(d.UsingHardware());
+}
+
+// After ForgetPicture the device's references go too: black until the next key picture, as in
+// software.
+TEST(HardwareDamageTest, ForgetPictureFlushesThePath) {
+  if (!gPackets) gPackets = std::make_unique<CardPackets>();
+  ASSERT_EQ(gPackets->error, "");
+  const std::vector<Packet>& packets = gPackets->rear;
+  auto run = [&](CFFMH264_Decoder& d) {
+    std::vector<Packet> head(packets.begin(), packets.begin() + 40);
+    std::vector<Packet> tail(packets.begin() + 40, packets.end());
+    std::vector<Step> a = DecodeAll(d, head);
+    d.ForgetPicture();
+    std::vector<Step> b = DecodeAll(d, tail);
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  CFFMH264_Decoder reference;
+  reference.SetChoice(DecoderChoice::kSoftware);
+  ASSERT_TRUE(reference.Init(1));
+  CFFMH264_Decoder d;
+  d.SetChoice(DecoderChoice::kAuto, StandIn());
+  ASSERT_TRUE(d.Init(1));
+  const std::vector<Step> expected = run(reference), got = run(d);
+  EXPECT_EQ(FirstDifference(got, expected), -1);
+  ASSERT_GT(got.size(), 60u);
+  EXPECT_EQ(got[45].digest, 0u);  // nothing on show between the forgetting and the key picture
+  EXPECT_TRUE(got[60].shown);
+  EXPECT_TRUE(d.UsingHardware());
+}
+
+// A part of an NV12 picture converts to the same pixels as the same part of the software picture,
+// at its own size (where the converter goes through planar 4:2:0) and scaled.
+TEST(HardwareDamageTest, RegionsOfDevicePictures) {
+  if (!gPackets) gPackets = std::make_unique<CardPackets>();
+  ASSERT_EQ(gPackets->error, "");
+  const std::vector<Packet> packets(gPackets->front.begin(), gPackets->front.begin() + 31);
+  CFFMH264_Decoder reference, d;
+  reference.SetChoice(DecoderChoice::kSoftware);
+  d.SetChoice(DecoderChoice::kAuto, StandIn());
+  ASSERT_TRUE(reference.Init(1));
+  ASSERT_TRUE(d.Init(1));
+  DecodeAll(reference, packets);
+  DecodeAll(d, packets);
+  struct Region {
+    int x, y, w, h, width, height;
+  };
+  for (const Region r : {Region{100, 50, 320, 180, 320, 180}, Region{0, 0, 200, 100, 640, 320},
+                         Region{1001, 501, 279, 219, 93, 73}}) {
+    std::vector<unsigned char> a(std::size_t(r.width) * std::size_t(r.height) * 3, 7), b(a);
+    ASSERT_TRUE(
+        reference.ConvertRegion(a.data(), r.width * 3, r.width, r.height, r.x, r.y, r.w, r.h));
+    ASSERT_TRUE(d.ConvertRegion(b.data(), r.width * 3, r.width, r.height, r.x, r.y, r.w, r.h));
+    int worst = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
+    EXPECT_EQ(worst, 0) << r.x << "," << r.y << " " << r.w << "x" << r.h;
+  }
+}
+
+// Through the two cameras' decoder: the choice is kept over Init, and the name says what runs.
+TEST(HardwareDamageTest, TheCamerasDecoderNamesItsDecoder) {
+  CDecoder decoder;
+  decoder.SetDecoderChoice(DecoderChoice::kSoftware);
+  decoder.Init();
+  EXPECT_EQ(decoder.DecoderName(), "software");
+  decoder.SetDecoderChoice(DecoderChoice::kAuto);
+  decoder.Init();
+  if (!MachineHasRenderNode() && !MachineHasNvidiaDriver()) {
+    EXPECT_EQ(decoder.DecoderName(),
+              "software (VA-API: no render node in /dev/dri; CUDA: no NVIDIA driver loaded)");
+  }
+  decoder.Release();
 }
 
 }  // namespace
