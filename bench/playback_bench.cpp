@@ -159,7 +159,10 @@ bool DecodeReference(const std::string& card, const std::string& stem, int w, in
   const int kind = bench::KindOfName(stem);
   const int id = VexSelectByName(lib, kind, (stem + ".avi").c_str());
   bool ok = id >= 0 && VexOpenStream(lib, kind, 0, id);
+  // One thread, so that each picture comes out of its own packet whichever camera's packet
+  // follows; the engine's (default) decoder choice, so that the pixels are the ones it presented.
   CDecoder decoder;
+  decoder.SetThreads(1);
   decoder.Init();
   DigestSurface surface(w, h);
   std::vector<char> buf(CFFMH264_Decoder::kMaxPacketBytes);
