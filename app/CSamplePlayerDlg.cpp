@@ -234,6 +234,7 @@ void CSamplePlayerDlg::InitPlayer() {
   speedFactor_ = 1.0f;
   engine_.SetEventCallback(&CSamplePlayerDlg::OnRecordingEnded, this);
   engine_.SetTextCallback(&CSamplePlayerDlg::OnTextData, this);
+  decoder_.SetDecoderChoice(options_.decoder);
   engine_.SetDecoder(&decoder_);
   engine_.SetParser(&parser_);
   engine_.SetAudio(&audio_);
@@ -245,6 +246,8 @@ void CSamplePlayerDlg::InitPlayer() {
   cardDrive_ = 0;
   downloadBusy_ = 0;
   engineRunning_ = engine_.Run(frontPane_->Surface(), rearPane_->Surface());
+  // The engine has opened the decoders: hardware or software, and why not hardware.
+  DiagPrintf("Decoder: %s\n", decoder_.DecoderName().c_str());
   if (options_.startCardPoll) cardPoll_.Start(kCardPollMs);
   // A card is seen the moment it is mounted; where the watch cannot run, the poll still
   // finds it. The watch's thread only posts an event to the window.

@@ -32,6 +32,7 @@
 #include "playback/CDecoder.h"
 #include "playback/CNOVMediaPlayer.h"
 #include "playback/CWaveBox.h"
+#include "playback/HardwareDecoding.h"
 #include "settings/gui/CSettingDlg.h"
 #include "skin/VSkinBackground.h"
 #include "telemetry/CTextData.h"
@@ -129,6 +130,8 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
     // The interface language chosen on the command line (kLangEnglish or kLangKorean); 0 leaves
     // the choice to config.cfg, then English.
     std::uint16_t language = 0;
+    // Hardware decoding where the computer has it (auto), or software only.
+    DecoderChoice decoder = DecoderChoice::kAuto;
   };
 
   explicit CSamplePlayerDlg(const Options& options);

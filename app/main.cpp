@@ -1,13 +1,16 @@
 // roadeye: the dashcam card viewer.
 //
-//   roadeye [--card DIR] [--config-dir DIR] [--language en|ko] [--play] [--full-screen]
-//           [--full-screen-at MS] [--back-at MS] [--screenshot FILE [--after MS]]
+//   roadeye [--card DIR] [--config-dir DIR] [--language en|ko] [--decoder software|auto]
+//           [--play] [--full-screen] [--full-screen-at MS] [--back-at MS]
+//           [--screenshot FILE [--after MS]]
 //   roadeye --help | --version
 //
 // --card names a folder that counts as a removable drive (a card copied to disk, or a card
 // written by roadeye-mkcard); --config-dir replaces the per-user settings folder; --language
 // chooses English or Korean texts over config.cfg's "language" key, for this run only (it is not
-// saved). --play starts the first listed recording once the card is seen; --screenshot saves a
+// saved). --decoder software keeps the decoding of the pictures on the processor; auto (the
+// default) decodes them on the graphics card through VA-API or CUDA where it can, in software
+// otherwise. --play starts the first listed recording once the card is seen; --screenshot saves a
 // PNG of the window after MS milliseconds (default 4000) and quits, for machines without a
 // screen; the window draws the picture itself, so it works on X11 and on Wayland alike.
 // --full-screen-at and --back-at go to the full-screen layout and back to the window at those
@@ -33,8 +36,10 @@
 
 #include "app/CSamplePlayerDlg.h"
 #include "app/Desktop.h"
+#include "app/ProcessMemory.h"
 #include "app/ViewerConfig.h"
 #include "platform/Profile.h"
+#include "playback/HardwareDecoding.h"
 #include "support/Diag.h"
 #include "support/ProgramInfo.h"
 
@@ -66,6 +71,7 @@ constexpr OptionDesc kOptions[] = {
     {"card", "DIR", "a folder that counts as the camera's memory card"},
     {"config-dir", "DIR", "where the viewer keeps its settings (config.cfg)"},
     {"language", "en|ko", "English or Korean texts, over config.cfg's \"language\" (not saved)"},
+    {"decoder", "software|auto", "auto (the default) decodes on the graphics card where it can"},
     {"play", nullptr, "play the first recording of the card"},
     {"full-screen", nullptr, "start in the full-screen layout"},
     {"full-screen-at", "MS", "go full screen after MS milliseconds"},
@@ -85,7 +91,7 @@ void PrintHelp() {
     std::string left = std::string("--") + o.name;
     if (o.value != nullptr) left += std::string(" ") + o.value;
     if (std::strcmp(o.name, "help") == 0) left = "-h, " + left;
-    std::printf("  %-22s %s\n", left.c_str(), o.help);
+    std::printf("  %-24s %s\n", left.c_str(), o.help);
   }
   std::printf(
       "\nExit status: 0 when the window was closed or a screenshot saved, 1 when the screenshot\n"
@@ -160,6 +166,10 @@ void ReadCommandLine(int argc, char** argv) {
       if (gRequest.options.language == 0) {
         CommandLineError("option '--language' takes en or ko, not '" + value + "'");
       }
+    } else if (name == "decoder") {
+      if (!ParseDecoderChoice(value, &gRequest.options.decoder)) {
+        CommandLineError("option '--decoder' takes software or auto, not '" + value + "'");
+      }
     } else if (name == "play") {
       gRequest.play = true;
     } else if (name == "full-screen") {
@@ -214,6 +224,7 @@ int main(int argc, char** argv) {
   ReadCommandLine(argc, argv);
   // Before the toolkit opens its display.
   ChooseDisplayBackend();
+  BeginLeanStart();
   char* programOnly[] = {argv[0], nullptr};
   int toolkitArgc = 1;
   const int status = wxEntry(toolkitArgc, programOnly);
@@ -222,6 +233,7 @@ int main(int argc, char** argv) {
 
 bool CSamplePlayerApp::OnInit() {
   if (!wxApp::OnInit()) return false;
+  EndLeanStart();
   options_ = gRequest.options;
   play_ = gRequest.play;
   fullScreen_ = gRequest.fullScreen;

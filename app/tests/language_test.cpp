@@ -216,8 +216,8 @@ TEST(RoadeyeCommandLine, HelpVersionAndWrongOptionsTheGnuWay) {
   EXPECT_EQ(help.code, 0);
   EXPECT_EQ(help.out.rfind("Usage: roadeye [OPTION]...\n", 0), 0u) << help.out;
   for (const char* option :
-       {"--card", "--config-dir", "--language", "--play", "--full-screen", "--full-screen-at",
-        "--back-at", "--screenshot", "--after", "--help", "--version"}) {
+       {"--card", "--config-dir", "--language", "--decoder", "--play", "--full-screen",
+        "--full-screen-at", "--back-at", "--screenshot", "--after", "--help", "--version"}) {
     EXPECT_NE(help.out.find(std::string(" ") + option + " "), std::string::npos) << option;
   }
   EXPECT_NE(help.out.find("Report bugs"), std::string::npos);
@@ -230,7 +230,15 @@ TEST(RoadeyeCommandLine, HelpVersionAndWrongOptionsTheGnuWay) {
   EXPECT_NE(version.out.find("\nCopyright (C) "), std::string::npos) << version.out;
   EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '\n'), 3);
 
-  for (const char* wrong : {"--bogus", "--language fr", "--after soon", "--card", "stray"}) {
+  // The decoder's two names are taken (the help after them answers), nothing else is.
+  for (const char* right : {"--decoder software --help", "--decoder=auto --help"}) {
+    const ProgramRun r = RunRoadeye(right, dir);
+    EXPECT_EQ(r.code, 0) << right << ": " << r.err;
+    EXPECT_EQ(r.out, help.out) << right;
+  }
+  EXPECT_NE(help.out.find("  --decoder software|auto "), std::string::npos) << help.out;
+  for (const char* wrong : {"--bogus", "--language fr", "--after soon", "--card", "stray",
+                            "--decoder vaapi", "--decoder=", "--decoder Auto", "--decoder"}) {
     const ProgramRun r = RunRoadeye(wrong, dir);
     EXPECT_EQ(r.code, 2) << wrong;
     EXPECT_EQ(r.out, "") << wrong;
