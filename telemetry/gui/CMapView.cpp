@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "support/Diag.h"
 #include "telemetry/CGPSData.h"
 #include "telemetry/Track.h"
 #include "telemetry/gui/MapPage.h"
@@ -309,8 +310,9 @@ CMapView::CMapView(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wx
     tiles_->SetUrlTemplate(tile_url_);
     tiles_->SetNetworkCheck(network_check_);
     tileScheme_ = NewTileScheme();
-    browser_->RegisterHandler(
-        wxSharedPtr<wxWebViewHandler>(new TileSchemeHandler(tileScheme_, tiles_)));
+    if (!RegisterTileScheme(browser_, tileScheme_, tiles_)) {
+      DiagPrintf("Map: tile scheme %s not registered\n", tileScheme_.utf8_str().data());
+    }
     Bind(EVT_MAP_TILE, &CMapView::OnMapTile, this);
     // The page's messages (a click on the track) arrive through this handler; it must exist
     // before a page is loaded.

@@ -164,7 +164,7 @@ class CMapView : public CExplorerMapViewWnd {
 
  private:
   void OnMapTile(MapTileEvent& event);
-  std::shared_ptr<MapTileSource> tiles_;  // shared with the scheme handler the browser holds
+  std::shared_ptr<MapTileSource> tiles_;  // the browser's tile scheme holds it weakly
   wxString tileScheme_;
   bool tilesOfflineShown_ = false;  // the page was told tiles cannot be fetched
 

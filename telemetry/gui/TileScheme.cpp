@@ -1,7 +1,6 @@
 #include "telemetry/gui/TileScheme.h"
 
-#include <wx/filesys.h>
-#include <wx/stream.h>
+#include <webkit2/webkit2.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,37 +18,6 @@ const std::string_view kTransparentTilePng(
 wxDEFINE_EVENT(EVT_MAP_TILE, MapTileEvent);
 
 namespace {
-
-// The answer's bytes as a stream that lets go of them once they are read: wx 3.2 reads the whole
-// answer in one go and never deletes the wxFSFile it is handed, so only this small shell stays.
-class TileBytesStream : public wxInputStream {
- public:
-  explicit TileBytesStream(std::string bytes)
-      : bytes_(std::move(bytes)), length_(static_cast<wxFileOffset>(bytes_.size())) {}
-  wxFileOffset GetLength() const override { return length_; }
-
- protected:
-  size_t OnSysRead(void* buffer, size_t size) override {
-    const std::size_t left = bytes_.size() - pos_;
-    if (left == 0) {
-      m_lasterror = wxSTREAM_EOF;
-      return 0;
-    }
-    const std::size_t n = std::min(size, left);
-    std::memcpy(buffer, bytes_.data() + pos_, n);
-    pos_ += n;
-    if (pos_ == bytes_.size()) {
-      std::string().swap(bytes_);
-      pos_ = 0;
-    }
-    return n;
-  }
-
- private:
-  std::string bytes_;
-  std::size_t pos_ = 0;
-  wxFileOffset length_;
-};
 
 // One cache per folder for the whole process, so that map views side by side keep one index
 // and one size bound.
@@ -177,12 +145,74 @@ void MapTileSource::Detach() {
   fetcher_.reset();
 }
 
-TileSchemeHandler::TileSchemeHandler(const wxString& scheme, std::shared_ptr<MapTileSource> source)
-    : wxWebViewHandler(scheme), source_(std::move(source)) {}
+std::string AnswerTileRequest(const std::weak_ptr<MapTileSource>& source, std::string_view uri) {
+  const std::shared_ptr<MapTileSource> tiles = source.lock();
+  if (!tiles) return {};
+  return tiles->Serve(uri);
+}
 
-wxFSFile* TileSchemeHandler::GetFile(const wxString& uri) {
-  std::string bytes = source_->Serve(uri.utf8_string());
-  if (bytes.empty()) return nullptr;
-  return new wxFSFile(new TileBytesStream(std::move(bytes)), uri, "image/png", wxEmptyString,
-                      wxDateTime::Now());
+namespace {
+
+// What WebKit holds for a registered scheme: the source, weakly.
+struct SchemeBinding {
+  std::weak_ptr<MapTileSource> source;
+};
+
+struct GObjectUnref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+struct GBytesUnref {
+  void operator()(GBytes* bytes) const { g_bytes_unref(bytes); }
+};
+struct GErrorFree {
+  void operator()(GError* error) const { g_error_free(error); }
+};
+
+// A scheme name as NewTileScheme makes them, "roadeye-tile-" and a number: never one of the
+// browser's own schemes (http, file, data...), whose requests would then come here.
+bool TileSchemeName(std::string_view name) {
+  constexpr std::string_view kPrefix = "roadeye-tile-";
+  if (name.substr(0, kPrefix.size()) != kPrefix) return false;
+  const std::string_view number = name.substr(kPrefix.size());
+  return !number.empty() && number.size() <= 10 &&
+         std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void OnTileRequest(WebKitURISchemeRequest* request, gpointer data) {
+  const auto* binding = static_cast<const SchemeBinding*>(data);
+  const char* uri = webkit_uri_scheme_request_get_uri(request);
+  std::string bytes = AnswerTileRequest(binding->source, uri != nullptr ? uri : "");
+  if (bytes.empty()) {
+    std::unique_ptr<GError, GErrorFree> error(
+        g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "no such tile"));
+    webkit_uri_scheme_request_finish_error(request, error.get());
+    return;
+  }
+  // The stream reads the string's own bytes; the string goes with the last reference to them.
+  auto* owned = new std::string(std::move(bytes));
+  std::unique_ptr<GBytes, GBytesUnref> data_bytes(g_bytes_new_with_free_func(
+      owned->data(), owned->size(), [](gpointer p) { delete static_cast<std::string*>(p); },
+      owned));
+  const auto length = static_cast<gint64>(g_bytes_get_size(data_bytes.get()));
+  std::unique_ptr<GInputStream, GObjectUnref> stream(
+      g_memory_input_stream_new_from_bytes(data_bytes.get()));
+  webkit_uri_scheme_request_finish(request, stream.get(), length, "image/png");
+}
+
+}  // namespace
+
+bool RegisterTileScheme(wxWebView* browser, const wxString& scheme,
+                        std::weak_ptr<MapTileSource> source) {
+  if (browser == nullptr) return false;
+  const std::string name = scheme.utf8_string();
+  if (!TileSchemeName(name)) return false;
+  auto* native = static_cast<GObject*>(browser->GetNativeBackend());
+  if (native == nullptr || !WEBKIT_IS_WEB_VIEW(native)) return false;
+  WebKitWebContext* context = webkit_web_view_get_context(WEBKIT_WEB_VIEW(native));
+  if (context == nullptr) return false;
+  // WebKit owns the binding from here on and frees it with the context.
+  auto* binding = new SchemeBinding{std::move(source)};
+  webkit_web_context_register_uri_scheme(context, name.c_str(), &OnTileRequest, binding,
+                                         [](gpointer p) { delete static_cast<SchemeBinding*>(p); });
+  return true;
 }

@@ -2,17 +2,17 @@
 // ("roadeye-tile-N://z/x/y.png"), served from the tile cache on disk and fetched from the tile
 // server in the background.
 //
-// wx 3.2's scheme handler is synchronous: WebKit asks for a tile and GetFile must answer on the
-// GUI thread there and then. So it never waits for the network: a cached tile is served from disk
-// (an expired one too, while it is revalidated), and a tile not cached yet is answered with a
-// transparent picture while its fetch is queued. When the fetch lands, the fetcher's worker posts
-// a MapTileEvent to the map view, which asks the page to load that tile again.
+// The scheme is registered with the browser's WebKit context directly (RegisterTileScheme), not
+// through wx 3.2's wxWebViewHandler, whose answers cost some 32 KB each that are never given back.
+// A request is answered at once on the GUI thread and never waits for the network: a cached tile
+// is served from disk (an expired one too, while it is revalidated), and a tile not cached yet is
+// answered with a transparent picture while its fetch is queued. When the fetch lands, the
+// fetcher's worker posts a MapTileEvent to the map view, which asks the page to load that tile
+// again.
 //
-// Each map view registers a scheme of its own (NewTileScheme). wx 3.2's WebKit2GTK backend
-// registers a handler on WebKit's default context with the view as the callback's data; WebKit
-// refuses a second registration of the same scheme ("Cannot register URI scheme ... more than
-// once"), so a second view's tiles would go to the first view's handler, and to freed memory once
-// the first view is gone.
+// Each map view registers a scheme of its own (NewTileScheme): WebKit keeps the first handler
+// registered for a scheme for the life of the context ("Cannot register URI scheme ... more than
+// once"), so a second view's tiles would otherwise go to the first view's source.
 //
 // Threads: MapTileSource's setters and Serve belong to the GUI thread; the fetcher's worker only
 // posts events through it, under its lock, until Detach.
@@ -118,12 +118,14 @@ class MapTileSource {
   wxEvtHandler* target_;
 };
 
-// The map view's handler for its tile scheme.
-class TileSchemeHandler : public wxWebViewHandler {
- public:
-  TileSchemeHandler(const wxString& scheme, std::shared_ptr<MapTileSource> source);
-  wxFSFile* GetFile(const wxString& uri) override;
+// Answers `scheme`'s requests in the browser's WebKit context from `source`, held weakly: once
+// the source is gone, requests for the scheme fail with "not found". The registration lasts as
+// long as the context (the process's default one: the life of the program). False when the
+// browser is not a WebKit view or the scheme is not one NewTileScheme makes.
+bool RegisterTileScheme(wxWebView* browser, const wxString& scheme,
+                        std::weak_ptr<MapTileSource> source);
 
- private:
-  std::shared_ptr<MapTileSource> source_;
-};
+// What answers a request for `uri` from `source`: the bytes Serve gives, or nothing (an empty
+// string) when the source is gone or the URI names no tile. The scheme handler's whole logic,
+// apart from handing the bytes to WebKit.
+std::string AnswerTileRequest(const std::weak_ptr<MapTileSource>& source, std::string_view uri);

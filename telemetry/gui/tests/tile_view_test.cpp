@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <set>
 #include <string>
@@ -292,6 +293,89 @@ TEST_F(TileViewTest, FirstViewFetchesAndStoresTheTilesThenTheCacheShowsThemWithT
   EXPECT_EQ(NoteTextPixels(shot), 0);
   EXPECT_GT(MarkerPixels(shot), 40);
 }
+
+// What the page made of a picture loaded from `uri`: "loaded", "error", or "" when the page did
+// not say within the limit.
+std::string PageLoadsPicture(wxWebView* browser, const std::string& uri) {
+  const std::string start =
+      "window.roadeyeProbe = 'wait'; var probe = new Image();"
+      "probe.onload = function () { window.roadeyeProbe = 'loaded'; };"
+      "probe.onerror = function () { window.roadeyeProbe = 'error'; };"
+      "probe.src = " +
+      JsStringLiteral(uri) + "; 'started'";
+  if (!browser->RunScript(wxString::FromUTF8(start))) return {};
+  wxString state;
+  PumpUntil(
+      [&] {
+        state.clear();
+        return browser->RunScript("window.roadeyeProbe", &state) && state != "wait";
+      },
+      10000);
+  return state == "wait" ? std::string() : state.utf8_string();
+}
+
+TEST_F(TileViewTest, AClosedViewsSchemeAnswersNothingWhileTheOpenViewServesItsOwn) {
+  LoopbackTileServer server;
+  ASSERT_TRUE(server.ok());
+  OpenView(server.UrlTemplate());
+  const wxString closedScheme = view_->TileScheme();
+  LoadPage();
+  // The first view's tiles are cached now; its scheme stays registered with WebKit after it goes.
+  ASSERT_TRUE(PumpUntil([&] { return TileMismatches(Grab()) == 0; }, 20000));
+  CloseView();
+
+  OpenView(server.UrlTemplate());
+  ASSERT_NE(view_->TileScheme(), closedScheme);
+  LoadPage();
+  ASSERT_TRUE(PumpUntil([&] { return TileMismatches(Grab()) == 0; }, 20000));
+  const std::string tile = "://" + std::to_string(kMapStartZoom) + "/0/0.png";
+  const int cachedBefore = view_->Tiles()->ServedFromCache();
+  EXPECT_EQ(PageLoadsPicture(view_->Browser(), view_->TileScheme().utf8_string() + tile), "loaded");
+  EXPECT_EQ(PageLoadsPicture(view_->Browser(), closedScheme.utf8_string() + tile), "error");
+  // A path that is no tile is refused by the open view's own scheme as well.
+  EXPECT_EQ(PageLoadsPicture(view_->Browser(), view_->TileScheme().utf8_string() + "://x/y.png"),
+            "error");
+  EXPECT_GE(view_->Tiles()->ServedFromCache() + view_->Tiles()->ServedEmpty(), cachedBefore + 1);
+}
+
+TEST(TileSchemeAnswer, ComesFromTheSourceWhileItLivesAndIsNothingOnceItIsGone) {
+  TempDir folder("tile-answer");
+  auto source = std::make_shared<MapTileSource>(nullptr);
+  source->SetCacheFolder(folder.str());
+  source->SetNetworkCheck([] { return false; });
+  const std::string png = roadeye_test::TilePng(3, 2, 1);
+  TileMeta meta;
+  meta.expires = std::numeric_limits<std::int32_t>::max();
+  ASSERT_TRUE(source->Cache().Store(TileKey{3, 2, 1}, png, meta));
+  const std::weak_ptr<MapTileSource> weak = source;
+
+  EXPECT_EQ(AnswerTileRequest(weak, "roadeye-tile-9://3/2/1.png"), png);
+  EXPECT_EQ(AnswerTileRequest(weak, "roadeye-tile-9://3/2/0.png"), kTransparentTilePng);
+  EXPECT_EQ(AnswerTileRequest(weak, "roadeye-tile-9://3/2/1.png/../../etc"), "");
+  EXPECT_EQ(AnswerTileRequest(weak, "roadeye-tile-9://3/99/1.png"), "");
+  source.reset();
+  EXPECT_EQ(AnswerTileRequest(weak, "roadeye-tile-9://3/2/1.png"), "");
+}
+
+class TileSchemeNameTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(TileSchemeNameTest, ANameWebKitCouldMisreadIsNotRegistered) {
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "scheme", wxPoint(0, 0), wxSize(200, 150));
+  CMapView view(frame, wxID_ANY);
+  if (view.Browser() == nullptr) {
+    frame->Destroy();
+    GTEST_SKIP() << "no web view backend";
+  }
+  auto source = std::make_shared<MapTileSource>(nullptr);
+  EXPECT_FALSE(RegisterTileScheme(view.Browser(), wxString::FromUTF8(GetParam()), source));
+  EXPECT_FALSE(RegisterTileScheme(nullptr, "roadeye-tile-999", source));
+  frame->Destroy();
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, TileSchemeNameTest,
+                         ::testing::Values("", "http", "file", "data", "roadeye-tile-",
+                                           "roadeye-tile-1x", "Roadeye-tile-1", "roadeye-tile-1/",
+                                           "roadeye-tile-12345678901"));
 
 // How the tiles become impossible to fetch.
 enum class NoTiles { kNetworkCheckSaysOffline, kServerPortClosed };
