@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "media/MediaTypes.h"
@@ -32,7 +33,7 @@ void CDecoder::SetThreads(int threads) {
 bool CDecoder::Init() {
   std::lock_guard<CSync> hold(lock_);
   for (Channel& ch : channels_) {
-    ch.decoder.SetChoice(choice_);
+    ch.decoder.SetChoice(choice_, factory_);
     ch.decoder.Init(threads_);
     ch.decoder.SetBrightness(ch.brightness);
     ch.decoder.SetContrast(ch.contrast);
@@ -40,9 +41,10 @@ bool CDecoder::Init() {
   return true;
 }
 
-void CDecoder::SetDecoderChoice(DecoderChoice choice) {
+void CDecoder::SetDecoderChoice(DecoderChoice choice, HardwarePathFactory factory) {
   std::lock_guard<CSync> hold(lock_);
   choice_ = choice;
+  factory_ = std::move(factory);
 }
 
 namespace {

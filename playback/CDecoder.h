@@ -34,8 +34,9 @@ class CDecoder final : public VMediaDecoder {
   void SetThreads(int threads);
   static int DefaultThreads();
   // How each channel's decoder decodes from the next Init: kAuto (the default) on the graphics
-  // card where the computer has one, else in software; kSoftware in software only.
-  void SetDecoderChoice(DecoderChoice choice);
+  // card where the computer has one, else in software; kSoftware in software only. `factory`
+  // stands in for the computer's hardware paths (tests).
+  void SetDecoderChoice(DecoderChoice choice, HardwarePathFactory factory = nullptr);
   // What decodes, for the viewer's diagnostics: "VA-API", "software", or under kAuto "software
   // (why no hardware)"; the two cameras' when they differ ("VA-API (front), software (rear)").
   std::string DecoderName() const;
@@ -86,4 +87,5 @@ class CDecoder final : public VMediaDecoder {
   Channel channels_[2];
   int threads_ = DefaultThreads();
   DecoderChoice choice_ = DecoderChoice::kAuto;
+  HardwarePathFactory factory_;
 };

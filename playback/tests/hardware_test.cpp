@@ -409,4 +409,38 @@ TEST(HardwareDamageTest, TheCamerasDecoderNamesItsDecoder) {
   decoder.Release();
 }
 
+// The two cameras played as the engine plays them (each packet's successor named ahead, every
+// picture drawn on a surface): a path failing in the middle of the second block of each camera
+// presents the same pictures, one for each packet, as the software decoder.
+TEST(HardwareDamageTest, BothCamerasPresentEveryPictureAcrossAHandOver) {
+  if (!gPackets) gPackets = std::make_unique<CardPackets>();
+  ASSERT_EQ(gPackets->error, "");
+  auto play = [](CDecoder& decoder) {
+    CRecordingSurface front(320, 180), rear(160, 90);
+    for (int channel = 0; channel < 2; ++channel) {
+      const std::vector<Packet>& p = channel == 0 ? gPackets->front : gPackets->rear;
+      for (std::size_t i = 0; i < p.size(); ++i) {
+        if (i + 1 < p.size()) decoder.DecodeAhead(channel, p[i + 1].data(), int(p[i + 1].size()));
+        decoder.DecodeAndShow(channel, channel == 0 ? &front : &rear, p[i].data(), int(p[i].size()),
+                              true);
+      }
+    }
+    std::vector<std::uint64_t> digests;
+    for (const auto* s : {&front, &rear}) {
+      for (const PresentedPicture& picture : s->Pictures()) digests.push_back(picture.digest);
+    }
+    return digests;
+  };
+  CDecoder software, device;
+  software.SetDecoderChoice(DecoderChoice::kSoftware);
+  software.Init();
+  device.SetDecoderChoice(DecoderChoice::kAuto, StandIn({-1, 45, -1}));
+  device.Init();
+  EXPECT_EQ(device.DecoderName(), "stand-in");
+  const std::vector<std::uint64_t> expected = play(software), got = play(device);
+  EXPECT_EQ(got.size(), gPackets->front.size() + gPackets->rear.size());
+  EXPECT_TRUE(got == expected);
+  EXPECT_EQ(device.DecoderName(), "software (stand-in failed: Input/output error)");
+}
+
 }  // namespace
