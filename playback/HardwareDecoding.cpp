@@ -31,8 +31,9 @@ struct FrameFree {
 using BufferRef = std::unique_ptr<AVBufferRef, BufferUnref>;
 
 // A path that made the device refuse the stream (its get_format found no device format on offer,
-// or FFmpeg could not set the device up for the stream's profile) answers Send with this.
-constexpr int kRefused = AVERROR(ENODEV);
+// or FFmpeg could not set the device up for the stream's profile) answers Send with this, which the
+// viewer's diagnostics read as "Operation not supported".
+constexpr int kRefused = AVERROR(ENOTSUP);
 
 std::string ErrorText(int averror) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
