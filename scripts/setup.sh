@@ -16,6 +16,7 @@ packages=(
   clang libclang-rt-14-dev
   libpugixml-dev gpsbabel libxml2-utils nettle-dev fonts-nanum
   lintian desktop-file-utils appstream dpkg-dev fakeroot librsvg2-bin
+  pulseaudio pulseaudio-utils libpulse-dev
 )
 missing=()
 for p in "${packages[@]}"; do
