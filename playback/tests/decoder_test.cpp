@@ -24,87 +24,16 @@ extern "C" {
 #include "playback/CDecoder.h"
 #include "playback/CFFMH264_Decoder.h"
 #include "playback/RecordingSurface.h"
+#include "playback/tests/CardPackets.h"
 #include "support/testing/JpegFile.h"
-#include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using Packet = std::vector<char>;
-
-std::string BinDir() {
-  const char* env = std::getenv("ROADEYE_BIN_DIR");
-  return env && *env ? env : ROADEYE_BIN_DIR;
-}
-
-// A three-second, two-camera card in a temporary folder, with its picture packets read through the
-// card library as the viewer reads them.
-struct Card {
-  fs::path root;
-  std::vector<Packet> front, rear;
-  std::string error;
-
-  Card() {
-    char tmpl[] = "/tmp/roadeye-decoder-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) {
-      error = "cannot make a temporary folder";
-      return;
-    }
-    root = tmpl;
-    const std::string cmd = "'" + BinDir() + "/roadeye-mkcard' '" + root.string() +
-                            "' --seconds 3 --count 1 --kinds REC --rear yes --no-damaged"
-                            " > /dev/null";
-    if (std::system(cmd.c_str()) != 0) {
-      error = "roadeye-mkcard failed: " + cmd;
-      return;
-    }
-    Read();
-  }
-  ~Card() {
-    std::error_code ec;
-    if (!root.empty()) fs::remove_all(root, ec);
-  }
-
-  void Read() {
-    std::string name;
-    for (const auto& entry : fs::directory_iterator(root / "VEX")) {
-      if (entry.path().extension() == ".vex") name = entry.path().stem().string() + ".avi";
-    }
-    if (name.empty()) {
-      error = "the card has no recording";
-      return;
-    }
-    VexHandle lib = VexStart();
-    VexInitialise(lib, root.c_str());
-    char drive = 0;
-    VexCardPoll(lib, &drive);
-    VexCardAttach(lib);
-    const int id = VexSelectByName(lib, kVexContinuous, name.c_str());
-    if (id < 0 || !VexOpenStream(lib, kVexContinuous, 0, id)) {
-      VexRelease(lib);
-      error = "cannot open " + name;
-      return;
-    }
-    std::vector<char> buf(1048576);
-    for (int notYet = 0; notYet < 5000;) {
-      std::uint8_t channel = 0, type = 0, flags = 0;
-      std::int32_t ms = 0;
-      int size = int(buf.size());
-      const int rc = VexReadPacket(lib, &channel, &type, &flags, &size, buf.data(), &ms);
-      if (rc == kVexReadNotYet) {
-        ++notYet;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        continue;
-      }
-      if (rc != kVexReadOk) break;
-      if (type != 0 && type != 2) continue;  // sound and text
-      (channel == 0 ? front : rear).emplace_back(buf.begin(), buf.begin() + size);
-    }
-    VexRelease(lib);
-    if (front.size() < 90 || rear.size() < 90) error = "too few pictures on the card";
-  }
-};
+using playback_test::Packet;
+// A three-second, two-camera card's picture packets, as the viewer reads them.
+using Card = playback_test::CardPackets;
 
 // Written once for all tests, removed when the program ends.
 std::unique_ptr<Card> gCard;
