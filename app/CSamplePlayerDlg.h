@@ -372,7 +372,6 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   // The card's settings file whose speed unit is shown (the snapshot's camera model).
   std::string settingsPath_;
   CZoomDlg* zoom_ = nullptr;
-  std::vector<unsigned char> zoomBuffer_;
 
   // Owned by the window, in the order they are made.
   CBitmapButtonTrans* pause_ = nullptr;
