@@ -3,12 +3,15 @@
 // roadeye-mkcard) for 60 s with the map page drawing its tiles from a loopback tile server. Every
 // second it reads the resident memory (VmRSS) of its own process and of WebKit's web and network
 // processes, and reports the peak, the final value, how much the window process grew between
-// 10 s and the end (nothing should grow with a recording's length) and where the window process's
-// memory is at the end (anonymous, files, shared memory).
+// 10 s and the end (nothing should grow with a recording's length), what it held before playing
+// and where its memory is at the end (anonymous, files, shared memory).
 //
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/roadeye-window_memory_bench [--gl]
-//   [--seconds N]
+//   [--seconds N] [--tiles N]
 //
+// Then the map page asks its tile scheme for N (default 2000) tiles it has not seen, one after
+// another, and the window process's growth over them is reported: what a tile request leaves
+// behind.
 // --gl leaves GTK's and WebKit's OpenGL probes in the window process (the start before
 // BeginLeanStart), for the comparison. Nothing reaches the internet: the tiles come from
 // 127.0.0.1 and the tile cache is a scratch folder.
@@ -16,6 +19,7 @@
 #include <unistd.h>
 #include <wx/init.h>
 #include <wx/listctrl.h>
+#include <wx/webview.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -109,10 +113,12 @@ wxIMPLEMENT_APP_NO_MAIN(BenchApp);
 int main(int argc, char** argv) {
   bool keepGl = false;
   int seconds = 60;
+  int churnTiles = 2000;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--gl") keepGl = true;
     if (arg == "--seconds" && i + 1 < argc) seconds = std::clamp(std::atoi(argv[++i]), 12, 3600);
+    if (arg == "--tiles" && i + 1 < argc) churnTiles = std::clamp(std::atoi(argv[++i]), 0, 100000);
   }
   setenv("SDL_AUDIODRIVER", "dummy", 0);
   const fs::path work = fs::temp_directory_path() / "roadeye-window-memory-bench";
@@ -139,15 +145,21 @@ int main(int argc, char** argv) {
   DiagSetOutput(nullptr);
 
   CSamplePlayerDlg* window = bench::ShowBenchWindow(card.string(), (work / "config.cfg").string());
-  if (auto* map = dynamic_cast<CMapView*>(window->FindControl(kIdMapView))) {
-    map->SetNetworkCheck(&Online);
-    map->NavigateMapPage();
+  auto* map = dynamic_cast<CMapView*>(window->FindControl(kIdMapView));
+  if (map == nullptr || map->Browser() == nullptr) {
+    std::fprintf(stderr, "the window has no map\n");
+    return 1;
   }
+  map->SetNetworkCheck(&Online);
+  map->NavigateMapPage();
   window->PollCard();
   if (!bench::PumpUntil([&] { return window->RecordingList()->GetItemCount() > 0; }, 10000)) {
     std::fprintf(stderr, "the card's recording was not listed\n");
     return 1;
   }
+  // The window with its map page drawn, before the first picture: what playing adds is on top.
+  bench::Pump(3000);
+  const long idleKb = StatusKb(getpid(), "VmRSS");
   window->PlayNext();
 
   Series self, web, network;
@@ -157,6 +169,26 @@ int main(int argc, char** argv) {
     if (const int pid = ChildNamed("WebKitWebProces")) web.Add(StatusKb(pid, "VmRSS"), second);
     if (const int pid = ChildNamed("WebKitNetworkP")) network.Add(StatusKb(pid, "VmRSS"), second);
   }
+  // Tile requests by the thousand, one after another, each a tile of its own (fetched from the
+  // loopback server and then served from the cache): what one request leaves behind.
+  const long beforeChurnKb = StatusKb(getpid(), "VmRSS");
+  const int requestsBefore = tiles.Requests();
+  if (churnTiles > 0) {
+    const std::string script =
+        "window.churnDone = 0; (function next(i) { if (i >= " + std::to_string(churnTiles) +
+        ") { window.churnDone = i; return; } var p = new Image(); p.onload = p.onerror = "
+        "function () { next(i + 1); }; p.src = '" +
+        map->TileScheme().utf8_string() +
+        "://12/' + (i % 4096) + '/' + (1000 + Math.floor(i / 4096)) + '.png'; })(0); 'ok'";
+    map->Browser()->RunScript(wxString::FromUTF8(script));
+    wxString done;
+    bench::PumpUntil(
+        [&] { return map->Browser()->RunScript("String(window.churnDone)", &done) && done != "0"; },
+        600000);
+    bench::Pump(3000);  // the fetches' last answers
+  }
+  const long afterChurnKb = StatusKb(getpid(), "VmRSS");
+
   const int me = getpid();
   std::printf("1080p + 720p two-camera recording played %d s in the window, %s\n", seconds,
               keepGl ? "OpenGL probes kept (--gl)" : "lean start");
@@ -164,13 +196,21 @@ int main(int argc, char** argv) {
       "window process   VmRSS peak %6.1f MB, final %6.1f MB, 10 s to end %+5.1f MB, "
       "VmHWM %6.1f MB\n",
       Mb(self.peak), Mb(self.last), Mb(self.last - self.at10s), Mb(StatusKb(me, "VmHWM")));
+  std::printf("  before playing (window and map page shown): %.1f MB\n", Mb(idleKb));
   std::printf("  at the end: anonymous %.1f MB, files %.1f MB, shared memory %.1f MB\n",
               Mb(StatusKb(me, "RssAnon")), Mb(StatusKb(me, "RssFile")),
               Mb(StatusKb(me, "RssShmem")));
   std::printf("web process      VmRSS peak %6.1f MB, final %6.1f MB\n", Mb(web.peak), Mb(web.last));
   std::printf("network process  VmRSS peak %6.1f MB, final %6.1f MB\n", Mb(network.peak),
               Mb(network.last));
-  std::printf("tile requests served by the loopback server: %d\n", tiles.Requests());
+  std::printf("tile requests served by the loopback server while playing: %d\n", requestsBefore);
+  if (churnTiles > 0) {
+    std::printf(
+        "%d more tile requests to the map's scheme (%d fetched): window process %+.1f MB "
+        "(%+.1f KB a request)\n",
+        churnTiles, tiles.Requests() - requestsBefore, Mb(afterChurnKb - beforeChurnKb),
+        double(afterChurnKb - beforeChurnKb) / churnTiles);
+  }
 
   window->Close(true);
   bench::Pump(500);
