@@ -151,9 +151,9 @@ void CFFMH264_Decoder::ForgetBlock() {
   block_ = Block();
   earlier_ = Block();
   haveEarlier_ = false;
+  earlierUntil_ = -1;
   next_.reset();
-  ahead_.reset();
-  aheadSerial_ = -1;
+  flight_.clear();
 }
 
 CFFMH264_Decoder::PacketRef CFFMH264_Decoder::MakePacket(const char* data, int length) {
@@ -174,6 +174,7 @@ bool CFFMH264_Decoder::Send(const AVPacket* packet, bool key, bool ahead, std::i
     if (ahead) {
       earlier_ = std::move(block_);
       haveEarlier_ = true;
+      earlierUntil_ = serial_;
     }
     block_ = Block();
     block_.whole = true;
@@ -215,8 +216,19 @@ bool CFFMH264_Decoder::Send(const AVPacket* packet, bool key, bool ahead, std::i
 
 void CFFMH264_Decoder::SendAhead(const char* data, int length) {
   next_.reset();
-  if (threads_ <= 1 || !context_) return;
-  next_ = MakePacket(data, length);
+  if (threads_ <= 1 || !context_ || data == nullptr || length <= 0) return;
+  // Named again (the caller's turn was put off): it is with the context already.
+  if (flight_.size() == 2 && SameBytes(flight_.back().packet.get(), data, length)) return;
+  PacketRef packet = MakePacket(data, length);
+  if (!packet) return;
+  if (flight_.size() == 1 && !drained_) {
+    std::int64_t serial = -1;
+    if (Send(packet.get(), IsKeyPicture(data, length), true, &serial)) {
+      flight_.push_back({serial, std::move(packet)});
+    }
+    return;
+  }
+  next_ = std::move(packet);
 }
 
 bool CFFMH264_Decoder::Decode(const char* data, int length, bool needPicture) {
@@ -232,27 +244,32 @@ bool CFFMH264_Decoder::DecodeHere(const char* data, int length, bool needPicture
   }
   const bool key = IsKeyPicture(data, length);
   std::int64_t wanted = -1;
-  if (aheadSerial_ >= 0) {
-    if (SameBytes(ahead_.get(), data, length)) {
-      wanted = aheadSerial_;
-    } else if (haveEarlier_) {
-      // A key picture given ahead that does not come: the block before it is the one again.
-      block_ = std::move(earlier_);
-      drained_ = true;
-    } else {
-      // The packet given ahead is not the one decoded now (the caller went elsewhere). The
-      // context has taken it as a reference, so it starts again from the block's packets without
-      // it, as after a drain (nothing to replay when this packet is a key picture).
-      if (!block_.packets.empty() && block_.packets.back()->data == ahead_->data) {
-        block_.bytes -= std::size_t(block_.packets.back()->size);
-        block_.packets.pop_back();
+  if (!flight_.empty()) {
+    if (SameBytes(flight_.front().packet.get(), data, length)) {
+      wanted = flight_.front().serial;
+      flight_.pop_front();
+      if (haveEarlier_ && wanted >= earlierUntil_) {
+        earlier_ = Block();
+        haveEarlier_ = false;
       }
+    } else {
+      // The packets given ahead are not the ones decoded now (the caller went elsewhere). The
+      // context has taken them as references, so it starts again from the block's packets
+      // without them, as after a drain (nothing to replay when this packet is a key picture).
+      // A key picture among them started a block of its own: the one before is the block again.
+      if (haveEarlier_) block_ = std::move(earlier_);
+      earlier_ = Block();
+      haveEarlier_ = false;
+      for (auto it = flight_.rbegin(); it != flight_.rend(); ++it) {
+        std::vector<PacketRef>& packets = block_.packets;
+        if (!packets.empty() && packets.back()->data == it->packet->data) {
+          block_.bytes -= std::size_t(packets.back()->size);
+          packets.pop_back();
+        }
+      }
+      flight_.clear();
       drained_ = true;
     }
-    earlier_ = Block();
-    haveEarlier_ = false;
-    ahead_.reset();
-    aheadSerial_ = -1;
   }
   if (wanted < 0) {
     if (drained_) Resume(key);
@@ -268,13 +285,12 @@ bool CFFMH264_Decoder::DecodeHere(const char* data, int length, bool needPicture
     PacketRef next = std::move(next_);
     std::int64_t serial = -1;
     if (Send(next.get(), IsKeyPicture(next->data, next->size), true, &serial)) {
-      aheadSerial_ = serial;
-      ahead_ = std::move(next);
+      flight_.push_back({serial, std::move(next)});
     }
   }
   bool got = false;
   bool shown = ReceiveUpTo(wanted, &got);
-  if (!got && needPicture && context_ && threads_ > 1 && aheadSerial_ < 0 && !drained_) {
+  if (!got && needPicture && context_ && threads_ > 1 && flight_.empty() && !drained_) {
     // Held back with nothing after it: the context gives it up at the end of the stream, and
     // the next Decode starts the context again.
     avcodec_send_packet(context_.get(), nullptr);

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,8 +71,10 @@ class CFFMH264_Decoder {
   // (a picture that only leads up to another) it may come at a later call, or be passed over.
   bool Decode(const char* data, int length, bool needPicture = true);
   // Names the packet that follows the one the next Decode call is given, so that with several
-  // threads that picture is not held back. Nothing happens with one thread, or when the next
-  // Decode turns out to be for another packet (its picture is then passed over).
+  // threads that picture is not held back. When the next Decode's own packet is already with the
+  // context (named at the Decode before), the named one goes in at once and has until its own
+  // Decode call to be decoded. Nothing happens with one thread; when the next Decode turns out to
+  // be for another packet, the named one's picture is passed over.
   void SendAhead(const char* data, int length);
   int Threads() const { return threads_; }
 
@@ -192,13 +195,20 @@ class CFFMH264_Decoder {
     bool whole = false;  // starts with a key picture and lacks nothing since
   };
   Block block_;
-  Block earlier_;  // the block before a key picture given ahead, until that is confirmed
+  // The block before a key picture given ahead, until a Decode call confirms that picture (its
+  // number is earlierUntil_).
+  Block earlier_;
   bool haveEarlier_ = false;
+  std::int64_t earlierUntil_ = -1;
   // The packet named by SendAhead, given to the context once its predecessor is.
   PacketRef next_;
-  // Given to the context ahead of its Decode call: its number (-1 none) and its bytes.
-  std::int64_t aheadSerial_ = -1;
-  PacketRef ahead_;
+  // Packets given to the context ahead of their Decode calls, oldest first: at most the one the
+  // next Decode is for and the one named after it.
+  struct InFlight {
+    std::int64_t serial;
+    PacketRef packet;
+  };
+  std::deque<InFlight> flight_;
   // The context was drained (end of stream sent) and takes packets only after a flush.
   bool drained_ = false;
 

@@ -559,6 +559,9 @@ bool CNOVMediaPlayer::Drain() {
         FrontShownInShowOne(true);
         return true;
       }
+      // Named before the wait: a decoder working on pictures in parallel then has the whole wait
+      // for the next picture as well as this one's.
+      DecodeAheadOf(0);
       if (draw && !before) {
         const int pictureMs = GetPositionMs();
         const int speed = playSpeed_;
@@ -578,7 +581,6 @@ bool CNOVMediaPlayer::Drain() {
       held_ = false;
       const int index = currentPicture_;
       ++currentPicture_;
-      DecodeAheadOf(0);
       if (before) {
         decoder_->DecodeUnseen(0, front_, present_.get(), heldLength_);
         return true;
