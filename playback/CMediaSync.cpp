@@ -207,16 +207,28 @@ int CMediaSync::MediaClockMs() const {
   const long long played = audio->PlayedBytes();
   const long long written = audio->WrittenBytes();
   if (played < 0) return -1;
+  const int latencyMicros = audio->OutputLatencyMicros();
   std::lock_guard<CSync> hold(clockLock_);
   // Fewer bytes written than the blocks noted: the device was opened again since.
   if (timedCount_ > 0 && written < timed_[timedCount_ - 1].start + timed_[timedCount_ - 1].length) {
     return -1;
   }
+  // The sound heard now left the device latencyMicros ago (a sound server's buffers).
+  const long long heard =
+      latencyMicros > 0 ? played - latencyMicros * static_cast<long long>(bytesPerSecond_) / 1000000
+                        : played;
   for (int i = timedCount_ - 1; i >= 0; --i) {
     const TimedBlock& block = timed_[i];
-    if (block.start > played) continue;
-    const long long into = std::min<long long>(played - block.start, block.length);
+    if (block.start > heard) continue;
+    const long long into = std::min<long long>(heard - block.start, block.length);
     return block.mediaMs + SoundMs(into, bytesPerSecond_, block.speed);
+  }
+  // The device has reached the oldest block, but what is heard is still the sound before it
+  // (from before a seek, or the silence the device started with): the clock stands that much
+  // before the block, so that its pictures wait for their sound.
+  if (timedCount_ > 0 && timed_[0].start <= played) {
+    const TimedBlock& block = timed_[0];
+    return std::max(0, block.mediaMs - SoundMs(block.start - heard, bytesPerSecond_, block.speed));
   }
   return -1;
 }

@@ -73,9 +73,10 @@ class CMediaSync {
   // Any thread.
   // Empties the queue and forgets the blocks' times (a new recording starts).
   void ClearPcm();
-  // The recording time, in ms, of the sound leaving the device now; -1 when there is none to
-  // tell by (no output, a device given up, no timed block on the device yet). When the device
-  // has played everything it was given the clock stands at the end of the last block.
+  // The recording time, in ms, of the sound heard now: the sound leaving the device, less the
+  // output's latency past it (a sound server's buffers) where the output tells it. -1 when there
+  // is none to tell by (no output, a device given up, no timed block on the device yet). When the
+  // device has played everything it was given the clock stands at the end of the last block.
   int MediaClockMs() const;
   // True while timed sound waits to reach the device for the first time since the queue was
   // cleared: the clock is about to start, so a picture may wait a moment for it.

@@ -62,6 +62,7 @@ class CWaveBox : public VAudio {
   // Any thread.
   long long WrittenBytes() const override { return written_.load(std::memory_order_acquire); }
   long long PlayedBytes() const override { return out_->PlayedBytes(); }
+  int OutputLatencyMicros() const override { return out_->OutputLatencyMicros(); }
   bool IsOk() const override { return ok_.load(std::memory_order_acquire); }
   // Engine's worker or feeder: drops the blocks on the device; both buffers are free again.
   void Flush() override;

@@ -34,4 +34,8 @@ class VAudio {
   // False once the output has given its device up (it failed, stalled or was closed); Play then
   // returns at once until the next successful Open.
   virtual bool IsOk() const { return true; }
+  // How long, in µs, the sound at the play position (PlayedBytes) still takes to be heard: the
+  // sound server's buffers past the device. -1 when the output cannot tell (the clock then takes
+  // the play position as heard).
+  virtual int OutputLatencyMicros() const { return -1; }
 };

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Threads.h"
+#include "playback/PulseLatency.h"
 
 // Device statuses, as the classic wave-out calls numbered them; 0 is success.
 inline constexpr int kWaveOk = 0;
@@ -67,6 +68,9 @@ class VWaveOut {
   // Holds the output where it is (paused) or lets it go on; the queued buffers stay and play
   // when it goes on. An open output starts going.
   virtual void SetPaused(bool paused) { (void)paused; }
+  // How long, in µs, the sound at PlayedBytes still takes to be heard (a sound server's buffers
+  // after the device); -1 when the output cannot tell.
+  virtual int OutputLatencyMicros() const { return -1; }
 };
 
 // Thread use for both implementations: Open, Close and SetVolume on the owner's threads (one at
@@ -78,6 +82,13 @@ class VWaveOut {
 // copies the queued buffers in order into the device, scales them by the gain, pads with silence
 // when nothing is queued and reports each finished buffer. The audio subsystem is initialised at
 // the first open in the process and shut down after the last close.
+//
+// On SDL's pulseaudio driver (PulseAudio, or PipeWire's Pulse server) the sound the callback has
+// taken still waits in the server; a CPulseLatency watch started with the device reads how long,
+// for OutputLatencyMicros. ROADEYE_LATENCY_CORRECTION=0 in the environment leaves it off (the
+// clock then takes the callback's position as heard, as on the other drivers). A device the
+// server drops (the server ended) is reported by Write as kWaveErrNoDriver; the next Open starts
+// SDL's audio afresh, so that a server that came back is found again.
 //
 // SDL_AUDIODRIVER picks SDL's backend: "dummy" consumes sound at the real rate without a sound
 // card; "disk" writes what is played, silence included, to SDL_DISKAUDIOFILE (default
@@ -101,11 +112,14 @@ class CWaveOutSdl final : public VWaveOut {
   // rate through what the last callback took from our buffers, so it advances smoothly rather
   // than in device-buffer steps.
   long long PlayedBytes() const override;
+  int OutputLatencyMicros() const override { return latency_.LatencyMicros(); }
 
   // Samples per channel in one device buffer: small, so that little sound waits in the device.
   static constexpr int kDeviceSamples = 256;
   // Buffers queued at most; more are refused with kWaveErrNoMem.
   static constexpr int kMaxQueued = 8;
+  // On a sound server, how long Open waits at most for the new stream to run, in ms.
+  static constexpr int kStartLimitMs = 1000;
 
  private:
   // One reference on SDL's audio subsystem; the process-wide count decides when SDL is started
@@ -135,10 +149,13 @@ class CWaveOutSdl final : public VWaveOut {
     void Start();
     void Pause();
     void Close();
-    bool IsOpen() const { return id_ != 0; }
+    bool IsOpen() const { return id_.load(std::memory_order_acquire) != 0; }
+    // False once SDL has dropped the open device (its sound server went away).
+    bool Lost() const;
 
    private:
-    std::uint32_t id_ = 0;  // SDL_AudioDeviceID
+    // SDL_AudioDeviceID; changed by the owner's threads, read by Write's test for a lost device.
+    std::atomic<std::uint32_t> id_{0};
   };
 
   struct Queued {
@@ -156,6 +173,9 @@ class CWaveOutSdl final : public VWaveOut {
   std::mutex control_;
   AudioSubsystem subsystem_;  // declared before device_: released after it
   Device device_;
+  CPulseLatency latency_;  // runs while the device is open on the pulseaudio driver
+  // Set by Write (feeder) when SDL dropped the device; Open then starts SDL's audio afresh.
+  std::atomic<bool> lost_{false};
 
   // Set by Open before the device runs; read by the device callback and by Close.
   WaveFormat format_{};
@@ -164,6 +184,8 @@ class CWaveOutSdl final : public VWaveOut {
 
   // Shared by the feeder (Write), the device callback (Fill) and Close, under queueLock_.
   mutable std::mutex queueLock_;
+  std::condition_variable started_;  // the device's second callback, for Open
+  int fills_ = 0;                    // callbacks since Open, counted up to 2
   long long playedBefore_ = 0;       // bytes of our buffers taken by the callbacks before the last
   int lastFillBytes_ = 0;            // bytes of our buffers the last callback took
   std::int64_t lastFillMicros_ = 0;  // when it ran, on the steady clock

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "playback/WaveOut.h"
@@ -46,6 +47,12 @@ struct SdlThreadData {
 };
 thread_local SdlThreadData tSdlThreadData;
 
+// True when the latency past the device is to be read from the sound server (the default).
+bool LatencyCorrectionWanted() {
+  const char* value = std::getenv("ROADEYE_LATENCY_CORRECTION");
+  return value == nullptr || std::strcmp(value, "0") != 0;
+}
+
 std::int64_t NowMicros() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -85,8 +92,8 @@ int CWaveOutSdl::Device::Open(const WaveFormat& format, CWaveOutSdl* owner) {
   want.userdata = owner;
   SDL_AudioSpec have;
   // No allowed changes: the callback always sees the format asked for, and SDL converts.
-  id_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-  if (id_ == 0) {
+  id_.store(SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0), std::memory_order_release);
+  if (!IsOpen()) {
     DiagPrintf("[CWaveOutSdl] no sound device: %s\n", SDL_GetError());
     return kWaveErrNoDriver;
   }
@@ -94,17 +101,21 @@ int CWaveOutSdl::Device::Open(const WaveFormat& format, CWaveOutSdl* owner) {
 }
 
 void CWaveOutSdl::Device::Start() {
-  if (id_ != 0) SDL_PauseAudioDevice(id_, 0);
+  if (IsOpen()) SDL_PauseAudioDevice(id_.load(std::memory_order_acquire), 0);
 }
 
 void CWaveOutSdl::Device::Pause() {
-  if (id_ != 0) SDL_PauseAudioDevice(id_, 1);
+  if (IsOpen()) SDL_PauseAudioDevice(id_.load(std::memory_order_acquire), 1);
+}
+
+bool CWaveOutSdl::Device::Lost() const {
+  const std::uint32_t id = id_.load(std::memory_order_acquire);
+  return id != 0 && SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
 }
 
 void CWaveOutSdl::Device::Close() {
-  if (id_ == 0) return;
-  SDL_CloseAudioDevice(id_);
-  id_ = 0;
+  const std::uint32_t id = id_.exchange(0, std::memory_order_acq_rel);
+  if (id != 0) SDL_CloseAudioDevice(id);
 }
 
 CWaveOutSdl::~CWaveOutSdl() { Close(); }
@@ -112,6 +123,7 @@ CWaveOutSdl::~CWaveOutSdl() { Close(); }
 int CWaveOutSdl::Open(const WaveFormat& format, WaveDoneCallback done, void* user) {
   std::lock_guard<std::mutex> control(control_);
   tSdlThreadData.used = true;
+  latency_.Stop();
   if (device_.IsOpen()) {
     {
       std::lock_guard<std::mutex> hold(queueLock_);
@@ -119,6 +131,11 @@ int CWaveOutSdl::Open(const WaveFormat& format, WaveDoneCallback done, void* use
     }
     device_.Close();
     DropQueued();
+  }
+  if (lost_.exchange(false)) {
+    // SDL's driver may hold a connection to a server that has gone; the last user starts the
+    // audio subsystem again, which connects afresh.
+    subsystem_.Release();
   }
   if ((format.bits != 8 && format.bits != 16) || format.rate <= 0 || format.channels < 1 ||
       format.channels > 2) {
@@ -142,14 +159,33 @@ int CWaveOutSdl::Open(const WaveFormat& format, WaveDoneCallback done, void* use
     playedBefore_ = 0;
     lastFillBytes_ = 0;
     lastFillMicros_ = NowMicros();
+    fills_ = 0;
     accepting_ = true;
   }
   device_.Start();
+  const char* driver = SDL_GetCurrentAudioDriver();
+  if (driver != nullptr && std::strcmp(driver, "pulseaudio") == 0) {
+    // A sound server asks for the first device buffer at once, then for the next only once its
+    // new stream runs, which on an idle sink can take half a second: long enough for a writer
+    // waiting on a full device to give it up. Open returns once the stream runs.
+    std::unique_lock<std::mutex> hold(queueLock_);
+    started_.wait_for(hold, std::chrono::milliseconds(kStartLimitMs),
+                      [this] { return fills_ >= 2; });
+    hold.unlock();
+    if (LatencyCorrectionWanted()) {
+      latency_.Start(format.rate, format.channels);
+    }
+  }
   return kWaveOk;
 }
 
 int CWaveOutSdl::Write(const char* data, int length) {
   if (length < 0 || (data == nullptr && length > 0)) return kWaveErrInvalidParam;
+  if (device_.Lost()) {
+    // The sound server dropped the device: give it up until it is opened again.
+    if (!lost_.exchange(true)) DiagPrintf("[CWaveOutSdl] the sound device was lost\n");
+    return kWaveErrNoDriver;
+  }
   std::lock_guard<std::mutex> hold(queueLock_);
   if (!accepting_) return kWaveErrInvalidHandle;
   if (count_ >= kMaxQueued) return kWaveErrNoMem;
@@ -163,6 +199,7 @@ int CWaveOutSdl::Write(const char* data, int length) {
 
 int CWaveOutSdl::Close() {
   std::lock_guard<std::mutex> control(control_);
+  latency_.Stop();
   if (!device_.IsOpen()) return kWaveErrInvalidHandle;
   {
     std::lock_guard<std::mutex> hold(queueLock_);
@@ -246,6 +283,7 @@ void CWaveOutSdl::Fill(std::uint8_t* stream, int length) {
       }
     }
     lastFillBytes_ = at;
+    if (fills_ < 2 && ++fills_ == 2) started_.notify_all();
   }
   if (at < length) {
     const int silence = format_.bits == 8 ? 0x80 : 0;

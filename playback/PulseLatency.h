@@ -1,0 +1,60 @@
+// How long the sound our SDL device has handed on waits in the PulseAudio (or PipeWire-Pulse)
+// server before it is heard. SDL2 counts a sample as played when its audio callback gives it to
+// the server; the server then holds it in our stream's buffer and the sink's own buffer. SDL does
+// not tell that delay, so this asks the server beside SDL: our stream is the sink input whose
+// application.process.id is this process, and its buffer_usec + sink_usec is how long sound
+// waits there before it is heard. The server asks for each device buffer as it needs one, so the
+// stream's buffer reads the same whenever it is asked (25 ms on a PulseAudio 16 null sink) and the
+// figure is the delay of the sound at the output's play position: on that sink it is 29.5 ms, and
+// the clock without it was measured 30 ms ahead of what the sink played.
+//
+// The query runs on libpulse's threaded main loop (a thread of its own, asleep between queries):
+// four times a second for the first two seconds, while the server settles the stream's latency,
+// then once a second. LatencyMicros is the median of the last five answers: the sink's part moves
+// by a few ms with the block it is in. Where there is no server, no such stream or no libpulse in
+// the build, there is no figure (-1) and the clock is left as SDL sees it.
+//
+// Start and Stop on the output's owner threads (one at a time); LatencyMicros from any thread.
+// Nothing here blocks the caller on the server: Start only begins the connection.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class CPulseLatency {
+ public:
+  // Refresh periods of the query, in ms: while the stream settles, and after.
+  static constexpr unsigned kSettleRefreshMs = 250;
+  static constexpr unsigned kRefreshMs = 1000;
+  // Queries made at the settling period before the slower one takes over.
+  static constexpr int kSettleQueries = 8;
+  // Figures the median is taken of.
+  static constexpr int kFigures = 5;
+  // A figure above this (2 s) is no latency of a working stream and is ignored, in µs.
+  static constexpr int kMaxLatencyMicros = 2000000;
+
+  CPulseLatency();
+  ~CPulseLatency();
+  CPulseLatency(const CPulseLatency&) = delete;
+  CPulseLatency& operator=(const CPulseLatency&) = delete;
+
+  // True when the build can ask a PulseAudio server.
+  static bool Supported();
+
+  // Starts watching this process's stream of the given format on the server libpulse picks
+  // (PULSE_SERVER, else the user's). A running watch is stopped first. False when it cannot start
+  // (no libpulse in the build, no main loop); a server that does not answer is tried again at
+  // each refresh.
+  bool Start(int rate, int channels);
+  // Stops the watch and forgets the figures; returns once the query thread has ended.
+  void Stop();
+  // The latency between the output's play position and the sound heard, in µs; -1 when none is
+  // known.
+  int LatencyMicros() const { return latency_.load(std::memory_order_acquire); }
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;  // the running watch: made by Start, ended by Stop
+  std::atomic<int> latency_{-1};
+};

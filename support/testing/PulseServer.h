@@ -1,0 +1,168 @@
+// A private PulseAudio sound server for tests and benchmarks: a `pulseaudio` process of the
+// current user (root included) whose home, runtime folder and socket lie in a scratch folder, with
+// one null sink that plays at the real rate into nothing. What the sink plays can be recorded
+// from its monitor source, "<sink>.monitor" (see PulseMonitor.h).
+//
+// UseInThisProcess points libpulse and SDL of the calling process at the server: PULSE_SERVER to
+// its socket, a client configuration that never starts a server of its own, and SDL's pulseaudio
+// driver. Start and Stop may be called again and again (a server that goes away in the middle of
+// playback and comes back); the socket path and the sink name stay the same.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/testing/Command.h"
+#include "support/testing/TempDir.h"
+
+extern char** environ;
+
+namespace roadeye_test {
+
+class PulseServer {
+ public:
+  // How long Start waits for the server's socket to answer, in ms.
+  static constexpr int kStartLimitMs = 10000;
+
+  explicit PulseServer(std::string sink = "roadeye") : sink_(std::move(sink)), dir_("pulse") {}
+  ~PulseServer() { Stop(); }
+  PulseServer(const PulseServer&) = delete;
+  PulseServer& operator=(const PulseServer&) = delete;
+
+  // True when the pulseaudio program is installed.
+  static bool Available() { return HaveProgram("pulseaudio"); }
+
+  // Starts the server and returns once its socket accepts connections; false (with why()) when
+  // the program is missing, would not start or did not answer in time. A running server is kept.
+  bool Start() {
+    if (pid_ > 0) return true;
+    if (!dir_.ok()) return Fail("no scratch folder");
+    if (!Available()) return Fail("pulseaudio is not installed");
+    const std::string home = dir_ / "home", runtime = dir_ / "runtime";
+    ::mkdir(home.c_str(), 0700);
+    ::mkdir(runtime.c_str(), 0700);
+    {
+      std::ofstream client(ClientConfig());
+      client << "autospawn = no\n";
+    }
+    ::unlink(Socket().c_str());
+    std::vector<std::string> args = {
+        "pulseaudio",
+        "-n",
+        "--daemonize=no",
+        "--system=no",
+        "--exit-idle-time=-1",
+        "--use-pid-file=no",
+        "--disallow-exit=no",
+        "--log-target=file:" + (dir_ / "server.log"),
+        "--load=module-null-sink sink_name=" + sink_ + " rate=48000",
+        "--load=module-native-protocol-unix auth-anonymous=1 socket=" + Socket()};
+    std::vector<std::string> env = {"HOME=" + home, "XDG_RUNTIME_DIR=" + runtime,
+                                    "XDG_CONFIG_HOME=" + home, "PATH=/usr/bin:/bin"};
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned =
+        posix_spawnp(&pid, "pulseaudio", &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return Fail("pulseaudio could not be started");
+    pid_ = pid;
+    // The server takes a moment to load its modules; its socket answers once it is ready.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
+    while (!Answers()) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return Fail("pulseaudio exited at start (see " + (dir_ / "server.log") + ")");
+      }
+      if (std::chrono::steady_clock::now() > limit) {
+        Stop();
+        return Fail("pulseaudio did not answer on its socket");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+
+  // Ends the server (SIGTERM, then SIGKILL after two seconds) and waits for it.
+  void Stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > limit) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+  }
+
+  bool Running() const { return pid_ > 0; }
+  // Sets this process's environment so that libpulse and SDL (pulseaudio driver) use the server.
+  // Call before SDL's audio starts.
+  void UseInThisProcess() const {
+    ::setenv("PULSE_SERVER", ("unix:" + Socket()).c_str(), 1);
+    ::setenv("PULSE_CLIENTCONFIG", ClientConfig().c_str(), 1);
+    ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+  }
+
+  std::string Socket() const { return dir_ / "native"; }
+  const std::string& Sink() const { return sink_; }
+  std::string Monitor() const { return sink_ + ".monitor"; }
+  // Why the last Start failed.
+  const std::string& why() const { return why_; }
+
+ private:
+  std::string ClientConfig() const { return dir_ / "client.conf"; }
+
+  bool Fail(const std::string& why) {
+    why_ = why;
+    return false;
+  }
+
+  // True when the socket accepts a connection.
+  bool Answers() const {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = Socket();
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+  }
+
+  std::string sink_;
+  TempDir dir_;
+  pid_t pid_ = -1;
+  std::string why_;
+};
+
+}  // namespace roadeye_test
