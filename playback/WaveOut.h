@@ -219,6 +219,14 @@ class CWaveOutFake final : public VWaveOut {
   void SetVolume(float gain) override;
   // Bytes of the buffers reported done since the last Open.
   long long PlayedBytes() const override;
+  // What SetOutputLatencyMicros set; -1 (none) until then.
+  int OutputLatencyMicros() const override {
+    return latencyMicros_.load(std::memory_order_acquire);
+  }
+  // Stands in for a sound server's latency past the device, in µs.
+  void SetOutputLatencyMicros(int micros) {
+    latencyMicros_.store(micros, std::memory_order_release);
+  }
 
   // What the next Opens and Writes return (kWaveOk: behave normally). A refused call changes
   // nothing.
@@ -275,4 +283,5 @@ class CWaveOutFake final : public VWaveOut {
   int flushedCount_ = 0;
   long long doneBytes_ = 0;
   float volume_ = 1.0f;
+  std::atomic<int> latencyMicros_{-1};  // any thread
 };

@@ -429,6 +429,36 @@ TEST(MediaClock, StartsOverWhenTheDeviceIsOpenedAgainAndStopsWhenItIsGivenUp) {
   EXPECT_FALSE(c.sync.ClockStarting());
 }
 
+// Behind a sound server the sound leaving the device is heard later: the clock stands that much
+// behind the play position, also before the first block is heard and after a flush, when what
+// is still heard is the sound from before.
+TEST(MediaClock, TakesTheOutputLatencyOffThePlayPosition) {
+  ManualClock c;
+  c.device.SetOutputLatencyMicros(100000);  // 100 ms: 1600 bytes at 8000 Hz, 16-bit
+  c.Push(0, 1000);
+  c.Push(1, 5000);
+  ASSERT_TRUE(c.sync.StartFeeder());
+  ASSERT_TRUE(c.OnDevice(2));
+  ASSERT_TRUE(c.ClockAt(900));  // block 0 leaves the device; its start is heard in 100 ms
+  c.device.FinishOne();
+  EXPECT_EQ(c.sync.MediaClockMs(), 1140);  // 240 ms played, 140 of them heard
+  c.device.FinishOne();
+  ASSERT_TRUE(c.ClockAt(5140));  // once the feeder has noted block 1's time
+
+  // Without a figure the play position is what is heard.
+  c.device.SetOutputLatencyMicros(-1);
+  EXPECT_EQ(c.sync.MediaClockMs(), 5240);
+  c.device.SetOutputLatencyMicros(100000);
+
+  // A seek: the old sound on the device is dropped, but the last 100 ms of it are still to be
+  // heard; the new block's pictures wait for them.
+  c.sync.FlushSound();
+  c.Push(2, 7000);
+  ASSERT_TRUE(c.ClockAt(6900));
+  c.device.FinishOne();
+  EXPECT_EQ(c.sync.MediaClockMs(), 7140);
+}
+
 TEST(MediaClock, AHeldFeederKeepsItsBlocks) {
   ManualClock c;
   c.sync.HoldFeeder(true);
