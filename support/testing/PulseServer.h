@@ -26,7 +26,6 @@
 #include <thread>
 #include <vector>
 
-#include "support/testing/Command.h"
 #include "support/testing/TempDir.h"
 
 extern char** environ;
@@ -44,7 +43,7 @@ class PulseServer {
   PulseServer& operator=(const PulseServer&) = delete;
 
   // True when the pulseaudio program is installed.
-  static bool Available() { return HaveProgram("pulseaudio"); }
+  static bool Available() { return std::system("command -v pulseaudio >/dev/null 2>&1") == 0; }
 
   // Starts the server and returns once its socket accepts connections; false (with why()) when
   // the program is missing, would not start or did not answer in time. A running server is kept.
