@@ -88,7 +88,8 @@ class VWaveOut {
 // for OutputLatencyMicros. ROADEYE_LATENCY_CORRECTION=0 in the environment leaves it off (the
 // clock then takes the callback's position as heard, as on the other drivers). A device the
 // server drops (the server ended) is reported by Write as kWaveErrNoDriver; the next Open starts
-// SDL's audio afresh, so that a server that came back is found again.
+// SDL's audio afresh (when no other output holds it), so that a server that came back is found
+// again.
 //
 // SDL_AUDIODRIVER picks SDL's backend: "dummy" consumes sound at the real rate without a sound
 // card; "disk" writes what is played, silence included, to SDL_DISKAUDIOFILE (default

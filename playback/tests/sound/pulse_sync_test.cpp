@@ -320,9 +320,11 @@ TEST(PulseLipSync, PicturesGoOnWithoutTheServerAndSoundComesBack) {
   std::this_thread::sleep_for(3s);
   const int during = player.front.Count() - before;
   const double seconds = (NowMs() - stopped) / 1000.0;
-  // 30 pictures a second; a picture or two may wait on the device's loss.
-  EXPECT_GE(during, int(30 * seconds * 0.85)) << "front pictures in " << seconds << " s";
-  EXPECT_LE(during, int(30 * seconds * 1.1) + 1) << "front pictures in " << seconds << " s";
+  // 30 pictures a second. When the device goes, the pictures the clock held are released by the
+  // frame period from then on: none is lost, and none rushes.
+  std::printf("front pictures in %.2f s without the server: %d\n", seconds, during);
+  EXPECT_GE(during, int(30 * seconds * 0.9)) << "front pictures in " << seconds << " s";
+  EXPECT_LE(during, int(30 * seconds * 1.1) + 3) << "front pictures in " << seconds << " s";
   EXPECT_FALSE(player.audio.IsOk()) << "the device outlived its server";
 
   ASSERT_TRUE(server.Start()) << server.why();
