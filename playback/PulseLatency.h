@@ -1,18 +1,19 @@
-// How long the sound our SDL device has handed on waits in the PulseAudio (or PipeWire-Pulse)
-// server before it is heard. SDL2 counts a sample as played when its audio callback gives it to
-// the server; the server then holds it in our stream's buffer and the sink's own buffer. SDL does
-// not tell that delay, so this asks the server beside SDL: our stream is the sink input whose
-// application.process.id is this process, and its buffer_usec + sink_usec is how long sound
-// waits there before it is heard. The server asks for each device buffer as it needs one, so the
+// How long the sound our SDL device has handed on waits in the PulseAudio server before it is
+// heard. SDL2 counts a sample as played when its audio callback gives it to the server; the server
+// then holds it in our stream's buffer and the sink's own buffer. SDL does not tell that delay, so
+// this asks the server beside SDL: our stream is the sink input whose application.process.id is
+// this process (the first of our format), and its buffer_usec + sink_usec is how long sound waits
+// there before it is heard. The server asks for each device buffer as it needs one, so the
 // stream's buffer reads the same whenever it is asked (25 ms on a PulseAudio 16 null sink) and the
-// figure is the delay of the sound at the output's play position: on that sink it is 29.5 ms, and
-// the clock without it was measured 30 ms ahead of what the sink played.
+// figure is the delay of the sound at the output's play position: on that sink about 29 ms, where
+// the clock without it was measured 30.7 ms ahead of what the sink played.
 //
 // The query runs on libpulse's threaded main loop (a thread of its own, asleep between queries):
 // four times a second for the first two seconds, while the server settles the stream's latency,
 // then once a second. LatencyMicros is the median of the last five answers: the sink's part moves
 // by a few ms with the block it is in. Where there is no server, no such stream or no libpulse in
-// the build, there is no figure (-1) and the clock is left as SDL sees it.
+// the build, there is no figure (-1) and the clock is left as SDL sees it. PipeWire's Pulse server
+// (0.3.65) answers 0 for both parts, so there the clock is left as it was too.
 //
 // Start and Stop on the output's owner threads (one at a time); LatencyMicros from any thread.
 // Nothing here blocks the caller on the server: Start only begins the connection.
