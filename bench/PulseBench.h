@@ -33,14 +33,23 @@ class PulseSound {
   }
 
   // Starts the server, points this process's SDL at it and starts recording its sink; before
-  // SDL's audio starts. False (with why()) when the server or the recording would not start.
-  bool Start() {
-    if (!server_.Start()) {
-      why_ = server_.why();
-      return false;
+  // SDL's audio starts. With an address ("unix:/run/user/1000/pulse/native"), uses that server
+  // instead (a desktop's own, PipeWire's Pulse server included) and records its default sink.
+  // False (with why()) when the server or the recording would not start.
+  bool Start(const std::string& address = "") {
+    std::string monitor = "@DEFAULT_MONITOR@";
+    if (address.empty()) {
+      if (!server_.Start()) {
+        why_ = server_.why();
+        return false;
+      }
+      server_.UseInThisProcess();
+      monitor = server_.Monitor();
+    } else {
+      ::setenv("PULSE_SERVER", address.c_str(), 1);
+      ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
     }
-    server_.UseInThisProcess();
-    if (!monitor_.Start(server_.Monitor())) {
+    if (!monitor_.Start(monitor)) {
       why_ = "the sink's monitor could not be recorded";
       return false;
     }
