@@ -11,7 +11,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -28,12 +28,12 @@
 
 #include "support/testing/TempDir.h"
 
-extern char** environ;
-
 namespace roadeye_test {
 
 class PulseServer {
  public:
+  // The server's program, as Debian installs it.
+  static constexpr const char* kProgram = "/usr/bin/pulseaudio";
   // How long Start waits for the server's socket to answer, in ms.
   static constexpr int kStartLimitMs = 10000;
 
@@ -77,16 +77,24 @@ class PulseServer {
     argv.push_back(nullptr);
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned =
-        posix_spawnp(&pid, "pulseaudio", &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return Fail("pulseaudio could not be started");
+    // The server ends with the thread that started it (PR_SET_PDEATHSIG), also when a test
+    // crashes: it would otherwise live on, since it never exits when idle. Only calls that are
+    // safe between fork and exec in a threaded process run in the child.
+    const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (devNull < 0) return Fail("no /dev/null");
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (::getppid() != parent) ::_exit(127);
+      ::dup2(devNull, 0);
+      ::dup2(devNull, 1);
+      ::dup2(devNull, 2);
+      ::execve(kProgram, argv.data(), envp.data());
+      ::_exit(127);
+    }
+    ::close(devNull);
+    if (pid < 0) return Fail("pulseaudio could not be started");
     pid_ = pid;
     // The server takes a moment to load its modules; its socket answers once it is ready.
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
