@@ -158,6 +158,18 @@ bool CPulseLatency::Start(int rate, int channels) {
   return true;
 }
 
+void CPulseLatency::SetPaused(bool paused) {
+  if (!impl_) return;
+  pa_threaded_mainloop_lock(impl_->loop);
+  if (paused) {
+    impl_->api->time_restart(impl_->timer, nullptr);  // disarmed
+  } else {
+    impl_->queries = 0;
+    impl_->Arm(kSettleRefreshMs);
+  }
+  pa_threaded_mainloop_unlock(impl_->loop);
+}
+
 void CPulseLatency::Stop() {
   // The impl's destructor stops the main loop (joining its thread) before it frees the rest.
   impl_.reset();
@@ -171,6 +183,8 @@ struct CPulseLatency::Impl {};
 bool CPulseLatency::Supported() { return false; }
 
 bool CPulseLatency::Start(int, int) { return false; }
+
+void CPulseLatency::SetPaused(bool) {}
 
 void CPulseLatency::Stop() { latency_.store(-1, std::memory_order_release); }
 

@@ -50,6 +50,9 @@ class CPulseLatency {
   bool Start(int rate, int channels);
   // Stops the watch and forgets the figures; returns once the query thread has ended.
   void Stop();
+  // While the output is paused nothing is asked (the thread sleeps) and the last figure stays;
+  // going on, the queries start again at the settling pace.
+  void SetPaused(bool paused);
   // The latency between the output's play position and the sound heard, in µs; -1 when none is
   // known.
   int LatencyMicros() const { return latency_.load(std::memory_order_acquire); }

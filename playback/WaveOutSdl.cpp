@@ -240,6 +240,7 @@ void CWaveOutSdl::SetPaused(bool paused) {
   } else {
     device_.Start();
   }
+  latency_.SetPaused(paused);
 }
 
 void CWaveOutSdl::SetVolume(float gain) {

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -176,6 +177,27 @@ double CornerBrightness(const PresentedPicture& p) {
   return sum / (cw * ch);
 }
 
+// Threads of this process with this name, and how often they went to sleep and were woken
+// (voluntary context switches) so far.
+struct NamedThreads {
+  int count = 0;
+  long wakeUps = 0;
+};
+NamedThreads ThreadsNamed(const std::string& name) {
+  NamedThreads t;
+  for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string line;
+    if (!std::getline(comm, line) || line != name) continue;
+    ++t.count;
+    std::ifstream status(task.path() / "status");
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) t.wakeUps += std::atol(line.c_str() + 24);
+    }
+  }
+  return t;
+}
+
 // A whole engine on a card written by roadeye-mkcard: one two-camera recording of `seconds`, its
 // front pictures kept for the flashes.
 class CardEngine {
@@ -338,4 +360,42 @@ TEST(PulseLipSync, PicturesGoOnWithoutTheServerAndSoundComesBack) {
   }
   EXPECT_TRUE(heard) << "no beep heard after the server came back";
   EXPECT_TRUE(player.audio.IsOk());
+}
+
+// The latency query runs while sound plays, about once a second; paused, its thread sleeps and the
+// figure stays; stopped, the thread is gone.
+TEST(PulseLipSync, TheLatencyQuerySleepsWhilePausedAndEndsWithPlayback) {
+  PulseServer server;
+  START_SERVER_OR_SKIP(server);
+  DiagSetOutput(nullptr);
+  CardEngine player(10);
+  ASSERT_TRUE(player.Made());
+  PulseMonitor monitor;  // keeps the null sink awake, as a desktop's sink would be
+  ASSERT_TRUE(monitor.Start(server.Monitor()));
+  player.Play();
+  ASSERT_TRUE(player.Reach(2500));
+  ASSERT_EQ(ThreadsNamed("PulseLatency").count, 1);
+  const int figure = player.audio.OutputLatencyMicros();
+  EXPECT_GT(figure, 0);
+
+  const long playing = ThreadsNamed("PulseLatency").wakeUps;
+  std::this_thread::sleep_for(2s);
+  EXPECT_GE(ThreadsNamed("PulseLatency").wakeUps - playing, 2) << "no query while playing";
+
+  player.engine.Pause();
+  std::this_thread::sleep_for(300ms);  // a query under way ends
+  const long paused = ThreadsNamed("PulseLatency").wakeUps;
+  std::this_thread::sleep_for(2s);
+  EXPECT_LE(ThreadsNamed("PulseLatency").wakeUps - paused, 1) << "queries while paused";
+  EXPECT_GT(player.audio.OutputLatencyMicros(), 0) << "the figure was lost in the pause";
+
+  player.engine.Resume();
+  const long resumed = ThreadsNamed("PulseLatency").wakeUps;
+  std::this_thread::sleep_for(1s);
+  EXPECT_GE(ThreadsNamed("PulseLatency").wakeUps - resumed, 2) << "no query after the pause";
+
+  player.engine.StopMedia();
+  std::this_thread::sleep_for(500ms);  // the feeder closes the device
+  EXPECT_EQ(ThreadsNamed("PulseLatency").count, 0);
+  EXPECT_EQ(player.audio.OutputLatencyMicros(), -1);
 }
