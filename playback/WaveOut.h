@@ -151,7 +151,7 @@ class CWaveOutSdl final : public VWaveOut {
     void Pause();
     void Close();
     bool IsOpen() const { return id_.load(std::memory_order_acquire) != 0; }
-    // False once SDL has dropped the open device (its sound server went away).
+    // True once SDL has dropped the open device (its sound server went away).
     bool Lost() const;
 
    private:
