@@ -63,33 +63,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int sizes[4][2] = {{64, 36}, {1, 1}, {256, 144}, {0, 0}};
   const int* s = sizes[(data[0] >> 2) & 3];
   CheckingSurface surface(s[0], s[1]);
+  // One thread, or two frame threads with each picture's successor named first as the engine
+  // does (or, with the top bit, never named: every picture drained and its block replayed).
+  const bool frameThreads = (data[0] & 0x40) != 0;
+  const bool nameAhead = (data[0] & 0x80) == 0;
   CDecoder decoder;
+  decoder.SetThreads(frameThreads ? 2 : 1);
   if (!decoder.Init()) return 0;
   decoder.SetFlipMode(channel, (data[0] >> 4) & 3);
   const std::uint8_t* stream = data + 1;
   const std::size_t n = size - 1;
   const std::vector<Unit> units = Units(stream, n);
   // A picture starts at parameter sets, or at a slice not following parameter sets.
-  std::size_t begin = 0;
-  bool started = false;
-  auto show = [&](std::size_t end) {
-    if (started && end > begin) {
-      decoder.DecodeAndShow(channel, &surface, reinterpret_cast<const char*>(stream + begin),
-                            int(end - begin), draw);
-    }
-  };
+  std::vector<std::size_t> starts;
   int previous = -1;
   for (const Unit& u : units) {
     const bool slice = u.type == 1 || u.type == 5;
     const bool opens = u.type == 7 || (slice && previous != 7 && previous != 8 && previous != 6);
-    if (opens) {
-      show(u.start);
-      begin = u.start;
-      started = true;
-    }
+    if (opens) starts.push_back(u.start);
     previous = u.type;
   }
-  show(n);
+  starts.push_back(n);
+  auto at = [&](std::size_t i) { return reinterpret_cast<const char*>(stream + starts[i]); };
+  auto length = [&](std::size_t i) { return int(starts[i + 1] - starts[i]); };
+  for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
+    if (length(i) <= 0) continue;
+    if (nameAhead && i + 2 < starts.size()) decoder.DecodeAhead(channel, at(i + 1), length(i + 1));
+    decoder.DecodeAndShow(channel, &surface, at(i), length(i), draw);
+  }
   decoder.Redraw(channel, &surface);
   decoder.Release();
   return 0;

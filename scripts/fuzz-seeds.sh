@@ -27,6 +27,9 @@ name=$(basename "$(ls "$work"/card/VEX/*_D.vex | head -1)" .vex)
 { printf '\x00'; cat "$work/dump/front.h264"; } > "$out/decoder/front"
 { printf '\x01'; cat "$work/dump/rear.h264"; } > "$out/decoder/rear"
 { printf '\x06'; head -c 1200 "$work/dump/front.h264"; } > "$out/decoder/front-small-surface"
+# Two frame threads, each picture's successor named first; and never named (drains and replays).
+{ printf '\x40'; cat "$work/dump/front.h264"; } > "$out/decoder/front-frame-threads"
+{ printf '\xc1'; cat "$work/dump/rear.h264"; } > "$out/decoder/rear-frame-threads-unnamed"
 
 printf 'G$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\x00M\x82\x87\x82\x00M\x7f\x8a\x80' \
   > "$out/telemetry/fix-and-samples"
