@@ -44,6 +44,7 @@ extern "C" {
 #include "playback/CFFMH264_Decoder.h"
 #include "playback/HardwareDecoding.h"
 #include "playback/RecordingSurface.h"
+#include "vexlib/PicturePackets.h"
 #include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;
@@ -82,7 +83,6 @@ bool ReadCard(const fs::path& card, const fs::path& outDir, const std::string& k
     if (entry.path().extension() == ".vex") names.push_back(entry.path().stem().string());
   }
   VexHandle lib = bench::StartCardLibrary(card.string());
-  std::vector<char> buf(CFFMH264_Decoder::kMaxPacketBytes);
   bool any = false;
   for (const std::string& stem : names) {
     const std::string name = stem + ".avi";
@@ -90,20 +90,10 @@ bool ReadCard(const fs::path& card, const fs::path& outDir, const std::string& k
     const int id = VexSelectByName(lib, type, name.c_str());
     if (id < 0 || !VexOpenStream(lib, type, 0, id)) continue;
     Stream s;
-    for (int notYet = 0; notYet < 5000;) {
-      std::uint8_t channel = 0, packetType = 0, flags = 0;
-      std::int32_t ms = 0;
-      int size = int(buf.size());
-      const int rc = VexReadPacket(lib, &channel, &packetType, &flags, &size, buf.data(), &ms);
-      if (rc == kVexReadNotYet) {
-        ++notYet;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        continue;
-      }
-      if (rc != kVexReadOk) break;
-      if (channel == 0 && (packetType == 0 || packetType == 2))
-        s.packets.emplace_back(buf.begin(), buf.begin() + size);
-    }
+    vex::ForEachPicturePacket(lib, [&](int channel, const char* data, int size) {
+      if (channel == 0) s.packets.emplace_back(data, data + size);
+      return true;
+    });
     if (s.packets.empty()) continue;
     CFFMH264_Decoder probe;
     int w = 0, h = 0;

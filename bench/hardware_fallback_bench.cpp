@@ -31,6 +31,7 @@ extern "C" {
 #include "playback/HardwareDecoding.h"
 #include "playback/testing/StandInPath.h"
 #include "support/Diag.h"
+#include "vexlib/PicturePackets.h"
 #include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;
@@ -61,21 +62,10 @@ bool ReadFront(const fs::path& card, const std::string& label) {
   const int id = VexSelectByName(lib, kind, (stem + ".avi").c_str());
   Stream s{label, {}};
   if (id >= 0 && VexOpenStream(lib, kind, 0, id)) {
-    std::vector<char> buf(CFFMH264_Decoder::kMaxPacketBytes);
-    for (int notYet = 0; notYet < 5000;) {
-      std::uint8_t channel = 0, type = 0, flags = 0;
-      std::int32_t ms = 0;
-      int size = int(buf.size());
-      const int rc = VexReadPacket(lib, &channel, &type, &flags, &size, buf.data(), &ms);
-      if (rc == kVexReadNotYet) {
-        ++notYet;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        continue;
-      }
-      if (rc != kVexReadOk) break;
-      if (channel == 0 && (type == 0 || type == 2))
-        s.packets.emplace_back(buf.begin(), buf.begin() + size);
-    }
+    vex::ForEachPicturePacket(lib, [&](int channel, const char* data, int size) {
+      if (channel == 0) s.packets.emplace_back(data, data + size);
+      return true;
+    });
   }
   VexRelease(lib);
   if (s.packets.size() < 60) return false;

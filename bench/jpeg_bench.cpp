@@ -35,6 +35,7 @@ extern "C" {
 #include "bench/BenchCard.h"
 #include "playback/CFFMH264_Decoder.h"
 #include "support/LumImg.h"
+#include "vexlib/PicturePackets.h"
 #include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;
@@ -81,22 +82,14 @@ bool DecodePicture(const fs::path& card) {
   bool ok = id >= 0 && VexOpenStream(lib, kind, 0, id);
   CFFMH264_Decoder decoder;
   ok = ok && decoder.Init();
-  std::vector<char> buf(1048576);
   int pictures = 0;
-  for (int notYet = 0; ok && pictures <= kPicture && notYet < 5000;) {
-    std::uint8_t channel = 0, type = 0, flags = 0;
-    std::int32_t ms = 0;
-    int size = int(buf.size());
-    const int rc = VexReadPacket(lib, &channel, &type, &flags, &size, buf.data(), &ms);
-    if (rc == kVexReadNotYet) {
-      ++notYet;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      continue;
-    }
-    if (rc != kVexReadOk) break;
-    if (channel != 0 || (type != 0 && type != 2)) continue;
-    if (!decoder.Decode(buf.data(), size)) ok = false;
-    ++pictures;
+  if (ok) {
+    vex::ForEachPicturePacket(lib, [&](int channel, const char* data, int size) {
+      if (channel != 0) return true;
+      if (!decoder.Decode(data, size)) ok = false;
+      ++pictures;
+      return ok && pictures <= kPicture;
+    });
   }
   VexRelease(lib);
   if (!ok || pictures <= kPicture) return false;

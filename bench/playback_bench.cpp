@@ -50,6 +50,7 @@
 #include "playback/CWaveBox.h"
 #include "playback/VideoSurface.h"
 #include "support/Diag.h"
+#include "vexlib/PicturePackets.h"
 #include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;
@@ -165,21 +166,13 @@ bool DecodeReference(const std::string& card, const std::string& stem, int w, in
   decoder.SetThreads(1);
   decoder.Init();
   DigestSurface surface(w, h);
-  std::vector<char> buf(CFFMH264_Decoder::kMaxPacketBytes);
-  for (int notYet = 0; ok && notYet < 5000;) {
-    std::uint8_t channel = 0, type = 0, flags = 0;
-    std::int32_t ms = 0;
-    int size = int(buf.size());
-    const int rc = VexReadPacket(lib, &channel, &type, &flags, &size, buf.data(), &ms);
-    if (rc == kVexReadNotYet) {
-      ++notYet;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      continue;
-    }
-    if (rc != kVexReadOk) break;
-    if (channel > 1 || (type != 0 && type != 2)) continue;
-    if (!decoder.DecodeAndShow(channel, &surface, buf.data(), size, true)) ok = false;
-    (channel == 0 ? out->front : out->rear).push_back(surface.digest);
+  if (ok) {
+    vex::ForEachPicturePacket(lib, [&](int channel, const char* data, int size) {
+      if (channel > 1) return true;
+      if (!decoder.DecodeAndShow(channel, &surface, data, size, true)) ok = false;
+      (channel == 0 ? out->front : out->rear).push_back(surface.digest);
+      return ok;
+    });
   }
   decoder.Release();
   VexRelease(lib);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/testing/TempDir.h"
+#include "vexlib/PicturePackets.h"
 #include "vexlib/vexlib.h"
 
 namespace playback_test {
@@ -65,21 +66,10 @@ struct CardPackets {
       error = "cannot open " + name;
       return;
     }
-    std::vector<char> buf(1048576);
-    for (int notYet = 0; notYet < 5000;) {
-      std::uint8_t channel = 0, type = 0, flags = 0;
-      std::int32_t ms = 0;
-      int size = int(buf.size());
-      const int rc = VexReadPacket(lib, &channel, &type, &flags, &size, buf.data(), &ms);
-      if (rc == kVexReadNotYet) {
-        ++notYet;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        continue;
-      }
-      if (rc != kVexReadOk) break;
-      if (type != 0 && type != 2) continue;  // sound and text
-      (channel == 0 ? front : rear).emplace_back(buf.begin(), buf.begin() + size);
-    }
+    vex::ForEachPicturePacket(lib, [&](int channel, const char* data, int size) {
+      (channel == 0 ? front : rear).emplace_back(data, data + size);
+      return true;
+    });
     VexRelease(lib);
     if (front.size() < 90 || rear.size() < 90) error = "too few pictures on the card";
   }
