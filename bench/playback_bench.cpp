@@ -4,6 +4,7 @@
 // each beep and the flash presented with it.
 //
 //   roadeye-playback_bench [--card DIR] [--seconds N] [--seeks] [--realistic-4k]
+//                          [--pulse [--pulse-server ADDRESS] [--no-latency-correction]]
 //
 // By default the recording is a 60-second one of the plain drawn scene (1280x720 + 640x360) shown
 // on 320x180 surfaces. With --realistic-4k it is a 30-second camera-like one (roadeye-mkcard
@@ -21,7 +22,12 @@
 // before it.
 //
 // Sound goes to SDL's disk driver: it plays in real time into a file, whose growth tells when each
-// sample was played (see playedAt for how the file's buffered growth is read).
+// sample was played (see playedAt for how the file's buffered growth is read). With --pulse it goes
+// to a private PulseAudio server instead (bench/PulseBench.h), through SDL's pulseaudio driver
+// into a null sink whose monitor is recorded: each beep is timed as the sink played it, past the
+// server's buffers. --pulse-server plays into a running server instead (its default sink; a
+// desktop's PipeWire, say). --no-latency-correction has the media clock ignore the server's
+// latency, for the figures before the correction.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -43,6 +49,9 @@
 
 #include "bench/BenchCard.h"
 #include "bench/BenchClock.h"
+#if ROADEYE_BENCH_PULSE
+#include "bench/PulseBench.h"
+#endif
 #include "media/CVEXParser.h"
 #include "playback/CDecoder.h"
 #include "playback/CFFMH264_Decoder.h"
@@ -237,13 +246,17 @@ long PeakResidentKb() {
 int main(int argc, char** argv) {
   std::string card;
   int seconds = 0;  // the case's own length: 60 s, or 30 s for --realistic-4k
-  bool seeks = false, realistic = false;
+  bool seeks = false, realistic = false, pulse = false, correction = true;
+  std::string pulseServer;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--card" && i + 1 < argc) card = argv[++i];
     if (a == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
     if (a == "--seeks") seeks = true;
     if (a == "--realistic-4k") realistic = true;
+    if (a == "--pulse") pulse = true;
+    if (a == "--no-latency-correction") correction = false;
+    if (a == "--pulse-server" && i + 1 < argc) pulseServer = argv[++i];
   }
   if (seconds == 0) seconds = realistic ? 30 : 60;
   if (seconds < 1 || seconds > 3600) {
@@ -278,8 +291,25 @@ int main(int argc, char** argv) {
 
   std::string soundFile = (work / "played.s16le").string();
   fs::remove(soundFile);
-  setenv("SDL_AUDIODRIVER", "disk", 1);
-  setenv("SDL_DISKAUDIOFILE", soundFile.c_str(), 1);
+#if ROADEYE_BENCH_PULSE
+  bench::PulseSound server;
+  if (pulse) {
+    bench::PulseSound::SetCorrection(correction);
+    if (!server.Start(pulseServer)) {
+      std::fprintf(stderr, "--pulse: %s\n", server.why().c_str());
+      return 1;
+    }
+  }
+#else
+  if (pulse) {
+    std::fprintf(stderr, "--pulse: this build has no libpulse\n");
+    return 2;
+  }
+#endif
+  if (!pulse) {
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", soundFile.c_str(), 1);
+  }
   DiagSetOutput(nullptr);
 
   VexHandle lib = bench::StartCardLibrary(card);
@@ -296,11 +326,18 @@ int main(int argc, char** argv) {
   engine.SetEventCallback(&OnEvent, &end);
   engine.Run(&front, &rear);
 
-  // Watch the sound file grow: (time, bytes) pairs map each sample to when it was played.
+  // Watch the sound file grow: (time, bytes) pairs map each sample to when it was played. On the
+  // sound server, note the latency the clock takes off instead.
   std::atomic<bool> watching{true};
   std::vector<std::pair<double, long>> growth;
+  std::vector<int> latencies;
   std::thread watcher([&] {
     long last = -1;
+    while (watching && pulse) {
+      const int us = audio.OutputLatencyMicros();
+      if (us >= 0) latencies.push_back(us);
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
     while (watching) {
       struct stat st {};
       long size = ::stat(soundFile.c_str(), &st) == 0 ? long(st.st_size) : 0;
@@ -420,6 +457,21 @@ int main(int argc, char** argv) {
     const double t = playedAt(b);
     if (t > 0) beepTimes.push_back(t);
   }
+#if ROADEYE_BENCH_PULSE
+  if (pulse) {
+    beepTimes = server.StopAndFindBeeps();
+    beeps.assign(beepTimes.size(), 0);
+    std::sort(latencies.begin(), latencies.end());
+    std::printf("sound server (%s): latency correction %s; figure %s",
+                pulseServer.empty() ? "private PulseAudio, null sink" : pulseServer.c_str(),
+                correction ? "on" : "off", latencies.empty() ? "none" : "");
+    if (!latencies.empty()) {
+      std::printf("%.1f to %.1f ms, median %.1f ms", latencies.front() / 1000.0,
+                  latencies.back() / 1000.0, latencies[latencies.size() / 2] / 1000.0);
+    }
+    std::printf("\n");
+  }
+#endif
   // Pairs within the first 1.5 s after a seek are counted apart: the seek lands on the key picture
   // of a whole second, whose own beep lies in the sound packet before it (not read again), so
   // the first pair is the next second's.
