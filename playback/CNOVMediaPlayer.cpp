@@ -296,6 +296,7 @@ void CNOVMediaPlayer::ResetStreamPosition() {
   waitRearKey_ = true;
   queue_.Clear();
   held_ = false;
+  heldDecoded_ = false;
   prebuffered_ = 0;
   prebuffering_ = true;
   showOneFrontDone_ = false;
@@ -312,6 +313,20 @@ void CNOVMediaPlayer::ResetStreamPosition() {
   sync_.FlushSound();
   // The sound read while the first pictures are gathered starts with the first of them.
   sync_.HoldFeeder(true);
+  soundHeld_ = true;
+}
+
+void CNOVMediaPlayer::ReleaseSound() {
+  if (!soundHeld_) return;
+  sync_.HoldFeeder(false);
+  soundHeld_ = false;
+}
+
+bool CNOVMediaPlayer::FrontPictureNext() {
+  if (held_) return QueuedKind(heldValue_) == kQueuedFront;
+  const void* data = nullptr;
+  int length = 0, value = 0;
+  return queue_.Peek(0, &data, &length, &value) && QueuedKind(value) == kQueuedFront;
 }
 
 int CNOVMediaPlayer::GetPositionMs() const {
@@ -486,6 +501,7 @@ bool CNOVMediaPlayer::Loop() {
         if (!front || !key) return true;
         queue_.Clear();
         held_ = false;
+        heldDecoded_ = false;
         prebuffered_ = 0;
         prebuffering_ = true;
         waitFrontKey_ = false;
@@ -534,7 +550,9 @@ bool CNOVMediaPlayer::Loop() {
 }
 
 bool CNOVMediaPlayer::Drain() {
-  sync_.HoldFeeder(false);
+  // The sound waits for the first front picture to be decoded (below), so that a large picture
+  // that takes long to decode is not late from the start.
+  if (!FrontPictureNext()) ReleaseSound();
   for (;;) {
     if (!held_) {
       if (!queue_.Pop(present_.get(), &heldLength_, &heldValue_)) return false;
@@ -545,6 +563,7 @@ bool CNOVMediaPlayer::Drain() {
     if (kind == kQueuedFront) {
       // Each call takes one picture entry, so that the queue is never found empty on the way.
       if (QueuedSkip(heldValue_)) {
+        ReleaseSound();
         held_ = false;
         ++currentPicture_;
         return true;
@@ -562,6 +581,13 @@ bool CNOVMediaPlayer::Drain() {
       // Named before the wait: a decoder working on pictures in parallel then has the whole wait
       // for the next picture as well as this one's.
       DecodeAheadOf(0);
+      if (soundHeld_ && draw && !before && seekTarget_ < 0 && !heldDecoded_) {
+        // The first picture since the pictures were gathered: decoded while the sound still
+        // waits, shown when its time comes.
+        decoder_->DecodeAndShow(0, front_, present_.get(), heldLength_, false);
+        heldDecoded_ = true;
+      }
+      ReleaseSound();
       if (draw && !before) {
         const int pictureMs = GetPositionMs();
         const int speed = playSpeed_;
@@ -589,7 +615,13 @@ bool CNOVMediaPlayer::Drain() {
         seekTarget_ = -1;
         showOneExact_ = !draw;
       }
-      bool shown = decoder_->DecodeAndShow(0, front_, present_.get(), heldLength_, draw);
+      bool shown;
+      if (heldDecoded_) {
+        heldDecoded_ = false;
+        shown = decoder_->Redraw(0, front_);
+      } else {
+        shown = decoder_->DecodeAndShow(0, front_, present_.get(), heldLength_, draw);
+      }
       shownPicture_ = index;
       if (!draw) FrontShownInShowOne(shown || !HasSize(front_));
       return true;

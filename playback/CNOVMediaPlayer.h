@@ -168,6 +168,10 @@ class CNOVMediaPlayer {
   // picture is left out.
   void PushSound(const char* data, int size, int timeMs);
   void ResetStreamPosition();
+  // Lets the sound held since the stream position was reset go (once).
+  void ReleaseSound();
+  // Whether the next entry to present is a front picture.
+  bool FrontPictureNext();
   int FrontRate() const {
     int rate = frontRate_;
     return rate > 0 ? rate : 30;
@@ -257,6 +261,11 @@ class CNOVMediaPlayer {
   // The entry taken from the decode queue and not presented yet (a pause came while it waited for
   // its turn): presented first when playing goes on.
   bool held_ = false;
+  // The held front picture was decoded already (the first after the pictures were gathered):
+  // it is shown with a redraw.
+  bool heldDecoded_ = false;
+  // The feeder is held since the stream position was reset.
+  bool soundHeld_ = false;
   int heldLength_ = 0;
   int heldValue_ = 0;
   // Packet buffers, one byte over the largest packet for a text record's terminating zero.
