@@ -3,9 +3,7 @@
 // parser and its reader thread.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 #include "vexlib/VexFormat.h"
@@ -15,8 +13,8 @@ namespace vex {
 
 // Calls visit(channel, data, size) for every picture packet (key or not) of the open stream until
 // the stream ends, a read fails or visit returns false. Sound and text packets are passed over.
-// A stream that keeps answering "not yet" is given up after about five seconds of it. False when
-// visit stopped the reading.
+// "Not yet" means a block was passed over with nothing to deliver: the next read goes on at once;
+// a stream that answers it 5000 times is given up. False when visit stopped the reading.
 template <class Visit>
 bool ForEachPicturePacket(VexHandle lib, Visit&& visit) {
   std::vector<char> buffer(1048576);  // the largest packet a recording holds
@@ -27,7 +25,6 @@ bool ForEachPicturePacket(VexHandle lib, Visit&& visit) {
     const int rc = VexReadPacket(lib, &channel, &type, &flags, &size, buffer.data(), &ms);
     if (rc == kVexReadNotYet) {
       ++notYet;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
     if (rc != kVexReadOk) return true;

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -81,13 +82,12 @@ class PulseMonitor {
     // recording asks for only when it wakes, and only then is the first sound recorded. Until
     // then a new stream would wait that long for its sound to be asked for, so Start returns once
     // the recording runs.
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettleLimitMs);
-    while (std::chrono::steady_clock::now() < limit) {
-      {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (samples_.size() >= std::size_t(kRate / 50)) return true;
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      if (recorded_.wait_for(hold, std::chrono::milliseconds(kSettleLimitMs),
+                             [&] { return samples_.size() >= std::size_t(kRate / 50); })) {
+        return true;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return Fail();
   }
@@ -202,6 +202,7 @@ class PulseMonitor {
           self->samples_.insert(self->samples_.end(), s, s + count);
         }
       }
+      self->recorded_.notify_all();
       pa_stream_drop(stream);
     }
   }
@@ -212,6 +213,7 @@ class PulseMonitor {
 
   // The main loop's thread appends; readers copy, under lock_.
   mutable std::mutex lock_;
+  std::condition_variable recorded_;  // samples_ grew
   std::vector<std::int16_t> samples_;
   std::vector<Stamp> stamps_;
 };

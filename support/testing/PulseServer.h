@@ -10,10 +10,12 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,17 +118,18 @@ class PulseServer {
   // Ends the server (SIGTERM, then SIGKILL after two seconds) and waits for it.
   void Stop() {
     if (pid_ <= 0) return;
+    // A process descriptor becomes readable when the process ends: waited on, not polled.
+    const int pidfd = int(::syscall(SYS_pidfd_open, pid_, 0));
     ::kill(pid_, SIGTERM);
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > limit) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bool ended = false;
+    if (pidfd >= 0) {
+      pollfd fd{pidfd, POLLIN, 0};
+      ended = ::poll(&fd, 1, 2000) == 1;
+      ::close(pidfd);
     }
+    int status = 0;
+    if (!ended && ::waitpid(pid_, &status, WNOHANG) == 0) ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
     pid_ = -1;
   }
 
