@@ -404,6 +404,11 @@ int main(int argc, char** argv) {
     buckets[g < 10 ? 0 : g < 25 ? 1 : g < 31 ? 2 : g < 36 ? 3 : g < 60 ? 4 : 5]++;
   std::printf("intervals: <10 ms %d, 10-25 %d, 25-31 %d, 31-36 %d, 36-60 %d, >=60 %d\n", buckets[0],
               buckets[1], buckets[2], buckets[3], buckets[4], buckets[5]);
+  // The first intervals apart: a start that bunches pictures shows here.
+  std::printf("first intervals (ms):");
+  for (std::size_t i = 0; i < std::min<std::size_t>(gaps.size(), 16); ++i)
+    std::printf(" %.1f", gaps[i]);
+  std::printf("\n");
   std::printf("CPU: %.3f s per second played; peak resident (VmHWM) %.1f MB\n", cpu / wall,
               peakKb / 1024.0);
   if (!seeks) {

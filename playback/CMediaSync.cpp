@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -140,10 +141,19 @@ bool CMediaSync::ClockStarting() const {
       !feeder_.IsRunning()) {
     return false;
   }
+  {
+    // The device is being opened for the sound (a sound server's stream can take a while).
+    std::lock_guard<CSync> hold(lock_);
+    if (deviceOpening_.load(std::memory_order_acquire) || (deviceWanted_ && deviceUse_)) {
+      return true;
+    }
+  }
   VAudio* audio = GetAudio();
   if (audio == nullptr || AudioGivenUp() || audio->WrittenBytes() < 0) return false;
+  const long long played = audio->PlayedBytes();
   std::lock_guard<CSync> hold(clockLock_);
-  return timedCount_ == 0;
+  // Not on the device yet, or on it and not begun.
+  return timedCount_ == 0 || played <= timed_[0].start;
 }
 
 void CMediaSync::SetFormat(int bitsPerSample, int samplesPerSecond) {
@@ -197,21 +207,27 @@ void CMediaSync::WaitForClockStart(std::uint32_t maxMs) const {
   std::unique_lock<CSync> hold(clockLock_);
   clockWake_.wait_for(hold, std::chrono::milliseconds(maxMs), [this] {
     return timedCount_ > 0 || !timedPushed_.load(std::memory_order_acquire) ||
-           held_.load(std::memory_order_acquire) || WaitsCancelled();
+           held_.load(std::memory_order_acquire) || WaitsCancelled() ||
+           (!deviceOpening_.load(std::memory_order_acquire) && AudioGivenUp());
   });
 }
 
 int CMediaSync::MediaClockMs() const {
+  int ms = 0;
+  return MediaClock(&ms) ? std::max(0, ms) : -1;
+}
+
+bool CMediaSync::MediaClock(int* ms) const {
   VAudio* audio = GetAudio();
-  if (audio == nullptr || AudioGivenUp()) return -1;
+  if (audio == nullptr || AudioGivenUp()) return false;
   const long long played = audio->PlayedBytes();
   const long long written = audio->WrittenBytes();
-  if (played < 0) return -1;
+  if (played < 0) return false;
   const int latencyMicros = audio->OutputLatencyMicros();
   std::lock_guard<CSync> hold(clockLock_);
   // Fewer bytes written than the blocks noted: the device was opened again since.
   if (timedCount_ > 0 && written < timed_[timedCount_ - 1].start + timed_[timedCount_ - 1].length) {
-    return -1;
+    return false;
   }
   // The sound heard now left the device latencyMicros ago (a sound server's buffers).
   const long long heard =
@@ -221,16 +237,26 @@ int CMediaSync::MediaClockMs() const {
     const TimedBlock& block = timed_[i];
     if (block.start > heard) continue;
     const long long into = std::min<long long>(heard - block.start, block.length);
-    return block.mediaMs + SoundMs(into, bytesPerSecond_, block.speed);
+    *ms = block.mediaMs + SoundMs(into, bytesPerSecond_, block.speed);
+    return true;
   }
   // The device has reached the oldest block, but what is heard is still the sound before it
   // (from before a seek, or the silence the device started with): the clock stands that much
   // before the block, so that its pictures wait for their sound.
   if (timedCount_ > 0 && timed_[0].start <= played) {
     const TimedBlock& block = timed_[0];
-    return std::max(0, block.mediaMs - SoundMs(block.start - heard, bytesPerSecond_, block.speed));
+    *ms = block.mediaMs - SoundMs(block.start - heard, bytesPerSecond_, block.speed);
+    return true;
   }
-  return -1;
+  return false;
+}
+
+bool CMediaSync::SoundBegun() const {
+  VAudio* audio = GetAudio();
+  if (audio == nullptr) return false;
+  const long long played = audio->PlayedBytes();
+  std::lock_guard<CSync> hold(clockLock_);
+  return timedCount_ > 0 && played > timed_[0].start;
 }
 
 bool CMediaSync::AudioGivenUp() const {
@@ -327,12 +353,15 @@ bool CMediaSync::Feed() {
   if (deviceWork ? (forced || !audio->IsOk())
                  : (popped && use && !audio->IsOk() && now - lastDeviceTry_ >= kDeviceRetryMs)) {
     lastDeviceTry_ = now;
+    deviceOpening_.store(true, std::memory_order_release);
     if (audio->Open(bits, rate)) {
       std::lock_guard<CSync> hold(lock_);
       devicePaused_ = false;  // a new device starts going; a pause in force holds it next
     } else {
       DiagPrintf("[CMediaSync] no sound device\n");
     }
+    deviceOpening_.store(false, std::memory_order_release);
+    WakeClockWaiters();  // a picture waiting for the clock to start learns how it went
   }
   if (popped) PlayCurrent(audio, generation);
   return true;
@@ -380,22 +409,34 @@ constexpr int kClockPollMs = 4;
 // its pictures): the pictures go on at the frame period. The same wait is allowed for the clock
 // to start when sound is queued but none is on the device yet (the first picture).
 constexpr std::uint32_t kClockStallMs = 100;
+// How long a picture waits at most for the clock to start: for the device to open, and to begin
+// the first sound since the queue was cleared (the first picture of a recording or after a seek).
+constexpr std::uint32_t kClockStartStallMs = 500;
 
 // Sleeps until the sync's clock reaches pictureMs. True when the clock paced the picture (it was
 // reached, or the picture is late); false when the clock cannot tell, is out of step or stopped.
 bool WaitForClock(const CMediaSync& sync, int pictureMs, int* aheadMs) {
-  int lastClock = -1;
-  std::uint32_t lastMove = TickCountMs();
+  int lastClock = std::numeric_limits<int>::min();
+  const std::uint32_t entered = TickCountMs();
+  std::uint32_t lastMove = entered;
   bool first = true;
   for (;;) {
-    const int clock = sync.MediaClockMs();
-    if (clock < 0) {
-      const std::uint32_t waited = TickCountMs() - lastMove;
-      if (!sync.ClockStarting() || waited >= kClockStallMs || sync.WaitsCancelled()) {
+    int clock = 0;
+    const bool known = sync.MediaClock(&clock);
+    if (!known || !sync.SoundBegun()) {
+      // The clock is starting: the device is being opened, the sound is on its way to it, or it
+      // is there and the device has not begun it (it plays out a buffer of silence first). The
+      // picture waits for its sound a while.
+      const std::uint32_t waited = TickCountMs() - entered;
+      if (!sync.ClockStarting() || waited >= kClockStartStallMs || sync.WaitsCancelled()) {
         return false;
       }
-      // The feeder wakes the wait when the first timed sound reaches the device.
-      sync.WaitForClockStart(kClockStallMs - waited);
+      if (known) {
+        SleepMs(kClockPollMs);
+      } else {
+        // The feeder wakes the wait when the device is open and when the sound reaches it.
+        sync.WaitForClockStart(kClockStartStallMs - waited);
+      }
       continue;
     }
     const int ahead = pictureMs - clock;

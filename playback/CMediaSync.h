@@ -78,6 +78,13 @@ class CMediaSync {
   // is none to tell by (no output, a device given up, no timed block on the device yet). When the
   // device has played everything it was given the clock stands at the end of the last block.
   int MediaClockMs() const;
+  // The same clock, false where MediaClockMs gives -1; before the start of a recording's sound is
+  // heard it reads below 0, by the time still to go (MediaClockMs then gives 0), so that the
+  // first picture waits for its sound as the others do.
+  bool MediaClock(int* ms) const;
+  // True once the device's play position is past the start of the oldest timed block noted since
+  // the queue was cleared: until then a clock that stands still is starting, not run out.
+  bool SoundBegun() const;
   // True while timed sound waits to reach the device for the first time since the queue was
   // cleared: the clock is about to start, so a picture may wait a moment for it.
   bool ClockStarting() const;
@@ -146,13 +153,14 @@ class CMediaSync {
   std::atomic<int> queued_{0};  // the queue's count, for tests without the lock
   std::atomic<bool> held_{false};
   std::atomic<bool> waitsCancelled_{false};
-  std::atomic<bool> timedPushed_{false};  // a block with a time was queued since the last clear
+  std::atomic<bool> deviceOpening_{false};  // the feeder is in the device's Open
+  std::atomic<bool> timedPushed_{false};    // a block with a time was queued since the last clear
   // Counts the clears and flushes: a block taken before one is stale.
   std::atomic<unsigned> generation_{0};
 
   // Engine's worker, window and feeder, under lock_. The feeder sleeps on feederWake_ until a
   // block, a device request or the stop comes.
-  CSync lock_{"none"};
+  mutable CSync lock_{"none"};
   std::condition_variable_any feederWake_;
   CLumArrBase<_packet_pcm> queue_;
   bool stopping_ = false;

@@ -94,6 +94,8 @@ class CWaveBox : public VAudio {
   std::atomic<int> busyTries_{0};  // read by tests on other threads
 
   // Any thread.
-  std::atomic<bool> ok_{true};
+  // Not until an Open succeeds: a box never opened takes no sound, and says so, so that the
+  // first recording's first block opens the device instead of being lost to it.
+  std::atomic<bool> ok_{false};
   std::atomic<long long> written_{0};  // bytes the device accepted since the last open
 };

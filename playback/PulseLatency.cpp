@@ -1,6 +1,7 @@
 #include "playback/PulseLatency.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -97,6 +98,7 @@ struct CPulseLatency::Impl {
     } else if (!PA_CONTEXT_IS_GOOD(state)) {
       // The server went away: the figure no longer holds. The next refresh connects again.
       self->Forget();
+      self->owner->NoteAnswer(true);
     }
   }
 
@@ -116,6 +118,7 @@ struct CPulseLatency::Impl {
     auto* self = static_cast<Impl*>(user);
     if (eol != 0) {
       if (!self->found) self->Forget();
+      self->owner->NoteAnswer(true);
       return;
     }
     if (info == nullptr || self->found) return;
@@ -139,6 +142,7 @@ bool CPulseLatency::Supported() { return true; }
 bool CPulseLatency::Start(int rate, int channels) {
   Stop();
   if (rate <= 0 || channels <= 0) return false;
+  NoteAnswer(false);
   auto impl = std::make_unique<Impl>();
   impl->owner = this;
   impl->rate = rate;
@@ -152,6 +156,7 @@ bool CPulseLatency::Start(int rate, int channels) {
   impl->Arm(kSettleRefreshMs);
   if (impl->timer == nullptr || pa_threaded_mainloop_start(impl->loop) < 0) {
     DiagPrintf("[CPulseLatency] the latency query could not start\n");
+    NoteAnswer(true);
     return false;
   }
   impl_ = std::move(impl);
@@ -174,6 +179,7 @@ void CPulseLatency::Stop() {
   // The impl's destructor stops the main loop (joining its thread) before it frees the rest.
   impl_.reset();
   latency_.store(-1, std::memory_order_release);
+  NoteAnswer(true);
 }
 
 #else  // no libpulse: no figure, and the clock stays as SDL sees it
@@ -191,5 +197,18 @@ void CPulseLatency::Stop() { latency_.store(-1, std::memory_order_release); }
 #endif
 
 CPulseLatency::CPulseLatency() = default;
+
+void CPulseLatency::NoteAnswer(bool answered) {
+  {
+    std::lock_guard<std::mutex> hold(answerLock_);
+    answered_ = answered;
+  }
+  if (answered) answerCame_.notify_all();
+}
+
+bool CPulseLatency::WaitForFirstAnswer(unsigned maxMs) {
+  std::unique_lock<std::mutex> hold(answerLock_);
+  return answerCame_.wait_for(hold, std::chrono::milliseconds(maxMs), [this] { return answered_; });
+}
 
 CPulseLatency::~CPulseLatency() { Stop(); }

@@ -16,12 +16,15 @@
 // (0.3.65) answers 0 for both parts, so there the clock is left as it was too.
 //
 // Start and Stop on the output's owner threads (one at a time); LatencyMicros from any thread.
-// Nothing here blocks the caller on the server: Start only begins the connection.
+// Nothing here blocks the caller on the server but WaitForFirstAnswer: Start only begins the
+// connection.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 class CPulseLatency {
  public:
@@ -56,9 +59,18 @@ class CPulseLatency {
   // The latency between the output's play position and the sound heard, in µs; -1 when none is
   // known.
   int LatencyMicros() const { return latency_.load(std::memory_order_acquire); }
+  // Waits at most maxMs for the server's first answer since Start (a figure, or none: no such
+  // stream, no server), so that the first sound of a recording is already placed by it. True when
+  // it came.
+  bool WaitForFirstAnswer(unsigned maxMs);
 
  private:
+  void NoteAnswer(bool answered);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;  // the running watch: made by Start, ended by Stop
   std::atomic<int> latency_{-1};
+  std::mutex answerLock_;
+  std::condition_variable answerCame_;
+  bool answered_ = true;  // no watch waits for one
 };

@@ -121,6 +121,8 @@ class CWaveOutSdl final : public VWaveOut {
   static constexpr int kMaxQueued = 8;
   // On a sound server, how long Open waits at most for the new stream to run, in ms.
   static constexpr int kStartLimitMs = 1000;
+  // Then how long it waits at most for the server's first latency figure, in ms.
+  static constexpr unsigned kFirstLatencyMs = 250;
 
  private:
   // One reference on SDL's audio subsystem; the process-wide count decides when SDL is started

@@ -172,8 +172,9 @@ int CWaveOutSdl::Open(const WaveFormat& format, WaveDoneCallback done, void* use
     started_.wait_for(hold, std::chrono::milliseconds(kStartLimitMs),
                       [this] { return fills_ >= 2; });
     hold.unlock();
-    if (LatencyCorrectionWanted()) {
-      latency_.Start(format.rate, format.channels);
+    if (LatencyCorrectionWanted() && latency_.Start(format.rate, format.channels)) {
+      // The first figure is had before the first sound goes, which the first picture waits for.
+      latency_.WaitForFirstAnswer(kFirstLatencyMs);
     }
   }
   return kWaveOk;

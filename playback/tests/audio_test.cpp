@@ -167,6 +167,7 @@ TEST_F(WaveBoxTest, RefusedOpenAndWriteStopOutput) {
 
 TEST_F(WaveBoxTest, CloseAndReopen) {
   CWaveBox box(&fake_);
+  EXPECT_FALSE(box.IsOk());    // never opened: the feeder opens it before the first block
   EXPECT_EQ(box.Close(), -1);  // never opened
   ASSERT_TRUE(box.Open(16, 8000));
   const std::string a = Block(1);

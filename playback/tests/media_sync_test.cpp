@@ -388,10 +388,14 @@ TEST(MediaClock, ReadsTheRecordingTimeAtTheDevicePosition) {
   ASSERT_TRUE(c.sync.StartFeeder());
   ASSERT_TRUE(c.OnDevice(2));  // two device buffers: block 2 waits for a free one
   ASSERT_TRUE(c.ClockAt(1000));
-  EXPECT_FALSE(c.sync.ClockStarting());
+  // On the device, and not begun: pictures still wait for the device to begin it.
+  EXPECT_TRUE(c.sync.ClockStarting());
+  EXPECT_FALSE(c.sync.SoundBegun());
 
   c.device.FinishOne();  // block 0 played: block 1 starts where it ended
   EXPECT_EQ(c.sync.MediaClockMs(), 1240);
+  EXPECT_FALSE(c.sync.ClockStarting());
+  EXPECT_TRUE(c.sync.SoundBegun());
   c.device.FinishOne();
   ASSERT_TRUE(c.OnDevice(3));
   ASSERT_TRUE(c.ClockAt(5000));
@@ -470,6 +474,7 @@ TEST(MediaClock, AHeldFeederKeepsItsBlocks) {
   c.sync.HoldFeeder(false);
   EXPECT_TRUE(c.sync.ClockStarting());
   ASSERT_TRUE(c.ClockAt(0));
+  c.device.FinishOne();
   EXPECT_FALSE(c.sync.ClockStarting());
 }
 
@@ -499,6 +504,37 @@ TEST(FramePacer, HoldsAPictureUntilTheClockReachesIt) {
   picture.join();
   EXPECT_EQ(c.sync.MediaClockMs(), 240);
   EXPECT_EQ(diag.Lines().size(), 2u);
+  FramePacerReset();
+}
+
+// The first picture of a recording waits until its sound is heard: the device plays out a buffer
+// of silence before the first block, and a sound server holds it a while after.
+TEST(FramePacer, TheFirstPictureWaitsUntilTheDeviceHasBegunItsSound) {
+  for (const int latencyMicros : {-1, 100000}) {
+    FramePacerReset();
+    ManualClock c;
+    c.device.SetOutputLatencyMicros(latencyMicros);
+    c.Push(0, 0);
+    c.Push(1, 240);
+    ASSERT_TRUE(c.sync.StartFeeder());
+    ASSERT_TRUE(c.OnDevice(2));
+    int ms = 1;
+    ASSERT_TRUE(WaitFor([&] { return c.sync.MediaClock(&ms); }));
+    // Still to be heard: the clock stands before the block (MediaClockMs shows 0).
+    EXPECT_EQ(ms, latencyMicros > 0 ? -100 : 0);
+    EXPECT_EQ(c.sync.MediaClockMs(), 0);
+    std::atomic<bool> released{false};
+    std::thread picture([&] {
+      FramePacer(&c.sync, 30, 0);
+      released = true;
+    });
+    SleepMs(60);
+    EXPECT_FALSE(released.load()) << "latency " << latencyMicros;
+    c.device.FinishOne();
+    EXPECT_TRUE(WaitFor([&] { return released.load(); }));
+    picture.join();
+    EXPECT_EQ(c.sync.MediaClockMs(), latencyMicros > 0 ? 140 : 240);
+  }
   FramePacerReset();
 }
 
