@@ -123,6 +123,7 @@ void DecodeStream(benchmark::State& state, const Stream* s, bool draw, int threa
   // libavcodec's own decoder, as ffmpeg's command line uses, wherever a hardware path would open.
   decoder.SetDecoderChoice(DecoderChoice::kSoftware);
   decoder.SetThreads(threads);
+  decoder.SetFrameThreadsAbove(0);  // the threads asked for at every size
   decoder.Init();
   CRecordingSurface recorder(kSurfaceWidth, kSurfaceHeight, false);
   const std::size_t count = s->packets.size();

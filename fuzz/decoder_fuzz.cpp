@@ -69,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool nameAhead = (data[0] & 0x80) == 0;
   CDecoder decoder;
   decoder.SetThreads(frameThreads ? 2 : 1);
+  decoder.SetFrameThreadsAbove(0);  // whatever the pictures' size
   if (!decoder.Init()) return 0;
   decoder.SetFlipMode(channel, (data[0] >> 4) & 3);
   const std::uint8_t* stream = data + 1;

@@ -30,10 +30,16 @@ void CDecoder::SetThreads(int threads) {
   threads_ = std::max(1, threads);
 }
 
+void CDecoder::SetFrameThreadsAbove(int pixels) {
+  std::lock_guard<CSync> hold(lock_);
+  frameThreadsAbove_ = std::max(0, pixels);
+}
+
 bool CDecoder::Init() {
   std::lock_guard<CSync> hold(lock_);
   for (Channel& ch : channels_) {
     ch.decoder.SetChoice(choice_, factory_);
+    ch.decoder.SetFrameThreadsAbove(frameThreadsAbove_);
     ch.decoder.Init(threads_);
     ch.decoder.SetBrightness(ch.brightness);
     ch.decoder.SetContrast(ch.contrast);

@@ -33,6 +33,11 @@ class CDecoder final : public VMediaDecoder {
   // parallel) where the computer has two cores or more, else 1.
   void SetThreads(int threads);
   static int DefaultThreads();
+  // From the next Init, only pictures of more than `pixels` pixels decode with those threads;
+  // smaller ones decode on one thread, which keeps up with them and holds fewer pictures. By
+  // default pictures larger than 1920x1080; 0: every picture.
+  void SetFrameThreadsAbove(int pixels);
+  static constexpr int kFrameThreadsAbove = 1920 * 1080;
   // How each channel's decoder decodes from the next Init: kAuto (the default) on the graphics
   // card where the computer has one, else in software; kSoftware in software only. `factory`
   // stands in for the computer's hardware paths (tests).
@@ -86,6 +91,7 @@ class CDecoder final : public VMediaDecoder {
   mutable CSync lock_{"none"};
   Channel channels_[2];
   int threads_ = DefaultThreads();
+  int frameThreadsAbove_ = kFrameThreadsAbove;
   DecoderChoice choice_ = DecoderChoice::kAuto;
   HardwarePathFactory factory_;
 };

@@ -78,6 +78,7 @@ void CFFMH264_Decoder::ContextFree::operator()(AVCodecContext* c) const {
 void CFFMH264_Decoder::FrameFree::operator()(AVFrame* f) const { av_frame_free(&f); }
 void CFFMH264_Decoder::PacketFree::operator()(AVPacket* p) const { av_packet_free(&p); }
 void CFFMH264_Decoder::SwsFree::operator()(SwsContext* s) const { sws_freeContext(s); }
+void CFFMH264_Decoder::ParserFree::operator()(AVCodecParserContext* p) const { av_parser_close(p); }
 
 CFFMH264_Decoder::CFFMH264_Decoder() = default;
 
@@ -85,7 +86,9 @@ CFFMH264_Decoder::~CFFMH264_Decoder() { Release(); }
 
 bool CFFMH264_Decoder::Init(int threads) {
   Release();
-  threads_ = std::clamp(threads, 1, kMaxThreads);
+  threadsAllowed_ = std::clamp(threads, 1, kMaxThreads);
+  // With a size rule the stream starts on one thread; its first key picture sets the count.
+  threads_ = frameThreadsAbove_ > 0 ? 1 : threadsAllowed_;
   std::unique_ptr<AVFrame, FrameFree> work(av_frame_alloc());
   std::unique_ptr<AVFrame, FrameFree> shown(av_frame_alloc());
   if (!work || !shown) return false;
@@ -124,6 +127,42 @@ bool CFFMH264_Decoder::OpenSoftware() {
   return true;
 }
 
+int CFFMH264_Decoder::ThreadsFor(const AVPacket* key) {
+  if (threadsAllowed_ <= 1 || frameThreadsAbove_ <= 0) return threadsAllowed_;
+  if (!sizeParser_) {
+    sizeParser_.reset(av_parser_init(AV_CODEC_ID_H264));
+    sizeContext_.reset(avcodec_alloc_context3(nullptr));
+    if (!sizeParser_ || !sizeContext_) {
+      sizeParser_.reset();
+      return threads_;
+    }
+    // Each packet is a whole access unit: nothing is held back for the next one.
+    sizeParser_->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+  }
+  // The parser sets the size when it reads a slice with its parameter sets.
+  sizeParser_->width = sizeParser_->height = 0;
+  std::uint8_t* out = nullptr;
+  int outSize = 0;
+  av_parser_parse2(sizeParser_.get(), sizeContext_.get(), &out, &outSize, key->data, key->size,
+                   AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+  const long long pixels = static_cast<long long>(sizeParser_->width) * sizeParser_->height;
+  if (sizeParser_->width <= 0 || sizeParser_->height <= 0) return threads_;  // cannot tell
+  return pixels > frameThreadsAbove_ ? threadsAllowed_ : 1;
+}
+
+void CFFMH264_Decoder::MatchThreadsTo(const AVPacket* key) {
+  if (hardware_ || !context_) return;
+  const int wanted = ThreadsFor(key);
+  if (wanted == threads_) return;
+  const int before = threads_;
+  threads_ = wanted;
+  if (!OpenSoftware()) {
+    threads_ = before;  // the context open stays
+    return;
+  }
+  drained_ = false;
+}
+
 void CFFMH264_Decoder::SetChoice(DecoderChoice choice, HardwarePathFactory factory) {
   choice_ = choice;
   factory_ = std::move(factory);
@@ -140,6 +179,8 @@ void CFFMH264_Decoder::Release() {
   work_.reset();
   ForgetBlock();
   context_.reset();
+  sizeParser_.reset();
+  sizeContext_.reset();
   hardware_.reset();
   hardwareFault_ = 0;
   ResetRegion();
@@ -216,16 +257,20 @@ bool CFFMH264_Decoder::Send(const AVPacket* packet, bool key, bool ahead, std::i
 
 void CFFMH264_Decoder::SendAhead(const char* data, int length) {
   next_.reset();
-  if (threads_ <= 1 || !context_ || data == nullptr || length <= 0) return;
+  // On one thread the packet is kept all the same while the size may call for more: the next
+  // Decode may be for a key picture that opens the context with frame threads.
+  const bool mayGrow = threadsAllowed_ > 1 && frameThreadsAbove_ > 0 && !hardware_;
+  if ((threads_ <= 1 && !mayGrow) || !context_ || data == nullptr || length <= 0) return;
   // Named again (the caller's turn was put off): it is with the context already.
   if (flight_.size() == 2 && SameBytes(flight_.back().packet.get(), data, length)) return;
   PacketRef packet = MakePacket(data, length);
   if (!packet) return;
-  if (flight_.size() == 1 && !drained_) {
+  const bool key = IsKeyPicture(data, length);
+  // A key picture that changes the thread count goes in at its own Decode call, to a new context.
+  if (key && ThreadsFor(packet.get()) != threads_) return;
+  if (threads_ > 1 && flight_.size() == 1 && !drained_) {
     std::int64_t serial = -1;
-    if (Send(packet.get(), IsKeyPicture(data, length), true, &serial)) {
-      flight_.push_back({serial, std::move(packet)});
-    }
+    if (Send(packet.get(), key, true, &serial)) flight_.push_back({serial, std::move(packet)});
     return;
   }
   next_ = std::move(packet);
@@ -272,15 +317,21 @@ bool CFFMH264_Decoder::DecodeHere(const char* data, int length, bool needPicture
     }
   }
   if (wanted < 0) {
-    if (drained_) Resume(key);
     PacketRef packet = MakePacket(data, length);
+    if (packet && key) MatchThreadsTo(packet.get());
+    if (drained_) Resume(key);
     if (!packet || !Send(packet.get(), key, false, &wanted)) {
       next_.reset();
       PassOver();
       return false;
     }
   }
-  // The named next packet goes in now, so that this packet's picture comes out.
+  // The named next packet goes in now, so that this packet's picture comes out; one thread needs
+  // none, and a key picture that changes the thread count waits for its own call.
+  if (next_ && (threads_ <= 1 ||
+                (IsKeyPicture(next_->data, next_->size) && ThreadsFor(next_.get()) != threads_))) {
+    next_.reset();
+  }
   if (next_) {
     PacketRef next = std::move(next_);
     std::int64_t serial = -1;

@@ -30,6 +30,7 @@
 #include "playback/HardwareDecoding.h"
 
 struct AVCodecContext;
+struct AVCodecParserContext;
 struct AVFrame;
 struct AVPacket;
 struct SwsContext;
@@ -76,6 +77,13 @@ class CFFMH264_Decoder {
   // Decode call to be decoded. Nothing happens with one thread; when the next Decode turns out to
   // be for another packet, the named one's picture is passed over.
   void SendAhead(const char* data, int length);
+  // Pictures of more than `pixels` pixels decode with Init's threads, smaller ones on one thread
+  // (0, the default: every picture with Init's threads). libavcodec keeps a set of pictures and
+  // tables for each thread, and one thread decodes a 1920x1080 camera picture in a fraction of
+  // its frame period. The count follows the size the stream's parameter sets give, at each key
+  // picture given to Decode; a key picture that would change it is not given ahead.
+  void SetFrameThreadsAbove(int pixels) { frameThreadsAbove_ = pixels; }
+  // The threads of the software context now open.
   int Threads() const { return threads_; }
 
   // Scales and converts the last good picture into `dst` (width x height pixels of three bytes in
@@ -118,6 +126,9 @@ class CFFMH264_Decoder {
   struct SwsFree {
     void operator()(SwsContext* s) const;
   };
+  struct ParserFree {
+    void operator()(AVCodecParserContext* p) const;
+  };
 
   // A packet given to the context: a reference to its bytes (with the zeroed padding the
   // bitstream reader may read into) and its number, which its picture carries as time stamp.
@@ -147,6 +158,11 @@ class CFFMH264_Decoder {
   void ResetRegion();
   // Opens the software context with threads_ threads.
   bool OpenSoftware();
+  // The threads a key picture's stream is to be decoded with (see SetFrameThreadsAbove).
+  int ThreadsFor(const AVPacket* key);
+  // Before a key picture given to Decode: opens the context again with ThreadsFor's count when
+  // it differs (nothing is in flight then, and a key picture needs nothing before it).
+  void MatchThreadsTo(const AVPacket* key);
   // Decode's work on whichever decoder is in use.
   bool DecodeHere(const char* data, int length, bool needPicture);
   // The decoder in use, the hardware path while it works: avcodec_send_packet's and
@@ -184,6 +200,12 @@ class CFFMH264_Decoder {
   int hardwareFault_ = 0;
   std::string hardwareReason_;
   int threads_ = 1;
+  int threadsAllowed_ = 1;  // Init's
+  int frameThreadsAbove_ = 0;
+  // Reads the size of a key picture's stream from its parameter sets (libavcodec's parser, with a
+  // context of its own that is never opened).
+  std::unique_ptr<AVCodecParserContext, ParserFree> sizeParser_;
+  std::unique_ptr<AVCodecContext, ContextFree> sizeContext_;
   // The number the next packet given to the context gets.
   std::int64_t serial_ = 0;
   // Packets since the last key picture (it included), in the order given; what a drained context

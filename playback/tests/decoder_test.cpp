@@ -24,6 +24,7 @@ extern "C" {
 #include "playback/CDecoder.h"
 #include "playback/CFFMH264_Decoder.h"
 #include "playback/RecordingSurface.h"
+#include "media/MediaTypes.h"
 #include "playback/tests/CardPackets.h"
 #include "support/testing/JpegFile.h"
 
@@ -101,6 +102,7 @@ class CDecoderTest : public CFFMH264DecoderTest, public ::testing::WithParamInte
   void SetUp() override {
     CFFMH264DecoderTest::SetUp();
     decoder_.SetThreads(GetParam().threads);
+    decoder_.SetFrameThreadsAbove(0);  // the test card's small pictures use the threads too
     ASSERT_TRUE(decoder_.Init());
   }
   void TearDown() override { decoder_.Release(); }
@@ -802,6 +804,53 @@ TEST_P(FrameThreadsTest, EveryPictureComesOutAsWithOneThread) {
     two.ForgetPicture();
     Walk(two, *stream, expected, 60);
   }
+}
+
+// With a size rule the context's threads follow the stream's picture size, changed at key
+// pictures either way, and every picture is still the one a single thread gives.
+TEST_P(FrameThreadsTest, TheThreadCountFollowsThePictureSize) {
+  ASSERT_TRUE(IsKeyPicture(rear()[0].data(), int(rear()[0].size())));
+  ASSERT_TRUE(IsKeyPicture(front()[60].data(), int(front()[60].size())));
+  std::vector<Packet> stream(front().begin(), front().begin() + 60);
+  stream.insert(stream.end(), rear().begin(), rear().begin() + 60);
+  stream.insert(stream.end(), front().begin() + 60, front().begin() + 90);
+  CFFMH264_Decoder one;
+  ASSERT_TRUE(one.Init(1));
+  std::vector<std::uint64_t> expected;
+  std::vector<long> area;
+  for (const Packet& p : stream) {
+    ASSERT_TRUE(one.Decode(p.data(), int(p.size())));
+    expected.push_back(PictureDigest(one));
+    int w = 0, h = 0;
+    one.GetPictureSize(&w, &h);
+    area.push_back(long(w) * h);
+  }
+  ASSERT_GT(area[0], area[60]) << "the rear pictures are the smaller";
+  const int above = int((area[0] + area[60]) / 2);
+
+  CFFMH264_Decoder two;
+  two.SetFrameThreadsAbove(above);
+  ASSERT_TRUE(two.Init(2));
+  EXPECT_EQ(two.Threads(), 1) << "no picture yet";
+  Walk(two, stream, expected, 0);
+
+  // Where it changes, with every successor named as the engine names them.
+  CFFMH264_Decoder named;
+  named.SetFrameThreadsAbove(above);
+  ASSERT_TRUE(named.Init(2));
+  std::vector<int> threads;
+  for (std::size_t i = 0; i < stream.size(); ++i) {
+    if (i + 1 < stream.size()) named.SendAhead(stream[i + 1].data(), int(stream[i + 1].size()));
+    ASSERT_TRUE(named.Decode(stream[i].data(), int(stream[i].size()))) << "picture " << i;
+    ASSERT_EQ(PictureDigest(named), expected[i]) << "picture " << i;
+    threads.push_back(named.Threads());
+  }
+  EXPECT_EQ(threads[0], 2);
+  EXPECT_EQ(threads[59], 2);
+  EXPECT_EQ(threads[60], 1);
+  EXPECT_EQ(threads[119], 1);
+  EXPECT_EQ(threads[120], 2);
+  EXPECT_EQ(threads.back(), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Patterns, FrameThreadsTest,
