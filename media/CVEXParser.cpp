@@ -91,7 +91,8 @@ int CVEXParser::ToVexKind(int kind) {
 }
 
 bool CVEXParser::Start() {
-  if (!work_) work_ = std::make_unique<unsigned char[]>(kPacketBufferSize);
+  // Not zeroed: pages a packet never reaches are never made resident.
+  if (!work_) work_ = std::make_unique_for_overwrite<unsigned char[]>(kPacketBufferSize);
   if (!reader_.IsRunning()) {
     queue_.SetCapacity(kPacketBufferSize);
     {
