@@ -212,6 +212,11 @@ void CMediaSync::WaitForClockStart(std::uint32_t maxMs) const {
   });
 }
 
+void CMediaSync::WaitForClockMs(std::uint32_t ms) const {
+  std::unique_lock<CSync> hold(clockLock_);
+  clockWake_.wait_for(hold, std::chrono::milliseconds(ms), [this] { return WaitsCancelled(); });
+}
+
 int CMediaSync::MediaClockMs() const {
   int ms = 0;
   return MediaClock(&ms) ? std::max(0, ms) : -1;
@@ -403,11 +408,11 @@ namespace {
 // (the sound from before a seek is still queued): it is paced by the frame period instead, so
 // that pictures neither wait for nor race through sound that is not theirs.
 constexpr int kOutOfStepMs = 500;
-// Longest sleep between two looks at the clock, in ms.
+// While the device has the first sound and has not begun it, how often the clock is looked at,
+// in ms: it starts with the device's next buffer, which nothing announces.
 constexpr int kClockPollMs = 4;
 // A clock that stands still this long has run out of sound (a recording whose sound ends before
-// its pictures): the pictures go on at the frame period. The same wait is allowed for the clock
-// to start when sound is queued but none is on the device yet (the first picture).
+// its pictures): the pictures go on at the frame period.
 constexpr std::uint32_t kClockStallMs = 100;
 // How long a picture waits at most for the clock to start: for the device to open, and to begin
 // the first sound since the queue was cleared (the first picture of a recording or after a seek).
@@ -451,7 +456,8 @@ bool WaitForClock(const CMediaSync& sync, int pictureMs, int* aheadMs) {
     } else if (now - lastMove >= kClockStallMs) {
       return false;
     }
-    SleepMs(static_cast<unsigned>(std::min(ahead, kClockPollMs)));
+    // The clock moves on with the device at the sample rate: the picture's time is `ahead` away.
+    sync.WaitForClockMs(static_cast<std::uint32_t>(ahead));
   }
 }
 

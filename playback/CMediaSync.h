@@ -92,6 +92,8 @@ class CMediaSync {
   // the queue is cleared, the feeder is held or waits are cancelled (the feeder and those calls
   // wake it).
   void WaitForClockStart(std::uint32_t maxMs) const;
+  // Waits ms for the clock to move on, cut short when waits are cancelled.
+  void WaitForClockMs(std::uint32_t ms) const;
   // How many blocks wait for the feeder.
   int PendingBlocks() const { return queued_.load(std::memory_order_acquire); }
 
