@@ -25,7 +25,6 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/testing/TempDir.h"
@@ -72,8 +71,15 @@ class PulseServer {
         "--log-target=file:" + (dir_ / "server.log"),
         "--load=module-null-sink sink_name=" + sink_ + " rate=48000",
         "--load=module-native-protocol-unix auth-anonymous=1 socket=" + Socket()};
+    // The server says READY=1 on a datagram socket named by NOTIFY_SOCKET (systemd's readiness
+    // notice) once its modules are loaded and its socket listens.
+    const std::string notifyPath = dir_ / "notify";
+    ::unlink(notifyPath.c_str());
+    const Descriptor notify(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (notify.fd < 0 || !Bind(notify.fd, notifyPath)) return Fail("no readiness socket");
     std::vector<std::string> env = {"HOME=" + home, "XDG_RUNTIME_DIR=" + runtime,
-                                    "XDG_CONFIG_HOME=" + home, "PATH=/usr/bin:/bin"};
+                                    "XDG_CONFIG_HOME=" + home, "PATH=/usr/bin:/bin",
+                                    "NOTIFY_SOCKET=" + notifyPath};
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -98,19 +104,27 @@ class PulseServer {
     ::close(devNull);
     if (pid < 0) return Fail("pulseaudio could not be started");
     pid_ = pid;
-    // The server takes a moment to load its modules; its socket answers once it is ready.
+    // Waits for the readiness notice or the end of the process (its descriptor becomes readable),
+    // whichever comes first; a server built without the notice answers by the time limit.
+    const Descriptor ended(int(::syscall(SYS_pidfd_open, pid_, 0)));
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
     while (!Answers()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          limit - std::chrono::steady_clock::now());
+      pollfd fds[2] = {{notify.fd, POLLIN, 0}, {ended.fd, POLLIN, 0}};
+      const bool timedOut = left.count() <= 0 || ::poll(fds, 2, int(left.count())) == 0;
       int status = 0;
       if (::waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
         return Fail("pulseaudio exited at start (see " + (dir_ / "server.log") + ")");
       }
-      if (std::chrono::steady_clock::now() > limit) {
+      char message[64];
+      while (::recv(notify.fd, message, sizeof message, 0) > 0) {
+      }
+      if (timedOut && !Answers()) {
         Stop();
         return Fail("pulseaudio did not answer on its socket");
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
   }
@@ -157,6 +171,25 @@ class PulseServer {
   }
 
   // True when the socket accepts a connection.
+  // A descriptor closed with its holder (-1: none).
+  struct Descriptor {
+    explicit Descriptor(int d) : fd(d) {}
+    ~Descriptor() {
+      if (fd >= 0) ::close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int fd;
+  };
+
+  static bool Bind(int fd, const std::string& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) return false;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    return ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+
   bool Answers() const {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
