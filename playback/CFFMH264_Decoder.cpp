@@ -129,6 +129,12 @@ bool CFFMH264_Decoder::OpenSoftware() {
 
 int CFFMH264_Decoder::ThreadsFor(const AVPacket* key) {
   if (threadsAllowed_ <= 1 || frameThreadsAbove_ <= 0) return threadsAllowed_;
+  // A key picture is asked about when it is named ahead and again at its own call: the answer for
+  // the last one read is kept with a reference to its bytes.
+  if (sizeRead_ &&
+      SameBytes(sizeRead_.get(), reinterpret_cast<const char*>(key->data), key->size)) {
+    return sizeReadPixels_ > frameThreadsAbove_ ? threadsAllowed_ : 1;
+  }
   if (!sizeParser_) {
     sizeParser_.reset(av_parser_init(AV_CODEC_ID_H264));
     sizeContext_.reset(avcodec_alloc_context3(nullptr));
@@ -147,6 +153,8 @@ int CFFMH264_Decoder::ThreadsFor(const AVPacket* key) {
                    AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
   const long long pixels = static_cast<long long>(sizeParser_->width) * sizeParser_->height;
   if (sizeParser_->width <= 0 || sizeParser_->height <= 0) return threads_;  // cannot tell
+  sizeRead_.reset(av_packet_clone(key));
+  sizeReadPixels_ = pixels;
   return pixels > frameThreadsAbove_ ? threadsAllowed_ : 1;
 }
 
@@ -181,6 +189,7 @@ void CFFMH264_Decoder::Release() {
   context_.reset();
   sizeParser_.reset();
   sizeContext_.reset();
+  sizeRead_.reset();
   hardware_.reset();
   hardwareFault_ = 0;
   ResetRegion();

@@ -206,6 +206,9 @@ class CFFMH264_Decoder {
   // context of its own that is never opened).
   std::unique_ptr<AVCodecParserContext, ParserFree> sizeParser_;
   std::unique_ptr<AVCodecContext, ContextFree> sizeContext_;
+  // The last key picture whose size was read (a reference to its bytes) and its pixels.
+  PacketRef sizeRead_;
+  long long sizeReadPixels_ = 0;
   // The number the next packet given to the context gets.
   std::int64_t serial_ = 0;
   // Packets since the last key picture (it included), in the order given; what a drained context
