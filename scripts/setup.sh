@@ -9,7 +9,7 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev
   libturbojpeg0-dev
   libsdl2-dev libsoundtouch-dev zlib1g-dev libexiv2-dev
-  libwxgtk3.2-dev libwxgtk-webview3.2-dev libwebkit2gtk-4.0-dev libjs-leaflet libcurl4-openssl-dev
+  libwxgtk3.2-dev libwxgtk-webview3.2-dev libwebkit2gtk-4.0-dev libjs-leaflet libsoup2.4-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-3-dev libxtst-dev
   ffmpeg xvfb xauth imagemagick openbox weston xwayland libimage-exiftool-perl

@@ -1,12 +1,14 @@
 #include "telemetry/TileFetcher.h"
 
-#include <curl/curl.h>
+#include <libsoup/soup.h>
 #include <pthread.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <system_error>
 #include <vector>
@@ -22,8 +24,6 @@ constexpr std::int64_t kMaxFreshness = 365 * 24 * 3600;
 constexpr std::size_t kMaxHeaderBytes = 16 * 1024;  // all header lines of one response
 constexpr std::size_t kMaxRefusalsKept = 4096;
 constexpr std::uint32_t kMaxPngSide = 4096;
-// While transfers run, the worker waits on their sockets; curl shortens this to its own timers.
-constexpr int kSocketWaitMs = 1000;
 
 std::uint64_t Code(const TileKey& key) {
   return (static_cast<std::uint64_t>(key.z) << 40) | (static_cast<std::uint64_t>(key.x) << 20) |
@@ -80,17 +80,55 @@ std::optional<std::int64_t> Seconds(std::string_view text) {
 std::optional<std::int64_t> HttpDate(std::string_view text) {
   if (text.empty() || text.size() > 64) return std::nullopt;
   const std::string copy(text);
-  const time_t t = curl_getdate(copy.c_str(), nullptr);
-  if (t == static_cast<time_t>(-1)) return std::nullopt;
+  SoupDate* date = soup_date_new_from_string(copy.c_str());
+  if (date == nullptr) return std::nullopt;
+  const time_t t = soup_date_to_time_t(date);
+  soup_date_free(date);
   return static_cast<std::int64_t>(t);
 }
 
 std::int64_t SystemNow() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-void GlobalInit() {
-  // curl_global_init is thread-safe from 7.84 on; once is enough for the process.
-  static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  (void)done;
+// Only http and https URLs are fetched (a template naming a file or anything else sends nothing).
+bool FetchableUrl(std::string_view url) {
+  const auto starts = [&](std::string_view prefix) {
+    return url.size() > prefix.size() && SameText(url.substr(0, prefix.size()), prefix);
+  };
+  return starts("http://") || starts("https://");
+}
+
+const char* Environment(const char* lower, const char* upper) {
+  const char* value = std::getenv(lower);
+  if ((value == nullptr || *value == '\0') && upper != nullptr) value = std::getenv(upper);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+// The proxy curl would use, from the same variables (http_proxy is taken in lower case only, as
+// curl does); nullptr: no proxy.
+GProxyResolver* ProxyFromEnvironment() {
+  const char* all = Environment("all_proxy", "ALL_PROXY");
+  const char* http = Environment("http_proxy", nullptr);
+  const char* https = Environment("https_proxy", "HTTPS_PROXY");
+  if (all == nullptr && http == nullptr && https == nullptr) return nullptr;
+  std::vector<std::string> hosts;
+  if (const char* no_proxy = Environment("no_proxy", "NO_PROXY")) {
+    std::string_view list(no_proxy);
+    if (Trim(list) == "*") return nullptr;  // no host through the proxy
+    while (!list.empty()) {
+      const std::size_t comma = std::min(list.find(','), list.size());
+      const std::string_view host = Trim(list.substr(0, comma));
+      if (!host.empty()) hosts.emplace_back(host);
+      list.remove_prefix(std::min(comma + 1, list.size()));
+    }
+  }
+  std::vector<const char*> ignore;
+  for (const std::string& host : hosts) ignore.push_back(host.c_str());
+  ignore.push_back(nullptr);
+  GProxyResolver* resolver = g_simple_proxy_resolver_new(all, const_cast<char**>(ignore.data()));
+  auto* simple = G_SIMPLE_PROXY_RESOLVER(resolver);
+  if (http != nullptr) g_simple_proxy_resolver_set_uri_proxy(simple, "http", http);
+  if (https != nullptr) g_simple_proxy_resolver_set_uri_proxy(simple, "https", https);
+  return resolver;
 }
 
 }  // namespace
@@ -190,51 +228,132 @@ std::int64_t TileExpiry(std::string_view headers, std::int64_t now) {
   return now + std::clamp<std::int64_t>(*fresh_for, 0, kMaxFreshness);
 }
 
-// One transfer: its easy handle, what it sends and what came back.
+// One transfer: its message, what it sends and what came back. Lives on the worker thread, which
+// runs all of its callbacks.
+//
+// The message is sent with soup_session_send_async and its body read from the stream it gives,
+// both under the transfer's own cancellable: cancelling ends either at once (a message cancelled
+// through the session would wait for its socket's time limit while the server holds it).
 struct TileFetcher::Transfer {
   TileKey key;
-  CURL* easy = nullptr;
-  curl_slist* request_headers = nullptr;
+  SoupMessage* message = nullptr;  // our reference
+  GCancellable* cancellable = g_cancellable_new();
+  GInputStream* stream = nullptr;  // the body, once the answer's headers came
+  GSource* deadline = nullptr;     // the whole transfer's time limit
   bool conditional = false;
   TileMeta old_meta;
   std::string body;
   std::string headers;
   std::size_t max_bytes = 0;
-  bool too_large = false;
-  const std::atomic<bool>* abort = nullptr;
+  bool answered = false;   // the response's headers arrived
+  bool failed = false;     // the transfer broke off (cannot connect, connection lost...)
+  bool too_large = false;  // cancelled: the answer outgrew the bounds
+  bool timed_out = false;  // cancelled: the transfer took too long
+  bool dropped = false;    // cancelled: the fetcher is shutting down
+  bool done = false;       // nothing of it runs any more
+  char chunk[16 * 1024];
 
   Transfer() = default;
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
   ~Transfer() {
-    if (easy != nullptr) curl_easy_cleanup(easy);
-    if (request_headers != nullptr) curl_slist_free_all(request_headers);
+    StopDeadline();
+    // An answer not read to its end is dropped with its connection, which is not used again.
+    if (stream != nullptr) g_object_unref(stream);
+    if (message != nullptr) g_object_unref(message);
+    g_object_unref(cancellable);
   }
 
-  static size_t OnBody(char* data, size_t size, size_t count, void* self) {
-    auto* t = static_cast<Transfer*>(self);
-    const std::size_t n = size * count;
-    if (n > t->max_bytes - t->body.size()) {
-      t->too_large = true;
-      return 0;  // ends the transfer with a write error
+  void StopDeadline() {
+    if (deadline != nullptr) {
+      g_source_destroy(deadline);
+      g_source_unref(deadline);
+      deadline = nullptr;
     }
-    t->body.append(data, n);
-    return n;
   }
 
-  static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+  // Cancels what runs; the callback that was waiting ends the transfer.
+  void Cancel(bool* why) {
+    if (done) return;
+    *why = true;
+    g_cancellable_cancel(cancellable);
+  }
+
+  void Finish(bool ok) {
+    if (!ok) failed = true;
+    done = true;
+    StopDeadline();
+  }
+
+  // The answer's header lines, as a status line and "Name: value" lines; false when they
+  // outgrow the bound.
+  bool TakeHeaders() {
+    headers = "HTTP/1.1 " + std::to_string(message->status_code) + "\r\n";
+    std::pair<std::string*, bool> into{&headers, true};
+    soup_message_headers_foreach(
+        message->response_headers,
+        [](const char* name, const char* value, gpointer data) {
+          auto* pair = static_cast<std::pair<std::string*, bool>*>(data);
+          std::string& text = *pair->first;
+          const std::size_t length = std::strlen(name) + std::strlen(value) + 4;
+          if (!pair->second || length > kMaxHeaderBytes - std::min(text.size(), kMaxHeaderBytes)) {
+            pair->second = false;
+            return;
+          }
+          text.append(name).append(": ").append(value).append("\r\n");
+        },
+        &into);
+    return into.second;
+  }
+
+  void ReadOn() {
+    g_input_stream_read_async(stream, chunk, sizeof chunk, G_PRIORITY_DEFAULT, cancellable,
+                              &Transfer::OnRead, this);
+  }
+
+  static void OnSent(GObject* session, GAsyncResult* result, gpointer self) {
     auto* t = static_cast<Transfer*>(self);
-    const std::size_t n = size * count;
-    const std::string_view line(data, n);
-    // Each response (an interim 100 one included) starts over with its status line.
-    if (line.starts_with("HTTP/")) t->headers.clear();
-    if (n > kMaxHeaderBytes - t->headers.size()) return 0;
-    t->headers.append(line);
-    return n;
+    GError* error = nullptr;
+    t->stream = soup_session_send_finish(SOUP_SESSION(session), result, &error);
+    if (t->stream == nullptr) {
+      g_clear_error(&error);
+      t->Finish(false);
+      return;
+    }
+    t->answered = true;
+    const goffset length = soup_message_headers_get_content_length(t->message->response_headers);
+    if (!t->TakeHeaders() || length > static_cast<goffset>(t->max_bytes)) {
+      t->too_large = true;
+      t->Finish(false);
+      return;
+    }
+    t->ReadOn();
   }
 
-  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<Transfer*>(self)->abort->load() ? 1 : 0;
+  static void OnRead(GObject* stream, GAsyncResult* result, gpointer self) {
+    auto* t = static_cast<Transfer*>(self);
+    GError* error = nullptr;
+    const gssize n = g_input_stream_read_finish(G_INPUT_STREAM(stream), result, &error);
+    if (n < 0) {
+      g_clear_error(&error);
+      t->Finish(false);
+    } else if (n == 0) {
+      // The whole answer: closing the stream now hands its connection back for the next tile.
+      g_input_stream_close(t->stream, nullptr, nullptr);
+      t->Finish(true);
+    } else if (static_cast<std::size_t>(n) > t->max_bytes - t->body.size()) {
+      t->too_large = true;
+      t->Finish(false);
+    } else {
+      t->body.append(t->chunk, static_cast<std::size_t>(n));
+      t->ReadOn();
+    }
+  }
+
+  static gboolean OnDeadline(gpointer self) {
+    auto* t = static_cast<Transfer*>(self);
+    t->Cancel(&t->timed_out);
+    return G_SOURCE_REMOVE;
   }
 };
 
@@ -243,15 +362,7 @@ TileFetcher::TileFetcher(std::shared_ptr<TileCache> cache, Options options, Done
       options_(std::move(options)),
       done_(std::move(done)),
       url_template_(options_.url_template) {
-  GlobalInit();
-  CURLM* multi = curl_multi_init();
-  if (multi != nullptr) {
-    const long connections = std::clamp(options_.connections, 1, 2);
-    curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, connections);
-    curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, connections);
-    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, connections);
-  }
-  multi_ = multi;
+  context_ = g_main_context_new();
 }
 
 TileFetcher::~TileFetcher() {
@@ -259,11 +370,10 @@ TileFetcher::~TileFetcher() {
     std::lock_guard<std::mutex> hold(lock_);
     stop_ = true;
   }
-  abort_ = true;
   wake_.notify_all();
-  if (multi_ != nullptr) curl_multi_wakeup(static_cast<CURLM*>(multi_));
+  g_main_context_wakeup(static_cast<GMainContext*>(context_));
   if (worker_.joinable()) worker_.join();
-  if (multi_ != nullptr) curl_multi_cleanup(static_cast<CURLM*>(multi_));
+  g_main_context_unref(static_cast<GMainContext*>(context_));
 }
 
 std::int64_t TileFetcher::Now() const { return options_.now ? options_.now() : SystemNow(); }
@@ -274,7 +384,7 @@ TileFetcher::Check TileFetcher::Freshness(const TileKey& key, TileMeta* meta) co
 }
 
 TileRequestState TileFetcher::Request(const TileKey& key) {
-  if (!ValidTileKey(key.z, key.x, key.y) || multi_ == nullptr) return TileRequestState::kRefused;
+  if (!ValidTileKey(key.z, key.x, key.y)) return TileRequestState::kRefused;
   const std::uint64_t code = Code(key);
   {
     std::lock_guard<std::mutex> hold(lock_);
@@ -307,7 +417,7 @@ TileRequestState TileFetcher::Request(const TileKey& key) {
     }
   }
   wake_.notify_all();
-  curl_multi_wakeup(static_cast<CURLM*>(multi_));
+  g_main_context_wakeup(static_cast<GMainContext*>(context_));
   return retry_delay_.count() > 0 ? TileRequestState::kOffline : TileRequestState::kQueued;
 }
 
@@ -318,6 +428,7 @@ void TileFetcher::SetUrlTemplate(std::string url_template) {
   retry_delay_ = std::chrono::milliseconds(0);
   retry_at_ = {};
   wake_.notify_all();
+  g_main_context_wakeup(static_cast<GMainContext*>(context_));
 }
 
 bool TileFetcher::Offline() const {
@@ -336,15 +447,30 @@ void TileFetcher::Report(const TileKey& key, TileFetchResult result) {
 
 void TileFetcher::Run() {
   pthread_setname_np(pthread_self(), "roadeye-tiles");
-  auto* multi = static_cast<CURLM*>(multi_);
-  const std::size_t connections = static_cast<std::size_t>(std::clamp(options_.connections, 1, 2));
+  auto* context = static_cast<GMainContext*>(context_);
+  g_main_context_push_thread_default(context);
+  const int connections = std::clamp(options_.connections, 1, 2);
+  const long timeout_s = std::max(1L, (options_.connect_timeout_ms + 999) / 1000);
+  GProxyResolver* proxy = ProxyFromEnvironment();
+  SoupSession* session = soup_session_new_with_options(
+      SOUP_SESSION_MAX_CONNS, connections, SOUP_SESSION_MAX_CONNS_PER_HOST, connections,
+      SOUP_SESSION_USER_AGENT, options_.user_agent.c_str(), SOUP_SESSION_TIMEOUT,
+      static_cast<guint>(timeout_s), SOUP_SESSION_PROXY_RESOLVER, proxy,
+      // No certificate store until the first https tile: loading the system's costs some
+      // megabytes, which a tile server reached over http never needs.
+      SOUP_SESSION_TLS_DATABASE, nullptr, nullptr);
+  if (proxy != nullptr) g_object_unref(proxy);
+  // Tiles are taken as the server sends them: no compressed answers asked for, none unpacked.
+  soup_session_remove_feature_by_type(session, SOUP_TYPE_CONTENT_DECODER);
+  soup_session_remove_feature_by_type(session, SOUP_TYPE_CONTENT_SNIFFER);
+
   std::vector<std::unique_ptr<Transfer>> running;
   while (true) {
     std::vector<TileKey> to_start;
     {
       std::unique_lock<std::mutex> hold(lock_);
       while (!stop_) {
-        const bool waiting = !queue_.empty() && running.size() < connections;
+        const bool waiting = !queue_.empty() && running.size() < std::size_t(connections);
         const bool delayed = std::chrono::steady_clock::now() < retry_at_;
         if (waiting && !delayed) break;
         if (!running.empty()) break;  // serve the transfers in progress
@@ -357,7 +483,7 @@ void TileFetcher::Run() {
       if (stop_) break;
       if (std::chrono::steady_clock::now() >= retry_at_) {
         // Coming back from an unreachable server, one probe goes out alone.
-        std::size_t slots = connections - running.size();
+        std::size_t slots = std::size_t(connections) - running.size();
         if (retry_delay_.count() > 0) slots = running.empty() ? 1 : 0;
         while (slots > 0 && !queue_.empty()) {
           to_start.push_back(queue_.front());
@@ -367,149 +493,126 @@ void TileFetcher::Run() {
         }
       }
     }
-    for (const TileKey& key : to_start) {
-      auto transfer = std::make_unique<Transfer>();
-      transfer->key = key;
-      TileMeta meta;
-      const Check check = Freshness(key, &meta);
-      std::string url;
-      {
-        std::lock_guard<std::mutex> hold(lock_);
-        url = TileUrl(url_template_, key);
-      }
-      if (check == Check::kFresh || url.empty() || !(transfer->easy = curl_easy_init())) {
-        {
-          std::lock_guard<std::mutex> hold(lock_);
-          in_flight_.erase(Code(key));
-        }
-        Report(key, check == Check::kFresh ? TileFetchResult::kFresh : TileFetchResult::kRefused);
-        continue;
-      }
-      CURL* easy = transfer->easy;
-      transfer->max_bytes = options_.max_response_bytes;
-      transfer->abort = &abort_;
-      if (check == Check::kStale && (!meta.etag.empty() || !meta.last_modified.empty())) {
-        transfer->conditional = true;
-        if (!meta.etag.empty()) {
-          transfer->request_headers =
-              curl_slist_append(transfer->request_headers, ("If-None-Match: " + meta.etag).c_str());
-        }
-        if (!meta.last_modified.empty()) {
-          transfer->request_headers = curl_slist_append(
-              transfer->request_headers, ("If-Modified-Since: " + meta.last_modified).c_str());
-        }
-      }
-      transfer->old_meta = std::move(meta);
-      curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-      curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-      curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-      curl_easy_setopt(easy, CURLOPT_USERAGENT, options_.user_agent.c_str());
-      curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-      curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, options_.connect_timeout_ms);
-      curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, options_.transfer_timeout_ms);
-      curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
-                       static_cast<curl_off_t>(options_.max_response_bytes));
-      curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
-      curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
-      curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
-      curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer.get());
-      curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
-      curl_easy_setopt(easy, CURLOPT_XFERINFODATA, transfer.get());
-      curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-      curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
-      if (transfer->request_headers != nullptr) {
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->request_headers);
-      }
-      if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-        {
-          std::lock_guard<std::mutex> hold(lock_);
-          in_flight_.erase(Code(key));
-        }
-        Report(key, TileFetchResult::kRejected);
-        continue;
-      }
-      {
-        std::lock_guard<std::mutex> hold(lock_);
-        ++stats_.sent;
-        if (transfer->conditional) ++stats_.conditional;
-      }
-      running.push_back(std::move(transfer));
-    }
+    for (const TileKey& key : to_start) Start(session, key, &running);
     if (running.empty()) continue;
 
-    int still_running = 0;
-    curl_multi_perform(multi, &still_running);
-    int left = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
-      if (message->msg != CURLMSG_DONE) continue;
-      CURL* easy = message->easy_handle;
-      const CURLcode code = message->data.result;
-      curl_multi_remove_handle(multi, easy);
-      const auto it = std::find_if(running.begin(), running.end(),
-                                   [easy](const auto& t) { return t->easy == easy; });
-      if (it == running.end()) continue;
+    // Until something happens on a transfer's socket or timer, or a request or stop comes.
+    g_main_context_iteration(context, TRUE);
+    for (auto it = running.begin(); it != running.end();) {
+      if (!(*it)->done) {
+        ++it;
+        continue;
+      }
       std::unique_ptr<Transfer> done = std::move(*it);
-      running.erase(it);
-      long status = 0;
-      curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-      const TileFetchResult result = Conclude(*done, code, status);
-      Report(done->key, result);
+      it = running.erase(it);
+      Report(done->key, Conclude(*done));
     }
-    if (!running.empty()) curl_multi_poll(multi, nullptr, 0, kSocketWaitMs, nullptr);
   }
-  // Shutting down: transfers in progress are aborted and dropped.
-  for (auto& transfer : running) {
-    curl_multi_remove_handle(multi, transfer->easy);
-    Report(transfer->key, TileFetchResult::kDropped);
+  // Shutting down: transfers in progress are cancelled, run to their end and dropped.
+  for (auto& transfer : running) transfer->Cancel(&transfer->dropped);
+  while (std::any_of(running.begin(), running.end(), [](const auto& t) { return !t->done; })) {
+    g_main_context_iteration(context, TRUE);
   }
+  for (auto& transfer : running) Report(transfer->key, TileFetchResult::kDropped);
+  running.clear();
+  soup_session_abort(session);
+  g_object_unref(session);
+  while (g_main_context_iteration(context, FALSE)) {
+  }
+  g_main_context_pop_thread_default(context);
 }
 
-TileFetchResult TileFetcher::Conclude(Transfer& transfer, int curl_code, long status) {
+bool TileFetcher::Start(void* session_ptr, const TileKey& key,
+                        std::vector<std::unique_ptr<Transfer>>* running) {
+  auto* session = static_cast<SoupSession*>(session_ptr);
+  auto transfer = std::make_unique<Transfer>();
+  transfer->key = key;
+  TileMeta meta;
+  const Check check = Freshness(key, &meta);
+  std::string url;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    url = TileUrl(url_template_, key);
+  }
+  SoupMessage* message = nullptr;
+  if (check != Check::kFresh && FetchableUrl(url)) message = soup_message_new("GET", url.c_str());
+  if (message == nullptr) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      in_flight_.erase(Code(key));
+    }
+    Report(key, check == Check::kFresh ? TileFetchResult::kFresh : TileFetchResult::kRefused);
+    return false;
+  }
+  if (!secure_ && SameText(std::string_view(url).substr(0, 8), "https://")) {
+    GTlsDatabase* store = g_tls_backend_get_default_database(g_tls_backend_get_default());
+    g_object_set(session, SOUP_SESSION_TLS_DATABASE, store, nullptr);
+    if (store != nullptr) g_object_unref(store);
+    secure_ = true;
+  }
+  transfer->message = message;
+  transfer->max_bytes = options_.max_response_bytes;
+  if (check == Check::kStale && (!meta.etag.empty() || !meta.last_modified.empty())) {
+    transfer->conditional = true;
+    if (!meta.etag.empty()) {
+      soup_message_headers_append(message->request_headers, "If-None-Match", meta.etag.c_str());
+    }
+    if (!meta.last_modified.empty()) {
+      soup_message_headers_append(message->request_headers, "If-Modified-Since",
+                                  meta.last_modified.c_str());
+    }
+  }
+  transfer->old_meta = std::move(meta);
+  soup_message_set_flags(message, SOUP_MESSAGE_NO_REDIRECT);
+  transfer->deadline = g_timeout_source_new(
+      static_cast<guint>(std::clamp<long>(options_.transfer_timeout_ms, 1, 24L * 3600 * 1000)));
+  g_source_set_callback(transfer->deadline, &Transfer::OnDeadline, transfer.get(), nullptr);
+  g_source_attach(transfer->deadline, static_cast<GMainContext*>(context_));
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    ++stats_.sent;
+    if (transfer->conditional) ++stats_.conditional;
+  }
+  soup_session_send_async(session, message, transfer->cancellable, &Transfer::OnSent,
+                          transfer.get());
+  running->push_back(std::move(transfer));
+  return true;
+}
+
+TileFetchResult TileFetcher::Conclude(Transfer& transfer) {
   const std::int64_t now = Now();
+  const guint status = transfer.answered ? transfer.message->status_code : 0;
   TileFetchResult result = TileFetchResult::kRejected;
-  if (curl_code == CURLE_OK) {
-    if (status == 200) {
-      TileMeta meta;
-      meta.expires = TileExpiry(transfer.headers, now);
-      meta.etag = std::string(HeaderValue(transfer.headers, "ETag"));
-      meta.last_modified = std::string(HeaderValue(transfer.headers, "Last-Modified"));
-      if (WellFormedPng(transfer.body) && cache_->Store(transfer.key, transfer.body, meta)) {
-        result = TileFetchResult::kStored;
-      }
-    } else if (status == 304 && transfer.conditional) {
-      TileMeta meta = transfer.old_meta;
-      meta.expires = TileExpiry(transfer.headers, now);
-      if (const auto etag = HeaderValue(transfer.headers, "ETag"); !etag.empty()) meta.etag = etag;
-      if (const auto modified = HeaderValue(transfer.headers, "Last-Modified"); !modified.empty()) {
-        meta.last_modified = modified;
-      }
-      if (cache_->Refresh(transfer.key, meta)) result = TileFetchResult::kNotModified;
-    } else if (status == 429 || status >= 500) {
-      result = TileFetchResult::kUnreachable;
-    } else if (status >= 400) {
-      result = TileFetchResult::kRefused;
+  if (transfer.dropped) {
+    result = TileFetchResult::kDropped;
+  } else if (transfer.too_large) {
+    result = TileFetchResult::kRejected;
+  } else if (transfer.timed_out) {
+    result = TileFetchResult::kUnreachable;
+  } else if (transfer.failed) {
+    // Broken off before an answer (cannot resolve or connect, closed or lost without an answer,
+    // TLS failure): unreachable. Broken off during the answer (cut short, malformed): damaged.
+    result = transfer.answered ? TileFetchResult::kRejected : TileFetchResult::kUnreachable;
+  } else if (status == 200) {
+    TileMeta meta;
+    meta.expires = TileExpiry(transfer.headers, now);
+    meta.etag = std::string(HeaderValue(transfer.headers, "ETag"));
+    meta.last_modified = std::string(HeaderValue(transfer.headers, "Last-Modified"));
+    if (WellFormedPng(transfer.body) && cache_->Store(transfer.key, transfer.body, meta)) {
+      result = TileFetchResult::kStored;
     }
-  } else {
-    switch (curl_code) {
-      case CURLE_ABORTED_BY_CALLBACK:
-        result = TileFetchResult::kDropped;
-        break;
-      case CURLE_WRITE_ERROR:
-      case CURLE_FILESIZE_EXCEEDED:
-      case CURLE_PARTIAL_FILE:
-      case CURLE_BAD_CONTENT_ENCODING:
-      case CURLE_WEIRD_SERVER_REPLY:
-      case CURLE_TOO_MANY_REDIRECTS:
-        result = TileFetchResult::kRejected;
-        break;
-      case CURLE_UNSUPPORTED_PROTOCOL:
-      case CURLE_URL_MALFORMAT:
-        result = TileFetchResult::kRefused;
-        break;
-      default:  // cannot resolve, cannot connect, timed out, connection lost, TLS failure
-        result = TileFetchResult::kUnreachable;
-        break;
+  } else if (status == 304 && transfer.conditional) {
+    TileMeta meta = transfer.old_meta;
+    meta.expires = TileExpiry(transfer.headers, now);
+    if (const auto etag = HeaderValue(transfer.headers, "ETag"); !etag.empty()) meta.etag = etag;
+    if (const auto modified = HeaderValue(transfer.headers, "Last-Modified"); !modified.empty()) {
+      meta.last_modified = modified;
     }
+    if (cache_->Refresh(transfer.key, meta)) result = TileFetchResult::kNotModified;
+  } else if (status == 429 || status >= 500) {
+    result = TileFetchResult::kUnreachable;
+  } else if (status >= 400) {
+    result = TileFetchResult::kRefused;
   }
 
   std::lock_guard<std::mutex> hold(lock_);

@@ -1,7 +1,9 @@
-// Fetches the map tiles the map page asks for into the tile cache, with libcurl.
+// Fetches the map tiles the map page asks for into the tile cache, with libsoup (the HTTP library
+// WebKit already brings into the process, so that fetching tiles loads no second HTTP and TLS
+// stack).
 //
-// Only tiles asked for are fetched, never areas ahead. At most two transfers run at once (one curl
-// multi handle limited to two connections, so the tile server sees at most two). Requests wait in
+// Only tiles asked for are fetched, never areas ahead. At most two transfers run at once (one
+// session limited to two connections, so the tile server sees at most two). Requests wait in
 // a bounded queue, newest first: when the user pans on, the tiles asked for last are fetched
 // first, and when the queue is full the oldest requests not yet started are dropped.
 //
@@ -14,13 +16,16 @@
 // (doubling up to five minutes), and then only the newest request goes out as a probe: no retry
 // storm when offline.
 //
+// A proxy is used as curl would: from http_proxy, https_proxy / HTTPS_PROXY, all_proxy / ALL_PROXY
+// and no_proxy / NO_PROXY, and none without them.
+//
 // Threads: one worker thread, started with the first request. It waits on a condition when it has
-// nothing to do, and on the transfers' sockets while it has. Request, SetUrlTemplate and Stats may
-// be called from any thread. The completion callback runs on the worker thread and must not call
-// back into the fetcher. The destructor aborts transfers in progress and joins the worker.
+// nothing to do, and on the transfers' sockets (its own main context) while it has. Request,
+// SetUrlTemplate and Stats may be called from any thread. The completion callback runs on the
+// worker thread and must not call back into the fetcher. The destructor aborts transfers in
+// progress and joins the worker.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -33,6 +38,7 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "telemetry/TileCache.h"
 
@@ -96,7 +102,7 @@ class TileFetcher {
     int connections = 2;           // at most 2 whatever is asked
     std::size_t queue_limit = 64;  // requests waiting, not counting transfers
     std::size_t max_response_bytes = TileCache::kMaxTileBytes;
-    long connect_timeout_ms = 10000;
+    long connect_timeout_ms = 10000;  // also the longest silence of a server while answering
     long transfer_timeout_ms = 30000;
     std::chrono::milliseconds first_retry_delay{15000};  // after the server could not be reached
     std::chrono::milliseconds max_retry_delay{300000};
@@ -126,8 +132,10 @@ class TileFetcher {
   enum class Check { kFresh, kStale, kMissing };
   Check Freshness(const TileKey& key, TileMeta* meta) const;
   void Run();  // the worker
+  // Starts the transfer of a tile taken from the queue; false (reported) when it could not start.
+  bool Start(void* session, const TileKey& key, std::vector<std::unique_ptr<Transfer>>* running);
   // Stores what a finished transfer brought and books its result; lock_ not held.
-  TileFetchResult Conclude(Transfer& transfer, int curl_code, long status);
+  TileFetchResult Conclude(Transfer& transfer);
   void Report(const TileKey& key, TileFetchResult result);
   std::int64_t Now() const;
 
@@ -147,6 +155,6 @@ class TileFetcher {
   TileFetcherStats stats_;
   std::thread worker_;  // started with the first request
 
-  std::atomic<bool> abort_{false};  // read by the transfers' progress callbacks
-  void* multi_ = nullptr;           // the curl multi handle; the worker's, woken from any thread
+  void* context_ = nullptr;  // the worker's GMainContext, woken from any thread
+  bool secure_ = false;      // the worker's: the session has the system's certificate store
 };

@@ -357,8 +357,14 @@ class LoopbackTileServer {
   bool Answer(int fd, const std::string& request) {
     char path[256] = {0};
     int z = -1, x = -1, y = -1;
-    const bool parsed = std::sscanf(request.c_str(), "GET %255s HTTP/1.1", path) == 1 &&
-                        std::sscanf(path, "/%d/%d/%d.png", &z, &x, &y) == 3;
+    // A proxy is asked for the whole URL ("GET http://host/z/x/y.png"): the tile is its path.
+    const bool read = std::sscanf(request.c_str(), "GET %255s HTTP/1.1", path) == 1;
+    const char* tile = path;
+    if (std::strncmp(path, "http://", 7) == 0) {
+      tile = std::strchr(path + 7, '/');
+      if (tile == nullptr) tile = "";
+    }
+    const bool parsed = read && std::sscanf(tile, "/%d/%d/%d.png", &z, &x, &y) == 3;
     const std::string if_none_match = HeaderOf(request, "If-None-Match");
     Mode mode;
     std::string cache_control;

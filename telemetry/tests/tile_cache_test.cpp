@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -559,6 +561,73 @@ TEST_F(TileFetcherTest, ServerErrorsStartTheRetryDelayToo) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_LE(server_.Requests(), 2);
   EXPECT_TRUE(fetcher->Offline());
+}
+
+TEST_F(TileFetcherTest, AServerThatHoldsTheAnswerIsLeftAtTheTransferTimeLimit) {
+  server_.Hold();
+  TileFetcher::Options options;
+  options.connect_timeout_ms = 60000;  // the socket's own limit must not be what ends it
+  options.transfer_timeout_ms = 300;
+  options.first_retry_delay = std::chrono::seconds(60);
+  auto fetcher = MakeFetcher(options);
+  fetcher->Request({6, 1, 1});
+  ASSERT_TRUE(reports_.WaitFor(TileFetchResult::kUnreachable, 1, 30000));
+  EXPECT_TRUE(fetcher->Offline());
+  EXPECT_FALSE(cache_->Contains({6, 1, 1}));
+  server_.Release();
+}
+
+// Sets an environment variable for a test's length.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST_F(TileFetcherTest, GoesThroughTheEnvironmentsProxyExceptToNoProxyHosts) {
+  // http_proxy names the tile server, which is then asked for the whole URL of a host that does
+  // not exist.
+  ScopedEnv proxy("http_proxy", "http://127.0.0.1:" + std::to_string(server_.port()));
+  ScopedEnv direct("no_proxy", "");
+  {
+    TileFetcher::Options options;
+    options.url_template = "http://tiles.roadeye.invalid/{z}/{x}/{y}.png";
+    options.now = [this] { return now_.load(); };
+    TileFetcher fetcher(cache_, options, reports_.Callback());
+    fetcher.Request({4, 3, 2});
+    ASSERT_TRUE(reports_.WaitFor(TileFetchResult::kStored, 1));
+  }
+  EXPECT_EQ(server_.Paths(), std::vector<std::string>{"http://tiles.roadeye.invalid/4/3/2.png"});
+  EXPECT_TRUE(cache_->Contains({4, 3, 2}));
+
+  // A proxy that is not there is passed by for the hosts no_proxy lists.
+  std::uint16_t closed = 0;
+  {
+    LoopbackTileServer gone;
+    ASSERT_TRUE(gone.ok());
+    closed = gone.port();
+  }
+  ScopedEnv dead_proxy("http_proxy", "http://127.0.0.1:" + std::to_string(closed));
+  ScopedEnv listed("no_proxy", "localhost, 127.0.0.1");
+  auto fetcher = MakeFetcher();
+  fetcher->Request({4, 3, 3});
+  ASSERT_TRUE(reports_.WaitFor(TileFetchResult::kStored, 2));
+  EXPECT_EQ(server_.Paths().back(), "/4/3/3.png");
 }
 
 TEST_F(TileFetcherTest, StopsInTheMiddleOfATransfer) {
