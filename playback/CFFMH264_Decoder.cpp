@@ -266,10 +266,9 @@ bool CFFMH264_Decoder::Send(const AVPacket* packet, bool key, bool ahead, std::i
 
 void CFFMH264_Decoder::SendAhead(const char* data, int length) {
   next_.reset();
-  // On one thread the packet is kept all the same while the size may call for more: the next
-  // Decode may be for a key picture that opens the context with frame threads.
-  const bool mayGrow = threadsAllowed_ > 1 && frameThreadsAbove_ > 0 && !hardware_;
-  if ((threads_ <= 1 && !mayGrow) || !context_ || data == nullptr || length <= 0) return;
+  // One thread needs no successor. (Where a key picture then opens the context with frame
+  // threads, its picture is drained out at its own call: once, at a change of picture size.)
+  if (threads_ <= 1 || !context_ || data == nullptr || length <= 0) return;
   // Named again (the caller's turn was put off): it is with the context already.
   if (flight_.size() == 2 && SameBytes(flight_.back().packet.get(), data, length)) return;
   PacketRef packet = MakePacket(data, length);
@@ -277,7 +276,7 @@ void CFFMH264_Decoder::SendAhead(const char* data, int length) {
   const bool key = IsKeyPicture(data, length);
   // A key picture that changes the thread count goes in at its own Decode call, to a new context.
   if (key && ThreadsFor(packet.get()) != threads_) return;
-  if (threads_ > 1 && flight_.size() == 1 && !drained_) {
+  if (flight_.size() == 1 && !drained_) {
     std::int64_t serial = -1;
     if (Send(packet.get(), key, true, &serial)) flight_.push_back({serial, std::move(packet)});
     return;
@@ -335,12 +334,10 @@ bool CFFMH264_Decoder::DecodeHere(const char* data, int length, bool needPicture
       return false;
     }
   }
-  // The named next packet goes in now, so that this packet's picture comes out; one thread needs
-  // none, and a key picture that changes the thread count waits for its own call.
-  if (next_ && (threads_ <= 1 ||
-                (IsKeyPicture(next_->data, next_->size) && ThreadsFor(next_.get()) != threads_))) {
-    next_.reset();
-  }
+  // The named next packet goes in now, so that this packet's picture comes out; none when this
+  // key picture has just reopened the context on one thread. (A key picture that would change
+  // the count was not kept by SendAhead.)
+  if (next_ && threads_ <= 1) next_.reset();
   if (next_) {
     PacketRef next = std::move(next_);
     std::int64_t serial = -1;
