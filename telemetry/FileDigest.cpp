@@ -7,18 +7,13 @@
 #include <cerrno>
 #include <memory>
 
+#include "support/FileDescriptor.h"
+
 namespace {
 
 // Bytes read at a time: large enough that the system calls cost nothing beside the hashing, small
 // enough to keep on any thread.
 constexpr std::size_t kChunkBytes = 256 * 1024;
-
-struct Descriptor {
-  int fd = -1;
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 std::string Hex(const std::uint8_t* digest, std::size_t n) {
   static const char kDigits[] = "0123456789abcdef";
@@ -44,19 +39,18 @@ DigestResult Sha256OfFile(const std::string& path, std::string* hex, const std::
   int ownError = 0;
   if (!systemError) systemError = &ownError;
   *systemError = 0;
-  Descriptor file;
-  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (file.fd < 0) {
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) {
     *systemError = errno;
     return DigestResult::kReadFailed;
   }
-  (void)::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  (void)::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   const std::unique_ptr<std::uint8_t[]> chunk(new std::uint8_t[kChunkBytes]);
   sha256_ctx ctx;
   sha256_init(&ctx);
   for (;;) {
     if (busy && busy->load() == 0) return DigestResult::kStopped;
-    const ssize_t n = ::read(file.fd, chunk.get(), kChunkBytes);
+    const ssize_t n = ::read(file.get(), chunk.get(), kChunkBytes);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       *systemError = errno;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/WholeFile.h"
+#include "support/FileDescriptor.h"
 
 namespace fs = std::filesystem;
 
@@ -70,21 +71,6 @@ void SetMtime(int fd, std::uint64_t stamp) {
   StampTimes(stamp, times);
   (void)::futimens(fd, times);
 }
-
-// Closes a descriptor when it goes.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool ReadAll(int fd, char* data, std::size_t size) {
   while (size > 0) {
@@ -205,7 +191,7 @@ std::string TileCache::PathOf(const TileKey& key) const {
 bool TileCache::ReadFile(const TileKey& key, CachedTile* out, bool header_only) {
   const std::string path = PathOf(key);
   if (path.empty()) return false;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
   if (fd.get() < 0) return false;
   struct stat st {};
   bool ok = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&

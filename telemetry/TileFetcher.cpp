@@ -522,7 +522,7 @@ void TileFetcher::Run() {
   g_main_context_pop_thread_default(context);
 }
 
-bool TileFetcher::Start(void* session_ptr, const TileKey& key,
+void TileFetcher::Start(void* session_ptr, const TileKey& key,
                         std::vector<std::unique_ptr<Transfer>>* running) {
   auto* session = static_cast<SoupSession*>(session_ptr);
   auto transfer = std::make_unique<Transfer>();
@@ -542,7 +542,7 @@ bool TileFetcher::Start(void* session_ptr, const TileKey& key,
       in_flight_.erase(Code(key));
     }
     Report(key, check == Check::kFresh ? TileFetchResult::kFresh : TileFetchResult::kRefused);
-    return false;
+    return;
   }
   if (!secure_ && SameText(std::string_view(url).substr(0, 8), "https://")) {
     GTlsDatabase* store = g_tls_backend_get_default_database(g_tls_backend_get_default());
@@ -576,7 +576,6 @@ bool TileFetcher::Start(void* session_ptr, const TileKey& key,
   soup_session_send_async(session, message, transfer->cancellable, &Transfer::OnSent,
                           transfer.get());
   running->push_back(std::move(transfer));
-  return true;
 }
 
 TileFetchResult TileFetcher::Conclude(Transfer& transfer) {

@@ -132,8 +132,8 @@ class TileFetcher {
   enum class Check { kFresh, kStale, kMissing };
   Check Freshness(const TileKey& key, TileMeta* meta) const;
   void Run();  // the worker
-  // Starts the transfer of a tile taken from the queue; false (reported) when it could not start.
-  bool Start(void* session, const TileKey& key, std::vector<std::unique_ptr<Transfer>>* running);
+  // Starts the transfer of a tile taken from the queue, or reports why it did not start.
+  void Start(void* session, const TileKey& key, std::vector<std::unique_ptr<Transfer>>* running);
   // Stores what a finished transfer brought and books its result; lock_ not held.
   TileFetchResult Conclude(Transfer& transfer);
   void Report(const TileKey& key, TileFetchResult result);

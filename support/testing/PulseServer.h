@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FileDescriptor.h"
 #include "support/testing/TempDir.h"
 
 namespace roadeye_test {
@@ -75,8 +76,8 @@ class PulseServer {
     // notice) once its modules are loaded and its socket listens.
     const std::string notifyPath = dir_ / "notify";
     ::unlink(notifyPath.c_str());
-    const Descriptor notify(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (notify.fd < 0 || !Bind(notify.fd, notifyPath)) return Fail("no readiness socket");
+    const FileDescriptor notify(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (notify.get() < 0 || !Bind(notify.get(), notifyPath)) return Fail("no readiness socket");
     std::vector<std::string> env = {"HOME=" + home, "XDG_RUNTIME_DIR=" + runtime,
                                     "XDG_CONFIG_HOME=" + home, "PATH=/usr/bin:/bin",
                                     "NOTIFY_SOCKET=" + notifyPath};
@@ -106,12 +107,12 @@ class PulseServer {
     pid_ = pid;
     // Waits for the readiness notice or the end of the process (its descriptor becomes readable),
     // whichever comes first; a server built without the notice answers by the time limit.
-    const Descriptor ended(int(::syscall(SYS_pidfd_open, pid_, 0)));
+    const FileDescriptor ended(int(::syscall(SYS_pidfd_open, pid_, 0)));
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
     while (!Answers()) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           limit - std::chrono::steady_clock::now());
-      pollfd fds[2] = {{notify.fd, POLLIN, 0}, {ended.fd, POLLIN, 0}};
+      pollfd fds[2] = {{notify.get(), POLLIN, 0}, {ended.get(), POLLIN, 0}};
       const bool timedOut = left.count() <= 0 || ::poll(fds, 2, int(left.count())) == 0;
       int status = 0;
       if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -119,7 +120,7 @@ class PulseServer {
         return Fail("pulseaudio exited at start (see " + (dir_ / "server.log") + ")");
       }
       char message[64];
-      while (::recv(notify.fd, message, sizeof message, 0) > 0) {
+      while (::recv(notify.get(), message, sizeof message, 0) > 0) {
       }
       if (timedOut && !Answers()) {
         Stop();
@@ -170,18 +171,6 @@ class PulseServer {
     return false;
   }
 
-  // True when the socket accepts a connection.
-  // A descriptor closed with its holder (-1: none).
-  struct Descriptor {
-    explicit Descriptor(int d) : fd(d) {}
-    ~Descriptor() {
-      if (fd >= 0) ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int fd;
-  };
-
   static bool Bind(int fd, const std::string& path) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -190,6 +179,7 @@ class PulseServer {
     return ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   }
 
+  // True when the socket accepts a connection.
   bool Answers() const {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
