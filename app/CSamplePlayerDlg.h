@@ -18,6 +18,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,7 +76,15 @@ struct RecordingEntry {
 struct DownloadReport {
   std::vector<DownloadOutcome> outcomes;
   int count = 0;
+  std::string folder;  // where the files were made
   bool cancelled = false;
+};
+
+// What one file download converts and where: the worker's own copy, taken when the run starts, so
+// that the run never reads the window's list or folder.
+struct DownloadJob {
+  std::vector<std::string> names;
+  std::string folder;
 };
 
 // What the download's worker tells the window (an EVT_DOWNLOAD event's int).
@@ -348,7 +358,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   void StartDownloadWorker();
   void StopDownloadWorker();
   static bool DownloadWorker(void* self);
-  void RunDownload();
+  void RunDownload(const DownloadJob& job);
   void PostDownloadEvent(int update, long index, const wxString& text);
   void OnDownloadEvent(wxThreadEvent& event);
   void FinishDownload(const DownloadReport& report);
@@ -404,11 +414,19 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   GSensorGraph graphFeed_;
   wxStaticText* speed_ = nullptr;
   wxCheckBox* selectAll_ = nullptr;
-  // The download busy flag: 1 while a run is under way (read by the worker between packets).
+  // The download busy flag: 1 from the start of a run until the window has its report. Only the
+  // window thread sets and clears it, so a run that is still finishing its last file (a cancel
+  // closes and flushes it) keeps the window's commands, and another FileDownload, waiting.
   std::atomic<int> downloadBusy_{0};
-  // Written by the window thread only while no run is under way, read by the worker during one.
+  // The run's own flag, handed to the conversion: 1 while the run goes on; the conversion clears
+  // it when the progress says stop (Cancel), the window at shut-down.
+  std::atomic<int> downloadRun_{0};
+  // Window thread only.
   std::vector<std::string> downloadList_;
   std::string targetFolder_;
+  // The next run, handed from the window to the worker at its start. Under downloadJobLock_.
+  std::mutex downloadJobLock_;
+  std::unique_ptr<DownloadJob> downloadJob_;
   std::string profilePath_;  // the viewer's profile (roadeye.ini), where the folder is kept
   CProgressDlg* progress_ = nullptr;
   CVEXParser downloadParser_;  // the download's own card reader: nothing of playback reaches it

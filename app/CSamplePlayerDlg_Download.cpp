@@ -46,7 +46,7 @@ void CSamplePlayerDlg::StartDownloadWorker() {
 void CSamplePlayerDlg::StopDownloadWorker() {
   // A run in progress stops at its next packet; the recording being made is kept as far as it
   // got, complete.
-  downloadBusy_ = 0;
+  downloadRun_ = 0;
   downloadQuit_ = true;
   downloadWake_.SetEvent();
   downloadThread_.StopThread();
@@ -92,6 +92,11 @@ void CSamplePlayerDlg::StartDownload() {
   progress_->RecordingBar()->SetValue(0);
   progress_->PictureBar()->SetValue(0);
   idleTitle_ = GetTitle();
+  {
+    std::lock_guard<std::mutex> hold(downloadJobLock_);
+    downloadJob_ = std::make_unique<DownloadJob>(DownloadJob{downloadList_, targetFolder_});
+  }
+  downloadRun_ = 1;
   downloadBusy_ = 1;
   downloadWake_.SetEvent();
 }
@@ -101,7 +106,12 @@ bool CSamplePlayerDlg::DownloadWorker(void* self) {
   // Nothing to do until a run is started or the window goes.
   window->downloadWake_.WaitEvent(kWaitInfinite);
   if (window->downloadQuit_) return false;
-  if (window->downloadBusy_.load() == 1) window->RunDownload();
+  std::unique_ptr<DownloadJob> job;
+  {
+    std::lock_guard<std::mutex> hold(window->downloadJobLock_);
+    job = std::move(window->downloadJob_);
+  }
+  if (job) window->RunDownload(*job);
   return true;
 }
 
@@ -113,7 +123,7 @@ void CSamplePlayerDlg::PostDownloadEvent(int update, long index, const wxString&
   wxQueueEvent(this, event);
 }
 
-void CSamplePlayerDlg::RunDownload() {
+void CSamplePlayerDlg::RunDownload(const DownloadJob& job) {
   // The worker's side of the run: what the conversion reports becomes events for the window.
   class Relay : public VDownloadProgress {
    public:
@@ -144,9 +154,10 @@ void CSamplePlayerDlg::RunDownload() {
   PostDownloadEvent(kDownloadShow, 0, wxString());
   Relay relay(this);
   DownloadReport report;
-  report.count = int(downloadList_.size());
+  report.count = int(job.names.size());
+  report.folder = job.folder;
   report.outcomes =
-      DownloadToFolder(&downloadParser_, targetFolder_, downloadList_, &relay, &downloadBusy_);
+      DownloadToFolder(&downloadParser_, job.folder, job.names, &relay, &downloadRun_);
   report.cancelled = !progress_->ShouldContinue();
   auto* event = new wxThreadEvent(EVT_DOWNLOAD);
   event->SetInt(kDownloadFinished);
@@ -207,7 +218,7 @@ void CSamplePlayerDlg::FinishDownload(const DownloadReport& report) {
   wxString text;
   if (report.cancelled) text = Text(kStrDownloadCancelledKo, kStrDownloadCancelledEn) + "\n";
   text += wxString::Format(Text(kStrDownloadMadeKo, kStrDownloadMadeEn), made, report.count,
-                           wxString::FromUTF8(targetFolder_));
+                           wxString::FromUTF8(report.folder));
   if (!failures.empty()) {
     text += "\n\n" + Text(kStrDownloadNotMadeKo, kStrDownloadNotMadeEn) + failures;
   }

@@ -19,6 +19,8 @@
 #include "AppTestSupport.h"
 #include "app/AppIds.h"
 #include "app/CProgressDlg.h"
+#include "media/CAVIWriter.h"
+#include "media/VFileSystem.h"
 #include "resources/core/StringTable.h"
 #include "skin/testing/Screen.h"
 #include "vexlib/VexReader.h"
@@ -103,6 +105,42 @@ class Gate {
   bool waiting_ = false, open_ = false, passed_ = false;
 };
 
+// The clip writer's file, through a real one, whose first close waits until the test lets it
+// finish: the moment a cancelled run spends closing and flushing its last file, made long.
+class SlowCloseFile final : public VFileSystem {
+ public:
+  bool Open(const char* path, const char* mode) override { return file_.Open(path, mode); }
+  int Write(const void* data, int length) override { return file_.Write(data, length); }
+  int Seek(int offset, int origin) override { return file_.Seek(offset, origin); }
+  bool IsOpen() override { return file_.IsOpen(); }
+  void Close() override {
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      if (!released_) {
+        closing_ = true;
+        changed_.notify_all();
+        changed_.wait_for(hold, std::chrono::seconds(20), [&] { return released_; });
+      }
+    }
+    file_.Close();
+  }
+  bool Closing() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return closing_;
+  }
+  void Release() {
+    std::lock_guard<std::mutex> hold(lock_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  CFSNormal file_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool closing_ = false, released_ = false;
+};
+
 // A card of three recordings (driving and parking with a rear camera, an event without), listed
 // together, and a folder for the files.
 class DownloadTest : public ::testing::Test {
@@ -164,6 +202,12 @@ class DownloadTest : public ::testing::Test {
     if (onUpdate_) onUpdate_(update);
   }
   wxString LastMessage() { return window_->messages.texts.back(); }
+  // Cancel, pressed on the progress dialog's button.
+  void PressCancel() {
+    wxCommandEvent press(wxEVT_BUTTON, CProgressDlg::kIdCancel);
+    press.SetEventObject(Progress()->CancelButton());
+    Progress()->CancelButton()->GetEventHandler()->ProcessEvent(press);
+  }
 
   static inline apptest::SuiteCard card_;
   TempDir config_{"download-config"};
@@ -288,10 +332,7 @@ TEST_F(DownloadTest, TheDialogShowsCommandsWaitAndCancelKeepsOneShorterFile) {
   EXPECT_EQ(W()->LayoutMode(), kLayoutNormal);
   EXPECT_TRUE(W()->IsDownloadBusy());
 
-  // Cancel, pressed on the dialog's button.
-  wxCommandEvent press(wxEVT_BUTTON, CProgressDlg::kIdCancel);
-  press.SetEventObject(Progress()->CancelButton());
-  Progress()->CancelButton()->GetEventHandler()->ProcessEvent(press);
+  PressCancel();
   gate.Open();
   ASSERT_TRUE(PumpUntil(
       [&] { return !W()->IsDownloadBusy() && window_->messages.texts.size() > messages; }));
@@ -426,4 +467,61 @@ TEST_F(DownloadTest, ACardFailingDuringTheRunLeavesNoFileAndTheNextRunWorks) {
   ASSERT_TRUE(Download());
   EXPECT_EQ(LastMessage(), wxString::Format("3 of 3 files were made in %s.", clips_));
   EXPECT_EQ(FolderNames(clips_).size(), 3u);
+}
+
+// Cancel, and FileDownload again while the cancelled run still closes and flushes its file: the
+// second press starts nothing until the first run's report is in, and the next run then makes
+// every recording, each under its own name, with the window's title given back after each run.
+TEST_F(DownloadTest, ADownloadAskedForWhileACancelledRunFinishesWaitsForItsReport) {
+  const std::vector<std::string> names = Names();
+  TickAll();
+  const wxString title = W()->GetTitle();
+  Gate gate;
+  W()->SetDownloadPictureHook([&gate](int index) { gate.Reached(index); });
+  SlowCloseFile file;
+  ASSERT_TRUE(aviSetFileSystem(&file));
+  // Whatever happens below, the window's worker is let go and gone before the file is.
+  struct Restore {
+    SlowCloseFile& file;
+    std::unique_ptr<Window>& window;
+    ~Restore() {
+      file.Release();
+      window.reset();
+      aviSetFileSystem(nullptr);
+    }
+  } restore{file, window_};
+  const std::size_t messages = window_->messages.texts.size();
+  apptest::Click(W(), kIdFileDownload);
+  ASSERT_TRUE(PumpUntil([&] { return gate.Waiting(); })) << "the run was never held";
+  PressCancel();
+  gate.Open();
+  ASSERT_TRUE(PumpUntil([&] { return file.Closing(); })) << "the cancelled file was not closed";
+
+  apptest::Click(W(), kIdFileDownload);
+  apptest::Pump(200);
+  EXPECT_EQ(pickerTitles_.size(), 1u) << "a second run was started while the first finished";
+  EXPECT_TRUE(W()->IsDownloadBusy());
+  file.Release();
+  ASSERT_TRUE(PumpUntil(
+      [&] { return !W()->IsDownloadBusy() && window_->messages.texts.size() > messages; }));
+  EXPECT_EQ(window_->messages.texts.size(), messages + 1);
+  EXPECT_TRUE(LastMessage().StartsWith("The download was cancelled.\n1 of 3 files were made"))
+      << LastMessage();
+  EXPECT_EQ(W()->GetTitle(), title);
+  EXPECT_EQ(FolderNames(clips_), std::vector<std::string>{names[0]});
+
+  titles_.clear();
+  ASSERT_TRUE(Download());
+  EXPECT_EQ(LastMessage(), wxString::Format("3 of 3 files were made in %s.", clips_));
+  ASSERT_EQ(titles_.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(titles_[i], wxString::Format("Make File %03zu/003 [%s]", i, names[i]));
+  }
+  std::vector<std::string> sorted = names;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(FolderNames(clips_), sorted);
+  for (const std::string& name : names) {
+    EXPECT_EQ(FrontPictures(clips_ + "/" + name), kFrontPictures) << name;
+  }
+  EXPECT_EQ(W()->GetTitle(), title);
 }
