@@ -230,8 +230,7 @@ void CSamplePlayerDlg::ApplySkins() {
 void CSamplePlayerDlg::InitPlayer() {
   SetSize(1020, 594);
   speedCode_ = 0;
-  speedLabel_ = "Km/h";
-  speedFactor_ = 1.0f;
+  speedUnit_ = SpeedUnitFromSetting(1);
   engine_.SetEventCallback(&CSamplePlayerDlg::OnRecordingEnded, this);
   engine_.SetTextCallback(&CSamplePlayerDlg::OnTextData, this);
   decoder_.SetDecoderChoice(options_.decoder);

@@ -39,6 +39,7 @@
 #include "skin/VSkinBackground.h"
 #include "telemetry/CTextData.h"
 #include "telemetry/EventMarks.h"
+#include "telemetry/SpeedReadout.h"
 #include "telemetry/Track.h"
 #include "telemetry/TrackLoader.h"
 #include "telemetry/gui/GSensorGraphFeed.h"
@@ -295,7 +296,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   wxString CurrentTimeText() const;
   wxString TotalTimeText() const;
   const std::string& ConfigPath() const { return configPath_; }
-  const wxString& SpeedUnitLabel() const { return speedLabel_; }
+  wxString SpeedUnitLabel() const { return wxString::FromUTF8(speedUnit_.label); }
   // Runs the close command (button 1001).
   void CloseCommand();
   // Ends the viewer as the close command's Yes does, without asking: the desktop is logging out
@@ -440,8 +441,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   std::function<void(int)> downloadObserver_;
   std::function<void(int)> pictureHook_;
   int speedCode_ = 0;
-  wxString speedLabel_ = "Km/h";
-  float speedFactor_ = 1.0f;
+  ReadoutUnit speedUnit_ = SpeedUnitFromSetting(1);
 
   // The open recording's track and the requests for it; export's own reader.
   TrackLoader trackLoader_;

@@ -100,7 +100,7 @@ SnapshotEvidence CSamplePlayerDlg::SnapshotEvidenceNow() {
   evidence.description = name;
   RecordingClock(name, engine_.GetPositionMs(), &evidence);
   if (telemetry_.GpsCount() > 0) {
-    evidence.fix = FixOf(telemetry_.LastGps(), speedFactor_, speedLabel_ == "MPH");
+    evidence.fix = FixOf(telemetry_.LastGps(), speedUnit_.factor, SpeedUnitLabel() == "MPH");
   }
   evidence.software = std::string("Roadeye ") + ROADEYE_VERSION;
   if (!settingsPath_.empty()) {

@@ -304,12 +304,6 @@ void CSamplePlayerDlg::ApplySpeedUnit(const std::string& path) {
   const int code = ReadSpeedUnitSetting(path);
   if (code == speedCode_) return;
   speedCode_ = code;
-  if (code == 2) {
-    speedLabel_ = "MPH";
-    speedFactor_ = 0.62f;
-  } else {
-    speedLabel_ = "Km/h";
-    speedFactor_ = 1.0f;
-  }
-  SetSpeedText(speedLabel_);
+  speedUnit_ = SpeedUnitFromSetting(code);
+  SetSpeedText(SpeedUnitLabel());
 }

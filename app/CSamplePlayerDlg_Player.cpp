@@ -40,7 +40,7 @@ bool EngineOpen(CNOVMediaPlayer& engine) {
 void CSamplePlayerDlg::ClearTelemetryView() {
   telemetry_.Clear();
   mapShownFixes_ = 0;
-  SetSpeedText(speedLabel_);
+  SetSpeedText(SpeedUnitLabel());
   ResetGSensorGraph(graphFeed_);
   graph_->Refresh();
 }
@@ -231,8 +231,7 @@ void CSamplePlayerDlg::OnPositionTick() {
           LayoutPanes();
         }
       }
-      const int speed = static_cast<int>(speedFactor_ * static_cast<int>(fix.GetSpeed()));
-      SetSpeedText(wxString::Format("%d%s", speed, speedLabel_));
+      SetSpeedText(wxString::FromUTF8(SpeedReadout(telemetry_, speedUnit_)));
     }
   }
   UpdateGSensorGraph(s);

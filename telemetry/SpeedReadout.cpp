@@ -1,30 +1,21 @@
 #include "telemetry/SpeedReadout.h"
 
-#include <climits>
 #include <cmath>
 
-SpeedUnit SpeedUnitFromSetting(int osdSpeed) {
+ReadoutUnit SpeedUnitFromSetting(int osdSpeed) {
   if (osdSpeed == 2) return {0.62f, "MPH"};
   return {1.0f, "Km/h"};
 }
 
-std::string SpeedReadout(const CTextData& store, SpeedUnit unit) {
+std::string SpeedReadout(const CTextData& store, ReadoutUnit unit) {
   const char* label = unit.label != nullptr ? unit.label : "";
   const CGPSData fix = store.LastGps();
   if (!fix.valid) return label;
-
-  // The fix comes from the card: keep the conversion to int defined for any value.
-  const double shown = std::trunc(double(unit.factor) * std::trunc(fix.GetSpeed()));
-  int value = 0;
-  if (std::isnan(shown)) {
-    value = 0;
-  } else if (shown >= double(INT_MAX)) {
-    value = INT_MAX;
-  } else if (shown <= double(INT_MIN)) {
-    value = INT_MIN;
-  } else {
-    value = int(shown);
-  }
+  // The fix comes from the card: a speed outside what a car drives is shown as no speed, which
+  // also keeps the conversion to int defined.
+  const double kmh = fix.GetSpeed();
+  if (!std::isfinite(kmh) || kmh < 0 || kmh > kMaxReadoutKmh) return label;
+  const int shown = int(std::trunc(double(unit.factor) * std::trunc(kmh)));
   // "%d%s": the number and the unit without a space.
-  return std::to_string(value) + label;
+  return std::to_string(shown) + label;
 }

@@ -656,7 +656,7 @@ std::uint8_t NmeaChecksum(const std::string& sentence) {
 }
 
 std::string GpsRecord(const DateTime& utc, double latitude, double longitude, double kmh,
-                      double course) {
+                      double course, const std::string& speedField) {
   // ddmm.mmmm (latitude) or dddmm.mmmm (longitude) of a value in degrees.
   auto nmea = [](double degrees, bool longitude) {
     double a = std::min(std::fabs(degrees), 180.0);
@@ -673,11 +673,17 @@ std::string GpsRecord(const DateTime& utc, double latitude, double longitude, do
     return std::string(out);
   };
   const std::string lat = nmea(latitude, false), lon = nmea(longitude, true);
-  char body[160];
-  std::snprintf(body, sizeof body,
-                "$GPRMC,%02d%02d%02d.000,A,%s,%c,%s,%c,%.1f,%.1f,%02d%02d%02d,,,A", utc.hour,
-                utc.minute, utc.second, lat.c_str(), latitude < 0 ? 'S' : 'N', lon.c_str(),
-                longitude < 0 ? 'W' : 'E', kmh / 1.852, course, utc.day, utc.month, utc.year % 100);
+  char knots[48];
+  if (speedField.empty() || speedField.size() >= sizeof knots) {
+    std::snprintf(knots, sizeof knots, "%.1f", kmh / 1.852);
+  } else {
+    std::snprintf(knots, sizeof knots, "%s", speedField.c_str());
+  }
+  char body[200];
+  std::snprintf(body, sizeof body, "$GPRMC,%02d%02d%02d.000,A,%s,%c,%s,%c,%s,%.1f,%02d%02d%02d,,,A",
+                utc.hour, utc.minute, utc.second, lat.c_str(), latitude < 0 ? 'S' : 'N',
+                lon.c_str(), longitude < 0 ? 'W' : 'E', knots, course, utc.day, utc.month,
+                utc.year % 100);
   std::string s(body);
   char tail[8];
   std::snprintf(tail, sizeof tail, "*%02X\r\n", NmeaChecksum(s));
@@ -813,10 +819,11 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
         soundPacket++;
       } else if (gpsDue && (!gDue || tGps <= tG)) {
         const DateTime utc = AddSeconds(utcStart, gpsSecond);
-        std::string fix =
-            options.gpsFix ? GpsRecord(utc, route.Latitude(gpsSecond), route.Longitude(gpsSecond),
-                                       route.SpeedKmh(gpsSecond), route.Course(gpsSecond))
-                           : VoidGpsRecord(utc);
+        std::string fix = options.gpsFix
+                              ? GpsRecord(utc, route.Latitude(gpsSecond),
+                                          route.Longitude(gpsSecond), route.SpeedKmh(gpsSecond),
+                                          route.Course(gpsSecond), options.gpsSpeedField)
+                              : VoidGpsRecord(utc);
         if (!writer.AddPacket(0, vex::kTypeText, fix.data(), std::uint32_t(fix.size()), tGps)) {
           return false;
         }

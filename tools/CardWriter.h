@@ -88,6 +88,9 @@ struct CardOptions {
   bool gpsFix = true;
   // false: no G-sensor samples at all.
   bool gsensor = true;
+  // The text of every fix's speed field (knots), as given, instead of the drive's own speed: a
+  // damaged or impossible value ("1e300", "nan") for tests of what reads it. Empty: the drive's.
+  std::string gpsSpeedField;
   // Whole seconds at which every recording gets a collision's jolt (four G-sensor samples that
   // swing the vector by 90 to 250 counts, 40 a g), those past a recording's end left out. Empty:
   // an event recording gets one in its middle second (sample seconds * 10 / 2), the others none.
@@ -137,8 +140,9 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
 
 // The text payload of a GPS fix: "G", an NMEA RMC sentence with its checksum, CR LF.
 // utc is the fix's UTC time; latitude and longitude in decimal degrees (north and east positive).
+// speedField, when not empty, is written as the speed field instead of kmh in knots.
 std::string GpsRecord(const DateTime& utc, double latitude, double longitude, double kmh,
-                      double course);
+                      double course, const std::string& speedField = std::string());
 // The text payload of a GPS record without a fix: status V, no position, speed or course.
 std::string VoidGpsRecord(const DateTime& utc);
 // XOR of the characters between '$' and '*' (or the end) of an NMEA sentence.

@@ -70,6 +70,8 @@ void Usage(std::FILE* out) {
       "  --no-damaged         leave out the recording cut short by a power loss and the\n"
       "                       one under 512 KiB\n"
       "  --no-fix             GPS records without a fix (status V, no position)\n"
+      "  --gps-speed TEXT     every fix's speed field (knots) written as TEXT, such as 1e300\n"
+      "                       or nan, instead of the drive's speed (letters, digits, . + -)\n"
       "  --jolts S1,S2,...    a collision's jolt in the G-sensor samples at each of these\n"
       "                       whole seconds (0 to the length less one) of every recording,\n"
       "                       instead of the one in the middle of each EVENT recording\n"
@@ -91,6 +93,16 @@ bool ParseInt(const char* text, int lo, int hi, int* out) {
   long v = std::strtol(text, &end, 10);
   if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) return false;
   *out = int(v);
+  return true;
+}
+
+// A speed field of up to 24 letters, digits, '.', '+' and '-': nothing that ends the sentence.
+bool ParseSpeedField(const std::string& text, std::string* out) {
+  if (text.empty() || text.size() > 24) return false;
+  for (unsigned char c : text) {
+    if (!std::isalnum(c) && c != '.' && c != '+' && c != '-') return false;
+  }
+  *out = text;
   return true;
 }
 
@@ -172,6 +184,8 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
       s->damaged = false;
     } else if (a == "--no-fix") {
       s->card.gpsFix = false;
+    } else if (a == "--gps-speed") {
+      ok = value(&v) && ParseSpeedField(v, &s->card.gpsSpeedField);
     } else if (a == "--realistic") {
       s->card.realistic = true;
     } else if (a == "--no-gsensor") {

@@ -589,11 +589,11 @@ TEST(TextData, ArbitraryBytesNeverCrash) {
 // --- Speed read-out -----------------------------------------------------------------------------
 
 TEST(SpeedReadout, UnitFromTheCameraSetting) {
-  SpeedUnit mph = SpeedUnitFromSetting(2);
+  ReadoutUnit mph = SpeedUnitFromSetting(2);
   EXPECT_EQ(mph.factor, 0.62f);
   EXPECT_STREQ(mph.label, "MPH");
   for (int code : {1, 0, 3, -1, 100}) {
-    SpeedUnit kmh = SpeedUnitFromSetting(code);
+    ReadoutUnit kmh = SpeedUnitFromSetting(code);
     EXPECT_EQ(kmh.factor, 1.0f);
     EXPECT_STREQ(kmh.label, "Km/h");
   }
@@ -625,14 +625,17 @@ TEST(SpeedReadout, LabelAloneWithoutAValidFix) {
   EXPECT_EQ(SpeedReadout(store, SpeedUnitFromSetting(2)), "MPH");
 }
 
-TEST(SpeedReadout, ExtremeSpeedsStayPrintable) {
+// A damaged speed field shows no speed at all, in either unit; 500 km/h is the fastest shown.
+// (Fields that read as not a number, "nan" or "inf", are speed 0 in the record.)
+TEST(SpeedReadout, ImpossibleSpeedsShowTheLabelAlone) {
   CTextData store;
-  Deliver(&store, "G$GPRMC,123519,A,0,N,0,E,1e300,0,230394", 0);
-  EXPECT_EQ(SpeedReadout(store, SpeedUnitFromSetting(1)), "2147483647Km/h");
-  Deliver(&store, "G$GPRMC,123519,A,0,N,0,E,-1e300,0,230394", 0);
-  EXPECT_EQ(SpeedReadout(store, SpeedUnitFromSetting(1)), "-2147483648Km/h");
-  Deliver(&store, "G$GPRMC,123519,A,0,N,0,E,nan,0,230394", 0);
-  EXPECT_EQ(SpeedReadout(store, SpeedUnitFromSetting(1)), "0Km/h");
+  for (const char* knots : {"1e300", "-1e300", "1e39", "-1", "270.0"}) {
+    Deliver(&store, std::string("G$GPRMC,123519,A,0,N,0,E,") + knots + ",0,230394", 0);
+    EXPECT_EQ(SpeedReadout(store, SpeedUnitFromSetting(1)), "Km/h") << knots;
+    EXPECT_EQ(SpeedReadout(store, SpeedUnitFromSetting(2)), "MPH") << knots;
+  }
+  Deliver(&store, "G$GPRMC,123519,A,0,N,0,E,269.9,0,230394", 0);
+  EXPECT_EQ(SpeedReadout(store, SpeedUnitFromSetting(1)), "499Km/h");
 }
 
 // --- Threads ------------------------------------------------------------------------------------

@@ -1,0 +1,41 @@
+// The read-outs beside the pictures in the real window, on cards whose telemetry is damaged: a GPS
+// fix whose speed field no car could drive shows the unit alone, while the fix still moves the
+// map.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/tests/AppTestSupport.h"
+
+namespace {
+
+using apptest::PumpUntil;
+using apptest::TempDir;
+using apptest::Window;
+
+class ImpossibleSpeedTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ImpossibleSpeedTest, ShowsTheUnitAlone) {
+  TempDir card("readout-card");
+  TempDir config("readout-config");
+  ASSERT_TRUE(apptest::MakeCard(card.str(),
+                                "--seconds 3 --count 1 --kinds REC --rear no "
+                                "--no-damaged --bitrate 2000 --gps-speed " +
+                                    std::string(GetParam())));
+  Window win(card.str(), config.str() + "/config.cfg");
+  CSamplePlayerDlg* w = win.get();
+  apptest::KeepMapOffline(w);
+  w->PollCard();
+  ASSERT_EQ(w->RecordingList()->GetItemCount(), 1);
+  apptest::DoubleClickRow(w, 0);
+  // The tick that sees the first valid fix shows the small map, then the speed.
+  ASSERT_TRUE(PumpUntil([&] { return w->Panes().map == kPaneSmall; })) << "no fix was shown";
+  apptest::Pump(250);
+  EXPECT_EQ(w->SpeedText(), "Km/h");
+  EXPECT_GT(w->Telemetry().GpsCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(DamagedSpeedFields, ImpossibleSpeedTest,
+                         ::testing::Values("1e300", "1e39", "-1", "300"));
+
+}  // namespace
