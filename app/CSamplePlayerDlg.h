@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/AppIds.h"
+#include "app/CZoomDlg.h"
 #include "app/Layout.h"
 #include "app/Snapshot.h"
 #include "media/CVEXParser.h"
@@ -47,7 +48,6 @@
 
 class CBitmapButtonTrans;
 class CProgressDlg;
-class CZoomDlg;
 class CBitmapSlider;
 class CxSkinButton;
 class CGraphStatic;
@@ -214,7 +214,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   // The evidence of the picture shown now: the recording's clock, its fix, the card's camera.
   SnapshotEvidence SnapshotEvidenceNow();
   // The zoom window's source over the picture panes (see CZoomDlg::PictureSource).
-  bool ZoomPicture(const wxPoint& screen, const wxSize& size, wxImage* image);
+  CZoomDlg::Found ZoomPicture(const wxPoint& screen, const wxSize& size, wxImage* image);
 
   // The file download (button 1143): the ticked recordings to AVI files in a folder.
   void DownloadRecordings();

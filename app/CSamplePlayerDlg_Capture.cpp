@@ -174,17 +174,18 @@ void CSamplePlayerDlg::OpenZoomWindow() {
   zoom_->Raise();
 }
 
-bool CSamplePlayerDlg::ZoomPicture(const wxPoint& screen, const wxSize& size, wxImage* image) {
+CZoomDlg::Found CSamplePlayerDlg::ZoomPicture(const wxPoint& screen, const wxSize& size,
+                                              wxImage* image) {
+  using Found = CZoomDlg::Found;
   // The map lies above the pictures where they share a place.
-  if (map_->IsShown() && map_->GetScreenRect().Contains(screen)) return false;
+  if (map_->IsShown() && map_->GetScreenRect().Contains(screen)) return Found::kNoPane;
   for (int channel = 0; channel < 2; ++channel) {
     CPicturePane* pane = channel == 0 ? frontPane_ : rearPane_;
     if (!pane->IsShown() || !pane->GetScreenRect().Contains(screen)) continue;
     int width = 0, height = 0;
     const wxSize shown = pane->GetClientSize();
-    if (!engine_.GetPictureSize(channel, &width, &height) || shown.x <= 0 || shown.y <= 0) {
-      return false;
-    }
+    if (shown.x <= 0 || shown.y <= 0) return Found::kNoPane;
+    if (!engine_.GetPictureSize(channel, &width, &height)) return Found::kNoPicture;
     // The point in the picture's own pixels, and as many of them as the zoom window shows at two
     // times the pane's scale, or one to one where the pane shrinks the picture more than that.
     const wxPoint at = screen - pane->GetScreenPosition();
@@ -197,7 +198,9 @@ bool CSamplePlayerDlg::ZoomPicture(const wxPoint& screen, const wxSize& size, wx
     // The region comes as RGB, the image's own layout: straight into it.
     if (!image->IsOk() || image->GetSize() != size) image->Create(size.x, size.y, false);
     return engine_.CopyPictureRegion(channel, cx - w / 2, cy - h / 2, w, h, image->GetData(),
-                                     size.x * 3, size.x, size.y);
+                                     size.x * 3, size.x, size.y)
+               ? Found::kPicture
+               : Found::kNoPicture;
   }
-  return false;
+  return Found::kNoPane;
 }

@@ -51,6 +51,10 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
   parser_.SetLibraryHandle(library_);
   engine_.Pause();
   engine_.StopMedia();
+  // The panes show black until this recording's own pictures come, never the last ones of the
+  // recording before.
+  frontPane_->ClearPicture();
+  rearPane_->ClearPicture();
   ClearTelemetryView();
   // The engine opens the recording on its own thread: its length comes with the opened event. A
   // recording that cannot be read ends at once; the end notification moves on to the next.

@@ -1,6 +1,7 @@
 #include "app/CZoomDlg.h"
 
 #include <wx/dcbuffer.h>
+#include <wx/dcmemory.h>
 #include <wx/sizer.h>
 #include <wx/toplevel.h>
 
@@ -9,6 +10,7 @@
 
 #include "app/Desktop.h"
 #include "resources/SkinImages.h"
+#include "resources/core/StringTable.h"
 #include "support/Diag.h"
 
 namespace {
@@ -112,7 +114,17 @@ void CZoomDlg::MagnifyTick() {
   }
   // Over a picture pane: the camera's own picture. Not over this window itself.
   if (pointer && pictures_ && !GetScreenRect().Contains(px, py)) {
-    filled = pictures_(wxPoint(px, py), client, &view_);
+    switch (pictures_(wxPoint(px, py), client, &view_)) {
+      case Found::kPicture:
+        filled = true;
+        break;
+      case Found::kNoPicture:
+        ShowNoPicture(client);
+        filled = true;
+        break;
+      case Found::kNoPane:
+        break;
+    }
   }
   if (!filled) {
     filled = screen_->Available() ? FromScreen(px, py, client) : FromViewer(client);
@@ -158,6 +170,22 @@ bool CZoomDlg::FromViewer(const wxSize& client) {
   view_ = window.GetSubImage(wxRect(src.x, src.y, src.w, src.h))
               .Scale(client.x, client.y, wxIMAGE_QUALITY_NORMAL);
   return true;
+}
+
+void CZoomDlg::ShowNoPicture(const wxSize& client) {
+  wxBitmap bitmap(client.x, client.y, 24);
+  {
+    wxMemoryDC dc(bitmap);
+    dc.SetBackground(*wxBLACK_BRUSH);
+    dc.Clear();
+    dc.SetTextForeground(*wxWHITE);
+    dc.SetFont(GetFont());
+    const wxString text =
+        wxString::FromUTF8(DisplayText(BilingualText(kStrNoPictureYetKo, kStrNoPictureYetEn)));
+    const wxSize extent = dc.GetTextExtent(text);
+    dc.DrawText(text, (client.x - extent.x) / 2, (client.y - extent.y) / 2);
+  }
+  view_ = bitmap.ConvertToImage();
 }
 
 void CZoomDlg::OnPaint(wxPaintEvent&) {

@@ -28,10 +28,16 @@ Place ZoomSourceRect(int px, int py, int cw, int ch, int factor, int screenWidth
 
 class CZoomDlg : public wxDialog {
  public:
+  // What a picture source found at a screen point.
+  enum class Found {
+    kNoPane,     // the point is over none of the viewer's picture panes
+    kPicture,    // the decoded picture around it, enlarged, is in the image
+    kNoPicture,  // over a pane whose camera has shown no picture of this recording yet
+  };
   // Answers for a screen point over one of the viewer's pictures: the decoded picture around it,
-  // enlarged, in an image of the given size. False when the point is over no picture.
+  // enlarged, in an image of the given size.
   using PictureSource =
-      std::function<bool(const wxPoint& screenPoint, const wxSize& size, wxImage* image)>;
+      std::function<Found(const wxPoint& screenPoint, const wxSize& size, wxImage* image)>;
 
   // The zoom window's place and size on the screen.
   static constexpr Place kPlace{850, 465, 425, 330};
@@ -60,6 +66,8 @@ class CZoomDlg : public wxDialog {
   bool FromScreen(int px, int py, const wxSize& client);
   // The enlarged viewer window around the pointer's last place over it.
   bool FromViewer(const wxSize& client);
+  // Black with the words "no picture yet": over a pane whose camera has shown nothing yet.
+  void ShowNoPicture(const wxSize& client);
 
   // Where the pointer was last seen over the viewer (for a session whose screen is closed).
   class PointerWatch : public wxEventFilter {

@@ -65,7 +65,7 @@ class CDecoder final : public VMediaDecoder {
 
   // Forgets both channels' last pictures: they show black until the next good picture. For the
   // start of a new recording.
-  void ResetPictures();
+  void ResetPictures() override;
 
   // The values in use for a channel (clamped as the setters are).
   float Contrast(int channel) const;

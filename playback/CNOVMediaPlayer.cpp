@@ -341,7 +341,9 @@ void CNOVMediaPlayer::RefreshPictures() {
 }
 
 bool CNOVMediaPlayer::SavePicture(int channel, const char* path, const SnapshotEvidence* evidence) {
-  if (!running_ || showStatus_ == kShowStopped) {
+  // Until the worker has carried out an open, the decoder may still hold the recording before's
+  // pictures.
+  if (!running_ || showStatus_ == kShowStopped || commandsPending_) {
     errno = ENODATA;
     return false;
   }
@@ -350,7 +352,7 @@ bool CNOVMediaPlayer::SavePicture(int channel, const char* path, const SnapshotE
 }
 
 bool CNOVMediaPlayer::GetPictureSize(int channel, int* width, int* height) {
-  if (!running_) {
+  if (!running_ || commandsPending_) {
     *width = *height = 0;
     return false;
   }
@@ -359,7 +361,8 @@ bool CNOVMediaPlayer::GetPictureSize(int channel, int* width, int* height) {
 
 bool CNOVMediaPlayer::CopyPictureRegion(int channel, int x, int y, int w, int h, unsigned char* dst,
                                         int stride, int width, int height) {
-  return running_ && decoder_->CopyRegion(channel, x, y, w, h, dst, stride, width, height);
+  return running_ && !commandsPending_ &&
+         decoder_->CopyRegion(channel, x, y, w, h, dst, stride, width, height);
 }
 
 int CNOVMediaPlayer::GetChannelCount() const {
@@ -432,6 +435,8 @@ void CNOVMediaPlayer::Execute(const Command& command) {
   int duration = 0;
   {
     std::lock_guard<CSync> hold(lock_);
+    // Nothing of the recording before is shown, saved or copied from here on.
+    decoder_->ResetPictures();
     if (command.kind == Command::kStop) {
       parser_->Close();
       ResetStreamPosition();

@@ -109,7 +109,9 @@ class CNOVMediaPlayer {
   // Idle only: shows the last pictures again (after the surfaces changed size).
   void RefreshPictures();
   // Saves the channel's current picture, with the evidence as EXIF tags when given; false while
-  // stopped (errno ENODATA), else the decoder's answer (errno telling why it failed).
+  // stopped and from an open until the worker has opened the recording (errno ENODATA), else the
+  // decoder's answer (errno telling why it failed: ENODATA when the camera has shown no picture
+  // of this recording yet). Each open and stop forgets the pictures before it.
   bool SavePicture(int channel, const char* path, const SnapshotEvidence* evidence = nullptr);
   // The channel's current picture: its size, and a part of it scaled (see
   // VMediaDecoder::CopyRegion). The decoder's own lock keeps these apart from its drawing.

@@ -23,6 +23,9 @@ class VMediaDecoder {
   virtual void DecodeAhead(int channel, const char* data, int length) {
     (void)channel, (void)data, (void)length;
   }
+  // Forgets both channels' last pictures and whatever was being decoded: a new recording starts,
+  // and until its first good picture of a camera that camera has none to show, save or copy.
+  virtual void ResetPictures() {}
   // Shows the channel's last picture again at the surface's current size.
   virtual bool Redraw(int channel, VideoSurface* surface) = 0;
   // Channel arguments below 0 act as 0, above 0 as 1.

@@ -92,10 +92,15 @@ class CaptureTest : public ::testing::Test {
   static void TearDownTestSuite() { card_.Remove(); }
   void SetUp() override {
     ASSERT_TRUE(card_.Made()) << "roadeye-mkcard failed";
-    window_ = std::make_unique<Window>(card_.str(), config_.str() + "/config.cfg");
+    OpenWindow(card_.str());
+    ASSERT_EQ(W()->RecordingList()->GetItemCount(), 2);
+  }
+  // A window over the card, its save dialog answered by the test.
+  void OpenWindow(const std::string& card) {
+    window_.reset();
+    window_ = std::make_unique<Window>(card, config_.str() + "/config.cfg");
     apptest::KeepMapOffline(W());
     W()->PollCard();
-    ASSERT_EQ(W()->RecordingList()->GetItemCount(), 2);
     W()->SetSaveDialogRunner([this](const wxString& defaultName, wxString* path) {
       ++dialogs_;
       defaultName_ = defaultName.ToStdString();
@@ -245,6 +250,73 @@ TEST_F(CaptureTest, NoFixNoGpsTags) {
   EXPECT_EQ(Tag(Out("nofix_front.jpg"), "GPSLatitude"), "");
   EXPECT_EQ(Tag(Out("nofix_front.jpg"), "GPSSpeed"), "");
   EXPECT_NE(Tag(Out("nofix_front.jpg"), "DateTimeOriginal"), "");
+}
+
+// The recording played after a two-camera one is named as one too, but its rear camera recorded
+// nothing: nothing of the recording before shows in its rear pane, the zoom window over that pane
+// or its snapshot, which say there is no picture yet. (A card without fixes: no map comes to take
+// the rear pane's place.)
+TEST_F(CaptureTest, TheNextRecordingShowsNothingOfTheOneBefore) {
+  TempDir card("capture-card-no-rear");
+  ASSERT_TRUE(apptest::MakeCard(card.str(),
+                                "--seconds 6 --count 2 --kinds REC --rear mixed "
+                                "--no-damaged --no-fix --bitrate 4000"));
+  for (const auto& e : fs::directory_iterator(card.str() + "/VEX")) {
+    const std::string stem = e.path().stem().string();
+    if (stem.size() > 2 && stem.compare(stem.size() - 2, 2, "_D") != 0) {
+      fs::rename(e.path(), e.path().parent_path() / (stem + "_D.vex"));
+    }
+  }
+  OpenWindow(card.str());
+  ASSERT_EQ(W()->RecordingList()->GetItemCount(), 2);
+  const std::string second = W()->RecordingList()->GetItemText(1, 1).ToStdString();
+  W()->PlayRow(0);
+  ASSERT_TRUE(PumpUntil([&] { return W()->RearPane()->PresentedCount() > 20; }));
+  st::Pump(200);
+  const wxRect rear = W()->RearPane()->GetScreenRect();
+  ASSERT_GT(st::MeanLevel(st::Grab(rear)), 20) << "the first recording's rear picture";
+
+  const int fronts = W()->FrontPane()->PresentedCount();
+  W()->PlayRow(1);
+  ASSERT_TRUE(PumpUntil([&] { return W()->FrontPane()->PresentedCount() > fronts + 20; }));
+  W()->OnPauseCommand();
+  st::Pump(300);
+  EXPECT_EQ(W()->RearPane()->GetScreenRect(), rear);
+  EXPECT_LT(st::MeanLevel(st::Grab(rear)), 3) << "the rear pane shows the picture before";
+
+  // The zoom window over the rear pane: black, with the words saying why.
+  apptest::Click(W(), kIdZoom);
+  CZoomDlg* zoom = W()->ZoomWindow();
+  ASSERT_NE(zoom, nullptr);
+  // Out of the way of the pane it enlarges.
+  zoom->Move(0, 1024 - zoom->GetSize().y);
+  st::Pump(200);
+  ASSERT_FALSE(zoom->GetScreenRect().Intersects(rear));
+  st::MoveMouse(rear.x + rear.width / 2, rear.y + rear.height / 2);
+  st::Pump(400);
+  const wxImage view = st::Grab(wxRect(zoom->ClientToScreen(wxPoint(0, 0)), zoom->GetClientSize()));
+  if (const char* dir = std::getenv("ROADEYE_TEST_SHOTS")) {
+    view.SaveFile(std::string(dir) + "/zoom-no-picture.png", wxBITMAP_TYPE_PNG);
+  }
+  int lit = 0;
+  for (int y = 0; y < view.GetHeight(); ++y) {
+    for (int x = 0; x < view.GetWidth(); ++x) lit += view.GetRed(x, y) > 200;
+  }
+  EXPECT_LT(st::MeanLevel(view), 10) << "the zoom window shows a picture";
+  EXPECT_GT(lit, 30) << "no words in the zoom window";
+  zoom->StopAndHide();
+
+  // The snapshot: this recording's front picture; no rear file, and the message says why.
+  answer_ = Out("next.jpg");
+  apptest::Click(W(), kIdCapture);
+  ASSERT_TRUE(fs::exists(Out("next_front.jpg")));
+  EXPECT_EQ(Tag(Out("next_front.jpg"), "ImageDescription"), second);
+  EXPECT_FALSE(fs::exists(Out("next_rear.jpg")));
+  ASSERT_EQ(window_->messages.texts.size(), 1u);
+  EXPECT_NE(window_->messages.texts[0].find(wxString::FromUTF8(Out("next_rear.jpg")) +
+                                            ": no picture yet"),
+            wxString::npos)
+      << window_->messages.texts[0];
 }
 
 TEST(ZoomSource, CentredOnThePointerAndKeptOnTheScreen) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -711,6 +712,45 @@ TEST_F(EngineTest, ASinglePictureShowEndsWhenNoRearPictureCanCome) {
     EXPECT_EQ(events_.ended, 0);
   }
   rear_.SetSize(160, 90);
+}
+
+// Opening the next recording forgets the pictures of the one before: from the open on, while the
+// new one gathers its first pictures and for a camera it never shows, nothing of the one before
+// is saved, copied or drawn again.
+TEST_F(EngineTest, TheNextRecordingShowsNothingOfTheOneBefore) {
+  const std::string jpeg = root_ + "/rear-snapshot.jpg";
+  int w = 0, h = 0;
+  engine_.OpenMedia(two_.c_str());
+  ASSERT_TRUE(WaitForPictures(rear_, 10));
+  ASSERT_TRUE(engine_.GetPictureSize(1, &w, &h));
+
+  engine_.OpenMedia(noRear_.c_str());
+  EXPECT_FALSE(engine_.GetPictureSize(0, &w, &h));
+  EXPECT_FALSE(engine_.GetPictureSize(1, &w, &h));
+  errno = 0;
+  EXPECT_FALSE(engine_.SavePicture(1, jpeg.c_str()));
+  EXPECT_EQ(errno, ENODATA);
+
+  const int fronts = front_.Count();
+  ASSERT_TRUE(WaitForPictures(front_, fronts + 10));
+  EXPECT_TRUE(engine_.GetPictureSize(0, &w, &h));
+  EXPECT_FALSE(engine_.GetPictureSize(1, &w, &h)) << "the rear camera of the one before";
+  errno = 0;
+  EXPECT_FALSE(engine_.SavePicture(1, jpeg.c_str()));
+  EXPECT_EQ(errno, ENODATA);
+  EXPECT_FALSE(fs::exists(jpeg));
+  unsigned char none[4 * 4 * 3] = {};
+  EXPECT_FALSE(engine_.CopyPictureRegion(1, 0, 0, 4, 4, none, 12, 4, 4));
+
+  // Paused and drawn again, the rear surface shows black.
+  engine_.Pause();
+  const int rears = rear_.Count();
+  engine_.RefreshPictures();
+  ASSERT_EQ(rear_.Count(), rears + 1);
+  CRecordingSurface black(160, 90);
+  const std::vector<unsigned char> zeros(160 * 90 * 3, 0);
+  black.Present(zeros.data(), 160, 90, 160 * 3);
+  EXPECT_EQ(rear_.Pictures().back().digest, black.Pictures().back().digest);
 }
 
 // The sound device given up after a stall comes back with the next seek (or recording).
