@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 namespace vex {
@@ -95,6 +96,50 @@ std::string FindRecordingFolder(const std::string& root) {
   return {};
 }
 
+namespace {
+
+struct HookSlot {
+  std::mutex lock;
+  ListingHook hook = nullptr;
+  void* user = nullptr;
+};
+
+HookSlot& Hook() {
+  static HookSlot slot;
+  return slot;
+}
+
+void CallListingHook() {
+  HookSlot& slot = Hook();
+  ListingHook hook = nullptr;
+  void* user = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(slot.lock);
+    hook = slot.hook;
+    user = slot.user;
+  }
+  if (hook != nullptr) hook(user);
+}
+
+// The entry of a file named `fileName` (a recording file's name, already parsed as rn) in a
+// recordings folder; false when it is not a regular file there. Links are not followed.
+bool EntryOf(const std::string& folder, const std::string& fileName, const RecordingName& rn,
+             CardEntry* out) {
+  const std::string path = folder + "/" + fileName;
+  CallListingHook();
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  out->fileName = fileName;
+  out->listName = rn.stem + ".avi";
+  out->path = path;
+  out->kind = rn.kind;
+  out->stamp = rn.stamp;
+  out->size = std::uint64_t(st.st_size);
+  return true;
+}
+
+}  // namespace
+
 std::vector<CardEntry> ListKind(const std::string& folder, int kind) {
   std::vector<CardEntry> out;
   if (folder.empty() || kind < 0 || kind >= kKindCount) return out;
@@ -104,18 +149,8 @@ std::vector<CardEntry> ListKind(const std::string& folder, int kind) {
     const std::string fileName = it->path().filename().string();
     RecordingName rn;
     if (!ParseRecordingName(fileName, false, &rn) || rn.kind != kind) continue;
-    const std::string path = folder + "/" + fileName;
-    // Regular files only; links are not followed.
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     CardEntry e;
-    e.fileName = fileName;
-    e.listName = rn.stem + ".avi";
-    e.path = path;
-    e.kind = kind;
-    e.stamp = rn.stamp;
-    e.size = std::uint64_t(st.st_size);
-    out.push_back(std::move(e));
+    if (EntryOf(folder, fileName, rn, &e)) out.push_back(std::move(e));
   }
   std::sort(out.begin(), out.end(), [](const CardEntry& a, const CardEntry& b) {
     return a.stamp != b.stamp ? a.stamp < b.stamp : a.fileName < b.fileName;
@@ -130,6 +165,32 @@ const CardEntry* FindByName(const std::vector<CardEntry>& listing, std::string_v
     if (EqualNoCase(e.listName.substr(0, e.listName.size() - 4), rn.stem)) return &e;
   }
   return nullptr;
+}
+
+void SetListingHook(ListingHook hook, void* user) {
+  HookSlot& slot = Hook();
+  std::lock_guard<std::mutex> hold(slot.lock);
+  slot.hook = hook;
+  slot.user = user;
+}
+
+bool FindRecording(const std::string& folder, std::string_view name, CardEntry* out) {
+  RecordingName rn;
+  if (folder.empty() || !ParseRecordingName(name, true, &rn)) return false;
+  // The stem has the shape of a recording's (checked above): it names a file in the folder and
+  // nothing else.
+  for (const char* ending : {".vex", ".VEX"}) {
+    const std::string fileName = rn.stem + ending;
+    RecordingName file;
+    if (ParseRecordingName(fileName, false, &file) && EntryOf(folder, fileName, file, out)) {
+      return true;
+    }
+  }
+  const std::vector<CardEntry> listing = ListKind(folder, rn.kind);
+  const CardEntry* e = FindByName(listing, name);
+  if (e == nullptr) return false;
+  *out = *e;
+  return true;
 }
 
 const std::string& DefaultSettingsText() {

@@ -50,6 +50,16 @@ std::string FindRecordingFolder(const std::string& root);
 std::vector<CardEntry> ListKind(const std::string& folder, int kind);
 // The entry of a listing whose name (any ending, letters in any case) is `name`; null when none.
 const CardEntry* FindByName(const std::vector<CardEntry>& listing, std::string_view name);
+// The recording `name` (any ending, letters in any case) in a recordings folder, as ListKind would
+// list it; false when there is none. The file is looked for under its own name first, so that a
+// card of thousands of recordings is listed only when the name's letters differ from the card's.
+bool FindRecording(const std::string& folder, std::string_view name, CardEntry* out);
+
+// Called before each file a listing (or a look-up by name) asks the file system about, on the
+// thread that lists: tests and benchmarks stand in a slow card with it (a delay per file), or hold
+// a listing at a known point. Process-wide; none unless set (null removes it).
+using ListingHook = void (*)(void* user);
+void SetListingHook(ListingHook hook, void* user);
 
 // The camera's default blackbox.cfg, CR LF line ends.
 const std::string& DefaultSettingsText();

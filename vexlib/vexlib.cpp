@@ -62,11 +62,17 @@ R Guarded(R failure, F&& body) noexcept {
 }  // namespace
 
 struct VexLib {
-  std::mutex lock;  // everything below up to the stream
+  // Everything below up to the stream. Held only to read or change these tables, never while
+  // the file system is asked: a folder listing of a large card takes a while, and the window's
+  // card poll takes this lock too.
+  std::mutex lock;
   platform::CDriveTable* drives = &platform::ProcessDrives();
   bool polled = false;
   char card = 0;
   std::string cardRoot;
+  // Counts the times the listings were forgotten (a card change, a card attach): a listing made
+  // without the lock is kept only when none came meanwhile.
+  unsigned generation = 0;
   std::array<Listing, vex::kKindCount> listings;
   std::vector<FileSlot> files;
 
@@ -92,43 +98,76 @@ struct VexLib {
     polled = true;
   }
 
+  // With `lock` held.
   void Forget() {
     for (Listing& l : listings) l = Listing{};
     files.clear();
+    ++generation;
   }
 
-  // The recordings folder of the current card, polling once if nobody has yet.
-  std::string CardFolder() {
+  // With `lock` held: the current card's root, polling once if nobody has yet.
+  std::string CardRootLocked() {
     if (!polled) Poll();
-    return vex::FindRecordingFolder(cardRoot);
+    return cardRoot;
   }
 
-  // The listing of a kind as last handed out, or a fresh one of the current card.
-  const std::vector<vex::CardEntry>& Entries(int kind) {
-    Listing& l = listings[std::size_t(kind)];
-    if (!l.valid) {
-      l.folder = CardFolder();
-      l.entries = vex::ListKind(l.folder, kind);
-      l.valid = true;
+  // A fresh listing of a kind in the card under `root`, made without the lock and then kept for
+  // later indexes unless the card changed meanwhile.
+  Listing ListAndKeep(const std::string& root, unsigned since, int kind) {
+    Listing fresh;
+    fresh.folder = vex::FindRecordingFolder(root);
+    fresh.entries = vex::ListKind(fresh.folder, kind);
+    fresh.valid = true;
+    std::lock_guard<std::mutex> g(lock);
+    if (generation == since) listings[std::size_t(kind)] = fresh;
+    return fresh;
+  }
+
+  // A fresh listing of a kind on a drive, remembered for later indexes. Takes `lock`.
+  std::vector<vex::CardEntry> ListDrive(char drive, int kind) {
+    std::string root;
+    unsigned since = 0;
+    {
+      std::lock_guard<std::mutex> g(lock);
+      root = drive ? drives->RootOf(drive) : std::string();
+      since = generation;
     }
-    return l.entries;
+    return ListAndKeep(root, since, kind).entries;
   }
 
-  // A fresh listing of a kind on a drive, remembered for later indexes.
-  const std::vector<vex::CardEntry>& ListDrive(char drive, int kind) {
-    Listing& l = listings[std::size_t(kind)];
-    l.folder = vex::FindRecordingFolder(drive ? drives->RootOf(drive) : std::string());
-    l.entries = vex::ListKind(l.folder, kind);
-    l.valid = true;
-    return l.entries;
+  // Entry `index` of the latest listing of a kind, listing the current card when there is none.
+  // Takes `lock`.
+  bool EntryAt(int kind, int index, vex::CardEntry* out) {
+    if (index < 0) return false;
+    std::string root;
+    unsigned since = 0;
+    {
+      std::lock_guard<std::mutex> g(lock);
+      const Listing& l = listings[std::size_t(kind)];
+      if (l.valid) {
+        if (std::size_t(index) >= l.entries.size()) return false;
+        *out = l.entries[std::size_t(index)];
+        return true;
+      }
+      root = CardRootLocked();
+      since = generation;
+    }
+    const Listing fresh = ListAndKeep(root, since, kind);
+    if (std::size_t(index) >= fresh.entries.size()) return false;
+    *out = fresh.entries[std::size_t(index)];
+    return true;
   }
 
-  // A file of the current card by name; null when it is not there or the name is not a recording.
-  const vex::CardEntry* ByName(const char* name, std::vector<vex::CardEntry>* keep) {
-    vex::RecordingName rn;
-    if (name == nullptr || !vex::ParseRecordingName(name, true, &rn)) return nullptr;
-    *keep = vex::ListKind(CardFolder(), rn.kind);
-    return vex::FindByName(*keep, name);
+  // A file of the current card by name; false when it is not there or the name is not a
+  // recording. Takes `lock`.
+  bool ByName(const char* name, vex::CardEntry* out) {
+    if (name == nullptr) return false;
+    std::string root;
+    {
+      std::lock_guard<std::mutex> g(lock);
+      root = CardRootLocked();
+    }
+    return vex::FindRecording(vex::FindRecordingFolder(root), name, out);
   }
 
   // The recording `name`, or with index >= 0 entry `index` of the latest listing of the kind the
@@ -136,21 +175,11 @@ struct VexLib {
   bool Find(const char* name, int index, vex::CardEntry* out) {
     vex::RecordingName rn;
     if (name == nullptr || !vex::ParseRecordingName(name, true, &rn)) return false;
-    std::lock_guard<std::mutex> g(lock);
-    if (index >= 0) {
-      const std::vector<vex::CardEntry>& entries = Entries(rn.kind);
-      if (std::size_t(index) < entries.size()) {
-        *out = entries[std::size_t(index)];
-        return true;
-      }
-    }
-    std::vector<vex::CardEntry> listing;
-    const vex::CardEntry* e = ByName(name, &listing);
-    if (e == nullptr) return false;
-    *out = *e;
-    return true;
+    if (index >= 0 && EntryAt(rn.kind, index, out)) return true;
+    return ByName(name, out);
   }
 
+  // With `lock` held.
   int FileId(const vex::CardEntry& e) {
     for (std::size_t i = 0; i < files.size(); ++i) {
       if (files[i].path == e.path && files[i].kind == e.kind) return int(i);
@@ -233,18 +262,14 @@ int VexCardAttach(VexHandle h) {
 
 int VexKindCount(VexHandle h, char drive, int kind) {
   if (h == nullptr || !ValidKind(kind)) return 0;
-  return Guarded(0, [&] {
-    std::lock_guard<std::mutex> g(h->lock);
-    return int(h->ListDrive(drive, kind).size());
-  });
+  return Guarded(0, [&] { return int(h->ListDrive(drive, kind).size()); });
 }
 
 int VexKindList(VexHandle h, char drive, int kind, int n, char* names, std::uint8_t* sizes,
                 int* values) {
   if (h == nullptr || !ValidKind(kind) || n <= 0) return 0;
   return Guarded(0, [&] {
-    std::lock_guard<std::mutex> g(h->lock);
-    const std::vector<vex::CardEntry>& entries = h->ListDrive(drive, kind);
+    const std::vector<vex::CardEntry> entries = h->ListDrive(drive, kind);
     const int filled = int(std::min<std::size_t>(std::size_t(n), entries.size()));
     for (int i = 0; i < filled; ++i) {
       const vex::CardEntry& e = entries[std::size_t(i)];
@@ -292,21 +317,20 @@ int VexDefaultSettings(VexHandle h, char* buffer, int* count) {
 int VexSelectByName(VexHandle h, int kind, const char* name) {
   if (h == nullptr || !ValidKind(kind)) return -1;
   return Guarded(-1, [&] {
+    vex::CardEntry e;
+    if (!h->ByName(name, &e) || e.kind != kind) return -1;
     std::lock_guard<std::mutex> g(h->lock);
-    std::vector<vex::CardEntry> listing;
-    const vex::CardEntry* e = h->ByName(name, &listing);
-    if (e == nullptr || e->kind != kind) return -1;
-    return h->FileId(*e);
+    return h->FileId(e);
   });
 }
 
 int VexSelectByIndex(VexHandle h, int kind, int index) {
   if (h == nullptr || !ValidKind(kind) || index < 0) return -1;
   return Guarded(-1, [&] {
+    vex::CardEntry e;
+    if (!h->EntryAt(kind, index, &e)) return -1;
     std::lock_guard<std::mutex> g(h->lock);
-    const std::vector<vex::CardEntry>& entries = h->Entries(kind);
-    if (std::size_t(index) >= entries.size()) return -1;
-    return h->FileId(entries[std::size_t(index)]);
+    return h->FileId(e);
   });
 }
 

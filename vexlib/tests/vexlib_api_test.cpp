@@ -4,13 +4,18 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
 #include "platform/Drives.h"
 #include "support/testing/AllocationFailure.h"
+#include "vexlib/VexCard.h"
 #include "vexlib/tests/VexTestCard.h"
 #include "vexlib/vexlib.h"
 
@@ -485,6 +490,74 @@ TEST_F(CardTest, ReadsOnOneThreadWhileAnotherListsAndDescribes) {
   lister.join();
   EXPECT_EQ(status, kVexReadEnd);
   EXPECT_EQ(got.size(), packets.size());
+}
+
+// Holds every listing at its first file until the test lets it go (at most a few seconds).
+struct ListingGate {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool inside = false;
+  bool open = false;
+
+  static void Reached(void* self) {
+    auto* g = static_cast<ListingGate*>(self);
+    std::unique_lock<std::mutex> hold(g->lock);
+    g->inside = true;
+    g->changed.notify_all();
+    g->changed.wait_for(hold, std::chrono::seconds(5), [&] { return g->open; });
+    g->inside = false;
+  }
+  bool WaitInside() {
+    std::unique_lock<std::mutex> hold(lock);
+    return changed.wait_for(hold, std::chrono::seconds(10), [&] { return inside; });
+  }
+  bool Inside() {
+    std::lock_guard<std::mutex> hold(lock);
+    return inside;
+  }
+  void Open() {
+    std::lock_guard<std::mutex> hold(lock);
+    open = true;
+    changed.notify_all();
+  }
+};
+
+// A look-up that lists the card's folder (a name whose letters differ from the card's, an index
+// into no listing yet, a kind listed afresh) takes a while on a card of thousands of recordings:
+// the card poll, which the window runs every half second, never waits for it on another thread.
+TEST_F(CardTest, ThePollNeverWaitsForAListingOnAnotherThread) {
+  AddRecording("REC_20140301_120000.vex", 3, false);
+  const char drive = Poll();
+  ASSERT_NE(drive, 0);
+  const std::vector<std::pair<const char*, std::function<bool()>>> lookUps = {
+      {"select by a name in other letters",
+       [&] { return VexSelectByName(h_, kVexContinuous, "rec_20140301_120000.AVI") >= 0; }},
+      {"select by an index", [&] { return VexSelectByIndex(h_, kVexContinuous, 0) >= 0; }},
+      {"describe by an index",
+       [&] {
+         char text[kVexTextBytes];
+         return VexDescribeIndexed(h_, "REC_20140301_120000.avi", 0, nullptr, nullptr, nullptr,
+                                   nullptr, text, nullptr) == 1;
+       }},
+      {"count a kind", [&] { return VexKindCount(h_, drive, kVexContinuous) == 1; }},
+  };
+  for (const auto& [what, lookUp] : lookUps) {
+    SCOPED_TRACE(what);
+    VexCardAttach(h_);  // no listing is left to answer from
+    ListingGate gate;
+    vex::SetListingHook(&ListingGate::Reached, &gate);
+    bool found = false;
+    std::thread other([&] { found = lookUp(); });
+    ASSERT_TRUE(gate.WaitInside());
+    char polled = 0;
+    EXPECT_EQ(VexCardPoll(h_, &polled), 1);
+    EXPECT_TRUE(gate.Inside()) << "the poll waited for the listing";
+    gate.Open();
+    other.join();
+    vex::SetListingHook(nullptr, nullptr);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(polled, drive);
+  }
 }
 
 TEST_F(CardTest, CardFolderFromTheEnvironment) {
