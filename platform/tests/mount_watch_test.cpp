@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "platform/MountWatch.h"
 
@@ -57,6 +58,9 @@ class Calls {
 class MountWatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // A thread made and joined before any count: ThreadSanitizer starts a helper thread of its
+    // own with the process's first thread, which would otherwise be counted as the watch's.
+    std::thread([] {}).join();
     char tmpl[] = "/tmp/roadeye-mountwatch-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
