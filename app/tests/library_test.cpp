@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "AppTestSupport.h"
+#include "WindowScreen.h"
 #include "app/AppIds.h"
 #include "app/CPicturePane.h"
 #include "platform/Drives.h"
@@ -22,6 +23,9 @@ using apptest::Cell;
 using apptest::Click;
 using apptest::ClickCheckBox;
 using apptest::KeepMapOffline;
+using apptest::MapButtonShown;
+using apptest::PauseShown;
+using apptest::PlayShown;
 using apptest::PumpUntil;
 using apptest::TempDir;
 using apptest::Window;
@@ -108,10 +112,6 @@ void ReplaceInFile(const std::string& path, const std::string& from, const std::
   ASSERT_NE(at, std::string::npos) << path;
   text.replace(at, from.size(), to);
   std::ofstream(path, std::ios::binary) << text;
-}
-
-bool PlayShown(CSamplePlayerDlg* w) {
-  return w->FindControl(kIdPlay)->IsShown() && !w->FindControl(kIdPause)->IsShown();
 }
 
 }  // namespace
@@ -329,7 +329,7 @@ TEST_F(LibraryTest, RemovingTheCardWhilePlayingStopsAndEmptiesEverything) {
   EXPECT_EQ(w->CurrentRow(), 0);
   ASSERT_TRUE(PumpUntil([&] { return w->FrontPane()->PresentedCount() > 5; }));
   ASSERT_TRUE(PumpUntil([&] { return w->CurrentTimeText() != "00:00:00"; }));
-  EXPECT_FALSE(PlayShown(w.get()));
+  EXPECT_TRUE(PauseShown(w.get()));
 
   fs::rename(card, card + ".out");
   w->PollCard();
@@ -342,7 +342,7 @@ TEST_F(LibraryTest, RemovingTheCardWhilePlayingStopsAndEmptiesEverything) {
   EXPECT_EQ(w->SeekSlider()->GetPos(), 0);
   EXPECT_EQ(w->SpeedText(), "Km/h");
   EXPECT_EQ(w->Panes(), PaneStates{});
-  EXPECT_FALSE(w->FindControl(kIdMapSize)->IsEnabled());
+  EXPECT_TRUE(MapButtonShown(w.get(), false));
   EXPECT_EQ(w->Engine().GetShowStatus(), CNOVMediaPlayer::kShowStopped);
   ASSERT_EQ(w.messages.texts.size(), 1u);
   EXPECT_EQ(w.messages.texts[0], kCardRemoved);
