@@ -5,16 +5,18 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <wx/dcmemory.h>
-#include <wx/dcscreen.h>
 #include <wx/display.h>
 #include <wx/listctrl.h>
+#include <wx/stattext.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "AppTestSupport.h"
+#include "WindowScreen.h"
 #include "app/AppIds.h"
 #include "app/CPicturePane.h"
 #include "app/Layout.h"
@@ -23,11 +25,15 @@
 #include "resources/SkinImages.h"
 #include "skin/CBitmapButtonTrans.h"
 #include "skin/CBitmapSlider.h"
+#include "skin/CxSkinButton.h"
 
+using apptest::Eventually;
+using apptest::OnScreen;
 using apptest::Pump;
 using apptest::PumpUntil;
 using apptest::TempDir;
 using apptest::Window;
+namespace st = screentest;
 
 namespace {
 
@@ -61,16 +67,110 @@ int PlayerThreadCount() {
   return n;
 }
 
-// What the screen shows of the window, as an image.
-wxImage CaptureWindow(wxWindow* w) {
-  const wxRect rect = w->GetScreenRect();
-  wxBitmap shot(rect.width, rect.height, 24);
-  {
-    wxMemoryDC memory(shot);
-    wxScreenDC screen;
-    memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
+// The display's area for windows, in screen coordinates (all of it: the tests' displays have no
+// panels).
+wxRect WorkArea() { return wxDisplay(0u).GetClientArea(); }
+
+// Where the screen shows the window: the box around every pixel that is not the empty display's
+// black (the skin's edge is lit on every side).
+wxRect ShownWindowRect() {
+  const wxRect area = WorkArea();
+  const wxImage screen = st::Grab(area);
+  int left = screen.GetWidth(), top = screen.GetHeight(), right = -1, bottom = -1;
+  for (int y = 0; y < screen.GetHeight(); ++y) {
+    for (int x = 0; x < screen.GetWidth(); ++x) {
+      if (screen.GetRed(x, y) > 8 || screen.GetGreen(x, y) > 8 || screen.GetBlue(x, y) > 8) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+    }
   }
-  return shot.ConvertToImage();
+  if (right < 0) return wxRect();
+  return wxRect(area.x + left, area.y + top, right - left + 1, bottom - top + 1);
+}
+
+// The screen shows the window at its skin's size (975 x 635) in the middle of the work area.
+::testing::AssertionResult ShownCentred() {
+  const wxRect area = WorkArea();
+  const wxRect shown = ShownWindowRect();
+  const int x = area.x + (area.width - kNormalWidth) / 2;
+  const int y = area.y + (area.height - kNormalHeight) / 2;
+  if (shown.GetSize() == wxSize(kNormalWidth, kNormalHeight) && std::abs(shown.x - x) <= 1 &&
+      std::abs(shown.y - y) <= 1) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure()
+         << "the screen shows the window at " << shown.x << ", " << shown.y << ", " << shown.width
+         << " x " << shown.height << ", not centred at " << x << ", " << y;
+}
+
+// The screen over the place shows a read-out or label of the toolkit's: its box or its text
+// inside the place (some pixels unlike the skin) and nothing but the skin in the pixel around it.
+::testing::AssertionResult ShowsLabel(CSamplePlayerDlg* w, const Place& place,
+                                      const std::string& name) {
+  const Place grown = apptest::Grown(place, 1, apptest::kNormalClient);
+  const wxImage grabbed = st::Grab(OnScreen(apptest::Origin(w), grown));
+  const wxImage skin = apptest::SkinOver(grown);
+  const wxRect inner(place.x - grown.x, place.y - grown.y, place.w, place.h);
+  const double ring = apptest::RingDifference(grabbed, skin, inner);
+  int unlike = 0;
+  for (int y = inner.y; y <= inner.GetBottom(); ++y) {
+    for (int x = inner.x; x <= inner.GetRight(); ++x) {
+      unlike += std::abs(grabbed.GetRed(x, y) - skin.GetRed(x, y)) +
+                    std::abs(grabbed.GetGreen(x, y) - skin.GetGreen(x, y)) +
+                    std::abs(grabbed.GetBlue(x, y) - skin.GetBlue(x, y)) >
+                60;
+    }
+  }
+  if (ring < 1 && unlike >= 10) return ::testing::AssertionSuccess();
+  apptest::KeepShot(grabbed, name);
+  return ::testing::AssertionFailure()
+         << name << ": " << unlike << " pixels of text, the skin around differs by " << ring;
+}
+
+// Whether the control draws itself (a skinned button, a bitmap slider, the mute box), and then
+// whether the screen over `at` shows that drawing.
+bool DrawsItself(wxWindow* control) {
+  return dynamic_cast<CBitmapButtonTrans*>(control) != nullptr ||
+         dynamic_cast<CBitmapSlider*>(control) != nullptr ||
+         dynamic_cast<CxSkinButton*>(control) != nullptr;
+}
+::testing::AssertionResult ShowsItsDrawing(const wxPoint& origin, wxWindow* control,
+                                           const wxPoint& at, const std::string& name) {
+  if (auto* button = dynamic_cast<CBitmapButtonTrans*>(control)) {
+    return apptest::ShowsDrawing(origin, button, at, name);
+  }
+  if (auto* slider = dynamic_cast<CBitmapSlider*>(control)) {
+    return apptest::ShowsDrawing(origin, slider, at, name);
+  }
+  if (auto* box = dynamic_cast<CxSkinButton*>(control)) {
+    return apptest::ShowsDrawing(origin, box, at, name);
+  }
+  return ::testing::AssertionFailure() << name << " does not draw itself";
+}
+
+// Every control of the normal layout as the screen shows it at its place: each skinned button,
+// slider and the mute box as it draws itself (the Pause button, which shares PLAY's place, only
+// while something plays), each read-out with a text and the Select All box inside its place.
+void ExpectEveryControlInItsNormalPlace(CSamplePlayerDlg* w, bool playing) {
+  const wxPoint origin = apptest::Origin(w);
+  for (const ControlPlace& c : NormalControlPlaces()) {
+    SCOPED_TRACE("control " + std::to_string(c.id));
+    if (c.id == (playing ? kIdPlay : kIdPause)) continue;
+    wxWindow* control = w->FindControl(c.id);
+    ASSERT_NE(control, nullptr);
+    const wxPoint at(c.place.x, c.place.y);
+    const std::string name = "control-" + std::to_string(c.id);
+    if (DrawsItself(control)) {
+      EXPECT_TRUE(Eventually([&] { return ShowsItsDrawing(origin, control, at, name); }));
+    } else if (auto* text = dynamic_cast<wxStaticText*>(control);
+               text == nullptr || !text->GetLabel().empty()) {
+      // A read-out with nothing to say shows only the skin's own box.
+      EXPECT_TRUE(Eventually([&] { return ShowsLabel(w, c.place, name); }));
+    }
+  }
 }
 
 }  // namespace
@@ -121,37 +221,23 @@ TEST(Window, StartsCentredWithEveryControlInItsPlaceAndDrawnFromItsSkin) {
   const std::string path = config.str() + "/config.cfg";
   Window w(card.str(), path);
   EXPECT_EQ(w->GetTitle(), "Roadeye (K70)");
-  EXPECT_EQ(w->GetClientSize(), wxSize(975, 635));
-  const wxRect area = wxDisplay(0u).GetClientArea();
-  const wxRect rect = w->GetScreenRect();
-  EXPECT_NEAR(rect.x - area.x, (area.width - rect.width) / 2, 1);
-  EXPECT_NEAR(rect.y - area.y, (area.height - rect.height) / 2, 1);
-
-  for (const ControlPlace& c : NormalControlPlaces()) {
-    wxWindow* control = w->FindControl(c.id);
-    ASSERT_NE(control, nullptr) << c.id;
-    EXPECT_EQ(control->GetPosition(), wxPoint(c.place.x, c.place.y)) << c.id;
-    // Buttons and sliders take their pictures' sizes.
-    if (dynamic_cast<CBitmapButtonTrans*>(control) == nullptr &&
-        dynamic_cast<CBitmapSlider*>(control) == nullptr) {
-      EXPECT_EQ(control->GetSize(), wxSize(c.place.w, c.place.h)) << c.id;
-    }
-  }
-  EXPECT_TRUE(w->FindControl(kIdPlay)->IsShown());
-  EXPECT_FALSE(w->FindControl(kIdPause)->IsShown());
-  EXPECT_FALSE(w->FindControl(kIdPreviousSize)->IsShown());
-  EXPECT_FALSE(w->FindControl(kIdMapSize)->IsEnabled());
+  EXPECT_TRUE(Eventually(ShownCentred));
   EXPECT_EQ(w->CurrentTimeText(), "00:00:00");
 
+  // PLAY shows (Pause only while playing), the full-screen button (previous size only in full
+  // screen) and the Map View button dimmed: nothing to map yet.
+  EXPECT_TRUE(apptest::PlayShown(w.get()));
+  EXPECT_TRUE(apptest::ShowsButton(w.get(), kIdFullScreen, kBmpFullScreen));
+  EXPECT_TRUE(apptest::MapButtonShown(w.get(), false));
+  ExpectEveryControlInItsNormalPlace(w.get(), false);
+
   // Every key-colour pixel of every button shows the skin behind it: no box of a wrong colour.
-  Pump(300);
-  const wxImage screen = CaptureWindow(w.get());
-  const wxImage skin = LoadSkinBitmap(kBmpBackground).ConvertToImage();
+  const wxImage screen = st::Grab(OnScreen(apptest::Origin(w.get()), apptest::kNormalClient));
+  const wxImage skin = apptest::SkinOver(apptest::kNormalClient);
   int keyPixels = 0, wrong = 0;
   for (const ControlPlace& c : NormalControlPlaces()) {
     auto* button = dynamic_cast<CBitmapButtonTrans*>(w->FindControl(c.id));
-    if (button == nullptr || !button->IsShown()) continue;
-    const wxPoint at = button->GetPosition();
+    if (button == nullptr || c.id == kIdPause) continue;
     wxBitmap face(button->GetSize(), 24);
     {
       wxMemoryDC dc(face);
@@ -162,7 +248,7 @@ TEST(Window, StartsCentredWithEveryControlInItsPlaceAndDrawnFromItsSkin) {
     const wxImage picture = face.ConvertToImage();
     for (int y = 0; y < picture.GetHeight(); ++y) {
       for (int x = 0; x < picture.GetWidth(); ++x) {
-        const int sx = at.x + x, sy = at.y + y;
+        const int sx = c.place.x + x, sy = c.place.y + y;
         if (sx >= screen.GetWidth() || sy >= screen.GetHeight()) continue;
         // Where the button drew the skin through, the screen must show the skin.
         if (picture.GetRed(x, y) == skin.GetRed(sx, sy) &&
@@ -258,32 +344,81 @@ TEST(Window, CloseAndMinimiseDoNothingWhileADownloadRuns) {
 
 TEST(Window, FullScreenAndEnterBackToTheCentredWindow) {
   TempDir config("config"), card("card");
+  // One recording of the front camera, without fixes: its picture alone fills the screen.
+  ASSERT_TRUE(apptest::MakeCard(
+      card.str(),
+      "--seconds 4 --count 1 --kinds REC --rear no --no-damaged --no-fix --bitrate 2000"));
   Window w(card.str(), config.str() + "/config.cfg");
+  w->PollCard();
+  ASSERT_EQ(w->RecordingList()->GetItemCount(), 1);
+  w->PlayNext();
+  ASSERT_TRUE(PumpUntil([&] { return w->FrontPane()->PresentedCount() > 5; }));
+  w->OnPauseCommand();
+  ASSERT_TRUE(PumpUntil([&] { return w->Engine().GetRunState() == CNOVMediaPlayer::kIdle; }));
+  const wxImage list = st::Grab(OnScreen(apptest::Origin(w.get()), kListPlace));
+
   w->ToggleFullScreen(false);
-  Pump(200);
   EXPECT_EQ(w->LayoutMode(), kLayoutFullScreen);
-  const wxSize client = w->GetClientSize();
-  EXPECT_GT(client.x, 975);
-  EXPECT_TRUE(w->FindControl(kIdPreviousSize)->IsShown());
-  EXPECT_FALSE(w->FindControl(kIdRecordingList)->IsShown());
-  EXPECT_FALSE(w->FindControl(kIdGraph)->IsShown());
-  EXPECT_FALSE(w->FindControl(kIdOpen)->IsShown());
-  EXPECT_EQ(w->FindControl(kIdClose)->GetPosition(), wxPoint(client.x - 45, 5));
-  EXPECT_EQ(w->FindControl(kIdSeekSlider)->GetPosition(), wxPoint(55, client.y - 50));
-  const Place picture = FullScreenPicturePlace(client.x, client.y);
-  EXPECT_EQ(w->FrontPane()->GetRect(), wxRect(picture.x, picture.y, picture.w, picture.h));
+  // The window covers the work area: the picture in the place for the area's size with black
+  // around it, the controls along the area's right and bottom edges.
+  const wxRect area = WorkArea();
+  const Place screen{0, 0, area.width, area.height};
+  const wxImage black = apptest::BlackOver(screen);
+  const Place picture = FullScreenPicturePlace(area.width, area.height);
+  EXPECT_TRUE(Eventually([&] {
+    return apptest::ShowsPicture(area.GetTopLeft(), w->FrontPane(), picture, black, screen,
+                                 "full-screen-picture");
+  }));
+  for (const ControlPlace& c : FullScreenControlPlaces(area.width, area.height)) {
+    SCOPED_TRACE("control " + std::to_string(c.id));
+    if (c.id == kIdPause) continue;  // paused: PLAY shows at their place
+    if (c.id == kIdOpen) {
+      // OPEN keeps a place but the full-screen layout leaves it out.
+      EXPECT_LT(st::MeanDifference(st::Grab(OnScreen(area.GetTopLeft(), c.place)),
+                                   apptest::BlackOver(c.place)),
+                1);
+      continue;
+    }
+    wxWindow* control = w->FindControl(c.id);
+    const wxPoint at(c.place.x, c.place.y);
+    const std::string name = "full-screen-control-" + std::to_string(c.id);
+    if (DrawsItself(control)) {
+      EXPECT_TRUE(
+          Eventually([&] { return ShowsItsDrawing(area.GetTopLeft(), control, at, name); }));
+    }
+    // The previous-size button instead of the full-screen one, on black.
+    if (c.id == kIdPreviousSize) {
+      EXPECT_TRUE(apptest::ShowsFace(area.GetTopLeft(), at, kBmpPreviousSize, black, name));
+    }
+  }
+  // What the full-screen layout hides shows nowhere: over the list, the graph and the normal
+  // layout's buttons, the screen shows the picture or the black around it.
+  wxImage look = black.Copy();
+  look.Paste(w->FrontPane()->LastPicture().Scale(picture.w, picture.h, wxIMAGE_QUALITY_BILINEAR),
+             picture.x, picture.y);
+  std::vector<Place> hidden = {kListPlace, kGraphPlace};
+  for (int id : {kIdOpen, kIdSettings, kIdCapture, kIdZoom, kIdMapSize, kIdFullScreen,
+                 kIdFilterEvent, kIdFilterParking, kIdFilterDriving, kIdFilterManual, kIdFilterAll,
+                 kIdFileDownload, kIdSelectAll}) {
+    hidden.push_back(apptest::NormalPlaceOf(id));
+  }
+  for (const Place& p : hidden) {
+    SCOPED_TRACE("place " + std::to_string(p.x) + ", " + std::to_string(p.y));
+    const wxImage grabbed = st::Grab(OnScreen(area.GetTopLeft(), p));
+    EXPECT_LT(st::MeanDifference(grabbed, look.GetSubImage(wxRect(p.x, p.y, p.w, p.h))), 12);
+  }
 
   // Enter in full screen: the previous-size command, back to 975 x 635 in the middle.
   EXPECT_TRUE(w->HandleKey(WXK_RETURN, false));
-  Pump(200);
   EXPECT_EQ(w->LayoutMode(), kLayoutNormal);
-  EXPECT_EQ(w->GetClientSize(), wxSize(975, 635));
-  const wxRect area = wxDisplay(0u).GetClientArea();
-  const wxRect rect = w->GetScreenRect();
-  EXPECT_NEAR(rect.x - area.x, (area.width - rect.width) / 2, 1);
-  EXPECT_TRUE(w->FindControl(kIdRecordingList)->IsShown());
-  EXPECT_FALSE(w->FindControl(kIdPreviousSize)->IsShown());
-  EXPECT_EQ(w->FindControl(kIdClose)->GetPosition(), wxPoint(946, 5));
+  EXPECT_TRUE(Eventually(ShownCentred));
+  EXPECT_TRUE(apptest::PictureShown(w.get(), w->FrontPane(), kLargePlace, "back-large"));
+  EXPECT_TRUE(Eventually([&] {
+    return ::testing::AssertionResult(
+        st::MeanDifference(st::Grab(OnScreen(apptest::Origin(w.get()), kListPlace)), list) < 1);
+  })) << "the list shows again as it was";
+  EXPECT_TRUE(apptest::ShowsButton(w.get(), kIdFullScreen, kBmpFullScreen));
+  ExpectEveryControlInItsNormalPlace(w.get(), false);
 }
 
 TEST(Program, AnswersHelpAndVersion) {
