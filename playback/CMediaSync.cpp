@@ -81,6 +81,7 @@ void CMediaSync::ClearPcm() {
     queued_.store(0, std::memory_order_release);
     generation_.fetch_add(1, std::memory_order_acq_rel);
   }
+  queueTaken_.notify_all();
   {
     std::lock_guard<CSync> hold(clockLock_);
     timedCount_ = 0;
@@ -103,7 +104,10 @@ void CMediaSync::HoldFeeder(bool hold) {
     held_.store(hold, std::memory_order_release);
   }
   if (!hold) feederWake_.notify_all();
-  if (hold) WakeClockWaiters();
+  if (hold) {
+    WakeClockWaiters();
+    queueTaken_.notify_all();
+  }
 }
 
 void CMediaSync::PauseSound(bool paused) {
@@ -113,6 +117,20 @@ void CMediaSync::PauseSound(bool paused) {
     paused_ = paused;
   }
   feederWake_.notify_all();
+  queueTaken_.notify_all();
+}
+
+void CMediaSync::CancelWaits() {
+  waitsCancelled_.store(true, std::memory_order_release);
+  WakeClockWaiters();
+  WakeQueueWaiters();
+  if (VAudio* audio = GetAudio()) audio->WakeWaiters();
+}
+
+void CMediaSync::WakeQueueWaiters() {
+  // Taken and let go, so that a waiter between its test and its wait still hears it.
+  { std::lock_guard<CSync> hold(lock_); }
+  queueTaken_.notify_all();
 }
 
 void CMediaSync::RequestDevice(int bitsPerSample, int samplesPerSecond) {
@@ -217,6 +235,18 @@ void CMediaSync::WaitForClockMs(std::uint32_t ms) const {
   clockWake_.wait_for(hold, std::chrono::milliseconds(ms), [this] { return WaitsCancelled(); });
 }
 
+bool CMediaSync::WaitForSoundToBegin(std::uint32_t maxMs) const {
+  VAudio* audio = GetAudio();
+  if (audio == nullptr) return false;
+  long long start = 0;
+  {
+    std::lock_guard<CSync> hold(clockLock_);
+    if (timedCount_ == 0) return false;
+    start = timed_[0].start;
+  }
+  return audio->WaitForPlayed(start, maxMs);
+}
+
 int CMediaSync::MediaClockMs() const {
   int ms = 0;
   return MediaClock(&ms) ? std::max(0, ms) : -1;
@@ -270,17 +300,12 @@ bool CMediaSync::AudioGivenUp() const {
 }
 
 void CMediaSync::WaitForAudio() {
-  while (queued_.load(std::memory_order_acquire) > 1) {
-    {
-      std::lock_guard<CSync> hold(lock_);
-      if (paused_) return;
-    }
-    if (GetAudio() == nullptr || !feeder_.IsRunning() || AudioGivenUp() || WaitsCancelled() ||
-        held_.load(std::memory_order_acquire)) {
-      return;
-    }
-    SleepMs(kWaitPollMs);
-  }
+  std::unique_lock<CSync> hold(lock_);
+  queueTaken_.wait_for(hold, std::chrono::milliseconds(kWaitLimitMs), [this] {
+    return queue_.GetCount() <= 1 || paused_ || stopping_ || GetAudio() == nullptr ||
+           !feeder_.IsRunning() || AudioGivenUp() || WaitsCancelled() ||
+           held_.load(std::memory_order_acquire);
+  });
 }
 
 bool CMediaSync::StartFeeder() {
@@ -297,6 +322,7 @@ void CMediaSync::StopFeeder() {
     stopping_ = true;
   }
   feederWake_.notify_all();
+  queueTaken_.notify_all();
   feeder_.StopThread();
 }
 
@@ -341,6 +367,7 @@ bool CMediaSync::Feed() {
       popped = true;
     }
   }
+  if (popped) queueTaken_.notify_all();
   VAudio* audio = GetAudio();
   if (audio == nullptr) return true;  // no output: the block is dropped
   if (pauseDevice >= 0) {
@@ -368,7 +395,11 @@ bool CMediaSync::Feed() {
     deviceOpening_.store(false, std::memory_order_release);
     WakeClockWaiters();  // a picture waiting for the clock to start learns how it went
   }
-  if (popped) PlayCurrent(audio, generation);
+  if (popped) {
+    PlayCurrent(audio, generation);
+    // The device may have been given up meanwhile: a picture waiting for the sound goes on.
+    if (AudioGivenUp()) queueTaken_.notify_all();
+  }
   return true;
 }
 
@@ -408,9 +439,6 @@ namespace {
 // (the sound from before a seek is still queued): it is paced by the frame period instead, so
 // that pictures neither wait for nor race through sound that is not theirs.
 constexpr int kOutOfStepMs = 500;
-// While the device has the first sound and has not begun it, how often the clock is looked at,
-// in ms: it starts with the device's next buffer, which nothing announces.
-constexpr int kClockPollMs = 4;
 // A clock that stands still this long has run out of sound (a recording whose sound ends before
 // its pictures): the pictures go on at the frame period.
 constexpr std::uint32_t kClockStallMs = 100;
@@ -425,10 +453,11 @@ bool WaitForClock(const CMediaSync& sync, int pictureMs, int* aheadMs) {
   const std::uint32_t entered = TickCountMs();
   std::uint32_t lastMove = entered;
   bool first = true;
+  bool begun = false;
   for (;;) {
     int clock = 0;
     const bool known = sync.MediaClock(&clock);
-    if (!known || !sync.SoundBegun()) {
+    if (!known || !(begun || sync.SoundBegun())) {
       // The clock is starting: the device is being opened, the sound is on its way to it, or it
       // is there and the device has not begun it (it plays out a buffer of silence first). The
       // picture waits for its sound a while.
@@ -437,7 +466,8 @@ bool WaitForClock(const CMediaSync& sync, int pictureMs, int* aheadMs) {
         return false;
       }
       if (known) {
-        SleepMs(kClockPollMs);
+        // The device wakes the wait as it takes its next buffer.
+        begun = sync.WaitForSoundToBegin(kClockStartStallMs - waited);
       } else {
         // The feeder wakes the wait when the device is open and when the sound reaches it.
         sync.WaitForClockStart(kClockStartStallMs - waited);

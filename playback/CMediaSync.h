@@ -32,8 +32,9 @@ class CMediaSync {
   // prebuffer; the limit only stops a feeder that cannot play from letting it grow without end.
   // A push into a full queue drops the oldest block.
   static constexpr int kMaxBlocks = 64;
-  // WaitForAudio's polling interval, in ms (it runs only while pictures are paced without a clock).
-  static constexpr unsigned kWaitPollMs = 10;
+  // WaitForAudio's longest wait, in ms: a guard only, since the feeder wakes it with each block it
+  // takes and with every change of what it waits for.
+  static constexpr unsigned kWaitLimitMs = 1000;
   // While the output has given its device up and sound keeps coming, the feeder tries to open it
   // again this often (a sound server restarted, a headset plugged in), in ms.
   static constexpr unsigned kDeviceRetryMs = 2000;
@@ -56,9 +57,10 @@ class CMediaSync {
   bool PushPcm(const char* data, int length, int mediaMs = -1, int speed = 4);
   // The sound's format, for turning bytes into time; set when a recording opens.
   void SetFormat(int bitsPerSample, int samplesPerSecond);
-  // Returns when at most one block is left for the feeder, testing every 10 ms. Returns at once
-  // when there is no audio output, when the feeder is not running or is held, when the output has
-  // given up its device (pictures then follow the frame rate), or when waits are cancelled.
+  // Returns when at most one block is left for the feeder (the feeder wakes it as it takes them).
+  // Returns at once when there is no audio output, when the feeder is not running, is held or
+  // paused, when the output has given up its device (pictures then follow the frame rate), or when
+  // waits are cancelled.
   void WaitForAudio();
   // Drops the queued blocks and the sound on the device that has not been heard yet (a seek or a
   // new recording), and forgets the blocks' times. A block the feeder is handing over meanwhile is
@@ -94,6 +96,10 @@ class CMediaSync {
   void WaitForClockStart(std::uint32_t maxMs) const;
   // Waits ms for the clock to move on, cut short when waits are cancelled.
   void WaitForClockMs(std::uint32_t ms) const;
+  // Waits at most maxMs until the device has begun the oldest timed block noted since the queue
+  // was cleared (the device's own progress wakes it; cancelling waits cuts it short). True when it
+  // has begun.
+  bool WaitForSoundToBegin(std::uint32_t maxMs) const;
   // How many blocks wait for the feeder.
   int PendingBlocks() const { return queued_.load(std::memory_order_acquire); }
 
@@ -116,10 +122,7 @@ class CMediaSync {
 
   // Cuts short the waits of WaitForAudio and FramePacer until AllowWaits: the engine is about to
   // stop, pause or open, and the window thread waits for the worker meanwhile.
-  void CancelWaits() {
-    waitsCancelled_.store(true, std::memory_order_release);
-    WakeClockWaiters();
-  }
+  void CancelWaits();
   void AllowWaits() { waitsCancelled_.store(false, std::memory_order_release); }
   bool WaitsCancelled() const { return waitsCancelled_.load(std::memory_order_acquire); }
 
@@ -137,6 +140,8 @@ class CMediaSync {
   bool AudioGivenUp() const;
   // Wakes WaitForClockStart after a change it waits for.
   void WakeClockWaiters() const;
+  // Wakes WaitForAudio after a change it waits for (lock_ not held).
+  void WakeQueueWaiters();
   // Feeder: plays the current block and notes where it lies in the device's byte stream. A flush
   // that came after the block was taken drops it from the device again.
   void PlayCurrent(VAudio* audio, unsigned generation);
@@ -164,6 +169,8 @@ class CMediaSync {
   // block, a device request or the stop comes.
   mutable CSync lock_{"none"};
   std::condition_variable_any feederWake_;
+  // WaitForAudio sleeps on it until the feeder has taken the blocks, or what it waits for changed.
+  std::condition_variable_any queueTaken_;
   CLumArrBase<_packet_pcm> queue_;
   bool stopping_ = false;
   bool paused_ = false;

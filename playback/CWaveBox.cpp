@@ -1,10 +1,10 @@
 #include "playback/CWaveBox.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
-#include "platform/Clock.h"
 #include "support/Diag.h"
 
 namespace {
@@ -35,7 +35,12 @@ bool CWaveBox::Open(int bitsPerSample, int samplesPerSecond) {
 }
 
 int CWaveBox::Close() {
-  ok_.store(false, std::memory_order_release);
+  {
+    // Under the lock, so that a Play between its test and its wait still hears it.
+    std::lock_guard<std::mutex> hold(gFreeCountLock);
+    ok_.store(false, std::memory_order_release);
+  }
+  freed_.notify_all();
   return out_->Close() == kWaveOk ? 1 : -1;
 }
 
@@ -81,23 +86,26 @@ void CWaveBox::OnBlockDone(void* self, const char* data, int length) {
   (void)data;
   (void)length;
   auto* box = static_cast<CWaveBox*>(self);
-  std::lock_guard<std::mutex> hold(gFreeCountLock);
-  ++box->freeCount_;
+  {
+    std::lock_guard<std::mutex> hold(gFreeCountLock);
+    ++box->freeCount_;
+  }
+  box->freed_.notify_all();
 }
 
 int CWaveBox::WriteBlock(const char* data, int length) {
-  if (FreeCount() <= 0) {
-    SleepMs(kPauseMs);
-    return 2;
+  {
+    std::unique_lock<std::mutex> hold(gFreeCountLock);
+    // Both buffers on the device: the next block-done report frees one.
+    if (!freed_.wait_for(hold, std::chrono::milliseconds(kStallMs),
+                         [&] { return freeCount_ > 0 || !IsOk(); })) {
+      return 0;
+    }
+    if (!IsOk()) return -1;
   }
   if (data == nullptr || length < 0) length = 0;
   length = std::min(length, kBlockBytes);
-  if (length == 0) {
-    // Nothing to queue: done at once when the device is idle, else after a short pause.
-    if (FreeCount() == 2) return -1;
-    SleepMs(kPauseMs);
-    return 1;
-  }
+  if (length == 0) return FreeCount() == 2 ? -1 : 1;  // nothing to queue
   char* buffer = buffers_[next_];
   std::memcpy(buffer, data, static_cast<std::size_t>(length));
   {
@@ -112,20 +120,13 @@ int CWaveBox::WriteBlock(const char* data, int length) {
     std::lock_guard<std::mutex> hold(gFreeCountLock);
     ++freeCount_;
   }
-  SleepMs(kPauseMs);
   return 1;
 }
 
 void CWaveBox::Play(const char* data, int length) {
-  int tries = 0;
-  busyTries_.store(0, std::memory_order_relaxed);
-  while (IsOk()) {
-    if (WriteBlock(data, length) != 2) return;
-    busyTries_.store(++tries, std::memory_order_relaxed);
-    if (tries > kMaxBusyTries) {
-      ok_.store(false, std::memory_order_release);
-      DiagPrintf("[CWaveBox] device stalled, sound output given up\n");
-      return;
-    }
+  if (!IsOk()) return;
+  if (WriteBlock(data, length) == 0) {
+    ok_.store(false, std::memory_order_release);
+    DiagPrintf("[CWaveBox] device stalled, sound output given up\n");
   }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 
 #include "playback/VAudio.h"
 #include "playback/WaveOut.h"
@@ -23,10 +24,8 @@ class CWaveBox : public VAudio {
  public:
   // Bytes in one device buffer: 240 ms of 16-bit mono sound at 8000 Hz.
   static constexpr int kBlockBytes = 3840;
-  // Busy tries before Play gives the device up: about half a second of a stalled device.
-  static constexpr int kMaxBusyTries = 50;
-  // Play's pause when the device is busy and after each block, in ms.
-  static constexpr unsigned kPauseMs = 10;
+  // A device that frees neither buffer for this long has stalled, in ms: Play gives it up.
+  static constexpr unsigned kStallMs = 510;
 
   // Plays through out, which the caller keeps alive longer than this box; null uses SDL audio
   // (owned by the box).
@@ -56,7 +55,9 @@ class CWaveBox : public VAudio {
 
   // Feeder thread.
   // Plays one block (only its first 3840 bytes). Returns once the block is on the device, or
-  // at once when the output has been given up or closed. A block of length 0 queues nothing.
+  // at once when the output has been given up or closed. While both buffers are on the device it
+  // sleeps until the device reports one done (or closes), and gives the device up when none is
+  // done within kStallMs. A block of length 0 queues nothing.
   void Play(const char* data, int length) override;
 
   // Any thread.
@@ -64,16 +65,18 @@ class CWaveBox : public VAudio {
   long long PlayedBytes() const override { return out_->PlayedBytes(); }
   int OutputLatencyMicros() const override { return out_->OutputLatencyMicros(); }
   bool IsOk() const override { return ok_.load(std::memory_order_acquire); }
+  bool WaitForPlayed(long long above, std::uint32_t maxMs) override {
+    return out_->WaitForPlayed(above, maxMs);
+  }
+  void WakeWaiters() override { out_->WakeWaiters(); }
   // Engine's worker or feeder: drops the blocks on the device; both buffers are free again.
   void Flush() override;
   void SetPaused(bool paused) override { out_->SetPaused(paused); }
   int FreeCount() const;
   const WaveBoxFormat& Format() const { return format_; }
-  // Busy tries of the last Play (feeder thread).
-  int BusyTries() const { return busyTries_.load(std::memory_order_relaxed); }
 
  private:
-  // Writes one block: 2 busy, 1 done, -1 nothing left to play.
+  // Writes one block: 1 done, -1 nothing left to play, 0 the device stalled (given up).
   int WriteBlock(const char* data, int length);
   static void OnBlockDone(void* self, const char* data, int length);
   void ApplyVolume();
@@ -85,13 +88,14 @@ class CWaveBox : public VAudio {
   // Caller's threads.
   WaveBoxFormat format_;
 
-  // Device thread and feeder, under the process-wide free-count lock.
+  // Device thread and feeder, under the process-wide free-count lock; freed_ is notified with
+  // each block done (and a close), which is what a Play waiting for a buffer sleeps on.
   int freeCount_ = 2;
+  std::condition_variable freed_;
 
   // Feeder thread.
   char buffers_[2][kBlockBytes] = {};
   int next_ = 0;
-  std::atomic<int> busyTries_{0};  // read by tests on other threads
 
   // Any thread.
   // Not until an Open succeeds: a box never opened takes no sound, and says so, so that the

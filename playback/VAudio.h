@@ -2,6 +2,10 @@
 // block is queued on the device, waiting while the device is full.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
 class VAudio {
  public:
   virtual bool Open(int bitsPerSample, int samplesPerSecond) = 0;
@@ -38,4 +42,13 @@ class VAudio {
   // sound server's buffers past the device. -1 when the output cannot tell (the clock then takes
   // the play position as heard).
   virtual int OutputLatencyMicros() const { return -1; }
+  // Waits until the device has begun to play the byte after `above` of what Play put on it, for
+  // at most maxMs, or until WakeWaiters; true when it has. The device's own progress wakes the
+  // wait. The default, for an output that cannot tell, waits maxMs and answers from PlayedBytes.
+  virtual bool WaitForPlayed(long long above, std::uint32_t maxMs) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(maxMs));
+    return PlayedBytes() > above;
+  }
+  // Cuts every WaitForPlayed under way short (the player pausing, stopping or opening).
+  virtual void WakeWaiters() {}
 };

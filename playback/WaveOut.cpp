@@ -5,8 +5,14 @@
 #include <chrono>
 #include <cmath>
 #include <new>
+#include <thread>
 
 #include "platform/Clock.h"
+
+bool VWaveOut::WaitForPlayed(long long above, std::uint32_t maxMs) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(maxMs));
+  return PlayedBytes() > above;
+}
 
 CWaveOutFake::CWaveOutFake(Pace pace) : pace_(pace) {}
 
@@ -28,6 +34,7 @@ int CWaveOutFake::Open(const WaveFormat& format, WaveDoneCallback done, void* us
     doneBytes_ = 0;
     ++openCount_;
   }
+  progress_.notify_all();
   if (pace_ == Pace::kRealTime) {
     {
       std::lock_guard<std::mutex> hold(lock_);
@@ -131,7 +138,24 @@ bool CWaveOutFake::TakeOldestLocked(Queued* out, WaveDoneCallback* done, void** 
   *user = user_;
   ++doneCount_;
   doneBytes_ += out->length;
+  progress_.notify_all();
   return true;
+}
+
+bool CWaveOutFake::WaitForPlayed(long long above, std::uint32_t maxMs) {
+  std::unique_lock<std::mutex> hold(lock_);
+  const unsigned wakes = wakes_;
+  progress_.wait_for(hold, std::chrono::milliseconds(maxMs),
+                     [&] { return doneBytes_ > above || wakes_ != wakes || !open_; });
+  return doneBytes_ > above;
+}
+
+void CWaveOutFake::WakeWaiters() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    ++wakes_;
+  }
+  progress_.notify_all();
 }
 
 bool CWaveOutFake::TakeOldest(Queued* out, WaveDoneCallback* done, void** user) {

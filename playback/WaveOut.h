@@ -71,6 +71,14 @@ class VWaveOut {
   // How long, in µs, the sound at PlayedBytes still takes to be heard (a sound server's buffers
   // after the device); -1 when the output cannot tell.
   virtual int OutputLatencyMicros() const { return -1; }
+  // Waits until the output has taken the byte after `above` of the written stream to play (it is
+  // leaving the output now), for at most maxMs, or until WakeWaiters; true when it has. The
+  // output's own work wakes the wait (each callback of the SDL device, each finished buffer of the
+  // test double): nothing looks at a clock meanwhile. The default, for an output that cannot
+  // tell, waits maxMs and answers from PlayedBytes.
+  virtual bool WaitForPlayed(long long above, std::uint32_t maxMs);
+  // Cuts every WaitForPlayed under way short.
+  virtual void WakeWaiters() {}
 };
 
 // Thread use for both implementations: Open, Close and SetVolume on the owner's threads (one at
@@ -114,6 +122,8 @@ class CWaveOutSdl final : public VWaveOut {
   // than in device-buffer steps.
   long long PlayedBytes() const override;
   int OutputLatencyMicros() const override { return latency_.LatencyMicros(); }
+  bool WaitForPlayed(long long above, std::uint32_t maxMs) override;
+  void WakeWaiters() override;
 
   // Samples per channel in one device buffer: small, so that little sound waits in the device.
   static constexpr int kDeviceSamples = 256;
@@ -168,6 +178,8 @@ class CWaveOutSdl final : public VWaveOut {
   };
 
   static void FillThunk(void* self, std::uint8_t* stream, int length);
+  // PlayedBytes with queueLock_ held.
+  long long PlayedLocked() const;
   void Fill(std::uint8_t* stream, int length);
   // Takes every queued buffer out (the device must be stopped) and reports it done.
   void DropQueued();
@@ -187,12 +199,14 @@ class CWaveOutSdl final : public VWaveOut {
 
   // Shared by the feeder (Write), the device callback (Fill) and Close, under queueLock_.
   mutable std::mutex queueLock_;
-  std::condition_variable started_;  // the device's second callback, for Open
-  int fills_ = 0;                    // callbacks since Open, counted up to 2
-  long long playedBefore_ = 0;       // bytes of our buffers taken by the callbacks before the last
-  int lastFillBytes_ = 0;            // bytes of our buffers the last callback took
-  std::int64_t lastFillMicros_ = 0;  // when it ran, on the steady clock
-  bool accepting_ = false;           // open and not closing
+  std::condition_variable started_;   // the device's second callback, for Open
+  std::condition_variable progress_;  // each callback, a flush, a close and WakeWaiters
+  unsigned wakes_ = 0;                // WakeWaiters calls
+  int fills_ = 0;                     // callbacks since Open, counted up to 2
+  long long playedBefore_ = 0;        // bytes of our buffers taken by the callbacks before the last
+  int lastFillBytes_ = 0;             // bytes of our buffers the last callback took
+  std::int64_t lastFillMicros_ = 0;   // when it ran, on the steady clock
+  bool accepting_ = false;            // open and not closing
   Queued ring_[kMaxQueued];
   int head_ = 0;
   int count_ = 0;
@@ -230,6 +244,9 @@ class CWaveOutFake final : public VWaveOut {
   void SetOutputLatencyMicros(int micros) {
     latencyMicros_.store(micros, std::memory_order_release);
   }
+  // Woken by each finished buffer: the play position moves a buffer at a time.
+  bool WaitForPlayed(long long above, std::uint32_t maxMs) override;
+  void WakeWaiters() override;
 
   // What the next Opens and Writes return (kWaveOk: behave normally). A refused call changes
   // nothing.
@@ -271,6 +288,8 @@ class CWaveOutFake final : public VWaveOut {
   // Shared by every thread, under lock_.
   mutable std::mutex lock_;
   std::condition_variable paceWake_;  // a write or the close, for the pacing thread
+  std::condition_variable progress_;  // a finished buffer, an open or WakeWaiters
+  unsigned wakes_ = 0;                // WakeWaiters calls
   bool pacing_ = false;
   bool open_ = false;
   WaveFormat format_{};

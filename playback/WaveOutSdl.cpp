@@ -206,6 +206,7 @@ int CWaveOutSdl::Close() {
     std::lock_guard<std::mutex> hold(queueLock_);
     accepting_ = false;
   }
+  progress_.notify_all();
   // Waits for a running callback; none comes after it.
   device_.Close();
   DropQueued();
@@ -228,10 +229,42 @@ int CWaveOutSdl::Flush() {
       --count_;
     }
   }
+  progress_.notify_all();
   for (int i = 0; i < droppedCount; ++i) {
     if (done_ != nullptr) done_(user_, dropped[i].data, dropped[i].length);
   }
   return kWaveOk;
+}
+
+bool CWaveOutSdl::WaitForPlayed(long long above, std::uint32_t maxMs) {
+  std::unique_lock<std::mutex> hold(queueLock_);
+  const unsigned wakes = wakes_;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
+  // First until a callback has taken the byte (its next callback wakes the wait) ...
+  const auto taken = [&] { return playedBefore_ + lastFillBytes_ > above; };
+  const auto woken = [&] { return wakes_ != wakes || !accepting_; };
+  progress_.wait_until(hold, limit, [&] { return taken() || woken(); });
+  if (!taken() || woken()) return PlayedLocked() > above;
+  // ... then until the device, playing what that callback took at the format's rate, reaches it.
+  const long long frame = static_cast<long long>(format_.bits / 8) * format_.channels;
+  const long long bytesPerSecond = frame * format_.rate;
+  if (frame > 0 && bytesPerSecond > 0) {
+    long long into = above + 1 - playedBefore_;
+    into = (into + frame - 1) / frame * frame;
+    const std::int64_t due =
+        lastFillMicros_ + (into * 1000000 + bytesPerSecond - 1) / bytesPerSecond;
+    const auto at = std::chrono::steady_clock::time_point(std::chrono::microseconds(due));
+    progress_.wait_until(hold, std::min(at, limit), woken);
+  }
+  return PlayedLocked() > above;
+}
+
+void CWaveOutSdl::WakeWaiters() {
+  {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    ++wakes_;
+  }
+  progress_.notify_all();
 }
 
 void CWaveOutSdl::SetPaused(bool paused) {
@@ -251,6 +284,10 @@ void CWaveOutSdl::SetVolume(float gain) {
 
 long long CWaveOutSdl::PlayedBytes() const {
   std::lock_guard<std::mutex> hold(queueLock_);
+  return PlayedLocked();
+}
+
+long long CWaveOutSdl::PlayedLocked() const {
   const long long frame = static_cast<long long>(format_.bits / 8) * format_.channels;
   const long long bytesPerSecond = frame * format_.rate;
   if (frame <= 0 || bytesPerSecond <= 0) return playedBefore_;
@@ -287,6 +324,7 @@ void CWaveOutSdl::Fill(std::uint8_t* stream, int length) {
     lastFillBytes_ = at;
     if (fills_ < 2 && ++fills_ == 2) started_.notify_all();
   }
+  progress_.notify_all();
   if (at < length) {
     const int silence = format_.bits == 8 ? 0x80 : 0;
     std::memset(stream + at, silence, static_cast<std::size_t>(length - at));

@@ -972,6 +972,19 @@ TEST_F(EngineLongTest, AnIdleEngineSleeps) {
   sleeps("ended");
 }
 
+// While a recording plays, the sound feeder sleeps until the device has room for its next block
+// (four 240 ms blocks a second) or a block comes: it never wakes on a timer.
+TEST_F(EngineLongTest, WhilePlayingTheFeederWakesOnlyForTheDevicesBlocks) {
+  engine_.OpenMedia(LongName().c_str());
+  ASSERT_TRUE(WaitForPictures(front_, 30));
+  const long wakes = WakeUps("MediaSync");
+  const long long written = audio_.WrittenBytes();
+  std::this_thread::sleep_for(2000ms);
+  const long blocks = long((audio_.WrittenBytes() - written) / CWaveBox::kBlockBytes);
+  EXPECT_GE(blocks, 6) << "the sound did not play";
+  EXPECT_LE(WakeUps("MediaSync") - wakes, 3 * blocks + 4);
+}
+
 namespace {
 
 // Starts an engine with no sound system to be had and plays a recording, then makes one appear

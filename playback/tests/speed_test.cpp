@@ -83,6 +83,10 @@ class CountingAudio final : public VAudio {
   void Flush() override { inner_.Flush(); }
   void SetPaused(bool paused) override { inner_.SetPaused(paused); }
   bool IsOk() const override { return inner_.IsOk(); }
+  bool WaitForPlayed(long long above, std::uint32_t maxMs) override {
+    return inner_.WaitForPlayed(above, maxMs);
+  }
+  void WakeWaiters() override { inner_.WakeWaiters(); }
 
   std::atomic<long long> bytes{0};
   std::atomic<int> loud{0};  // blocks with a sample that is not zero
@@ -166,8 +170,13 @@ class SpeedTest : public testing::TestWithParam<int> {
       std::this_thread::sleep_for(10ms);
     }
     EXPECT_GT(first, 0);
+    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(first + 300 - NowMs()));
+    const double from = NowMs();
+    const long long played = audio_.PlayedBytes();
     std::this_thread::sleep_for(
         std::chrono::duration<double, std::milli>(first + 300 + wallMs - NowMs()));
+    // 8000 Hz 16-bit mono: 16 bytes a ms.
+    deviceRate_ = double(audio_.PlayedBytes() - played) / 16.0 / (NowMs() - from);
     engine_.Pause();
     std::vector<TimedSurface::Shown> window;
     for (const auto& s : front_.Pictures()) {
@@ -182,6 +191,9 @@ class SpeedTest : public testing::TestWithParam<int> {
   CVEXParser vex_;
   CDecoder decoder_;
   CountingAudio audio_;
+  // How fast the sound device played during Play's window, against the steady clock: SDL's
+  // dummy device falls a few percent behind on a busy machine, and the pictures follow it.
+  double deviceRate_ = 1.0;
   TimedSurface front_{320, 180};
   TimedSurface rear_{160, 90};
   CNOVMediaPlayer engine_;
@@ -191,8 +203,9 @@ class SpeedTest : public testing::TestWithParam<int> {
 std::string SpeedTest::root_;
 bool SpeedTest::made_ = false;
 
-// At each speed the pictures' recording times advance at that pace against the steady clock;
-// sound is heard from half to twice the pace and is silent beyond.
+// At each speed the pictures' recording times advance at that pace, against the sound device's
+// clock where sound plays and the steady clock elsewhere; sound is heard from half to twice the
+// pace and is silent beyond.
 TEST_P(SpeedTest, PicturesFollowTheSpeedAndSoundPlaysOnlyWhereItCan) {
   const int speed = GetParam();
   Start("small");
@@ -200,9 +213,12 @@ TEST_P(SpeedTest, PicturesFollowTheSpeedAndSoundPlaysOnlyWhereItCan) {
   const double wallMs = std::min(3000.0, 15000.0 * CNOVMediaPlayer::kNormalSpeed / speed);
   const auto shown = Play(speed, wallMs);
   ASSERT_GE(shown.size(), 8u);
-  const double expected = double(speed) / CNOVMediaPlayer::kNormalSpeed;
+  // Where sound plays its clock paces the pictures; elsewhere the steady clock does.
+  const double expected = double(speed) / CNOVMediaPlayer::kNormalSpeed *
+                          (CNOVMediaPlayer::SoundAtSpeed(speed) ? deviceRate_ : 1.0);
   EXPECT_NEAR(Rate(shown), expected, expected * 0.02);
   if (CNOVMediaPlayer::SoundAtSpeed(speed)) {
+    EXPECT_GT(deviceRate_, 0.9) << "the sound device hardly played";
     // The device plays in real time: at least half the window's worth of sound reached it.
     EXPECT_GT(audio_.bytes.load(), static_cast<long long>(wallMs * 16 / 2));
     EXPECT_GT(audio_.loud.load(), 0);
