@@ -98,6 +98,34 @@ bool CPacketStore::Peek(int index, const void** data, int* length, int* value) c
   return true;
 }
 
+int CPacketStore::Erase(const std::function<bool(int index, int value)>& drop) {
+  if (Count() == 0) return 0;
+  if (!bytes_.CopyBeforeWrite() || !lengths_.CopyBeforeWrite() || !values_.CopyBeforeWrite()) {
+    return 0;
+  }
+  unsigned char* bytes = bytes_.GetData();
+  int from = head_, to = 0, kept = 0, removed = 0;
+  for (int i = first_; i < lengths_.GetCount(); ++i) {
+    const int n = lengths_[i];
+    const int v = values_[i];
+    if (drop(i - first_, v)) {
+      ++removed;
+    } else {
+      if (n > 0 && from != to) std::memmove(bytes + to, bytes + from, std::size_t(n));
+      lengths_[kept] = n;
+      values_[kept] = v;
+      to += n;
+      ++kept;
+    }
+    from += n;
+  }
+  bytes_.SetCount(to);
+  lengths_.SetCount(kept);
+  values_.SetCount(kept);
+  head_ = first_ = 0;
+  return removed;
+}
+
 bool CThreadQueue::SetCapacity(int bytes) {
   if (bytes < 0) bytes = 0;
   // Twice the capacity: popped bytes stay in front until they outweigh the queued ones, so the
@@ -225,6 +253,11 @@ bool DecodeQueue::Pop(void* destination, int* length, int* value) {
 bool DecodeQueue::Peek(int index, const void** data, int* length, int* value) {
   std::lock_guard<CSync> hold(lock_);
   return store_.Peek(index, data, length, value);
+}
+
+int DecodeQueue::Erase(const std::function<bool(int index, int value)>& drop) {
+  std::lock_guard<CSync> hold(lock_);
+  return store_.Erase(drop);
 }
 
 int DecodeQueue::Count() {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 
 #include "platform/Threads.h"
 #include "support/LumArray.h"
@@ -27,6 +28,9 @@ class CPacketStore {
   bool Pop(void* destination, int* length, int* value);
   // Where packet `index` after the oldest lies; false past the newest.
   bool Peek(int index, const void** data, int* length, int* value) const;
+  // Removes the packets for which drop(index after the oldest, value) is true, the others keeping
+  // their order; how many went. Needs no memory.
+  int Erase(const std::function<bool(int index, int value)>& drop);
   int StoredBytes() const { return bytes_.GetCount() - head_; }
   int Count() const { return lengths_.GetCount() - first_; }
 
@@ -123,6 +127,8 @@ class DecodeQueue {
   // newest. The bytes stay where they are only until the queue next changes: for a queue whose
   // pushes and pops all happen on the caller's thread.
   bool Peek(int index, const void** data, int* length, int* value);
+  // As CPacketStore::Erase.
+  int Erase(const std::function<bool(int index, int value)>& drop);
   int Count();
 
  private:

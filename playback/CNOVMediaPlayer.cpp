@@ -299,6 +299,8 @@ void CNOVMediaPlayer::ResetStreamPosition() {
   heldDecoded_ = false;
   prebuffered_ = 0;
   prebuffering_ = true;
+  gatheredRear_ = 0;
+  gatheredRearBytes_ = 0;
   showOneFrontDone_ = false;
   showOneFrontsSince_ = 0;
   showOneRearDone_ = false;
@@ -314,6 +316,29 @@ void CNOVMediaPlayer::ResetStreamPosition() {
   // The sound read while the first pictures are gathered starts with the first of them.
   sync_.HoldFeeder(true);
   soundHeld_ = true;
+}
+
+void CNOVMediaPlayer::BoundGatheredRear() {
+  const void* data = nullptr;
+  int length = 0, value = 0;
+  int firstRear = -1, newestKey = -1;
+  for (int i = 0; queue_.Peek(i, &data, &length, &value); ++i) {
+    if (QueuedKind(value) != kQueuedRear) continue;
+    if (firstRear < 0) firstRear = i;
+    if (IsKeyPicture(static_cast<const char*>(data), length)) newestKey = i;
+  }
+  const bool fromKey = newestKey > firstRear;
+  queue_.Erase([&](int index, int v) {
+    return QueuedKind(v) == kQueuedRear && (!fromKey || index < newestKey);
+  });
+  if (!fromKey) waitRearKey_ = true;
+  gatheredRear_ = 0;
+  gatheredRearBytes_ = 0;
+  for (int i = 0; queue_.Peek(i, &data, &length, &value); ++i) {
+    if (QueuedKind(value) != kQueuedRear) continue;
+    ++gatheredRear_;
+    gatheredRearBytes_ += length;
+  }
 }
 
 void CNOVMediaPlayer::ReleaseSound() {
@@ -509,6 +534,8 @@ bool CNOVMediaPlayer::Loop() {
         heldDecoded_ = false;
         prebuffered_ = 0;
         prebuffering_ = true;
+        gatheredRear_ = 0;
+        gatheredRearBytes_ = 0;
         waitFrontKey_ = false;
       }
       const int timeMs = parser_->LastPacketTimeMs();
@@ -536,7 +563,15 @@ bool CNOVMediaPlayer::Loop() {
         }
         if (skip) return true;
         queue_.Push(QueuedValue(kQueuedRear, timeMs), read_.get(), size);
-        if (prebuffering_) return true;
+        if (prebuffering_) {
+          ++gatheredRear_;
+          gatheredRearBytes_ += size;
+          if (gatheredRear_ > kMaxGatheredRearPictures ||
+              gatheredRearBytes_ > kMaxGatheredRearBytes) {
+            BoundGatheredRear();
+          }
+          return true;
+        }
       }
       if (!Drain()) return false;
     } else if (kind == ChunkKind::kAudio) {

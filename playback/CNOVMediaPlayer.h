@@ -42,6 +42,11 @@ class CNOVMediaPlayer {
   static constexpr int kEventOpened = 2;
   // Front pictures gathered before the first is shown, in ms of recording.
   static constexpr int kPrebufferMs = 700;
+  // Rear pictures waiting beside the front ones while those are gathered, at most: three seconds
+  // at 30 a second (twice the 700 ms of a 60-picture camera), and in bytes. A front stream that
+  // stops (a damaged front camera) would otherwise hold the whole rear stream in memory.
+  static constexpr int kMaxGatheredRearPictures = 90;
+  static constexpr int kMaxGatheredRearBytes = 32 << 20;
   // Playback speeds, in quarters of the recording's own pace: 1/4, 1/2, 1, 2, 4, 8 and 16 times.
   static constexpr int kSpeeds[] = {1, 2, 4, 8, 16, 32, 64};
   static constexpr int kNormalSpeed = 4;
@@ -170,6 +175,10 @@ class CNOVMediaPlayer {
   // picture is left out.
   void PushSound(const char* data, int size, int timeMs);
   void ResetStreamPosition();
+  // Keeps the rear pictures gathered within their bounds: the oldest go, those from the newest
+  // rear key picture on stay (a picture needs the ones since its key picture); when that is the
+  // oldest, all go and the rear camera waits for its next key picture.
+  void BoundGatheredRear();
   // Lets the sound held since the stream position was reset go (once).
   void ReleaseSound();
   // Whether the next entry to present is a front picture.
@@ -234,6 +243,9 @@ class CNOVMediaPlayer {
   bool waitFrontKey_ = false;
   bool waitRearKey_ = false;
   int rearCount_ = 0;
+  // Rear pictures queued while the front ones are gathered, and their bytes.
+  int gatheredRear_ = 0;
+  long long gatheredRearBytes_ = 0;
   int audioBits_ = 16;
   int audioRate_ = 8000;
   bool twoCameraName_ = false;

@@ -157,6 +157,29 @@ TEST(DecodeQueue, GrowsWithoutLimitAndPopsInOrderSilently) {
   EXPECT_EQ(q.Count(), 0);
 }
 
+// Erasing some packets (also after some were popped) leaves the others whole and in order.
+TEST(DecodeQueue, EraseKeepsTheOtherPacketsInOrder) {
+  DecodeQueue q;
+  for (int i = 0; i < 12; ++i) {
+    auto data = Bytes(100 + i * 7, i);
+    ASSERT_TRUE(q.Push(i, data.data(), int(data.size())));
+  }
+  std::vector<unsigned char> out(kPacketBufferSize);
+  int len = 0, value = -1;
+  ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+  // Index 0 is now packet 1: drop every odd packet, and packet 2.
+  EXPECT_EQ(q.Erase([](int index, int v) { return v % 2 == 1 || index == 1; }), 7);
+  for (int want : {4, 6, 8, 10}) {
+    ASSERT_TRUE(q.Pop(out.data(), &len, &value));
+    ASSERT_EQ(value, want);
+    const auto bytes = Bytes(100 + want * 7, want);
+    ASSERT_EQ(len, int(bytes.size()));
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), out.begin())) << want;
+  }
+  EXPECT_EQ(q.Count(), 0);
+  EXPECT_EQ(q.Erase([](int, int) { return true; }), 0);
+}
+
 namespace {
 
 // Runs a wait on another thread and tells whether it has returned, looking for up to 30 s (a

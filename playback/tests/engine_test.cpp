@@ -54,13 +54,18 @@ class CountingParser final : public roadeye_test::ForwardingParser {
  public:
   using ForwardingParser::ForwardingParser;
   std::atomic<int> fronts{0};
+  // Set: the front camera's stream stops after its first picture (a damaged front camera).
+  std::atomic<bool> frontStops{false};
   int Open(const char* n, RecordingInfo* i) override {
     fronts = 0;
     return inner_->Open(n, i);
   }
   int ReadPacket(char tag[8], void* b, int* s) override {
     int r = inner_->ReadPacket(tag, b, s);
-    if (r > 0 && ClassifyChunkTag(tag) == ChunkKind::kFrontVideo) ++fronts;
+    if (r > 0 && ClassifyChunkTag(tag) == ChunkKind::kFrontVideo) {
+      if (frontStops && fronts > 0) return 0;
+      ++fronts;
+    }
     return r;
   }
 };
@@ -970,6 +975,24 @@ TEST_F(EngineLongTest, AnIdleEngineSleeps) {
   engine_.OpenMedia(one_.c_str());
   ASSERT_TRUE(WaitForEnd());
   sleeps("ended");
+}
+
+// A front stream that stops after its first picture: the rear pictures read while the front ones
+// are gathered stay within their bound, the newest kept from a rear key picture on, and those are
+// shown as they decode.
+TEST_F(EngineLongTest, RearPicturesGatheredBesideAStoppedFrontStreamStayBounded) {
+  parser_.frontStops = true;
+  engine_.OpenMedia(LongName().c_str());
+  ASSERT_TRUE(WaitForEnd());
+  parser_.frontStops = false;
+  const std::vector<std::uint64_t> reference = ReferenceDigests(LongName(), 1, 160, 90);
+  ASSERT_EQ(reference.size(), 300u);
+  std::vector<std::uint64_t> got;
+  for (const auto& p : rear_.Pictures()) got.push_back(p.digest);
+  EXPECT_LE(int(got.size()), CNOVMediaPlayer::kMaxGatheredRearPictures);
+  // Kept from the last rear key picture (one a second) on.
+  EXPECT_EQ(got, std::vector<std::uint64_t>(reference.end() - 30, reference.end()));
+  EXPECT_EQ(front_.Count(), 1);
 }
 
 // While a recording plays, the sound feeder sleeps until the device has room for its next block
