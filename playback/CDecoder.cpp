@@ -1,8 +1,10 @@
 #include "playback/CDecoder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -191,11 +193,27 @@ void CDecoder::SetFlipMode(int channel, int mode) {
   channels_[Clamp(channel)].flip.store(mode, std::memory_order_relaxed);
 }
 
+bool IsJpegName(const char* path) {
+  if (path == nullptr) return false;
+  const std::string_view name(path);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || name.find('/', dot) != std::string_view::npos) return false;
+  std::string ending(name.substr(dot + 1));
+  for (char& c : ending) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return ending == "jpg" || ending == "jpeg" || ending == "jpe";
+}
+
 bool CDecoder::SavePicture(int channel, const char* path) {
   return SavePicture(channel, path, nullptr);
 }
 
 bool CDecoder::SavePicture(int channel, const char* path, const SnapshotEvidence* evidence) {
+  // The file type follows the name, and JPEG is the only type written: any other name would get
+  // bytes that are not what it says.
+  if (!IsJpegName(path)) {
+    errno = EINVAL;
+    return false;
+  }
   std::vector<unsigned char> jpeg;
   {
     std::lock_guard<CSync> hold(lock_);

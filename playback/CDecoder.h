@@ -19,6 +19,10 @@
 #include "playback/VMediaDecoder.h"
 #include "support/LumImg.h"
 
+// True when a file name ends in ".jpg", ".jpeg" or ".jpe" (letters in either case): the only type
+// of picture file the decoder writes.
+bool IsJpegName(const char* path);
+
 class CDecoder final : public VMediaDecoder {
  public:
   // Flip modes of SetFlipMode.

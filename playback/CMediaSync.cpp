@@ -431,6 +431,16 @@ PacerState& Pacer() {
   return state;
 }
 
+// Adds a gap to the last kMaxGaps and gives their mean. pacer.lock held.
+int AddGap(PacerState& pacer, int gap) {
+  pacer.gaps.Add(gap);
+  const int count = pacer.gaps.GetCount();
+  if (count > kMaxGaps) pacer.gaps.RemoveAt(0, count - kMaxGaps);
+  long long sum = 0;
+  for (int i = 0; i < pacer.gaps.GetCount(); ++i) sum += std::as_const(pacer.gaps)[i];
+  return pacer.gaps.GetCount() > 0 ? static_cast<int>(sum / pacer.gaps.GetCount()) : gap;
+}
+
 }  // namespace
 
 namespace {
@@ -500,7 +510,8 @@ void FramePacer(CMediaSync* sync, int frontRate, int pictureMs) {
     std::lock_guard<std::mutex> hold(pacer.lock);
     const std::uint32_t now = TickCountMs();
     const int gap = static_cast<int>(std::min(now - pacer.previousTick, kMaxGapMs));
-    DiagPrintf("[%02d] dif %2d, mean %2d : %2d msec\n", 0, gap, gap, ahead);
+    const int mean = AddGap(pacer, gap);
+    DiagPrintf("[%02d] dif %2d, mean %2d : %2d msec\n", 0, gap, mean, ahead);
     pacer.previousTick = now;
     pacer.turnMicros = NowMicros();
     return;
@@ -516,12 +527,7 @@ void FramePacer(CMediaSync* sync, int frontRate, int pictureMs) {
     std::lock_guard<std::mutex> hold(pacer.lock);
     const std::uint32_t elapsed = TickCountMs() - pacer.previousTick;
     gap = static_cast<int>(std::min(elapsed, kMaxGapMs));
-    pacer.gaps.Add(gap);
-    const int count = pacer.gaps.GetCount();
-    if (count > kMaxGaps) pacer.gaps.RemoveAt(0, count - kMaxGaps);
-    long long sum = 0;
-    for (int i = 0; i < pacer.gaps.GetCount(); ++i) sum += std::as_const(pacer.gaps)[i];
-    mean = pacer.gaps.GetCount() > 0 ? static_cast<int>(sum / pacer.gaps.GetCount()) : gap;
+    mean = AddGap(pacer, gap);
     // Each picture's turn comes one period after the one before it, so that the work done
     // between pictures never adds to the interval. Without a previous turn, after a pause, or
     // when the work fell more than a period behind, the schedule starts again now.

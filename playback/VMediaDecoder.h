@@ -32,7 +32,8 @@ class VMediaDecoder {
   virtual void SetContrast(int channel, int value) = 0;    // contrast = value / 10 + 1
   virtual void SetBrightness(int channel, int value) = 0;  // brightness = value / 10
   virtual void SetFlipMode(int channel, int mode) = 0;  // 0 none, 1 upside down, 2 both, 3 mirror
-  // Saves the channel's last picture at its own size; the file type follows the name.
+  // Saves the channel's last picture at its own size; the file type follows the name (a JPEG
+  // name: another is refused with errno EINVAL).
   virtual bool SavePicture(int channel, const char* path) = 0;
   // Saves it as a JPEG file carrying the evidence as EXIF tags (none when evidence is null). The
   // file appears whole or not at all. False with errno telling why: ENODATA when the channel has

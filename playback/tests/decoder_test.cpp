@@ -10,6 +10,7 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -21,10 +22,10 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "media/MediaTypes.h"
 #include "playback/CDecoder.h"
 #include "playback/CFFMH264_Decoder.h"
 #include "playback/RecordingSurface.h"
-#include "media/MediaTypes.h"
 #include "playback/tests/CardPackets.h"
 #include "support/testing/JpegFile.h"
 
@@ -641,6 +642,14 @@ TEST_P(CDecoderTest, SavePictureAtItsOwnSize) {
   ASSERT_TRUE(decoder_.SavePicture(0, frontPath.c_str()));
   ASSERT_TRUE(decoder_.SavePicture(5, rearPath.c_str()));  // channel 5 acts as 1
   EXPECT_FALSE(decoder_.SavePicture(0, (dir / "no-such-folder" / "x.jpg").c_str()));
+  // JPEG bytes go only into a JPEG name; the case of the ending does not matter.
+  for (const char* name : {"x.png", "x.bmp", "x", "x.jpg.txt", "jpg", "x.jpg/"}) {
+    errno = 0;
+    EXPECT_FALSE(decoder_.SavePicture(0, (dir / name).c_str())) << name;
+    EXPECT_EQ(errno, EINVAL) << name;
+    EXPECT_FALSE(fs::exists(dir / name)) << name;
+  }
+  EXPECT_TRUE(decoder_.SavePicture(0, (dir / "X.JPEG").c_str()));
 
   const roadeye_test::JpegPicture f = roadeye_test::DecodeJpegFile(frontPath);
   ASSERT_TRUE(f.ok());

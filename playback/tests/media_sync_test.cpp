@@ -507,6 +507,31 @@ TEST(FramePacer, HoldsAPictureUntilTheClockReachesIt) {
   FramePacerReset();
 }
 
+// A picture paced by the sound clock counts its gap among the last 24 as one paced by the frame
+// period does, and its line gives their mean.
+TEST(FramePacer, ThePicturesPacedByTheClockCountInTheMean) {
+  FramePacerReset();
+  ManualClock c;
+  c.Push(0, 0);
+  c.Push(1, 240);
+  ASSERT_TRUE(c.sync.StartFeeder());
+  ASSERT_TRUE(c.OnDevice(2));
+  ASSERT_TRUE(c.ClockAt(0));
+  c.device.FinishOne();
+  ASSERT_TRUE(c.ClockAt(240));
+  std::vector<std::string> lines;
+  {
+    DiagCapture diag;
+    FramePacer(nullptr, 30);
+    FramePacer(nullptr, 30);
+    FramePacer(&c.sync, 30, 200);  // late on the clock: goes at once
+    FramePacer(nullptr, 30);
+    lines = diag.Lines();
+  }
+  CheckLines(lines, {33, 33, 33, 33});
+  FramePacerReset();
+}
+
 // The first picture of a recording waits until its sound is heard: the device plays out a buffer
 // of silence before the first block, and a sound server holds it a while after.
 TEST(FramePacer, TheFirstPictureWaitsUntilTheDeviceHasBegunItsSound) {
