@@ -146,7 +146,8 @@ int CVEXParser::Open(const char* name, RecordingInfo* info) {
   readFailed_ = false;
   opened_ = false;
   queue_.Clear();
-  if (!library_ || id.name.empty()) return 0;
+  const VexHandle library = Library();
+  if (!library || id.name.empty()) return 0;
 
   std::uint8_t header[kVexHeaderBytes] = {};
   std::uint16_t frontCount = 0, rearCount = 0;
@@ -154,10 +155,10 @@ int CVEXParser::Open(const char* name, RecordingInfo* info) {
   char text[kVexTextBytes] = {};
   char scratch[kVexScratchBytes] = {};
   if (id.hasIndex) {
-    VexDescribeIndexed(library_, id.name.c_str(), id.index, header, &frontCount, &rearCount, path,
+    VexDescribeIndexed(library, id.name.c_str(), id.index, header, &frontCount, &rearCount, path,
                        text, scratch);
   } else {
-    VexDescribe(library_, id.name.c_str(), header, &frontCount, &rearCount, path, text, scratch);
+    VexDescribe(library, id.name.c_str(), header, &frontCount, &rearCount, path, text, scratch);
   }
   text[kVexTextBytes - 1] = '\0';
 
@@ -176,9 +177,9 @@ int CVEXParser::Open(const char* name, RecordingInfo* info) {
               &header_[8], &header_[9], &header_[11], &header_[10]);
 
   int vexKind = ToVexKind(kind_);
-  int fileId = id.hasIndex ? VexSelectByIndex(library_, vexKind, id.index)
-                           : VexSelectByName(library_, vexKind, id.name.c_str());
-  int opened = VexOpenStream(library_, vexKind, 0, fileId);
+  int fileId = id.hasIndex ? VexSelectByIndex(library, vexKind, id.index)
+                           : VexSelectByName(library, vexKind, id.name.c_str());
+  int opened = VexOpenStream(library, vexKind, 0, fileId);
 
   if (info) {
     info->frontFrameRate = header_[5];
@@ -202,14 +203,15 @@ void CVEXParser::Close() {
 }
 
 MediaPacketType CVEXParser::ReadPacketDirect(void* buffer, int* size) {
-  if (ended_ || !library_) {
+  const VexHandle library = Library();
+  if (ended_ || !library) {
     *size = 0;
     return kPacketEnd;
   }
   std::uint8_t channel = 0xFF, type = 0xFF, flags = 0xFF;
   std::int32_t scratch = 0;
   int before = *size;
-  int status = VexReadPacket(library_, &channel, &type, &flags, size, buffer, &scratch);
+  int status = VexReadPacket(library, &channel, &type, &flags, size, buffer, &scratch);
   readTimeMs_ = status == kVexReadOk ? int(scratch) : -1;
   switch (type) {
     case vex::kTypeKeyPicture:
@@ -337,7 +339,7 @@ int CVEXParser::SeekTime(float seconds) {
   if (header_[7] > 0)
     block = std::min(block, (header_[7] + kPicturesPerBlock - 1) / kPicturesPerBlock);
   block = std::max(block, 1);
-  if (library_) VexSeek(library_, block, header_[7] / rate);
+  if (const VexHandle library = Library()) VexSeek(library, block, header_[7] / rate);
   // The reader runs ahead of playback and meets the end of the recording up to a queue's worth of
   // packets early; a seek in an open recording makes the sought part readable again, also after
   // that. Without an open recording the flag stays as it was.
@@ -352,10 +354,11 @@ int CVEXParser::SeekTime(float seconds) {
 
 bool CVEXParser::OpenTextScan(const char* name) {
   textScan_.reset();
-  if (!library_ || name == nullptr) return false;
+  const VexHandle library = Library();
+  if (!library || name == nullptr) return false;
   const RecordingId id = ParseRecordingId(name, kind_);
   if (id.name.empty()) return false;
-  textScan_.reset(VexOpenTextScan(library_, id.name.c_str(), id.hasIndex ? id.index : -1));
+  textScan_.reset(VexOpenTextScan(library, id.name.c_str(), id.hasIndex ? id.index : -1));
   return textScan_ != nullptr;
 }
 

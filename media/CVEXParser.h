@@ -46,7 +46,7 @@ class CVEXParser final : public VMediaParser {
   CVEXParser& operator=(const CVEXParser&) = delete;
 
   // The library handle to read through; handed over before each open.
-  void SetLibraryHandle(VexHandle handle) { library_ = handle; }
+  void SetLibraryHandle(VexHandle handle) { library_.store(handle, std::memory_order_release); }
 
   // Splits an id; a first letter that names no kind keeps previousKind.
   static RecordingId ParseRecordingId(const char* id, int previousKind);
@@ -108,7 +108,10 @@ class CVEXParser final : public VMediaParser {
   void SetRunning(bool running);
 
   // Set by the opening thread; read by the reader thread only while running.
-  VexHandle library_ = nullptr;
+  // Set by the owner's thread (the window hands it over at each open) while the reader thread may
+  // be reading through the one before.
+  std::atomic<VexHandle> library_{nullptr};
+  VexHandle Library() const { return library_.load(std::memory_order_acquire); }
   int kind_ = kContinuous;
   int header_[kHeaderValues] = {};
 

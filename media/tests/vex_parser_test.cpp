@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -537,4 +539,27 @@ TEST_F(VexParserTest, PicturesAsLargeAsThePacketBuffersAreDeliveredWhole) {
         << "packet " << i << ": " << got[i].payload.size() << " bytes delivered, "
         << written[i].payload.size() << " written";
   }
+}
+
+// The owner hands the library handle over again at every open (the window does) while the
+// reader thread reads the recording before through it: the handle is shared safely, and every
+// packet still arrives (ThreadSanitizer checks the first part).
+TEST_F(VexParserTest, TheHandleIsHandedOverWhileTheReaderReads) {
+  auto written = testcard::WriteRecording(card.vex("REC_20141201_101500_D"), 4, true);
+  StartParser();
+  RecordingInfo info;
+  ASSERT_NE(parser.Open("/REC_20141201_101500_D.avi", &info), 0);
+  std::atomic<bool> done{false};
+  std::thread owner([&] {
+    while (!done) {
+      parser.SetLibraryHandle(lib->handle());
+      std::this_thread::yield();
+    }
+  });
+  int end = 0;
+  const auto got = ReadAll(parser, &end);
+  done = true;
+  owner.join();
+  EXPECT_EQ(end, -1);
+  EXPECT_EQ(got, written);
 }
