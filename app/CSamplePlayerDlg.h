@@ -294,6 +294,8 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   CBitmapSlider* BrightnessSlider() const { return brightness_; }
   wxString SpeedText() const;
   wxString CurrentTimeText() const;
+  // How often the time read-outs' texts were changed (each change redraws the read-out).
+  int TimeLabelWrites() const { return timeLabelWrites_; }
   wxString TotalTimeText() const;
   const std::string& ConfigPath() const { return configPath_; }
   wxString SpeedUnitLabel() const { return wxString::FromUTF8(speedUnit_.label); }
@@ -352,6 +354,8 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   void ApplySelectAll();
   void ClearTelemetryView();
   void SetSpeedText(const wxString& text);
+  // Shows text in a time read-out unless it shows it already.
+  void SetTimeLabel(wxStaticText* label, const wxString& text);
   void PlaceWindow(wxWindow* w, const Place& p);
   void ShowCardMessage(int koreanId, int englishId);
 
@@ -440,6 +444,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   FolderDialogRunner folderRunner_;
   std::function<void(int)> downloadObserver_;
   std::function<void(int)> pictureHook_;
+  int timeLabelWrites_ = 0;
   int speedCode_ = 0;
   ReadoutUnit speedUnit_ = SpeedUnitFromSetting(1);
 

@@ -207,17 +207,19 @@ void CSamplePlayerDlg::OnPositionTick() {
   if (seek_->IsDragging()) return;
   const int s = engine_.GetPositionMs() / 1000;
   const int total = engine_.GetDurationMs() / 1000;
-  seek_->SetPos(s);
-  UpdateTimeLabels(s, total);
-  // Paused on a picture: its own time, to the tenth of a second.
   const int shown = engine_.GetShownPicture();
   if (play_->IsShown() && shown >= 0 && tick_.IsRunning()) {
+    // Paused on a picture: its own time, to the tenth of a second.
     const int ms = engine_.GetShownPictureMs();
     char text[24];
     FormatClock(ms / 1000, text);
-    const wxString label = wxString::Format("%s.%d", text, ms % 1000 / 100);
-    if (currentTime_->GetLabel() != label) currentTime_->SetLabel(label);
+    SetTimeLabel(currentTime_, wxString::Format("%s.%d", text, ms % 1000 / 100));
+    FormatClock(total, text);
+    SetTimeLabel(totalTime_, text);
     seek_->SetPos(ms / 1000);
+  } else {
+    seek_->SetPos(s);
+    UpdateTimeLabels(s, total);
   }
   const int fixes = telemetry_.GpsCount();
   if (fixes > 0) {
@@ -244,9 +246,15 @@ void CSamplePlayerDlg::OnPositionTick() {
 void CSamplePlayerDlg::UpdateTimeLabels(int seconds, int totalSeconds) {
   char text[16];
   FormatClock(seconds, text);
-  if (currentTime_->GetLabel() != text) currentTime_->SetLabel(text);
+  SetTimeLabel(currentTime_, text);
   FormatClock(totalSeconds, text);
-  if (totalTime_->GetLabel() != text) totalTime_->SetLabel(text);
+  SetTimeLabel(totalTime_, text);
+}
+
+void CSamplePlayerDlg::SetTimeLabel(wxStaticText* label, const wxString& text) {
+  if (label->GetLabel() == text) return;
+  label->SetLabel(text);
+  ++timeLabelWrites_;
 }
 
 void CSamplePlayerDlg::UpdateGSensorGraph(int seconds) {
