@@ -63,6 +63,11 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
   folderRunner_ = [this](const wxString& title, const wxString& start, wxString* folder) {
     return RunFolderDialog(title, start, folder);
   };
+  // The command line's choice, else config.cfg's, else English; before any text or skin picture
+  // with words is made.
+  std::uint16_t language = options_.language;
+  if (language == 0) language = ReadViewerConfigLanguage(configPath_);
+  SetInterfaceLanguage(language != 0 ? language : kLangEnglish);
   SetSkinBitmapLoader(&LoadSkinBitmap);
   LetCompositorSizeWindow(this);
   SetBackgroundStyle(wxBG_STYLE_PAINT);
@@ -186,10 +191,6 @@ void CSamplePlayerDlg::BindEvents() {
 }
 
 void CSamplePlayerDlg::InitDialog() {
-  // The command line's choice, else config.cfg's, else English; before any text is made.
-  std::uint16_t language = options_.language;
-  if (language == 0) language = ReadViewerConfigLanguage(configPath_);
-  SetInterfaceLanguage(language != 0 ? language : kLangEnglish);
   selectAll_->SetLabel(Text(kStrSelectAllKo, kStrSelectAllEn));
   SetIcons(LoadAppIconBundle());
   SetTitle(wxString::FromUTF8(LoadStringById(kStrTitle)));

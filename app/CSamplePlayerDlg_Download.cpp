@@ -8,6 +8,7 @@
 #include <wx/stattext.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "app/CProgressDlg.h"
@@ -21,6 +22,39 @@ namespace {
 
 wxString Text(int koreanId, int englishId) {
   return wxString::FromUTF8(DisplayText(BilingualText(koreanId, englishId)));
+}
+
+// Why a recording gave no file, in the interface's language, the system's reason after it.
+wxString ReasonText(const DownloadOutcome& o) {
+  wxString text;
+  switch (o.result) {
+    case kConvertOpenFailed:
+      text = Text(kStrCannotOpenKo, kStrCannotOpenEn);
+      break;
+    case kConvertCreateFailed:
+      text = Text(kStrCannotCreateKo, kStrCannotCreateEn);
+      break;
+    case kConvertWriteFailed:
+      text = Text(kStrCannotWriteKo, kStrCannotWriteEn);
+      break;
+    case kConvertCloseFailed:
+      text = Text(kStrCannotFinishKo, kStrCannotFinishEn);
+      break;
+    case kConvertReadFailed:
+      text = Text(kStrCannotReadKo, kStrCannotReadEn);
+      break;
+    case kConvertBadName:
+      text = Text(kStrBadNameKo, kStrBadNameEn);
+      break;
+    case kConvertPathTooLong:
+      text = Text(kStrPathTooLongKo, kStrPathTooLongEn);
+      break;
+    case kConvertDone:
+    case kConvertStopped:
+      return wxString::FromUTF8(o.reason);
+  }
+  if (o.systemError != 0) text += " (" + wxString::FromUTF8(std::strerror(o.systemError)) + ")";
+  return text;
 }
 
 }  // namespace
@@ -212,7 +246,7 @@ void CSamplePlayerDlg::FinishDownload(const DownloadReport& report) {
     if (o.Made()) {
       ++made;
     } else {
-      failures += "\n" + wxString::FromUTF8(o.name) + ": " + wxString::FromUTF8(o.reason);
+      failures += "\n" + wxString::FromUTF8(o.name) + ": " + ReasonText(o);
     }
   }
   wxString text;

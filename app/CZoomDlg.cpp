@@ -61,7 +61,8 @@ CZoomDlg::CZoomDlg(wxTopLevelWindow* viewer, PictureSource pictures)
   if (!screen_->Available()) {
     // A Wayland session lets no program read the screen: the viewer's own window is what can be
     // enlarged, and the title says so.
-    SetTitle("Zoom (only Roadeye's window can be magnified here)");
+    SetTitle(
+        wxString::FromUTF8(DisplayText(BilingualText(kStrZoomOwnWindowKo, kStrZoomOwnWindowEn))));
     wxEvtHandler::AddFilter(&watch_);
   }
   canvas_->Bind(wxEVT_PAINT, &CZoomDlg::OnPaint, this);

@@ -54,7 +54,8 @@ DownloadOutcome ConvertToFolder(VMediaParser* parser, const std::string& folder,
   const std::string temporary = MakeTemporaryFile(folder, name);
   if (temporary.empty()) {
     outcome.result = kConvertCreateFailed;
-    outcome.reason = Describe(outcome.result, errno);
+    outcome.systemError = errno;
+    outcome.reason = Describe(outcome.result, outcome.systemError);
     return outcome;
   }
   int error = 0;
@@ -74,7 +75,10 @@ DownloadOutcome ConvertToFolder(VMediaParser* parser, const std::string& folder,
   }
   if (outcome.path.empty()) std::remove(temporary.c_str());
   outcome.result = result;
-  if (!outcome.Made()) outcome.reason = Describe(result, error);
+  if (!outcome.Made()) {
+    outcome.systemError = error;
+    outcome.reason = Describe(result, error);
+  }
   return outcome;
 }
 

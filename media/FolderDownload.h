@@ -16,7 +16,8 @@ struct DownloadOutcome {
   std::string name;  // the recording, as the card lists it
   std::string path;  // the file made; empty when none was
   ConvertResult result = kConvertOpenFailed;
-  std::string reason;  // why it failed, in words; empty when it did not
+  std::string reason;   // why it failed, in words; empty when it did not
+  int systemError = 0;  // the system's reason (an errno value) behind the failure; 0 for none
   bool Made() const { return result == kConvertDone || result == kConvertStopped; }
 };
 

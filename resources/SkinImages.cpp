@@ -8,13 +8,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 #include <numbers>
+#include <utility>
 
 #include "resources/ResourceIds.h"
+#include "resources/core/StringTable.h"
 
 namespace {
 
@@ -468,6 +471,11 @@ void Folder(wxGraphicsContext& gc, double x, double y, const wxColour& ink, cons
   Polygon(gc, {{x + 4.5, y + 7}, {x + 10.5, y + 7}, {x + 7.5, y + 10.5}});
 }
 
+// A word of a button in the interface's language.
+wxString Word(int koreanId, int englishId) {
+  return wxString::FromUTF8(DisplayText(BilingualText(koreanId, englishId)));
+}
+
 wxBitmap WordBar(int w, int h, const wxString& word, State state, const wxColour& backdrop,
                  int fontPixels) {
   return Keyed(w, h, backdrop, [&](wxGraphicsContext& gc, int, int) {
@@ -836,19 +844,51 @@ const std::map<int, Maker>& Makers() {
       {kBmpMapSizeSelected, [] { return MapSizeButton(State::kSelected); }},
       {kBmpMapSizeDisabled, [] { return MapSizeButton(State::kDisabled); }},
 
-      {kBmpFilterDriving, [] { return WordBar(65, 24, "Driving", State::kNormal, kCard, 12); }},
+      {kBmpFilterDriving,
+       [] {
+         return WordBar(65, 24, Word(kStrKindDrivingKo, kStrKindDrivingEn), State::kNormal, kCard,
+                        12);
+       }},
       {kBmpFilterDrivingSelected,
-       [] { return WordBar(65, 24, "Driving", State::kSelected, kCard, 12); }},
-      {kBmpFilterEvent, [] { return WordBar(65, 24, "Event", State::kNormal, kCard, 12); }},
+       [] {
+         return WordBar(65, 24, Word(kStrKindDrivingKo, kStrKindDrivingEn), State::kSelected, kCard,
+                        12);
+       }},
+      {kBmpFilterEvent,
+       [] {
+         return WordBar(65, 24, Word(kStrKindEventKo, kStrKindEventEn), State::kNormal, kCard, 12);
+       }},
       {kBmpFilterEventSelected,
-       [] { return WordBar(65, 24, "Event", State::kSelected, kCard, 12); }},
-      {kBmpFilterParking, [] { return WordBar(65, 24, "Parking", State::kNormal, kCard, 12); }},
+       [] {
+         return WordBar(65, 24, Word(kStrKindEventKo, kStrKindEventEn), State::kSelected, kCard,
+                        12);
+       }},
+      {kBmpFilterParking,
+       [] {
+         return WordBar(65, 24, Word(kStrKindParkingKo, kStrKindParkingEn), State::kNormal, kCard,
+                        12);
+       }},
       {kBmpFilterParkingSelected,
-       [] { return WordBar(65, 24, "Parking", State::kSelected, kCard, 12); }},
-      {kBmpFilterUser, [] { return WordBar(65, 24, "User", State::kNormal, kCard, 12); }},
-      {kBmpFilterUserSelected, [] { return WordBar(65, 24, "User", State::kSelected, kCard, 12); }},
-      {kBmpFilterAll, [] { return WordBar(65, 24, "All", State::kNormal, kCard, 12); }},
-      {kBmpFilterAllSelected, [] { return WordBar(65, 24, "All", State::kSelected, kCard, 12); }},
+       [] {
+         return WordBar(65, 24, Word(kStrKindParkingKo, kStrKindParkingEn), State::kSelected, kCard,
+                        12);
+       }},
+      {kBmpFilterUser,
+       [] {
+         return WordBar(65, 24, Word(kStrKindUserKo, kStrKindUserEn), State::kNormal, kCard, 12);
+       }},
+      {kBmpFilterUserSelected,
+       [] {
+         return WordBar(65, 24, Word(kStrKindUserKo, kStrKindUserEn), State::kSelected, kCard, 12);
+       }},
+      {kBmpFilterAll,
+       [] {
+         return WordBar(65, 24, Word(kStrKindAllKo, kStrKindAllEn), State::kNormal, kCard, 12);
+       }},
+      {kBmpFilterAllSelected,
+       [] {
+         return WordBar(65, 24, Word(kStrKindAllKo, kStrKindAllEn), State::kSelected, kCard, 12);
+       }},
 
       {kBmpFileDownload, [] { return FileDownloadButton(State::kNormal); }},
       {kBmpFileDownloadSelected, [] { return FileDownloadButton(State::kSelected); }},
@@ -871,16 +911,18 @@ const std::map<int, Maker>& Makers() {
 }  // namespace
 
 wxBitmap LoadSkinBitmap(int id) {
-  // The cache is not locked: pictures belong to the GUI thread.
+  // The cache is not locked: pictures belong to the GUI thread. Pictures with words are drawn in
+  // the interface's language, so each language has its own.
   if (!wxIsMainThread()) return wxBitmap();
-  static auto& cache = *new std::map<int, wxBitmap>;
-  const auto cached = cache.find(id);
+  static auto& cache = *new std::map<std::pair<int, std::uint16_t>, wxBitmap>;
+  const std::pair<int, std::uint16_t> key{id, InterfaceLanguage()};
+  const auto cached = cache.find(key);
   if (cached != cache.end()) return cached->second;
   const auto& makers = Makers();
   const auto maker = makers.find(id);
   if (maker == makers.end()) return wxBitmap();
   wxBitmap bitmap = maker->second();
-  if (bitmap.IsOk()) cache.emplace(id, bitmap);
+  if (bitmap.IsOk()) cache.emplace(key, bitmap);
   return bitmap;
 }
 

@@ -311,7 +311,9 @@ SaveResult SaveCameraSettings(const std::string& path, const CameraSettings& s, 
   w.Flag(kBlackbox, "front_led", s.frontLed);
   w.Flag(kBlackbox, "summer_time", s.summerTime);
   w.Flag(kBlackbox, "park_mode", s.parkMode);
-  w.Text(kBlackbox, "osd_speed", s.speedUnit == SpeedUnit::kKmh ? "1" : "2");
+  if (s.speedUnit != SpeedUnit::kUnchanged) {
+    w.Text(kBlackbox, "osd_speed", s.speedUnit == SpeedUnit::kKmh ? "1" : "2");
+  }
   w.Text(kBlackbox, "language", s.language == kLanguageFrench ? "fr" : "us");
   w.Text(kBlackbox, "local_time", HoursText(TimeZoneHoursFromIndex(s.timeZone)).c_str());
 

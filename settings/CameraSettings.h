@@ -119,7 +119,8 @@ enum class SpeedUnit {
   kMph,        // "osd_speed" 2
   kUnchanged,  // read: any other value, the unit choices stay as they were
 };
-// Saving writes "osd_speed" 1 for kKmh and 2 for anything else.
+// Saving writes "osd_speed" 1 for kKmh and 2 for kMph; kUnchanged leaves the key as the file has
+// it (a value the viewer does not know is the camera's, kept until the user picks a unit).
 
 // The computer's time handed to the camera through the "time" section ("Get current time").
 // Each value is the number of the chosen list item, or kNoSelection.

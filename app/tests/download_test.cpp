@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -389,6 +390,23 @@ TEST_F(DownloadTest, TheReportNamesEachFailureAndItsReason) {
         wxNOT_FOUND)
         << report;
   }
+}
+
+// In the Korean interface the report gives its reasons in Korean, the system's after them.
+TEST_F(DownloadTest, TheReportGivesItsReasonsInTheInterfacesLanguage) {
+  const std::string blocker = out_.str() + "/a-file";
+  std::ofstream(blocker) << "x";
+  answer_ = wxString::FromUTF8(blocker);
+  W()->RecordingList()->CheckItem(0, true);
+  SetInterfaceLanguage(kLangKorean);
+  const bool ended = Download();
+  SetInterfaceLanguage(kLangEnglish);
+  ASSERT_TRUE(ended);
+  const wxString reason = wxString::FromUTF8(LoadStringById(kStrCannotCreateKo));
+  EXPECT_NE(LastMessage().Find(wxString::FromUTF8(Names()[0]) + ": " + reason + " (" +
+                               wxString::FromUTF8(std::strerror(ENOTDIR)) + ")"),
+            wxNOT_FOUND)
+      << LastMessage();
 }
 
 // The card taken away while its first recording is converted: that file is made (it was open),

@@ -133,6 +133,31 @@ bool LooksLikeMissingGlyphs(const wxImage& drawn, const wxImage& boxes) {
 constexpr char kBoxesA[] = "\xEE\x80\x80\xEE\x80\x80 \xEE\x80\x80\xEE\x80\x80";  // U+E000
 constexpr char kBoxesB[] = "\xEE\x80\x81\xEE\x80\x82 \xEE\x80\x83\xEE\x80\x84";  // U+E001..4
 
+// The recording list's kind buttons carry their words in the interface's language: Korean ones
+// are drawn, not the English ones of a window before.
+TEST(InterfaceLanguage, TheKindButtonsShowTheirWordsInKorean) {
+  TempDir dir("lang-kinds");
+  const std::string config = WriteConfig(dir, "[config]\n");
+  const int ids[] = {kIdFilterDriving, kIdFilterEvent, kIdFilterParking, kIdFilterManual,
+                     kIdFilterAll};
+  auto grab = [&](std::uint16_t language) {
+    LanguageWindow w(config, language);
+    w->Raise();
+    Pump(200);
+    std::vector<wxImage> shots;
+    for (int id : ids) shots.push_back(st::GrabClient(w->FindControl(id)));
+    return shots;
+  };
+  const std::vector<wxImage> english = grab(kLangEnglish);
+  const std::vector<wxImage> korean = grab(kLangKorean);
+  const std::vector<wxImage> englishAgain = grab(kLangEnglish);
+  for (std::size_t i = 0; i < english.size(); ++i) {
+    ASSERT_TRUE(korean[i].IsOk() && english[i].IsOk()) << i;
+    EXPECT_GT(st::MeanDifference(korean[i], english[i]), 2.0) << "button " << i;
+    EXPECT_LT(st::MeanDifference(englishAgain[i], english[i]), 0.5) << "button " << i;
+  }
+}
+
 TEST(InterfaceLanguage, KoreanFromConfigIsDrawnAsHangulGlyphs) {
   TempDir dir("lang-ko");
   const std::string config = WriteConfig(dir, "[config]\nlanguage=ko\nvolume=40\n");

@@ -79,6 +79,22 @@ inline constexpr int kStrDownloadNotMadeKo = 912, kStrDownloadNotMadeEn = 913;
 inline constexpr int kStrSelectAllKo = 914, kStrSelectAllEn = 915;
 // The settings dialog's save on a write-protected card (a read-only mount).
 inline constexpr int kStrWriteProtectedKo = 916, kStrWriteProtectedEn = 917;
+// Why a download made no file for a recording (the system's reason may follow in brackets).
+inline constexpr int kStrCannotOpenKo = 918, kStrCannotOpenEn = 919;
+inline constexpr int kStrCannotCreateKo = 920, kStrCannotCreateEn = 921;
+inline constexpr int kStrCannotWriteKo = 922, kStrCannotWriteEn = 923;
+inline constexpr int kStrCannotFinishKo = 924, kStrCannotFinishEn = 925;
+inline constexpr int kStrCannotReadKo = 926, kStrCannotReadEn = 927;
+inline constexpr int kStrBadNameKo = 928, kStrBadNameEn = 929;
+inline constexpr int kStrPathTooLongKo = 930, kStrPathTooLongEn = 931;
+// The zoom window's title where the screen cannot be read (a Wayland session).
+inline constexpr int kStrZoomOwnWindowKo = 932, kStrZoomOwnWindowEn = 933;
+// The words of the recording list's kind buttons.
+inline constexpr int kStrKindDrivingKo = 934, kStrKindDrivingEn = 935;
+inline constexpr int kStrKindEventKo = 936, kStrKindEventEn = 937;
+inline constexpr int kStrKindParkingKo = 938, kStrKindParkingEn = 939;
+inline constexpr int kStrKindUserKo = 940, kStrKindUserEn = 941;
+inline constexpr int kStrKindAllKo = 942, kStrKindAllEn = 943;
 
 // Fixed Korean texts that are shown whatever the interface language and have no table entry.
 inline constexpr const char kTextMapEnlarge[] = "지도 크게보기";

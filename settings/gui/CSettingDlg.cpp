@@ -298,6 +298,16 @@ void CSettingDlg::ApplyCaptions() {
 
 void CSettingDlg::BindEvents() {
   Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { UpdateEnabledStates(); });
+  // Picking a unit makes it the one saved.
+  for (const int id : {kIdKmh, kIdMph}) {
+    Bind(
+        wxEVT_RADIOBUTTON,
+        [this](wxCommandEvent& event) {
+          speedShown_ = event.GetId() == kIdMph ? SpeedUnit::kMph : SpeedUnit::kKmh;
+          event.Skip();
+        },
+        id);
+  }
   Bind(
       wxEVT_CHOICE, [this](wxCommandEvent&) { RefillDays(); }, kIdMonthList);
   Bind(wxEVT_BUTTON, &CSettingDlg::OnSave, this, kIdSave);
@@ -343,6 +353,7 @@ void CSettingDlg::ShowSettings(const CameraSettings& s) {
   if (s.speedUnit != SpeedUnit::kUnchanged) {
     (s.speedUnit == SpeedUnit::kMph ? mph_ : kmh_)->SetValue(true);
   }
+  speedShown_ = s.speedUnit;
   Select(language_list_, s.language);
   SetClockNow();
 }
@@ -428,7 +439,10 @@ CameraSettings CSettingDlg::Chosen() const {
   s.frontLed = ledOn_->GetValue();
   s.summerTime = summerOn_->GetValue();
   s.parkMode = parkOn_->GetValue();
-  s.speedUnit = kmh_->GetValue() ? SpeedUnit::kKmh : SpeedUnit::kMph;
+  // A unit the file gave that the viewer does not know is kept unless the user picked one.
+  s.speedUnit = speedShown_ == SpeedUnit::kUnchanged ? SpeedUnit::kUnchanged
+                : kmh_->GetValue()                   ? SpeedUnit::kKmh
+                                                     : SpeedUnit::kMph;
   s.language = SelectionOf(language_list_) == kLanguageFrench ? kLanguageFrench : kLanguageEnglish;
   s.timeZone = SelectionOf(timeZone_);
   s.model = model_;

@@ -165,6 +165,8 @@ class CSettingDlg : public wxDialog {
   wxRadioButton* summerOff_ = nullptr;
   wxRadioButton* kmh_ = nullptr;
   wxRadioButton* mph_ = nullptr;
+  // The unit the file gave (kUnchanged for one the viewer does not know) until the user picks one.
+  SpeedUnit speedShown_ = SpeedUnit::kUnchanged;
   wxCheckBox* cutOff_ = nullptr;
   wxChoice* voltage_ = nullptr;
   wxRadioButton* ledOn_ = nullptr;

@@ -276,6 +276,8 @@ TEST_F(CameraSettingsTest, SlidersFlagsAndSpeedUnit) {
   expected = With(expected, "voice_volume=3", "voice_volume=1");
   expected = With(expected, "acc_level=5", "acc_level=3");
   expected = With(expected, "motion_level=3", "motion_level=5");
+  // The unit the viewer does not know stays the camera's.
+  expected = With(expected, "OSD_Speed=2", "OSD_Speed=3");
   EXPECT_EQ(Bytes(), expected);
 }
 

@@ -70,6 +70,19 @@ const std::vector<std::pair<int, int>> kPairs = {
     {kStrDownloadNotMadeKo, kStrDownloadNotMadeEn},
     {kStrSelectAllKo, kStrSelectAllEn},
     {kStrWriteProtectedKo, kStrWriteProtectedEn},
+    {kStrCannotOpenKo, kStrCannotOpenEn},
+    {kStrCannotCreateKo, kStrCannotCreateEn},
+    {kStrCannotWriteKo, kStrCannotWriteEn},
+    {kStrCannotFinishKo, kStrCannotFinishEn},
+    {kStrCannotReadKo, kStrCannotReadEn},
+    {kStrBadNameKo, kStrBadNameEn},
+    {kStrPathTooLongKo, kStrPathTooLongEn},
+    {kStrZoomOwnWindowKo, kStrZoomOwnWindowEn},
+    {kStrKindDrivingKo, kStrKindDrivingEn},
+    {kStrKindEventKo, kStrKindEventEn},
+    {kStrKindParkingKo, kStrKindParkingEn},
+    {kStrKindUserKo, kStrKindUserEn},
+    {kStrKindAllKo, kStrKindAllEn},
 };
 
 bool IsAscii(const char* s) {

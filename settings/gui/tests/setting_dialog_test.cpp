@@ -221,6 +221,21 @@ TEST_F(SettingDialogTest, SaveWritesOnlyTheDialogsKeys) {
   EXPECT_EQ(ReadFile(path_), expected);
 }
 
+// A speed unit the viewer does not know (osd_speed=7) stays the camera's through a save, until
+// the user picks a unit.
+TEST_F(SettingDialogTest, AnUnknownSpeedUnitIsKeptUnlessOneIsPicked) {
+  std::string file = kFile;
+  file.replace(file.find("osd_speed=1"), 11, "osd_speed=7");
+  WriteFile(path_, file);
+  Open();
+  Save();
+  EXPECT_EQ(Key(path_, "blackbox", "osd_speed"), "7");
+  Open();
+  ClickOn(kIdMph);
+  Save();
+  EXPECT_EQ(Key(path_, "blackbox", "osd_speed"), "2");
+}
+
 // Voice recording off disables its slider and saves mic_in 0 with the slider's volume.
 TEST_F(SettingDialogTest, VoiceRecordingOffKeepsItsVolume) {
   Open();
