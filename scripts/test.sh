@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test; then builds the headless core a second
-# time with AddressSanitizer and UndefinedBehaviorSanitizer and runs its tests again; then builds
-# the fuzz targets and runs each over its seeds and kept findings, plus a short run of its own.
+# time with AddressSanitizer and UndefinedBehaviorSanitizer and runs its tests again, and a third
+# time with ThreadSanitizer and runs them (with the sound tests) once more; then builds the fuzz
+# targets and runs each over its seeds and kept findings, plus a short run of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -25,6 +26,24 @@ if [ "${ROADEYE_SKIP_SANITIZERS:-0}" != 1 ]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   (cd build-asan && ctest --output-on-failure -j"$jobs" -L core)
+fi
+
+if [ "${ROADEYE_SKIP_TSAN:-0}" != 1 ]; then
+  echo "== ThreadSanitizer run of the headless tests and the sound tests =="
+  # Every core test (each of our threads is started by some of them) and the sound tests, which
+  # alone start the latency query against a real server. A report ends its test program with
+  # status 66, which fails the test; scripts/tsan.supp names the uninstrumented libraries.
+  cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROADEYE_TSAN=ON \
+    -DROADEYE_BENCH=OFF > /dev/null
+  # The sound tests are built where libpulse is (setup.sh installs it).
+  tsan_targets=(core_tests)
+  tsan_listed=$(cmake --build build-tsan --target help)
+  if grep -q -x '\.\.\. playback_sound_tests' <<< "$tsan_listed"; then
+    tsan_targets+=(playback_sound_tests)
+  fi
+  cmake --build build-tsan --target "${tsan_targets[@]}" -j"$jobs"
+  export TSAN_OPTIONS="suppressions=$PWD/scripts/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+  (cd build-tsan && ctest --output-on-failure -j"$jobs" -L '^(core|sound)$')
 fi
 
 if [ "${ROADEYE_SKIP_FUZZ:-0}" != 1 ]; then
