@@ -125,6 +125,11 @@ class CWaveOutSdl final : public VWaveOut {
   bool WaitForPlayed(long long above, std::uint32_t maxMs) override;
   void WakeWaiters() override;
 
+  // Sets SDL_AUDIODRIVER for the outputs that start SDL's audio from now on, while none is
+  // starting it (SDL reads the variable then): a test that makes a sound system appear while a
+  // feeder keeps trying to open its device. Null unsets it.
+  static void ChooseDriver(const char* driver);
+
   // Samples per channel in one device buffer: small, so that little sound waits in the device.
   static constexpr int kDeviceSamples = 256;
   // Buffers queued at most; more are refused with kWaveErrNoMem.

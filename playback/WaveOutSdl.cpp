@@ -73,6 +73,15 @@ bool CWaveOutSdl::AudioSubsystem::Acquire() {
   return true;
 }
 
+void CWaveOutSdl::ChooseDriver(const char* driver) {
+  std::lock_guard<std::mutex> hold(gSubsystemLock);
+  if (driver != nullptr) {
+    setenv("SDL_AUDIODRIVER", driver, 1);
+  } else {
+    unsetenv("SDL_AUDIODRIVER");
+  }
+}
+
 void CWaveOutSdl::AudioSubsystem::Release() {
   if (!held_) return;
   held_ = false;

@@ -1017,7 +1017,7 @@ namespace {
     player.engine.OpenMedia(name.c_str());
     missed = soundtest::WaitFor([&] { return !player.audio.IsOk(); }, 5000);
     // The sound server comes; the user opens the recording again.
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    CWaveOutSdl::ChooseDriver("dummy");
     player.engine.OpenMedia(name.c_str());
     back = soundtest::WaitFor([&] { return player.audio.WrittenBytes() > 0; }, 10000);
   }

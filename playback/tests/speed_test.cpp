@@ -95,6 +95,14 @@ class CountingAudio final : public VAudio {
   CWaveBox inner_;
 };
 
+// How far the pictures' pace may stray from the speed's: 2 %, or 10 % under ThreadSanitizer, whose
+// slowdown makes the threads late by more than the pace can catch up within the window.
+#if defined(__SANITIZE_THREAD__)
+constexpr double kPaceTolerance = 0.10;
+#else
+constexpr double kPaceTolerance = 0.02;
+#endif
+
 // Media ms per wall ms over the pictures: the slope of a least-squares line.
 double Rate(const std::vector<TimedSurface::Shown>& shown) {
   double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
@@ -216,7 +224,7 @@ TEST_P(SpeedTest, PicturesFollowTheSpeedAndSoundPlaysOnlyWhereItCan) {
   // Where sound plays its clock paces the pictures; elsewhere the steady clock does.
   const double expected = double(speed) / CNOVMediaPlayer::kNormalSpeed *
                           (CNOVMediaPlayer::SoundAtSpeed(speed) ? deviceRate_ : 1.0);
-  EXPECT_NEAR(Rate(shown), expected, expected * 0.02);
+  EXPECT_NEAR(Rate(shown), expected, expected * kPaceTolerance);
   if (CNOVMediaPlayer::SoundAtSpeed(speed)) {
     EXPECT_GT(deviceRate_, 0.9) << "the sound device hardly played";
     // The device plays in real time: at least half the window's worth of sound reached it.
@@ -240,7 +248,7 @@ TEST_F(SpeedTest, SixteenTimesOnA1080pRecordingShowsKeyPicturesAtLeast15ASecondI
   ASSERT_GE(shown.size(), 2u);
   const double seconds = (shown.back().wallMs - shown.front().wallMs) / 1000;
   EXPECT_GE((shown.size() - 1) / seconds, 15.0);
-  EXPECT_NEAR(Rate(shown), 16.0, 16.0 * 0.02);
+  EXPECT_NEAR(Rate(shown), 16.0, 16.0 * kPaceTolerance);
   // Key pictures only: one a second of the recording, 30 pictures apart.
   for (std::size_t i = 1; i < shown.size(); ++i) {
     EXPECT_EQ((shown[i].positionMs - shown[i - 1].positionMs + 500) / 1000, 1) << i;
