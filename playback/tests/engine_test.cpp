@@ -724,8 +724,8 @@ TEST_F(EngineTest, TheNextRecordingShowsNothingOfTheOneBefore) {
   ASSERT_TRUE(WaitForPictures(rear_, 10));
   ASSERT_TRUE(engine_.GetPictureSize(1, &w, &h));
 
+  // From the open on (the front camera may show this recording's first picture at once).
   engine_.OpenMedia(noRear_.c_str());
-  EXPECT_FALSE(engine_.GetPictureSize(0, &w, &h));
   EXPECT_FALSE(engine_.GetPictureSize(1, &w, &h));
   errno = 0;
   EXPECT_FALSE(engine_.SavePicture(1, jpeg.c_str()));
