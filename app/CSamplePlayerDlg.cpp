@@ -15,6 +15,7 @@
 #include "app/CZoomDlg.h"
 #include "app/Desktop.h"
 #include "app/ViewerConfig.h"
+#include "map/gui/CMapView.h"
 #include "resources/ResourceIds.h"
 #include "resources/SkinImages.h"
 #include "resources/core/StringTable.h"
@@ -25,7 +26,6 @@
 #include "skin/SkinEvents.h"
 #include "support/Diag.h"
 #include "telemetry/gui/CGraphStatic.h"
-#include "telemetry/gui/CMapView.h"
 
 namespace {
 

@@ -11,13 +11,13 @@
 #include "app/CPicturePane.h"
 #include "app/CSamplePlayerDlg.h"
 #include "app/CZoomDlg.h"
+#include "map/gui/CMapView.h"
 #include "platform/Profile.h"
 #include "resources/core/StringTable.h"
 #include "settings/CameraSettings.h"
 #include "support/CivilDate.h"
 #include "support/Diag.h"
 #include "telemetry/CGPSData.h"
-#include "telemetry/gui/CMapView.h"
 
 #ifndef ROADEYE_VERSION
 #define ROADEYE_VERSION "0"

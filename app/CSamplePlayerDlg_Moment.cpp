@@ -8,10 +8,10 @@
 
 #include "app/CSamplePlayerDlg.h"
 #include "app/ViewerConfig.h"
+#include "export/ClipExport.h"
 #include "skin/CBitmapButtonTrans.h"
 #include "skin/CBitmapSlider.h"
 #include "support/Diag.h"
-#include "telemetry/ClipExport.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "app/CPicturePane.h"
 #include "app/CSamplePlayerDlg.h"
+#include "map/gui/CMapView.h"
 #include "resources/core/StringTable.h"
 #include "skin/CBitmapButtonTrans.h"
 #include "skin/CBitmapSlider.h"
@@ -15,7 +16,6 @@
 #include "support/Diag.h"
 #include "telemetry/CGPSData.h"
 #include "telemetry/gui/CGraphStatic.h"
-#include "telemetry/gui/CMapView.h"
 
 wxDEFINE_EVENT(EVT_RECORDING_ENDED, wxCommandEvent);
 wxDEFINE_EVENT(EVT_RECORDING_OPENED, wxCommandEvent);

@@ -9,11 +9,11 @@
 #include <utility>
 
 #include "app/CSamplePlayerDlg.h"
+#include "export/TrackExport.h"
+#include "map/gui/CMapView.h"
 #include "settings/CameraSettings.h"
 #include "skin/CBitmapSlider.h"
 #include "support/Diag.h"
-#include "telemetry/TrackExport.h"
-#include "telemetry/gui/CMapView.h"
 
 wxDEFINE_EVENT(EVT_TRACK, wxThreadEvent);
 

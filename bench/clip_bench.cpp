@@ -1,4 +1,4 @@
-// Exporting an evidence clip (telemetry/ClipExport.h): ten seconds from the middle of a 30 s
+// Exporting an evidence clip (export/ClipExport.h): ten seconds from the middle of a 30 s
 // 1920x1080 + 1280x720 two-camera recording at 8 Mbit/s written by roadeye-mkcard, into a folder
 // on the computer: the AVI file of the span's blocks, the track, the text and the checksums (of
 // the three files and of the whole recording on the card). The window's export and
@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "bench/BenchCard.h"
+#include "export/ClipExport.h"
 #include "media/CVEXParser.h"
 #include "support/Diag.h"
-#include "telemetry/ClipExport.h"
 #include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;

@@ -33,9 +33,9 @@
 #include "app/AppIds.h"
 #include "app/ProcessMemory.h"
 #include "bench/WindowBench.h"
+#include "map/gui/CMapView.h"
+#include "map/testing/LoopbackTileServer.h"
 #include "support/Diag.h"
-#include "telemetry/gui/CMapView.h"
-#include "telemetry/testing/LoopbackTileServer.h"
 
 namespace fs = std::filesystem;
 

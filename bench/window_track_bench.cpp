@@ -23,10 +23,10 @@
 #include "bench/BenchCard.h"
 #include "bench/HourRecording.h"
 #include "bench/WindowBench.h"
+#include "map/gui/CMapView.h"
 #include "support/Diag.h"
 #include "telemetry/Track.h"
 #include "telemetry/TrackLoader.h"
-#include "telemetry/gui/CMapView.h"
 #include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;

@@ -12,7 +12,8 @@ san_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DROADEYE_BENCH=OFF
   "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
 
 # The playback core builds without the GUI toolkit.
-if grep -rlE '#include *<wx/' support platform media vexlib playback telemetry settings resources/core 2>/dev/null | grep -vE '^(telemetry|settings)/gui/'; then
+if grep -rlE '#include *<wx/' support platform media vexlib playback telemetry map export settings \
+  resources/core 2>/dev/null | grep -vE '^(telemetry|map|settings)/gui/'; then
   echo "GUI headers found in the headless core (above)" >&2
   exit 1
 fi

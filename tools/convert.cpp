@@ -10,7 +10,7 @@
 // .srt). Exit status: 0 when every recording and every track file was made, 1 when any failed, 2
 // for a card or folder that cannot be used.
 //
-// With --from (and --to), NAME's span is exported as an evidence clip (telemetry/ClipExport.h):
+// With --from (and --to), NAME's span is exported as an evidence clip (export/ClipExport.h):
 // the whole blocks holding the span as an AVI file, its GPS track, a text saying what it is and a
 // SHA-256 checksum list, DEST_DIR/<NAME less .avi>_<SSSS>-<EEEE>.{avi,gpx,txt,sha256}. Exit
 // status 2 for a span or options that cannot be used, 1 when the clip could not be made.
@@ -33,13 +33,13 @@
 #include <system_error>
 #include <vector>
 
+#include "export/ClipExport.h"
+#include "export/ConvertRecording.h"
+#include "export/FolderDownload.h"
+#include "export/TrackExport.h"
 #include "media/CVEXParser.h"
-#include "media/ConvertRecording.h"
-#include "media/FolderDownload.h"
 #include "support/Diag.h"
 #include "support/ProgramInfo.h"
-#include "telemetry/ClipExport.h"
-#include "telemetry/TrackExport.h"
 #include "telemetry/TrackReader.h"
 #include "vexlib/vexlib.h"
 

@@ -22,13 +22,13 @@
 #include <vector>
 
 #include "app/CSamplePlayerDlg.h"
+#include "map/gui/CMapView.h"
 #include "skin/CBitmapSlider.h"
 #include "skin/CxSkinButton.h"
 #include "skin/SkinEvents.h"
 #include "skin/testing/Screen.h"
 #include "support/Diag.h"
 #include "support/testing/TempDir.h"
-#include "telemetry/gui/CMapView.h"
 
 namespace apptest {
 

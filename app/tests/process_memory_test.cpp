@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "app/tests/AppTestSupport.h"
+#include "map/testing/LoopbackTileServer.h"
 #include "skin/testing/Screen.h"
 #include "support/testing/TempDir.h"
-#include "telemetry/testing/LoopbackTileServer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Map tiles on the screen (label gui): the map view's page draws its tiles through the view's own
 // scheme, served from the disk cache and fetched from a tile server on 127.0.0.1
-// (telemetry/testing/LoopbackTileServer.h) that paints every tile in a colour of its own. The
+// (map/testing/LoopbackTileServer.h) that paints every tile in a colour of its own. The
 // tests read the X server's pixels: the tiles' colours after a first fetch, the same colours from
 // the cache with the server gone, and with no tile to be had the plain light background (never
 // Leaflet's grey) with the marker and a small "offline" note that goes once tiles arrive.
@@ -26,13 +26,13 @@
 #include <string>
 #include <vector>
 
+#include "map/TileCache.h"
+#include "map/gui/CMapView.h"
+#include "map/gui/MapPage.h"
+#include "map/gui/TileScheme.h"
+#include "map/testing/LoopbackTileServer.h"
 #include "skin/testing/Screen.h"
 #include "support/testing/TempDir.h"
-#include "telemetry/TileCache.h"
-#include "telemetry/gui/CMapView.h"
-#include "telemetry/gui/MapPage.h"
-#include "telemetry/gui/TileScheme.h"
-#include "telemetry/testing/LoopbackTileServer.h"
 
 namespace {
 

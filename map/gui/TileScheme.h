@@ -27,8 +27,8 @@
 #include <string>
 #include <string_view>
 
-#include "telemetry/TileCache.h"
-#include "telemetry/TileFetcher.h"
+#include "map/TileCache.h"
+#include "map/TileFetcher.h"
 
 // A 1x1 transparent PNG: the answer for a tile not cached yet.
 extern const std::string_view kTransparentTilePng;

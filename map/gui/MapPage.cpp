@@ -1,4 +1,4 @@
-#include "telemetry/gui/MapPage.h"
+#include "map/gui/MapPage.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "telemetry/TileCache.h"
+#include "map/TileCache.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

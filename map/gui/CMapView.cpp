@@ -1,4 +1,4 @@
-#include "telemetry/gui/CMapView.h"
+#include "map/gui/CMapView.h"
 
 #include <gio/gio.h>
 #include <wx/sizer.h>
@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <utility>
 
+#include "map/gui/MapPage.h"
+#include "map/gui/TileScheme.h"
 #include "support/Diag.h"
 #include "telemetry/CGPSData.h"
 #include "telemetry/Track.h"
-#include "telemetry/gui/MapPage.h"
-#include "telemetry/gui/TileScheme.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Evidence clips (telemetry/ClipExport.h) from cards written by roadeye-mkcard, checked by outside
+// Evidence clips (export/ClipExport.h) from cards written by roadeye-mkcard, checked by outside
 // readers: ffprobe counts the AVI file's packets, which must be those of the span's blocks as the
 // card library delivers them (and, for a whole recording, as roadeye-vexdump counts them); ffmpeg
 // decodes it without a word; `sha256sum -c` accepts the checksum list and notices one changed
@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "export/ClipExport.h"
+#include "export/FileDigest.h"
 #include "media/CAVIExtractor.h"
 #include "media/CAVIWriter.h"
 #include "media/CVEXParser.h"
@@ -32,8 +34,6 @@
 #include "support/testing/Command.h"
 #include "support/testing/SmallFolder.h"
 #include "support/testing/TempDir.h"
-#include "telemetry/ClipExport.h"
-#include "telemetry/FileDigest.h"
 #include "vexlib/vexlib.h"
 
 namespace {

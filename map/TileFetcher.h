@@ -40,7 +40,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "telemetry/TileCache.h"
+#include "map/TileCache.h"
 
 // OpenStreetMap's standard tile server.
 inline constexpr char kOsmTileUrl[] = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";

@@ -1,4 +1,4 @@
-#include "telemetry/gui/TileScheme.h"
+#include "map/gui/TileScheme.h"
 
 #include <webkit2/webkit2.h>
 

@@ -2,8 +2,8 @@
 // unit the card is read in), written into a folder as four files that share one stem,
 // "<recording>_<SSSS>-<EEEE>" (the recording's name less its ending, the span's first and last
 // second from its start, EVENT_20240612_081500_D_0012-0022):
-//   .avi     the span's front and rear pictures and sound (media/ConvertRecording)
-//   .gpx     the recording's GPS track cut to the span (GPX 1.1, telemetry/TrackExport); a span
+//   .avi     the span's front and rear pictures and sound (export/ConvertRecording)
+//   .gpx     the recording's GPS track cut to the span (GPX 1.1, export/TrackExport); a span
 //            without fixes still gets its file, holding the recording's track with no points, so
 //            that every clip has the same four files and its text says so
 //   .txt     what the clip is: the recording, the span in it, the camera's clock at the span's
@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "media/ConvertRecording.h"
+#include "export/ConvertRecording.h"
 #include "media/VMediaParser.h"
 #include "vexlib/vexlib.h"
 

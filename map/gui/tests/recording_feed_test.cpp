@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "map/gui/CMapView.h"
+#include "map/gui/MapPage.h"
 #include "skin/testing/Screen.h"
 #include "telemetry/CTextData.h"
 #include "telemetry/gui/CGraphStatic.h"
-#include "telemetry/gui/CMapView.h"
 #include "telemetry/gui/GSensorGraphFeed.h"
-#include "telemetry/gui/MapPage.h"
 #include "vexlib/vexlib.h"
 
 namespace fs = std::filesystem;

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "map/gui/CMapView.h"
+#include "map/gui/MapPage.h"
 #include "skin/testing/Screen.h"
 #include "telemetry/CGPSData.h"
 #include "telemetry/Track.h"
-#include "telemetry/gui/CMapView.h"
-#include "telemetry/gui/MapPage.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "media/ConvertRecording.h"
+#include "export/ConvertRecording.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -20,13 +20,13 @@
 #include <string>
 #include <vector>
 
-#include "TestCard.h"
+#include "export/ConvertRecording.h"
+#include "export/FolderDownload.h"
 #include "media/CAVIExtractor.h"
 #include "media/CAVIWriter.h"
 #include "media/CVEXParser.h"
-#include "media/ConvertRecording.h"
-#include "media/FolderDownload.h"
 #include "media/testing/FaultyFile.h"
+#include "media/tests/TestCard.h"
 #include "support/testing/SmallFolder.h"
 #include "vexlib/VexReader.h"
 #include "vexlib/vexlib.h"

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "export/TrackExport.h"
 #include "support/testing/TempDir.h"
-#include "telemetry/TrackExport.h"
 #include "telemetry/TrackReader.h"
 #include "telemetry/tests/TrackTestCard.h"
 

@@ -1,4 +1,4 @@
-#include "media/FolderDownload.h"
+#include "export/FolderDownload.h"
 
 #include <fcntl.h>
 #include <unistd.h>

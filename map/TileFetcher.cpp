@@ -1,4 +1,4 @@
-#include "telemetry/TileFetcher.h"
+#include "map/TileFetcher.h"
 
 #include <libsoup/soup.h>
 #include <pthread.h>

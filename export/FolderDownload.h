@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "media/ConvertRecording.h"
+#include "export/ConvertRecording.h"
 #include "media/VMediaParser.h"
 
 // What became of one recording.

@@ -1,5 +1,5 @@
 // The map tile cache on disk and the fetcher that fills it, against a real HTTP/1.1 server on the
-// loopback address (telemetry/testing/LoopbackTileServer.h): tile names checked before any path
+// loopback address (map/testing/LoopbackTileServer.h): tile names checked before any path
 // is made, the size bound and the order of eviction (across a restart too), damaged files,
 // expiry and revalidation, responses that must not be stored, at most two connections, the
 // queue's order and bound, the retry delay when the server cannot be reached, and stopping in the
@@ -21,10 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "map/TileCache.h"
+#include "map/TileFetcher.h"
+#include "map/testing/LoopbackTileServer.h"
 #include "support/testing/TempDir.h"
-#include "telemetry/TileCache.h"
-#include "telemetry/TileFetcher.h"
-#include "telemetry/testing/LoopbackTileServer.h"
 
 namespace {
 

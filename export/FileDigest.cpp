@@ -1,4 +1,4 @@
-#include "telemetry/FileDigest.h"
+#include "export/FileDigest.h"
 
 #include <fcntl.h>
 #include <nettle/sha2.h>

@@ -1,4 +1,4 @@
-#include "telemetry/TrackExport.h"
+#include "export/TrackExport.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "telemetry/ClipExport.h"
+#include "export/ClipExport.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,10 +14,10 @@
 #include <filesystem>
 #include <utility>
 
+#include "export/FileDigest.h"
+#include "export/TrackExport.h"
 #include "platform/WholeFile.h"
 #include "support/CivilDate.h"
-#include "telemetry/FileDigest.h"
-#include "telemetry/TrackExport.h"
 #include "telemetry/TrackReader.h"
 
 #ifndef ROADEYE_VERSION
