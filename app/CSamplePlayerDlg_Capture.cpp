@@ -3,7 +3,9 @@
 #include <wx/filename.h>
 #include <wx/listctrl.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -18,6 +20,7 @@
 #include "support/CivilDate.h"
 #include "support/Diag.h"
 #include "telemetry/CGPSData.h"
+#include "vexlib/VexCard.h"
 
 #ifndef ROADEYE_VERSION
 #define ROADEYE_VERSION "0"
@@ -57,16 +60,15 @@ std::string SnapshotBaseName(const std::string& path, bool hasExtension) {
 }
 
 bool RecordingClock(const std::string& name, int positionMs, SnapshotEvidence* evidence) {
-  // KIND_YYYYMMDD_HHMMSS[...]: the camera's clock when the recording started.
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  const std::size_t first = name.find('_');
-  if (first == std::string::npos ||
-      std::sscanf(name.c_str() + first + 1, "%4d%2d%2d_%2d%2d%2d", &y, &mo, &d, &h, &mi, &s) != 6 ||
-      mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || y < 1970 || y > 9999) {
+  // The camera's clock when the recording started; the picture's tags hold four-digit years from
+  // 1970 on.
+  vex::RecordingName parsed;
+  std::int64_t clock = 0;
+  if (!vex::ParseRecordingName(name, true, &parsed) || parsed.year < 1970 ||
+      !vex::ClockSeconds(parsed, &clock)) {
     return false;
   }
-  const long long at =
-      DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s + std::max(0, positionMs) / 1000;
+  const long long at = clock + std::max(0, positionMs) / 1000;
   Split(at, &evidence->year, &evidence->month, &evidence->day, &evidence->hour, &evidence->minute,
         &evidence->second);
   return true;

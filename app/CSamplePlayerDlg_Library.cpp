@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -20,6 +21,7 @@
 #include "skin/CBitmapSlider.h"
 #include "support/Diag.h"
 #include "telemetry/gui/CGraphStatic.h"
+#include "vexlib/VexCard.h"
 
 wxDEFINE_EVENT(EVT_MOUNTS_CHANGED, wxThreadEvent);
 
@@ -31,32 +33,12 @@ constexpr std::uint32_t kSmallestRecording = 524288;
 // card from asking for huge buffers.
 constexpr int kMaxListed = 100000;
 
-// The name's fields between underscores.
-std::vector<std::string> Fields(const std::string& name) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t at = name.find('_', start);
-    fields.push_back(name.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) break;
-    start = at + 1;
-  }
-  return fields;
-}
-
-// The first n characters (the whole text when shorter).
-std::string Head(const std::string& s, std::size_t n) { return s.substr(0, std::min(n, s.size())); }
-// The last 2 characters (the whole text when shorter).
-std::string Last2(const std::string& s) { return s.size() <= 2 ? s : s.substr(s.size() - 2); }
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
+// A listed recording's name taken apart; a name that is not a recording's has no kind and no
+// clock (every field zero).
+vex::RecordingName Parsed(const std::string& name) {
+  vex::RecordingName parsed;
+  if (!vex::ParseRecordingName(name, true, &parsed)) parsed = vex::RecordingName();
+  return parsed;
 }
 
 std::string SettingsPathOf(const std::string& root) { return root + "/SETTING/blackbox.cfg"; }
@@ -64,29 +46,33 @@ std::string SettingsPathOf(const std::string& root) { return root + "/SETTING/bl
 }  // namespace
 
 std::string CSamplePlayerDlg::RecordingDateText(const std::string& name) {
-  const std::vector<std::string> f = Fields(name);
-  const std::string date = f.size() > 1 ? f[1] : std::string();
-  const std::string time = f.size() > 2 ? f[2] : std::string();
-  return Head(date, 4) + "." + Last2(Head(date, 6)) + "." + Last2(Head(date, 8)) + " " +
-         Head(time, 2) + ":" + Last2(Head(time, 4)) + ":" + Last2(Head(time, 6));
+  const vex::RecordingName n = Parsed(name);
+  if (n.kind < 0) return std::string();
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d.%02d.%02d %02d:%02d:%02d", n.year, n.month, n.day, n.hour,
+                n.minute, n.second);
+  return text;
 }
 
 std::string CSamplePlayerDlg::RecordingTypeLabel(const std::string& name) {
-  const std::string kind = Fields(name)[0];
-  if (EqualsNoCase(kind, "REC")) return "REC";
-  if (EqualsNoCase(kind, "EVENT")) return "EVT";
-  if (EqualsNoCase(kind, "PARKING")) return "PAK";
-  if (EqualsNoCase(kind, "MANUAL")) return "MAN";
-  return kind;
+  switch (Parsed(name).kind) {
+    case vex::kKindContinuous:
+      return "REC";
+    case vex::kKindEvent:
+      return "EVT";
+    case vex::kKindParking:
+      return "PAK";
+    case vex::kKindManual:
+      return "MAN";
+    default:
+      return std::string();
+  }
 }
 
-bool CSamplePlayerDlg::RecordingHasRear(const std::string& name) {
-  const std::vector<std::string> f = Fields(name);
-  return f.size() > 3 && !f[3].empty() && (f[3][0] == 'D' || f[3][0] == 'd');
-}
+bool CSamplePlayerDlg::RecordingHasRear(const std::string& name) { return Parsed(name).rear; }
 
 bool CSamplePlayerDlg::CompareRecordingTime(const std::string& a, const std::string& b) {
-  return RecordingDateText(a) < RecordingDateText(b);
+  return Parsed(a).stamp < Parsed(b).stamp;
 }
 
 void CSamplePlayerDlg::PollCard() {

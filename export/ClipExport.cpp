@@ -19,6 +19,7 @@
 #include "platform/WholeFile.h"
 #include "support/CivilDate.h"
 #include "telemetry/TrackReader.h"
+#include "vexlib/VexCard.h"
 
 #ifndef ROADEYE_VERSION
 #define ROADEYE_VERSION "0"
@@ -36,53 +37,14 @@ struct RecordingName {
   std::int64_t clockSeconds = 0;
 };
 
-bool Digits(const std::string& s, std::size_t at, std::size_t n, int* value) {
-  if (at + n > s.size()) return false;
-  int v = 0;
-  for (std::size_t i = at; i < at + n; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
-    v = v * 10 + (s[i] - '0');
-  }
-  *value = v;
-  return true;
-}
-
-// KIND_YYYYMMDD_HHMMSS with an optional "_" and letters after it, and ".avi" or ".vex" (either
-// case) or no ending; the date must be a real one.
+// A recording's name with ".avi" or ".vex" (either case) or no ending; its date must be a real one.
 bool ParseRecordingName(const std::string& name, RecordingName* out) {
-  std::string stem = name;
-  if (stem.size() > 4) {
-    std::string tail = stem.substr(stem.size() - 4);
-    for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (tail == ".avi" || tail == ".vex") stem.resize(stem.size() - 4);
-  }
-  const std::size_t kindEnd = stem.find('_');
-  if (kindEnd == 0 || kindEnd == std::string::npos) return false;
-  for (std::size_t i = 0; i < kindEnd; ++i) {
-    if (!std::isalpha(static_cast<unsigned char>(stem[i]))) return false;
-  }
-  const std::size_t date = kindEnd + 1, time = date + 9, rest = time + 6;
-  int ymd = 0, hms = 0;
-  if (!Digits(stem, date, 8, &ymd) || stem.size() < rest || stem[date + 8] != '_' ||
-      !Digits(stem, time, 6, &hms)) {
+  vex::RecordingName parsed;
+  if (!vex::ParseRecordingName(name, true, &parsed) ||
+      !vex::ClockSeconds(parsed, &out->clockSeconds)) {
     return false;
   }
-  if (rest < stem.size()) {
-    if (stem[rest] != '_' || rest + 1 == stem.size()) return false;
-    for (std::size_t i = rest + 1; i < stem.size(); ++i) {
-      if (!std::isalpha(static_cast<unsigned char>(stem[i]))) return false;
-    }
-  }
-  const int year = ymd / 10000, month = ymd / 100 % 100, day = ymd % 100;
-  const int hour = hms / 10000, minute = hms / 100 % 100, second = hms % 100;
-  if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) return false;
-  const std::int64_t days = DaysFromCivil(year, month, day);
-  std::int64_t y = 0;
-  int m = 0, d = 0;
-  CivilFromDays(days, &y, &m, &d);
-  if (m != month || d != day) return false;  // 31 April and the like
-  out->stem = stem;
-  out->clockSeconds = days * 86400 + hour * 3600 + minute * 60 + second;
+  out->stem = parsed.stem;
   return true;
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/ProgramInfo.h"
+#include "vexlib/VexCard.h"
 #include "vexlib/vexlib.h"
 
 namespace {
@@ -57,13 +58,11 @@ bool IEquals(const std::string& a, const char* b) {
   return a.size() == std::strlen(b) && strncasecmp(a.c_str(), b, a.size()) == 0;
 }
 
-// The library kind of a recording name, from its kind word; -1 for an unknown word.
+// The library kind of a recording name (the card library numbers kinds as its callers do); -1
+// when the name is not a recording's.
 int KindOfName(const std::string& name) {
-  std::string word = name.substr(0, name.find('_'));
-  for (const KindName& k : kKinds) {
-    if (IEquals(word, k.word)) return k.kind;
-  }
-  return -1;
+  vex::RecordingName parsed;
+  return vex::ParseRecordingName(name, true, &parsed) ? parsed.kind : -1;
 }
 
 // The library lists recordings under their .avi names; a .vex file name or a bare name is taken

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "support/CivilDate.h"
+
 namespace vex {
 
 namespace fs = std::filesystem;
@@ -78,6 +80,27 @@ bool ParseRecordingName(std::string_view name, bool anyEnding, RecordingName* ou
   out->stem = std::string(stem);
   out->stamp = stamp;
   out->rear = rear;
+  const std::uint64_t ymd = stamp / 1000000, hms = stamp % 1000000;
+  out->year = int(ymd / 10000);
+  out->month = int(ymd / 100 % 100);
+  out->day = int(ymd % 100);
+  out->hour = int(hms / 10000);
+  out->minute = int(hms / 100 % 100);
+  out->second = int(hms % 100);
+  return true;
+}
+
+bool ClockSeconds(const RecordingName& name, std::int64_t* seconds) {
+  if (name.month < 1 || name.month > 12 || name.day < 1 || name.hour > 23 || name.minute > 59 ||
+      name.second > 59) {
+    return false;
+  }
+  const std::int64_t days = DaysFromCivil(name.year, name.month, name.day);
+  std::int64_t y = 0;
+  int m = 0, d = 0;
+  CivilFromDays(days, &y, &m, &d);
+  if (m != name.month || d != name.day) return false;  // 31 April and the like
+  *seconds = days * 86400 + name.hour * 3600 + name.minute * 60 + name.second;
   return true;
 }
 

@@ -24,16 +24,24 @@ inline constexpr int kKindCount = 4;
 // A folder holding more recordings than this is listed only up to this many files.
 inline constexpr std::size_t kMaxListing = 100000;
 
+// A recording's name taken apart. The camera's clock at the first picture is read as written:
+// its fields are digits, not yet a real date (see ClockSeconds).
 struct RecordingName {
   int kind = -1;
   std::string stem;         // the name without its extension, as given
   std::uint64_t stamp = 0;  // YYYYMMDDHHMMSS as a number: sorts by date and time
   bool rear = false;        // the "_D" mark
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 
 // Parses a recording's name. With `anyEnding` the name may end in ".vex", ".avi" (either case) or
-// have no extension; without it only ".vex" is a recording file.
+// have no extension; without it only ".vex" is a recording file. The one place that reads a
+// recording's kind, clock and camera out of its name.
 bool ParseRecordingName(std::string_view name, bool anyEnding, RecordingName* out);
+
+// The name's clock as seconds since 1970 of the camera's own (zone-less) calendar; false when it
+// is not a real date and time (31 April, 25 o'clock), leaving *seconds alone.
+bool ClockSeconds(const RecordingName& name, std::int64_t* seconds);
 
 struct CardEntry {
   std::string fileName;  // as on the card

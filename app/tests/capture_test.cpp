@@ -62,6 +62,8 @@ TEST(SnapshotNames, TheRecordingsClockAndTheFixesUtc) {
   EXPECT_EQ(e.hour * 10000 + e.minute * 100 + e.second, 1);
   SnapshotEvidence untouched;
   EXPECT_FALSE(RecordingClock("REC_20241399_000000.avi", 0, &untouched));
+  EXPECT_FALSE(RecordingClock("REC_20230231_120000.avi", 0, &untouched));  // not 3 March
+  EXPECT_FALSE(RecordingClock("REC_19691231_235959.avi", 0, &untouched));
   EXPECT_FALSE(RecordingClock("notes.txt", 0, &untouched));
   EXPECT_EQ(untouched.year, 0);
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "platform/Drives.h"
 #include "support/testing/AllocationFailure.h"
@@ -573,6 +574,34 @@ TEST_F(CardTest, CardFolderFromTheEnvironment) {
   EXPECT_EQ(drive, 'D');
   EXPECT_EQ(table.RootOf('D'), root_);
   VexRelease(h);
+}
+
+// The name's kind, camera and clock, and which clocks are real: every reader of a name (the list,
+// evidence clips, snapshots' tags) takes these from here.
+TEST(RecordingNames, KindCameraAndClockComeOutOfTheName) {
+  vex::RecordingName n;
+  ASSERT_TRUE(vex::ParseRecordingName("parking_20240229_235958_d.AVI", true, &n));
+  EXPECT_EQ(n.kind, vex::kKindParking);
+  EXPECT_TRUE(n.rear);
+  EXPECT_EQ(n.stem, "parking_20240229_235958_d");
+  EXPECT_EQ(n.stamp, 20240229235958u);
+  EXPECT_EQ(std::vector<int>({n.year, n.month, n.day, n.hour, n.minute, n.second}),
+            std::vector<int>({2024, 2, 29, 23, 59, 58}));
+  std::int64_t seconds = 0;
+  ASSERT_TRUE(vex::ClockSeconds(n, &seconds));
+  EXPECT_EQ(seconds, 1709251198);  // date -u -d '2024-02-29 23:59:58' +%s
+  EXPECT_FALSE(vex::ParseRecordingName("parking_20240229_235958_d.AVI", false, &n));
+
+  for (const char* unreal :
+       {"REC_20230229_120000.vex", "REC_20240431_120000.vex", "REC_20241300_120000.vex",
+        "REC_20240600_120000.vex", "REC_20240612_240000.vex", "REC_20240612_126000.vex",
+        "REC_20240612_120060.vex"}) {
+    vex::RecordingName u;
+    ASSERT_TRUE(vex::ParseRecordingName(unreal, false, &u)) << unreal;
+    std::int64_t untouched = 7;
+    EXPECT_FALSE(vex::ClockSeconds(u, &untouched)) << unreal;
+    EXPECT_EQ(untouched, 7) << unreal;
+  }
 }
 
 TEST(VexLib, NullHandleIsHarmless) {
