@@ -1,13 +1,5 @@
 #include "tools/CardWriter.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/dict.h>
-#include <libavutil/error.h>
-#include <libavutil/frame.h>
-#include <libavutil/opt.h>
-}
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -23,6 +15,7 @@ extern "C" {
 #include <vector>
 
 #include "support/CivilDate.h"
+#include "tools/CardEncoder.h"
 #include "tools/Picture.h"
 #include "tools/Rng.h"
 #include "tools/RoadScene.h"
@@ -38,14 +31,9 @@ namespace fs = std::filesystem;
 
 constexpr double kPi = std::numbers::pi;
 
-// Sound: 8000 Hz 16-bit mono, written in packets of 1920 samples (3840 bytes, 240 ms).
-constexpr int kSoundRate = 8000;
+// Sound (kSoundRate, 16-bit mono) is written in packets of 1920 samples (3840 bytes, 240 ms).
 constexpr int kSoundPacketSamples = 1920;
 constexpr int kSoundPacketMs = kSoundPacketSamples * 1000 / kSoundRate;
-// The beep that marks each whole second: 50 ms of 1 kHz, loud enough to find in any hum.
-constexpr int kBeepSamples = kSoundRate / 20;
-constexpr double kBeepHz = 1000;
-constexpr double kBeepAmplitude = 12000;
 
 // G-sensor samples per second; a sample is 'M' and one byte per axis, 128 meaning no force.
 constexpr int kGsensorPerSecond = 10;
@@ -56,9 +44,7 @@ constexpr double kGsensorCountsPerG = 40;
 constexpr int kClockAheadOfUtcHours = 9;
 
 // Every 30th picture is a key picture, so that each block of the layout starts with one.
-constexpr int kGopPictures = vex::kFramesPerBlock;
-// Quality of the pictures: x264's constant rate factor (lower is better and larger).
-constexpr const char* kCrf = "28";
+constexpr int kKeyInterval = vex::kFramesPerBlock;
 
 // ---- Dates -------------------------------------------------------------------------------------
 
@@ -79,263 +65,19 @@ DateTime FromSeconds(std::int64_t s) {
   return t;
 }
 
-// ---- H.264 -------------------------------------------------------------------------------------
-
-struct CodecContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-class Options {
- public:
-  Options() = default;
-  ~Options() { av_dict_free(&dict_); }
-  Options(const Options&) = delete;
-  Options& operator=(const Options&) = delete;
-  void Set(const char* key, const char* value) { av_dict_set(&dict_, key, value, 0); }
-  AVDictionary** get() { return &dict_; }
-  int Count() const { return av_dict_count(dict_); }
-
- private:
-  AVDictionary* dict_ = nullptr;
-};
-
-std::string AvError(int code) {
-  char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, buf, sizeof buf);
-  return buf;
+// How a camera of the card encodes its pictures: the front at the card's bit rate, the rear at a
+// third of it.
+H264Settings Encoding(const CardOptions& options, bool front) {
+  const VideoSize& size = front ? options.front : options.rear;
+  H264Settings s;
+  s.width = size.width;
+  s.height = size.height;
+  s.fps = options.fps;
+  s.keyInterval = kKeyInterval;
+  s.bitrateKbps = front ? options.bitrateKbps : options.bitrateKbps / 3;
+  s.high = options.realistic;
+  return s;
 }
-
-struct AccessUnit {
-  std::vector<std::uint8_t> data;
-  bool key = false;
-  std::int64_t picture = 0;  // number of the picture it encodes
-};
-
-class H264Encoder {
- public:
-  // high: High profile (CABAC, 8x8 transforms), as a camera encodes; otherwise x264's fastest
-  // Constrained Baseline.
-  bool Open(int width, int height, int fps, int bitrateKbps, bool high, std::string* error) {
-    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-    if (!codec) {
-      *error = "this FFmpeg has no libx264 encoder";
-      return false;
-    }
-    context_.reset(avcodec_alloc_context3(codec));
-    frame_.reset(av_frame_alloc());
-    packet_.reset(av_packet_alloc());
-    if (!context_ || !frame_ || !packet_) {
-      *error = "out of memory";
-      return false;
-    }
-    AVCodecContext* c = context_.get();
-    c->width = width;
-    c->height = height;
-    c->pix_fmt = AV_PIX_FMT_YUV420P;
-    c->time_base = AVRational{1, fps};
-    c->framerate = AVRational{fps, 1};
-    c->gop_size = kGopPictures;
-    c->keyint_min = kGopPictures;
-    c->max_b_frames = 0;
-    // Recordings are written several at a time, one per thread; one encoder thread each keeps
-    // the output one access unit per picture, in order.
-    c->thread_count = 1;
-    Options opts;
-    opts.Set("preset", "ultrafast");
-    opts.Set("tune", "zerolatency");
-    if (bitrateKbps > 0) {
-      // A constant bit rate, as a dash camera records: x264 pads quiet pictures with filler
-      // units, so a recording's size follows from its length whatever the scene shows.
-      c->bit_rate = std::int64_t(bitrateKbps) * 1000;
-      c->rc_max_rate = c->bit_rate;
-      c->rc_buffer_size = int(c->bit_rate);  // one second of pictures
-      opts.Set("nal-hrd", "cbr");
-    } else {
-      opts.Set("crf", kCrf);
-    }
-    // Parameter sets in front of every key picture so that each one decodes on its own after a
-    // seek; no scene-cut key pictures, so the flash squares do not disturb the 30-picture rhythm.
-    opts.Set("x264-params",
-             high ? "repeat-headers=1:scenecut=0:cabac=1:8x8dct=1" : "repeat-headers=1:scenecut=0");
-    if (high) opts.Set("profile", "high");
-    int rc = avcodec_open2(c, codec, opts.get());
-    if (rc < 0) {
-      *error = "cannot open the libx264 encoder: " + AvError(rc);
-      return false;
-    }
-    if (opts.Count() != 0) {
-      *error = "the libx264 encoder ignored some of its options";
-      return false;
-    }
-    frame_->format = c->pix_fmt;
-    frame_->width = width;
-    frame_->height = height;
-    rc = av_frame_get_buffer(frame_.get(), 0);
-    if (rc < 0) {
-      *error = "cannot allocate a picture: " + AvError(rc);
-      return false;
-    }
-    return true;
-  }
-
-  // A writable picture to draw the next frame into.
-  bool NextPicture(Picture* p, std::string* error) {
-    int rc = av_frame_make_writable(frame_.get());
-    if (rc < 0) {
-      *error = "cannot allocate a picture: " + AvError(rc);
-      return false;
-    }
-    for (int i = 0; i < 3; ++i) {
-      p->plane[i] = frame_->data[i];
-      p->stride[i] = frame_->linesize[i];
-    }
-    p->width = frame_->width;
-    p->height = frame_->height;
-    return true;
-  }
-
-  // Encodes the drawn picture as picture number `n` and collects what comes out.
-  bool Encode(std::int64_t n, std::deque<AccessUnit>* out, std::string* error) {
-    frame_->pts = n;
-    frame_->pict_type = AV_PICTURE_TYPE_NONE;
-    int rc = avcodec_send_frame(context_.get(), frame_.get());
-    if (rc < 0) {
-      *error = "the encoder refused a picture: " + AvError(rc);
-      return false;
-    }
-    return Receive(out, error);
-  }
-
-  // Flushes the encoder at the end of the recording.
-  bool Drain(std::deque<AccessUnit>* out, std::string* error) {
-    int rc = avcodec_send_frame(context_.get(), nullptr);
-    if (rc < 0 && rc != AVERROR_EOF) {
-      *error = "cannot flush the encoder: " + AvError(rc);
-      return false;
-    }
-    return Receive(out, error);
-  }
-
- private:
-  bool Receive(std::deque<AccessUnit>* out, std::string* error) {
-    for (;;) {
-      int rc = avcodec_receive_packet(context_.get(), packet_.get());
-      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
-      if (rc < 0) {
-        *error = "the encoder failed: " + AvError(rc);
-        return false;
-      }
-      AccessUnit au;
-      au.picture = packet_->pts;
-      au.key = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
-      const std::uint8_t* d = packet_->data;
-      int size = packet_->size;
-      // Every payload starts with a 4-byte start code; x264 may open with the 3-byte form.
-      if (size >= 3 && d[0] == 0 && d[1] == 0 && d[2] == 1) au.data.push_back(0);
-      au.data.insert(au.data.end(), d, d + size);
-      av_packet_unref(packet_.get());
-      DropTimingUnits(&au.data);
-      if (!Check(au, error)) return false;
-      out->push_back(std::move(au));
-    }
-  }
-
-  // A constant bit rate makes x264 put buffering and timing messages (SEI units) in front of
-  // every picture; the camera writes none, and the readers expect the slice or the parameter
-  // sets first. The units go; the filler units that keep the rate stay.
-  static void DropTimingUnits(std::vector<std::uint8_t>* data) {
-    const std::vector<std::uint8_t>& d = *data;
-    std::vector<std::size_t> starts;  // offsets of the start codes' first zero byte
-    for (std::size_t i = 0; i + 3 <= d.size(); ++i) {
-      if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
-        starts.push_back(i > 0 && d[i - 1] == 0 ? i - 1 : i);
-        i += 2;
-      }
-    }
-    std::vector<std::uint8_t> kept;
-    kept.reserve(d.size());
-    for (std::size_t n = 0; n < starts.size(); ++n) {
-      const std::size_t begin = starts[n];
-      const std::size_t end = n + 1 < starts.size() ? starts[n + 1] : d.size();
-      const std::size_t header = d[begin + 2] == 1 ? begin + 3 : begin + 4;
-      if (header < end && (d[header] & 0x1F) == 6) continue;
-      if (d[begin + 2] == 1) kept.push_back(0);  // every unit keeps a 4-byte start code
-      kept.insert(kept.end(), d.begin() + std::ptrdiff_t(begin), d.begin() + std::ptrdiff_t(end));
-    }
-    if (!starts.empty()) data->swap(kept);
-  }
-
-  // The readers tell key pictures by the fifth byte (0x41: an ordinary slice), and seeking relies
-  // on a key picture with its parameter sets at the start of every 30.
-  static bool Check(const AccessUnit& au, std::string* error) {
-    char buf[160];
-    const auto& d = au.data;
-    if (d.size() < 6 || d[0] != 0 || d[1] != 0 || d[2] != 0 || d[3] != 1) {
-      std::snprintf(buf, sizeof buf, "picture %lld does not start with a start code",
-                    static_cast<long long>(au.picture));
-    } else if (au.key != (au.picture % kGopPictures == 0)) {
-      std::snprintf(buf, sizeof buf, "picture %lld is %s key picture",
-                    static_cast<long long>(au.picture), au.key ? "an unexpected" : "not a");
-    } else if (au.key && (d[4] & 0x1F) != 7) {
-      std::snprintf(buf, sizeof buf, "key picture %lld has no parameter sets in front (0x%02X)",
-                    static_cast<long long>(au.picture), d[4]);
-    } else if (!au.key && d[4] != 0x41) {
-      std::snprintf(buf, sizeof buf, "picture %lld starts with NAL header 0x%02X, not 0x41",
-                    static_cast<long long>(au.picture), d[4]);
-    } else {
-      return true;
-    }
-    *error = buf;
-    return false;
-  }
-
-  std::unique_ptr<AVCodecContext, CodecContextFree> context_;
-  std::unique_ptr<AVFrame, FrameFree> frame_;
-  std::unique_ptr<AVPacket, PacketFree> packet_;
-};
-
-// ---- Sound -------------------------------------------------------------------------------------
-
-// Engine hum that follows the speed, road noise, and the beep at each whole second.
-class SoundSynth {
- public:
-  SoundSynth(std::uint64_t seed, const TripDrive& route, bool parked)
-      : rng_(seed), route_(route), parked_(parked) {}
-
-  // Samples [first, first + n) as 16-bit little-endian bytes.
-  void Generate(std::int64_t first, int n, std::vector<std::uint8_t>* out) {
-    out->resize(std::size_t(n) * 2);
-    for (int i = 0; i < n; ++i) {
-      std::int64_t s = first + i;
-      double t = double(s) / kSoundRate;
-      double v = rng_.Range(-140, 140);
-      if (!parked_) {
-        double hz = 32 + 0.9 * route_.SpeedKmh(t);
-        phase_ += 2 * kPi * hz / kSoundRate;
-        if (phase_ > 2 * kPi) phase_ -= 2 * kPi;
-        v += 520 * std::sin(phase_) + 260 * std::sin(2 * phase_ + 0.7) + 90 * std::sin(3 * phase_);
-      }
-      int inSecond = int(s % kSoundRate);
-      if (inSecond < kBeepSamples) {
-        v += kBeepAmplitude * std::sin(2 * kPi * kBeepHz * inSecond / kSoundRate);
-      }
-      auto q = std::int16_t(std::clamp(std::lround(v), -32768L, 32767L));
-      (*out)[2 * std::size_t(i)] = std::uint8_t(std::uint16_t(q) & 0xFF);
-      (*out)[2 * std::size_t(i) + 1] = std::uint8_t(std::uint16_t(q) >> 8);
-    }
-  }
-
- private:
-  Rng rng_;
-  const TripDrive& route_;
-  bool parked_;
-  double phase_ = 0;
-};
 
 // ---- Telemetry ---------------------------------------------------------------------------------
 
@@ -523,15 +265,11 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
                        options.realistic);
   std::unique_ptr<RoadScene> rearScene;
   H264Encoder frontEncoder, rearEncoder;
-  if (!frontEncoder.Open(options.front.width, options.front.height, fps, options.bitrateKbps,
-                         options.realistic, error))
-    return false;
+  if (!frontEncoder.Open(Encoding(options, true), error)) return false;
   if (plan.rear) {
     rearScene = std::make_unique<RoadScene>(options.rear.width, options.rear.height, false,
                                             plan.seed + 1, options.realistic);
-    if (!rearEncoder.Open(options.rear.width, options.rear.height, fps, options.bitrateKbps / 3,
-                          options.realistic, error))
-      return false;
+    if (!rearEncoder.Open(Encoding(options, false), error)) return false;
   }
 
   vex::VexWriter writer;
