@@ -4,21 +4,17 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <iterator>
-#include <memory>
-#include <numbers>
 #include <system_error>
 #include <vector>
 
 #include "support/CivilDate.h"
 #include "tools/CardEncoder.h"
-#include "tools/Picture.h"
-#include "tools/Rng.h"
-#include "tools/RoadScene.h"
+#include "tools/RecordingStreams.h"
 #include "tools/TripDrive.h"
 #include "vexlib/VexFormat.h"
 #include "vexlib/VexWriter.h"
@@ -29,19 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double kPi = std::numbers::pi;
-
 // Sound (kSoundRate, 16-bit mono) is written in packets of 1920 samples (3840 bytes, 240 ms).
 constexpr int kSoundPacketSamples = 1920;
 constexpr int kSoundPacketMs = kSoundPacketSamples * 1000 / kSoundRate;
-
-// G-sensor samples per second; a sample is 'M' and one byte per axis, 128 meaning no force.
-constexpr int kGsensorPerSecond = 10;
-// Counts per g of the G-sensor bytes.
-constexpr double kGsensorCountsPerG = 40;
-
-// The camera's clock runs on Korean time; GPS fixes carry UTC.
-constexpr int kClockAheadOfUtcHours = 9;
 
 // Every 30th picture is a key picture, so that each block of the layout starts with one.
 constexpr int kKeyInterval = vex::kFramesPerBlock;
@@ -63,49 +49,6 @@ DateTime FromSeconds(std::int64_t s) {
   t.minute = int(rest / 60 % 60);
   t.second = int(rest % 60);
   return t;
-}
-
-// How a camera of the card encodes its pictures: the front at the card's bit rate, the rear at a
-// third of it.
-H264Settings Encoding(const CardOptions& options, bool front) {
-  const VideoSize& size = front ? options.front : options.rear;
-  H264Settings s;
-  s.width = size.width;
-  s.height = size.height;
-  s.fps = options.fps;
-  s.keyInterval = kKeyInterval;
-  s.bitrateKbps = front ? options.bitrateKbps : options.bitrateKbps / 3;
-  s.high = options.realistic;
-  return s;
-}
-
-// ---- Telemetry ---------------------------------------------------------------------------------
-
-// The samples of a collision's jolt.
-constexpr int kJoltSamples = 4;
-
-// A G-sensor sample: the car's braking and turning as small swings around 128, and a collision's
-// jolt over the kJoltSamples samples from each of `jolts` (first samples, ascending).
-std::array<std::uint8_t, 4> GsensorRecord(const TripDrive& route, int k,
-                                          const std::vector<int>& jolts, Rng* rng) {
-  static constexpr std::uint8_t kJolt[kJoltSamples][3] = {
-      {3, 251, 14}, {249, 6, 241}, {24, 228, 62}, {196, 74, 150}};
-  auto after = std::upper_bound(jolts.begin(), jolts.end(), k);
-  if (after != jolts.begin() && k < *std::prev(after) + kJoltSamples) {
-    const auto* j = kJolt[k - *std::prev(after)];
-    return {'M', j[0], j[1], j[2]};
-  }
-  double t = double(k) / kGsensorPerSecond;
-  double along = (route.SpeedKmh(t + 0.1) - route.SpeedKmh(std::max(0.0, t - 0.1))) / 0.2 / 3.6;
-  double turn = route.Course(t + 0.1) - route.Course(std::max(0.0, t - 0.1));
-  if (turn > 180) turn -= 360;
-  if (turn < -180) turn += 360;
-  double across = route.SpeedKmh(t) / 3.6 * (turn / 0.2 * kPi / 180);
-  auto axis = [&](double metresPerSecond2) {
-    double counts = metresPerSecond2 / 9.81 * kGsensorCountsPerG + rng->Range(-2.5, 2.5);
-    return std::uint8_t(std::clamp(128 - std::lround(counts), 1L, 254L));
-  };
-  return {'M', axis(across), axis(along), axis(0)};
 }
 
 }  // namespace
@@ -234,7 +177,6 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
   const int frames = plan.seconds * fps;
   const bool cut = plan.cutAtFrame >= 0 && plan.cutAtFrame < frames;
   const int lastFrame = cut ? plan.cutAtFrame : frames;
-  const bool parked = plan.kind == "PARKING";
   const std::uint32_t durationMs = std::uint32_t(plan.seconds) * 1000;
   const fs::path path = fs::path(root) / "VEX" / plan.FileName();
 
@@ -257,20 +199,8 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
     *error = plan.FileName() + ": the trip offset is out of range";
     return false;
   }
-  const std::uint64_t tripSeed = plan.tripSeed != 0 ? plan.tripSeed : plan.seed;
-  const TripDrive route(tripSeed * 7919ull + 17, plan.tripOffsetSeconds, plan.seconds, parked);
-  Rng rng(plan.seed * 104729ull + 3);
-  SoundSynth sound(plan.seed * 1299709ull + 5, route, parked);
-  RoadScene frontScene(options.front.width, options.front.height, true, plan.seed,
-                       options.realistic);
-  std::unique_ptr<RoadScene> rearScene;
-  H264Encoder frontEncoder, rearEncoder;
-  if (!frontEncoder.Open(Encoding(options, true), error)) return false;
-  if (plan.rear) {
-    rearScene = std::make_unique<RoadScene>(options.rear.width, options.rear.height, false,
-                                            plan.seed + 1, options.realistic);
-    if (!rearEncoder.Open(Encoding(options, false), error)) return false;
-  }
+  RecordingStreams streams(options, plan, kKeyInterval);
+  if (!streams.Open(error)) return false;
 
   vex::VexWriter writer;
   if (!writer.Open(path.string(), header)) {
@@ -288,13 +218,6 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
   // Sound, GPS fixes and G-sensor samples, each with the time of its next packet.
   std::int64_t soundPacket = 0;
   int gpsSecond = 0, gsensorSample = 0;
-  std::vector<int> jolts;
-  for (int second : options.joltSeconds) jolts.push_back(second * kGsensorPerSecond);
-  if (options.joltSeconds.empty() && plan.kind == "EVENT") {
-    jolts.push_back(plan.seconds * kGsensorPerSecond / 2);
-  }
-  std::sort(jolts.begin(), jolts.end());
-  const DateTime utcStart = AddSeconds(plan.start, -kClockAheadOfUtcHours * 3600);
   std::vector<std::uint8_t> pcm;
   // Writes, in time order, every sound and text packet due before `limitMs`. At equal times sound
   // goes first, then the GPS fix, then the G-sensor sample.
@@ -308,24 +231,24 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
       bool gDue =
           options.gsensor && tG < limitMs && gsensorSample < plan.seconds * kGsensorPerSecond;
       if (soundDue && (!gpsDue || tSound <= tGps) && (!gDue || tSound <= tG)) {
-        sound.Generate(soundPacket * kSoundPacketSamples, kSoundPacketSamples, &pcm);
+        streams.Sound(soundPacket * kSoundPacketSamples, kSoundPacketSamples, &pcm);
         if (!writer.AddPacket(0, vex::kTypeSound, pcm.data(), std::uint32_t(pcm.size()), tSound)) {
           return false;
         }
         soundPacket++;
       } else if (gpsDue && (!gDue || tGps <= tG)) {
-        const DateTime utc = AddSeconds(utcStart, gpsSecond);
-        std::string fix = options.gpsFix
-                              ? GpsRecord(utc, route.Latitude(gpsSecond),
-                                          route.Longitude(gpsSecond), route.SpeedKmh(gpsSecond),
-                                          route.Course(gpsSecond), options.gpsSpeedField)
-                              : VoidGpsRecord(utc);
-        if (!writer.AddPacket(0, vex::kTypeText, fix.data(), std::uint32_t(fix.size()), tGps)) {
+        const GpsFix fix = streams.Fix(gpsSecond);
+        const std::string text = options.gpsFix
+                                     ? GpsRecord(fix.utc, fix.latitude, fix.longitude, fix.kmh,
+                                                 fix.course, options.gpsSpeedField)
+                                     : VoidGpsRecord(fix.utc);
+        if (!writer.AddPacket(0, vex::kTypeText, text.data(), std::uint32_t(text.size()), tGps)) {
           return false;
         }
         gpsSecond++;
       } else if (gDue) {
-        auto sample = GsensorRecord(route, gsensorSample, jolts, &rng);
+        const std::array<std::uint8_t, 3> axes = streams.Gsensor(gsensorSample);
+        const std::array<std::uint8_t, 4> sample{'M', axes[0], axes[1], axes[2]};
         if (!writer.AddPacket(0, vex::kTypeText, sample.data(), std::uint32_t(sample.size()), tG)) {
           return false;
         }
@@ -355,26 +278,9 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
     return true;
   };
 
-  Picture picture;
   for (int n = 0; n < lastFrame; ++n) {
-    const double t = double(n) / fps;
     if (!writeOthersBefore(pictureTime(n))) return fail("write error");
-
-    const DateTime now = AddSeconds(plan.start, n / fps);
-    char clock[32];
-    std::snprintf(clock, sizeof clock, "%04d.%02d.%02d %02d:%02d:%02d", now.year, now.month,
-                  now.day, now.hour, now.minute, now.second);
-    const int kmh = int(route.SpeedKmh(t));
-    // The trip's distance, so that the road's marks run on from the recording before.
-    const double metres = route.Metres(t);
-    if (!frontEncoder.NextPicture(&picture, error)) return fail(*error);
-    frontScene.Draw(picture, n, t, metres, clock, kmh, n % fps == 0);
-    if (!frontEncoder.Encode(n, &frontOut, error)) return fail(*error);
-    if (rearScene) {
-      if (!rearEncoder.NextPicture(&picture, error)) return fail(*error);
-      rearScene->Draw(picture, n, t, metres, clock, kmh, false);
-      if (!rearEncoder.Encode(n, &rearOut, error)) return fail(*error);
-    }
+    if (!streams.EncodePicture(n, &frontOut, &rearOut, error)) return fail(*error);
     if (!writePictures()) return fail("write error");
   }
 
@@ -386,8 +292,7 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
     // The power goes: what the camera had gathered of the current block is half on the card.
     writer.Abandon(true);
   } else {
-    if (!frontEncoder.Drain(&frontOut, error)) return fail(*error);
-    if (rearScene && !rearEncoder.Drain(&rearOut, error)) return fail(*error);
+    if (!streams.Drain(&frontOut, &rearOut, error)) return fail(*error);
     if (!writePictures() || !writeOthersBefore(durationMs)) return fail("write error");
     result->frontPictures = int(writer.header().frontCount);
     result->rearPictures = int(writer.header().rearCount);

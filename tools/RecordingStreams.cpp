@@ -1,0 +1,134 @@
+#include "tools/RecordingStreams.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+#include <numbers>
+
+namespace tools {
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+// Counts per g of the G-sensor bytes.
+constexpr double kGsensorCountsPerG = 40;
+// The samples of a collision's jolt.
+constexpr int kJoltSamples = 4;
+
+// The camera's clock runs on Korean time; GPS fixes carry UTC.
+constexpr int kClockAheadOfUtcHours = 9;
+
+bool Parked(const RecordingPlan& plan) { return plan.kind == "PARKING"; }
+
+// The seed of the plan's trip: its own seed for a recording that is a trip of its own.
+std::uint64_t TripSeed(const RecordingPlan& plan) {
+  return plan.tripSeed != 0 ? plan.tripSeed : plan.seed;
+}
+
+// How a camera of the card encodes its pictures: the front at the card's bit rate, the rear at a
+// third of it.
+H264Settings Encoding(const CardOptions& options, bool front, int keyInterval) {
+  const VideoSize& size = front ? options.front : options.rear;
+  H264Settings s;
+  s.width = size.width;
+  s.height = size.height;
+  s.fps = options.fps;
+  s.keyInterval = keyInterval;
+  s.bitrateKbps = front ? options.bitrateKbps : options.bitrateKbps / 3;
+  s.high = options.realistic;
+  return s;
+}
+
+}  // namespace
+
+RecordingStreams::RecordingStreams(const CardOptions& options, const RecordingPlan& plan,
+                                   int keyInterval)
+    : fps_(options.fps),
+      start_(plan.start),
+      utcStart_(AddSeconds(plan.start, -kClockAheadOfUtcHours * 3600)),
+      route_(TripSeed(plan) * 7919ull + 17, plan.tripOffsetSeconds, plan.seconds, Parked(plan)),
+      gsensorRng_(plan.seed * 104729ull + 3),
+      sound_(plan.seed * 1299709ull + 5, route_, Parked(plan)),
+      frontEncoding_(Encoding(options, true, keyInterval)),
+      rearEncoding_(Encoding(options, false, keyInterval)),
+      frontScene_(options.front.width, options.front.height, true, plan.seed, options.realistic) {
+  if (plan.rear) {
+    rearScene_ = std::make_unique<RoadScene>(options.rear.width, options.rear.height, false,
+                                             plan.seed + 1, options.realistic);
+  }
+  for (int second : options.joltSeconds) jolts_.push_back(second * kGsensorPerSecond);
+  if (options.joltSeconds.empty() && plan.kind == "EVENT") {
+    jolts_.push_back(plan.seconds * kGsensorPerSecond / 2);
+  }
+  std::sort(jolts_.begin(), jolts_.end());
+}
+
+bool RecordingStreams::Open(std::string* error) {
+  if (!frontEncoder_.Open(frontEncoding_, error)) return false;
+  return !rearScene_ || rearEncoder_.Open(rearEncoding_, error);
+}
+
+bool RecordingStreams::EncodePicture(int n, std::deque<AccessUnit>* front,
+                                     std::deque<AccessUnit>* rear, std::string* error) {
+  const double t = double(n) / fps_;
+  const DateTime now = AddSeconds(start_, n / fps_);
+  char clock[32];
+  std::snprintf(clock, sizeof clock, "%04d.%02d.%02d %02d:%02d:%02d", now.year, now.month, now.day,
+                now.hour, now.minute, now.second);
+  const int kmh = int(route_.SpeedKmh(t));
+  // The trip's distance, so that the road's marks run on from the recording before.
+  const double metres = route_.Metres(t);
+  Picture picture;
+  if (!frontEncoder_.NextPicture(&picture, error)) return false;
+  frontScene_.Draw(picture, n, t, metres, clock, kmh, n % fps_ == 0);
+  if (!frontEncoder_.Encode(n, front, error)) return false;
+  if (rearScene_) {
+    if (!rearEncoder_.NextPicture(&picture, error)) return false;
+    rearScene_->Draw(picture, n, t, metres, clock, kmh, false);
+    if (!rearEncoder_.Encode(n, rear, error)) return false;
+  }
+  return true;
+}
+
+bool RecordingStreams::Drain(std::deque<AccessUnit>* front, std::deque<AccessUnit>* rear,
+                             std::string* error) {
+  if (!frontEncoder_.Drain(front, error)) return false;
+  return !rearScene_ || rearEncoder_.Drain(rear, error);
+}
+
+GpsFix RecordingStreams::Fix(int second) const {
+  GpsFix fix;
+  fix.utc = AddSeconds(utcStart_, second);
+  fix.latitude = route_.Latitude(second);
+  fix.longitude = route_.Longitude(second);
+  fix.kmh = route_.SpeedKmh(second);
+  fix.course = route_.Course(second);
+  return fix;
+}
+
+// The car's braking and turning as small swings around 128, and a collision's jolt over the
+// kJoltSamples samples from each of jolts_.
+std::array<std::uint8_t, 3> RecordingStreams::Gsensor(int k) {
+  static constexpr std::uint8_t kJolt[kJoltSamples][3] = {
+      {3, 251, 14}, {249, 6, 241}, {24, 228, 62}, {196, 74, 150}};
+  auto after = std::upper_bound(jolts_.begin(), jolts_.end(), k);
+  if (after != jolts_.begin() && k < *std::prev(after) + kJoltSamples) {
+    const auto* j = kJolt[k - *std::prev(after)];
+    return {j[0], j[1], j[2]};
+  }
+  double t = double(k) / kGsensorPerSecond;
+  double along = (route_.SpeedKmh(t + 0.1) - route_.SpeedKmh(std::max(0.0, t - 0.1))) / 0.2 / 3.6;
+  double turn = route_.Course(t + 0.1) - route_.Course(std::max(0.0, t - 0.1));
+  if (turn > 180) turn -= 360;
+  if (turn < -180) turn += 360;
+  double across = route_.SpeedKmh(t) / 3.6 * (turn / 0.2 * kPi / 180);
+  auto axis = [&](double metresPerSecond2) {
+    double counts = metresPerSecond2 / 9.81 * kGsensorCountsPerG + gsensorRng_.Range(-2.5, 2.5);
+    return std::uint8_t(std::clamp(128 - std::lround(counts), 1L, 254L));
+  };
+  return {axis(across), axis(along), axis(0)};
+}
+
+}  // namespace tools
