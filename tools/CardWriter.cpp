@@ -1,38 +1,16 @@
 #include "tools/CardWriter.h"
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <deque>
-#include <filesystem>
-#include <system_error>
-#include <vector>
 
 #include "support/CivilDate.h"
-#include "tools/CardEncoder.h"
-#include "tools/RecordingStreams.h"
+#include "tools/CardLayout.h"
 #include "tools/TripDrive.h"
-#include "vexlib/VexFormat.h"
-#include "vexlib/VexWriter.h"
 
 namespace tools {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// Sound (kSoundRate, 16-bit mono) is written in packets of 1920 samples (3840 bytes, 240 ms).
-constexpr int kSoundPacketSamples = 1920;
-constexpr int kSoundPacketMs = kSoundPacketSamples * 1000 / kSoundRate;
-
-// Every 30th picture is a key picture, so that each block of the layout starts with one.
-constexpr int kKeyInterval = vex::kFramesPerBlock;
-
-// ---- Dates -------------------------------------------------------------------------------------
 
 std::int64_t ToSeconds(const DateTime& t) {
   return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
@@ -51,9 +29,10 @@ DateTime FromSeconds(std::int64_t s) {
   return t;
 }
 
-}  // namespace
+// The layout of every card written: the VEX card, the one family so far.
+const CardLayout& Layout() { return VexLayout(); }
 
-// ---- Public helpers ----------------------------------------------------------------------------
+}  // namespace
 
 bool ParseDateTime(const std::string& text, DateTime* out) {
   if (text.size() != 15 || text[8] != '_') return false;
@@ -79,13 +58,6 @@ bool ParseDateTime(const std::string& text, DateTime* out) {
 
 DateTime AddSeconds(const DateTime& t, std::int64_t seconds) {
   return FromSeconds(ToSeconds(t) + seconds);
-}
-
-std::string RecordingPlan::FileName() const {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%s_%04d%02d%02d_%02d%02d%02d%s.vex", kind.c_str(), start.year,
-                start.month, start.day, start.hour, start.minute, start.second, rear ? "_D" : "");
-  return buf;
 }
 
 std::uint8_t NmeaChecksum(const std::string& sentence) {
@@ -143,173 +115,19 @@ std::string VoidGpsRecord(const DateTime& utc) {
   return "G" + s + tail;
 }
 
+std::string RecordingPlan::FileName() const { return Layout().FileName(*this); }
+
 bool PrepareCard(const std::string& root, const std::string& settingsText, std::string* error) {
-  std::error_code ec;
-  for (const char* sub : {"VEX", "SETTING"}) {
-    fs::path dir = fs::path(root) / sub;
-    fs::create_directories(dir, ec);
-    if (ec || !fs::is_directory(dir)) {
-      *error = "cannot create " + dir.string() + ": " + (ec ? ec.message() : "not a folder");
-      return false;
-    }
-  }
-  std::string text;
-  for (char c : settingsText) {
-    if (c == '\r') continue;
-    if (c == '\n') text += '\r';
-    text += c;
-  }
-  fs::path path = fs::path(root) / "SETTING" / "blackbox.cfg";
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) {
-    *error = "cannot write " + path.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok) *error = "cannot write " + path.string();
-  return ok;
+  return Layout().PrepareCard(root, settingsText, error);
 }
 
 bool WriteRecording(const std::string& root, const CardOptions& options, const RecordingPlan& plan,
                     RecordingResult* result, std::string* error) {
-  const int fps = options.fps;
-  const int frames = plan.seconds * fps;
-  const bool cut = plan.cutAtFrame >= 0 && plan.cutAtFrame < frames;
-  const int lastFrame = cut ? plan.cutAtFrame : frames;
-  const std::uint32_t durationMs = std::uint32_t(plan.seconds) * 1000;
-  const fs::path path = fs::path(root) / "VEX" / plan.FileName();
-
-  vex::Header header;
-  header.frontRate = fps;
-  header.rearRate = plan.rear ? fps : 0;
-  header.frontWidth = options.front.width;
-  header.frontHeight = options.front.height;
-  if (plan.rear) {
-    header.rearWidth = options.rear.width;
-    header.rearHeight = options.rear.height;
-  }
-  header.audioRate = kSoundRate;
-  header.audioBits = 16;
-  header.audioChannels = 1;
-  header.model = "RE-2CH";
-  header.firmware = "1.0.0";
-
   if (plan.tripOffsetSeconds < 0 || plan.tripOffsetSeconds > TripDrive::kMaxSeconds) {
     *error = plan.FileName() + ": the trip offset is out of range";
     return false;
   }
-  RecordingStreams streams(options, plan, kKeyInterval);
-  if (!streams.Open(error)) return false;
-
-  vex::VexWriter writer;
-  if (!writer.Open(path.string(), header)) {
-    *error = "cannot create " + path.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  auto fail = [&](const std::string& what) {
-    writer.Abandon();
-    std::error_code ec;
-    fs::remove(path, ec);
-    *error = path.filename().string() + ": " + what;
-    return false;
-  };
-
-  // Sound, GPS fixes and G-sensor samples, each with the time of its next packet.
-  std::int64_t soundPacket = 0;
-  int gpsSecond = 0, gsensorSample = 0;
-  std::vector<std::uint8_t> pcm;
-  // Writes, in time order, every sound and text packet due before `limitMs`. At equal times sound
-  // goes first, then the GPS fix, then the G-sensor sample.
-  auto writeOthersBefore = [&](std::uint32_t limitMs) {
-    for (;;) {
-      std::uint32_t tSound = std::uint32_t(soundPacket * kSoundPacketMs);
-      std::uint32_t tGps = std::uint32_t(gpsSecond) * 1000;
-      std::uint32_t tG = std::uint32_t(gsensorSample) * (1000 / kGsensorPerSecond);
-      bool soundDue = tSound < limitMs && tSound < durationMs;
-      bool gpsDue = tGps < limitMs && gpsSecond < plan.seconds;
-      bool gDue =
-          options.gsensor && tG < limitMs && gsensorSample < plan.seconds * kGsensorPerSecond;
-      if (soundDue && (!gpsDue || tSound <= tGps) && (!gDue || tSound <= tG)) {
-        streams.Sound(soundPacket * kSoundPacketSamples, kSoundPacketSamples, &pcm);
-        if (!writer.AddPacket(0, vex::kTypeSound, pcm.data(), std::uint32_t(pcm.size()), tSound)) {
-          return false;
-        }
-        soundPacket++;
-      } else if (gpsDue && (!gDue || tGps <= tG)) {
-        const GpsFix fix = streams.Fix(gpsSecond);
-        const std::string text = options.gpsFix
-                                     ? GpsRecord(fix.utc, fix.latitude, fix.longitude, fix.kmh,
-                                                 fix.course, options.gpsSpeedField)
-                                     : VoidGpsRecord(fix.utc);
-        if (!writer.AddPacket(0, vex::kTypeText, text.data(), std::uint32_t(text.size()), tGps)) {
-          return false;
-        }
-        gpsSecond++;
-      } else if (gDue) {
-        const std::array<std::uint8_t, 3> axes = streams.Gsensor(gsensorSample);
-        const std::array<std::uint8_t, 4> sample{'M', axes[0], axes[1], axes[2]};
-        if (!writer.AddPacket(0, vex::kTypeText, sample.data(), std::uint32_t(sample.size()), tG)) {
-          return false;
-        }
-        gsensorSample++;
-      } else {
-        return true;
-      }
-    }
-  };
-
-  auto pictureTime = [&](std::int64_t n) { return std::uint32_t(n * 1000 / fps); };
-  std::deque<AccessUnit> frontOut, rearOut;
-  // Writes the pictures that came out of the encoders, each front picture before the rear one of
-  // the same instant.
-  auto writePictures = [&]() {
-    for (auto* q : {&frontOut, &rearOut}) {
-      std::uint8_t channel = q == &frontOut ? 0 : 1;
-      for (; !q->empty(); q->pop_front()) {
-        const AccessUnit& au = q->front();
-        if (!writer.AddPacket(channel, au.key ? vex::kTypeKeyPicture : vex::kTypePicture,
-                              au.data.data(), std::uint32_t(au.data.size()),
-                              pictureTime(au.picture))) {
-          return false;
-        }
-      }
-    }
-    return true;
-  };
-
-  for (int n = 0; n < lastFrame; ++n) {
-    if (!writeOthersBefore(pictureTime(n))) return fail("write error");
-    if (!streams.EncodePicture(n, &frontOut, &rearOut, error)) return fail(*error);
-    if (!writePictures()) return fail("write error");
-  }
-
-  result->fileName = plan.FileName();
-  result->frontPictures = int(writer.header().frontCount);
-  result->rearPictures = int(writer.header().rearCount);
-  result->cutShort = cut;
-  if (cut) {
-    // The power goes: what the camera had gathered of the current block is half on the card.
-    writer.Abandon(true);
-  } else {
-    if (!streams.Drain(&frontOut, &rearOut, error)) return fail(*error);
-    if (!writePictures() || !writeOthersBefore(durationMs)) return fail("write error");
-    result->frontPictures = int(writer.header().frontCount);
-    result->rearPictures = int(writer.header().rearCount);
-    if (result->frontPictures != frames || (plan.rear && result->rearPictures != frames)) {
-      return fail("the encoder lost pictures");
-    }
-    if (!writer.Close()) {
-      std::error_code ec;
-      fs::remove(path, ec);
-      *error = "cannot write " + path.string();
-      return false;
-    }
-  }
-  std::error_code ec;
-  result->bytes = fs::file_size(path, ec);
-  result->seconds = double(result->frontPictures) / fps;
-  return true;
+  return Layout().WriteRecording(root, options, plan, result, error);
 }
 
 }  // namespace tools

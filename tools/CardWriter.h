@@ -12,6 +12,11 @@
 // wide for every 540 lines of the picture (one in a 720-line picture, two in a 1080-line one), so
 // that the text can be read in the picture at its own size and is lost in the picture shown at a
 // third of it.
+//
+// The parts of the writer: RoadScene.h (and RealisticScene.h) draws the pictures, CardEncoder.h
+// encodes them and makes the sound, RecordingStreams.h puts a recording's streams together from
+// its plan, and the card family's layout (CardLayout.h; the VEX card in VexLayout.cpp) names the
+// folders and files and puts the streams into a recording's file.
 #pragma once
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 // What a recording of a sample card holds, stream by stream, whatever the layout of the card: the
 // drive it belongs to (TripDrive.h), its front and rear pictures drawn (RoadScene.h) and encoded
-// (CardEncoder.h), its sound, a GPS fix for each whole second and the G-sensor samples. The card
-// writer asks for each stream's pieces in order and puts them into the recording's file in time
-// order. Each recording's thread makes and uses its own.
+// (CardEncoder.h), its sound, a GPS fix for each whole second and the G-sensor samples. A card's
+// layout (CardLayout.h) asks for each stream's pieces in order and puts them into its file in
+// time order. Each recording's thread makes and uses its own.
 #pragma once
 
 #include <array>
