@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package roadeye_<version>_<arch>.deb with CPack, leaves it in the build folder
-# and prints its path (the last line of the output); then checks it: lintian (no error; the
-# warnings are listed), desktop-file-validate on its desktop entry and appstreamcli on its
+# and prints its path (the last line of the output); then checks it: lintian (no error and no
+# warning about the copyright file; other warnings are listed), desktop-file-validate on its desktop entry and appstreamcli on its
 # metainfo. Installs what is missing and builds through scripts/setup.sh first.
 # Usage: scripts/package.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
@@ -24,6 +24,10 @@ lintian_out=$(lintian --fail-on error --display-info --tag-display-limit 0 "$deb
   echo "lintian found errors in $deb" >&2
   exit 1
 }
+if grep -E '^[EW]: .*copyright' <<<"$lintian_out" >&2; then
+  echo "lintian found the copyright file wanting in $deb (above)" >&2
+  exit 1
+fi
 if [ -n "$lintian_out" ]; then
   echo "$lintian_out"
 else

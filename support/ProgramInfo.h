@@ -1,6 +1,6 @@
 // What every Roadeye program says about itself in the GNU way: `--version` prints the program's
 // name, the package and the version, then the copyright and licence lines; `--help` ends with
-// where to report bugs. The source tree carries no licence file yet, so the licence line says so.
+// where to report bugs.
 #pragma once
 
 #include <cstdio>
@@ -11,7 +11,9 @@
 
 inline constexpr const char kRoadeyeCopyright[] = "Copyright (C) 2026 the Roadeye authors.";
 inline constexpr const char kRoadeyeLicence[] =
-    "No licence has been granted yet. There is NO WARRANTY, to the extent permitted by law.";
+    "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>. This is free "
+    "software: you are free to change and redistribute it. There is NO WARRANTY, to the extent "
+    "permitted by law.";
 inline constexpr const char kRoadeyeBugReport[] =
     "Report bugs to the Roadeye maintainers, with what --version prints.";
 
