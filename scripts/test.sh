@@ -17,6 +17,12 @@ if grep -rlE '#include *<wx/' support platform media vexlib playback telemetry m
   echo "GUI headers found in the headless core (above)" >&2
   exit 1
 fi
+# The map and what the viewer exports sit above the telemetry: nothing below them includes them.
+if grep -rlE '#include *"(map|export)/' support platform vexlib media playback telemetry settings \
+  2>/dev/null; then
+  echo "map/ or export/ included from a room below them (above)" >&2
+  exit 1
+fi
 
 scripts/setup.sh build
 export SDL_AUDIODRIVER=dummy
