@@ -28,6 +28,7 @@
 #include "app/CZoomDlg.h"
 #include "app/Layout.h"
 #include "app/Snapshot.h"
+#include "app/ViewerConfig.h"
 #include "export/FolderDownload.h"
 #include "media/CVEXParser.h"
 #include "platform/MountWatch.h"
@@ -234,7 +235,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   // hold a run at a known point through it. Set only while no run is under way.
   void SetDownloadPictureHook(std::function<void(int)> hook) { pictureHook_ = std::move(hook); }
   const std::vector<std::string>& DownloadList() const { return downloadList_; }
-  const std::string& TargetFolder() const { return targetFolder_; }
+  const std::string& TargetFolder() const { return outputFolder_.Path(); }
   CProgressDlg* ProgressDialog() const { return progress_; }
 
   // The trip on the map and track export (CSamplePlayerDlg_Track.cpp). The open recording's
@@ -386,6 +387,8 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   std::function<std::tm()> clock_ = &ComputerLocalTime;
   // The card's settings file whose speed unit is shown (the snapshot's camera model).
   std::string settingsPath_;
+  // Where the file download and the clip export go, kept in the viewer's profile.
+  OutputFolder outputFolder_;
   CZoomDlg* zoom_ = nullptr;
 
   // Owned by the window, in the order they are made.
@@ -428,11 +431,9 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   std::atomic<int> downloadRun_{0};
   // Window thread only.
   std::vector<std::string> downloadList_;
-  std::string targetFolder_;
   // The next run, handed from the window to the worker at its start. Under downloadJobLock_.
   std::mutex downloadJobLock_;
   std::unique_ptr<DownloadJob> downloadJob_;
-  std::string profilePath_;  // the viewer's profile (roadeye.ini), where the folder is kept
   CProgressDlg* progress_ = nullptr;
   CVEXParser downloadParser_;  // the download's own card reader: nothing of playback reaches it
   CSingleThread downloadThread_{"Download"};

@@ -68,8 +68,7 @@ bool CSamplePlayerDlg::RunFolderDialog(const wxString& title, const wxString& st
 }
 
 void CSamplePlayerDlg::StartDownloadWorker() {
-  profilePath_ = ViewerProfilePath(configPath_);
-  targetFolder_ = ReadTargetFolder(profilePath_);
+  outputFolder_.Load(configPath_);
   progress_ = new CProgressDlg(this);
   Bind(EVT_DOWNLOAD, &CSamplePlayerDlg::OnDownloadEvent, this);
   downloadParser_.Start();
@@ -112,13 +111,12 @@ void CSamplePlayerDlg::CollectTickedRecordings() {
 
 void CSamplePlayerDlg::StartDownload() {
   wxString folder;
-  if (!folderRunner_(wxString::FromUTF8(kTextChooseFolder), wxString::FromUTF8(targetFolder_),
-                     &folder) ||
+  if (!folderRunner_(wxString::FromUTF8(kTextChooseFolder),
+                     wxString::FromUTF8(outputFolder_.Path()), &folder) ||
       folder.empty()) {
     return;
   }
-  targetFolder_ = folder.utf8_string();
-  WriteTargetFolder(profilePath_, targetFolder_);
+  outputFolder_.Remember(folder.utf8_string());
 
   progress_->SetContinue(true);
   // The bars take the full counts: a recording of 70,000 pictures is a bar of 70,000.
@@ -128,7 +126,7 @@ void CSamplePlayerDlg::StartDownload() {
   idleTitle_ = GetTitle();
   {
     std::lock_guard<std::mutex> hold(downloadJobLock_);
-    downloadJob_ = std::make_unique<DownloadJob>(DownloadJob{downloadList_, targetFolder_});
+    downloadJob_ = std::make_unique<DownloadJob>(DownloadJob{downloadList_, outputFolder_.Path()});
   }
   downloadRun_ = 1;
   downloadBusy_ = 1;

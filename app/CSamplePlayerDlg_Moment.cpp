@@ -127,14 +127,13 @@ void CSamplePlayerDlg::ExportClip() {
     return;
   }
   wxString folder;
-  if (!folderRunner_(wxString::FromUTF8(kTextChooseClipFolder), wxString::FromUTF8(targetFolder_),
-                     &folder) ||
+  if (!folderRunner_(wxString::FromUTF8(kTextChooseClipFolder),
+                     wxString::FromUTF8(outputFolder_.Path()), &folder) ||
       folder.empty()) {
     return;
   }
   // The next clip, and the next download, start in the same folder.
-  targetFolder_ = folder.utf8_string();
-  WriteTargetFolder(profilePath_, targetFolder_);
+  outputFolder_.Remember(folder.utf8_string());
   JoinClipWorker();
   ClipRequest request;
   request.name = playingName_;

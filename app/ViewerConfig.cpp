@@ -31,6 +31,16 @@ bool WriteTargetFolder(const std::string& profilePath, const std::string& folder
                           profilePath.c_str());
 }
 
+void OutputFolder::Load(const std::string& configPath) {
+  profilePath_ = ViewerProfilePath(configPath);
+  path_ = ReadTargetFolder(profilePath_);
+}
+
+void OutputFolder::Remember(const std::string& folder) {
+  path_ = folder;
+  WriteTargetFolder(profilePath_, path_);
+}
+
 std::string ViewerConfigPath() {
   EnsureUserConfigDir();
   return UserConfigDir() + "/config.cfg";

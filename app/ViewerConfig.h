@@ -26,6 +26,24 @@ std::string ReadTargetFolder(const std::string& profilePath);
 // Stores it. False when the profile could not be written.
 bool WriteTargetFolder(const std::string& profilePath, const std::string& folder);
 
+// The folder that the file download and the clip export last went to, as the window keeps it: read
+// from the profile when the window starts, stored there each time the user picks one. Window thread
+// only.
+class OutputFolder {
+ public:
+  // Reads the folder from the profile beside the config.cfg at configPath.
+  void Load(const std::string& configPath);
+  // The folder last picked; empty when none was.
+  const std::string& Path() const { return path_; }
+  // A folder picked: kept, and stored in the profile (a profile that cannot be written keeps it
+  // for this run only).
+  void Remember(const std::string& folder);
+
+ private:
+  std::string profilePath_;
+  std::string path_;
+};
+
 // <settings folder>/config.cfg (the folder is created when missing).
 std::string ViewerConfigPath();
 // Creates the file empty when it cannot be opened for reading. False when it cannot be created.
