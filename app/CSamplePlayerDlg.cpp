@@ -3,6 +3,7 @@
 #include <wx/checkbox.h>
 #include <wx/dcbuffer.h>
 #include <wx/dcclient.h>
+#include <wx/dirdlg.h>
 #include <wx/display.h>
 #include <wx/filedlg.h>
 #include <wx/listctrl.h>
@@ -73,6 +74,7 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetBackgroundColour(*wxBLACK);
   CreateControls();
+  download_ = std::make_unique<DownloadRun>(this, this, this, &outputFolder_);
   BindEvents();
   InitDialog();
 }
@@ -176,6 +178,7 @@ void CSamplePlayerDlg::BindEvents() {
   Bind(EVT_RECORDING_ENDED, &CSamplePlayerDlg::OnRecordingEndedEvent, this);
   Bind(EVT_RECORDING_OPENED, &CSamplePlayerDlg::OnRecordingOpenedEvent, this);
   Bind(EVT_TRACK, &CSamplePlayerDlg::OnTrackEvent, this);
+  Bind(EVT_DOWNLOAD, [this](wxThreadEvent& event) { download_->OnEvent(event); });
   Bind(EVT_MOUNTS_CHANGED, &CSamplePlayerDlg::OnMountsChanged, this);
   map_->SetTrackClickHandler([this](double lat, double lng) { OnTrackClicked(lat, lng); });
   list_->Bind(wxEVT_LIST_ITEM_RIGHT_CLICK, &CSamplePlayerDlg::OnListContextMenu, this);
@@ -204,7 +207,8 @@ void CSamplePlayerDlg::InitDialog() {
 
   ApplySkins();
   LoadConfig();
-  StartDownloadWorker();
+  outputFolder_.Load(configPath_);
+  download_->Start();
   list_->SetBackgroundColour(*wxBLACK);
   list_->SetTextColour(*wxWHITE);
 }
@@ -244,7 +248,7 @@ void CSamplePlayerDlg::InitPlayer() {
   VexInitialise(library_, options_.cardDir.empty() ? nullptr : options_.cardDir.c_str());
   parser_.SetLibraryHandle(library_);
   cardDrive_ = 0;
-  downloadBusy_ = 0;
+  download_->SetBusy(false);
   engineRunning_ = engine_.Run(frontPane_->Surface(), rearPane_->Surface());
   // The engine has opened the decoders: hardware or software, and why not hardware.
   DiagPrintf("Decoder: %s\n", decoder_.DecoderName().c_str());
@@ -301,8 +305,25 @@ bool CSamplePlayerDlg::RunSaveDialog(const wxString& defaultName, wxString* path
   return true;
 }
 
+bool CSamplePlayerDlg::RunFolderDialog(const wxString& title, const wxString& start,
+                                       wxString* folder) {
+  wxDirDialog dialog(this, title, start, wxDD_DEFAULT_STYLE);
+  if (dialog.ShowModal() != wxID_OK) return false;
+  *folder = dialog.GetPath();
+  return true;
+}
+
+int CSamplePlayerDlg::ShowMessage(const wxString& text, const wxString& caption, long style) {
+  return messageBox_(text, caption, style);
+}
+
+bool CSamplePlayerDlg::ChooseFolder(const wxString& title, const wxString& start,
+                                    wxString* folder) {
+  return folderRunner_(title, start, folder);
+}
+
 void CSamplePlayerDlg::CloseCommand() {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   SaveConfig();
   StopPlayback();
   tick_.Stop();
@@ -349,7 +370,7 @@ void CSamplePlayerDlg::ShutDown() {
   tick_.Stop();
   engine_.Shutdown();
   engineRunning_ = false;
-  StopDownloadWorker();
+  download_->Stop();
   // The track readers use the library handle: they end before it is released.
   trackLoader_.Stop();
   exportLoader_.Stop();
@@ -472,13 +493,13 @@ void CSamplePlayerDlg::LayoutPanes() {
 }
 
 void CSamplePlayerDlg::ToggleMapSize() {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   panes_ = ::ToggleMapSize(panes_, engine_.GetChannelCount());
   LayoutPanes();
 }
 
 void CSamplePlayerDlg::ToggleFullScreen(bool previousSize) {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   if (layoutMode_ == kLayoutNormal) {
     // Full screen covers the display the window is on (the work area, without panels).
     int display = wxDisplay::GetFromWindow(this);
@@ -624,7 +645,7 @@ void CSamplePlayerDlg::OnButton(wxCommandEvent& event) {
       CloseCommand();
       break;
     case kIdMinimise:
-      if (!downloadBusy_) Iconize(true);
+      if (!DownloadBusy()) Iconize(true);
       break;
     case kIdFullScreen:
       ToggleFullScreen(false);
@@ -669,7 +690,7 @@ void CSamplePlayerDlg::OnButton(wxCommandEvent& event) {
       OpenZoomWindow();
       break;
     case kIdFileDownload:
-      DownloadRecordings();
+      download_->DownloadRecordings();
       break;
     case kIdFilterEvent:
       OnFilter(kVexEvent);

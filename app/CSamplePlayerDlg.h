@@ -19,20 +19,19 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/AppIds.h"
 #include "app/CZoomDlg.h"
+#include "app/DownloadRun.h"
 #include "app/Layout.h"
 #include "app/Snapshot.h"
 #include "app/ViewerConfig.h"
-#include "export/FolderDownload.h"
+#include "app/ViewerDialogs.h"
 #include "media/CVEXParser.h"
 #include "platform/MountWatch.h"
-#include "platform/Threads.h"
 #include "playback/CDecoder.h"
 #include "playback/CNOVMediaPlayer.h"
 #include "playback/CWaveBox.h"
@@ -48,7 +47,6 @@
 #include "vexlib/vexlib.h"
 
 class CBitmapButtonTrans;
-class CProgressDlg;
 class CBitmapSlider;
 class CxSkinButton;
 class CGraphStatic;
@@ -71,31 +69,6 @@ wxDECLARE_EVENT(EVT_MOUNTS_CHANGED, wxThreadEvent);
 struct RecordingEntry {
   std::string name;
   float sizeMb = 0;  // megabytes + 0.5: the integer part is the nearest whole number
-};
-
-// The end of a file download: what became of each recording begun, of how many named, and
-// whether the user cancelled the run.
-struct DownloadReport {
-  std::vector<DownloadOutcome> outcomes;
-  int count = 0;
-  std::string folder;  // where the files were made
-  bool cancelled = false;
-};
-
-// What one file download converts and where: the worker's own copy, taken when the run starts, so
-// that the run never reads the window's list or folder.
-struct DownloadJob {
-  std::vector<std::string> names;
-  std::string folder;
-};
-
-// What the download's worker tells the window (an EVT_DOWNLOAD event's int).
-enum DownloadUpdate : int {
-  kDownloadShow,       // the run begins: show the progress dialog
-  kDownloadRecording,  // a recording begins: extra long = index, string = "count\tname"
-  kDownloadPictures,   // the pictures bar: extra long = pictures done, string = their total
-  kDownloadHide,       // Cancel was seen: hide the dialog
-  kDownloadFinished,   // the run ended: payload = DownloadReport
 };
 
 // Posted by the track readers' worker: the event's int is a TrackUpdate, its extra long the
@@ -124,7 +97,10 @@ inline constexpr char kTrackFileTypes[] =
 // The list's kind codes: the card library's four kinds, and 4 for all of them.
 constexpr int kListAllKinds = 4;
 
-class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
+class CSamplePlayerDlg : public wxFrame,
+                         public VSkinBackground,
+                         public ViewerDialogs,
+                         public DownloadRun::Host {
  public:
   // Shows a message box: text, caption and wx style flags; returns wxID_YES, wxID_NO or wxID_OK.
   // Tests replace it so that no modal box waits for a user.
@@ -157,6 +133,11 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   void LoadConfig();
   void SaveConfig();
   void SetMessageBox(MessageBoxFn fn) { messageBox_ = std::move(fn); }
+  // Runs the folder picker with its title and the folder it opens at; true with the chosen one.
+  using FolderDialogRunner =
+      std::function<bool(const wxString& title, const wxString& start, wxString* folder)>;
+  void SetFolderDialogRunner(FolderDialogRunner runner) { folderRunner_ = std::move(runner); }
+  bool RunFolderDialog(const wxString& title, const wxString& start, wxString* folder);
   void SetSettingsDialogRunner(SettingsDialogRunner runner) { settingsRunner_ = std::move(runner); }
   // Runs the snapshot's save dialog with its default file name (modally unless a test says
   // otherwise); true with the chosen path when the user confirmed.
@@ -196,7 +177,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
 
   // Playing.
   bool OpenRecording(const std::string& name);
-  void StopPlayback();
+  void StopPlayback() override;
   void OnPlayCommand();
   void OnPauseCommand();
   void SecondsBack();
@@ -217,26 +198,9 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   // The zoom window's source over the picture panes (see CZoomDlg::PictureSource).
   CZoomDlg::Found ZoomPicture(const wxPoint& screen, const wxSize& size, wxImage* image);
 
-  // The file download (button 1143): the ticked recordings to AVI files in a folder.
-  void DownloadRecordings();
-  void CollectTickedRecordings();
-  void StartDownload();
-  // Runs the folder picker with its title and the folder it opens at; true with the chosen one.
-  using FolderDialogRunner =
-      std::function<bool(const wxString& title, const wxString& start, wxString* folder)>;
-  void SetFolderDialogRunner(FolderDialogRunner runner) { folderRunner_ = std::move(runner); }
-  bool RunFolderDialog(const wxString& title, const wxString& start, wxString* folder);
-  // Called on the window thread after the window applied each of the download's updates (its
-  // kind); tests follow a run through it.
-  void SetDownloadObserver(std::function<void(int)> observer) {
-    downloadObserver_ = std::move(observer);
-  }
-  // Called on the download's thread before each front picture is converted (its index); tests
-  // hold a run at a known point through it. Set only while no run is under way.
-  void SetDownloadPictureHook(std::function<void(int)> hook) { pictureHook_ = std::move(hook); }
-  const std::vector<std::string>& DownloadList() const { return downloadList_; }
+  // The file download (button 1143), and the folder it and the clips go to.
+  DownloadRun& Download() { return *download_; }
   const std::string& TargetFolder() const { return outputFolder_.Path(); }
-  CProgressDlg* ProgressDialog() const { return progress_; }
 
   // The trip on the map and track export (CSamplePlayerDlg_Track.cpp). The open recording's
   // track is read on a worker at open and drawn on the map; a click on it seeks there.
@@ -282,8 +246,6 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   PaneStates Panes() const { return panes_; }
   int CurrentRow() const { return currentRow_; }
   char CardDrive() const { return cardDrive_; }
-  bool IsDownloadBusy() const { return downloadBusy_ != 0; }
-  void SetDownloadBusy(bool busy) { downloadBusy_ = busy ? 1 : 0; }
   CNOVMediaPlayer& Engine() { return engine_; }
   CTextData& Telemetry() { return telemetry_; }
   wxWindow* FindControl(int id) const { return FindWindow(id); }
@@ -360,14 +322,15 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   void PlaceWindow(wxWindow* w, const Place& p);
   void ShowCardMessage(int koreanId, int englishId);
 
-  // The download's worker (its own thread) and the window's side of its events.
-  void StartDownloadWorker();
-  void StopDownloadWorker();
-  static bool DownloadWorker(void* self);
-  void RunDownload(const DownloadJob& job);
-  void PostDownloadEvent(int update, long index, const wxString& text);
-  void OnDownloadEvent(wxThreadEvent& event);
-  void FinishDownload(const DownloadReport& report);
+  // ViewerDialogs, through the runners.
+  int ShowMessage(const wxString& text, const wxString& caption, long style) override;
+  bool ChooseFolder(const wxString& title, const wxString& start, wxString* folder) override;
+  // What the features ask of the window (their Host interfaces).
+  std::vector<std::string> TickedRecordings() const override;
+  bool ClipBeingWritten() const override { return clipBusy_; }
+  VexHandle Library() const override { return library_; }
+  // Whether a file download holds the window's commands.
+  bool DownloadBusy() const { return download_->Busy(); }
 
   // The track: read at open, dropped at stop; the worker's answers.
   void LoadTrack(const std::string& name);
@@ -422,29 +385,7 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   GSensorGraph graphFeed_;
   wxStaticText* speed_ = nullptr;
   wxCheckBox* selectAll_ = nullptr;
-  // The download busy flag: 1 from the start of a run until the window has its report. Only the
-  // window thread sets and clears it, so a run that is still finishing its last file (a cancel
-  // closes and flushes it) keeps the window's commands, and another FileDownload, waiting.
-  std::atomic<int> downloadBusy_{0};
-  // The run's own flag, handed to the conversion: 1 while the run goes on; the conversion clears
-  // it when the progress says stop (Cancel), the window at shut-down.
-  std::atomic<int> downloadRun_{0};
-  // Window thread only.
-  std::vector<std::string> downloadList_;
-  // The next run, handed from the window to the worker at its start. Under downloadJobLock_.
-  std::mutex downloadJobLock_;
-  std::unique_ptr<DownloadJob> downloadJob_;
-  CProgressDlg* progress_ = nullptr;
-  CVEXParser downloadParser_;  // the download's own card reader: nothing of playback reaches it
-  CSingleThread downloadThread_{"Download"};
-  CWaitEvent downloadWake_;
-  std::atomic<bool> downloadQuit_{false};
-  // Whether an event moving the pictures bar is on its way to the window.
-  std::atomic<bool> picturesEventPending_{false};
-  wxString idleTitle_;  // the title to restore after a run
   FolderDialogRunner folderRunner_;
-  std::function<void(int)> downloadObserver_;
-  std::function<void(int)> pictureHook_;
   int timeLabelWrites_ = 0;
   int speedCode_ = 0;
   ReadoutUnit speedUnit_ = SpeedUnitFromSetting(1);
@@ -472,6 +413,9 @@ class CSamplePlayerDlg : public wxFrame, public VSkinBackground {
   std::thread clipWorker_;
   std::atomic<bool> clipBusy_{false};
   std::function<void(bool, const std::string&)> clipObserver_;
+
+  // The features that keep state across events, each wired to the window through its Host.
+  std::unique_ptr<DownloadRun> download_;
 
   wxTimer tick_{this, kTimerPlaybackTick};
   // Closing waits (a few times 10 ms) for the map's page to answer the last marker moves.

@@ -116,7 +116,7 @@ SnapshotEvidence CSamplePlayerDlg::SnapshotEvidenceNow() {
 }
 
 void CSamplePlayerDlg::CaptureSnapshot() {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   const int status = engine_.GetShowStatus();
   if ((status != CNOVMediaPlayer::kShowPlaying && status != CNOVMediaPlayer::kShowTwoShown) ||
       list_->GetItemCount() == 0) {

@@ -112,13 +112,13 @@ void CSamplePlayerDlg::OnMountsChanged(wxThreadEvent&) {
 }
 
 void CSamplePlayerDlg::OnFilter(int kind) {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   list_->DeleteAllItems();
   FillRecordingList(kind);
 }
 
 void CSamplePlayerDlg::OnOpenCommand() {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   if (cardDrive_ == 0) {
     ShowCardMessage(kStrNoCardKo, kStrNoCardEn);
     return;
@@ -197,6 +197,14 @@ void CSamplePlayerDlg::ApplySelectAll() {
 
 void CSamplePlayerDlg::OnSelectAll(wxCommandEvent&) { ApplySelectAll(); }
 
+std::vector<std::string> CSamplePlayerDlg::TickedRecordings() const {
+  std::vector<std::string> names;
+  for (long row = 0; row < list_->GetItemCount(); ++row) {
+    if (list_->IsItemChecked(row)) names.push_back(list_->GetItemText(row, 1).utf8_string());
+  }
+  return names;
+}
+
 void CSamplePlayerDlg::OnListChecked(wxListEvent&) {
   bool all = list_->GetItemCount() > 0;
   for (long i = 0; i < list_->GetItemCount() && all; ++i) all = list_->IsItemChecked(i);
@@ -204,7 +212,7 @@ void CSamplePlayerDlg::OnListChecked(wxListEvent&) {
 }
 
 void CSamplePlayerDlg::OnListActivated(wxListEvent& event) {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   const long row = event.GetIndex();
   const wxString name = list_->GetItemText(row, 1);
   if (name.empty()) return;
@@ -224,7 +232,7 @@ void CSamplePlayerDlg::OnListActivated(wxListEvent& event) {
 }
 
 void CSamplePlayerDlg::PlayNext() {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   if (currentRow_ + 1 >= list_->GetItemCount()) {
     StopPlayback();
     return;
@@ -233,7 +241,7 @@ void CSamplePlayerDlg::PlayNext() {
 }
 
 void CSamplePlayerDlg::PlayPrevious() {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   if (currentRow_ <= 0) {
     StopPlayback();
     return;

@@ -55,7 +55,7 @@ void CSamplePlayerDlg::ShowPlaySpeed() {
 }
 
 void CSamplePlayerDlg::ChangeSpeed(int step) {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   const auto* first = std::begin(CNOVMediaPlayer::kSpeeds);
   const auto* last = std::end(CNOVMediaPlayer::kSpeeds);
   const auto* at = std::find(first, last, engine_.GetSpeed());
@@ -69,7 +69,7 @@ void CSamplePlayerDlg::ChangeSpeed(int step) {
 }
 
 void CSamplePlayerDlg::StepPicture(int delta) {
-  if (downloadBusy_ || !tick_.IsRunning()) return;
+  if (DownloadBusy() || !tick_.IsRunning()) return;
   // Steps are taken while paused: the first one pauses.
   if (!play_->IsShown()) {
     ShowPlayButton(true);
@@ -81,7 +81,7 @@ void CSamplePlayerDlg::StepPicture(int delta) {
 }
 
 void CSamplePlayerDlg::JumpToMark(bool next) {
-  if (downloadBusy_ || !tick_.IsRunning() || marks_.markSeconds.empty()) return;
+  if (DownloadBusy() || !tick_.IsRunning() || marks_.markSeconds.empty()) return;
   // Paused, the picture on screen is where the user stands; playing, the position.
   const int at = play_->IsShown() && engine_.GetShownPicture() >= 0 ? engine_.GetShownPictureMs()
                                                                     : engine_.GetPositionMs();
@@ -100,7 +100,7 @@ void CSamplePlayerDlg::JumpToMark(bool next) {
 }
 
 void CSamplePlayerDlg::SetClipPoint(bool in) {
-  if (downloadBusy_ || !tick_.IsRunning()) return;
+  if (DownloadBusy() || !tick_.IsRunning()) return;
   const int at = play_->IsShown() && engine_.GetShownPicture() >= 0 ? engine_.GetShownPictureMs()
                                                                     : engine_.GetPositionMs();
   if (in) {

@@ -46,7 +46,7 @@ void CSamplePlayerDlg::ClearTelemetryView() {
 }
 
 bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
-  if (downloadBusy_) return false;
+  if (DownloadBusy()) return false;
   if (cardDrive_ == 0) return true;
   parser_.SetLibraryHandle(library_);
   engine_.Pause();
@@ -83,7 +83,7 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
 }
 
 void CSamplePlayerDlg::StopPlayback() {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   ClearTelemetryView();
   DropTrack();
   // The graph's rest lines.
@@ -116,7 +116,7 @@ void CSamplePlayerDlg::StopPlayback() {
 }
 
 void CSamplePlayerDlg::OnPlayCommand() {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   const int rows = list_->GetItemCount();
   if (!(EngineOpen(engine_) && rows > 0)) {
     if (rows == 0) return;
@@ -141,7 +141,7 @@ void CSamplePlayerDlg::OnPlayCommand() {
 }
 
 void CSamplePlayerDlg::OnPauseCommand() {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   if (!EngineOpen(engine_)) return;
   ShowPlayButton(true);
   engine_.Pause();
@@ -196,7 +196,7 @@ void CSamplePlayerDlg::ApplyBrightness(int level) {
 }
 
 void CSamplePlayerDlg::OnSettingsCommand() {
-  if (downloadBusy_) return;
+  if (DownloadBusy()) return;
   if (EngineOpen(engine_)) OnPauseCommand();
   if (!OpenCardSettings()) ShowCardMessage(kStrNoSettingsFileKo, kStrNoSettingsFileEn);
 }
@@ -307,7 +307,7 @@ void CSamplePlayerDlg::OnRecordingEndedEvent(wxCommandEvent&) {
 
 bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList, int modifiers) {
   DiagPrintf("Press Button => %d\n", keyCode);
-  if (downloadBusy_) return true;
+  if (DownloadBusy()) return true;
   switch (keyCode) {
     case WXK_RETURN:
     case WXK_NUMPAD_ENTER:

@@ -139,7 +139,7 @@ void CSamplePlayerDlg::OnTrackEvent(wxThreadEvent& event) {
 }
 
 void CSamplePlayerDlg::OnTrackClicked(double latitude, double longitude) {
-  if (downloadBusy_ || !tick_.IsRunning()) return;
+  if (DownloadBusy() || !tick_.IsRunning()) return;
   const int timeMs = track_.NearestTimeMs(latitude, longitude);
   if (timeMs < 0) return;
   const int durationMs = engine_.GetDurationMs();
@@ -161,7 +161,7 @@ void CSamplePlayerDlg::OnListContextMenu(wxListEvent& event) {
 }
 
 void CSamplePlayerDlg::ExportTracks(int row) {
-  if (downloadBusy_ || cardDrive_ == 0) return;
+  if (DownloadBusy() || cardDrive_ == 0) return;
   std::vector<std::string> names;
   for (long r = 0; r < list_->GetItemCount(); ++r) {
     if (list_->IsItemChecked(r)) names.push_back(list_->GetItemText(r, 1).utf8_string());

@@ -206,10 +206,10 @@ TEST_F(CaptureTest, NothingShownNoDialog) {
   W()->HandleKey(WXK_F4, false);
   EXPECT_EQ(dialogs_, 0);
   Play(0);
-  W()->SetDownloadBusy(true);
+  W()->Download().SetBusy(true);
   apptest::Click(W(), kIdCapture);
   EXPECT_EQ(dialogs_, 0);
-  W()->SetDownloadBusy(false);
+  W()->Download().SetBusy(false);
   apptest::Click(W(), kIdStop);
   apptest::Click(W(), kIdCapture);
   EXPECT_EQ(dialogs_, 0);

@@ -168,10 +168,10 @@ class DownloadTest : public ::testing::Test {
       *f = answer_;
       return !answer_.empty();
     });
-    W()->SetDownloadObserver([this](int update) { Observe(update); });
+    W()->Download().SetObserver([this](int update) { Observe(update); });
   }
   CSamplePlayerDlg* W() { return window_->get(); }
-  CProgressDlg* Progress() { return W()->ProgressDialog(); }
+  CProgressDlg* Progress() { return W()->Download().ProgressDialog(); }
   std::vector<std::string> Names() {
     std::vector<std::string> names;
     for (long i = 0; i < W()->RecordingList()->GetItemCount(); ++i) {
@@ -189,7 +189,7 @@ class DownloadTest : public ::testing::Test {
     const std::size_t before = window_->messages.texts.size();
     apptest::Click(W(), kIdFileDownload);
     return PumpUntil(
-        [&] { return !W()->IsDownloadBusy() && window_->messages.texts.size() > before; });
+        [&] { return !W()->Download().Busy() && window_->messages.texts.size() > before; });
   }
   void Observe(int update) {
     if (update == kDownloadRecording) {
@@ -272,7 +272,7 @@ TEST_F(DownloadTest, TickedRecordingsBecomeAviFilesThatOutsideReadersPlay) {
   apptest::Click(W(), kIdFileDownload);
   apptest::Pump(100);
   EXPECT_EQ(pickerStarts_.back(), wxString::FromUTF8(clips_));
-  EXPECT_FALSE(W()->IsDownloadBusy());
+  EXPECT_FALSE(W()->Download().Busy());
 }
 
 // While a run is held at a picture: the dialog is on the screen over the window, and every
@@ -292,7 +292,7 @@ TEST_F(DownloadTest, TheDialogShowsCommandsWaitAndCancelKeepsOneShorterFile) {
   const wxRect screen = W()->GetScreenRect();
   const wxImage before = st::Grab(screen);
   Gate gate;
-  W()->SetDownloadPictureHook([&gate](int index) { gate.Reached(index); });
+  W()->Download().SetPictureHook([&gate](int index) { gate.Reached(index); });
   const std::size_t messages = window_->messages.texts.size();
   apptest::Click(W(), kIdFileDownload);
   ASSERT_TRUE(PumpUntil([&] { return gate.Waiting(); })) << "the run was never held";
@@ -331,12 +331,12 @@ TEST_F(DownloadTest, TheDialogShowsCommandsWaitAndCancelKeepsOneShorterFile) {
   EXPECT_EQ(W()->RecordingList()->GetItemCount(), rows);
   EXPECT_EQ(saves, 0);
   EXPECT_EQ(W()->LayoutMode(), kLayoutNormal);
-  EXPECT_TRUE(W()->IsDownloadBusy());
+  EXPECT_TRUE(W()->Download().Busy());
 
   PressCancel();
   gate.Open();
   ASSERT_TRUE(PumpUntil(
-      [&] { return !W()->IsDownloadBusy() && window_->messages.texts.size() > messages; }));
+      [&] { return !W()->Download().Busy() && window_->messages.texts.size() > messages; }));
 
   EXPECT_EQ(titles_.size(), 1u);
   EXPECT_EQ(FolderNames(clips_), std::vector<std::string>{names[0]});
@@ -352,7 +352,7 @@ TEST_F(DownloadTest, TheDialogShowsCommandsWaitAndCancelKeepsOneShorterFile) {
   EXPECT_TRUE(PumpUntil([&] { return st::MeanDifference(st::Grab(screen), before) < 3; }, 5000))
       << "the progress dialog stays on the screen";
   EXPECT_EQ(W()->GetTitle(), wxString::FromUTF8(LoadStringById(kStrTitle)));
-  EXPECT_FALSE(W()->IsDownloadBusy());
+  EXPECT_FALSE(W()->Download().Busy());
   apptest::DoubleClickRow(W(), 0);
   EXPECT_EQ(W()->CurrentRow(), 0);
   if (keep != nullptr) st::StopWindowManager();
@@ -368,7 +368,7 @@ TEST_F(DownloadTest, NothingTickedOrThePickerCancelledStartsNothing) {
   apptest::Click(W(), kIdFileDownload);
   apptest::Pump(300);
   EXPECT_EQ(pickerTitles_.size(), 1u);
-  EXPECT_FALSE(W()->IsDownloadBusy());
+  EXPECT_FALSE(W()->Download().Busy());
   EXPECT_TRUE(titles_.empty());
   EXPECT_EQ(window_->messages.texts.size(), 1u);
   EXPECT_EQ(W()->TargetFolder(), "");
@@ -418,7 +418,7 @@ TEST_F(DownloadTest, ACardRemovedDuringTheRunEndsItWithAReport) {
   Open(copy.str());
   const std::vector<std::string> names = Names();
   TickAll();
-  W()->SetDownloadPictureHook([&](int index) {
+  W()->Download().SetPictureHook([&](int index) {
     if (index == 10) fs::remove_all(copy.str() + "/VEX");
   });
   ASSERT_TRUE(Download());
@@ -456,7 +456,7 @@ TEST_F(DownloadTest, TheRealFolderPickerComesAndEscapeCancelsIt) {
   apptest::Click(W(), kIdFileDownload);
   apptest::Pump(300);
   EXPECT_GT(change, 5) << "no folder picker came up on the screen";
-  EXPECT_FALSE(W()->IsDownloadBusy());
+  EXPECT_FALSE(W()->Download().Busy());
   EXPECT_TRUE(titles_.empty());
   EXPECT_TRUE(FolderNames(clips_).empty());
   EXPECT_EQ(W()->TargetFolder(), "");
@@ -495,7 +495,7 @@ TEST_F(DownloadTest, ADownloadAskedForWhileACancelledRunFinishesWaitsForItsRepor
   TickAll();
   const wxString title = W()->GetTitle();
   Gate gate;
-  W()->SetDownloadPictureHook([&gate](int index) { gate.Reached(index); });
+  W()->Download().SetPictureHook([&gate](int index) { gate.Reached(index); });
   SlowCloseFile file;
   ASSERT_TRUE(aviSetFileSystem(&file));
   // Whatever happens below, the window's worker is let go and gone before the file is.
@@ -518,10 +518,10 @@ TEST_F(DownloadTest, ADownloadAskedForWhileACancelledRunFinishesWaitsForItsRepor
   apptest::Click(W(), kIdFileDownload);
   apptest::Pump(200);
   EXPECT_EQ(pickerTitles_.size(), 1u) << "a second run was started while the first finished";
-  EXPECT_TRUE(W()->IsDownloadBusy());
+  EXPECT_TRUE(W()->Download().Busy());
   file.Release();
   ASSERT_TRUE(PumpUntil(
-      [&] { return !W()->IsDownloadBusy() && window_->messages.texts.size() > messages; }));
+      [&] { return !W()->Download().Busy() && window_->messages.texts.size() > messages; }));
   EXPECT_EQ(window_->messages.texts.size(), messages + 1);
   EXPECT_TRUE(LastMessage().StartsWith("The download was cancelled.\n1 of 3 files were made"))
       << LastMessage();

@@ -446,10 +446,10 @@ TEST_F(LibraryTest, TheSettingsButtonOpensTheDialogAndItsSpeedUnitShowsAtOnce) {
   EXPECT_EQ(apptest::ReadFile(cfg), expected);
 
   // F3 opens it too, but not while a download runs.
-  w->SetDownloadBusy(true);
+  w->Download().SetBusy(true);
   EXPECT_TRUE(w->HandleKey(WXK_F3, false));
   EXPECT_EQ(runs, 1);
-  w->SetDownloadBusy(false);
+  w->Download().SetBusy(false);
   w->SetSettingsDialogRunner([&](CSettingDlg&) {
     ++runs;
     return int(wxID_CANCEL);

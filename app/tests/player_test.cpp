@@ -502,7 +502,7 @@ TEST_F(PlayerTest, KeysDoNothingWhileADownloadRuns) {
   ASSERT_EQ(w->RecordingList()->GetItemCount(), 1);
   const int volume = w->VolumeSlider()->GetPos();
 
-  w->SetDownloadBusy(true);
+  w->Download().SetBusy(true);
   for (int key : {WXK_SPACE, WXK_PAGEUP, WXK_PAGEDOWN, WXK_UP, WXK_DOWN, WXK_F2, WXK_RETURN}) {
     EXPECT_TRUE(w->HandleKey(key, false)) << key;
   }
@@ -516,20 +516,20 @@ TEST_F(PlayerTest, KeysDoNothingWhileADownloadRuns) {
   EXPECT_TRUE(win->messages.texts.empty());
 
   // Playing, paused at 1 s: the arrows do not move it.
-  w->SetDownloadBusy(false);
+  w->Download().SetBusy(false);
   w->PlayNext();
   ASSERT_TRUE(PumpUntil([&] { return w->FrontPane()->PresentedCount() > 0; }));
   w->OnPauseCommand();
   ReleaseSliderAt(w, kIdSeekSlider, 1);
   ASSERT_TRUE(PausedAt(w, 1000, 2000));
   const int at = PositionMs(w);
-  w->SetDownloadBusy(true);
+  w->Download().SetBusy(true);
   EXPECT_TRUE(w->HandleKey(WXK_RIGHT, false));
   EXPECT_TRUE(w->HandleKey(WXK_SPACE, false));
   Pump(300);
   EXPECT_EQ(PositionMs(w), at);
   EXPECT_TRUE(PlayShown(w));
-  w->SetDownloadBusy(false);
+  w->Download().SetBusy(false);
   EXPECT_TRUE(w->HandleKey(WXK_RIGHT, false));
   EXPECT_TRUE(PausedAt(w, 11000, 12000));
 }

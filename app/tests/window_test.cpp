@@ -334,12 +334,12 @@ TEST(Window, CloseAsksAndNoKeepsItOpenWhileYesEndsEverything) {
 TEST(Window, CloseAndMinimiseDoNothingWhileADownloadRuns) {
   TempDir config("config"), card("card");
   Window w(card.str(), config.str() + "/config.cfg");
-  w->SetDownloadBusy(true);
+  w->Download().SetBusy(true);
   w->CloseCommand();
   EXPECT_TRUE(w.messages.texts.empty());
   w->ToggleFullScreen(false);
   EXPECT_EQ(w->LayoutMode(), kLayoutNormal);
-  w->SetDownloadBusy(false);
+  w->Download().SetBusy(false);
 }
 
 TEST(Window, FullScreenAndEnterBackToTheCentredWindow) {

@@ -1,10 +1,7 @@
-// The file download: the recordings ticked in the list become AVI files in a folder the user
-// picks. A worker thread converts them one after the other through a card reader of its own; the
-// window shows its progress in the modeless progress dialog and the window's title, and a report
-// at the end. The worker never touches a window: it posts events that the window thread applies.
-#include <wx/dirdlg.h>
+#include "app/DownloadRun.h"
+
+#include <wx/frame.h>
 #include <wx/gauge.h>
-#include <wx/listctrl.h>
 #include <wx/stattext.h>
 
 #include <algorithm>
@@ -12,8 +9,8 @@
 #include <utility>
 
 #include "app/CProgressDlg.h"
-#include "app/CSamplePlayerDlg.h"
 #include "app/ViewerConfig.h"
+#include "app/ViewerDialogs.h"
 #include "resources/core/StringTable.h"
 
 wxDEFINE_EVENT(EVT_DOWNLOAD, wxThreadEvent);
@@ -59,145 +56,133 @@ wxString ReasonText(const DownloadOutcome& o) {
 
 }  // namespace
 
-bool CSamplePlayerDlg::RunFolderDialog(const wxString& title, const wxString& start,
-                                       wxString* folder) {
-  wxDirDialog dialog(this, title, start, wxDD_DEFAULT_STYLE);
-  if (dialog.ShowModal() != wxID_OK) return false;
-  *folder = dialog.GetPath();
-  return true;
+DownloadRun::DownloadRun(wxFrame* window, Host* host, ViewerDialogs* dialogs, OutputFolder* folder)
+    : window_(window), host_(host), dialogs_(dialogs), folder_(folder) {}
+
+DownloadRun::~DownloadRun() { Stop(); }
+
+void DownloadRun::Start() {
+  progress_ = new CProgressDlg(window_);
+  parser_.Start();
+  quit_ = false;
+  started_ = true;
+  thread_.BeginThread(&DownloadRun::Worker, this);
 }
 
-void CSamplePlayerDlg::StartDownloadWorker() {
-  outputFolder_.Load(configPath_);
-  progress_ = new CProgressDlg(this);
-  Bind(EVT_DOWNLOAD, &CSamplePlayerDlg::OnDownloadEvent, this);
-  downloadParser_.Start();
-  downloadQuit_ = false;
-  downloadThread_.BeginThread(&CSamplePlayerDlg::DownloadWorker, this);
+void DownloadRun::Stop() {
+  if (!started_) return;
+  started_ = false;
+  run_ = 0;
+  quit_ = true;
+  wake_.SetEvent();
+  thread_.StopThread();
+  parser_.Stop();
+  parser_.SetLibraryHandle(nullptr);
 }
 
-void CSamplePlayerDlg::StopDownloadWorker() {
-  // A run in progress stops at its next packet; the recording being made is kept as far as it
-  // got, complete.
-  downloadRun_ = 0;
-  downloadQuit_ = true;
-  downloadWake_.SetEvent();
-  downloadThread_.StopThread();
-  downloadParser_.Stop();
-  downloadParser_.SetLibraryHandle(nullptr);
-}
-
-void CSamplePlayerDlg::DownloadRecordings() {
+void DownloadRun::DownloadRecordings() {
   // One AVI is written at a time: a clip being written finishes first (a moment's work).
-  if (downloadBusy_ || clipBusy_) return;
+  if (busy_ || host_->ClipBeingWritten()) return;
   // The card is read for the files, not for playback, from here on.
-  StopPlayback();
-  CollectTickedRecordings();
-  if (downloadList_.empty()) {
-    messageBox_(Text(kStrSelectFileKo, kStrSelectFileEn), GetTitle(), wxOK | wxICON_INFORMATION);
+  host_->StopPlayback();
+  recordings_ = host_->TickedRecordings();
+  if (recordings_.empty()) {
+    dialogs_->ShowMessage(Text(kStrSelectFileKo, kStrSelectFileEn), window_->GetTitle(),
+                          wxOK | wxICON_INFORMATION);
     return;
   }
-  downloadParser_.SetLibraryHandle(library_);
-  StartDownload();
+  parser_.SetLibraryHandle(host_->Library());
+  StartRun();
 }
 
-void CSamplePlayerDlg::CollectTickedRecordings() {
-  downloadList_.clear();
-  for (long row = 0; row < list_->GetItemCount(); ++row) {
-    if (list_->IsItemChecked(row))
-      downloadList_.push_back(list_->GetItemText(row, 1).utf8_string());
-  }
-}
-
-void CSamplePlayerDlg::StartDownload() {
+void DownloadRun::StartRun() {
   wxString folder;
-  if (!folderRunner_(wxString::FromUTF8(kTextChooseFolder),
-                     wxString::FromUTF8(outputFolder_.Path()), &folder) ||
+  if (!dialogs_->ChooseFolder(wxString::FromUTF8(kTextChooseFolder),
+                              wxString::FromUTF8(folder_->Path()), &folder) ||
       folder.empty()) {
     return;
   }
-  outputFolder_.Remember(folder.utf8_string());
+  folder_->Remember(folder.utf8_string());
 
   progress_->SetContinue(true);
   // The bars take the full counts: a recording of 70,000 pictures is a bar of 70,000.
-  progress_->RecordingBar()->SetRange(std::max<int>(1, int(downloadList_.size())));
+  progress_->RecordingBar()->SetRange(std::max<int>(1, int(recordings_.size())));
   progress_->RecordingBar()->SetValue(0);
   progress_->PictureBar()->SetValue(0);
-  idleTitle_ = GetTitle();
+  idleTitle_ = window_->GetTitle();
   {
-    std::lock_guard<std::mutex> hold(downloadJobLock_);
-    downloadJob_ = std::make_unique<DownloadJob>(DownloadJob{downloadList_, outputFolder_.Path()});
+    std::lock_guard<std::mutex> hold(jobLock_);
+    job_ = std::make_unique<DownloadJob>(DownloadJob{recordings_, folder_->Path()});
   }
-  downloadRun_ = 1;
-  downloadBusy_ = 1;
-  downloadWake_.SetEvent();
+  run_ = 1;
+  busy_ = 1;
+  wake_.SetEvent();
 }
 
-bool CSamplePlayerDlg::DownloadWorker(void* self) {
-  auto* window = static_cast<CSamplePlayerDlg*>(self);
+bool DownloadRun::Worker(void* self) {
+  auto* run = static_cast<DownloadRun*>(self);
   // Nothing to do until a run is started or the window goes.
-  window->downloadWake_.WaitEvent(kWaitInfinite);
-  if (window->downloadQuit_) return false;
+  run->wake_.WaitEvent(kWaitInfinite);
+  if (run->quit_) return false;
   std::unique_ptr<DownloadJob> job;
   {
-    std::lock_guard<std::mutex> hold(window->downloadJobLock_);
-    job = std::move(window->downloadJob_);
+    std::lock_guard<std::mutex> hold(run->jobLock_);
+    job = std::move(run->job_);
   }
-  if (job) window->RunDownload(*job);
+  if (job) run->RunDownload(*job);
   return true;
 }
 
-void CSamplePlayerDlg::PostDownloadEvent(int update, long index, const wxString& text) {
+void DownloadRun::PostEvent(int update, long index, const wxString& text) {
   auto* event = new wxThreadEvent(EVT_DOWNLOAD);
   event->SetInt(update);
   event->SetExtraLong(index);
   event->SetString(text.Clone());
-  wxQueueEvent(this, event);
+  wxQueueEvent(window_, event);
 }
 
-void CSamplePlayerDlg::RunDownload(const DownloadJob& job) {
+void DownloadRun::RunDownload(const DownloadJob& job) {
   // The worker's side of the run: what the conversion reports becomes events for the window.
   class Relay : public VDownloadProgress {
    public:
-    explicit Relay(CSamplePlayerDlg* window) : w_(window) {}
+    explicit Relay(DownloadRun* run) : r_(run) {}
     void OnRecordingStart(int index, int count, const std::string& name) override {
-      w_->PostDownloadEvent(kDownloadRecording, index,
-                            wxString::Format("%d\t%s", count, wxString::FromUTF8(name)));
+      r_->PostEvent(kDownloadRecording, index,
+                    wxString::Format("%d\t%s", count, wxString::FromUTF8(name)));
     }
     bool OnPicture(int index, int total) override {
-      if (w_->pictureHook_) w_->pictureHook_(index);
-      if (!w_->progress_->ShouldContinue()) {
-        w_->PostDownloadEvent(kDownloadHide, 0, wxString());
+      if (r_->pictureHook_) r_->pictureHook_(index);
+      if (!r_->progress_->ShouldContinue()) {
+        r_->PostEvent(kDownloadHide, 0, wxString());
         return false;
       }
       // One event on its way at a time, and always the one of the last picture, so that the
       // window is never flooded and each recording's bar ends full.
       const bool last = index + 1 >= total;
-      if (!w_->picturesEventPending_.exchange(true) || last) {
-        w_->PostDownloadEvent(kDownloadPictures, index + 1, wxString::Format("%d", total));
+      if (!r_->picturesEventPending_.exchange(true) || last) {
+        r_->PostEvent(kDownloadPictures, index + 1, wxString::Format("%d", total));
       }
       return true;
     }
 
    private:
-    CSamplePlayerDlg* w_;
+    DownloadRun* r_;
   };
 
-  PostDownloadEvent(kDownloadShow, 0, wxString());
+  PostEvent(kDownloadShow, 0, wxString());
   Relay relay(this);
   DownloadReport report;
   report.count = int(job.names.size());
   report.folder = job.folder;
-  report.outcomes =
-      DownloadToFolder(&downloadParser_, job.folder, job.names, &relay, &downloadRun_);
+  report.outcomes = DownloadToFolder(&parser_, job.folder, job.names, &relay, &run_);
   report.cancelled = !progress_->ShouldContinue();
   auto* event = new wxThreadEvent(EVT_DOWNLOAD);
   event->SetInt(kDownloadFinished);
   event->SetPayload(report);
-  wxQueueEvent(this, event);
+  wxQueueEvent(window_, event);
 }
 
-void CSamplePlayerDlg::OnDownloadEvent(wxThreadEvent& event) {
+void DownloadRun::OnEvent(wxThreadEvent& event) {
   switch (event.GetInt()) {
     case kDownloadShow:
       progress_->Show();
@@ -206,7 +191,7 @@ void CSamplePlayerDlg::OnDownloadEvent(wxThreadEvent& event) {
       const wxString count = event.GetString().BeforeFirst('\t');
       const wxString name = event.GetString().AfterFirst('\t');
       const long index = event.GetExtraLong();
-      SetTitle(wxString::Format("Make File %03ld/%03d [%s]", index, wxAtoi(count), name));
+      window_->SetTitle(wxString::Format("Make File %03ld/%03d [%s]", index, wxAtoi(count), name));
       progress_->NameText()->SetLabel(name);
       progress_->RecordingBar()->SetValue(
           std::min<int>(int(index) + 1, progress_->RecordingBar()->GetRange()));
@@ -226,18 +211,18 @@ void CSamplePlayerDlg::OnDownloadEvent(wxThreadEvent& event) {
       progress_->Hide();
       break;
     case kDownloadFinished:
-      FinishDownload(event.GetPayload<DownloadReport>());
+      Finish(event.GetPayload<DownloadReport>());
       break;
     default:
       break;
   }
-  if (downloadObserver_) downloadObserver_(event.GetInt());
+  if (observer_) observer_(event.GetInt());
 }
 
-void CSamplePlayerDlg::FinishDownload(const DownloadReport& report) {
+void DownloadRun::Finish(const DownloadReport& report) {
   progress_->Hide();
-  downloadBusy_ = 0;
-  SetTitle(idleTitle_);
+  busy_ = 0;
+  window_->SetTitle(idleTitle_);
   int made = 0;
   wxString failures;
   for (const DownloadOutcome& o : report.outcomes) {
@@ -254,5 +239,6 @@ void CSamplePlayerDlg::FinishDownload(const DownloadReport& report) {
   if (!failures.empty()) {
     text += "\n\n" + Text(kStrDownloadNotMadeKo, kStrDownloadNotMadeEn) + failures;
   }
-  messageBox_(text, GetTitle(), wxOK | (failures.empty() ? wxICON_INFORMATION : wxICON_WARNING));
+  dialogs_->ShowMessage(text, window_->GetTitle(),
+                        wxOK | (failures.empty() ? wxICON_INFORMATION : wxICON_WARNING));
 }
