@@ -58,9 +58,6 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
   saveDialogRunner_ = [this](const wxString& defaultName, wxString* path) {
     return RunSaveDialog(defaultName, path);
   };
-  exportRunner_ = [this](const wxString& defaultName, wxString* path) {
-    return RunSaveDialog(defaultName, path, kTrackFileTypes);
-  };
   folderRunner_ = [this](const wxString& title, const wxString& start, wxString* folder) {
     return RunFolderDialog(title, start, folder);
   };
@@ -75,6 +72,10 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
   SetBackgroundColour(*wxBLACK);
   CreateControls();
   download_ = std::make_unique<DownloadRun>(this, this, this, &outputFolder_);
+  trip_ = std::make_unique<TripTrack>(this, this, this, this, &engine_, map_);
+  trip_->SetExportDialogRunner([this](const wxString& defaultName, wxString* path) {
+    return RunSaveDialog(defaultName, path, kTrackFileTypes);
+  });
   BindEvents();
   InitDialog();
 }
@@ -180,7 +181,7 @@ void CSamplePlayerDlg::BindEvents() {
   Bind(EVT_TRACK, &CSamplePlayerDlg::OnTrackEvent, this);
   Bind(EVT_DOWNLOAD, [this](wxThreadEvent& event) { download_->OnEvent(event); });
   Bind(EVT_MOUNTS_CHANGED, &CSamplePlayerDlg::OnMountsChanged, this);
-  map_->SetTrackClickHandler([this](double lat, double lng) { OnTrackClicked(lat, lng); });
+  map_->SetTrackClickHandler([this](double lat, double lng) { trip_->OnTrackClicked(lat, lng); });
   list_->Bind(wxEVT_LIST_ITEM_RIGHT_CLICK, &CSamplePlayerDlg::OnListContextMenu, this);
   Bind(wxEVT_CHAR_HOOK, &CSamplePlayerDlg::OnCharHook, this);
   list_->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CSamplePlayerDlg::OnListActivated, this);
@@ -372,8 +373,7 @@ void CSamplePlayerDlg::ShutDown() {
   engineRunning_ = false;
   download_->Stop();
   // The track readers use the library handle: they end before it is released.
-  trackLoader_.Stop();
-  exportLoader_.Stop();
+  trip_->Stop();
   JoinClipWorker();
   if (library_ != nullptr) {
     VexRelease(library_);

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +29,7 @@
 #include "app/DownloadRun.h"
 #include "app/Layout.h"
 #include "app/Snapshot.h"
+#include "app/TripTrack.h"
 #include "app/ViewerConfig.h"
 #include "app/ViewerDialogs.h"
 #include "media/CVEXParser.h"
@@ -41,8 +43,6 @@
 #include "telemetry/CTextData.h"
 #include "telemetry/EventMarks.h"
 #include "telemetry/SpeedReadout.h"
-#include "telemetry/Track.h"
-#include "telemetry/TrackLoader.h"
 #include "telemetry/gui/GSensorGraphFeed.h"
 #include "vexlib/vexlib.h"
 
@@ -71,36 +71,15 @@ struct RecordingEntry {
   float sizeMb = 0;  // megabytes + 0.5: the integer part is the nearest whole number
 };
 
-// Posted by the track readers' worker: the event's int is a TrackUpdate, its extra long the
-// serial of the request, its payload a TrackReport.
-wxDECLARE_EVENT(EVT_TRACK, wxThreadEvent);
-
-enum TrackUpdate : int {
-  kTrackForMap,    // the open recording's track was read
-  kTrackExported,  // an export ended (written or not)
-  kClipExported,   // an evidence clip's export ended (written or not)
-};
-
-// What a track reader's worker hands the window.
-struct TrackReport {
-  Track track;          // kTrackForMap: the track read
-  EventMarks marks;     // kTrackForMap: the jolts in its G-sensor samples
-  bool ok = false;      // kTrackExported: the file was written
-  std::string path;     // kTrackExported: the file
-  std::string message;  // kTrackExported: what to tell the user
-};
-
-// The export's file types, as the save dialog offers them.
-inline constexpr char kTrackFileTypes[] =
-    "GPX track (*.gpx)|*.gpx|KML track (*.kml)|*.kml|SubRip subtitles (*.srt)|*.srt";
-
 // The list's kind codes: the card library's four kinds, and 4 for all of them.
 constexpr int kListAllKinds = 4;
 
 class CSamplePlayerDlg : public wxFrame,
                          public VSkinBackground,
                          public ViewerDialogs,
-                         public DownloadRun::Host {
+                         public DownloadRun::Host,
+                         public TripTrack::Host,
+                         public TripTrack::Follower {
  public:
   // Shows a message box: text, caption and wx style flags; returns wxID_YES, wxID_NO or wxID_OK.
   // Tests replace it so that no modal box waits for a user.
@@ -202,22 +181,8 @@ class CSamplePlayerDlg : public wxFrame,
   DownloadRun& Download() { return *download_; }
   const std::string& TargetFolder() const { return outputFolder_.Path(); }
 
-  // The trip on the map and track export (CSamplePlayerDlg_Track.cpp). The open recording's
-  // track is read on a worker at open and drawn on the map; a click on it seeks there.
-  const Track& CurrentTrack() const { return track_; }
-  // Tracks of opened recordings read so far (tests wait for the next one).
-  int TracksRead() const { return tracksRead_; }
-  void OnTrackClicked(double latitude, double longitude);
-  // The export command (key T, the list's context menu): the tracks of the ticked recordings, or
-  // of `row` (-1: the playing recording) when none is ticked, to a GPX, KML or SRT file that the
-  // save dialog names. The reading and writing run on a worker; a message tells the outcome.
-  void ExportTracks(int row = -1);
-  using ExportDialogRunner = std::function<bool(const wxString& defaultName, wxString* path)>;
-  void SetExportDialogRunner(ExportDialogRunner runner) { exportRunner_ = std::move(runner); }
-  // Called on the window thread when an export ended: written or not, and the file.
-  void SetExportObserver(std::function<void(bool ok, const std::string& path)> observer) {
-    exportObserver_ = std::move(observer);
-  }
+  // The trip on the map and track export.
+  TripTrack& Trip() { return *trip_; }
 
   // Finding the moment (CSamplePlayerDlg_Moment.cpp). Playback speed one step slower (-1),
   // faster (+1) or back to normal (0): keys [, ] and \.
@@ -245,7 +210,7 @@ class CSamplePlayerDlg : public wxFrame,
   bool LayoutSettling() const { return leavingFullScreen_ || relayoutPending_; }
   PaneStates Panes() const { return panes_; }
   int CurrentRow() const { return currentRow_; }
-  char CardDrive() const { return cardDrive_; }
+  char CardDrive() const override { return cardDrive_; }
   CNOVMediaPlayer& Engine() { return engine_; }
   CTextData& Telemetry() { return telemetry_; }
   wxWindow* FindControl(int id) const { return FindWindow(id); }
@@ -327,16 +292,20 @@ class CSamplePlayerDlg : public wxFrame,
   bool ChooseFolder(const wxString& title, const wxString& start, wxString* folder) override;
   // What the features ask of the window (their Host interfaces).
   std::vector<std::string> TickedRecordings() const override;
+  std::optional<std::string> RecordingInRow(int row) const override;
+  const std::string& SettingsPath() const override { return settingsPath_; }
+  bool RecordingOpen() const override { return tick_.IsRunning(); }
+  void ShowPosition(int seconds, int totalSeconds) override;
+  void TrackCleared() override { ClearMoment(); }
+  void MarksFound(const EventMarks& marks) override;
   bool ClipBeingWritten() const override { return clipBusy_; }
   VexHandle Library() const override { return library_; }
   // Whether a file download holds the window's commands.
-  bool DownloadBusy() const { return download_->Busy(); }
+  bool DownloadBusy() const override { return download_->Busy(); }
 
-  // The track: read at open, dropped at stop; the worker's answers.
-  void LoadTrack(const std::string& name);
-  void DropTrack();
-  void OnTrackEvent(wxThreadEvent& event);
+  // The list's context menu (track export); the track readers' and the clip's answers.
   void OnListContextMenu(wxListEvent& event);
+  void OnTrackEvent(wxThreadEvent& event);
 
   // The engine's callbacks (worker thread).
   static void OnTextData(void* self, const char* text, int length, int timeMs);
@@ -390,16 +359,6 @@ class CSamplePlayerDlg : public wxFrame,
   int speedCode_ = 0;
   ReadoutUnit speedUnit_ = SpeedUnitFromSetting(1);
 
-  // The open recording's track and the requests for it; export's own reader.
-  TrackLoader trackLoader_;
-  TrackLoader exportLoader_;
-  Track track_;
-  long trackSerial_ = 0;
-  int tracksRead_ = 0;
-  std::string playingName_;
-  ExportDialogRunner exportRunner_;
-  std::function<void(bool, const std::string&)> exportObserver_;
-
   // Finding the moment: the open recording's event marks, the clip's points (ms, -1 unset), the
   // clip export's worker (one at a time; joined before the next and at shut-down).
   void ShowPlaySpeed();
@@ -416,6 +375,7 @@ class CSamplePlayerDlg : public wxFrame,
 
   // The features that keep state across events, each wired to the window through its Host.
   std::unique_ptr<DownloadRun> download_;
+  std::unique_ptr<TripTrack> trip_;
 
   wxTimer tick_{this, kTimerPlaybackTick};
   // Closing waits (a few times 10 ms) for the map's page to answer the last marker moves.

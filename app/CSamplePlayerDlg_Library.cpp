@@ -2,6 +2,7 @@
 // and the camera's settings file on the card.
 #include <wx/checkbox.h>
 #include <wx/listctrl.h>
+#include <wx/menu.h>
 #include <wx/stattext.h>
 
 #include <algorithm>
@@ -42,6 +43,8 @@ vex::RecordingName Parsed(const std::string& name) {
 }
 
 std::string SettingsPathOf(const std::string& root) { return root + "/SETTING/blackbox.cfg"; }
+
+constexpr char kTextExportTrack[] = "Export track (GPX, KML, SRT)...";
 
 }  // namespace
 
@@ -203,6 +206,20 @@ std::vector<std::string> CSamplePlayerDlg::TickedRecordings() const {
     if (list_->IsItemChecked(row)) names.push_back(list_->GetItemText(row, 1).utf8_string());
   }
   return names;
+}
+
+std::optional<std::string> CSamplePlayerDlg::RecordingInRow(int row) const {
+  if (row < 0 || row >= list_->GetItemCount()) return std::nullopt;
+  return list_->GetItemText(row, 1).utf8_string();
+}
+
+void CSamplePlayerDlg::OnListContextMenu(wxListEvent& event) {
+  const int row = static_cast<int>(event.GetIndex());
+  wxMenu menu;
+  menu.Append(kIdExportTrack, wxString::FromUTF8(kTextExportTrack));
+  menu.Bind(
+      wxEVT_MENU, [this, row](wxCommandEvent&) { trip_->ExportTracks(row); }, kIdExportTrack);
+  list_->PopupMenu(&menu);
 }
 
 void CSamplePlayerDlg::OnListChecked(wxListEvent&) {

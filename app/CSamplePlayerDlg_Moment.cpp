@@ -40,6 +40,33 @@ std::string ClockText(int ms) {
 
 }  // namespace
 
+void CSamplePlayerDlg::ClearMoment() {
+  marks_ = EventMarks{};
+  seek_->SetMarks({});
+  clipInMs_ = clipOutMs_ = -1;
+}
+
+void CSamplePlayerDlg::MarksFound(const EventMarks& marks) {
+  marks_ = marks;
+  seek_->SetMarks(marks_.markSeconds, marks_.triggerSecond);
+  DiagPrintf("Event marks => %d, trigger %d\n", static_cast<int>(marks_.markSeconds.size()),
+             marks_.triggerSecond);
+}
+
+void CSamplePlayerDlg::OnTrackEvent(wxThreadEvent& event) {
+  if (event.GetInt() != kClipExported) {
+    trip_->OnEvent(event);
+    return;
+  }
+  const TrackReport report = event.GetPayload<TrackReport>();
+  clipBusy_ = false;
+  JoinClipWorker();
+  DiagPrintf("Clip => %s\n", report.ok ? report.path.c_str() : report.message.c_str());
+  messageBox_(wxString::FromUTF8(report.message), "Export clip",
+              wxOK | (report.ok ? wxICON_INFORMATION : wxICON_ERROR));
+  if (clipObserver_) clipObserver_(report.ok, report.message);
+}
+
 wxString CSamplePlayerDlg::PlaySpeedText() const { return playSpeed_->GetLabel(); }
 
 void CSamplePlayerDlg::ShowPlaySpeed() {
@@ -95,8 +122,7 @@ void CSamplePlayerDlg::JumpToMark(bool next) {
   } else {
     engine_.SeekToMs(second * 1000);
   }
-  seek_->SetPos(second);
-  UpdateTimeLabels(second, engine_.GetDurationMs() / 1000);
+  ShowPosition(second, engine_.GetDurationMs() / 1000);
 }
 
 void CSamplePlayerDlg::SetClipPoint(bool in) {
@@ -120,7 +146,7 @@ void CSamplePlayerDlg::SetClipPoint(bool in) {
 }
 
 void CSamplePlayerDlg::ExportClip() {
-  if (playingName_.empty() || clipInMs_ < 0 || clipOutMs_ <= clipInMs_) return;
+  if (trip_->PlayingName().empty() || clipInMs_ < 0 || clipOutMs_ <= clipInMs_) return;
   if (clipBusy_) {
     messageBox_(wxString::FromUTF8(kTextClipBusy), wxString::FromUTF8(kTextClipCaption),
                 wxOK | wxICON_INFORMATION);
@@ -136,7 +162,7 @@ void CSamplePlayerDlg::ExportClip() {
   outputFolder_.Remember(folder.utf8_string());
   JoinClipWorker();
   ClipRequest request;
-  request.name = playingName_;
+  request.name = trip_->PlayingName();
   request.fromMs = clipInMs_;
   request.toMs = clipOutMs_;
   request.folder = folder.utf8_string();

@@ -64,7 +64,7 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
     return false;
   }
   totalTime_->SetLabel("00:00:00");
-  LoadTrack(name);
+  trip_->Load(name);
 
   panes_.front = kPaneLarge;
   panes_.rear = kPaneHidden;
@@ -85,7 +85,7 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
 void CSamplePlayerDlg::StopPlayback() {
   if (DownloadBusy()) return;
   ClearTelemetryView();
-  DropTrack();
+  trip_->Drop();
   // The graph's rest lines.
   graph_->AddValue(graphFeed_.x, kGraphOffsetX);
   graph_->AddValue(graphFeed_.y, kGraphOffsetY);
@@ -251,6 +251,11 @@ void CSamplePlayerDlg::UpdateTimeLabels(int seconds, int totalSeconds) {
   SetTimeLabel(totalTime_, text);
 }
 
+void CSamplePlayerDlg::ShowPosition(int seconds, int totalSeconds) {
+  seek_->SetPos(seconds);
+  UpdateTimeLabels(seconds, totalSeconds);
+}
+
 void CSamplePlayerDlg::SetTimeLabel(wxStaticText* label, const wxString& text) {
   if (label->GetLabel() == text) return;
   label->SetLabel(text);
@@ -382,7 +387,7 @@ bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList, int modifiers)
       CaptureSnapshot();
       return true;
     case 'T':
-      ExportTracks();
+      trip_->ExportTracks();
       return true;
     default:
       return true;

@@ -74,7 +74,7 @@ class MomentTest : public ::testing::Test {
 
 TEST_F(MomentTest, TheJoltIsMarkedReachedSteppedThroughAndExportedAsAClip) {
   W()->PlayRow(0);
-  ASSERT_TRUE(PumpUntil([&] { return W()->TracksRead() == 1; }, 20000));
+  ASSERT_TRUE(PumpUntil([&] { return W()->Trip().TracksRead() == 1; }, 20000));
   EXPECT_EQ(W()->Marks().markSeconds, std::vector<int>{10});
   EXPECT_EQ(W()->Marks().triggerSecond, 10);
 

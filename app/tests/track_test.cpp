@@ -126,7 +126,7 @@ TEST_F(TrackTest, TheWholeTrackIsDrawnAndAClickOnItsFarEndSeeksThere) {
   ASSERT_TRUE(PumpUntil([&] { return map_->DrawnTrackPoints() >= 0; }, 20000))
       << "the page never drew the track";
   EXPECT_EQ(map_->DrawnTrackPoints(), static_cast<int>(fixes.valid.size()));
-  EXPECT_EQ(W()->CurrentTrack().PointCount(), static_cast<int>(fixes.valid.size()));
+  EXPECT_EQ(W()->Trip().CurrentTrack().PointCount(), static_cast<int>(fixes.valid.size()));
   const CGPSData& first = fixes.valid.front();
   const CGPSData& last = fixes.valid.back();
   EXPECT_EQ(map_->CallJScript("trackInfo()").utf8_string(),
@@ -185,8 +185,8 @@ TEST_F(TrackTest, NoFixNoTrackAndNoMap) {
   (*window_)->PollCard();
   ASSERT_EQ(W()->RecordingList()->GetItemCount(), 1);
   W()->PlayRow(0);
-  ASSERT_TRUE(PumpUntil([&] { return W()->TracksRead() == 1; }, 20000));
-  EXPECT_TRUE(W()->CurrentTrack().Empty());
+  ASSERT_TRUE(PumpUntil([&] { return W()->Trip().TracksRead() == 1; }, 20000));
+  EXPECT_TRUE(W()->Trip().CurrentTrack().Empty());
   // Several fixes delivered (all without a position), and still no map.
   ASSERT_TRUE(PumpUntil([&] { return W()->Telemetry().GpsCount() >= 3; }, 20000));
   st::Pump(300);
@@ -207,17 +207,17 @@ TEST_F(TrackTest, NoFixNoTrackAndNoMap) {
 
 TEST_F(TrackTest, ExportWritesTheTrackThroughTheSaveDialog) {
   W()->PlayRow(0);
-  ASSERT_TRUE(PumpUntil([&] { return W()->CurrentTrack().PointCount() > 0; }, 20000));
+  ASSERT_TRUE(PumpUntil([&] { return W()->Trip().CurrentTrack().PointCount() > 0; }, 20000));
   const std::string target = out_.str() + "/trip";  // no ending: GPX
   wxString offered;
-  W()->SetExportDialogRunner([&](const wxString& name, wxString* path) {
+  W()->Trip().SetExportDialogRunner([&](const wxString& name, wxString* path) {
     offered = name;
     *path = wxString::FromUTF8(target);
     return true;
   });
   bool ended = false, ok = false;
   std::string written;
-  W()->SetExportObserver([&](bool success, const std::string& path) {
+  W()->Trip().SetExportObserver([&](bool success, const std::string& path) {
     ended = true;
     ok = success;
     written = path;
@@ -229,13 +229,13 @@ TEST_F(TrackTest, ExportWritesTheTrackThroughTheSaveDialog) {
   EXPECT_EQ(written, target + ".gpx");
   const std::string csv = Output("gpsbabel -i gpx -f '" + written + "' -o csv -F -");
   const int rows = static_cast<int>(std::count(csv.begin(), csv.end(), '\n'));
-  EXPECT_EQ(rows, W()->CurrentTrack().PointCount()) << csv;
+  EXPECT_EQ(rows, W()->Trip().CurrentTrack().PointCount()) << csv;
 
   // Nothing to export: a card's list with nothing ticked and nothing playing.
   W()->StopPlayback();
   ended = false;
   const std::size_t before = window_->messages.texts.size();
-  W()->ExportTracks();
+  W()->Trip().ExportTracks();
   EXPECT_EQ(window_->messages.texts.size(), before + 1);
   EXPECT_FALSE(ended);
 }
