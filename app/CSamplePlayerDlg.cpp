@@ -72,7 +72,9 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
   SetBackgroundColour(*wxBLACK);
   CreateControls();
   download_ = std::make_unique<DownloadRun>(this, this, this, &outputFolder_);
-  trip_ = std::make_unique<TripTrack>(this, this, this, this, &engine_, map_);
+  moment_ = std::make_unique<MomentControls>(this, this, this, &outputFolder_, &engine_, seek_,
+                                             playSpeed_, options_.cardDir);
+  trip_ = std::make_unique<TripTrack>(this, this, this, moment_.get(), &engine_, map_);
   trip_->SetExportDialogRunner([this](const wxString& defaultName, wxString* path) {
     return RunSaveDialog(defaultName, path, kTrackFileTypes);
   });
@@ -178,7 +180,8 @@ void CSamplePlayerDlg::BindEvents() {
   Bind(EVT_SLIDER_CHANGE_MSG, &CSamplePlayerDlg::OnSliderChange, this);
   Bind(EVT_RECORDING_ENDED, &CSamplePlayerDlg::OnRecordingEndedEvent, this);
   Bind(EVT_RECORDING_OPENED, &CSamplePlayerDlg::OnRecordingOpenedEvent, this);
-  Bind(EVT_TRACK, &CSamplePlayerDlg::OnTrackEvent, this);
+  Bind(EVT_TRACK, [this](wxThreadEvent& event) { trip_->OnEvent(event); });
+  Bind(EVT_CLIP, [this](wxThreadEvent& event) { moment_->OnClipEvent(event); });
   Bind(EVT_DOWNLOAD, [this](wxThreadEvent& event) { download_->OnEvent(event); });
   Bind(EVT_MOUNTS_CHANGED, &CSamplePlayerDlg::OnMountsChanged, this);
   map_->SetTrackClickHandler([this](double lat, double lng) { trip_->OnTrackClicked(lat, lng); });
@@ -374,7 +377,7 @@ void CSamplePlayerDlg::ShutDown() {
   download_->Stop();
   // The track readers use the library handle: they end before it is released.
   trip_->Stop();
-  JoinClipWorker();
+  moment_->Stop();
   if (library_ != nullptr) {
     VexRelease(library_);
     library_ = nullptr;
@@ -712,6 +715,8 @@ void CSamplePlayerDlg::OnButton(wxCommandEvent& event) {
       break;
   }
 }
+
+bool CSamplePlayerDlg::PlayButtonShown() const { return play_->IsShown(); }
 
 void CSamplePlayerDlg::ShowPlayButton(bool play) {
   play_->Show(play);

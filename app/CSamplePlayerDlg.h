@@ -16,18 +16,17 @@
 #include <wx/frame.h>
 #include <wx/timer.h>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/AppIds.h"
 #include "app/CZoomDlg.h"
 #include "app/DownloadRun.h"
 #include "app/Layout.h"
+#include "app/MomentControls.h"
 #include "app/Snapshot.h"
 #include "app/TripTrack.h"
 #include "app/ViewerConfig.h"
@@ -79,7 +78,7 @@ class CSamplePlayerDlg : public wxFrame,
                          public ViewerDialogs,
                          public DownloadRun::Host,
                          public TripTrack::Host,
-                         public TripTrack::Follower {
+                         public MomentControls::Host {
  public:
   // Shows a message box: text, caption and wx style flags; returns wxID_YES, wxID_NO or wxID_OK.
   // Tests replace it so that no modal box waits for a user.
@@ -163,7 +162,7 @@ class CSamplePlayerDlg : public wxFrame,
   void SecondsForward();
   void ApplyVolume(int position);
   void ApplyBrightness(int level);
-  void OnPositionTick();
+  void OnPositionTick() override;
   void UpdateTimeLabels(int seconds, int totalSeconds);
   void UpdateGSensorGraph(int seconds);
   void OnSettingsCommand();
@@ -184,24 +183,8 @@ class CSamplePlayerDlg : public wxFrame,
   // The trip on the map and track export.
   TripTrack& Trip() { return *trip_; }
 
-  // Finding the moment (CSamplePlayerDlg_Moment.cpp). Playback speed one step slower (-1),
-  // faster (+1) or back to normal (0): keys [, ] and \.
-  void ChangeSpeed(int step);
-  // Pauses and shows the picture `delta` pictures on, both cameras (keys . and ,).
-  void StepPicture(int delta);
-  // Moves to the next or the previous event mark (Ctrl+PageDown, Ctrl+PageUp).
-  void JumpToMark(bool next);
-  // Keys I and O: the clip's in and out points at the picture on screen; the out point, with an
-  // in point before it, asks for a folder and exports the clip there on a worker.
-  void SetClipPoint(bool in);
-  const EventMarks& Marks() const { return marks_; }
-  int ClipInMs() const { return clipInMs_; }
-  int ClipOutMs() const { return clipOutMs_; }
-  wxString PlaySpeedText() const;
-  // Called on the window thread when a clip export ended: written or not, and the message shown.
-  void SetClipObserver(std::function<void(bool ok, const std::string& message)> observer) {
-    clipObserver_ = std::move(observer);
-  }
+  // Finding the moment: speeds, picture steps, event marks and clips.
+  MomentControls& Moment() { return *moment_; }
 
   // For tests and tools (window thread).
   int LayoutMode() const { return layoutMode_; }
@@ -278,7 +261,6 @@ class CSamplePlayerDlg : public wxFrame,
   void OnSelectAll(wxCommandEvent& event);
   void OnFilter(int kind);
   void OnOpenCommand();
-  void ShowPlayButton(bool play);
   void ApplySelectAll();
   void ClearTelemetryView();
   void SetSpeedText(const wxString& text);
@@ -296,16 +278,16 @@ class CSamplePlayerDlg : public wxFrame,
   const std::string& SettingsPath() const override { return settingsPath_; }
   bool RecordingOpen() const override { return tick_.IsRunning(); }
   void ShowPosition(int seconds, int totalSeconds) override;
-  void TrackCleared() override { ClearMoment(); }
-  void MarksFound(const EventMarks& marks) override;
-  bool ClipBeingWritten() const override { return clipBusy_; }
+  bool PlayButtonShown() const override;
+  void ShowPlayButton(bool play) override;
+  const std::string& PlayingRecording() const override { return trip_->PlayingName(); }
+  bool ClipBeingWritten() const override { return moment_->ClipBusy(); }
   VexHandle Library() const override { return library_; }
   // Whether a file download holds the window's commands.
   bool DownloadBusy() const override { return download_->Busy(); }
 
-  // The list's context menu (track export); the track readers' and the clip's answers.
+  // The list's context menu: track export.
   void OnListContextMenu(wxListEvent& event);
-  void OnTrackEvent(wxThreadEvent& event);
 
   // The engine's callbacks (worker thread).
   static void OnTextData(void* self, const char* text, int length, int timeMs);
@@ -353,28 +335,16 @@ class CSamplePlayerDlg : public wxFrame,
   CGraphStatic* graph_ = nullptr;
   GSensorGraph graphFeed_;
   wxStaticText* speed_ = nullptr;
+  wxStaticText* playSpeed_ = nullptr;
   wxCheckBox* selectAll_ = nullptr;
   FolderDialogRunner folderRunner_;
   int timeLabelWrites_ = 0;
   int speedCode_ = 0;
   ReadoutUnit speedUnit_ = SpeedUnitFromSetting(1);
 
-  // Finding the moment: the open recording's event marks, the clip's points (ms, -1 unset), the
-  // clip export's worker (one at a time; joined before the next and at shut-down).
-  void ShowPlaySpeed();
-  void ClearMoment();
-  void ExportClip();
-  void JoinClipWorker();
-  wxStaticText* playSpeed_ = nullptr;
-  EventMarks marks_;
-  int clipInMs_ = -1;
-  int clipOutMs_ = -1;
-  std::thread clipWorker_;
-  std::atomic<bool> clipBusy_{false};
-  std::function<void(bool, const std::string&)> clipObserver_;
-
   // The features that keep state across events, each wired to the window through its Host.
   std::unique_ptr<DownloadRun> download_;
+  std::unique_ptr<MomentControls> moment_;
   std::unique_ptr<TripTrack> trip_;
 
   wxTimer tick_{this, kTimerPlaybackTick};

@@ -328,38 +328,38 @@ bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList, int modifiers)
     case WXK_PAGEUP:
       // With Ctrl: the previous event mark; alone, the next recording as ever.
       if (modifiers & wxMOD_CONTROL) {
-        JumpToMark(false);
+        moment_->JumpToMark(false);
       } else {
         PlayNext();
       }
       return true;
     case WXK_PAGEDOWN:
       if (modifiers & wxMOD_CONTROL) {
-        JumpToMark(true);
+        moment_->JumpToMark(true);
       } else {
         PlayPrevious();
       }
       return true;
     case '[':
-      ChangeSpeed(-1);
+      moment_->ChangeSpeed(-1);
       return true;
     case ']':
-      ChangeSpeed(1);
+      moment_->ChangeSpeed(1);
       return true;
     case '\\':
-      ChangeSpeed(0);
+      moment_->ChangeSpeed(0);
       return true;
     case '.':
-      StepPicture(1);
+      moment_->StepPicture(1);
       return true;
     case ',':
-      StepPicture(-1);
+      moment_->StepPicture(-1);
       return true;
     case 'I':
-      SetClipPoint(true);
+      moment_->SetClipPoint(true);
       return true;
     case 'O':
-      SetClipPoint(false);
+      moment_->SetClipPoint(false);
       return true;
     case WXK_LEFT:
       DiagPrintf("Press Button => VK_LEFT\n");

@@ -31,7 +31,6 @@ wxDECLARE_EVENT(EVT_TRACK, wxThreadEvent);
 enum TrackUpdate : int {
   kTrackForMap,    // the open recording's track was read
   kTrackExported,  // an export ended (written or not)
-  kClipExported,   // an evidence clip's export ended (written or not)
 };
 
 // What a track reader's worker hands the window.

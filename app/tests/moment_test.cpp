@@ -75,8 +75,8 @@ class MomentTest : public ::testing::Test {
 TEST_F(MomentTest, TheJoltIsMarkedReachedSteppedThroughAndExportedAsAClip) {
   W()->PlayRow(0);
   ASSERT_TRUE(PumpUntil([&] { return W()->Trip().TracksRead() == 1; }, 20000));
-  EXPECT_EQ(W()->Marks().markSeconds, std::vector<int>{10});
-  EXPECT_EQ(W()->Marks().triggerSecond, 10);
+  EXPECT_EQ(W()->Moment().Marks().markSeconds, std::vector<int>{10});
+  EXPECT_EQ(W()->Moment().Marks().triggerSecond, 10);
 
   // The trigger's tick is on the screen over the slider at second 10 of 20, and nowhere else.
   auto* seek = dynamic_cast<CBitmapSlider*>(W()->FindControl(kIdSeekSlider));
@@ -123,7 +123,7 @@ TEST_F(MomentTest, TheJoltIsMarkedReachedSteppedThroughAndExportedAsAClip) {
       {'\\', "1×"}, {'[', "1/2×"}, {'[', "1/4×"}, {'[', "1/4×"}, {'\\', "1×"}};
   for (const auto& [key, text] : speeds) {
     ASSERT_TRUE(W()->HandleKey(key, false));
-    EXPECT_EQ(W()->PlaySpeedText(), wxString::FromUTF8(text));
+    EXPECT_EQ(W()->Moment().PlaySpeedText(), wxString::FromUTF8(text));
   }
 
   // A ten-second clip around the jolt: in at 5.3 s, out at 15.3 s, written whole blocks.
@@ -137,7 +137,7 @@ TEST_F(MomentTest, TheJoltIsMarkedReachedSteppedThroughAndExportedAsAClip) {
     return true;
   });
   bool ended = false, ok = false;
-  W()->SetClipObserver([&](bool success, const std::string&) {
+  W()->Moment().SetClipObserver([&](bool success, const std::string&) {
     ended = true;
     ok = success;
   });

@@ -53,7 +53,7 @@ TEST(TimeReadout, PausedOnAPictureTheTicksLeaveItAlone) {
   ASSERT_EQ(w->RecordingList()->GetItemCount(), 1);
   apptest::DoubleClickRow(w, 0);
   ASSERT_TRUE(PumpUntil([&] { return w->FrontPane()->PresentedCount() > 10; }));
-  w->StepPicture(0);
+  w->Moment().StepPicture(0);
   ASSERT_TRUE(PumpUntil([&] { return w->CurrentTimeText().Contains("."); }))
       << w->CurrentTimeText();
   const wxString shown = w->CurrentTimeText();

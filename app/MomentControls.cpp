@@ -1,17 +1,21 @@
-// Finding the moment that matters: playback speeds, picture steps, the event marks over the seek
-// slider and evidence clips of a span of the playing recording.
+#include "app/MomentControls.h"
+
 #include <wx/stattext.h>
 
 #include <algorithm>
 #include <iterator>
 #include <utility>
 
-#include "app/CSamplePlayerDlg.h"
+#include "app/Layout.h"
 #include "app/ViewerConfig.h"
+#include "app/ViewerDialogs.h"
 #include "export/ClipExport.h"
-#include "skin/CBitmapButtonTrans.h"
+#include "media/CVEXParser.h"
+#include "playback/CNOVMediaPlayer.h"
 #include "skin/CBitmapSlider.h"
 #include "support/Diag.h"
+
+wxDEFINE_EVENT(EVT_CLIP, wxThreadEvent);
 
 namespace {
 
@@ -40,37 +44,49 @@ std::string ClockText(int ms) {
 
 }  // namespace
 
-void CSamplePlayerDlg::ClearMoment() {
+MomentControls::MomentControls(wxEvtHandler* window, Host* host, ViewerDialogs* dialogs,
+                               OutputFolder* folder, CNOVMediaPlayer* engine, CBitmapSlider* seek,
+                               wxStaticText* playSpeed, std::string cardDir)
+    : window_(window),
+      host_(host),
+      dialogs_(dialogs),
+      folder_(folder),
+      engine_(engine),
+      seek_(seek),
+      playSpeed_(playSpeed),
+      cardDir_(std::move(cardDir)) {}
+
+MomentControls::~MomentControls() { JoinClipWorker(); }
+
+void MomentControls::TrackCleared() {
   marks_ = EventMarks{};
   seek_->SetMarks({});
   clipInMs_ = clipOutMs_ = -1;
 }
 
-void CSamplePlayerDlg::MarksFound(const EventMarks& marks) {
+void MomentControls::MarksFound(const EventMarks& marks) {
   marks_ = marks;
   seek_->SetMarks(marks_.markSeconds, marks_.triggerSecond);
   DiagPrintf("Event marks => %d, trigger %d\n", static_cast<int>(marks_.markSeconds.size()),
              marks_.triggerSecond);
 }
 
-void CSamplePlayerDlg::OnTrackEvent(wxThreadEvent& event) {
-  if (event.GetInt() != kClipExported) {
-    trip_->OnEvent(event);
-    return;
-  }
-  const TrackReport report = event.GetPayload<TrackReport>();
+void MomentControls::OnClipEvent(wxThreadEvent& event) {
+  const ClipReport report = event.GetPayload<ClipReport>();
   clipBusy_ = false;
   JoinClipWorker();
   DiagPrintf("Clip => %s\n", report.ok ? report.path.c_str() : report.message.c_str());
-  messageBox_(wxString::FromUTF8(report.message), "Export clip",
-              wxOK | (report.ok ? wxICON_INFORMATION : wxICON_ERROR));
+  dialogs_->ShowMessage(wxString::FromUTF8(report.message), "Export clip",
+                        wxOK | (report.ok ? wxICON_INFORMATION : wxICON_ERROR));
   if (clipObserver_) clipObserver_(report.ok, report.message);
 }
 
-wxString CSamplePlayerDlg::PlaySpeedText() const { return playSpeed_->GetLabel(); }
+void MomentControls::Stop() { JoinClipWorker(); }
 
-void CSamplePlayerDlg::ShowPlaySpeed() {
-  const int speed = engine_.GetSpeed();
+wxString MomentControls::PlaySpeedText() const { return playSpeed_->GetLabel(); }
+
+void MomentControls::ShowPlaySpeed() {
+  const int speed = engine_->GetSpeed();
   playSpeed_->SetLabel(SpeedLabel(speed));
   // Away from the normal pace the read-out stands out; beyond twice it also says the sound is off.
   playSpeed_->SetForegroundColour(speed == CNOVMediaPlayer::kNormalSpeed ? *wxWHITE
@@ -81,54 +97,56 @@ void CSamplePlayerDlg::ShowPlaySpeed() {
   playSpeed_->Refresh();
 }
 
-void CSamplePlayerDlg::ChangeSpeed(int step) {
-  if (DownloadBusy()) return;
+void MomentControls::ChangeSpeed(int step) {
+  if (host_->DownloadBusy()) return;
   const auto* first = std::begin(CNOVMediaPlayer::kSpeeds);
   const auto* last = std::end(CNOVMediaPlayer::kSpeeds);
-  const auto* at = std::find(first, last, engine_.GetSpeed());
+  const auto* at = std::find(first, last, engine_->GetSpeed());
   if (at == last) at = std::find(first, last, CNOVMediaPlayer::kNormalSpeed);
   if (step < 0 && at != first) --at;
   if (step > 0 && at + 1 != last) ++at;
   const int speed = step == 0 ? CNOVMediaPlayer::kNormalSpeed : *at;
-  engine_.SetSpeed(speed);
+  engine_->SetSpeed(speed);
   DiagPrintf("Playback speed => %d/4\n", speed);
   ShowPlaySpeed();
 }
 
-void CSamplePlayerDlg::StepPicture(int delta) {
-  if (DownloadBusy() || !tick_.IsRunning()) return;
+void MomentControls::StepPicture(int delta) {
+  if (host_->DownloadBusy() || !host_->RecordingOpen()) return;
   // Steps are taken while paused: the first one pauses.
-  if (!play_->IsShown()) {
-    ShowPlayButton(true);
-    engine_.Pause();
+  if (!host_->PlayButtonShown()) {
+    host_->ShowPlayButton(true);
+    engine_->Pause();
   }
-  if (!engine_.StepPictures(delta)) return;
+  if (!engine_->StepPictures(delta)) return;
   // The read-outs show the picture asked for at once.
-  OnPositionTick();
+  host_->OnPositionTick();
 }
 
-void CSamplePlayerDlg::JumpToMark(bool next) {
-  if (DownloadBusy() || !tick_.IsRunning() || marks_.markSeconds.empty()) return;
+void MomentControls::JumpToMark(bool next) {
+  if (host_->DownloadBusy() || !host_->RecordingOpen() || marks_.markSeconds.empty()) return;
   // Paused, the picture on screen is where the user stands; playing, the position.
-  const int at = play_->IsShown() && engine_.GetShownPicture() >= 0 ? engine_.GetShownPictureMs()
-                                                                    : engine_.GetPositionMs();
+  const int at = host_->PlayButtonShown() && engine_->GetShownPicture() >= 0
+                     ? engine_->GetShownPictureMs()
+                     : engine_->GetPositionMs();
   const int second =
       next ? NextMarkSecond(marks_.markSeconds, at) : PreviousMarkSecond(marks_.markSeconds, at);
   if (second < 0) return;
   DiagPrintf("Event mark => %d s\n", second);
-  if (play_->IsShown()) {
+  if (host_->PlayButtonShown()) {
     // Paused: the mark's own picture, both cameras.
-    engine_.ShowPicture(second * engine_.GetFrontRate());
+    engine_->ShowPicture(second * engine_->GetFrontRate());
   } else {
-    engine_.SeekToMs(second * 1000);
+    engine_->SeekToMs(second * 1000);
   }
-  ShowPosition(second, engine_.GetDurationMs() / 1000);
+  host_->ShowPosition(second, engine_->GetDurationMs() / 1000);
 }
 
-void CSamplePlayerDlg::SetClipPoint(bool in) {
-  if (DownloadBusy() || !tick_.IsRunning()) return;
-  const int at = play_->IsShown() && engine_.GetShownPicture() >= 0 ? engine_.GetShownPictureMs()
-                                                                    : engine_.GetPositionMs();
+void MomentControls::SetClipPoint(bool in) {
+  if (host_->DownloadBusy() || !host_->RecordingOpen()) return;
+  const int at = host_->PlayButtonShown() && engine_->GetShownPicture() >= 0
+                     ? engine_->GetShownPictureMs()
+                     : engine_->GetPositionMs();
   if (in) {
     clipInMs_ = at;
     clipOutMs_ = -1;
@@ -136,8 +154,8 @@ void CSamplePlayerDlg::SetClipPoint(bool in) {
     return;
   }
   if (clipInMs_ < 0 || at <= clipInMs_) {
-    messageBox_(wxString::FromUTF8(kTextOutBeforeIn), wxString::FromUTF8(kTextClipCaption),
-                wxOK | wxICON_INFORMATION);
+    dialogs_->ShowMessage(wxString::FromUTF8(kTextOutBeforeIn),
+                          wxString::FromUTF8(kTextClipCaption), wxOK | wxICON_INFORMATION);
     return;
   }
   clipOutMs_ = at;
@@ -145,32 +163,32 @@ void CSamplePlayerDlg::SetClipPoint(bool in) {
   ExportClip();
 }
 
-void CSamplePlayerDlg::ExportClip() {
-  if (trip_->PlayingName().empty() || clipInMs_ < 0 || clipOutMs_ <= clipInMs_) return;
+void MomentControls::ExportClip() {
+  if (host_->PlayingRecording().empty() || clipInMs_ < 0 || clipOutMs_ <= clipInMs_) return;
   if (clipBusy_) {
-    messageBox_(wxString::FromUTF8(kTextClipBusy), wxString::FromUTF8(kTextClipCaption),
-                wxOK | wxICON_INFORMATION);
+    dialogs_->ShowMessage(wxString::FromUTF8(kTextClipBusy), wxString::FromUTF8(kTextClipCaption),
+                          wxOK | wxICON_INFORMATION);
     return;
   }
   wxString folder;
-  if (!folderRunner_(wxString::FromUTF8(kTextChooseClipFolder),
-                     wxString::FromUTF8(outputFolder_.Path()), &folder) ||
+  if (!dialogs_->ChooseFolder(wxString::FromUTF8(kTextChooseClipFolder),
+                              wxString::FromUTF8(folder_->Path()), &folder) ||
       folder.empty()) {
     return;
   }
   // The next clip, and the next download, start in the same folder.
-  outputFolder_.Remember(folder.utf8_string());
+  folder_->Remember(folder.utf8_string());
   JoinClipWorker();
   ClipRequest request;
-  request.name = trip_->PlayingName();
+  request.name = host_->PlayingRecording();
   request.fromMs = clipInMs_;
   request.toMs = clipOutMs_;
   request.folder = folder.utf8_string();
   clipBusy_ = true;
-  const std::string cardDir = options_.cardDir;
+  const std::string cardDir = cardDir_;
   // The worker reads the card through a library handle and parser of its own: the engine's
   // stream on the window's handle goes on undisturbed.
-  clipWorker_ = std::thread([this, request, cardDir] {
+  clipWorker_ = std::thread([window = window_, request, cardDir] {
     VexHandle library = VexStart();
     VexInitialise(library, cardDir.empty() ? nullptr : cardDir.c_str());
     char drive = 0;
@@ -185,7 +203,7 @@ void CSamplePlayerDlg::ExportClip() {
       parser.Stop();
     }
     VexRelease(library);
-    TrackReport report;
+    ClipReport report;
     report.ok = outcome.result == kClipDone;
     if (report.ok) {
       report.path = outcome.files.front();
@@ -196,13 +214,12 @@ void CSamplePlayerDlg::ExportClip() {
     } else {
       report.message = "The clip could not be saved: " + outcome.reason;
     }
-    auto* event = new wxThreadEvent(EVT_TRACK);
-    event->SetInt(kClipExported);
+    auto* event = new wxThreadEvent(EVT_CLIP);
     event->SetPayload(report);
-    wxQueueEvent(this, event);
+    wxQueueEvent(window, event);
   });
 }
 
-void CSamplePlayerDlg::JoinClipWorker() {
+void MomentControls::JoinClipWorker() {
   if (clipWorker_.joinable()) clipWorker_.join();
 }
