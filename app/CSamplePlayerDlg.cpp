@@ -13,7 +13,6 @@
 #include <algorithm>
 
 #include "app/CPicturePane.h"
-#include "app/CZoomDlg.h"
 #include "app/Desktop.h"
 #include "app/ViewerConfig.h"
 #include "map/gui/CMapView.h"
@@ -55,9 +54,6 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
       options_(options),
       messageBox_(&ShowMessageBox) {
   configPath_ = options.configPath.empty() ? ViewerConfigPath() : options.configPath;
-  saveDialogRunner_ = [this](const wxString& defaultName, wxString* path) {
-    return RunSaveDialog(defaultName, path);
-  };
   folderRunner_ = [this](const wxString& title, const wxString& start, wxString* folder) {
     return RunFolderDialog(title, start, folder);
   };
@@ -77,6 +73,11 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
   trip_ = std::make_unique<TripTrack>(this, this, this, moment_.get(), &engine_, map_);
   trip_->SetExportDialogRunner([this](const wxString& defaultName, wxString* path) {
     return RunSaveDialog(defaultName, path, kTrackFileTypes);
+  });
+  capture_ =
+      std::make_unique<PictureCapture>(this, this, this, &engine_, map_, frontPane_, rearPane_);
+  capture_->SetSaveDialogRunner([this](const wxString& defaultName, wxString* path) {
+    return RunSaveDialog(defaultName, path);
   });
   BindEvents();
   InitDialog();
@@ -364,10 +365,7 @@ void CSamplePlayerDlg::OnCloseWindow(wxCloseEvent&) {
 void CSamplePlayerDlg::ShutDown() {
   if (shutDown_) return;
   shutDown_ = true;
-  if (zoom_ != nullptr) {
-    zoom_->Destroy();
-    zoom_ = nullptr;
-  }
+  capture_->CloseZoomWindow();
   SaveConfig();
   cardPoll_.Stop();
   mountWatch_.Stop();
@@ -687,10 +685,10 @@ void CSamplePlayerDlg::OnButton(wxCommandEvent& event) {
       OnSettingsCommand();
       break;
     case kIdCapture:
-      CaptureSnapshot();
+      capture_->CaptureSnapshot();
       break;
     case kIdZoom:
-      OpenZoomWindow();
+      capture_->OpenZoomWindow();
       break;
     case kIdFileDownload:
       download_->DownloadRecordings();

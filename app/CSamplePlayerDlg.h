@@ -23,7 +23,6 @@
 #include <vector>
 
 #include "app/AppIds.h"
-#include "app/CZoomDlg.h"
 #include "app/DownloadRun.h"
 #include "app/Layout.h"
 #include "app/MomentControls.h"
@@ -78,7 +77,8 @@ class CSamplePlayerDlg : public wxFrame,
                          public ViewerDialogs,
                          public DownloadRun::Host,
                          public TripTrack::Host,
-                         public MomentControls::Host {
+                         public MomentControls::Host,
+                         public PictureCapture::Host {
  public:
   // Shows a message box: text, caption and wx style flags; returns wxID_YES, wxID_NO or wxID_OK.
   // Tests replace it so that no modal box waits for a user.
@@ -117,20 +117,15 @@ class CSamplePlayerDlg : public wxFrame,
   void SetFolderDialogRunner(FolderDialogRunner runner) { folderRunner_ = std::move(runner); }
   bool RunFolderDialog(const wxString& title, const wxString& start, wxString* folder);
   void SetSettingsDialogRunner(SettingsDialogRunner runner) { settingsRunner_ = std::move(runner); }
-  // Runs the snapshot's save dialog with its default file name (modally unless a test says
-  // otherwise); true with the chosen path when the user confirmed.
-  using SaveDialogRunner = std::function<bool(const wxString& defaultName, wxString* path)>;
-  void SetSaveDialogRunner(SaveDialogRunner runner) { saveDialogRunner_ = std::move(runner); }
-  // The save dialog itself (the runner unless a test replaces it), for the given wx wildcard of
-  // file types (JPEG by default).
+  // The save dialog itself (the snapshot's and the track export's runners unless a test
+  // replaces them), for the given wx wildcard of file types (JPEG by default); true with the
+  // chosen path when the user confirmed.
   bool RunSaveDialog(const wxString& defaultName, wxString* path,
                      const char* fileTypes = "jpeg file (*.jpg)|*.jpg");
-  // The computer's local time (the snapshot's default name); tests set their own.
-  void SetClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }
 
   // Layouts and painting.
   void LayoutControls(int mode);
-  void LayoutPanes();
+  void LayoutPanes() override;
   void ToggleMapSize();
   // The full-screen command and, with previousSize, the previous-size command.
   void ToggleFullScreen(bool previousSize);
@@ -168,13 +163,7 @@ class CSamplePlayerDlg : public wxFrame,
   void OnSettingsCommand();
 
   // Snapshots and the zoom window.
-  void CaptureSnapshot();
-  void OpenZoomWindow();
-  CZoomDlg* ZoomWindow() const { return zoom_; }
-  // The evidence of the picture shown now: the recording's clock, its fix, the card's camera.
-  SnapshotEvidence SnapshotEvidenceNow();
-  // The zoom window's source over the picture panes (see CZoomDlg::PictureSource).
-  CZoomDlg::Found ZoomPicture(const wxPoint& screen, const wxSize& size, wxImage* image);
+  PictureCapture& Capture() { return *capture_; }
 
   // The file download (button 1143), and the folder it and the clips go to.
   DownloadRun& Download() { return *download_; }
@@ -196,6 +185,7 @@ class CSamplePlayerDlg : public wxFrame,
   char CardDrive() const override { return cardDrive_; }
   CNOVMediaPlayer& Engine() { return engine_; }
   CTextData& Telemetry() { return telemetry_; }
+  const CTextData& Telemetry() const override { return telemetry_; }
   wxWindow* FindControl(int id) const { return FindWindow(id); }
   CPicturePane* FrontPane() const { return frontPane_; }
   CPicturePane* RearPane() const { return rearPane_; }
@@ -282,6 +272,9 @@ class CSamplePlayerDlg : public wxFrame,
   void ShowPlayButton(bool play) override;
   const std::string& PlayingRecording() const override { return trip_->PlayingName(); }
   bool ClipBeingWritten() const override { return moment_->ClipBusy(); }
+  bool RecordingsListed() const override;
+  std::string CurrentRecording() const override;
+  ReadoutUnit SpeedUnit() const override { return speedUnit_; }
   VexHandle Library() const override { return library_; }
   // Whether a file download holds the window's commands.
   bool DownloadBusy() const override { return download_->Busy(); }
@@ -297,13 +290,10 @@ class CSamplePlayerDlg : public wxFrame,
   std::string configPath_;
   MessageBoxFn messageBox_;
   SettingsDialogRunner settingsRunner_ = [](CSettingDlg& dialog) { return dialog.ShowModal(); };
-  SaveDialogRunner saveDialogRunner_;
-  std::function<std::tm()> clock_ = &ComputerLocalTime;
   // The card's settings file whose speed unit is shown (the snapshot's camera model).
   std::string settingsPath_;
   // Where the file download and the clip export go, kept in the viewer's profile.
   OutputFolder outputFolder_;
-  CZoomDlg* zoom_ = nullptr;
 
   // Owned by the window, in the order they are made.
   CBitmapButtonTrans* pause_ = nullptr;
@@ -346,6 +336,7 @@ class CSamplePlayerDlg : public wxFrame,
   std::unique_ptr<DownloadRun> download_;
   std::unique_ptr<MomentControls> moment_;
   std::unique_ptr<TripTrack> trip_;
+  std::unique_ptr<PictureCapture> capture_;
 
   wxTimer tick_{this, kTimerPlaybackTick};
   // Closing waits (a few times 10 ms) for the map's page to answer the last marker moves.

@@ -213,6 +213,13 @@ std::optional<std::string> CSamplePlayerDlg::RecordingInRow(int row) const {
   return list_->GetItemText(row, 1).utf8_string();
 }
 
+bool CSamplePlayerDlg::RecordingsListed() const { return list_->GetItemCount() > 0; }
+
+std::string CSamplePlayerDlg::CurrentRecording() const {
+  if (currentRow_ < 0 || currentRow_ >= list_->GetItemCount()) return std::string();
+  return list_->GetItemText(currentRow_, 1).ToStdString();
+}
+
 void CSamplePlayerDlg::OnListContextMenu(wxListEvent& event) {
   const int row = static_cast<int>(event.GetIndex());
   wxMenu menu;

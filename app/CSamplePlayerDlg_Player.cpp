@@ -384,7 +384,7 @@ bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList, int modifiers)
       OnSettingsCommand();
       return true;
     case WXK_F4:
-      CaptureSnapshot();
+      capture_->CaptureSnapshot();
       return true;
     case 'T':
       trip_->ExportTracks();

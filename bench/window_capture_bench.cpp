@@ -71,14 +71,14 @@ int main(int argc, char** argv) {
 
     // 1. Snapshots: the dialog confirms at once with a name.
     int shot = 0;
-    window->SetSaveDialogRunner([&](const wxString&, wxString* path) {
+    window->Capture().SetSaveDialogRunner([&](const wxString&, wxString* path) {
       *path = wxString::FromUTF8((work / "out" / ("S" + std::to_string(++shot) + ".jpg")).string());
       return true;
     });
     double best = 1e9, worst = 0;
     for (int run = 0; run < 5; ++run) {
       const double start = NowMs();
-      window->CaptureSnapshot();
+      window->Capture().CaptureSnapshot();
       const double held = NowMs() - start;
       best = std::min(best, held);
       worst = std::max(worst, held);
@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     window->PlayRow(0);
     Pump(2000);
     const double without = CpuPerSecond(8000);
-    window->OpenZoomWindow();
+    window->Capture().OpenZoomWindow();
     GdkDisplay* gdk = gdk_display_get_default();
     if (gdk != nullptr && GDK_IS_X11_DISPLAY(gdk)) {
       Display* d = GDK_DISPLAY_XDISPLAY(gdk);

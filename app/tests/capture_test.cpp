@@ -103,7 +103,7 @@ class CaptureTest : public ::testing::Test {
     window_ = std::make_unique<Window>(card, config_.str() + "/config.cfg");
     apptest::KeepMapOffline(W());
     W()->PollCard();
-    W()->SetSaveDialogRunner([this](const wxString& defaultName, wxString* path) {
+    W()->Capture().SetSaveDialogRunner([this](const wxString& defaultName, wxString* path) {
       ++dialogs_;
       defaultName_ = defaultName.ToStdString();
       playingDuringDialog_ = W()->Engine().GetRunState() == CNOVMediaPlayer::kPlaying;
@@ -112,7 +112,7 @@ class CaptureTest : public ::testing::Test {
       *path = wxString::FromUTF8(answer_);
       return true;
     });
-    W()->SetClock([] { return At(2024, 7, 1, 9, 5, 3); });
+    W()->Capture().SetClock([] { return At(2024, 7, 1, 9, 5, 3); });
   }
   CSamplePlayerDlg* W() { return window_->get(); }
   // Plays a row until pictures are on screen and a fix has come.
@@ -288,7 +288,7 @@ TEST_F(CaptureTest, TheNextRecordingShowsNothingOfTheOneBefore) {
 
   // The zoom window over the rear pane: black, with the words saying why.
   apptest::Click(W(), kIdZoom);
-  CZoomDlg* zoom = W()->ZoomWindow();
+  CZoomDlg* zoom = W()->Capture().ZoomWindow();
   ASSERT_NE(zoom, nullptr);
   // Out of the way of the pane it enlarges.
   zoom->Move(0, 1024 - zoom->GetSize().y);
@@ -335,7 +335,7 @@ TEST(ZoomSource, CentredOnThePointerAndKeptOnTheScreen) {
 TEST_F(CaptureTest, TheZoomWindowOnTheScreen) {
   ASSERT_TRUE(st::StartWindowManager());
   apptest::Click(W(), kIdZoom);
-  CZoomDlg* zoom = W()->ZoomWindow();
+  CZoomDlg* zoom = W()->Capture().ZoomWindow();
   ASSERT_NE(zoom, nullptr);
   wxWeakRef<CZoomDlg> first = zoom;
   st::Pump(300);
@@ -358,7 +358,7 @@ TEST_F(CaptureTest, TheZoomWindowOnTheScreen) {
 
   apptest::Click(W(), kIdZoom);
   EXPECT_TRUE(PumpUntil([&] { return !first; }, 3000)) << "the first window is gone";
-  zoom = W()->ZoomWindow();
+  zoom = W()->Capture().ZoomWindow();
   ASSERT_NE(zoom, nullptr);
   EXPECT_TRUE(zoom->Magnifying());
 
@@ -405,7 +405,7 @@ TEST_F(CaptureTest, TheZoomWindowReadsThePlateInTheCamerasOwnPicture) {
   W()->OnPauseCommand();
   st::Pump(300);
   apptest::Click(W(), kIdZoom);
-  CZoomDlg* zoom = W()->ZoomWindow();
+  CZoomDlg* zoom = W()->Capture().ZoomWindow();
   ASSERT_NE(zoom, nullptr);
   // The plate in the picture (1920x1080: 66 x 22 pixels) and where the pane shows it.
   const wxRect plate(786, 581, 66, 22);

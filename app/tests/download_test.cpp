@@ -317,7 +317,8 @@ TEST_F(DownloadTest, TheDialogShowsCommandsWaitAndCancelKeepsOneShorterFile) {
   // Nothing of playback, the list, capture, layout or the keys answers during the run.
   const int rows = W()->RecordingList()->GetItemCount();
   int saves = 0;
-  W()->SetSaveDialogRunner([&saves](const wxString&, wxString*) { return ++saves, false; });
+  W()->Capture().SetSaveDialogRunner(
+      [&saves](const wxString&, wxString*) { return ++saves, false; });
   apptest::Click(W(), kIdPlay);
   apptest::DoubleClickRow(W(), 1);
   apptest::Click(W(), kIdFilterEvent);

@@ -1,7 +1,7 @@
-// Pictures out of the player: snapshots of the pictures on screen as JPEG files carrying the
-// recording's evidence (its time, the car's position and speed), and the zoom window.
+#include "app/Snapshot.h"
+
 #include <wx/filename.h>
-#include <wx/listctrl.h>
+#include <wx/frame.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,15 +11,18 @@
 #include <ctime>
 
 #include "app/CPicturePane.h"
-#include "app/CSamplePlayerDlg.h"
 #include "app/CZoomDlg.h"
+#include "app/ViewerDialogs.h"
 #include "map/gui/CMapView.h"
 #include "platform/Profile.h"
+#include "playback/CNOVMediaPlayer.h"
 #include "resources/core/StringTable.h"
 #include "settings/CameraSettings.h"
+#include "settings/gui/CSettingDlg.h"
 #include "support/CivilDate.h"
 #include "support/Diag.h"
 #include "telemetry/CGPSData.h"
+#include "telemetry/CTextData.h"
 #include "vexlib/VexCard.h"
 
 #ifndef ROADEYE_VERSION
@@ -94,36 +97,51 @@ SnapshotFix FixOf(const CGPSData& fix, float speedFactor, bool mph) {
   return out;
 }
 
-SnapshotEvidence CSamplePlayerDlg::SnapshotEvidenceNow() {
+PictureCapture::PictureCapture(wxFrame* window, Host* host, ViewerDialogs* dialogs,
+                               CNOVMediaPlayer* engine, CMapView* map, CPicturePane* frontPane,
+                               CPicturePane* rearPane)
+    : window_(window),
+      host_(host),
+      dialogs_(dialogs),
+      engine_(engine),
+      map_(map),
+      frontPane_(frontPane),
+      rearPane_(rearPane),
+      clock_(&ComputerLocalTime) {}
+
+PictureCapture::~PictureCapture() { CloseZoomWindow(); }
+
+SnapshotEvidence PictureCapture::SnapshotEvidenceNow() {
   SnapshotEvidence evidence;
-  const std::string name = currentRow_ >= 0 && currentRow_ < list_->GetItemCount()
-                               ? list_->GetItemText(currentRow_, 1).ToStdString()
-                               : std::string();
+  const std::string name = host_->CurrentRecording();
   evidence.description = name;
-  RecordingClock(name, engine_.GetPositionMs(), &evidence);
-  if (telemetry_.GpsCount() > 0) {
-    evidence.fix = FixOf(telemetry_.LastGps(), speedUnit_.factor, SpeedUnitLabel() == "MPH");
+  RecordingClock(name, engine_->GetPositionMs(), &evidence);
+  const CTextData& telemetry = host_->Telemetry();
+  if (telemetry.GpsCount() > 0) {
+    const ReadoutUnit unit = host_->SpeedUnit();
+    evidence.fix = FixOf(telemetry.LastGps(), unit.factor, wxString::FromUTF8(unit.label) == "MPH");
   }
   evidence.software = std::string("Roadeye ") + ROADEYE_VERSION;
-  if (!settingsPath_.empty()) {
+  const std::string& settingsPath = host_->SettingsPath();
+  if (!settingsPath.empty()) {
     char text[kSettingsValueBytes] = {};
-    GetProfileText("blackbox", "make", "", text, sizeof text, settingsPath_.c_str());
+    GetProfileText("blackbox", "make", "", text, sizeof text, settingsPath.c_str());
     evidence.make = text;
-    GetProfileText("blackbox", "model", "", text, sizeof text, settingsPath_.c_str());
+    GetProfileText("blackbox", "model", "", text, sizeof text, settingsPath.c_str());
     evidence.model = text;
   }
   return evidence;
 }
 
-void CSamplePlayerDlg::CaptureSnapshot() {
-  if (DownloadBusy()) return;
-  const int status = engine_.GetShowStatus();
+void PictureCapture::CaptureSnapshot() {
+  if (host_->DownloadBusy()) return;
+  const int status = engine_->GetShowStatus();
   if ((status != CNOVMediaPlayer::kShowPlaying && status != CNOVMediaPlayer::kShowTwoShown) ||
-      list_->GetItemCount() == 0) {
+      !host_->RecordingsListed()) {
     return;
   }
   // Held while the dialog is open: the pictures saved are the ones on screen.
-  engine_.Pause();
+  engine_->Pause();
   const std::tm now = clock_();
   wxString chosen;
   if (saveDialogRunner_(wxString::FromUTF8(SnapshotDefaultName(now)), &chosen)) {
@@ -131,11 +149,11 @@ void CSamplePlayerDlg::CaptureSnapshot() {
     const std::string base = SnapshotBaseName(path, !wxFileName(chosen).GetExt().empty());
     const SnapshotEvidence evidence = SnapshotEvidenceNow();
     std::vector<std::pair<std::string, int>> failed;
-    const int channels = engine_.GetChannelCount() > 1 ? 2 : 1;
+    const int channels = engine_->GetChannelCount() > 1 ? 2 : 1;
     for (int channel = 0; channel < channels; ++channel) {
       const std::string file = base + (channel == 0 ? "_front.jpg" : "_rear.jpg");
       errno = 0;
-      if (!engine_.SavePicture(channel, file.c_str(), &evidence)) {
+      if (!engine_->SavePicture(channel, file.c_str(), &evidence)) {
         failed.emplace_back(file, errno);  // the other camera's file is still tried
       }
     }
@@ -148,27 +166,24 @@ void CSamplePlayerDlg::CaptureSnapshot() {
                                     : wxString::FromUTF8(std::strerror(error != 0 ? error : EIO));
         lines += "\n" + wxString::FromUTF8(file) + ": " + reason;
       }
-      messageBox_(wxString::Format(wxString::FromUTF8(DisplayText(
-                                       BilingualText(kStrSnapshotFailedKo, kStrSnapshotFailedEn))),
-                                   lines),
-                  GetTitle(), wxOK | wxICON_WARNING);
+      dialogs_->ShowMessage(wxString::Format(wxString::FromUTF8(DisplayText(BilingualText(
+                                                 kStrSnapshotFailedKo, kStrSnapshotFailedEn))),
+                                             lines),
+                            window_->GetTitle(), wxOK | wxICON_WARNING);
     }
   }
   // A recording that was playing goes on; one that was held stays held.
   if (status == CNOVMediaPlayer::kShowPlaying) {
-    ShowPlayButton(false);
-    engine_.Resume();
-    Refresh();
+    host_->ShowPlayButton(false);
+    engine_->Resume();
+    window_->Refresh();
   }
-  LayoutPanes();
+  host_->LayoutPanes();
 }
 
-void CSamplePlayerDlg::OpenZoomWindow() {
-  if (zoom_ != nullptr) {
-    zoom_->Destroy();
-    zoom_ = nullptr;
-  }
-  zoom_ = new CZoomDlg(this, [this](const wxPoint& screen, const wxSize& size, wxImage* image) {
+void PictureCapture::OpenZoomWindow() {
+  CloseZoomWindow();
+  zoom_ = new CZoomDlg(window_, [this](const wxPoint& screen, const wxSize& size, wxImage* image) {
     return ZoomPicture(screen, size, image);
   });
   zoom_->Show();
@@ -176,8 +191,15 @@ void CSamplePlayerDlg::OpenZoomWindow() {
   zoom_->Raise();
 }
 
-CZoomDlg::Found CSamplePlayerDlg::ZoomPicture(const wxPoint& screen, const wxSize& size,
-                                              wxImage* image) {
+void PictureCapture::CloseZoomWindow() {
+  if (zoom_ != nullptr) {
+    zoom_->Destroy();
+    zoom_ = nullptr;
+  }
+}
+
+CZoomDlg::Found PictureCapture::ZoomPicture(const wxPoint& screen, const wxSize& size,
+                                            wxImage* image) {
   using Found = CZoomDlg::Found;
   // The map lies above the pictures where they share a place.
   if (map_->IsShown() && map_->GetScreenRect().Contains(screen)) return Found::kNoPane;
@@ -187,7 +209,7 @@ CZoomDlg::Found CSamplePlayerDlg::ZoomPicture(const wxPoint& screen, const wxSiz
     int width = 0, height = 0;
     const wxSize shown = pane->GetClientSize();
     if (shown.x <= 0 || shown.y <= 0) return Found::kNoPane;
-    if (!engine_.GetPictureSize(channel, &width, &height)) return Found::kNoPicture;
+    if (!engine_->GetPictureSize(channel, &width, &height)) return Found::kNoPicture;
     // The point in the picture's own pixels, and as many of them as the zoom window shows at two
     // times the pane's scale, or one to one where the pane shrinks the picture more than that.
     const wxPoint at = screen - pane->GetScreenPosition();
@@ -199,8 +221,8 @@ CZoomDlg::Found CSamplePlayerDlg::ZoomPicture(const wxPoint& screen, const wxSiz
     const int cy = static_cast<int>(static_cast<long long>(at.y) * height / shown.y);
     // The region comes as RGB, the image's own layout: straight into it.
     if (!image->IsOk() || image->GetSize() != size) image->Create(size.x, size.y, false);
-    return engine_.CopyPictureRegion(channel, cx - w / 2, cy - h / 2, w, h, image->GetData(),
-                                     size.x * 3, size.x, size.y)
+    return engine_->CopyPictureRegion(channel, cx - w / 2, cy - h / 2, w, h, image->GetData(),
+                                      size.x * 3, size.x, size.y)
                ? Found::kPicture
                : Found::kNoPicture;
   }
