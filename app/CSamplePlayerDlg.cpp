@@ -67,18 +67,7 @@ CSamplePlayerDlg::CSamplePlayerDlg(const Options& options)
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetBackgroundColour(*wxBLACK);
   CreateControls();
-  download_ = std::make_unique<DownloadRun>(this, this, this, &outputFolder_);
-  moment_ = std::make_unique<MomentControls>(this, this, this, &outputFolder_, &engine_, seek_,
-                                             playSpeed_, options_.cardDir);
-  trip_ = std::make_unique<TripTrack>(this, this, this, moment_.get(), &engine_, map_);
-  trip_->SetExportDialogRunner([this](const wxString& defaultName, wxString* path) {
-    return RunSaveDialog(defaultName, path, kTrackFileTypes);
-  });
-  capture_ =
-      std::make_unique<PictureCapture>(this, this, this, &engine_, map_, frontPane_, rearPane_);
-  capture_->SetSaveDialogRunner([this](const wxString& defaultName, wxString* path) {
-    return RunSaveDialog(defaultName, path);
-  });
+  MakeFeatures();
   BindEvents();
   InitDialog();
 }
@@ -157,6 +146,22 @@ void CSamplePlayerDlg::CreateControls() {
   selectAll_->SetForegroundColour(*wxRED);
   selectAll_->SetBackgroundColour(kSelectAllBrush);
   selectAll_->SetFont(small);
+}
+
+void CSamplePlayerDlg::MakeFeatures() {
+  download_ = std::make_unique<DownloadRun>(this, this, this, &outputFolder_);
+  moment_ = std::make_unique<MomentControls>(this, this, this, &outputFolder_, &engine_, seek_,
+                                             playSpeed_, options_.cardDir);
+  // The moment controls follow the track for its event marks.
+  trip_ = std::make_unique<TripTrack>(this, this, this, moment_.get(), &engine_, map_);
+  trip_->SetExportDialogRunner([this](const wxString& defaultName, wxString* path) {
+    return RunSaveDialog(defaultName, path, kTrackFileTypes);
+  });
+  capture_ =
+      std::make_unique<PictureCapture>(this, this, this, &engine_, map_, frontPane_, rearPane_);
+  capture_->SetSaveDialogRunner([this](const wxString& defaultName, wxString* path) {
+    return RunSaveDialog(defaultName, path);
+  });
 }
 
 void CSamplePlayerDlg::BindEvents() {

@@ -6,6 +6,10 @@
 // The window's code is split by subject: start-up, settings, layouts and painting in
 // CSamplePlayerDlg.cpp; the card and the recording list in CSamplePlayerDlg_Library.cpp; playing
 // (transport, sliders, the tick, the engine's notifications, keys) in CSamplePlayerDlg_Player.cpp.
+// Each feature that keeps state across events is a class of its own that the window owns and
+// wires: the file download (DownloadRun), the trip on the map and its export (TripTrack), finding
+// the moment (MomentControls) and snapshots with the zoom window (PictureCapture). They ask the
+// window for what they need through their Host interfaces and ViewerDialogs, which it implements.
 //
 // Threads: everything here runs on the window thread except OnTextData and OnRecordingEnded,
 // which the engine calls on its worker; they only touch the telemetry store (its own lock) and
@@ -39,7 +43,6 @@
 #include "settings/gui/CSettingDlg.h"
 #include "skin/VSkinBackground.h"
 #include "telemetry/CTextData.h"
-#include "telemetry/EventMarks.h"
 #include "telemetry/SpeedReadout.h"
 #include "telemetry/gui/GSensorGraphFeed.h"
 #include "vexlib/vexlib.h"
@@ -162,18 +165,14 @@ class CSamplePlayerDlg : public wxFrame,
   void UpdateGSensorGraph(int seconds);
   void OnSettingsCommand();
 
-  // Snapshots and the zoom window.
-  PictureCapture& Capture() { return *capture_; }
-
-  // The file download (button 1143), and the folder it and the clips go to.
+  // The features (window thread): the file download (button 1143), the trip on the map and
+  // track export, finding the moment (speeds, picture steps, event marks, clips), snapshots and
+  // the zoom window; and the folder that downloads and clips go to.
   DownloadRun& Download() { return *download_; }
-  const std::string& TargetFolder() const { return outputFolder_.Path(); }
-
-  // The trip on the map and track export.
   TripTrack& Trip() { return *trip_; }
-
-  // Finding the moment: speeds, picture steps, event marks and clips.
   MomentControls& Moment() { return *moment_; }
+  PictureCapture& Capture() { return *capture_; }
+  const std::string& TargetFolder() const { return outputFolder_.Path(); }
 
   // For tests and tools (window thread).
   int LayoutMode() const { return layoutMode_; }
@@ -211,6 +210,8 @@ class CSamplePlayerDlg : public wxFrame,
  private:
   // Start-up steps.
   void CreateControls();
+  // Makes the features and hands each the controls it draws on and its default dialogs.
+  void MakeFeatures();
   void InitDialog();
   void ApplySkins();
   void BindEvents();
@@ -262,22 +263,24 @@ class CSamplePlayerDlg : public wxFrame,
   // ViewerDialogs, through the runners.
   int ShowMessage(const wxString& text, const wxString& caption, long style) override;
   bool ChooseFolder(const wxString& title, const wxString& start, wxString* folder) override;
-  // What the features ask of the window (their Host interfaces).
+  // What the features ask of the window (their Host interfaces; StopPlayback, LayoutPanes,
+  // OnPositionTick, CardDrive and Telemetry above are the window's own). The list:
   std::vector<std::string> TickedRecordings() const override;
   std::optional<std::string> RecordingInRow(int row) const override;
-  const std::string& SettingsPath() const override { return settingsPath_; }
-  bool RecordingOpen() const override { return tick_.IsRunning(); }
-  void ShowPosition(int seconds, int totalSeconds) override;
-  bool PlayButtonShown() const override;
-  void ShowPlayButton(bool play) override;
-  const std::string& PlayingRecording() const override { return trip_->PlayingName(); }
-  bool ClipBeingWritten() const override { return moment_->ClipBusy(); }
   bool RecordingsListed() const override;
   std::string CurrentRecording() const override;
-  ReadoutUnit SpeedUnit() const override { return speedUnit_; }
+  // The card:
   VexHandle Library() const override { return library_; }
-  // Whether a file download holds the window's commands.
+  const std::string& SettingsPath() const override { return settingsPath_; }
+  ReadoutUnit SpeedUnit() const override { return speedUnit_; }
+  // Playing, and the other features:
   bool DownloadBusy() const override { return download_->Busy(); }
+  bool RecordingOpen() const override { return tick_.IsRunning(); }
+  bool PlayButtonShown() const override;
+  void ShowPlayButton(bool play) override;
+  void ShowPosition(int seconds, int totalSeconds) override;
+  const std::string& PlayingRecording() const override { return trip_->PlayingName(); }
+  bool ClipBeingWritten() const override { return moment_->ClipBusy(); }
 
   // The list's context menu: track export.
   void OnListContextMenu(wxListEvent& event);
@@ -332,7 +335,8 @@ class CSamplePlayerDlg : public wxFrame,
   int speedCode_ = 0;
   ReadoutUnit speedUnit_ = SpeedUnitFromSetting(1);
 
-  // The features that keep state across events, each wired to the window through its Host.
+  // The features, made by MakeFeatures after the controls they draw on; the window outlives
+  // them, and ShutDown stops their workers before the library handle is released.
   std::unique_ptr<DownloadRun> download_;
   std::unique_ptr<MomentControls> moment_;
   std::unique_ptr<TripTrack> trip_;
