@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player window's numbers in one place: control ids (kept as the wx window ids), timer ids
 // and the numbers of the window's private messages.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A picture pane of the player window: the engine's worker presents decoded pictures into it
 // (VideoSurface), the pane keeps a copy and asks for a repaint on the window thread. Painting
 // draws the last picture, scaled when the pane has changed size since, or black before the first.

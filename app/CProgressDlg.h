@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file download's progress dialog: the name of the recording being converted, a bar of its
 // pictures (1030), a bar of the recordings (1031) and Cancel (1019). Made hidden with the player
 // window as its parent and shown while a download runs; it never blocks the window (modeless).

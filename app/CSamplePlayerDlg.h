@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player window: a borderless skinned window (975 x 635, dragged by its background) with the
 // two picture panes, the map, the recording list, the G-sensor graph and the transport strip, and
 // a full-screen layout. It owns the playback engine and everything handed to it, the card library

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The card and the recording list: the card poll, filling the list by kind, moving through it,
 // and the camera's settings file on the card.
 #include <wx/checkbox.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playing: opening and stopping a recording, the transport commands, the sliders, the 100 ms
 // tick with its read-outs, the engine's two notifications and the keyboard.
 #include <wx/listctrl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The zoom window: a small window that shows what lies under the mouse pointer, enlarged, 25 times
 // a second. Over the player's picture panes it shows the camera's decoded picture itself, at
 // the full resolution the camera recorded (a 1920x1080 picture shown at 640x360 keeps two thirds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop session the viewer runs in: which display backend it uses (X11, also through
 // XWayland, or Wayland itself), and the few things a window does differently on each: moving a
 // borderless window, and drawing the window into a picture (a Wayland client cannot read the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file download (button 1143): the recordings ticked in the list become AVI files in a folder
 // the user picks. A worker thread converts them one after the other through a card reader of its
 // own; the window shows the run's progress in the modeless progress dialog and in its title, and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player window's layouts as plain numbers, so that they can be checked without a window:
 // the control places of the normal and full-screen layouts, the picture place in full screen and
 // the rules by which the map and the two pictures share the large and the small place.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the moment that matters: the playback speed one step slower or faster (keys [, ] and
 // \), picture steps while paused (. and ,), the open recording's event marks over the seek slider
 // and the jumps between them (Ctrl+PageUp, Ctrl+PageDown), and evidence clips of a span of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Memory settings of the viewer's own process, made at the start of main before the toolkit opens
 // its display, and undone (where they are environment) once the toolkit is up.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures out of the player: snapshots of the pictures on screen as JPEG files carrying the
 // recording's evidence (its time, the car's position and speed, the camera), and the zoom window
 // over the picture panes. The free functions name a snapshot and read its evidence: the default

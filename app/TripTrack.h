@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trip on the map and track export: the open recording's track is read on a worker when it
 // opens and drawn on the map, with the event marks found in its G-sensor samples handed on; a
 // click on the track seeks there; and the tracks of chosen recordings are written as GPX, KML or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer's own settings file, config.cfg in the per-user settings folder: section "config"
 // with "brightness" and "volume", decimal integers in profile (INI) syntax, and "language", the
 // interface language ("en" or "ko"), which the viewer reads and never writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialogs that the player window's features ask the window for: message boxes and the folder
 // picker. The window shows them through runners that tests replace, so that no modal dialog waits
 // for a user. Window thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // roadeye: the dashcam card viewer.
 //
 //   roadeye [--card DIR] [--config-dir DIR] [--language en|ko] [--decoder software|auto]

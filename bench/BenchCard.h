@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the card-reading benchmarks share: the card library started on a card folder as the viewer
 // starts it, and a file dropped from the page cache so that the next pass reads it from the disk.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clocks the benchmarks read: wall time and the process's CPU time.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A one-hour two-camera recording for the track benchmarks, written with the card library's
 // writer: front pictures at about 2 Mbit/s (a key picture each second four times the size of the
 // others), the rear at a third of that, 3840-byte sound packets every 240 ms, a GPS fix each

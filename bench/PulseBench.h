@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback benchmarks on a real sound server: a private PulseAudio server with a null sink
 // (support/testing/PulseServer.h) that SDL's pulseaudio driver plays into, and a recording of the
 // sink's monitor (support/testing/PulseMonitor.h) that says when each beep was heard. The includer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window benchmarks share: an application object with nothing of its own to set up,
 // running the window's events for a while, and the player window they measure.
 #pragma once

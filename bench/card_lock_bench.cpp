@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long the window's card poll waits while other threads open recordings on a large card whose
 // folder is slow to list: one thread opens recordings one after the other through the card parser
 // (as the engine does at each open and auto-advance), another reads each one's text records (as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exporting an evidence clip (export/ClipExport.h): ten seconds from the middle of a 30 s
 // 1920x1080 + 1280x720 two-camera recording at 8 Mbit/s written by roadeye-mkcard, into a folder
 // on the computer: the AVI file of the span's blocks, the track, the text and the checksums (of

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Conversion throughput of roadeye-convert beside a plain cp of the same card files and beside
 # the ffmpeg remux a user would otherwise run on the AVI file; then roadeye-convert's peak memory
 # for a short and a long recording (it must not grow with the length).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures per second of the video decoder (decode, scale and convert to RGB, present) on
 // the front streams of camera-like recordings, shown on a 640x360 surface, beside the ffmpeg
 // command line doing the same work on the same stream with the same number of decoder threads:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the hand-over from a failing hardware path to software costs the picture it happens at: the
 // one Decode call at which the path fails (the software context opened, the packets since the last
 // key picture decoded again unseen, the failed packet decoded) beside an ordinary Decode call on

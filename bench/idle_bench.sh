@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The idle viewer's cost: roadeye started on a card under its own Xvfb display, left alone with the
 # card listed and nothing playing (and, with --after-play, after it played a recording and
 # stopped at the end of the list), then watched for SECONDS (default 60). Prints the CPU time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long writing a snapshot takes: one 1920x1080 picture decoded from a front stream written by
 // roadeye-mkcard (the same picture a snapshot of that recording saves), written as a JPEG file.
 //

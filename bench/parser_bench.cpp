@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Packet throughput of the card recording parser (reader thread and queue) beside a plain read of
 // the same file, on a 1920x1080 + 1280x720 two-camera recording written by roadeye-mkcard.
 //

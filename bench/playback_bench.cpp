@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real-time playback of a two-camera recording through the whole engine: whether every picture
 // was presented once, the interval between front pictures (mean and standard deviation), CPU time
 // per second played, peak resident memory, and, with the SDL disk sound driver, the offset between

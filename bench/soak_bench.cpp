@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Long runs of the engine, for what only shows over time: leaked threads, descriptors or memory.
 //
 //   roadeye-soak_bench churn [OPERATIONS]   (default 10000) the engine opening, seeking, pausing,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player engine's playback speeds and picture steps on a 60-second 1920x1080 + 1280x720
 // two-camera recording written at 8 Mbit/s, drawn onto surfaces of a window's pane size (960x540
 // front, 480x270 rear) that copy each picture as a pane does; sound through SDL's dummy driver

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CPU cost of the sound's time-stretch: one second of 8000 Hz mono sound (a voice-like mix of
 // tones and noise) stretched in 240 ms blocks, as the engine feeds it, at several tempos. The
 // "cpu_per_sound_second" counter is the CPU time per second of input sound.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a recording's GPS track ahead of playback: ReadRecordingTrack (and with the G-sensor
 // samples, ReadRecordingTelemetry) of a one-hour two-camera recording with 3,600 fixes, beside
 // the card library's full reading of the same file keeping only its text packets.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player window under load, run under Xvfb:
 //  1. listing a card of 1,000 recordings (the card poll's fill of the driving recordings, and the
 //     "all" filter), and

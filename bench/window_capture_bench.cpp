@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Snapshots and the zoom window on a 1920x1080 + 1280x720 two-camera recording playing in the
 // real player window, run under Xvfb:
 //  1. a snapshot's time from the save dialog's confirmation to both files written (the dialog

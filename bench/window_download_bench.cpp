@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file download through the real player window beside roadeye-convert on the same card: ten
 // 60-second two-camera recordings (1280x720 + 640x360 at 4 Mbit/s), read from the page cache,
 // written to the temporary folder. Reports each one's rate (card bytes per second, the median of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer's memory while it plays: the player window, started the way roadeye starts it,
 // plays a one-minute two-camera recording (1920x1080 front, 1280x720 rear, written by
 // roadeye-mkcard) for 60 s with the map page drawing its tiles from a loopback tile server. Every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A one-hour recording's track on the map, the way the player window draws it at open: the track
 // read on the loader's worker (3,600 fixes out of a 1.2 GB two-camera recording, from the page
 // cache), handed to the window thread by an event, sent to the map page and drawn there. Reports

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package (cpack -G DEB, see scripts/package.sh): the viewer, its tools, the desktop
 # entry, the icon at the usual hicolor sizes, the AppStream metainfo, the manual pages and the
 # package's copyright and changelog, all from `cmake --install`.

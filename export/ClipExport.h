@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Evidence clips: a span of a card recording, cut to whole blocks (30 front pictures each, the
 // unit the card is read in), written into a folder as four files that share one stem,
 // "<recording>_<SSSS>-<EEEE>" (the recording's name less its ending, the span's first and last

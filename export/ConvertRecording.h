@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Converting a recording into a standard AVI file: the recording is read packet by packet through
 // a parser and written through the process-wide clip writer, keeping the front and rear pictures
 // and the sound and leaving out the text records. Runs on whatever thread calls it (the viewer's

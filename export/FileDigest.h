@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SHA-256 checksums of files, and the lines of a checksum list as `sha256sum` writes them, so that
 // `sha256sum -c LIST` run in the list's folder checks every file named in it.
 //

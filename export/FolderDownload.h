@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Converting recordings into AVI files in a folder on the computer, the way the viewer's download
 // runs: each file is written under a temporary name beside its place and renamed into place only
 // once it is complete, so a failed conversion never leaves a file that looks whole nor destroys an

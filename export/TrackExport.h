@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing recordings' tracks to files that other programs read: GPX 1.1 and KML 2.2 (map and GPS
 // programs, gpsbabel, Google Earth) and SubRip subtitles (a video player shows each second's clock,
 // speed and position under the converted recording).

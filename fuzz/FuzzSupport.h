@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the fuzz targets share: a scratch folder of the process (in memory where /dev/shm exists,
 // so that writing each input costs no disk), and writing an input into a file there.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AVI reader on one file: opened plainly and with its index, read to the end, sought. Nothing
 // the file holds may crash, hang or read outside a buffer.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture decoder as the engine drives it, on damaged pictures: the input's first byte picks
 // the camera and the surfaces' sizes, the rest is an H.264 stream cut into pictures the way the
 // camera writes them (a key picture: parameter sets and its slice; any other: one slice). Every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profile (INI) reader and writer and the camera's settings file, on a file the card or the
 // user may have damaged: every key and section read; a key changed and read back the same; the
 // camera's settings loaded, saved and loaded again, giving what was saved.

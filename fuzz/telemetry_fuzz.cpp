@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The telemetry records of a recording's text stream: the input is cut into records at zero bytes,
 // each parsed as an RMC sentence on its own and fed to the store as the engine feeds it, then the
 // store is read as the window reads it. Nothing may crash or read outside the record.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The card library and the card recording parser on one recording file: the card is found, its
 // recordings listed and described, and the recording read packet by packet to its end and again
 // after seeks, and its text records read alone by the text scan (the map's track) and as a

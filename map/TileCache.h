@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The map tiles kept on disk, so that the map still shows the places seen before when the computer
 // is offline.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fetches the map tiles the map page asks for into the tile cache, with libsoup (the HTTP library
 // WebKit already brings into the process, so that fetching tiles loads no second HTTP and TLS
 // stack).

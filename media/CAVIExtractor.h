@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads recordings stored as RIFF AVI files, in the layout the clip writer produces: the header
 // lists give the video sizes, frame rates and sound format, the movie list's chunks are the
 // packets, and the index gives the positions of the front pictures for seeking by time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a recording out as a RIFF AVI clip: a provisional header at open, one chunk of the movie
 // list per packet as packets come, and at close the index, after which the header is written again
 // with the final counts. The header has the same length both times, so no chunk ever moves.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // First-in, first-out packet queues that copy payload bytes in and out. Each packet carries one
 // producer-chosen value (a MediaPacketType code).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the card's recordings through the card library. A reader thread, "VEXParser", pulls
 // packets from the library into a bounded queue; consumers take them with ReadPacket and the tags
 // "00dc", "01dc", "02wb" and "03tx".

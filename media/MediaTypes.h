@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The packet model shared by every reader of recordings: chunk tags, packet type codes and the
 // description that opening a recording fills.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A writable file as the clip writer sees it.
 #pragma once
 

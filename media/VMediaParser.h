@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The interface every reader of recordings offers to its consumers (the player engine, the file
 // download). Calling order: Start once; per recording Open, any number of ReadPacket and SeekTime,
 // Close; Stop once before destruction.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Milliseconds of a steady clock, and sleeping.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive layer: the computer's removable volumes, each given a drive letter, the way the
 // camera's card shows up on the desktop. A drive keeps its letter while it stays present; a new
 // drive takes the lowest free letter from D. A folder named on the command line (--card DIR or

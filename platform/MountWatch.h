@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mount watch: a thread that waits on the kernel's mount table (/proc/self/mountinfo) and
 // calls a callback each time a file system is mounted or unmounted, so that a card is noticed the
 // moment it appears instead of at the next poll. The kernel marks the table's file POLLPRI|POLLERR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Profile (INI) files read and written key by key, with the rules of the classic private-profile
 // calls: section and key names matched without regard to case, the first match wins, a key is
 // replaced where it stands, a new key goes to the end of its section and a new section to the end

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Threads, locks and events: one worker thread that calls a routine over and over, a mutual
 // exclusion lock, and an auto-reset event.
 #pragma once

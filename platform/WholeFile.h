@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a file as a whole: the text goes into a new temporary file beside the target, is
 // flushed to the disk and renamed into place, so that a crash or a card pulled half-way leaves the
 // old file or the new one, never a mix, and no temporary file is left behind on failure.

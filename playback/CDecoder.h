@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The video decoder of the two cameras: for channel 0 (front) and 1 (rear) an H.264 decoder and a
 // display image. A picture packet is decoded, converted to 24-bit RGB at the surface's current
 // size, flipped as asked and presented; the last good picture can be shown again at a new size and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One H.264 decoding context of libavcodec with a libswscale converter: decodes picture packets
 // one at a time and converts the last good picture to 24-bit RGB or BGR at any size, with
 // brightness and contrast applied during the conversion.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The media clock. Playback has no clock of its own: sound sets the pace. CMediaSync is the sound
 // feeder: a queue of PCM blocks, filled by the engine's worker in file order, and a thread
 // "MediaSync" that hands them one by one to the audio output, whose Play waits while the device

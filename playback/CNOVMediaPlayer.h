@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player engine: turns a recording into pictures, sound and telemetry at the recording's
 // pace. One worker thread reads packets from a parser, waits for a key picture after every open
 // and seek, prebuffers 700 ms of front pictures, hands sound to the audio feeder, and presents

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio output: plays blocks of mono PCM through two rotating 3840-byte buffers on a
 // wave-output device. Play waits while both buffers are on the device, so whoever calls it (the
 // sound feeder) is held to the device's playback rate.

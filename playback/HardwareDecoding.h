@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hardware decoding of the cameras' H.264 through FFmpeg's hardware acceleration: VA-API (Intel,
 // AMD and others on Linux) first, then CUDA where an NVIDIA card is present. A HardwarePath is one
 // libavcodec H.264 context whose pictures are decoded on a device and copied back to system memory

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long the sound our SDL device has handed on waits in the PulseAudio server before it is
 // heard. SDL2 counts a sample as played when its audio callback gives it to the server; the server
 // then holds it in our stream's buffer and the sink's own buffer. SDL does not tell that delay, so

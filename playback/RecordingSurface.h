@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A VideoSurface that keeps what it is shown: for each presented picture the time it came (steady
 // clock, ms), its size, a digest of its pixels and, optionally, a copy. Tests and benchmarks read
 // the record; the engine presents on its worker thread, so every access is locked.

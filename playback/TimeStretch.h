@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The time-stretch between the sound decoder and the sound device: it makes 16-bit PCM play
 // `tempo` times faster or slower (1/2 .. 2) while keeping its pitch, with SoundTouch's WSOLA
 // (cut the sound into short overlapping pieces, drop or repeat some, join them where the waveforms

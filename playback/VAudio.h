@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A sound output that plays blocks of mono PCM at the device's own pace: Play returns once the
 // block is queued on the device, waiting while the device is full.
 #pragma once

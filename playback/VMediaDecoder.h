@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decodes picture packets of the two cameras (channel 0 front, 1 rear) and shows them on surfaces.
 #pragma once
 

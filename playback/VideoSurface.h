@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A place pictures are shown: a picture pane of the viewer's window, or a recorder in tests. The
 // engine and the decoder draw through it from the engine's worker thread.
 #pragma once

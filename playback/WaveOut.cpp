@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wave-output test double.
 #include "playback/WaveOut.h"
 

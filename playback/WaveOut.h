@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wave-output layer: a sound device that plays caller-owned PCM buffers one after the other
 // and reports each buffer it has finished with. It stands in for the classic wave-out device
 // (open, write, block-done notification, close, volume).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SDL2 implementation of the wave-output layer.
 #include <SDL.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resource ids of the player window's skin pictures and of the application icon. The pictures
 // themselves are drawn in code (SkinImages.h); these numbers are how the windows ask for them.
 #pragma once

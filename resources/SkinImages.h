@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player window's skin pictures and the application icon, all drawn in code.
 //
 // Button pictures use pure black (0, 0, 0) as their transparent key colour: every pixel that is to

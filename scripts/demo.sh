@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, writes a demo card into demo-card/ and starts the viewer on it.
 # Without a display the viewer runs under Xvfb, plays the first recording and saves a screenshot
 # of its window (demo-screenshot.png) instead.

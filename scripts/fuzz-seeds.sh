@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the fuzz targets' seed corpora into OUT_DIR/<target>/: small recordings from
 # roadeye-mkcard and their AVI copies, the card's settings file, telemetry records and the
 # cameras' H.264 streams, plus a few hand-made inputs. Nothing of it is committed.

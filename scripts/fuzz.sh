@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every fuzz target for SECONDS (default 60) each, JOBS targets at a time (default 1), on
 # corpora kept in build-fuzz/corpus/<target> (seeded from scripts/fuzz-seeds.sh); what a run finds
 # goes to build-fuzz/crashes/<target>/, its log to build-fuzz/logs/<target>.log.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Tests the Debian package without installing it: builds it (scripts/package.sh), unpacks it into a
 # scratch folder, checks that every library of its programs resolves, that the desktop entry,
 # metainfo, icons and manual pages are there, then writes a card with the unpacked roadeye-mkcard,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package roadeye_<version>_<arch>.deb with CPack, leaves it in the build folder
 # and prints its path (the last line of the output); then checks it: lintian (no error and no
 # warning about the copyright file; other warnings are listed), desktop-file-validate on its desktop entry and appstreamcli on its

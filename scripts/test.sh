@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs every test; then builds the headless core a second
 # time with AddressSanitizer and UndefinedBehaviorSanitizer and runs its tests again, and a third
 # time with ThreadSanitizer and runs them (with the sound tests) once more; then builds the fuzz
@@ -22,6 +23,17 @@ if grep -rlE '#include *"(map|export)/' support platform vexlib media playback t
   2>/dev/null; then
   echo "map/ or export/ included from a room below them (above)" >&2
   exit 1
+fi
+
+# Every source file names its licence in its first lines.
+if git rev-parse --git-dir > /dev/null 2>&1; then
+  unlicensed=$(git ls-files '*.cpp' '*.h' '*.sh' '*CMakeLists.txt' '*.cmake' |
+    while read -r f; do head -3 "$f" | grep -q 'SPDX-License-Identifier: GPL-3.0-or-later' || echo "$f"; done)
+  if [ -n "$unlicensed" ]; then
+    echo "source files without an SPDX line:" >&2
+    echo "$unlicensed" >&2
+    exit 1
+  fi
 fi
 
 scripts/setup.sh build

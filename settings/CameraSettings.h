@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The camera's own settings file, blackbox.cfg in the card's SETTING folder: an INI profile file
 // with the sections "capacity", "blackbox" and "time". The viewer shows the settings, writes the
 // user's changes back key by key (every line it does not write stays as it was) and, when a card

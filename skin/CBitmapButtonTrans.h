@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A push button drawn from bitmaps, with one key colour that is transparent: wherever a picture
 // has that colour, what lies behind the button shows (the parent's skin through VSkinBackground,
 // or the parent's background colour). It has no native look at all.

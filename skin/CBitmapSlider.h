@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A horizontal slider drawn entirely from bitmaps: a channel (the track), an optional active
 // channel that fills the part left of the thumb, and a thumb (with an optional second picture
 // shown while it is dragged), each with an optional transparent key colour over what lies behind

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "skin/CMemDC_NOV.h"
 
 #include <wx/brush.h>

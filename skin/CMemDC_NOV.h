@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scoped off-screen drawing surface. Constructed over a target DC and a rectangle, it hands
 // the painter a DC backed by a bitmap of that rectangle's size that draws with the target's own
 // coordinates (the rectangle's top-left corner stays where it is); when it goes out of scope the

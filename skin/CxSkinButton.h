@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A skinned button that acts as a push button, a check box or a radio button, drawn from up to
 // six pictures (normal, down, over, disabled, focus, and a mask that gives it a non-rectangular
 // shape), with an optional raised or sunken edge, a focus rectangle and a centred one-line label.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The skinned controls name their pictures by resource id and fetch them through one process-wide
 // loader, so that this library does not depend on where the pictures come from: the program
 // installs the loader of its resources at start, tests install one that hands out test pictures.

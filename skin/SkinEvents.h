@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The notifications a bitmap slider posts to its parent window. The event id is the slider's
 // window id and GetInt() its position at the time of posting.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child windows under GTK are not transparent: a skinned control that wants to look round (or
 // have holes) must itself paint what lies behind it before drawing its picture. A parent window
 // with a picture of its own (the player window's skin) implements this interface; the controls

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calendar arithmetic without time zones: days since 1970-01-01 of a date of the proleptic
 // Gregorian calendar and back. A recording's clock, a fix's UTC time and the file names built from
 // them all use it; the computer's own time zone never enters.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Diagnostic lines, printf-style, whole lines kept together across threads. They go to standard
 // output unless a program sends them elsewhere.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A file descriptor closed when its holder goes (-1: none).
 #pragma once
 

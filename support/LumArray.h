@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reference-counted, copy-on-write arrays.
 //
 // CLumArrBase<T> holds plain records (bytes, integers, small structs) and copies them bytewise.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Image buffers: a picture of 8-bit samples, 1 to 4 channels (BGR order for colour, BGRX for four),
 // whose pixels are shared between copies until a writer detaches them, and written out as JPEG.
 #pragma once

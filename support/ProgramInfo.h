@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every Roadeye program says about itself in the GNU way: `--version` prints the program's
 // name, the package and the version, then the copyright and licence lines; `--help` ends with
 // where to report bugs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // EXIF tags for a snapshot of a recording: when the picture was taken by the recording's clock,
 // where the car was and how fast it went (from the GPS fix of that moment), the camera that
 // recorded it and the recording it came from, so that a saved picture carries its evidence with it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One GPS fix of a recording's text stream: an NMEA 0183 RMC sentence behind a one-letter tag
 // ("G$GPRMC,hhmmss.sss,A,ddmm.mmmm,N,dddmm.mmmm,E,knots,course,ddmmyy,...").
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One G-sensor sample of a recording's text stream: "M" followed by one raw byte per axis (X, Y,
 // Z). Each axis is stored as 128 - byte, so 128 means no force, 0 gives +128 and 255 gives -127.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The telemetry store of the recording being played: its GPS fixes in arrival order and at most
 // one G-sensor sample per whole second of media time.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Event marks: the seconds of a recording where the car was jolted, found in its G-sensor samples
 // (TrackReader.h reads them ahead), for the seek slider to show and the keys to jump between.
 //

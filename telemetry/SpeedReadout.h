@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The speed read-out of the player window: the newest fix's speed in the camera's unit.
 #pragma once
 

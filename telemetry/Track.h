@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A recording's GPS track: its valid fixes in media-time order, split into segments wherever the
 // line must break (an invalid fix, or a jump between two fixes that no car can make).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads recordings' telemetry (GPS track and G-sensor samples, TrackReader.h) on a worker thread
 // of its own, so that neither the window nor the engine waits for the card. A newer request
 // replaces one not yet started and cancels the one being read; the answer comes through the

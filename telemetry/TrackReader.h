@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a recording's telemetry ahead of playback: its GPS track, and its G-sensor samples, from
 // the text records alone.
 //

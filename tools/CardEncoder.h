@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The encoders of the sample cards' streams. H264Encoder turns drawn pictures into H.264 with
 // libx264, in the shape the card readers expect: a 4-byte start code in front of every unit, a key
 // picture with its parameter sets in front of it at the start of every key interval and nowhere

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How a family of cameras lays out its card: the folders and the settings file, the names of the
 // recording files, and how a recording's streams (RecordingStreams.h) go into one of them. Each
 // family's layout is one file that implements CardLayout and hands out its instance; the card

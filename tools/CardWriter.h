@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes sample cards for the viewer: recordings in the VEX layout that look like a dash camera's
 // (a drawn road scene encoded as H.264 by libx264, engine hum with a beep each second, GPS fixes
 // and G-sensor samples of a drive through central Seoul, TripDrive.h) and the camera's settings

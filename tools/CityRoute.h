@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The streets the sample cards drive: a circuit of about 8 km through central Seoul that starts and
 // ends on Sejong-daero beside Seoul Plaza, in front of City Hall. Every turn is a right turn, as a
 // driver keeping to the right-hand traffic takes them.

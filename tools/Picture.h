@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A view of a planar YUV 4:2:0 picture that someone else owns: what the sample cards' scenes draw
 // into (RoadScene.h) and what the H.264 encoder hands out to be drawn and then encodes.
 #pragma once

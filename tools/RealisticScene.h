@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The road of a --realistic card: what a camera sees of a real road, so that the pictures cost an
 // encoder and a decoder what a camera's own do. A textured road and verges that scroll towards the
 // camera with the distance driven (seen in perspective, the distance blurred), walls of foliage on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a recording of a sample card holds, stream by stream, whatever the layout of the card: the
 // drive it belongs to (TripDrive.h), its front and rear pictures drawn (RoadScene.h) and encoded
 // (CardEncoder.h), its sound, a GPS fix for each whole second and the G-sensor samples. A card's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The random numbers of the sample cards: splitmix64, small, fast and the same on every machine, so
 // that a seed always gives the same card.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pictures of the sample cards: a road seen from the windscreen (front) or the rear window,
 // with the car ahead or behind, the camera's clock and speed burnt in, and, in the front picture,
 // the whole-second mark and the car ahead's number plate where CardWriter.h says they are. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The car's motion in the sample cards: a trip round the streets of CityRoute.h, from Seoul City
 // Hall, as a driver makes it. The car keeps each street's pace (varied by the driver's habit and
 // the traffic's ebb and flow), slows for the turns, whose corners it rounds, and stops at red

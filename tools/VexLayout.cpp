@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The layout of the RE-2CH camera's card. <root>/VEX holds the recordings, named
 // KIND_YYYYMMDD_HHMMSS[_D].vex after the camera's clock at their first picture (_D: with the rear
 // camera), and <root>/SETTING/blackbox.cfg the camera's settings text with CR LF line ends. A

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // roadeye-convert: converts recordings of a card into standard AVI files, the way the viewer's
 // download does, from the command line.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // roadeye-mkcard: writes a dash camera card folder (VEX/ recordings and SETTING/blackbox.cfg) for
 // trying the viewer and for tests. Without options it writes the demo card: two recordings of each
 // kind spread over two days, with and without a rear camera, plus a recording cut short by a power

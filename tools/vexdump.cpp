@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // roadeye-vexdump: looks into a card through the card library, the way the viewer does.
 //
 //   roadeye-vexdump CARD_DIR             lists the card's recordings by kind

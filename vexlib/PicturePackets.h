@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the picture packets of the stream a card-library handle has open (VexOpenStream), in file
 // order, for tools, tests and benchmarks that take a recording's pictures without the viewer's
 // parser and its reader thread.

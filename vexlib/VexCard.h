@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The card's file system side: which folder holds the recordings, which file names are
 // recordings, the listing of one kind oldest first, and the camera's default settings text.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The VEX recording layout: constants and the encoding and decoding of its fixed-size records.
 // docs/vex-format.md describes the layout in full. Everything is little-endian.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads one recording in the VEX layout: checks its header, finds its blocks and streams its
 // packets in order. The file is untrusted: every size and offset in it is checked against the file
 // and the block it belongs to before it is used, memory use is bounded by the file's real size, and

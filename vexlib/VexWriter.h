@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a recording in the VEX layout the way the camera does: a provisional header, packets
 // gathered into blocks of 30 front pictures and written a whole block at a time, then at close the
 // block index and the final header. A recording that is never closed (power lost) keeps its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The card library's handle: the drive table it looks at, the card found at the last poll, the
 // listings last handed out (their entry numbers are the indexes callers pass back), the table of
 // selected files, and the one recording open for streaming.

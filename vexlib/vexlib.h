@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The card library: finds the camera's card, lists its recordings by kind, describes them and
 // streams their packets. One plain function per library operation; every call but VexStart takes
 // the process-wide handle first. Results are small integers; nothing throws.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the player-window tests share: cards written by roadeye-mkcard, a private settings folder,
 // a window whose message boxes are answered by the test, and event pumping.
 #pragma once

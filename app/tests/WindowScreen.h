@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the player window shows on the screen, for the window tests: places of the window read
 // back from the X server (skin/testing/Screen.h) and compared with the skin's pictures, with the
 // picture panes' last pictures or with what a control draws of itself. Nothing here asks wx

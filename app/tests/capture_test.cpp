@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Snapshots and the zoom window on real recordings: the names, the files both cameras give at
 // their own resolution with the recording's evidence read back by exiftool, what happens to
 // playback around the save dialog, failures the user is told of, and the magnifier on the screen.

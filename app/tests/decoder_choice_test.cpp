@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window opens its decoders as the command line's --decoder asked and says on its diagnostic
 // output which decoder runs.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file download from the window: ticked recordings become AVI files that ffprobe and ffmpeg
 // read, with the progress dialog on the screen, Cancel, the busy flag, the remembered folder and
 // the report of what failed.

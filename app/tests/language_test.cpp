@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The interface language: chosen by the command line's option over config.cfg's "language" key,
 // English without either, and Korean texts drawn with glyphs of a font that has Hangul. The
 // drawing is read from the X server's pixels over the Select All check box.

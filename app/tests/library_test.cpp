@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording library as the user meets it: the card coming and going, the list of recordings
 // by kind, the 512 KiB rule, OPEN, Select All and the row ticks, and the speed unit of the card.
 #include <gtest/gtest.h>

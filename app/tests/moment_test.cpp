@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the moment in the real window, as a user would on an event recording: its jolt marked
 // over the seek slider (seen on the screen), reached by Ctrl+PageDown, stepped through picture by
 // picture with the time in tenths, the speed keys and their read-out, and a clip around the jolt

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The card noticed the moment it is mounted: with the 500 ms card poll off, a card mounted on the
 // card folder fills the recording list through the mount watch alone, and unmounting it empties
 // the list. A card on a read-only mount is listed and plays. Mounting needs root (or a mount

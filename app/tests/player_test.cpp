@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player window playing real recordings: pictures in the panes, one recording after another,
 // previous and next, seeking by slider and keys, the read-outs of the playback tick, the speed
 // unit, volume, mute and brightness, and the keyboard while a download runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lean start (label gui): roadeye plays a two-camera recording with the map page drawing its
 // tiles from a loopback server, and
 //  - the X server's pixels show the tiles (the web process draws the map: the environment the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The read-outs beside the pictures in the real window: on cards whose telemetry is damaged a GPS
 // fix whose speed field no car could drive shows the unit alone, while the fix still moves the
 // map; paused on a picture, the time read-out shows its time and is left alone by the ticks.

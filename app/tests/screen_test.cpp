@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player window as the screen shows it, driven by the keys and clicks of a user: every check
 // here reads the X server's pixels, and every gesture travels through the server (XTest), under a
 // window manager. What wx believes about sizes, visibility or focus is never asserted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trip on the map in the real window: the open recording's whole track drawn on the page, a
 // click on the screen at the track's far end seeking there, and the track export written through
 // the save dialog. The map page is loaded (the network check says online) but its tiles come from

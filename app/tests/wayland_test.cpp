@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer on a Wayland desktop: the real program under Weston's headless backend, run
 // natively on Wayland and, in a session that offers XWayland, through XWayland (the backend it
 // chooses then). It plays a recording, goes full screen and back, and draws its own screenshot;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player window as a new user meets it: its place, its controls and their skins, its own
 // settings file, closing, and the two layouts.
 #include <dirent.h>

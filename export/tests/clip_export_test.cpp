@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Evidence clips (export/ClipExport.h) from cards written by roadeye-mkcard, checked by outside
 // readers: ffprobe counts the AVI file's packets, which must be those of the span's blocks as the
 // card library delivers them (and, for a whole recording, as roadeye-vexdump counts them); ffmpeg

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversion of card recordings into AVI files: the headless routine on small synthetic cards, and
 // the command-line converter on cards written by roadeye-mkcard, read back by our AVI reader and by
 // ffprobe/ffmpeg.

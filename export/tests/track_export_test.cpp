@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tracks written as GPX, KML and SubRip, read back by outside programs: gpsbabel must find every
 // point at its position (to the 1e-6 degree it prints) and UTC time, xmllint must accept both XML
 // files and find the names, segments and speeds where they belong, and ffprobe/ffmpeg must read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The map view: an embedded browser (wxWebView) showing the map page, driven by calling the page's
 // script functions with text arguments.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The map page shown by the map view: an HTML text compiled into the program. It draws the map
 // with Leaflet, loaded by relative name from the installed package (the page is loaded with its
 // base URL set to that folder), and OpenStreetMap tiles.

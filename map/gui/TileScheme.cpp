@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "map/gui/TileScheme.h"
 
 #include <webkit2/webkit2.h>

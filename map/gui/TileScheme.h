@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Map tiles for the map page through a URL scheme of the viewer's own
 // ("roadeye-tile-N://z/x/y.png"), served from the tile cache on disk and fetched from the tile
 // server in the background.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small HTTP/1.1 tile server on 127.0.0.1 for the tests of the tile cache and of the map view.
 // It serves /z/x/y.png as a 256x256 PNG of one colour, TileColour(z, x, y), with cache headers
 // (Cache-Control, ETag, Last-Modified) and answers If-None-Match with 304 while the tile's version

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The map tile cache on disk and the fetcher that fills it, against a real HTTP/1.1 server on the
 // loopback address (map/testing/LoopbackTileServer.h): tile names checked before any path
 // is made, the size bound and the order of eviction (across a restart too), damaged files,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A clip writer's file that fails as a full disk does: it writes through a real file until
 // `spaceBytes` bytes have gone into it, then every write writes only what still fits and fails
 // with ENOSPC. For tests of conversion and download on a full disk.

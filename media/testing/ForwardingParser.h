@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A parser that passes every call to another; tests and benchmarks derive from it to watch or
 // change a few calls (count the pictures handed out, change a frame rate).
 #pragma once

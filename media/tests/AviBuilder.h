@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds AVI recordings byte by byte in the clip writer's layout, for the reader's tests: the
 // header list (main header, video, sound and text stream lists), the movie list with one chunk
 // per packet and the index. It notes where every chunk header and every size field landed, so

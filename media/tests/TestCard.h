@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds small cards for the parser tests: recordings written with the camera's writer, with
 // payloads that say which packet they are, and an independent walk of a finished file that lists
 // the packets it holds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive layer against fixture files: a mountinfo text and a small sysfs block tree laid out
 // the way the kernel lays it out (class/block entries are links into the device tree).
 #include "platform/Drives.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mount watch against the real mount table: a tmpfs mounted and unmounted in a scratch
 // folder must each bring a call. Mounting needs root (or a user namespace); where the system
 // refuses it, those tests are skipped and say why.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profile (INI) module against real files in a temporary folder. Whole-file byte comparisons
 // check that a write touches only the line it is about.
 #include "platform/Profile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for a graphics device's H.264 decoding, for tests and benchmarks on computers without
 // one: libavcodec's software H.264 decoder on one thread whose pictures are handed out as NV12
 // (what VA-API and CUDA pictures are copied back as), carrying the decoder's properties, until it

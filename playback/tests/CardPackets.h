@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture packets of a card written by roadeye-mkcard into a temporary folder, read through the
 // card library as the viewer reads them: the first recording's front and rear cameras, each a list
 // of access units in order (a key picture every 30th, starting with the first).

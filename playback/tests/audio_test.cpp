@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio output over the wave-output test double, and over SDL's dummy and disk drivers.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The video decoder on real H.264 written by roadeye-mkcard: every front picture carries a white
 // square in its top-right corner at each whole second (pictures 0, 30, ...) and a dark one
 // otherwise, which tells from the presented pixels which picture is on show and which way up.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine end to end: cards written by roadeye-mkcard, read by the card parser, decoded onto
 // recording surfaces, sound through the SDL dummy device (real time, no sound card).
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hardware decoding: the choice of decoder, the probing of the computer's devices, and what the
 // decoder does with a hardware path. This machine may have no graphics device, so the path is
 // played by a stand-in that really decodes (libavcodec's software H.264 decoder, handing out NV12

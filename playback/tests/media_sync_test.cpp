@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound feeder's queue and thread, and the frame pacer.
 #include <gtest/gtest.h>
 

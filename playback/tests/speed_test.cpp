@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback speeds end to end: cards written by roadeye-mkcard, read by the card parser, decoded
 // onto surfaces that note when each picture came and which recording time it stands for, sound
 // through the SDL dummy device (which plays in real time).

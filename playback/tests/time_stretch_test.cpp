@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound's time-stretch: length, pitch and loudness kept across tempos and block sizes, exact
 // pass-through at tempo 1.0, seeks, tempo changes mid-stream, the input-time mapping the clock
 // relies on, and the bounds on what it accepts.

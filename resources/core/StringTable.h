@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer's string table: every user-visible text as a pair of entries, one Korean and one
 // English, looked up by id. A process-wide interface language picks the Korean entry when it is
 // Korean (18) and the English one otherwise; it starts as English (9).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The skin pictures and the icon, read back pixel by pixel, and drawn the way the player window
 // draws them: the background first, each button over it with black as its transparent colour.
 // Runs under Xvfb (label gui).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The camera's settings dialog: the settings file on the card (blackbox.cfg) shown in four groups
 // (memory partition, settings, others, version), edited, and written back by Save. Enter ends the
 // dialog without writing (as OK), Esc and the close box cancel; only Save writes, and a save that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The camera's settings file read, written back and created, on real files in a temporary card
 // folder. Whole-file comparisons check that a save touches only the lines it is about.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The camera's settings on a write-protected card: a card mounted read-only (a tmpfs remounted
 // read-only, as a card with its lock switch set is mounted). Saving says the card is
 // write-protected and leaves the file as it was; no default file is made on it. Mounting needs

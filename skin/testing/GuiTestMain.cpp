@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window tests' main, shared by every folder's window tests: GoogleTest's flags first, then wx
 // with its GTK display, the tests, and wx shut down again. Listing the tests starts no toolkit, so
 // the build's test discovery works without a display. A failed wx assertion fails the running

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What window tests see and do on the X server itself: a display of their own (Xvfb), a window
 // manager when focus or placement depends on one (openbox), the screen's pixels read back from
 // the server (XGetImage on the root window), and the user's keys and mouse sent through the

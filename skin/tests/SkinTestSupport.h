@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the skin window tests share: the test pictures behind a skin loader, a parent window with
 // a picture of its own (a colour gradient, so that every pixel tells where it came from), pixel
 // reading, and input sent straight to a control's event handler.

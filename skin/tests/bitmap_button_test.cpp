@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transparent bitmap button drawn through its own drawing code and driven with mouse events
 // sent straight to it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The off-screen surface over a memory bitmap (whose pixels can be read before and after the
 // surface is copied back) and over a PostScript printer DC.
 #include <gtest/gtest.h>

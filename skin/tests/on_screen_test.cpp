@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The controls on a real window: shown, painted by the toolkit through their paint handlers, and
 // read back from the screen.
 #include <gtest/gtest.h>

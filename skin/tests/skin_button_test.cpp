@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The skin button as check box, radio button and push button: ticking by mouse and keyboard,
 // radio groups, the mask's shape, and the pictures, edges and draw modes it paints.
 #include <gtest/gtest.h>

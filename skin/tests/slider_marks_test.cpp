@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The slider's mark ticks as the X server shows them: amber ticks at the positions' places over
 // the channel, the highlighted one red and taller, the thumb over them, positions outside the
 // range left out, moved by a range change and gone once cleared.

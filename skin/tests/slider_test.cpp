@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bitmap slider: its position/pixel mapping, mouse and keys sent straight to it, the events
 // it posts to its parent, and what it paints.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Makes allocations fail on request, as they do when memory has run out, so that a test can see
 // what the code under test does then.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A calendar time as the C library holds it, for tests that give the clock a date.
 #pragma once
 

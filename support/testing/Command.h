@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Running the project's programs and outside readers (gpsbabel, xmllint, ffprobe) from tests:
 // where the programs were built, shell quoting, and a command's exit code and output.
 #pragma once

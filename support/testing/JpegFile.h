@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads JPEG pictures back for tests, with TurboJPEG's decoder: colour as BGR, greyscale as one
 // channel, rows packed. Shared by the tests of every folder; a test program using it links
 // PkgConfig::TURBOJPEG.

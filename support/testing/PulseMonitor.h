@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Records what a PulseAudio sink plays, from its monitor source, and says when each recorded
 // sample was played: the "heard" side of a lip-sync measurement. The includer links libpulse.
 //

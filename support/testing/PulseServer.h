@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A private PulseAudio sound server for tests and benchmarks: a `pulseaudio` process of the
 // current user (root included) whose home, runtime folder and socket lie in a scratch folder, with
 // one null sink that plays at the real rate into nothing. What the sink plays can be recorded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A folder that holds few bytes, for tests of a full disk: a small tmpfs where the machine lets
 // the test mount one, else a limit on the size of the files this process writes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A fresh folder for a test under the temporary folder ($TMPDIR, else /tmp), removed with all it
 // holds when the object goes. Shared by the tests of every folder.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image buffer: shape and stride, pixels shared between copies until a writer detaches them,
 // flips, and JPEG writing checked with outside readers (ImageMagick, TurboJPEG's decoder).
 #include <grp.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Snapshot evidence as EXIF tags, read back by outside programs: exiftool for the tags and its
 // warnings, ImageMagick for the picture itself.
 #include <gtest/gtest.h>

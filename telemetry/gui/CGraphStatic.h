@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small scrolling line chart: a few series of integer values, the newest value at the left edge
 // and older ones further right, over a dark background with an optional grid. It knows nothing of
 // what the values mean; the player window feeds it the G-sensor axes (GSensorGraphFeed.h).

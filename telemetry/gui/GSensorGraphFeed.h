@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeding the G-sensor samples of the telemetry store into the graph under the video: one series
 // per axis, X blue, Y yellow, Z red, resting at 3/4, 1/2 and 1/4 of the height.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cards for the track tests, written by roadeye-mkcard, and the outside programs the tests run
 // (gpsbabel, xmllint, ffprobe) with their output.
 #pragma once

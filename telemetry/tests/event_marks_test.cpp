@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Event marks from G-sensor samples: on cards written by roadeye-mkcard with jolts at known
 // seconds, read back as the player reads them ahead (ReadRecordingTelemetry), at every impact
 // sensitivity; on made-up samples for the edges (a lone spike, a held step, the byte limits, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding of GPS fixes and G-sensor samples, the store's rules and thread safety, the speed
 // read-out, and a real recording's text stream read through the card library.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a recording's track ahead, on cards written by roadeye-mkcard: the points must be the
 // valid fixes that the engine's way of reading (the whole stream into the telemetry store) sees,
 // at the same media times, for whole recordings, one cut short by a power loss and a damaged one;

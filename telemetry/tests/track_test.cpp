@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The track built from fixes: where segments break (invalid fixes, jumps no car can make, the
 // limit itself), positions in every hemisphere, the nearest point to a click, distances on the
 // ground, and the fixes' UTC times whatever the process's time zone.

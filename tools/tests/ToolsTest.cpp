@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs roadeye-mkcard and roadeye-vexdump as a user would and checks what they write with
 // ffprobe and ffmpeg: the pictures the card library delivers must decode cleanly, in the number the
 // description gives, and carry the whole-second marks in picture and sound.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive in the cards of roadeye-mkcard, read back from the recordings it wrote with the card
 // library's reader and the telemetry's GPS records: the car keeps to the streets of the route, at
 // speeds and accelerations a car makes, stops and pulls away, its reported speed and heading agree

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command-line programs answer --version the GNU way, and roadeye-convert --json gives one
 // JSON object per line that an outside reader (Python's json module) parses: names, byte counts
 // that match the files written, and results.

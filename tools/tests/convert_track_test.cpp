@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // roadeye-convert --gpx --kml --srt on a card written by roadeye-mkcard, as a user would run it:
 // the track files lie beside each AVI file under its base name, and outside readers agree with
 // the card. gpsbabel reads the GPX and KML files to the same points and times that it reads from

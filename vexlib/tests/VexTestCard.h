@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for the card library's tests: synthetic recordings written with VexWriter, temporary card
 // folders, and an independent walk of a written file that tells where every packet lies.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recordings cut short and damaged. Whatever the bytes, describing and reading must not crash,
 // must reach the end within a bounded number of reads, and must deliver only packets that were
 // written, in the order they were written; a cut-short file delivers every packet lying wholly

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One recording read back: blocks from the index or by walking, counts, packets in order, seeking.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text scan: a recording's text packets alone, with pictures and sound passed over by their
 // records. Whatever the file, it must deliver exactly the text packets that the full reading
 // (Next) delivers, in the same order, and end within a bounded number of calls; it must not read

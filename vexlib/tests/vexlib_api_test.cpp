@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The card library's operations over a card laid out in a temporary folder: finding the card,
 // listing by kind, describing, selecting, streaming and seeking, and the default settings text.
 #include <gtest/gtest.h>

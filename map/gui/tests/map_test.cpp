@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The map view: command texts taken apart and turned into safe script calls, and the map page in
 // a real browser (WebKit under Xvfb, label gui). No test uses the network: the views' tile server
 // is a file URL, which the tile fetcher refuses, so the map shows its plain background.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole recording's telemetry, as playback hands it over: the text records of a card written by
 // roadeye-mkcard go into the store at their media times, and the graph and the map follow.
 #include <gtest/gtest.h>

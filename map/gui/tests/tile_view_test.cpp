@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Map tiles on the screen (label gui): the map view's page draws its tiles through the view's own
 // scheme, served from the disk cache and fetched from a tile server on 127.0.0.1
 // (map/testing/LoopbackTileServer.h) that paints every tile in a colour of its own. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lip-sync on a real sound server: a private PulseAudio server with a null sink (started by the
 // test), SDL's pulseaudio driver, and a recording of what the sink played from its monitor. The
 // media clock must tell the recording time of the sound heard, past the server's buffers; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The string table: the pairs the viewer shows, the language choice and the shown form of texts.
 #include <gtest/gtest.h>
 

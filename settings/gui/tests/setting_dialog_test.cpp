@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The camera's settings dialog on a real display, on real settings files: what it shows of a
 // file, what Save writes (and never writes), the controls' rules, the clock lists at any date, and
 // the keyboard. Clicks and keys go through the X server where the gesture is the point.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The G-sensor graph drawn into its off-screen bitmap and read back pixel by pixel, and the feed
 // from the telemetry store. Runs under Xvfb (label gui).
 #include <gtest/gtest.h>
