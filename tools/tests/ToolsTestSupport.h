@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "support/testing/Command.h"
 #include "support/testing/TempDir.h"
 #include "tools/CardWriter.h"
 
@@ -28,39 +29,17 @@ namespace tools_test {
 
 namespace fs = std::filesystem;
 
-inline std::string BinDir() {
-  const char* env = std::getenv("ROADEYE_BIN_DIR");
-  return env && *env ? env : ROADEYE_BIN_DIR;
-}
+using roadeye_test::BinDir;
+using roadeye_test::HaveProgram;
+using roadeye_test::Quote;
+using Outcome = roadeye_test::CommandResult;
+
 inline std::string Mkcard() { return BinDir() + "/roadeye-mkcard"; }
 inline std::string Vexdump() { return BinDir() + "/roadeye-vexdump"; }
 
-inline std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct Outcome {
-  int exitCode = -1;
-  std::string out;  // standard output, and standard error when merged
-};
-
+// A command's exit code and standard output (standard error too when merged, else dropped).
 inline Outcome RunCommand(const std::string& command, bool mergeStderr = false) {
-  Outcome r;
-  std::string full = command + (mergeStderr ? " 2>&1" : "");
-  std::FILE* p = popen(full.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int status = pclose(p);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-inline bool HaveProgram(const char* name) {
-  return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
+  return roadeye_test::RunCommand(command, mergeStderr);
 }
 
 inline std::string ReadFile(const fs::path& p) {
