@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <tuple>
@@ -264,6 +265,27 @@ void DescribeVex(const std::string& root, CardRecording* r) {
   }
 }
 
+// The last folders above a file given on its own, wherever it is: as many as a family's folders
+// need to be recognised (Tesla's TeslaCam/SavedClips/<event>), so that a recording file opened by
+// itself is read as the camera's card would have it.
+std::string FolderTail(const std::string& root, const std::string& folder) {
+  std::error_code error;
+  std::string where = std::filesystem::absolute(root, error).lexically_normal().string();
+  if (error) where = root;
+  if (!folder.empty()) where += "/" + folder;
+  std::size_t start = where.size();
+  for (int parts = 0; parts < 4 && start > 0; ++parts) {
+    const std::size_t slash = where.rfind('/', start - 1);
+    if (slash == std::string::npos) {
+      start = 0;
+      break;
+    }
+    start = slash;
+  }
+  while (start < where.size() && where[start] == '/') ++start;
+  return where.substr(start);
+}
+
 bool FileTimeClock(const std::string& path, Clock* out) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return false;
@@ -317,7 +339,7 @@ CardScan ScanFiles(const std::string& root, const std::vector<std::string>& file
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     Found f;
-    if (!ReadCardFileName(folder, name, &f.file)) continue;
+    if (!ReadCardFileName(FolderTail(root, folder), name, &f.file)) continue;
     f.path = path;
     f.bytes = std::uint64_t(st.st_size);
     found.push_back(std::move(f));

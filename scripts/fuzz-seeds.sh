@@ -11,7 +11,7 @@ out=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$out"
-mkdir -p "$out"/{vex,avi,telemetry,settings,decoder}
+mkdir -p "$out"/{vex,avi,telemetry,settings,decoder,cards}
 
 # Small pictures, a few of them: a run makes many executions a second.
 "$bin/roadeye-mkcard" "$work/card" --seconds 1 --count 1 --kinds REC,EVENT --rear mixed \
@@ -36,3 +36,18 @@ printf 'G$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\x0
   > "$out/telemetry/fix-and-samples"
 printf '$GPRMC,000000.000,V,0000.0000,S,00000.0000,W,0.0,0.0,010100,,,N*7F\x00' \
   > "$out/telemetry/no-fix"
+
+# The cards library: a card's file names (0), a Tesla event file (1) and recording containers (2).
+printf '\x00DCIM/Movie/2024_0612_081500_001F.MP4\nDCIM/Movie/Parking/20240612081500_000002PR.MP4\n%s\n%s\n%s\n%s\n%s\n' \
+  'Record/20240612_081500_NF.mp4' 'cont_rec/REC_2024_06_12_08_15_00_F.MP4' \
+  'Normal/Back/NO20240612-081500-000001B.MP4' \
+  'TeslaCam/SavedClips/2024-06-12_08-16-00/2024-06-12_08-15-00-left_repeater.mp4' \
+  'DCIM/105UNSVD/GRMN0042.MP4' > "$out/cards/names"
+printf '\x01{"timestamp":"2024-06-12T08:16:00","city":"Seoul","est_lat":"37.5665","est_lon":"126.9780","reason":"sentry_aware_object_detection","camera":"0"}' \
+  > "$out/cards/event"
+for container in mp4 ts; do
+  "$bin/roadeye-mkcard" "$work/novatek-$container" --family novatek --container "$container" \
+    --seconds 1 --count 1 --kinds REC --rear no --no-damaged --front 128x64 --fps 5 > /dev/null
+  { printf '\x02'; cat "$(find "$work/novatek-$container" -type f -iname "*F.$container" | head -1)"; } \
+    > "$out/cards/$container"
+done

@@ -4,6 +4,7 @@
 //
 //   roadeye-convert [--json] [--gpx] [--kml] [--srt] CARD_DIR DEST_DIR [NAME...]
 //   roadeye-convert [--json] --from SECONDS [--to SECONDS] CARD_DIR DEST_DIR NAME
+//   roadeye-convert --list [--json] CARD
 //
 // NAME is a recording's name as the card lists it (REC_20240612_081500_D.avi); without names every
 // recording of the card is converted. Each becomes DEST_DIR/NAME; with --gpx, --kml or --srt its
@@ -42,6 +43,7 @@
 #include "support/Diag.h"
 #include "support/ProgramInfo.h"
 #include "telemetry/TrackReader.h"
+#include "tools/CardList.h"
 #include "vexlib/vexlib.h"
 
 namespace {
@@ -83,6 +85,12 @@ void Usage(std::FILE* out) {
                "them with sha256sum -c STEM.sha256 in DEST_DIR). STEM is NAME less .avi and the\n"
                "span's seconds: EVENT_20240612_081500_D_0012-0022. SECONDS may have decimals\n"
                "(12.3).\n"
+               "\n"
+               "       roadeye-convert --list [--json] CARD\n"
+               "Lists the recordings of the card folder CARD, of any camera family (or the one\n"
+               "recording file CARD), oldest first: clock, kind, family, length, size, cameras\n"
+               "and NAME; with --json one object a line with name, family, kind, start, seconds,\n"
+               "cameras, files, bytes and damaged.\n"
                "\n"
                "Exit status: 0 when everything asked for was made, 1 when something failed, 2\n"
                "for options, a card or a folder that cannot be used.\n"
@@ -354,7 +362,7 @@ int main(int argc, char** argv) {
   bool json = false;
   TrackFiles files;
   std::vector<std::string> args;
-  bool hasFrom = false, hasTo = false;
+  bool hasFrom = false, hasTo = false, list = false;
   int fromMs = 0, toMs = INT_MAX;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -381,6 +389,8 @@ int main(int argc, char** argv) {
       verbose = true;
     } else if (a == "--json") {
       json = true;
+    } else if (a == "--list") {
+      list = true;
     } else if (a == "--gpx") {
       files.gpx = true;
     } else if (a == "--kml") {
@@ -394,6 +404,14 @@ int main(int argc, char** argv) {
     } else {
       args.push_back(a);
     }
+  }
+  if (list) {
+    if (args.size() != 1 || hasFrom || hasTo || files.Any()) {
+      std::fprintf(stderr,
+                   "roadeye-convert: --list takes one CARD (a folder or a file) and only --json\n");
+      return 2;
+    }
+    return tools::ListCardRecordings(args[0], json);
   }
   if (args.size() < 2) {
     Usage(stderr);

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tools/CardList.h"
+
+#include <sys/stat.h>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cards/CardListing.h"
+
+namespace tools {
+
+namespace {
+
+std::string CamerasText(const cards::CardRecording& r) {
+  std::string out;
+  for (const cards::CameraFile& f : r.files) {
+    if (out.find(f.camera) == std::string::npos) out += (out.empty() ? "" : "+") + f.camera;
+  }
+  return out;
+}
+
+void PrintJson(const cards::CardRecording& r) {
+  nlohmann::json j;
+  j["name"] = r.name;
+  j["family"] = cards::FamilyName(r.family);
+  j["kind"] = cards::KindName(r.kind);
+  j["start"] = r.HasClock() ? nlohmann::json(cards::ClockText(r.start)) : nlohmann::json();
+  j["seconds"] = std::round(r.seconds * 1000) / 1000;
+  nlohmann::json cameras = nlohmann::json::array(), files = nlohmann::json::array();
+  for (const cards::CameraFile& f : r.files) {
+    if (std::find(cameras.begin(), cameras.end(), f.camera) == cameras.end())
+      cameras.push_back(f.camera);
+    if (std::find(files.begin(), files.end(), f.path) == files.end()) files.push_back(f.path);
+  }
+  j["cameras"] = cameras;
+  j["files"] = files;
+  j["bytes"] = r.bytes;
+  j["damaged"] = r.damaged;
+  if (r.hasEvent) {
+    nlohmann::json e;
+    e["reason"] = r.event.reason;
+    if (r.event.hasTime) e["time"] = cards::ClockText(r.event.time);
+    if (!r.event.city.empty()) e["city"] = r.event.city;
+    if (r.event.hasPlace) e["latitude"] = r.event.latitude, e["longitude"] = r.event.longitude;
+    j["event"] = e;
+  }
+  // Card names are not always UTF-8: such bytes become U+FFFD, so that every line parses.
+  std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+void PrintLine(const cards::CardRecording& r) {
+  const std::string start = r.HasClock() ? cards::ClockText(r.start) : "(no clock)         ";
+  std::printf("%s  %-8s %-9s %7.1f s  %8.1f MB  %-20s %s%s\n", start.c_str(),
+              cards::KindName(r.kind), cards::FamilyName(r.family), r.seconds,
+              double(r.bytes) / 1048576.0, CamerasText(r).c_str(), r.name.c_str(),
+              r.damaged ? "  (damaged)" : "");
+}
+
+}  // namespace
+
+int ListCardRecordings(const std::string& path, bool json) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))) {
+    std::fprintf(stderr, "roadeye-convert: %s is neither a card folder nor a recording file\n",
+                 path.c_str());
+    return 2;
+  }
+  // libavformat's remarks on odd containers are not the listing's; damage shows in its lines.
+  av_log_set_level(AV_LOG_FATAL);
+  std::string root = path;
+  cards::CardScan scan;
+  if (S_ISDIR(st.st_mode)) {
+    scan = cards::ScanCard(root);
+    if (!scan.readable) {
+      std::fprintf(stderr, "roadeye-convert: cannot read the folder %s\n", path.c_str());
+      return 2;
+    }
+  } else {
+    const std::size_t slash = path.rfind('/');
+    root = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    scan = cards::ScanFiles(root, {name});
+    if (scan.recordings.empty()) {
+      std::fprintf(stderr, "roadeye-convert: %s is not a video recording\n", path.c_str());
+      return 2;
+    }
+  }
+  for (cards::CardRecording& r : scan.recordings) cards::DescribeRecording(root, &r);
+  cards::SortRecordings(&scan.recordings);
+  for (const cards::CardRecording& r : scan.recordings) json ? PrintJson(r) : PrintLine(r);
+  if (scan.truncated) {
+    std::fprintf(stderr,
+                 "roadeye-convert: the card holds more than %zu files; the rest are not listed\n",
+                 cards::kMaxFiles);
+  }
+  return 0;
+}
+
+}  // namespace tools
