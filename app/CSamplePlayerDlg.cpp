@@ -163,6 +163,7 @@ void CSamplePlayerDlg::MakeFeatures() {
   capture_->SetSaveDialogRunner([this](const wxString& defaultName, wxString* path) {
     return RunSaveDialog(defaultName, path);
   });
+  familyCard_ = std::make_unique<FamilyCard>(this, list_);
 }
 
 void CSamplePlayerDlg::BindEvents() {
@@ -191,6 +192,7 @@ void CSamplePlayerDlg::BindEvents() {
   Bind(EVT_CLIP, [this](wxThreadEvent& event) { moment_->OnClipEvent(event); });
   Bind(EVT_DOWNLOAD, [this](wxThreadEvent& event) { download_->OnEvent(event); });
   Bind(EVT_MOUNTS_CHANGED, &CSamplePlayerDlg::OnMountsChanged, this);
+  Bind(EVT_CARD_LISTED, &CSamplePlayerDlg::OnCardListed, this);
   map_->SetTrackClickHandler([this](double lat, double lng) { trip_->OnTrackClicked(lat, lng); });
   list_->Bind(wxEVT_LIST_ITEM_RIGHT_CLICK, &CSamplePlayerDlg::OnListContextMenu, this);
   Bind(wxEVT_CHAR_HOOK, &CSamplePlayerDlg::OnCharHook, this);
@@ -263,7 +265,11 @@ void CSamplePlayerDlg::InitPlayer() {
   engineRunning_ = engine_.Run(frontPane_->Surface(), rearPane_->Surface());
   // The engine has opened the decoders: hardware or software, and why not hardware.
   DiagPrintf("Decoder: %s\n", decoder_.DecoderName().c_str());
-  if (options_.startCardPoll) cardPoll_.Start(kCardPollMs);
+  if (!options_.files.empty()) {
+    OpenFiles();
+  } else if (options_.startCardPoll) {
+    cardPoll_.Start(kCardPollMs);
+  }
   // A card is seen the moment it is mounted; where the watch cannot run, the poll still
   // finds it. The watch's thread only posts an event to the window.
   if (options_.watchMounts) {
@@ -382,6 +388,7 @@ void CSamplePlayerDlg::ShutDown() {
   // The track readers use the library handle: they end before it is released.
   trip_->Stop();
   moment_->Stop();
+  familyCard_->Close();
   if (library_ != nullptr) {
     VexRelease(library_);
     library_ = nullptr;

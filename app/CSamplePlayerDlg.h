@@ -29,6 +29,7 @@
 
 #include "app/AppIds.h"
 #include "app/DownloadRun.h"
+#include "app/FamilyCard.h"
 #include "app/Layout.h"
 #include "app/MomentControls.h"
 #include "app/Snapshot.h"
@@ -93,6 +94,8 @@ class CSamplePlayerDlg : public wxFrame,
 
   struct Options {
     std::string cardDir;     // a folder that counts as a removable drive (empty: none)
+    // Recording files to list instead of a card (absolute paths); the card poll does not run.
+    std::vector<std::string> files;
     std::string configPath;  // config.cfg (empty: the per-user settings folder's)
     bool startCardPoll = true;
     // Polls for the card the moment the mount table changes, besides the 500 ms poll.
@@ -138,6 +141,12 @@ class CSamplePlayerDlg : public wxFrame,
   void PollCard();
   // The mount watch's event: the card is polled at once.
   void OnMountsChanged(wxThreadEvent& event);
+  // A report of the listing of another family's card (FamilyCard.h).
+  void OnCardListed(wxThreadEvent& event);
+  // The drive holding another family's card, its root into *root; 0 when none.
+  char FamilyCardDrive(std::string* root);
+  // Lists the files of Options::files as the card.
+  void OpenFiles();
   void FillRecordingList(int kind);
   void EnumerateKind(int kind, std::vector<RecordingEntry>& entries);
   static bool CompareRecordingTime(const std::string& a, const std::string& b);
@@ -171,6 +180,7 @@ class CSamplePlayerDlg : public wxFrame,
   // the zoom window; and the folder that downloads and clips go to.
   DownloadRun& Download() { return *download_; }
   TripTrack& Trip() { return *trip_; }
+  FamilyCard& OtherCard() { return *familyCard_; }
   MomentControls& Moment() { return *moment_; }
   PictureCapture& Capture() { return *capture_; }
   const std::string& TargetFolder() const { return outputFolder_.Path(); }
@@ -342,6 +352,7 @@ class CSamplePlayerDlg : public wxFrame,
   std::unique_ptr<MomentControls> moment_;
   std::unique_ptr<TripTrack> trip_;
   std::unique_ptr<PictureCapture> capture_;
+  std::unique_ptr<FamilyCard> familyCard_;
 
   wxTimer tick_{this, kTimerPlaybackTick};
   // Closing waits (a few times 10 ms) for the map's page to answer the last marker moves.

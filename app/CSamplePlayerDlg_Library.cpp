@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "app/CPicturePane.h"
 #include "app/CSamplePlayerDlg.h"
+#include "cards/CardListing.h"
 #include "platform/Drives.h"
 #include "platform/Profile.h"
 #include "resources/core/StringTable.h"
@@ -80,9 +82,15 @@ bool CSamplePlayerDlg::CompareRecordingTime(const std::string& a, const std::str
 }
 
 void CSamplePlayerDlg::PollCard() {
+  // Files named on the command line stand in for a card that neither comes nor goes.
+  if (!options_.files.empty()) return;
   const char before = cardDrive_;
   char now = 0;
   VexCardPoll(library_, &now);
+  // No VEX card: a card of another family, on a removable drive with a camera's folders or in
+  // the folder named on the command line.
+  std::string familyRoot;
+  if (now == 0) now = FamilyCardDrive(&familyRoot);
   cardDrive_ = now;
   if (now == before) return;
   if (now != 0) {
@@ -91,6 +99,11 @@ void CSamplePlayerDlg::PollCard() {
       // was listed and played belongs to the old one.
       list_->DeleteAllItems();
       StopPlayback();
+      familyCard_->Close();
+    }
+    if (!familyRoot.empty()) {
+      familyCard_->Open(familyRoot, {}, kVexContinuous);
+      return;
     }
     VexCardAttach(library_);
     FillRecordingList(kVexContinuous);
@@ -98,6 +111,7 @@ void CSamplePlayerDlg::PollCard() {
     return;
   }
   // The card went away: nothing of it stays on screen, and playback stops.
+  familyCard_->Close();
   list_->DeleteAllItems();
   panes_ = PaneStates{};
   mapSize_->Enable(false);
@@ -106,6 +120,44 @@ void CSamplePlayerDlg::PollCard() {
   StopPlayback();
   LayoutPanes();
   ShowCardMessage(kStrCardRemovedKo, kStrCardRemovedEn);
+}
+
+char CSamplePlayerDlg::FamilyCardDrive(std::string* root) {
+  for (const platform::Drive& drive : platform::ProcessDrives().Drives()) {
+    if (drive.root == options_.cardDir || cards::HasCameraFolders(drive.root)) {
+      *root = drive.root;
+      return drive.letter;
+    }
+  }
+  return 0;
+}
+
+void CSamplePlayerDlg::OpenFiles() {
+  // The files' deepest common folder is the listing's root; each file is listed under it.
+  std::filesystem::path root = std::filesystem::path(options_.files.front()).parent_path();
+  for (const std::string& file : options_.files) {
+    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    std::filesystem::path common;
+    for (auto a = root.begin(), b = folder.begin();
+         a != root.end() && b != folder.end() && *a == *b; ++a, ++b) {
+      common /= *a;
+    }
+    root = common;
+  }
+  std::vector<std::string> relative;
+  for (const std::string& file : options_.files) {
+    relative.push_back(std::filesystem::path(file).lexically_relative(root).string());
+  }
+  cardDrive_ = '*';
+  familyCard_->Open(root.string(), std::move(relative), kListAllKinds);
+}
+
+void CSamplePlayerDlg::OnCardListed(wxThreadEvent& event) {
+  if (shutDown_) return;
+  const int moved = familyCard_->OnEvent(event, currentRow_);
+  if (currentRow_ >= 0) currentRow_ += moved;
+  if (list_->GetItemCount() == 0 && selectAll_->GetValue()) selectAll_->SetValue(false);
+  ApplySelectAll();
 }
 
 void CSamplePlayerDlg::OnMountsChanged(wxThreadEvent&) {
@@ -165,6 +217,12 @@ void CSamplePlayerDlg::EnumerateKind(int kind, std::vector<RecordingEntry>& entr
 }
 
 void CSamplePlayerDlg::FillRecordingList(int kind) {
+  if (familyCard_->IsOpen()) {
+    familyCard_->Fill(kind);
+    if (list_->GetItemCount() == 0 && selectAll_->GetValue()) selectAll_->SetValue(false);
+    ApplySelectAll();
+    return;
+  }
   std::vector<RecordingEntry> entries;
   if (kind >= kVexEvent && kind <= kVexManual) {
     EnumerateKind(kind, entries);

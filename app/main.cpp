@@ -4,6 +4,7 @@
 //   roadeye [--card DIR] [--config-dir DIR] [--language en|ko] [--decoder software|auto]
 //           [--play] [--full-screen] [--full-screen-at MS] [--back-at MS]
 //           [--screenshot FILE [--after MS]]
+//   roadeye [OPTION]... CARD_DIR | FILE...
 //   roadeye --help | --version
 //
 // --card names a folder that counts as a removable drive (a card copied to disk, or a card
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -85,9 +87,10 @@ constexpr OptionDesc kOptions[] = {
 
 void PrintHelp() {
   std::printf(
-      "Usage: roadeye [OPTION]...\n"
-      "Shows the recordings of a two-camera dash camera's memory card: both cameras, sound,\n"
-      "the route on a map and the G-sensor graph.\n\n");
+      "Usage: roadeye [OPTION]... [CARD_FOLDER | RECORDING_FILE...]\n"
+      "Shows the recordings of a dash camera's memory card: its cameras, sound, the route on\n"
+      "a map and the G-sensor graph. A folder given is the card (as --card); files given are\n"
+      "listed on their own.\n\n");
   for (const OptionDesc& o : kOptions) {
     std::string left = std::string("--") + o.name;
     if (o.value != nullptr) left += std::string(" ") + o.value;
@@ -118,6 +121,33 @@ long Milliseconds(const std::string& option, const std::string& text) {
   return value;
 }
 
+// A folder or a recording file named on the command line: one folder is the card; files are
+// listed as recordings of their own. Anything else, or a folder with files, is a wrong command
+// line.
+void AddPlace(const std::string& place) {
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::absolute(place, error).lexically_normal();
+  if (error || !std::filesystem::exists(path, error)) {
+    CommandLineError("cannot open '" + place + "': no such file or folder");
+  }
+  if (std::filesystem::is_directory(path, error)) {
+    if (!gRequest.options.cardDir.empty() || !gRequest.options.files.empty()) {
+      CommandLineError("give one card folder, or recording files, not both");
+    }
+    std::string dir = path.string();
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    gRequest.options.cardDir = dir;
+    return;
+  }
+  if (!std::filesystem::is_regular_file(path, error)) {
+    CommandLineError("cannot open '" + place + "': not a folder or a file");
+  }
+  if (!gRequest.options.cardDir.empty()) {
+    CommandLineError("give one card folder, or recording files, not both");
+  }
+  gRequest.options.files.push_back(path.string());
+}
+
 // Reads argv into gRequest; answers --help and --version and ends the program on them or on a
 // wrong option.
 void ReadCommandLine(int argc, char** argv) {
@@ -127,10 +157,12 @@ void ReadCommandLine(int argc, char** argv) {
       PrintHelp();
       std::exit(0);
     }
+    if (arg.size() > 1 && arg[0] == '-' && arg[1] != '-') {
+      CommandLineError("invalid option -- '" + std::string(arg.substr(1)) + "'");
+    }
     if (arg.substr(0, 2) != "--" || arg.size() == 2) {
-      CommandLineError(arg.size() > 1 && arg[0] == '-'
-                           ? "invalid option -- '" + std::string(arg.substr(1)) + "'"
-                           : "unexpected argument '" + std::string(arg) + "'");
+      AddPlace(std::string(arg == "--" && i + 1 < argc ? argv[++i] : argv[i]));
+      continue;
     }
     std::string name(arg.substr(2));
     std::string value;
