@@ -20,6 +20,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -73,142 +74,127 @@ int Wrap(int sequence, int digits) {
   return sequence % limit;
 }
 
-// One of the key's letters by kind or by camera, from a string of four (or three) letters.
-char KindLetter(const FileKey& k, const char* letters) { return letters[k.kind]; }
-char CameraLetter(const FileKey& k, const char* letters) { return letters[int(k.camera)]; }
+// One of `letters` (one a kind or one a camera) for the key's kind or camera.
+char Letter(std::string_view letters, int index) {
+  return index >= 0 && std::size_t(index) < letters.size() ? letters[std::size_t(index)] : '?';
+}
+char KindLetter(const FileKey& k, std::string_view letters) { return Letter(letters, k.kind); }
+char CameraLetter(const FileKey& k, std::string_view letters) {
+  return Letter(letters, int(k.camera));
+}
 
 std::string YmdHms(const DateTime& t, const char* format) {
   return Format(format, t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
 struct Family {
-  const char* name;
-  bool rear;          // a rear camera when the recording has one
-  bool interior;      // an interior camera when the card asks for one
-  bool tesla;         // Tesla's four cameras, always, and no sound
-  bool anyContainer;  // MOV and TS as well as MP4
-  bool movAndTs;      // (novatek) MOV and TS too
-  // The kinds with a folder.
-  bool kinds[kKinds];
-  // The file's path under the card's root.
+  const char* name = "";
+  bool rear = false;        // a rear camera when the recording has one
+  bool interior = false;    // an interior camera when the card asks for one
+  bool tesla = false;       // Tesla's four cameras, always, and no sound
+  bool movAndTs = false;    // MOV and TS as well as MP4
+  bool kinds[kKinds] = {};  // by Kind: whether the family has a folder for it
+  // The file's path under the card's root; called only for the kinds with a folder.
   std::function<std::string(const FileKey&)> path;
 };
 
 const std::vector<Family>& Families() {
   static const std::vector<Family> families = {
-      {"novatek",
-       true,
-       true,
-       false,
-       false,
-       true,
-       {true, true, true, false},
-       [](const FileKey& k) {
-         static const char* const kFolders[] = {"DCIM/Movie/", "DCIM/Movie/RO/",
-                                                "DCIM/Movie/Parking/"};
-         return kFolders[k.kind] + YmdHms(k.clock, "%04d_%02d%02d_%02d%02d%02d") +
-                Format("_%03d%s%c.", Wrap(k.sequence, 3), k.kind == kParking ? "P" : "",
-                       CameraLetter(k, "FRI")) +
-                ContainerExtension(k.container, true);
-       }},
-      {"vantrue",
-       true,
-       true,
-       false,
-       false,
-       false,
-       {true, true, true, false},
-       [](const FileKey& k) {
-         static const char* const kFolders[] = {"DCIM/Movie/", "DCIM/Movie/RO/",
-                                                "DCIM/Movie/Parking/"};
-         return kFolders[k.kind] + YmdHms(k.clock, "%04d%02d%02d_%02d%02d%02d") +
-                Format("_%05d_%c_%c.MP4", Wrap(k.sequence, 5), KindLetter(k, "NEP"),
-                       CameraLetter(k, "ABC"));
-       }},
-      {"blackvue",
-       true,
-       true,
-       false,
-       false,
-       false,
-       {true, true, true, true},
-       [](const FileKey& k) {
-         return "Record/" + YmdHms(k.clock, "%04d%02d%02d_%02d%02d%02d") +
-                Format("_%c%c.mp4", KindLetter(k, "NEPM"), CameraLetter(k, "FRI"));
-       }},
-      {"thinkware",
-       true,
-       false,
-       false,
-       false,
-       false,
-       {true, true, true, true},
-       [](const FileKey& k) {
-         static const char* const kFolders[] = {"cont_rec/REC", "evt_rec/EVT", "parking_rec/MOT",
-                                                "manual_rec/MAN"};
-         return kFolders[k.kind] + YmdHms(k.clock, "_%04d_%02d_%02d_%02d_%02d_%02d") +
-                Format("_%c.MP4", CameraLetter(k, "FR"));
-       }},
-      {"70mai",
-       true,
-       true,
-       false,
-       false,
-       false,
-       {true, true, true, false},
-       [](const FileKey& k) {
-         static const char* const kFolders[] = {"Normal/", "Event/", "Parking/"};
-         static const char* const kCameras[] = {"Front/", "Back/", "Interior/"};
-         static const char* const kPrefixes[] = {"NO", "EV", "PA"};
-         return kFolders[k.kind] + std::string(kCameras[int(k.camera)]) + kPrefixes[k.kind] +
-                YmdHms(k.clock, "%04d%02d%02d-%02d%02d%02d") +
-                Format("-%06d%c.MP4", Wrap(k.sequence, 6), CameraLetter(k, "FBI"));
-       }},
-      {"tesla",
-       false,
-       false,
-       true,
-       false,
-       false,
-       {true, false, true, true},
-       [](const FileKey& k) {
-         static const char* const kCameras[] = {"front", "back", "", "left_repeater",
-                                                "right_repeater"};
-         std::string folder = "TeslaCam/RecentClips/";
-         if (k.kind != kRec) {
-           folder =
-               std::string(k.kind == kParking ? "TeslaCam/SentryClips/" : "TeslaCam/SavedClips/") +
-               YmdHms(k.ending, "%04d-%02d-%02d_%02d-%02d-%02d") + "/";
-         }
-         return folder + YmdHms(k.clock, "%04d-%02d-%02d_%02d-%02d-%02d-") +
-                kCameras[int(k.camera)] + ".mp4";
-       }},
-      {"garmin",
-       false,
-       false,
-       false,
-       false,
-       false,
-       {true, true, true, false},
-       [](const FileKey& k) {
-         static const char* const kFolders[] = {"DCIM/100UNSVD/", "DCIM/100SAVED/",
-                                                "DCIM/100PARKM/"};
-         return kFolders[k.kind] + Format("GRMN%04d.MP4", Wrap(k.sequence, 4));
-       }},
-      {"generic",
-       false,
-       false,
-       false,
-       true,
-       false,
-       {true, false, false, false},
-       [](const FileKey& k) {
-         const std::string ext = "." + ContainerExtension(k.container, false);
-         if (k.sequence % 2 == 1) {
-           return "Videos/" + YmdHms(k.clock, "VID_%04d%02d%02d_%02d%02d%02d") + ext;
-         }
-         return "Videos/trips/" + Format("MOVI%04d", Wrap(k.sequence, 4)) + ext;
-       }},
+      {.name = "novatek",
+       .rear = true,
+       .interior = true,
+       .movAndTs = true,
+       .kinds = {true, true, true, false},
+       .path =
+           [](const FileKey& k) {
+             static const char* const kFolders[] = {"DCIM/Movie/", "DCIM/Movie/RO/",
+                                                    "DCIM/Movie/Parking/"};
+             return kFolders[k.kind] + YmdHms(k.clock, "%04d_%02d%02d_%02d%02d%02d") +
+                    Format("_%03d%s%c.", Wrap(k.sequence, 3), k.kind == kParking ? "P" : "",
+                           CameraLetter(k, "FRI")) +
+                    ContainerExtension(k.container, true);
+           }},
+      {.name = "vantrue",
+       .rear = true,
+       .interior = true,
+       .kinds = {true, true, true, false},
+       .path =
+           [](const FileKey& k) {
+             static const char* const kFolders[] = {"DCIM/Movie/", "DCIM/Movie/RO/",
+                                                    "DCIM/Movie/Parking/"};
+             return kFolders[k.kind] + YmdHms(k.clock, "%04d%02d%02d_%02d%02d%02d") +
+                    Format("_%05d_%c_%c.MP4", Wrap(k.sequence, 5), KindLetter(k, "NEP"),
+                           CameraLetter(k, "ABC"));
+           }},
+      {.name = "blackvue",
+       .rear = true,
+       .interior = true,
+       .kinds = {true, true, true, true},
+       .path =
+           [](const FileKey& k) {
+             return "Record/" + YmdHms(k.clock, "%04d%02d%02d_%02d%02d%02d") +
+                    Format("_%c%c.mp4", KindLetter(k, "NEPM"), CameraLetter(k, "FRI"));
+           }},
+      {.name = "thinkware",
+       .rear = true,
+       .kinds = {true, true, true, true},
+       .path =
+           [](const FileKey& k) {
+             static const char* const kFolders[] = {"cont_rec/REC", "evt_rec/EVT",
+                                                    "parking_rec/MOT", "manual_rec/MAN"};
+             return kFolders[k.kind] + YmdHms(k.clock, "_%04d_%02d_%02d_%02d_%02d_%02d") +
+                    Format("_%c.MP4", CameraLetter(k, "FR"));
+           }},
+      {.name = "70mai",
+       .rear = true,
+       .interior = true,
+       .kinds = {true, true, true, false},
+       .path =
+           [](const FileKey& k) {
+             static const char* const kFolders[] = {"Normal/", "Event/", "Parking/"};
+             static const char* const kCameras[] = {"Front/", "Back/", "Interior/"};
+             static const char* const kPrefixes[] = {"NO", "EV", "PA"};
+             return kFolders[k.kind] + std::string(kCameras[int(k.camera)]) + kPrefixes[k.kind] +
+                    YmdHms(k.clock, "%04d%02d%02d-%02d%02d%02d") +
+                    Format("-%06d%c.MP4", Wrap(k.sequence, 6), CameraLetter(k, "FBI"));
+           }},
+      {.name = "tesla",
+       .tesla = true,
+       .kinds = {true, false, true, true},
+       .path =
+           [](const FileKey& k) {
+             static const char* const kCameras[] = {"front", "back", "", "left_repeater",
+                                                    "right_repeater"};
+             std::string folder = "TeslaCam/RecentClips/";
+             if (k.kind != kRec) {
+               folder = std::string(k.kind == kParking ? "TeslaCam/SentryClips/"
+                                                       : "TeslaCam/SavedClips/") +
+                        YmdHms(k.ending, "%04d-%02d-%02d_%02d-%02d-%02d") + "/";
+             }
+             return folder + YmdHms(k.clock, "%04d-%02d-%02d_%02d-%02d-%02d-") +
+                    kCameras[int(k.camera)] + ".mp4";
+           }},
+      // The clock is in the file's creation_time alone.
+      {.name = "garmin",
+       .kinds = {true, true, true, false},
+       .path =
+           [](const FileKey& k) {
+             static const char* const kFolders[] = {"DCIM/100UNSVD/", "DCIM/100SAVED/",
+                                                    "DCIM/100PARKM/"};
+             return kFolders[k.kind] + Format("GRMN%04d.MP4", Wrap(k.sequence, 4));
+           }},
+      // Any folder of videos, named by the clock or (every other one) by a number alone.
+      {.name = "generic",
+       .movAndTs = true,
+       .kinds = {true, false, false, false},
+       .path =
+           [](const FileKey& k) {
+             const std::string ext = "." + ContainerExtension(k.container, false);
+             if (k.sequence % 2 == 1) {
+               return "Videos/" + YmdHms(k.clock, "VID_%04d%02d%02d_%02d%02d%02d") + ext;
+             }
+             return "Videos/trips/" + Format("MOVI%04d", Wrap(k.sequence, 4)) + ext;
+           }},
   };
   return families;
 }
@@ -226,8 +212,7 @@ class FamilyLayout final : public CardLayout {
     return k >= 0 && family_.kinds[k];
   }
   bool Takes(Container container) const override {
-    return container == Container::kMp4 || family_.anyContainer ||
-           (family_.movAndTs && container != Container::kMp4);
+    return container == Container::kMp4 || family_.movAndTs;
   }
   bool PrepareCard(const std::string& root, const std::string& settingsText,
                    std::string* error) const override;
