@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tools/CardWriter.h"
 
@@ -15,6 +16,13 @@ namespace tools {
 class CardLayout {
  public:
   virtual ~CardLayout() = default;
+
+  // The family's name, lower case, as roadeye-mkcard --family takes it.
+  virtual std::string Name() const = 0;
+  // Whether the family has a folder for recordings of `kind` (REC, EVENT, PARKING or MANUAL).
+  virtual bool HasKind(const std::string& kind) const = 0;
+  // Whether its recordings can be written in `container`.
+  virtual bool Takes(Container container) const = 0;
 
   // Creates the card's folders under `root` and writes its settings file from `settingsText`. On
   // failure fills *error and returns false.
@@ -34,5 +42,9 @@ class CardLayout {
 
 // The cards of the RE-2CH camera: VEX/ recordings and SETTING/blackbox.cfg (VexLayout.cpp).
 const CardLayout& VexLayout();
+
+// The cards of other makers' cameras, one file per camera of each recording in MP4, MOV or
+// MPEG-TS (FamilyLayouts.cpp), in the order roadeye-mkcard lists them.
+const std::vector<const CardLayout*>& FamilyLayouts();
 
 }  // namespace tools

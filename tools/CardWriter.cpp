@@ -2,6 +2,7 @@
 #include "tools/CardWriter.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
@@ -30,8 +31,13 @@ DateTime FromSeconds(std::int64_t s) {
   return t;
 }
 
-// The layout of every card written: the VEX card, the one family so far.
-const CardLayout& Layout() { return VexLayout(); }
+// The layout of the family named as FamilyNames() lists it; the VEX card's for any other name.
+const CardLayout& Layout(const std::string& family) {
+  for (const CardLayout* layout : FamilyLayouts()) {
+    if (layout->Name() == family) return *layout;
+  }
+  return VexLayout();
+}
 
 }  // namespace
 
@@ -116,10 +122,35 @@ std::string VoidGpsRecord(const DateTime& utc) {
   return "G" + s + tail;
 }
 
-std::string RecordingPlan::FileName() const { return Layout().FileName(*this); }
+std::string RecordingPlan::FileName() const { return VexLayout().FileName(*this); }
 
-bool PrepareCard(const std::string& root, const std::string& settingsText, std::string* error) {
-  return Layout().PrepareCard(root, settingsText, error);
+const std::vector<std::string>& FamilyNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> n{VexLayout().Name()};
+    for (const CardLayout* layout : FamilyLayouts()) n.push_back(layout->Name());
+    return n;
+  }();
+  return names;
+}
+
+std::string FindFamily(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  const std::vector<std::string>& names = FamilyNames();
+  return std::find(names.begin(), names.end(), lower) != names.end() ? lower : std::string();
+}
+
+bool FamilyTakes(const std::string& family, Container container) {
+  return Layout(family).Takes(container);
+}
+
+bool FamilyHasKind(const std::string& family, const std::string& kind) {
+  return Layout(family).HasKind(kind);
+}
+
+bool PrepareCard(const std::string& root, const CardOptions& options,
+                 const std::string& settingsText, std::string* error) {
+  return Layout(options.family).PrepareCard(root, settingsText, error);
 }
 
 bool WriteRecording(const std::string& root, const CardOptions& options, const RecordingPlan& plan,
@@ -128,7 +159,7 @@ bool WriteRecording(const std::string& root, const CardOptions& options, const R
     *error = plan.FileName() + ": the trip offset is out of range";
     return false;
   }
-  return Layout().WriteRecording(root, options, plan, result, error);
+  return Layout(options.family).WriteRecording(root, options, plan, result, error);
 }
 
 }  // namespace tools

@@ -2,7 +2,8 @@
 // Writes sample cards for the viewer: recordings in the VEX layout that look like a dash camera's
 // (a drawn road scene encoded as H.264 by libx264, engine hum with a beep each second, GPS fixes
 // and G-sensor samples of a drive through central Seoul, TripDrive.h) and the camera's settings
-// file.
+// file; or the cards of other families of cameras (FamilyLayouts.cpp), their recordings one MP4,
+// MOV or MPEG-TS file per camera with H.264 or H.265 pictures and AAC sound.
 //
 // Every recording carries marks that tests and benchmarks can measure: at each whole second the
 // front picture shows a white square in its top-right corner (dark at all other times) and the
@@ -77,6 +78,11 @@ struct VideoSize {
   int width = 0, height = 0;
 };
 
+enum class VideoCodec { kH264, kH265 };
+
+// The container of the recordings of a family other than VEX.
+enum class Container { kMp4, kMov, kTs };
+
 // What every recording of a card shares.
 struct CardOptions {
   VideoSize front{1280, 720};
@@ -101,6 +107,14 @@ struct CardOptions {
   // swing the vector by 90 to 250 counts, 40 a g), those past a recording's end left out. Empty:
   // an event recording gets one in its middle second (sample seconds * 10 / 2), the others none.
   std::vector<int> joltSeconds;
+
+  // The card's family, as FamilyNames() lists it; the VEX card by default.
+  std::string family = "vex";
+  // The other families' containers and picture coding (a VEX card is H.264 in its own layout).
+  Container container = Container::kMp4;
+  VideoCodec codec = VideoCodec::kH264;
+  // An interior camera in every recording, for the families whose cameras have one.
+  bool interior = false;
 };
 
 // One recording to write.
@@ -121,26 +135,49 @@ struct RecordingPlan {
   // at tripOffsetSeconds (0..TripDrive::kMaxSeconds).
   std::uint32_t tripSeed = 0;
   int tripOffsetSeconds = 0;
+  // The recording's number on the card, 1, 2, 3... in the order written; the families that name
+  // files by it write it in as many digits as they have, counting round past the largest.
+  int sequence = 1;
 
   // KIND_YYYYMMDD_HHMMSS[_D].vex
   std::string FileName() const;
 };
 
 struct RecordingResult {
+  // One file of a recording in another family's layout: one per camera, and Tesla's event file.
+  struct File {
+    std::string path;  // relative to the card's root
+    std::uint64_t bytes = 0;
+    bool cutShort = false;
+  };
+
   std::string fileName;
   double seconds = 0;  // length of the pictures actually written
   std::uint64_t bytes = 0;
   int frontPictures = 0;
   int rearPictures = 0;
   bool cutShort = false;
+  std::vector<File> files;  // empty for a VEX recording, which is the one file above
 };
 
-// Creates <root>/VEX and <root>/SETTING and writes <root>/SETTING/blackbox.cfg from
-// `settingsText` with CR LF line ends. On failure fills *error and returns false.
-bool PrepareCard(const std::string& root, const std::string& settingsText, std::string* error);
+// The families of cards written, "vex" first.
+const std::vector<std::string>& FamilyNames();
+// The family of that name as FamilyNames() lists it, the name in any case; empty for none.
+std::string FindFamily(const std::string& name);
+// Whether the family's recordings can be written in `container`.
+bool FamilyTakes(const std::string& family, Container container);
+// Whether the family has a folder for recordings of `kind` (REC, EVENT, PARKING or MANUAL).
+bool FamilyHasKind(const std::string& family, const std::string& kind);
 
-// Writes one recording into <root>/VEX. Recordings may be written on several threads at once.
-// On failure fills *error, removes the partial file and returns false.
+// Prepares the card of options.family under `root`: for the VEX card, creates <root>/VEX and
+// <root>/SETTING and writes <root>/SETTING/blackbox.cfg from `settingsText` with CR LF line ends;
+// for the others, creates the root (their folders come with the recordings). On failure fills
+// *error and returns false.
+bool PrepareCard(const std::string& root, const CardOptions& options,
+                 const std::string& settingsText, std::string* error);
+
+// Writes one recording of options.family's card under <root>. Recordings may be written on
+// several threads at once. On failure fills *error, removes the partial files and returns false.
 bool WriteRecording(const std::string& root, const CardOptions& options, const RecordingPlan& plan,
                     RecordingResult* result, std::string* error);
 

@@ -28,11 +28,13 @@ std::uint64_t TripSeed(const RecordingPlan& plan) {
   return plan.tripSeed != 0 ? plan.tripSeed : plan.seed;
 }
 
-// How a camera of the card encodes its pictures: the front at the card's bit rate, the rear at a
-// third of it.
-H264Settings Encoding(const CardOptions& options, bool front, int keyInterval) {
-  const VideoSize& size = front ? options.front : options.rear;
+// How a camera of the card encodes its pictures: the front at the card's bit rate, the others at
+// a third of it.
+H264Settings Encoding(const CardOptions& options, const StreamFormat& format, VideoSize size,
+                      bool front, int keyInterval) {
   H264Settings s;
+  s.codec = format.codec;
+  s.globalHeader = format.globalHeader;
   s.width = size.width;
   s.height = size.height;
   s.fps = options.fps;
@@ -45,19 +47,24 @@ H264Settings Encoding(const CardOptions& options, bool front, int keyInterval) {
 }  // namespace
 
 RecordingStreams::RecordingStreams(const CardOptions& options, const RecordingPlan& plan,
-                                   int keyInterval)
+                                   int keyInterval, const StreamFormat& format)
     : fps_(options.fps),
       start_(plan.start),
       utcStart_(AddSeconds(plan.start, -kClockAheadOfUtcHours * 3600)),
       route_(TripSeed(plan) * 7919ull + 17, plan.tripOffsetSeconds, plan.seconds, Parked(plan)),
       gsensorRng_(plan.seed * 104729ull + 3),
-      sound_(plan.seed * 1299709ull + 5, route_, Parked(plan)),
-      frontEncoding_(Encoding(options, true, keyInterval)),
-      rearEncoding_(Encoding(options, false, keyInterval)),
-      frontScene_(options.front.width, options.front.height, true, plan.seed, options.realistic) {
-  if (plan.rear) {
-    rearScene_ = std::make_unique<RoadScene>(options.rear.width, options.rear.height, false,
-                                             plan.seed + 1, options.realistic);
+      sound_(plan.seed * 1299709ull + 5, route_, Parked(plan), format.soundRate) {
+  std::vector<VideoSize> sizes = format.cameras;
+  if (sizes.empty()) {
+    sizes.push_back(options.front);
+    if (plan.rear) sizes.push_back(options.rear);
+  }
+  cameras_ = std::vector<Camera>(sizes.size());
+  for (std::size_t c = 0; c < sizes.size(); ++c) {
+    const bool front = c == 0;
+    cameras_[c].encoding = Encoding(options, format, sizes[c], front, keyInterval);
+    cameras_[c].scene = std::make_unique<RoadScene>(
+        sizes[c].width, sizes[c].height, front, plan.seed + std::uint32_t(c), options.realistic);
   }
   for (int second : options.joltSeconds) jolts_.push_back(second * kGsensorPerSecond);
   if (options.joltSeconds.empty() && plan.kind == "EVENT") {
@@ -67,12 +74,14 @@ RecordingStreams::RecordingStreams(const CardOptions& options, const RecordingPl
 }
 
 bool RecordingStreams::Open(std::string* error) {
-  if (!frontEncoder_.Open(frontEncoding_, error)) return false;
-  return !rearScene_ || rearEncoder_.Open(rearEncoding_, error);
+  for (Camera& camera : cameras_) {
+    if (!camera.encoder.Open(camera.encoding, error)) return false;
+  }
+  return true;
 }
 
-bool RecordingStreams::EncodePicture(int n, std::deque<AccessUnit>* front,
-                                     std::deque<AccessUnit>* rear, std::string* error) {
+bool RecordingStreams::EncodePicture(int n, std::vector<std::deque<AccessUnit>>* out,
+                                     std::string* error) {
   const double t = double(n) / fps_;
   const DateTime now = AddSeconds(start_, n / fps_);
   char clock[32];
@@ -81,22 +90,54 @@ bool RecordingStreams::EncodePicture(int n, std::deque<AccessUnit>* front,
   const int kmh = int(route_.SpeedKmh(t));
   // The trip's distance, so that the road's marks run on from the recording before.
   const double metres = route_.Metres(t);
-  Picture picture;
-  if (!frontEncoder_.NextPicture(&picture, error)) return false;
-  frontScene_.Draw(picture, n, t, metres, clock, kmh, n % fps_ == 0);
-  if (!frontEncoder_.Encode(n, front, error)) return false;
-  if (rearScene_) {
-    if (!rearEncoder_.NextPicture(&picture, error)) return false;
-    rearScene_->Draw(picture, n, t, metres, clock, kmh, false);
-    if (!rearEncoder_.Encode(n, rear, error)) return false;
+  if (out->size() < cameras_.size()) out->resize(cameras_.size());
+  for (std::size_t c = 0; c < cameras_.size(); ++c) {
+    Picture picture;
+    if (!cameras_[c].encoder.NextPicture(&picture, error)) return false;
+    cameras_[c].scene->Draw(picture, n, t, metres, clock, kmh, c == 0 && n % fps_ == 0);
+    if (!cameras_[c].encoder.Encode(n, &(*out)[c], error)) return false;
   }
   return true;
 }
 
+bool RecordingStreams::Drain(std::vector<std::deque<AccessUnit>>* out, std::string* error) {
+  if (out->size() < cameras_.size()) out->resize(cameras_.size());
+  for (std::size_t c = 0; c < cameras_.size(); ++c) {
+    if (!cameras_[c].encoder.Drain(&(*out)[c], error)) return false;
+  }
+  return true;
+}
+
+// The front and rear cameras' queues for the two-camera calls, and back.
+namespace {
+std::vector<std::deque<AccessUnit>> Queues(std::deque<AccessUnit>* front,
+                                           std::deque<AccessUnit>* rear) {
+  std::vector<std::deque<AccessUnit>> q(2);
+  q[0].swap(*front);
+  q[1].swap(*rear);
+  return q;
+}
+void Unqueue(std::vector<std::deque<AccessUnit>>* q, std::deque<AccessUnit>* front,
+             std::deque<AccessUnit>* rear) {
+  front->swap((*q)[0]);
+  rear->swap((*q)[1]);
+}
+}  // namespace
+
+bool RecordingStreams::EncodePicture(int n, std::deque<AccessUnit>* front,
+                                     std::deque<AccessUnit>* rear, std::string* error) {
+  std::vector<std::deque<AccessUnit>> q = Queues(front, rear);
+  const bool ok = EncodePicture(n, &q, error);
+  Unqueue(&q, front, rear);
+  return ok;
+}
+
 bool RecordingStreams::Drain(std::deque<AccessUnit>* front, std::deque<AccessUnit>* rear,
                              std::string* error) {
-  if (!frontEncoder_.Drain(front, error)) return false;
-  return !rearScene_ || rearEncoder_.Drain(rear, error);
+  std::vector<std::deque<AccessUnit>> q = Queues(front, rear);
+  const bool ok = Drain(&q, error);
+  Unqueue(&q, front, rear);
+  return ok;
 }
 
 GpsFix RecordingStreams::Fix(int second) const {

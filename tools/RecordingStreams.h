@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a recording of a sample card holds, stream by stream, whatever the layout of the card: the
-// drive it belongs to (TripDrive.h), its front and rear pictures drawn (RoadScene.h) and encoded
-// (CardEncoder.h), its sound, a GPS fix for each whole second and the G-sensor samples. A card's
+// drive it belongs to (TripDrive.h), its cameras' pictures drawn (RoadScene.h) and encoded
+// (CardEncoder.h), its sound, a GPS fix for each whole second and the G-sensor samples. A VEX
+// recording has a front camera and maybe a rear one; other families' recordings may have more
+// (an interior camera, Tesla's four), each drawn as a view away from the road ahead. A card's
 // layout (CardLayout.h) asks for each stream's pieces in order and puts them into its file in
 // time order. Each recording's thread makes and uses its own.
 #pragma once
@@ -32,11 +34,23 @@ struct GpsFix {
   double course = 0;  // degrees clockwise from north
 };
 
+// How a recording's streams are encoded for the container that holds them.
+struct StreamFormat {
+  VideoCodec codec = VideoCodec::kH264;
+  bool globalHeader = false;  // parameter sets in the encoders' headers too
+  int soundRate = kSoundRate;
+  // The cameras' picture sizes, the front camera (the one that sees the flash and the number
+  // plate) first; empty: the front and, when the plan has one, the rear camera at the card's
+  // sizes.
+  std::vector<VideoSize> cameras;
+};
+
 class RecordingStreams {
  public:
   // The streams of `plan`, whose trip offset must lie within 0..TripDrive::kMaxSeconds. Every
   // keyInterval-th picture, from the first on, is a key picture.
-  RecordingStreams(const CardOptions& options, const RecordingPlan& plan, int keyInterval);
+  RecordingStreams(const CardOptions& options, const RecordingPlan& plan, int keyInterval,
+                   const StreamFormat& format = StreamFormat());
   RecordingStreams(const RecordingStreams&) = delete;
   RecordingStreams& operator=(const RecordingStreams&) = delete;
 
@@ -50,7 +64,16 @@ class RecordingStreams {
   // Flushes the encoders at the end of the recording into `front` and `rear`.
   bool Drain(std::deque<AccessUnit>* front, std::deque<AccessUnit>* rear, std::string* error);
 
-  // Sound samples [first, first + n) at kSoundRate, 16-bit mono little-endian, asked for in order.
+  // The same for every camera: out[c] collects camera c's pictures (out holds Cameras() queues).
+  bool EncodePicture(int n, std::vector<std::deque<AccessUnit>>* out, std::string* error);
+  bool Drain(std::vector<std::deque<AccessUnit>>* out, std::string* error);
+
+  int Cameras() const { return int(cameras_.size()); }
+  // Camera c's open encoder, for a muxer to copy its parameters from.
+  const AVCodecContext* Encoder(int c) const { return cameras_[std::size_t(c)].encoder.context(); }
+
+  // Sound samples [first, first + n) at the format's sound rate (kSoundRate unless asked),
+  // 16-bit mono little-endian, asked for in order.
   void Sound(std::int64_t first, int n, std::vector<std::uint8_t>* pcm) {
     sound_.Generate(first, n, pcm);
   }
@@ -72,10 +95,12 @@ class RecordingStreams {
   Rng gsensorRng_;
   SoundSynth sound_;
   std::vector<int> jolts_;  // first samples of the jolts, ascending
-  H264Settings frontEncoding_, rearEncoding_;
-  RoadScene frontScene_;
-  std::unique_ptr<RoadScene> rearScene_;  // null without a rear camera
-  H264Encoder frontEncoder_, rearEncoder_;
+  struct Camera {
+    H264Settings encoding;
+    std::unique_ptr<RoadScene> scene;
+    H264Encoder encoder;
+  };
+  std::vector<Camera> cameras_;  // the front camera first
 };
 
 }  // namespace tools

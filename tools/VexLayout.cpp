@@ -38,6 +38,10 @@ constexpr int kKeyInterval = vex::kFramesPerBlock;
 
 class VexCardLayout final : public CardLayout {
  public:
+  std::string Name() const override { return "vex"; }
+  bool HasKind(const std::string&) const override { return true; }
+  // The layout is its own container; MP4 stands for "no choice made".
+  bool Takes(Container container) const override { return container == Container::kMp4; }
   bool PrepareCard(const std::string& root, const std::string& settingsText,
                    std::string* error) const override;
   std::string FileName(const RecordingPlan& plan) const override;

@@ -2,9 +2,11 @@
 // roadeye-mkcard: writes a dash camera card folder (VEX/ recordings and SETTING/blackbox.cfg) for
 // trying the viewer and for tests. Without options it writes the demo card: two recordings of each
 // kind spread over two days, with and without a rear camera, plus a recording cut short by a power
-// loss and one too small to be listed. Each day's driving recordings are one trip round the streets
-// of central Seoul from City Hall (TripDrive.h), one recording running on from the last; its
-// parking recordings stand where the trip ended.
+// loss and one too small to be listed. With --family it writes the card of another family of
+// cameras instead (FamilyLayouts.cpp): the same recordings, one file per camera, in the family's
+// folders and names, the one cut short by a power loss among them. Each day's driving recordings
+// are one trip round the streets of central Seoul from City Hall (TripDrive.h), one recording
+// running on from the last; its parking recordings stand where the trip ended.
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -50,6 +52,12 @@ struct Settings {
   int jobs = 2;
 };
 
+std::string FamilyList() {
+  std::string list;
+  for (const std::string& name : tools::FamilyNames()) list += (list.empty() ? "" : ", ") + name;
+  return list;
+}
+
 void Usage(std::FILE* out) {
   std::fprintf(
       out,
@@ -59,6 +67,15 @@ void Usage(std::FILE* out) {
       "Each day's driving recordings follow each other as one trip through central Seoul;\n"
       "its parking recordings come after it.\n"
       "\n"
+      "  --family NAME        the card of a family of cameras, in any case: vex (default),\n"
+      "                       novatek, vantrue, blackvue, thinkware, 70mai, tesla, garmin,\n"
+      "                       generic; each camera of a recording one MP4 file in the\n"
+      "                       family's folders and names, AAC sound in the front camera's,\n"
+      "                       no settings file\n"
+      "  --container mp4|mov|ts  the recordings' container (novatek and generic; default mp4)\n"
+      "  --codec h264|h265    the pictures' coding outside vex cards (default h264)\n"
+      "  --interior           an interior camera in each recording (novatek, vantrue,\n"
+      "                       blackvue, 70mai)\n"
       "  --seconds N          length of each recording (default 20)\n"
       "  --count N            recordings of each kind (default 2)\n"
       "  --kinds LIST         kinds to write, from REC,EVENT,PARKING,MANUAL (default all)\n"
@@ -181,6 +198,34 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
     } else if (a == "--version") {
       PrintProgramVersion(stdout, "roadeye-mkcard");
       std::exit(0);
+    } else if (a == "--family") {
+      ok = value(&v);
+      if (ok) {
+        s->card.family = tools::FindFamily(v);
+        if (s->card.family.empty()) {
+          std::fprintf(stderr, "roadeye-mkcard: unknown family %s (give one of %s)\n", v,
+                       FamilyList().c_str());
+          return 2;
+        }
+      }
+    } else if (a == "--container") {
+      ok = value(&v);
+      if (ok) {
+        const std::string m = v;
+        ok = m == "mp4" || m == "mov" || m == "ts";
+        s->card.container = m == "mov"  ? tools::Container::kMov
+                            : m == "ts" ? tools::Container::kTs
+                                        : tools::Container::kMp4;
+      }
+    } else if (a == "--codec") {
+      ok = value(&v);
+      if (ok) {
+        const std::string m = v;
+        ok = m == "h264" || m == "h265";
+        s->card.codec = m == "h265" ? tools::VideoCodec::kH265 : tools::VideoCodec::kH264;
+      }
+    } else if (a == "--interior") {
+      s->card.interior = true;
     } else if (a == "--no-damaged") {
       s->damaged = false;
     } else if (a == "--no-fix") {
@@ -252,6 +297,26 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
                  s->card.joltSeconds.back(), s->seconds, s->seconds - 1);
     return 2;
   }
+  if (!tools::FamilyTakes(s->card.family, s->card.container)) {
+    std::fprintf(stderr, "roadeye-mkcard: %s cards are not written in that container\n",
+                 s->card.family.c_str());
+    return 2;
+  }
+  if (s->card.family == "vex" && s->card.codec != tools::VideoCodec::kH264) {
+    std::fprintf(stderr, "roadeye-mkcard: vex cards hold H.264 pictures only\n");
+    return 2;
+  }
+  // Kinds the family keeps no folder for are left out.
+  std::vector<std::string> kinds;
+  for (const std::string& kind : s->kinds) {
+    if (tools::FamilyHasKind(s->card.family, kind)) kinds.push_back(kind);
+  }
+  if (kinds.empty()) {
+    std::fprintf(stderr, "roadeye-mkcard: %s cards hold none of those kinds\n",
+                 s->card.family.c_str());
+    return 2;
+  }
+  s->kinds = kinds;
   s->outDir = positional[0];
   return 0;
 }
@@ -291,11 +356,15 @@ std::vector<tools::RecordingPlan> PlanCard(const Settings& s) {
     auto has = [&](const char* kind) {
       return std::find(s.kinds.begin(), s.kinds.end(), kind) != s.kinds.end();
     };
-    tools::RecordingPlan small;
-    small.kind = has("MANUAL") ? "MANUAL" : s.kinds[0];
-    small.seconds = std::min(kSmallSeconds, s.seconds);
-    small.rear = s.rear == RearMode::kYes;
-    add(s.count >= 2 ? 1 : 0, small);
+    // The viewer's list leaves out VEX recordings under 512 KiB; the other families have no
+    // such rule.
+    if (s.card.family == "vex") {
+      tools::RecordingPlan small;
+      small.kind = has("MANUAL") ? "MANUAL" : s.kinds[0];
+      small.seconds = std::min(kSmallSeconds, s.seconds);
+      small.rear = s.rear == RearMode::kYes;
+      add(s.count >= 2 ? 1 : 0, small);
+    }
 
     // Cut in the middle of a block two thirds of the way in, so that whole blocks come before it.
     tools::RecordingPlan cut;
@@ -333,6 +402,7 @@ std::vector<tools::RecordingPlan> PlanCard(const Settings& s) {
   }
   for (std::size_t i = 0; i < plans.size(); ++i) {
     plans[i].seed = s.seed * 1000003u + std::uint32_t(i) * 7919u + 1;
+    plans[i].sequence = int(i) + 1;
   }
   return plans;
 }
@@ -369,7 +439,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "roadeye-mkcard: the card library gave no default settings text\n");
     return 1;
   }
-  if (!tools::PrepareCard(s.outDir, settingsText, &error)) {
+  if (!tools::PrepareCard(s.outDir, s.card, settingsText, &error)) {
     std::fprintf(stderr, "roadeye-mkcard: %s\n", error.c_str());
     return 1;
   }
@@ -392,9 +462,16 @@ int main(int argc, char** argv) {
         continue;
       }
       const tools::RecordingResult& r = results[i];
-      std::printf("%-30s %6.1f s %10llu bytes%s\n", r.fileName.c_str(), r.seconds,
-                  static_cast<unsigned long long>(r.bytes),
-                  r.cutShort ? "  cut short: no index, last block half written" : "");
+      if (r.files.empty()) {
+        std::printf("%-30s %6.1f s %10llu bytes%s\n", r.fileName.c_str(), r.seconds,
+                    static_cast<unsigned long long>(r.bytes),
+                    r.cutShort ? "  cut short: no index, last block half written" : "");
+      }
+      for (const tools::RecordingResult::File& f : r.files) {
+        std::printf("%-30s %6.1f s %10llu bytes%s\n", f.path.c_str(), r.seconds,
+                    static_cast<unsigned long long>(f.bytes),
+                    f.cutShort ? "  cut short: the index lost with the file's second half" : "");
+      }
       std::fflush(stdout);
     }
   };

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Writes one camera's file of a recording through libavformat's muxers: an MP4 or MOV file (its
+// index, the moov box, written at the end as a camera writes it, so that a file cut short by a
+// power loss has none) or an MPEG transport stream, holding the camera's pictures and, in the
+// front camera's file, its AAC sound. The camera's clock at the first picture goes into the
+// container's creation_time, written as if it were UTC, as cameras do. A writer belongs to the
+// thread of the recording it writes.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tools/CardEncoder.h"
+#include "tools/CardWriter.h"
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVPacket;
+
+namespace tools {
+
+// The file name extension of the container, upper or lower case ("MP4", "mov", "TS").
+std::string ContainerExtension(Container container, bool upper);
+
+class ContainerWriter {
+ public:
+  ContainerWriter();
+  // Closes and removes a file that was not finished.
+  ~ContainerWriter();
+  ContainerWriter(const ContainerWriter&) = delete;
+  ContainerWriter& operator=(const ContainerWriter&) = delete;
+
+  // Creates `path` with a picture stream of `video`'s parameters at `fps` and, when `sound` is
+  // not null, a sound stream of its parameters, and writes the container's header. On failure
+  // fills *error, removes the file and returns false.
+  bool Open(const std::string& path, Container container, const DateTime& clock,
+            const AVCodecContext* video, int fps, const AVCodecContext* sound, std::string* error);
+
+  // Picture au.picture, one picture long; then the sound packet (times in samples).
+  bool WritePicture(const AccessUnit& au, std::string* error);
+  bool WriteSound(const SoundPacket& packet, std::string* error);
+
+  // Writes the index and closes the file. On failure fills *error and removes the file.
+  bool Finish(std::string* error);
+
+  // Closes the file, unfinished, and removes it.
+  void Abandon();
+
+ private:
+  struct FormatFree {
+    void operator()(AVFormatContext* f) const;
+  };
+  struct PacketFree {
+    void operator()(AVPacket* p) const;
+  };
+
+  bool Write(int stream, const std::uint8_t* data, std::size_t size, std::int64_t pts,
+             std::int64_t duration, bool key, std::string* error);
+  bool Fail(const std::string& what, int code, std::string* error);
+
+  std::string path_;
+  std::unique_ptr<AVFormatContext, FormatFree> format_;
+  std::unique_ptr<AVPacket, PacketFree> packet_;
+  int fps_ = 30;
+  int soundRate_ = 0;
+  int soundStream_ = -1;
+};
+
+}  // namespace tools
