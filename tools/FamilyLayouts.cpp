@@ -174,13 +174,14 @@ const std::vector<Family>& Families() {
              return folder + YmdHms(k.clock, "%04d-%02d-%02d_%02d-%02d-%02d-") +
                     kCameras[int(k.camera)] + ".mp4";
            }},
-      // The clock is in the file's creation_time alone.
+      // The clock is in the file's creation_time alone. Incidents the camera detects go to EVENT,
+      // clips the driver saves to SAVED.
       {.name = "garmin",
-       .kinds = {true, true, true, false},
+       .kinds = {true, true, true, true},
        .path =
            [](const FileKey& k) {
-             static const char* const kFolders[] = {"DCIM/100UNSVD/", "DCIM/100SAVED/",
-                                                    "DCIM/100PARKM/"};
+             static const char* const kFolders[] = {"DCIM/100UNSVD/", "DCIM/100EVENT/",
+                                                    "DCIM/100PARKM/", "DCIM/100SAVED/"};
              return kFolders[k.kind] + Format("GRMN%04d.MP4", Wrap(k.sequence, 4));
            }},
       // Any folder of videos, named by the clock or (every other one) by a number alone.
