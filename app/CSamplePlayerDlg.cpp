@@ -265,11 +265,7 @@ void CSamplePlayerDlg::InitPlayer() {
   engineRunning_ = engine_.Run(frontPane_->Surface(), rearPane_->Surface());
   // The engine has opened the decoders: hardware or software, and why not hardware.
   DiagPrintf("Decoder: %s\n", decoder_.DecoderName().c_str());
-  if (!options_.files.empty()) {
-    OpenFiles();
-  } else if (options_.startCardPoll) {
-    cardPoll_.Start(kCardPollMs);
-  }
+  if (options_.files.empty() && options_.startCardPoll) cardPoll_.Start(kCardPollMs);
   // A card is seen the moment it is mounted; where the watch cannot run, the poll still
   // finds it. The watch's thread only posts an event to the window.
   if (options_.watchMounts) {
@@ -294,6 +290,8 @@ void CSamplePlayerDlg::InitPlayer() {
     list_->InsertColumn(4, Text(kStrColSizeKo, kStrColSizeEn), wxLIST_FORMAT_CENTRE, 0);
     list_->InsertColumn(5, Text(kStrColPathKo, kStrColPathEn), wxLIST_FORMAT_CENTRE, 0);
   }
+  // Recording files named on the command line are the card, listed once the list has its columns.
+  if (!options_.files.empty()) OpenFiles();
 }
 
 void CSamplePlayerDlg::LoadConfig() {

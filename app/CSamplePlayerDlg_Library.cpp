@@ -92,7 +92,9 @@ void CSamplePlayerDlg::PollCard() {
   std::string familyRoot;
   if (now == 0) now = FamilyCardDrive(&familyRoot);
   cardDrive_ = now;
-  if (now == before) return;
+  // The same drive letter with a card of another layout (a folder that a VEX card was written
+  // into, or the other way round) is a new card too.
+  if (now == before && familyRoot == familyCard_->Root()) return;
   if (now != 0) {
     if (before != 0) {
       // Another card took over between two polls (a swap, or a card on an earlier drive): what
@@ -123,8 +125,12 @@ void CSamplePlayerDlg::PollCard() {
 }
 
 char CSamplePlayerDlg::FamilyCardDrive(std::string* root) {
+  const std::string named = platform::ProcessDrives().ExtraFolder();
   for (const platform::Drive& drive : platform::ProcessDrives().Drives()) {
-    if (drive.root == options_.cardDir || cards::HasCameraFolders(drive.root)) {
+    // The folder named on the command line is a card whatever its layout, once it holds
+    // anything; other drives when they hold a camera's folders.
+    const bool given = drive.root == named && !cards::IsEmptyFolder(drive.root);
+    if (given || cards::HasCameraFolders(drive.root)) {
       *root = drive.root;
       return drive.letter;
     }

@@ -414,6 +414,20 @@ bool HasCameraFolders(const std::string& root) {
   return found;
 }
 
+bool IsEmptyFolder(const std::string& root) {
+  DIR* dir = ::opendir(root.c_str());
+  if (!dir) return true;
+  bool empty = true;
+  while (const dirent* e = ::readdir(dir)) {
+    if (e->d_name[0] != '.') {
+      empty = false;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return empty;
+}
+
 bool ParseClipEvent(std::string_view text, ClipEvent* out) {
   if (text.size() > kMaxEventBytes) return false;
   const nlohmann::json j = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);

@@ -92,6 +92,8 @@ Family CardFamilyOf(const std::vector<CardRecording>& recordings);
 // cont_rec, evt_rec, Normal, Event, TeslaCam, letters in any case): a removable drive worth
 // listing. Reads the root's own entries only.
 bool HasCameraFolders(const std::string& root);
+// True when the folder holds nothing but hidden entries (or cannot be read).
+bool IsEmptyFolder(const std::string& root);
 
 // Reads Tesla's event.json text (at most kMaxEventBytes); false when it is not such a file.
 inline constexpr std::size_t kMaxEventBytes = 65536;

@@ -142,6 +142,11 @@ std::string WithoutTrailingSlash(std::string s) {
 
 CDriveTable::CDriveTable() = default;
 
+std::string CDriveTable::ExtraFolder() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return extra_;
+}
+
 void CDriveTable::SetExtraFolder(const std::string& dir) {
   std::string root;
   if (!dir.empty()) {

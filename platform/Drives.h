@@ -22,6 +22,8 @@ class CDriveTable {
 
   // A folder that counts as a removable drive while it exists; empty to drop it.
   void SetExtraFolder(const std::string& dir);
+  // That folder as a drive's root (absolute, no trailing slash); empty when none.
+  std::string ExtraFolder() const;
   // Where mounts and block devices are read from (tests point these at fixtures).
   void SetSources(const std::string& mountinfoPath, const std::string& sysBlockRoot);
   // Re-reads the removable volumes. Letters of drives still present do not change.

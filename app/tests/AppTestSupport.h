@@ -94,12 +94,10 @@ struct Messages {
 // recorded instead of shown. The card poll timer is off: tests call PollCard themselves.
 class Window {
  public:
-  Window(const std::string& cardDir, const std::string& configPath, bool poll = false) {
+  Window(const std::string& cardDir, const std::string& configPath, bool poll = false)
+      : Window(Options(cardDir, configPath, poll)) {}
+  explicit Window(const CSamplePlayerDlg::Options& options) {
     DiagSetOutput(nullptr);
-    CSamplePlayerDlg::Options options;
-    options.cardDir = cardDir;
-    options.configPath = configPath;
-    options.startCardPoll = poll;
     window_ = new CSamplePlayerDlg(options);
     ref_ = window_;
     window_->SetMessageBox([this](const wxString& text, const wxString& caption, long) {
@@ -122,6 +120,14 @@ class Window {
     DiagSetOutput(stdout);
   }
   bool Alive() const { return static_cast<bool>(ref_); }
+  static CSamplePlayerDlg::Options Options(const std::string& cardDir,
+                                           const std::string& configPath, bool poll = false) {
+    CSamplePlayerDlg::Options options;
+    options.cardDir = cardDir;
+    options.configPath = configPath;
+    options.startCardPoll = poll;
+    return options;
+  }
   Messages messages;
 
  private:
