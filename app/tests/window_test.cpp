@@ -440,6 +440,22 @@ TEST(Program, AnswersHelpAndVersion) {
   EXPECT_NE(out.find("--config-dir"), std::string::npos) << out;
 }
 
+// What the viewer is pointed at: one folder, or files; anything else is a wrong command line.
+TEST(Program, RefusesPlacesItCannotOpen) {
+  const std::string bin = std::string(ROADEYE_BIN_DIR) + "/roadeye";
+  TempDir dir("places");
+  const std::string file = dir.str() + "/clip.mp4";
+  std::ofstream(file) << "x";
+  const auto status = [&](const std::string& args) {
+    const int s = std::system((bin + " " + args + " > /dev/null 2>&1").c_str());
+    return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+  };
+  EXPECT_EQ(status(dir.str() + "/missing.mp4"), 2);
+  EXPECT_EQ(status(dir.str() + " " + file), 2) << "a folder and a file";
+  EXPECT_EQ(status(dir.str() + " " + dir.str()), 2) << "two folders";
+  EXPECT_EQ(status("/dev/null"), 2) << "not a folder or a file";
+}
+
 // The desktop ends the viewer with SIGTERM when the user logs out (and a terminal with SIGHUP or
 // Ctrl+C): it ends as the close box's Yes ends it, its settings saved, whether a recording plays
 // or playback has ended and nothing happens any more. Every picture it was given decoded.
