@@ -164,6 +164,7 @@ void CSamplePlayerDlg::MakeFeatures() {
     return RunSaveDialog(defaultName, path);
   });
   familyCard_ = std::make_unique<FamilyCard>(this, list_);
+  familyCard_->SetRowsAdded([this] { ApplySelectAll(); });
 }
 
 void CSamplePlayerDlg::BindEvents() {

@@ -16,6 +16,8 @@ namespace {
 constexpr int kAllKinds = 4;
 // The cameras' column, beside the date.
 constexpr int kCamerasWidth = 70;
+// Rows put into the list on one turn of the window's events.
+constexpr std::size_t kFillBatch = 250;
 
 // Rows in the list's order: oldest first, ties by name.
 bool Before(const cards::CardRecording& a, const cards::CardRecording& b) {
@@ -25,9 +27,14 @@ bool Before(const cards::CardRecording& a, const cards::CardRecording& b) {
 
 }  // namespace
 
-FamilyCard::FamilyCard(wxEvtHandler* window, wxListCtrl* list) : window_(window), list_(list) {}
+FamilyCard::FamilyCard(wxEvtHandler* window, wxListCtrl* list) : window_(window), list_(list) {
+  fillTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { FillMore(fill_); });
+}
 
-FamilyCard::~FamilyCard() { lister_.Stop(); }
+FamilyCard::~FamilyCard() {
+  fillTimer_.Stop();
+  lister_.Stop();
+}
 
 void FamilyCard::Open(const std::string& root, std::vector<std::string> files, int kind) {
   Close();
@@ -52,6 +59,10 @@ void FamilyCard::Close() {
   recordings_.clear();
   index_.clear();
   shown_.clear();
+  order_.clear();
+  waiting_.clear();
+  filling_ = false;
+  fillTimer_.Stop();
 }
 
 bool FamilyCard::Shows(const cards::CardRecording& r) const {
@@ -62,38 +73,71 @@ void FamilyCard::Fill(int kind) {
   kind_ = kind;
   list_->DeleteAllItems();
   shown_.clear();
+  order_.clear();
   for (std::size_t i = 0; i < recordings_.size(); ++i) {
-    if (Shows(recordings_[i])) shown_.push_back(i);
+    if (Shows(recordings_[i])) order_.push_back(i);
   }
-  std::stable_sort(shown_.begin(), shown_.end(), [&](std::size_t a, std::size_t b) {
+  std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
     return Before(recordings_[a], recordings_[b]);
   });
+  ++fill_;
+  filling_ = true;
+  FillMore(fill_);
+}
+
+void FamilyCard::FillMore(std::uint64_t fill) {
+  // A newer fill, or the card closed, took over.
+  if (fill != fill_ || !filling_) return;
+  // Rows go in a few hundred at a time, each batch on its own turn of the window's events, so that
+  // a card of thousands keeps the window answering while its rows come.
+  const std::size_t end = std::min(order_.size(), shown_.size() + kFillBatch);
   list_->Freeze();
-  for (std::size_t row = 0; row < shown_.size(); ++row) {
+  for (std::size_t row = shown_.size(); row < end; ++row) {
     list_->InsertItem(long(row), wxString());
-    SetRow(long(row), recordings_[shown_[row]]);
+    SetRow(long(row), recordings_[order_[row]]);
+    shown_.push_back(order_[row]);
   }
   list_->Thaw();
+  if (shown_.size() < order_.size()) {
+    // On a timer, not as a posted call: the toolkit draws and takes input in between.
+    fillTimer_.StartOnce(1);
+  } else {
+    filling_ = false;
+    order_.clear();
+    // What came while the rows went in.
+    std::vector<std::shared_ptr<cards::ListingReport>> waiting;
+    waiting.swap(waiting_);
+    for (const auto& report : waiting) Take(*report, -1);
+  }
+  if (rowsAdded_) rowsAdded_();
 }
 
 int FamilyCard::OnEvent(wxThreadEvent& event, int row) {
   const auto report = event.GetPayload<std::shared_ptr<cards::ListingReport>>();
   if (!open_ || !report || report->request != request_) return 0;
-  if (report->stage == cards::ListingReport::Stage::kDone) {
-    complete_ = true;
-    return 0;
-  }
   if (report->stage == cards::ListingReport::Stage::kNames) {
-    // The first rows: the list is filled whole, at once.
+    // The first rows: the list is filled whole.
     for (const cards::CardRecording& r : report->recordings) {
       if (index_.emplace(r.name, recordings_.size()).second) recordings_.push_back(r);
     }
     Fill(kind_);
     return 0;
   }
+  if (filling_) {
+    waiting_.push_back(report);
+    return 0;
+  }
+  return Take(*report, row);
+}
+
+int FamilyCard::Take(const cards::ListingReport& report, int row) {
+  if (report.stage == cards::ListingReport::Stage::kDone) {
+    complete_ = true;
+    return 0;
+  }
   int before = 0;
   list_->Freeze();
-  for (const cards::CardRecording& r : report->recordings) {
+  for (const cards::CardRecording& r : report.recordings) {
     long at = -1;
     if (Place(r, &at) && row >= 0 && at <= row + before) ++before;
   }

@@ -9,8 +9,11 @@
 #pragma once
 
 #include <wx/event.h>
+#include <wx/timer.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -38,14 +41,18 @@ class FamilyCard {
   void Close();
   bool IsOpen() const { return open_; }
   const std::string& Root() const { return root_; }
-  // True once every recording has been described.
-  bool Complete() const { return complete_; }
+  // True once every recording has been described and its row is in the list.
+  bool Complete() const { return complete_ && !filling_; }
+  // Called whenever rows went into the list without a report of the worker (a fill's later
+  // batches), so that the window can tick them as Select All says.
+  void SetRowsAdded(std::function<void()> added) { rowsAdded_ = std::move(added); }
 
-  // Empties the list and fills it with the recordings of `kind` known so far.
-  void Fill(int kind);
   // Takes a report of the worker. Returns how many rows went in before `row` (so that the window
   // can keep its current row).
   int OnEvent(wxThreadEvent& event, int row);
+  // Empties the list and fills it with the recordings of `kind` known so far, a batch of rows
+  // at a time.
+  void Fill(int kind);
 
   const std::vector<cards::CardRecording>& Recordings() const { return recordings_; }
   // The recording of a row's name; null when none.
@@ -63,6 +70,8 @@ class FamilyCard {
   // Puts a recording into the list, or updates its row; returns whether a row was inserted and
   // where.
   bool Place(const cards::CardRecording& r, long* insertedAt);
+  int Take(const cards::ListingReport& report, int row);
+  void FillMore(std::uint64_t fill);
   void SetRow(long row, const cards::CardRecording& r);
   void ShowCamerasColumn(bool show);
 
@@ -77,4 +86,11 @@ class FamilyCard {
   std::vector<cards::CardRecording> recordings_;        // every kind, in the order they came
   std::unordered_map<std::string, std::size_t> index_;  // name: its place in recordings_
   std::vector<std::size_t> shown_;                      // the list's rows: indices into recordings_
+  std::vector<std::size_t> order_;                      // a fill's rows, in order, while it runs
+  std::uint64_t fill_ = 0;
+  bool filling_ = false;
+  // Reports that came while a fill ran, taken when it ends.
+  std::vector<std::shared_ptr<cards::ListingReport>> waiting_;
+  std::function<void()> rowsAdded_;
+  wxTimer fillTimer_;  // the next batch of a fill
 };
