@@ -13,7 +13,7 @@ san_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DROADEYE_BENCH=OFF
   "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
 
 # The playback core builds without the GUI toolkit.
-if grep -rlE '#include *<wx/' support platform media vexlib playback telemetry map export settings \
+if grep -rlE '#include *<wx/' support platform vexlib cards media playback telemetry map export settings \
   resources/core 2>/dev/null | grep -vE '^(telemetry|map|settings)/gui/'; then
   echo "GUI headers found in the headless core (above)" >&2
   exit 1
@@ -22,6 +22,14 @@ fi
 if grep -rlE '#include *"(map|export)/' support platform vexlib media playback telemetry settings \
   2>/dev/null; then
   echo "map/ or export/ included from a room below them (above)" >&2
+  exit 1
+fi
+# The cards library sits just above the VEX card library: the rooms below it never include it, and
+# it includes nothing above itself.
+if grep -rlE '#include *"cards/' support platform vexlib 2>/dev/null ||
+  grep -rlE '#include *"(media|playback|telemetry|map|export|settings|skin|resources|app)/' cards \
+    2>/dev/null; then
+  echo "cards/ out of its place in the data path (above)" >&2
   exit 1
 fi
 
