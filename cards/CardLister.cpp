@@ -5,52 +5,23 @@
 
 namespace cards {
 
+CardLister::CardLister() : worker_(&CardLister::Serve) {}
+
 CardLister::~CardLister() { Stop(); }
 
 std::uint64_t CardLister::List(std::string root, std::vector<std::string> files, Report report) {
-  std::lock_guard<std::mutex> hold(lock_);
-  pending_ = Job{++requests_, std::move(root), std::move(files), std::move(report)};
-  cancel_ = true;  // the one being listed gives way
-  if (!worker_.joinable() && !stopping_) worker_ = std::thread([this] { Run(); });
-  wake_.notify_one();
-  return requests_;
+  const std::uint64_t request = ++requests_;
+  worker_.Post(Job{request, std::move(root), std::move(files), std::move(report)});
+  return request;
 }
 
-void CardLister::Cancel() {
-  std::lock_guard<std::mutex> hold(lock_);
-  pending_.reset();
-  cancel_ = true;
-}
+void CardLister::Cancel() { worker_.Cancel(); }
 
-void CardLister::Stop() {
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    stopping_ = true;
-    pending_.reset();
-    cancel_ = true;
-    wake_.notify_one();
-  }
-  if (worker_.joinable()) worker_.join();
-}
+void CardLister::Stop() { worker_.Stop(); }
 
-void CardLister::Run() {
-  for (;;) {
-    Job job;
-    {
-      std::unique_lock<std::mutex> hold(lock_);
-      wake_.wait(hold, [&] { return stopping_ || pending_.has_value(); });
-      if (stopping_) return;
-      job = std::move(*pending_);
-      pending_.reset();
-      cancel_ = false;
-    }
-    Serve(job);
-  }
-}
-
-void CardLister::Serve(const Job& job) {
-  CardScan scan = job.files.empty() ? ScanCard(job.root, &cancel_) : ScanFiles(job.root, job.files);
-  if (cancel_) return;
+void CardLister::Serve(const Job& job, const std::atomic<bool>& cancel) {
+  CardScan scan = job.files.empty() ? ScanCard(job.root, &cancel) : ScanFiles(job.root, job.files);
+  if (cancel) return;
 
   // The first rows: what the names alone say, oldest first.
   ListingReport names;
@@ -66,8 +37,8 @@ void CardLister::Serve(const Job& job) {
   batch.stage = ListingReport::Stage::kDescribed;
   batch.request = job.request;
   for (CardRecording& r : scan.recordings) {
-    DescribeRecording(job.root, &r, &cancel_);
-    if (cancel_) return;
+    DescribeRecording(job.root, &r, &cancel);
+    if (cancel) return;
     batch.recordings.push_back(r);
     if (batch.recordings.size() >= kBatch) {
       job.report(std::move(batch));

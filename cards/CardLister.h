@@ -7,16 +7,13 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cards/CardListing.h"
+#include "platform/LatestJob.h"
 
 namespace cards {
 
@@ -39,7 +36,7 @@ class CardLister {
   // Recordings described before a batch is reported.
   static constexpr std::size_t kBatch = 16;
 
-  CardLister() = default;
+  CardLister();
   ~CardLister();
   CardLister(const CardLister&) = delete;
   CardLister& operator=(const CardLister&) = delete;
@@ -59,16 +56,10 @@ class CardLister {
     std::vector<std::string> files;
     Report report;
   };
-  void Run();
-  void Serve(const Job& job);
+  static void Serve(const Job& job, const std::atomic<bool>& cancel);
 
-  std::mutex lock_;
-  std::condition_variable wake_;
-  std::optional<Job> pending_;
-  std::uint64_t requests_ = 0;
-  std::atomic<bool> cancel_{false};
-  bool stopping_ = false;
-  std::thread worker_;
+  std::atomic<std::uint64_t> requests_{0};
+  platform::LatestJob<Job> worker_;
 };
 
 }  // namespace cards

@@ -6,14 +6,11 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/LatestJob.h"
 #include "telemetry/Track.h"
 #include "telemetry/TrackReader.h"
 #include "vexlib/vexlib.h"
@@ -27,7 +24,7 @@ class TrackLoader {
   using Done =
       std::function<void(std::vector<RecordingTelemetry>&& recordings, TrackReadResult result)>;
 
-  TrackLoader() = default;
+  TrackLoader();
   ~TrackLoader();
   TrackLoader(const TrackLoader&) = delete;
   TrackLoader& operator=(const TrackLoader&) = delete;
@@ -45,12 +42,7 @@ class TrackLoader {
     std::vector<std::string> names;
     Done done;
   };
-  void Run();
+  static void Serve(Job& job, const std::atomic<bool>& cancel);
 
-  std::mutex lock_;
-  std::condition_variable wake_;
-  std::optional<Job> pending_;
-  std::atomic<bool> cancel_{false};  // the job being read is no longer wanted
-  bool stopping_ = false;
-  std::thread worker_;
+  platform::LatestJob<Job> worker_;
 };

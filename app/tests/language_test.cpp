@@ -240,7 +240,8 @@ TEST(RoadeyeCommandLine, HelpVersionAndWrongOptionsTheGnuWay) {
   TempDir dir("cli");
   const ProgramRun help = RunRoadeye("--help", dir);
   EXPECT_EQ(help.code, 0);
-  EXPECT_EQ(help.out.rfind("Usage: roadeye [OPTION]...\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.out.rfind("Usage: roadeye [OPTION]... [CARD_FOLDER | RECORDING_FILE...]\n", 0), 0u)
+      << help.out;
   for (const char* option :
        {"--card", "--config-dir", "--language", "--decoder", "--play", "--full-screen",
         "--full-screen-at", "--back-at", "--screenshot", "--after", "--help", "--version"}) {
