@@ -55,6 +55,7 @@ if [ "${ROADEYE_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake --build build-asan --target core_tests -j"$jobs"
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
   (cd build-asan && ctest --output-on-failure -j"$jobs" -L core)
 fi
 
