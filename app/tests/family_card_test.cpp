@@ -114,3 +114,50 @@ TEST(FamilyCardWindow, RecordingsDatedByTheirContainerComeInTheirPlace) {
                                       "REC 2024.06.13 08:15:00 F"}));
   EXPECT_EQ(Cell(w.get(), 1, 1), "Videos/trips/MOVI0002.mp4");
 }
+
+TEST(FamilyCardWindow, AThousandRowsComeInOrderAndSelectAllTicksThemAll) {
+  TempDir config("config"), base("many"), source("source");
+  ASSERT_TRUE(apptest::MakeCard(source.str(),
+                                "--family blackvue --kinds REC --count 1 "
+                                "--seconds 1 --front 320x180 --no-damaged"));
+  // A thousand recordings a minute apart, listed in several batches of rows.
+  const fs::path record = base.path() / "card" / "Record";
+  fs::create_directories(record);
+  for (int i = 0; i < 1000; ++i) {
+    char name[48];
+    std::snprintf(name, sizeof name, "20240612_%02d%02d00_NF.mp4", i / 60 % 24, i % 60);
+    fs::create_hard_link(source.path() / "Record/20240612_081500_NF.mp4", record / name);
+  }
+  Window w((base.path() / "card").string(), config.str() + "/config.cfg");
+  apptest::ClickCheckBox(w.get(), kIdSelectAll, true);
+  w->PollCard();
+  ASSERT_TRUE(Listed(w.get()));
+  wxListCtrl* list = w->RecordingList();
+  ASSERT_EQ(list->GetItemCount(), 1000);
+  for (long row = 0; row < 1000; ++row) {
+    char date[32];
+    std::snprintf(date, sizeof date, "2024.06.12 %02ld:%02ld:00", row / 60 % 24, row % 60);
+    ASSERT_EQ(Cell(w.get(), row, 2), date) << row;
+    ASSERT_TRUE(list->IsItemChecked(row)) << row;
+  }
+}
+
+TEST(FamilyCardWindow, AVexCardWrittenIntoTheFolderTakesOver) {
+  TempDir config("config"), base("swap");
+  const std::string card = base.str() + "/card";
+  ASSERT_TRUE(apptest::MakeCard(card,
+                                "--family generic --count 1 --seconds 1 --front 320x180 "
+                                "--no-damaged"));
+  Window w(card, config.str() + "/config.cfg");
+  w->PollCard();
+  ASSERT_TRUE(Listed(w.get()));
+  ASSERT_EQ(Cell(w.get(), 0, 1), "Videos/VID_20240612_081500.mp4");
+  // The same folder, now a VEX card: the card library lists it, the other listing is dropped.
+  ASSERT_TRUE(apptest::MakeCard(card,
+                                "--kinds REC --count 1 --seconds 6 --bitrate 2000 "
+                                "--no-damaged --rear yes"));
+  w->PollCard();
+  EXPECT_FALSE(w->OtherCard().IsOpen());
+  ASSERT_EQ(w->RecordingList()->GetItemCount(), 1);
+  EXPECT_EQ(Cell(w.get(), 0, 1), "REC_20240612_081500_D.avi");
+}

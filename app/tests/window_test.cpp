@@ -440,6 +440,31 @@ TEST(Program, AnswersHelpAndVersion) {
   EXPECT_NE(out.find("--config-dir"), std::string::npos) << out;
 }
 
+// `roadeye DIR` opens the folder as the card: the program's own screenshot shows the rows of a
+// Tesla card in the list, where an empty folder leaves the list black.
+TEST(Program, AFolderGivenIsTheCard) {
+  const std::string bin = std::string(ROADEYE_BIN_DIR) + "/roadeye";
+  TempDir card("program-card"), empty("program-empty"), config("program-config");
+  ASSERT_TRUE(apptest::MakeCard(card.str(),
+                                "--family tesla --kinds REC --count 2 --seconds 1 "
+                                "--front 320x180 --no-damaged"));
+  const auto listLevel = [&](const std::string& folder) {
+    const std::string shot = config.str() + "/shot.png";
+    std::filesystem::remove(shot);
+    const std::string command = bin + " " + folder + " --config-dir " + config.str() +
+                                " --screenshot " + shot + " --after 2500 > /dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    wxImage picture;
+    if (!picture.LoadFile(shot, wxBITMAP_TYPE_PNG)) return -1.0;
+    // The list's rows, under its header.
+    return apptest::MeanLevel(picture.GetSubImage(
+        wxRect(kListPlace.x, kListPlace.y + 30, kListPlace.w - 20, kListPlace.h - 40)));
+  };
+  const double rows = listLevel(card.str()), none = listLevel(empty.str());
+  ASSERT_GE(none, 0) << "no screenshot";
+  EXPECT_GT(rows, none + 5) << "rows " << rows << ", empty list " << none;
+}
+
 // What the viewer is pointed at: one folder, or files; anything else is a wrong command line.
 TEST(Program, RefusesPlacesItCannotOpen) {
   const std::string bin = std::string(ROADEYE_BIN_DIR) + "/roadeye";
