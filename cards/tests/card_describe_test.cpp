@@ -87,6 +87,16 @@ TEST(CardDescribe, ContainersGiveLengthDamageAndClock) {
   EXPECT_EQ(one.recordings[0].clockSource, cards::ClockSource::kContainer);
   EXPECT_EQ(cards::ClockText(one.recordings[0].start), "2024-06-12T09:00:00");
   EXPECT_FALSE(cards::ProbeContainer(card / "Videos/none.mp4").opened);
+
+  // A relative name that reads as another of libavformat's protocols is still the card's file.
+  fs::copy_file(card / scan.recordings[0].files[0].path,
+                card / "Videos/concat:VID_20240612_081500.mp4");
+  const fs::path here = fs::current_path();
+  fs::current_path(card / "Videos");
+  const cards::ContainerInfo copy = cards::ProbeContainer("concat:VID_20240612_081500.mp4");
+  fs::current_path(here);
+  EXPECT_TRUE(copy.pictures);
+  EXPECT_NEAR(copy.seconds, 2.0, 0.1);
 }
 
 TEST(CardLister, NamesFirstThenEveryRecordingDescribed) {

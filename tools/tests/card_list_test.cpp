@@ -116,6 +116,24 @@ INSTANTIATE_TEST_SUITE_P(
                                {"front"}},
                       ListCase{"generic", {{"driving", "2024-06-12T08:15:00"}}, {"front"}}));
 
+TEST_F(ToolsTest, TeslasSavedAndSentryClipsCarryTheirEvent) {
+  NeedFfmpeg();
+  MakeCard(card(),
+           "--family tesla --kinds MANUAL,PARKING --count 1 --seconds 1 --front 160x90 "
+           "--no-damaged");
+  const std::vector<nlohmann::json> listed = ListJson(card());
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed[0].value("kind", ""), "manual");
+  EXPECT_EQ(listed[0]["event"].value("reason", ""), "user_interaction_dashcam_icon_tapped");
+  EXPECT_EQ(listed[1].value("kind", ""), "parking");
+  EXPECT_EQ(listed[1]["event"].value("reason", ""), "sentry_aware_object_detection");
+  for (const nlohmann::json& r : listed) {
+    // The event is the clips' end: the folder's name, after the recording's start.
+    EXPECT_GT(r["event"].value("time", ""), r.value("start", ""));
+    EXPECT_NEAR(r["event"].value("latitude", 0.0), 37.56, 0.05);
+  }
+}
+
 TEST_F(ToolsTest, ListingOneFileAndRefusingWhatIsNoCard) {
   NeedFfmpeg();
   MakeCard(card(), "--family generic --seconds 2 --count 2 --front 320x180 --no-damaged");

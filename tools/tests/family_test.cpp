@@ -344,3 +344,35 @@ TEST_F(ToolsTest, MkcardRefusesUnknownFamiliesAndContainersTheyLack) {
 
 }  // namespace
 }  // namespace tools_test
+
+namespace tools_test {
+
+// The whole-second mark survives H.265 in a family's MP4: the corner is light on each whole
+// second's picture and dark on every other, as ffmpeg decodes it.
+TEST_F(ToolsTest, AnH265FamilyCardCarriesTheWholeSecondFlash) {
+  NeedFfmpeg();
+  MakeCard(card(),
+           "--family 70mai --codec h265 --kinds REC --count 1 --seconds 2 "
+           "--front 320x180 --rear no --no-damaged");
+  const fs::path front = card() / "Normal/Front/NO20240612-081500-000001F.MP4";
+  ASSERT_TRUE(fs::exists(front));
+  // Inside the 44-pixel square of a 320x180 picture.
+  const Outcome grey = RunCommand("ffmpeg -nostdin -v error -i " + Quote(front.string()) +
+                                  " -vf \"format=gray,crop=32:32:iw-38:6\" -f rawvideo -pix_fmt "
+                                  "gray -");
+  ASSERT_EQ(grey.exitCode, 0);
+  const std::size_t side = 32 * 32;
+  ASSERT_EQ(grey.out.size(), 60 * side);
+  for (std::size_t f = 0; f < 60; ++f) {
+    double sum = 0;
+    for (std::size_t i = 0; i < side; ++i)
+      sum += static_cast<unsigned char>(grey.out[f * side + i]);
+    if (f % 30 == 0) {
+      EXPECT_GE(sum / side, 200) << "picture " << f;
+    } else {
+      EXPECT_LE(sum / side, 40) << "picture " << f;
+    }
+  }
+}
+
+}  // namespace tools_test
