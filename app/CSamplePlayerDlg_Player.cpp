@@ -28,6 +28,10 @@ namespace {
 constexpr int kAfterPlayMs = 500;
 constexpr int kAfterPauseMs = 300;
 
+constexpr char kTextNotPlayedYet[] =
+    "This card's recordings are listed, but Roadeye cannot play this camera's files yet.\n"
+    "roadeye-convert --list shows them for scripts.";
+
 // Left and right step ten seconds.
 constexpr int kStepMs = 10000;
 
@@ -49,6 +53,13 @@ void CSamplePlayerDlg::ClearTelemetryView() {
 bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
   if (DownloadBusy()) return false;
   if (cardDrive_ == 0) return true;
+  if (familyCard_->IsOpen()) {
+    // Other cameras' recordings are listed, not yet played: say so once, and move on to none
+    // (trying each row in turn would try them all).
+    currentRow_ = -1;
+    messageBox_(wxString::FromUTF8(kTextNotPlayedYet), GetTitle(), wxOK | wxICON_INFORMATION);
+    return false;
+  }
   parser_.SetLibraryHandle(library_);
   engine_.Pause();
   engine_.StopMedia();

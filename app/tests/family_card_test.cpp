@@ -67,6 +67,21 @@ TEST(FamilyCardWindow, ANovatekCardListsByKindOldestFirstWithItsCameras) {
   Click(w.get(), kIdFilterParking);
   EXPECT_EQ(Rows(w.get()).size(), 2u);
 
+  // Playing them comes later: a double click or PLAY says so once and plays nothing, the list
+  // as it was.
+  apptest::DoubleClickRow(w.get(), 0);
+  Click(w.get(), kIdPlay);
+  ASSERT_EQ(w.messages.texts.size(), 2u);
+  EXPECT_NE(w.messages.texts[0].find("cannot play this camera's files yet"), std::string::npos);
+  EXPECT_EQ(w->CurrentRow(), -1);
+  EXPECT_EQ(Rows(w.get()).size(), 2u);
+  // Nor are they downloaded: the user is told, and no run starts.
+  apptest::ClickCheckBox(w.get(), kIdSelectAll, true);
+  Click(w.get(), kIdFileDownload);
+  ASSERT_EQ(w.messages.texts.size(), 3u);
+  EXPECT_NE(w.messages.texts[2].find("cannot yet convert"), std::string::npos);
+  EXPECT_FALSE(w->Download().Busy());
+
   // The card goes: the list empties and the user is told.
   fs::rename(card, card + ".gone");
   w->PollCard();
