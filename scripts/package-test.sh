@@ -34,7 +34,8 @@ done
 
 # The desktop entry, the metainfo, the icons at their sizes, the manual pages.
 share="$root/usr/share"
-grep -qx 'Exec=roadeye' "$share/applications/roadeye.desktop" || fail "desktop entry"
+grep -qx 'Exec=roadeye %F' "$share/applications/roadeye.desktop" || fail "desktop entry"
+grep -q '^MimeType=.*video/mp4;' "$share/applications/roadeye.desktop" || fail "desktop MIME types"
 grep -q '<launchable type="desktop-id">roadeye.desktop</launchable>' \
   "$share/metainfo/roadeye.metainfo.xml" || fail "metainfo"
 for size in 16 24 32 48 64 128 256; do
@@ -51,7 +52,7 @@ done
 
 # The package's run-time needs: the libraries' packages, the font, the map page's Leaflet.
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in fonts-nanum libjs-leaflet libwxgtk3.2-1 libavcodec libsdl2; do
+for d in fonts-nanum libjs-leaflet libwxgtk3.2-1 libavcodec libavformat libsdl2; do
   grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 
@@ -64,6 +65,12 @@ name=$(grep -oE 'REC_[0-9_]+(_D)?\.avi' <<<"$listing" | head -1)
 [ -n "$name" ] || fail "roadeye-vexdump lists no REC recording: $listing"
 "$root/usr/bin/roadeye-convert" --gpx "$card" "$scratch/out" "$name" > /dev/null
 [ -s "$scratch/out/$name" ] && [ -s "$scratch/out/${name%.avi}.gpx" ] || fail "roadeye-convert wrote nothing"
+
+# Another family's card, listed by the unpacked tools.
+"$root/usr/bin/roadeye-mkcard" "$scratch/tesla" --family tesla --kinds REC --count 1 --seconds 2 \
+  --front 320x180 --no-damaged > /dev/null
+"$root/usr/bin/roadeye-convert" --list --json "$scratch/tesla" | grep -q '"family":"tesla"' ||
+  fail "roadeye-convert --list lists no Tesla recording"
 
 # The unpacked viewer playing that card: a screenshot whose picture area (the upper left of the
 # window) shows the recording, not the empty view's dark field and logo. Its settings and tile cache
