@@ -56,7 +56,9 @@ if [ "${ROADEYE_SKIP_SANITIZERS:-0}" != 1 ]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
-  (cd build-asan && ctest --output-on-failure -j"$jobs" -L core)
+  # roadeye-convert --list's sweep over the families reads what the writer's sweep wrote; the
+  # reading itself runs here in the cards library's tests and two of the tools' (one sweep is enough).
+  (cd build-asan && ctest --output-on-failure -j"$jobs" -L core -E '^Families/CardListTest\.')
 fi
 
 if [ "${ROADEYE_SKIP_TSAN:-0}" != 1 ]; then
@@ -79,6 +81,9 @@ if [ "${ROADEYE_SKIP_TSAN:-0}" != 1 ]; then
   tsan_sweeps='^EverySpeed/SpeedTest\..*/Quarters(1|8|16|32)( |$)'
   tsan_sweeps+='|^Patterns/FrameThreadsTest\..*/(Never|EveryOther|AllButEverySeventh)( |$)'
   tsan_sweeps+='|^SpeedTest\.SixteenTimesOnA1080p'
+  # The card families' sweeps run roadeye-mkcard and the outside readers once per family: the same
+  # writer threads each time, which the tools' other tests start here too.
+  tsan_sweeps+='|^Families/(FamilyCardTest|CardListTest)\.'
   (cd build-tsan && ctest --output-on-failure -j"$jobs" -L '^(core|sound)$' -E "$tsan_sweeps")
 fi
 
