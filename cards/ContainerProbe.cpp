@@ -20,9 +20,6 @@ constexpr char kFormats[] = "mov,mp4,m4a,3gp,3g2,mj2,mpegts,matroska,webm,avi";
 // The most bytes read to find the streams of a container that needs a look at its packets.
 constexpr std::int64_t kProbeBytes = 4 << 20;
 
-struct InputClose {
-  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
 struct DictFree {
   void operator()(AVDictionary* d) const { av_dict_free(&d); }
 };
@@ -39,10 +36,11 @@ double Seconds(std::int64_t value, AVRational base) {
 
 }  // namespace
 
-ContainerInfo ProbeContainer(const std::string& path, const std::atomic<bool>* cancel) {
-  ContainerInfo info;
+void ContainerClose::operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+
+ContainerRef OpenContainer(const std::string& path, const std::atomic<bool>* cancel) {
   AVFormatContext* raw = avformat_alloc_context();
-  if (!raw) return info;
+  if (!raw) return nullptr;
   raw->probesize = kProbeBytes;
   raw->max_analyze_duration = 2 * AV_TIME_BASE;
   raw->interrupt_callback.callback = Interrupted;
@@ -57,15 +55,24 @@ ContainerInfo ProbeContainer(const std::string& path, const std::atomic<bool>* c
   AVDictionary* pass = keep.release();
   const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &pass);
   keep.reset(pass);
-  if (opened < 0) return info;  // avformat_open_input freed the context
-  std::unique_ptr<AVFormatContext, InputClose> input(raw);
+  if (opened < 0) return nullptr;  // avformat_open_input freed the context
+  ContainerRef input(raw);
+  const std::string format = input->iformat && input->iformat->name ? input->iformat->name : "";
+  // An MP4 or MOV file's index says everything; other containers are looked into.
+  if (format.rfind("mov", 0) != 0 && avformat_find_stream_info(input.get(), nullptr) < 0) {
+    return nullptr;
+  }
+  if (Interrupted(raw->interrupt_callback.opaque)) return nullptr;
+  return input;
+}
+
+ContainerInfo ProbeContainer(const std::string& path, const std::atomic<bool>* cancel) {
+  ContainerInfo info;
+  ContainerRef input = OpenContainer(path, cancel);
+  if (!input) return info;
   info.opened = true;
   info.format = input->iformat && input->iformat->name ? input->iformat->name : "";
   const bool mov = info.format.rfind("mov", 0) == 0;
-
-  // An MP4 or MOV file's index says everything; other containers are looked into.
-  if (!mov && avformat_find_stream_info(input.get(), nullptr) < 0) return info;
-  if (Interrupted(raw->interrupt_callback.opaque)) return info;
 
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     const AVStream* s = input->streams[i];

@@ -7,9 +7,12 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "cards/CardNames.h"
+
+struct AVFormatContext;
 
 namespace cards {
 
@@ -27,6 +30,16 @@ struct ContainerInfo {
   std::string codec;   // the pictures' codec ("h264", "hevc")
   int width = 0, height = 0;
 };
+
+struct ContainerClose {
+  void operator()(AVFormatContext* c) const;
+};
+using ContainerRef = std::unique_ptr<AVFormatContext, ContainerClose>;
+
+// Opens the container at `path` with the limits above, its streams found (an MP4 or MOV file's
+// from its index, another's from its first packets); null when libavformat refused it. `cancel`,
+// when given and set, makes a read in progress give up, then and later.
+ContainerRef OpenContainer(const std::string& path, const std::atomic<bool>* cancel = nullptr);
 
 // Reads the container at `path`. `cancel`, when given and set, makes a read in progress give up.
 ContainerInfo ProbeContainer(const std::string& path, const std::atomic<bool>* cancel = nullptr);

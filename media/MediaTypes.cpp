@@ -14,9 +14,35 @@ ChunkKind ClassifyChunkTag(const char* tag) {
   return ChunkKind::kNone;
 }
 
-bool IsKeyPicture(const void* payload, int length) {
+namespace {
+
+// The offset of the NAL unit header after the start code at or after `from`; -1 when none.
+int NextNalHeader(const unsigned char* p, int length, int from) {
+  for (int i = from; i + 3 < length; ++i) {
+    if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) return i + 3;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool IsKeyPicture(const void* payload, int length, VideoCodec codec) {
   if (!payload || length < 5) return false;
-  return static_cast<const unsigned char*>(payload)[4] != 0x41;
+  const auto* p = static_cast<const unsigned char*>(payload);
+  // NAL units looked at, at most: parameter sets and SEI come before the first slice.
+  constexpr int kMaxUnits = 32;
+  int at = NextNalHeader(p, length, 0);
+  for (int n = 0; at >= 0 && n < kMaxUnits; ++n, at = NextNalHeader(p, length, at)) {
+    if (codec == VideoCodec::kH265) {
+      const int type = (p[at] >> 1) & 0x3F;
+      if (type < 32) return type >= 16 && type <= 21;  // the first slice
+      continue;                                        // parameter sets, delimiters, SEI
+    }
+    const int type = p[at] & 0x1F;
+    if (type == 9 || type == 6 || type == 12) continue;  // delimiter, SEI, filler
+    return type != 1;
+  }
+  return codec == VideoCodec::kH264 && p[4] != 0x41;
 }
 
 bool IsJpegPicture(const void* payload, int length) {

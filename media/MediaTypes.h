@@ -34,9 +34,14 @@ inline constexpr char kTagText2Cam[] = "03tx";
 inline constexpr char kTagAudio1Cam[] = "01wb";
 inline constexpr char kTagText1Cam[] = "02tx";
 
-// A picture payload is an H.264 access unit in start-code form; its fifth byte is the NAL header.
-// 0x41 (a non-IDR slice) is an ordinary picture, anything else a key picture.
-bool IsKeyPicture(const void* payload, int length);
+// The pictures' coding: the VEX card's cameras write H.264; other cameras H.264 or H.265.
+enum class VideoCodec { kH264, kH265 };
+
+// A picture payload is an access unit in start-code form. For H.264 its first NAL unit that is
+// not an access unit delimiter, SEI or filler tells: a non-IDR slice (type 1, whatever its
+// reference mark) is an ordinary picture, anything else a key picture. For H.265 the first slice
+// tells: an IRAP picture (types 16 to 21) is a key picture.
+bool IsKeyPicture(const void* payload, int length, VideoCodec codec = VideoCodec::kH264);
 // A payload starting FF D8 FF is a JPEG picture, passed through but never decoded.
 bool IsJpegPicture(const void* payload, int length);
 

@@ -43,5 +43,31 @@ class VMediaParser {
   // True when the recording's end came from a read that failed (the card gone or unreadable),
   // not from its last packet; until the next Open.
   virtual bool ReadFailed() const { return false; }
+
+  // ---- Readers of timed containers (other cameras' MP4, MOV and MPEG-TS files) ----
+  // The coding of video stream 0 (front) or 1 (the second camera shown).
+  virtual VideoCodec GetVideoCodec(int stream) {
+    (void)stream;
+    return VideoCodec::kH264;
+  }
+  // Whether the picture ReadPacket delivered last is a key picture, as the container marks it:
+  // 1 yes, 0 no, -1 the reader cannot tell (the picture's bytes then say).
+  virtual int LastPacketKey() const { return -1; }
+  // True when LastPacketTimeMs gives every picture's own time (its place in decoding order), so
+  // that the player paces pictures by their times rather than by their count.
+  virtual bool TimesPictures() const { return false; }
+  // Moves every camera to its key picture at or before ms: returns the front camera's key
+  // picture's time (ms from the start), or -1 when the seek failed. -2: the reader does not seek
+  // this way (the player then uses SeekTime).
+  virtual int SeekToKeyMs(int ms) {
+    (void)ms;
+    return -2;
+  }
+  // Whether the recording has sound: a reader of a recording without any plays its pictures on
+  // their own times.
+  virtual bool HasSound() const { return true; }
+  // True once a part of the recording could not be read (a broken index, a packet cut short or
+  // too large) and was passed over; until the next Open.
+  virtual bool Damaged() const { return false; }
   virtual ~VMediaParser() = default;
 };

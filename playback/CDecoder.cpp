@@ -264,6 +264,15 @@ bool CDecoder::CopyRegion(int channel, int x, int y, int w, int h, unsigned char
   return channels_[channel].decoder.ConvertRegion(dst, stride, width, height, x, y, w, h);
 }
 
+void CDecoder::SetCodec(int channel, VideoCodec codec) {
+  std::lock_guard<CSync> hold(lock_);
+  Channel& ch = channels_[Clamp(channel)];
+  if (ch.decoder.Codec() == codec) return;
+  ch.decoder.SetCodec(codec);
+  ch.decoder.SetBrightness(ch.brightness);
+  ch.decoder.SetContrast(ch.contrast);
+}
+
 void CDecoder::ResetPictures() {
   std::lock_guard<CSync> hold(lock_);
   for (Channel& ch : channels_) ch.decoder.ForgetPicture();

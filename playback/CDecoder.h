@@ -71,6 +71,8 @@ class CDecoder final : public VMediaDecoder {
   // Forgets both channels' last pictures: they show black until the next good picture. For the
   // start of a new recording.
   void ResetPictures() override;
+  // Opens the channel's decoder again for the other coding (its picture goes with it).
+  void SetCodec(int channel, VideoCodec codec) override;
 
   // The values in use for a channel (clamped as the setters are).
   float Contrast(int channel) const;

@@ -60,9 +60,14 @@ AVPixelFormat PlainFormat(int format) {
 
 // True when an access unit in start-code form holds a slice NAL unit (types 1 to 5): a picture's
 // data, which changes the decoder's reference pictures when it decodes, even in part.
-bool HoldsSlice(const unsigned char* data, int length) {
+bool HoldsSlice(const unsigned char* data, int length, VideoCodec codec) {
   for (int i = 0; i + 3 < length; ++i) {
     if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+      if (codec == VideoCodec::kH265) {
+        if (((data[i + 3] >> 1) & 0x3F) < 32) return true;
+        i += 2;
+        continue;
+      }
       const int type = data[i + 3] & 0x1F;
       if (type >= 1 && type <= 5) return true;
       i += 2;
@@ -98,7 +103,7 @@ bool CFFMH264_Decoder::Init(int threads) {
   hardwareReason_.clear();
   if (choice_ == DecoderChoice::kAuto) {
     std::string reason;
-    hardware_ = factory_ ? factory_(&reason) : OpenHardwarePath(&reason);
+    hardware_ = factory_ ? factory_(&reason) : OpenHardwarePath(&reason, CodecId());
     if (hardware_) return true;
     hardwareReason_ = reason.empty() ? "no hardware path" : reason;
   }
@@ -108,8 +113,19 @@ bool CFFMH264_Decoder::Init(int threads) {
   return false;
 }
 
+int CFFMH264_Decoder::CodecId() const {
+  return codec_ == VideoCodec::kH265 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
+}
+
+bool CFFMH264_Decoder::SetCodec(VideoCodec codec) {
+  if (codec == codec_) return true;
+  codec_ = codec;
+  // The contexts are made for one coding: opened again for the other.
+  return !IsOpen() || Init(threadsAllowed_);
+}
+
 bool CFFMH264_Decoder::OpenSoftware() {
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+  const AVCodec* codec = avcodec_find_decoder(static_cast<AVCodecID>(CodecId()));
   if (codec == nullptr) return false;
   std::unique_ptr<AVCodecContext, ContextFree> context(avcodec_alloc_context3(codec));
   if (!context) return false;
@@ -137,7 +153,7 @@ int CFFMH264_Decoder::ThreadsFor(const AVPacket* key) {
     return sizeReadPixels_ > frameThreadsAbove_ ? threadsAllowed_ : 1;
   }
   if (!sizeParser_) {
-    sizeParser_.reset(av_parser_init(AV_CODEC_ID_H264));
+    sizeParser_.reset(av_parser_init(CodecId()));
     sizeContext_.reset(avcodec_alloc_context3(nullptr));
     if (!sizeParser_ || !sizeContext_) {
       sizeParser_.reset();
@@ -245,7 +261,7 @@ bool CFFMH264_Decoder::Send(const AVPacket* packet, bool key, bool ahead, std::i
     // decoder's reference pictures (a damaged key picture drops them all), so nothing is shown
     // again before the next key picture. A refused packet without slices (parameter sets, stray
     // bytes) leaves them alone.
-    if (HoldsSlice(packet->data, packet->size)) waitForKey_ = true;
+    if (HoldsSlice(packet->data, packet->size, codec_)) waitForKey_ = true;
     if (key && ahead) {
       block_ = std::move(earlier_);
       haveEarlier_ = false;
@@ -274,7 +290,7 @@ void CFFMH264_Decoder::SendAhead(const char* data, int length) {
   if (flight_.size() == 2 && SameBytes(flight_.back().packet.get(), data, length)) return;
   PacketRef packet = MakePacket(data, length);
   if (!packet) return;
-  const bool key = IsKeyPicture(data, length);
+  const bool key = IsKeyPicture(data, length, codec_);
   // A key picture that changes the thread count goes in at its own Decode call, to a new context.
   if (key && ThreadsFor(packet.get()) != threads_) return;
   if (flight_.size() == 1 && !drained_) {
@@ -296,7 +312,7 @@ bool CFFMH264_Decoder::DecodeHere(const char* data, int length, bool needPicture
     next_.reset();
     return false;
   }
-  const bool key = IsKeyPicture(data, length);
+  const bool key = IsKeyPicture(data, length, codec_);
   std::int64_t wanted = -1;
   if (!flight_.empty()) {
     if (SameBytes(flight_.front().packet.get(), data, length)) {
@@ -342,7 +358,7 @@ bool CFFMH264_Decoder::DecodeHere(const char* data, int length, bool needPicture
   if (next_) {
     PacketRef next = std::move(next_);
     std::int64_t serial = -1;
-    if (Send(next.get(), IsKeyPicture(next->data, next->size), true, &serial)) {
+    if (Send(next.get(), IsKeyPicture(next->data, next->size, codec_), true, &serial)) {
       flight_.push_back({serial, std::move(next)});
     }
   }

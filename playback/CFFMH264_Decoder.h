@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "media/MediaTypes.h"
 #include "playback/HardwareDecoding.h"
 
 struct AVCodecContext;
@@ -71,6 +72,11 @@ class CFFMH264_Decoder {
   // Decodes one access unit. True when it gave a new good picture, which becomes the last good
   // one. Out of one packet comes at most one picture, its own, on return; without `needPicture`
   // (a picture that only leads up to another) it may come at a later call, or be passed over.
+  // The coding of the pictures from the next one on (H.264 until told otherwise); an open decoder
+  // opens again for it. False when it could not.
+  bool SetCodec(VideoCodec codec);
+  VideoCodec Codec() const { return codec_; }
+
   bool Decode(const char* data, int length, bool needPicture = true);
   // Names the packet that follows the one the next Decode call is given, so that with several
   // threads that picture is not held back. When the next Decode's own packet is already with the
@@ -159,6 +165,7 @@ class CFFMH264_Decoder {
   void ResetRegion();
   // Opens the software context with threads_ threads.
   bool OpenSoftware();
+  int CodecId() const;  // libavcodec's id of codec_
   // The threads a key picture's stream is to be decoded with (see SetFrameThreadsAbove).
   int ThreadsFor(const AVPacket* key);
   // Before a key picture given to Decode: opens the context again with ThreadsFor's count when
@@ -202,6 +209,7 @@ class CFFMH264_Decoder {
   std::string hardwareReason_;
   int threads_ = 1;
   int threadsAllowed_ = 1;  // Init's
+  VideoCodec codec_ = VideoCodec::kH264;
   int frameThreadsAbove_ = 0;
   // Reads the size of a key picture's stream from its parameter sets (libavcodec's parser, with a
   // context of its own that is never opened).

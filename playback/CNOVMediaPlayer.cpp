@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "media/CContainerParser.h"
 #include "media/MediaTypes.h"
 
 namespace {
@@ -16,18 +17,20 @@ constexpr std::size_t kMaxName = 127;
 enum QueueValue : int { kQueuedFront = 0, kQueuedRear = 1, kQueuedText = 2 };
 
 // A decode queue entry's value: its kind in the low two bits, a mark for a front picture that is
-// passed over unseen (only counted; key pictures only) in bit 2, and the packet's recording time
-// + 1 above (0: unknown).
+// passed over unseen (only counted; key pictures only) in bit 2, a mark for a key picture in bit
+// 3, and the packet's recording time + 1 above (0: unknown).
 constexpr int kQueuedSkip = 4;
-constexpr int kQueuedTimeShift = 3;
+constexpr int kQueuedKey = 8;
+constexpr int kQueuedTimeShift = 4;
 constexpr int kMaxQueuedTimeMs = (1 << (31 - kQueuedTimeShift)) - 2;
 
-int QueuedValue(int kind, int timeMs, bool skip = false) {
+int QueuedValue(int kind, int timeMs, bool skip = false, bool key = false) {
   const int time = timeMs < 0 ? 0 : std::min(timeMs, kMaxQueuedTimeMs) + 1;
-  return kind | (skip ? kQueuedSkip : 0) | (time << kQueuedTimeShift);
+  return kind | (skip ? kQueuedSkip : 0) | (key ? kQueuedKey : 0) | (time << kQueuedTimeShift);
 }
 int QueuedKind(int value) { return value & 3; }
 bool QueuedSkip(int value) { return (value & kQueuedSkip) != 0; }
+bool QueuedKey(int value) { return (value & kQueuedKey) != 0; }
 int QueuedTimeMs(int value) { return (value >> kQueuedTimeShift) - 1; }
 
 std::int64_t SteadyMicros() {
@@ -123,6 +126,7 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
   {
     std::lock_guard<std::mutex> hold(control_);
     name_.assign(text, 0, kMaxName);
+    nameCameras_ = int(ContainerRecordingFiles(text.c_str()).size());
     opened_ = true;
     const int serial = openSerial_.fetch_add(1) + 1;
     commands_.push_back(Command{Command::kOpen, text, serial});
@@ -276,7 +280,16 @@ void CNOVMediaPlayer::SeekLocked(int picture, bool exact) {
   int n = std::clamp(picture, 0, total - 1);
   currentPicture_ = n;
   float t = float(n) / float(FrontRate());
-  if (parser_->SeeksToWholeSeconds()) {
+  const int landedMs = parser_->SeekToKeyMs(int(static_cast<long long>(n) * 1000 / FrontRate()));
+  bool landedBefore = false;
+  if (landedMs >= 0) {
+    // The key picture the reader landed on, by its time.
+    const int landed = int((static_cast<long long>(landedMs) * FrontRate() + 500) / 1000);
+    currentPicture_ = std::clamp(landed, 0, total - 1);
+    landedBefore = currentPicture_ <= n;
+  } else if (landedMs == -1) {
+    // The reader could not seek: it reads on from where it was.
+  } else if (parser_->SeeksToWholeSeconds()) {
     currentPicture_ = parser_->SeekTime(t) * FrontRate();
   } else {
     parser_->SeekTime(t);
@@ -285,7 +298,8 @@ void CNOVMediaPlayer::SeekLocked(int picture, bool exact) {
   playSpeed_ = speed_.load(std::memory_order_acquire);
   if (exact) {
     // A reader that lands past the picture (or cannot tell where it landed) shows what it has.
-    if (currentPicture_ <= n && parser_->SeeksToWholeSeconds()) {
+    if (landedBefore ||
+        (landedMs == -2 && currentPicture_ <= n && parser_->SeeksToWholeSeconds())) {
       seekTarget_ = n;
       soundFromMs_ = int(static_cast<long long>(n) * 1000 / FrontRate());
     }
@@ -308,6 +322,7 @@ void CNOVMediaPlayer::ResetStreamPosition() {
   showOneExact_ = false;
   seekTarget_ = -1;
   soundFromMs_ = -1;
+  rearFromMs_ = -1;
   paceAnchored_ = false;
   stretch_.Clear();
   stretchInMs_ = -1;
@@ -326,7 +341,7 @@ void CNOVMediaPlayer::BoundGatheredRear() {
   for (int i = 0; queue_.Peek(i, &data, &length, &value); ++i) {
     if (QueuedKind(value) != kQueuedRear) continue;
     if (firstRear < 0) firstRear = i;
-    if (IsKeyPicture(static_cast<const char*>(data), length)) newestKey = i;
+    if (QueuedKey(value)) newestKey = i;
   }
   const bool fromKey = newestKey > firstRear;
   queue_.Erase([&](int index, int v) {
@@ -393,6 +408,7 @@ bool CNOVMediaPlayer::CopyPictureRegion(int channel, int x, int y, int w, int h,
 
 int CNOVMediaPlayer::GetChannelCount() const {
   // name_ is the owner's, and so is this call.
+  if (nameCameras_ > 0) return nameCameras_ > 1 ? 2 : 1;
   if (!name_.empty()) {
     const char mark = name_.size() >= 5 ? name_[name_.size() - 5] : '\0';
     return mark == 'D' || mark == 'd' ? 2 : 1;
@@ -478,6 +494,20 @@ void CNOVMediaPlayer::Execute(const Command& command) {
       opened = true;
       int bits = 0, rate = 0;
       parser_->GetAudioFormat(&bits, &rate);
+      hasSound_ = parser_->HasSound() && rate > 0 && bits > 0;
+      timesPictures_ = parser_->TimesPictures();
+      frontCodec_ = parser_->GetVideoCodec(0);
+      rearCodec_ = parser_->GetVideoCodec(1);
+      decoder_->SetCodec(0, frontCodec_);
+      decoder_->SetCodec(1, rearCodec_);
+      if (IsContainerRecordingName(command.name.c_str())) {
+        twoCameraName_ = info.rearFrameRate > 0;
+      }
+      // A recording without sound keeps the device's format.
+      if (!hasSound_) {
+        bits = audioBits_;
+        rate = audioRate_;
+      }
       sync_.SetFormat(bits, rate);
       if (bits != audioBits_ || rate != audioRate_) {
         audioBits_ = bits;
@@ -527,10 +557,34 @@ bool CNOVMediaPlayer::Loop() {
     ChunkKind kind = ClassifyChunkTag(tag);
     if (kind == ChunkKind::kFrontVideo || kind == ChunkKind::kRearVideo) {
       bool front = kind == ChunkKind::kFrontVideo;
-      bool key = IsKeyPicture(read_.get(), size);
+      const int marked = parser_->LastPacketKey();
+      const bool key = marked >= 0
+                           ? marked == 1
+                           : IsKeyPicture(read_.get(), size, front ? frontCodec_ : rearCodec_);
+      const int timeMs = parser_->LastPacketTimeMs();
+      if (waitFrontKey_ && !front && timesPictures_) {
+        // Another camera's file may reach its key picture before the front camera's: its pictures
+        // from there on are kept, those before the front key picture's time decoded unseen.
+        if (waitRearKey_ && !key) return true;
+        waitRearKey_ = false;
+        queue_.Push(QueuedValue(kQueuedRear, timeMs, false, key), read_.get(), size);
+        // Bounded as while gathering: a front camera without key pictures holds nothing up.
+        ++gatheredRear_;
+        gatheredRearBytes_ += size;
+        if (gatheredRear_ > kMaxGatheredRearPictures ||
+            gatheredRearBytes_ > kMaxGatheredRearBytes) {
+          BoundGatheredRear();
+        }
+        return true;
+      }
       if (waitFrontKey_) {
         if (!front || !key) return true;
-        queue_.Clear();
+        if (timesPictures_) {
+          queue_.Erase([](int, int v) { return QueuedKind(v) != kQueuedRear; });
+          if (seekTarget_ < 0) rearFromMs_ = timeMs;
+        } else {
+          queue_.Clear();
+        }
         held_ = false;
         heldDecoded_ = false;
         prebuffered_ = 0;
@@ -539,7 +593,6 @@ bool CNOVMediaPlayer::Loop() {
         gatheredRearBytes_ = 0;
         waitFrontKey_ = false;
       }
-      const int timeMs = parser_->LastPacketTimeMs();
       // At the fastest speeds the pictures between key pictures are passed over unread (a front
       // one is still counted, for the position); never while showing one picture.
       const bool skip = !key && runState_ == kPlaying && KeyPicturesOnly(playSpeed_);
@@ -547,7 +600,7 @@ bool CNOVMediaPlayer::Loop() {
         if (skip) {
           queue_.Push(QueuedValue(kQueuedFront, timeMs, true), nullptr, 0);
         } else {
-          queue_.Push(QueuedValue(kQueuedFront, timeMs), read_.get(), size);
+          queue_.Push(QueuedValue(kQueuedFront, timeMs, false, key), read_.get(), size);
         }
         ++prebuffered_;
         if (prebuffering_) {
@@ -563,7 +616,7 @@ bool CNOVMediaPlayer::Loop() {
           waitRearKey_ = false;
         }
         if (skip) return true;
-        queue_.Push(QueuedValue(kQueuedRear, timeMs), read_.get(), size);
+        queue_.Push(QueuedValue(kQueuedRear, timeMs, false, key), read_.get(), size);
         if (prebuffering_) {
           ++gatheredRear_;
           gatheredRearBytes_ += size;
@@ -630,9 +683,15 @@ bool CNOVMediaPlayer::Drain() {
       }
       ReleaseSound();
       if (draw && !before) {
-        const int pictureMs = GetPositionMs();
+        // A reader that knows each picture's time paces by it; the VEX card's pictures follow
+        // their count.
+        const int queuedMs = QueuedTimeMs(heldValue_);
+        const int pictureMs = timesPictures_ && queuedMs >= 0 ? queuedMs : GetPositionMs();
         const int speed = playSpeed_;
-        if (speed == kNormalSpeed) {
+        if (!hasSound_) {
+          // Nothing to be heard: the pictures keep their own times on the steady clock.
+          PaceAtSpeed(pictureMs);
+        } else if (speed == kNormalSpeed) {
           FramePacer(&sync_, FrontRate(), pictureMs);
         } else if (SoundAtSpeed(speed) && stretch_.Configured()) {
           // Paced by the stretched sound's clock; the frame period is the fallback's.
@@ -673,7 +732,7 @@ bool CNOVMediaPlayer::Drain() {
       held_ = false;
       // A rear picture from before an exact seek's picture is decoded unseen, as the front ones.
       const int timeMs = QueuedTimeMs(heldValue_);
-      const int targetMs = soundFromMs_;
+      const int targetMs = rearFromMs_ >= 0 ? rearFromMs_ : soundFromMs_;
       const int halfPeriod = rearRate_ > 0 ? 500 / rearRate_ : 0;
       const bool early = targetMs >= 0 && timeMs >= 0 && timeMs < targetMs - halfPeriod;
       if (!draw && showOneRearDone_) return true;  // its picture is decoded; later ones wait

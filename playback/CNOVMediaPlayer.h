@@ -230,7 +230,8 @@ class CNOVMediaPlayer {
   bool stopping_ = false;
 
   // Owner's thread: the recording opened last (for GetChannelCount) and whether one is open.
-  std::string name_;  // at most 127 characters
+  std::string name_;     // at most 127 characters
+  int nameCameras_ = 0;  // the files another camera's recording name holds (0: a VEX name)
   bool opened_ = false;
 
   // Held by the worker while it decodes and presents a picture; Pause and StopMedia take it for a
@@ -250,6 +251,12 @@ class CNOVMediaPlayer {
   int audioBits_ = 16;
   int audioRate_ = 8000;
   bool twoCameraName_ = false;
+  // What the reader said of the open recording: whether it has sound, whether it times every
+  // picture, and the cameras' coding.
+  bool hasSound_ = true;
+  bool timesPictures_ = false;
+  VideoCodec frontCodec_ = VideoCodec::kH264;
+  VideoCodec rearCodec_ = VideoCodec::kH264;
   // A single-picture show of a two-camera recording: the front picture is decoded and the show
   // waits for the rear one, counting the front pictures read meanwhile.
   bool showOneFrontDone_ = false;
@@ -260,6 +267,9 @@ class CNOVMediaPlayer {
   // left out.
   int seekTarget_ = -1;
   int soundFromMs_ = -1;
+  // Rear pictures before this time (the front key picture's after a seek, where the reader times
+  // its pictures) are decoded unseen; -1: soundFromMs_ tells.
+  int rearFromMs_ = -1;
   // An exact single-picture show: the rear picture of the target's time has been decoded.
   bool showOneRearDone_ = false;
   // The single-picture show under way is an exact one whose front picture has been decoded.

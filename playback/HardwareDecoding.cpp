@@ -78,7 +78,7 @@ class FfmpegHardwarePath final : public HardwarePath {
  public:
   // A decoder on `device` (a reference is taken); null with the reason when it cannot be made.
   static std::unique_ptr<HardwarePath> Open(AVHWDeviceType type, AVBufferRef* device,
-                                            std::string* reason);
+                                            std::string* reason, int codecId);
 
   const char* Name() const override { return DisplayName(type_); }
   int Send(const AVPacket* packet) override;
@@ -101,9 +101,9 @@ class FfmpegHardwarePath final : public HardwarePath {
 };
 
 std::unique_ptr<HardwarePath> FfmpegHardwarePath::Open(AVHWDeviceType type, AVBufferRef* device,
-                                                       std::string* reason) {
+                                                       std::string* reason, int codecId) {
   std::string why;
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+  const AVCodec* codec = avcodec_find_decoder(static_cast<AVCodecID>(codecId));
   AVPixelFormat format = AV_PIX_FMT_NONE;
   for (int i = 0; codec != nullptr; ++i) {
     const AVCodecHWConfig* config = avcodec_get_hw_config(codec, i);
@@ -115,7 +115,8 @@ std::unique_ptr<HardwarePath> FfmpegHardwarePath::Open(AVHWDeviceType type, AVBu
     }
   }
   if (format == AV_PIX_FMT_NONE) {
-    why = "FFmpeg's H.264 decoder cannot use it";
+    why = codecId == AV_CODEC_ID_HEVC ? "FFmpeg's H.265 decoder cannot use it"
+                                      : "FFmpeg's H.264 decoder cannot use it";
   } else {
     std::unique_ptr<FfmpegHardwarePath> path(new (std::nothrow) FfmpegHardwarePath(type, format));
     if (path) {
@@ -248,9 +249,11 @@ const char* DecoderChoiceName(DecoderChoice choice) {
   return choice == DecoderChoice::kSoftware ? "software" : "auto";
 }
 
+static_assert(kHardwareH264 == AV_CODEC_ID_H264 && kHardwareH265 == AV_CODEC_ID_HEVC);
+
 bool IsStreamDamage(int averror) { return averror == AVERROR_INVALIDDATA; }
 
-std::unique_ptr<HardwarePath> OpenHardwarePath(std::string* reason) {
+std::unique_ptr<HardwarePath> OpenHardwarePath(std::string* reason, int codecId) {
   std::string why;
   SharedDevices& devices = Devices();
   std::lock_guard<std::mutex> hold(devices.lock);
@@ -258,7 +261,9 @@ std::unique_ptr<HardwarePath> OpenHardwarePath(std::string* reason) {
     OpenShared(d);
     std::string failed;
     if (d.device) {
-      if (auto path = FfmpegHardwarePath::Open(d.type, d.device.get(), &failed)) return path;
+      if (auto path = FfmpegHardwarePath::Open(d.type, d.device.get(), &failed, codecId)) {
+        return path;
+      }
     } else {
       failed = std::string(DisplayName(d.type)) + ": " + d.reason;
     }
@@ -270,7 +275,7 @@ std::unique_ptr<HardwarePath> OpenHardwarePath(std::string* reason) {
 }
 
 std::unique_ptr<HardwarePath> OpenHardwarePathOn(const char* type, const char* device,
-                                                 std::string* reason) {
+                                                 std::string* reason, int codecId) {
   const AVHWDeviceType kind =
       type != nullptr ? av_hwdevice_find_type_by_name(type) : AV_HWDEVICE_TYPE_NONE;
   if (kind == AV_HWDEVICE_TYPE_NONE) {
@@ -290,5 +295,5 @@ std::unique_ptr<HardwarePath> OpenHardwarePathOn(const char* type, const char* d
   }
   // The path keeps its own reference; this one goes at the end of the call.
   const BufferRef owned(opened);
-  return FfmpegHardwarePath::Open(kind, owned.get(), reason);
+  return FfmpegHardwarePath::Open(kind, owned.get(), reason, codecId);
 }

@@ -55,11 +55,14 @@ bool IsStreamDamage(int averror);
 using HardwarePathFactory = std::function<std::unique_ptr<HardwarePath>(std::string* reason)>;
 
 // The computer's own: VA-API first, then CUDA. The reason names each device tried and why it did
-// not open ("VA-API: no render node in /dev/dri; CUDA: no NVIDIA driver loaded").
-std::unique_ptr<HardwarePath> OpenHardwarePath(std::string* reason);
+// not open ("VA-API: no render node in /dev/dri; CUDA: no NVIDIA driver loaded"). codecId:
+// libavcodec's id of the pictures' coding (27 H.264, 173 H.265).
+inline constexpr int kHardwareH264 = 27;
+inline constexpr int kHardwareH265 = 173;
+std::unique_ptr<HardwarePath> OpenHardwarePath(std::string* reason, int codecId = kHardwareH264);
 
 // A path on one kind of device, by FFmpeg's name ("vaapi", "cuda"), on the named device (a DRM
 // render node for VA-API, a card number for CUDA; null for the first), opened each call and not
 // shared. For tests and diagnostics.
 std::unique_ptr<HardwarePath> OpenHardwarePathOn(const char* type, const char* device,
-                                                 std::string* reason);
+                                                 std::string* reason, int codecId = kHardwareH264);

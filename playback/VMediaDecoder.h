@@ -2,6 +2,7 @@
 // Decodes picture packets of the two cameras (channel 0 front, 1 rear) and shows them on surfaces.
 #pragma once
 
+#include "media/MediaTypes.h"
 #include "playback/VideoSurface.h"
 #include "support/SnapshotExif.h"
 
@@ -27,6 +28,9 @@ class VMediaDecoder {
   // Forgets both channels' last pictures and whatever was being decoded: a new recording starts,
   // and until its first good picture of a camera that camera has none to show, save or copy.
   virtual void ResetPictures() {}
+  // The coding of the channel's pictures from the next one on (a recording opened); H.264 until
+  // told otherwise.
+  virtual void SetCodec(int channel, VideoCodec codec) { (void)channel, (void)codec; }
   // Shows the channel's last picture again at the surface's current size.
   virtual bool Redraw(int channel, VideoSurface* surface) = 0;
   // Channel arguments below 0 act as 0, above 0 as 1.

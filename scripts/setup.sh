@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   cmake g++ make pkg-config
-  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev nlohmann-json3-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev nlohmann-json3-dev
   libturbojpeg0-dev
   libsdl2-dev libsoundtouch-dev zlib1g-dev libexiv2-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev libwebkit2gtk-4.0-dev libjs-leaflet libsoup2.4-dev

@@ -30,6 +30,12 @@ class ForwardingParser : public VMediaParser {
   bool SeeksToWholeSeconds() override { return inner_->SeeksToWholeSeconds(); }
   int LastPacketTimeMs() override { return inner_->LastPacketTimeMs(); }
   bool ReadFailed() const override { return inner_->ReadFailed(); }
+  VideoCodec GetVideoCodec(int s) override { return inner_->GetVideoCodec(s); }
+  int LastPacketKey() const override { return inner_->LastPacketKey(); }
+  bool TimesPictures() const override { return inner_->TimesPictures(); }
+  int SeekToKeyMs(int ms) override { return inner_->SeekToKeyMs(ms); }
+  bool HasSound() const override { return inner_->HasSound(); }
+  bool Damaged() const override { return inner_->Damaged(); }
 
  protected:
   VMediaParser* inner_;

@@ -33,6 +33,21 @@ TEST(PicturePayload, KeyAndJpegRules) {
   EXPECT_TRUE(IsKeyPicture(idr, sizeof idr));
   const unsigned char shortPayload[] = {0, 0, 0, 1};
   EXPECT_FALSE(IsKeyPicture(shortPayload, sizeof shortPayload));  // never reads past the payload
+  // Other cameras put a delimiter or SEI first, and mark ordinary pictures as references or not.
+  const unsigned char delimitedP[] = {0,    0, 0,    1, 0x09, 0xF0, 0,    0,   1,
+                                      0x06, 5, 0x80, 0, 0,    1,    0x21, 0x9A};
+  EXPECT_FALSE(IsKeyPicture(delimitedP, sizeof delimitedP));
+  const unsigned char delimitedIdr[] = {0, 0, 0, 1, 0x09, 0x10, 0, 0, 1, 0x67, 0x42};
+  EXPECT_TRUE(IsKeyPicture(delimitedIdr, sizeof delimitedIdr));
+  // H.265: parameter sets then an IDR slice; a trailing picture; a delimiter then a CRA picture.
+  const unsigned char hevcKey[] = {0, 0, 0, 1,    0x40, 0x01, 0x0C, 0, 0, 1,    0x42, 0x01, 0x01,
+                                   0, 0, 1, 0x44, 0x01, 0xC0, 0,    0, 1, 0x26, 0x01, 0xAF};
+  const unsigned char hevcTrail[] = {0, 0, 0, 1, 0x02, 0x01, 0xD0, 0x09};
+  const unsigned char hevcCra[] = {0, 0, 0, 1, 0x46, 0x01, 0x50, 0, 0, 1, 0x2A, 0x01, 0xAD};
+  EXPECT_TRUE(IsKeyPicture(hevcKey, sizeof hevcKey, VideoCodec::kH265));
+  EXPECT_FALSE(IsKeyPicture(hevcTrail, sizeof hevcTrail, VideoCodec::kH265));
+  EXPECT_TRUE(IsKeyPicture(hevcCra, sizeof hevcCra, VideoCodec::kH265));
+  EXPECT_FALSE(IsKeyPicture(hevcKey, 4, VideoCodec::kH265));
 
   const unsigned char jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00};
   EXPECT_TRUE(IsJpegPicture(jpeg, sizeof jpeg));
