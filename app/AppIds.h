@@ -44,6 +44,9 @@ enum ControlId : int {
   kIdPlaySpeed = 1241,
   // The recording list's context menu: export the tracks of the ticked (or clicked) recordings.
   kIdExportTrack = 1300,
+  // The same menu's cameras of the playing recording, for the second pane: kIdSecondCamera + the
+  // camera's place among the recording's files (1 to 15).
+  kIdSecondCamera = 1310,
 };
 
 // Timers: the playback tick and the card poll.

@@ -257,7 +257,7 @@ void CSamplePlayerDlg::InitPlayer() {
   engine_.SetTextCallback(&CSamplePlayerDlg::OnTextData, this);
   decoder_.SetDecoderChoice(options_.decoder);
   engine_.SetDecoder(&decoder_);
-  engine_.SetParser(&parser_);
+  engine_.SetParser(&recordingParser_);
   engine_.SetAudio(&audio_);
   frontPane_->SetSize(4, 64, 0, 0);
   rearPane_->SetSize(650, 268, 0, 0);

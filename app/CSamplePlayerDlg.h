@@ -36,6 +36,8 @@
 #include "app/TripTrack.h"
 #include "app/ViewerConfig.h"
 #include "app/ViewerDialogs.h"
+#include "media/CContainerParser.h"
+#include "media/CRecordingParser.h"
 #include "media/CVEXParser.h"
 #include "platform/MountWatch.h"
 #include "playback/CDecoder.h"
@@ -93,7 +95,7 @@ class CSamplePlayerDlg : public wxFrame,
   using SettingsDialogRunner = std::function<int(CSettingDlg& dialog)>;
 
   struct Options {
-    std::string cardDir;     // a folder that counts as a removable drive (empty: none)
+    std::string cardDir;  // a folder that counts as a removable drive (empty: none)
     // Recording files to list instead of a card (absolute paths); the card poll does not run.
     std::vector<std::string> files;
     std::string configPath;  // config.cfg (empty: the per-user settings folder's)
@@ -163,6 +165,15 @@ class CSamplePlayerDlg : public wxFrame,
 
   // Playing.
   bool OpenRecording(const std::string& name);
+  // Another family's recording: opened with the camera files the panes show, at positionMs.
+  bool OpenFamilyRecording(const std::string& name, int positionMs);
+  // The second pane shows the recording's next camera (of another family's recording with more
+  // than two); the recording plays on from where it was.
+  void ShowNextCamera();
+  // Shows camera `index` (into the recording's files, not the front) in the second pane.
+  void ShowCamera(int index);
+  // Says once that the playing recording of another family is damaged.
+  void TellDamage();
   void StopPlayback() override;
   void OnPlayCommand();
   void OnPauseCommand();
@@ -314,6 +325,10 @@ class CSamplePlayerDlg : public wxFrame,
   CNOVMediaPlayer engine_;
   CDecoder decoder_;
   CVEXParser parser_;
+  // Other cameras' recordings, and the reader the engine is given, which picks one of the two
+  // for each recording.
+  CContainerParser containerParser_;
+  CRecordingParser recordingParser_{&parser_, &containerParser_};
   CWaveBox audio_;
   VexHandle library_ = nullptr;
   char cardDrive_ = 0;
@@ -331,6 +346,11 @@ class CSamplePlayerDlg : public wxFrame,
   CBitmapButtonTrans* play_ = nullptr;
   wxListCtrl* list_ = nullptr;
   int currentRow_ = -1;
+  // Another family's recording playing: its name, the camera in the second pane (an index into
+  // its files) and whether the user has been told it is damaged.
+  std::string familyPlaying_;
+  int secondCamera_ = 1;
+  bool damageTold_ = false;
   CBitmapButtonTrans* previousSize_ = nullptr;
   CxSkinButton* mute_ = nullptr;
   CBitmapButtonTrans* mapSize_ = nullptr;

@@ -48,6 +48,7 @@ vex::RecordingName Parsed(const std::string& name) {
 std::string SettingsPathOf(const std::string& root) { return root + "/SETTING/blackbox.cfg"; }
 
 constexpr char kTextExportTrack[] = "Export track (GPX, KML, SRT)...";
+constexpr char kTextSecondPicture[] = "Second picture: ";
 
 }  // namespace
 
@@ -291,6 +292,22 @@ void CSamplePlayerDlg::OnListContextMenu(wxListEvent& event) {
   menu.Append(kIdExportTrack, wxString::FromUTF8(kTextExportTrack));
   menu.Bind(
       wxEVT_MENU, [this, row](wxCommandEvent&) { trip_->ExportTracks(row); }, kIdExportTrack);
+  // The playing recording's cameras, when it has more than the panes show: the second pane's.
+  const cards::CardRecording* playing =
+      row == currentRow_ && !familyPlaying_.empty() ? familyCard_->Find(familyPlaying_) : nullptr;
+  if (playing != nullptr && playing->files.size() > 2) {
+    menu.AppendSeparator();
+    const int cameras = std::min<int>(int(playing->files.size()), 16);
+    for (int i = 1; i < cameras; ++i) {
+      const std::string label =
+          std::string(kTextSecondPicture) + playing->files[std::size_t(i)].camera;
+      menu.AppendRadioItem(kIdSecondCamera + i, wxString::FromUTF8(label))
+          ->Check(i == secondCamera_);
+    }
+    menu.Bind(
+        wxEVT_MENU, [this](wxCommandEvent& e) { ShowCamera(e.GetId() - kIdSecondCamera); },
+        kIdSecondCamera + 1, kIdSecondCamera + cameras - 1);
+  }
   list_->PopupMenu(&menu);
 }
 

@@ -28,9 +28,11 @@ namespace {
 constexpr int kAfterPlayMs = 500;
 constexpr int kAfterPauseMs = 300;
 
-constexpr char kTextNotPlayedYet[] =
-    "This card's recordings are listed, but Roadeye cannot play this camera's files yet.\n"
-    "roadeye-convert --list shows them for scripts.";
+constexpr char kTextDamaged[] =
+    "Part of this recording could not be read: its file is damaged (cut short, or its index "
+    "lost).\nRoadeye plays what can be read.";
+constexpr char kTextNotPlayable[] =
+    "This recording's files could not be opened: they are damaged or not video files.";
 
 // Left and right step ten seconds.
 constexpr int kStepMs = 10000;
@@ -54,12 +56,10 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
   if (DownloadBusy()) return false;
   if (cardDrive_ == 0) return true;
   if (familyCard_->IsOpen()) {
-    // Other cameras' recordings are listed, not yet played: say so once, and move on to none
-    // (trying each row in turn would try them all).
-    currentRow_ = -1;
-    messageBox_(wxString::FromUTF8(kTextNotPlayedYet), GetTitle(), wxOK | wxICON_INFORMATION);
-    return false;
+    secondCamera_ = 1;
+    return OpenFamilyRecording(name, 0);
   }
+  familyPlaying_.clear();
   parser_.SetLibraryHandle(library_);
   engine_.Pause();
   engine_.StopMedia();
@@ -94,8 +94,72 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
   return true;
 }
 
+bool CSamplePlayerDlg::OpenFamilyRecording(const std::string& name, int positionMs) {
+  const cards::CardRecording* r = familyCard_->Find(name);
+  std::vector<std::string> paths;
+  if (r != nullptr && !r->files.empty()) {
+    const std::string root = familyCard_->Root() + "/";
+    paths.push_back(root + r->files[0].path);
+    if (r->files.size() > 1) {
+      secondCamera_ = std::clamp(secondCamera_, 1, int(r->files.size()) - 1);
+      paths.push_back(root + r->files[std::size_t(secondCamera_)].path);
+    }
+  }
+  const std::string engineName = ContainerRecordingName(paths);
+  if (engineName.empty()) {
+    currentRow_ = -1;
+    messageBox_(wxString::FromUTF8(kTextNotPlayable), GetTitle(), wxOK | wxICON_INFORMATION);
+    return false;
+  }
+  familyPlaying_ = name;
+  damageTold_ = false;
+  engine_.Pause();
+  engine_.StopMedia();
+  frontPane_->ClearPicture();
+  rearPane_->ClearPicture();
+  if (positionMs <= 0) ClearTelemetryView();
+  engine_.OpenMedia(engineName.c_str());
+  if (positionMs > 0) engine_.SeekToMs(positionMs);
+  if (positionMs <= 0) {
+    totalTime_->SetLabel("00:00:00");
+    trip_->Drop();
+  }
+  panes_.front = kPaneLarge;
+  panes_.map = kPaneHidden;
+  HideMap();
+  mapSize_->Enable(false);
+  panes_.rear = engine_.GetChannelCount() == 2 ? kPaneSmall : kPaneHidden;
+  tick_.Start(kPlaybackTickMs);
+  LayoutPanes();
+  ShowPlayButton(false);
+  engine_.Resume();
+  Refresh();
+  return true;
+}
+
+void CSamplePlayerDlg::ShowCamera(int index) {
+  if (familyPlaying_.empty() || !tick_.IsRunning()) return;
+  const cards::CardRecording* r = familyCard_->Find(familyPlaying_);
+  if (r == nullptr || index < 1 || index >= int(r->files.size()) || index == secondCamera_) return;
+  secondCamera_ = index;
+  const bool paused = play_->IsShown();
+  OpenFamilyRecording(familyPlaying_, engine_.GetPositionMs());
+  if (paused) {
+    engine_.Pause();
+    ShowPlayButton(true);
+  }
+}
+
+void CSamplePlayerDlg::ShowNextCamera() {
+  if (familyPlaying_.empty()) return;
+  const cards::CardRecording* r = familyCard_->Find(familyPlaying_);
+  if (r == nullptr || r->files.size() < 3) return;
+  ShowCamera(secondCamera_ + 1 < int(r->files.size()) ? secondCamera_ + 1 : 1);
+}
+
 void CSamplePlayerDlg::StopPlayback() {
   if (DownloadBusy()) return;
+  familyPlaying_.clear();
   ClearTelemetryView();
   trip_->Drop();
   // The graph's rest lines.
@@ -298,6 +362,20 @@ void CSamplePlayerDlg::OnRecordingOpenedEvent(wxCommandEvent& event) {
   // Only the answer to the latest open, while it is still open.
   if (event.GetInt() != engine_.OpenSerial() || !tick_.IsRunning()) return;
   ShowRecordingLength(static_cast<int>(event.GetExtraLong()));
+  if (!familyPlaying_.empty() && engine_.GetChannelCount() == 1 && panes_.rear != kPaneHidden) {
+    // A camera's file that did not open leaves its pane out.
+    panes_.rear = kPaneHidden;
+    rearPane_->ClearPicture();
+    LayoutPanes();
+  }
+  TellDamage();
+}
+
+void CSamplePlayerDlg::TellDamage() {
+  // Another camera's file that could not be read whole plays as far as it goes, and says so once.
+  if (familyPlaying_.empty() || damageTold_ || !containerParser_.Damaged()) return;
+  damageTold_ = true;
+  messageBox_(wxString::FromUTF8(kTextDamaged), GetTitle(), wxOK | wxICON_INFORMATION);
 }
 
 void CSamplePlayerDlg::ShowRecordingLength(int durationMs) {
@@ -319,6 +397,7 @@ void CSamplePlayerDlg::OnRecordingEndedEvent(wxCommandEvent&) {
       engine_.GetRunState() != CNOVMediaPlayer::kIdle) {
     return;
   }
+  TellDamage();
   PlayNext();
 }
 
@@ -400,6 +479,9 @@ bool CSamplePlayerDlg::HandleKey(int keyCode, bool pointerInList, int modifiers)
       return true;
     case 'T':
       trip_->ExportTracks();
+      return true;
+    case 'C':
+      ShowNextCamera();
       return true;
     default:
       return true;

@@ -127,6 +127,7 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
     std::lock_guard<std::mutex> hold(control_);
     name_.assign(text, 0, kMaxName);
     nameCameras_ = int(ContainerRecordingFiles(text.c_str()).size());
+    openedCameras_ = 0;
     opened_ = true;
     const int serial = openSerial_.fetch_add(1) + 1;
     commands_.push_back(Command{Command::kOpen, text, serial});
@@ -408,7 +409,12 @@ bool CNOVMediaPlayer::CopyPictureRegion(int channel, int x, int y, int w, int h,
 
 int CNOVMediaPlayer::GetChannelCount() const {
   // name_ is the owner's, and so is this call.
-  if (nameCameras_ > 0) return nameCameras_ > 1 ? 2 : 1;
+  if (nameCameras_ > 0) {
+    // Another camera's recording: the cameras whose files opened, once the worker has opened it.
+    const int opened = openedCameras_.load(std::memory_order_acquire);
+    if (opened > 0) return opened;
+    return nameCameras_ > 1 ? 2 : 1;
+  }
   if (!name_.empty()) {
     const char mark = name_.size() >= 5 ? name_[name_.size() - 5] : '\0';
     return mark == 'D' || mark == 'd' ? 2 : 1;
@@ -502,6 +508,7 @@ void CNOVMediaPlayer::Execute(const Command& command) {
       decoder_->SetCodec(1, rearCodec_);
       if (IsContainerRecordingName(command.name.c_str())) {
         twoCameraName_ = info.rearFrameRate > 0;
+        openedCameras_ = twoCameraName_ ? 2 : 1;
       }
       // A recording without sound keeps the device's format.
       if (!hasSound_) {

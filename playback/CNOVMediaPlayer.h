@@ -124,6 +124,8 @@ class CNOVMediaPlayer {
   bool GetPictureSize(int channel, int* width, int* height);
   bool CopyPictureRegion(int channel, int x, int y, int w, int h, unsigned char* dst, int stride,
                          int width, int height);
+  // 2 for a recording with a rear (or second) camera, else 1. For another camera's recording,
+  // once it has been opened (kEventOpened), the cameras whose files could be read.
   int GetChannelCount() const;
   void SetBrightness(int channel, int value);
   int GetShowStatus() const { return showStatus_; }
@@ -213,6 +215,8 @@ class CNOVMediaPlayer {
   std::atomic<int> frontRate_{0};
   std::atomic<int> rearRate_{0};
   std::atomic<int> openSerial_{0};
+  // The cameras of another camera's recording whose files opened (0 until the worker has).
+  std::atomic<int> openedCameras_{0};
   std::atomic<int> speed_{kNormalSpeed};
   std::atomic<int> shownPicture_{-1};
   // The pending seek lands on its picture exactly (ShowPicture, a speed change).

@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "WindowScreen.h"
 #include "app/AppIds.h"
+#include "app/CPicturePane.h"
+#include "app/Layout.h"
 
 using apptest::Cell;
 using apptest::Click;
@@ -67,21 +70,18 @@ TEST(FamilyCardWindow, ANovatekCardListsByKindOldestFirstWithItsCameras) {
   Click(w.get(), kIdFilterParking);
   EXPECT_EQ(Rows(w.get()).size(), 2u);
 
-  // Playing them comes later: a double click or PLAY says so once and plays nothing, the list
-  // as it was.
+  // They play: both cameras in their panes, on the screen.
   apptest::DoubleClickRow(w.get(), 0);
-  Click(w.get(), kIdPlay);
-  ASSERT_EQ(w.messages.texts.size(), 2u);
-  EXPECT_NE(w.messages.texts[0].find("cannot play this camera's files yet"), std::string::npos);
-  EXPECT_EQ(w->CurrentRow(), -1);
-  EXPECT_EQ(Rows(w.get()).size(), 2u);
-  // Nor are they downloaded: the user is told, and no run starts.
-  apptest::ClickCheckBox(w.get(), kIdSelectAll, true);
-  Click(w.get(), kIdFileDownload);
-  ASSERT_EQ(w.messages.texts.size(), 3u);
-  EXPECT_NE(w.messages.texts[2].find("cannot yet convert"), std::string::npos);
-  EXPECT_FALSE(w->Download().Busy());
-
+  EXPECT_EQ(w->CurrentRow(), 0);
+  EXPECT_TRUE(PumpUntil([&] { return w->TotalTimeText() == "00:00:02"; }));
+  EXPECT_EQ(w->Engine().GetChannelCount(), 2);
+  ASSERT_TRUE(PumpUntil(
+      [&] { return w->FrontPane()->PresentedCount() > 0 && w->RearPane()->PresentedCount() > 0; }));
+  EXPECT_TRUE(apptest::PictureShown(w.get(), w->FrontPane(), kLargePlace, "family-front"));
+  EXPECT_TRUE(apptest::PictureShown(w.get(), w->RearPane(), kSmallPlace, "family-rear"));
+  EXPECT_GT(apptest::MeanLevel(w->FrontPane()->LastPicture()), 20);  // a scene, not black
+  EXPECT_TRUE(w.messages.texts.empty());
+  w->StopPlayback();
   // The card goes: the list empties and the user is told.
   fs::rename(card, card + ".gone");
   w->PollCard();
@@ -175,4 +175,55 @@ TEST(FamilyCardWindow, AVexCardWrittenIntoTheFolderTakesOver) {
   EXPECT_FALSE(w->OtherCard().IsOpen());
   ASSERT_EQ(w->RecordingList()->GetItemCount(), 1);
   EXPECT_EQ(Cell(w.get(), 0, 1), "REC_20240612_081500_D.avi");
+}
+
+TEST(FamilyCardWindow, TeslasCamerasTakeTurnsInTheSecondPane) {
+  TempDir config("config"), base("tesla");
+  const std::string card = base.str() + "/card";
+  ASSERT_TRUE(apptest::MakeCard(card, "--family tesla --kinds REC --count 1 --seconds 6 "
+                                      "--front 320x240 --rear-size 320x240 --no-damaged"));
+  Window w(card, config.str() + "/config.cfg");
+  w->PollCard();
+  ASSERT_TRUE(Listed(w.get()));
+  ASSERT_EQ(w->RecordingList()->GetItemCount(), 1);
+  const cards::CardRecording* r = w->OtherCard().Find(Cell(w.get(), 0, 1));
+  ASSERT_NE(r, nullptr);
+  ASSERT_GE(r->files.size(), 3u);
+  apptest::DoubleClickRow(w.get(), 0);
+  ASSERT_TRUE(PumpUntil([&] { return w->RearPane()->PresentedCount() > 0; }));
+  EXPECT_TRUE(apptest::PictureShown(w.get(), w->RearPane(), kSmallPlace, "tesla-second"));
+  const wxImage before = w->RearPane()->LastPicture();
+  // C: the next camera; the recording goes on from where it was, the second pane showing it.
+  PumpUntil([&] { return w->Engine().GetPositionMs() >= 1000; });
+  const int at = w->Engine().GetPositionMs();
+  w->HandleKey('C', false);
+  ASSERT_TRUE(PumpUntil([&] { return w->RearPane()->PresentedCount() > 0; }));
+  EXPECT_TRUE(apptest::PictureShown(w.get(), w->RearPane(), kSmallPlace, "tesla-third"));
+  EXPECT_GE(w->Engine().GetPositionMs(), at - 1000) << "not back to the start";
+  EXPECT_EQ(w->CurrentRow(), 0);
+  // Each of Tesla's cameras writes its own name into its pictures: the pane shows another one.
+  EXPECT_GT(screentest::MeanDifference(before, w->RearPane()->LastPicture()), 1.0);
+  EXPECT_TRUE(w.messages.texts.empty());
+}
+
+TEST(FamilyCardWindow, ADamagedRecordingPlaysWhatCanBeReadAndSaysSo) {
+  TempDir config("config"), base("damaged");
+  const std::string card = base.str() + "/card";
+  ASSERT_TRUE(apptest::MakeCard(card, "--family novatek --kinds REC --count 1 --seconds 2 "
+                                      "--front 320x180 --rear-size 160x90 --rear yes --no-damaged"));
+  Window w(card, config.str() + "/config.cfg");
+  w->PollCard();
+  ASSERT_TRUE(Listed(w.get()));
+  const cards::CardRecording* r = w->OtherCard().Find(Cell(w.get(), 0, 1));
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(r->files.size(), 2u);
+  // The rear file loses its index after the listing (the card pulled while the camera wrote).
+  fs::resize_file(card + "/" + r->files[1].path, 1000);
+  apptest::DoubleClickRow(w.get(), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !w.messages.texts.empty(); }));
+  EXPECT_NE(w.messages.texts[0].find("could not be read"), std::string::npos);
+  EXPECT_EQ(w->Engine().GetChannelCount(), 1);
+  ASSERT_TRUE(PumpUntil([&] { return w->FrontPane()->PresentedCount() > 0; }));
+  EXPECT_TRUE(apptest::PictureShown(w.get(), w->FrontPane(), kLargePlace, "damaged-front"));
+  EXPECT_EQ(w.messages.texts.size(), 1u) << "said once";
 }
