@@ -291,6 +291,8 @@ class CSamplePlayerDlg : public wxFrame,
   std::optional<std::string> RecordingInRow(int row) const override;
   bool RecordingsListed() const override;
   std::string CurrentRecording() const override;
+  std::string SecondCameraName() const override;
+  bool RecordingStart(std::int64_t* seconds) const override;
   // The card:
   VexHandle Library() const override { return library_; }
   const std::string& SettingsPath() const override { return settingsPath_; }

@@ -5,6 +5,7 @@
 #include <wx/stattext.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "app/CPicturePane.h"
@@ -148,6 +149,26 @@ void CSamplePlayerDlg::ShowCamera(int index) {
     engine_.Pause();
     ShowPlayButton(true);
   }
+}
+
+std::string CSamplePlayerDlg::SecondCameraName() const {
+  const cards::CardRecording* r =
+      familyPlaying_.empty() ? nullptr : familyCard_->Find(familyPlaying_);
+  if (r == nullptr || secondCamera_ >= int(r->files.size())) return "rear";
+  // Goes into a file name: the listing's own camera names, letters, digits and "_" only.
+  std::string name;
+  for (char c : r->files[std::size_t(secondCamera_)].camera) {
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') name += c;
+  }
+  return name.empty() ? "second" : name;
+}
+
+bool CSamplePlayerDlg::RecordingStart(std::int64_t* seconds) const {
+  const cards::CardRecording* r =
+      familyPlaying_.empty() ? nullptr : familyCard_->Find(familyPlaying_);
+  if (r == nullptr || !r->HasClock()) return false;
+  *seconds = r->startSeconds;
+  return true;
 }
 
 void CSamplePlayerDlg::ShowNextCamera() {

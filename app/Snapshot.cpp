@@ -116,7 +116,13 @@ SnapshotEvidence PictureCapture::SnapshotEvidenceNow() {
   SnapshotEvidence evidence;
   const std::string name = host_->CurrentRecording();
   evidence.description = name;
-  RecordingClock(name, engine_->GetPositionMs(), &evidence);
+  std::int64_t start = 0;
+  if (!RecordingClock(name, engine_->GetPositionMs(), &evidence) && host_->RecordingStart(&start)) {
+    // Another camera's recording: its clock from its listing.
+    const long long at = start + std::max(0, engine_->GetPositionMs()) / 1000;
+    Split(at, &evidence.year, &evidence.month, &evidence.day, &evidence.hour, &evidence.minute,
+          &evidence.second);
+  }
   const CTextData& telemetry = host_->Telemetry();
   if (telemetry.GpsCount() > 0) {
     const ReadoutUnit unit = host_->SpeedUnit();
@@ -152,7 +158,8 @@ void PictureCapture::CaptureSnapshot() {
     std::vector<std::pair<std::string, int>> failed;
     const int channels = engine_->GetChannelCount() > 1 ? 2 : 1;
     for (int channel = 0; channel < channels; ++channel) {
-      const std::string file = base + (channel == 0 ? "_front.jpg" : "_rear.jpg");
+      const std::string file =
+          base + (channel == 0 ? std::string("_front") : "_" + host_->SecondCameraName()) + ".jpg";
       errno = 0;
       if (!engine_->SavePicture(channel, file.c_str(), &evidence)) {
         failed.emplace_back(file, errno);  // the other camera's file is still tried

@@ -54,6 +54,13 @@ class PictureCapture {
     virtual bool RecordingsListed() const = 0;
     // The recording in the list's current row; empty when no row is current.
     virtual std::string CurrentRecording() const = 0;
+    // Another camera's recording playing: the camera in the second pane ("rear", a Tesla camera's
+    // name), and the camera's clock at the recording's start (seconds from 1970) when known.
+    virtual std::string SecondCameraName() const { return "rear"; }
+    virtual bool RecordingStart(std::int64_t* seconds) const {
+      (void)seconds;
+      return false;
+    }
     // The open recording's telemetry (its last fix).
     virtual const CTextData& Telemetry() const = 0;
     // The unit of the speed read-out, the card's.

@@ -14,6 +14,7 @@
 #include "app/AppIds.h"
 #include "app/CPicturePane.h"
 #include "app/Layout.h"
+#include "app/Snapshot.h"
 
 using apptest::Cell;
 using apptest::Click;
@@ -180,8 +181,9 @@ TEST(FamilyCardWindow, AVexCardWrittenIntoTheFolderTakesOver) {
 TEST(FamilyCardWindow, TeslasCamerasTakeTurnsInTheSecondPane) {
   TempDir config("config"), base("tesla");
   const std::string card = base.str() + "/card";
-  ASSERT_TRUE(apptest::MakeCard(card, "--family tesla --kinds REC --count 1 --seconds 6 "
-                                      "--front 320x240 --rear-size 320x240 --no-damaged"));
+  ASSERT_TRUE(apptest::MakeCard(card,
+                                "--family tesla --kinds REC --count 1 --seconds 6 "
+                                "--front 320x240 --rear-size 320x240 --no-damaged"));
   Window w(card, config.str() + "/config.cfg");
   w->PollCard();
   ASSERT_TRUE(Listed(w.get()));
@@ -204,13 +206,30 @@ TEST(FamilyCardWindow, TeslasCamerasTakeTurnsInTheSecondPane) {
   // Each of Tesla's cameras writes its own name into its pictures: the pane shows another one.
   EXPECT_GT(screentest::MeanDifference(before, w->RearPane()->LastPicture()), 1.0);
   EXPECT_TRUE(w.messages.texts.empty());
+
+  // A snapshot: each shown camera at its own size, named by its camera, dated by the recording's
+  // clock (read back by exiftool).
+  const std::string shot = base.str() + "/shot.jpg";
+  w->Capture().SetSaveDialogRunner([&](const wxString&, wxString* path) {
+    *path = wxString::FromUTF8(shot);
+    return true;
+  });
+  w->HandleKey(WXK_F4, false);
+  const std::string second = base.str() + "/shot_" + r->files[2].camera + ".jpg";
+  ASSERT_TRUE(fs::exists(base.str() + "/shot_front.jpg"));
+  ASSERT_TRUE(fs::exists(second)) << second;
+  EXPECT_EQ(apptest::Output("exiftool -s -s -s -ImageSize " + base.str() + "/shot_front.jpg"),
+            "320x240\n");
+  EXPECT_EQ(apptest::Output("exiftool -s -s -s -DateTimeOriginal " + second).substr(0, 16),
+            "2024:06:12 08:15");
 }
 
 TEST(FamilyCardWindow, ADamagedRecordingPlaysWhatCanBeReadAndSaysSo) {
   TempDir config("config"), base("damaged");
   const std::string card = base.str() + "/card";
-  ASSERT_TRUE(apptest::MakeCard(card, "--family novatek --kinds REC --count 1 --seconds 2 "
-                                      "--front 320x180 --rear-size 160x90 --rear yes --no-damaged"));
+  ASSERT_TRUE(apptest::MakeCard(card,
+                                "--family novatek --kinds REC --count 1 --seconds 2 "
+                                "--front 320x180 --rear-size 160x90 --rear yes --no-damaged"));
   Window w(card, config.str() + "/config.cfg");
   w->PollCard();
   ASSERT_TRUE(Listed(w.get()));
