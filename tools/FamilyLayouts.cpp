@@ -318,6 +318,7 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
   const std::vector<Camera> cameras = Cameras(options, plan);
   std::vector<std::string> names;
   StreamFormat format;
+  format.flashEveryCamera = true;
   // The files of the recording as they are made, so that a failure removes them all.
   format.codec = options.codec;
   format.globalHeader = container != Container::kTs;

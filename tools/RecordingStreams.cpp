@@ -65,6 +65,7 @@ RecordingStreams::RecordingStreams(const CardOptions& options, const RecordingPl
     cameras_[c].encoding = Encoding(options, format, sizes[c], front, keyInterval);
     cameras_[c].scene = std::make_unique<RoadScene>(
         sizes[c].width, sizes[c].height, front, plan.seed + std::uint32_t(c), options.realistic);
+    if (format.flashEveryCamera) cameras_[c].scene->ShowFlash(true);
   }
   for (int second : options.joltSeconds) jolts_.push_back(second * kGsensorPerSecond);
   if (options.joltSeconds.empty() && plan.kind == "EVENT") {
@@ -94,7 +95,8 @@ bool RecordingStreams::EncodePicture(int n, std::vector<std::deque<AccessUnit>>*
   for (std::size_t c = 0; c < cameras_.size(); ++c) {
     Picture picture;
     if (!cameras_[c].encoder.NextPicture(&picture, error)) return false;
-    cameras_[c].scene->Draw(picture, n, t, metres, clock, kmh, c == 0 && n % fps_ == 0);
+    const bool flashes = c == 0 || cameras_[c].scene->ShowsFlash();
+    cameras_[c].scene->Draw(picture, n, t, metres, clock, kmh, flashes && n % fps_ == 0);
     if (!cameras_[c].encoder.Encode(n, &(*out)[c], error)) return false;
   }
   return true;

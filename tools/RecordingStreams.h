@@ -43,6 +43,9 @@ struct StreamFormat {
   // plate) first; empty: the front and, when the plan has one, the rear camera at the card's
   // sizes.
   std::vector<VideoSize> cameras;
+  // Every camera's picture carries the whole-second flash, not the front one's alone (other
+  // families' cards, whose cameras' files are each timed on their own).
+  bool flashEveryCamera = false;
 };
 
 class RecordingStreams {

@@ -136,7 +136,7 @@ void RoadScene::Draw(const Picture& p, int frame, double t, double metres, const
   std::snprintf(line, sizeof line, "%c %05d  %d KM/H", front_ ? 'F' : 'R', frame, kmh);
   DrawText(p, x, y + 8 * cell, cell, line);
 
-  if (front_) {
+  if (ShowsFlash()) {
     int side = FlashSide();
     FillRect(p, width_ - side, 0, side, side, {flash ? kFlashLuma : kDarkLuma, 128, 128});
   }

@@ -22,6 +22,9 @@ class RoadScene {
  public:
   // realistic: the road, verges, foliage and sky of a RealisticScene instead of the plain ones.
   RoadScene(int width, int height, bool front, std::uint64_t seed, bool realistic = false);
+  // A camera other than the front one draws the whole-second mark as well.
+  void ShowFlash(bool show) { flash_ = show; }
+  bool ShowsFlash() const { return front_ || flash_; }
 
   // Draws the picture at `frame` (`t` seconds in), the car having travelled `metres`; `clock`
   // and `kmh` are burnt in, and flash lights the whole-second mark of a front picture.
@@ -46,6 +49,7 @@ class RoadScene {
 
   int width_, height_;
   bool front_;
+  bool flash_ = false;
   int horizon_ = 0;
   double scale_ = 1;
   double hillPhase_ = 0;
