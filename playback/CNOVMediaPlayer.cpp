@@ -146,8 +146,10 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
     sync_.CancelWaits();  // a picture waiting for its time is let go
   }
   sync_.PauseSound(false);
-  // The device opens for the first recording; one given up earlier gets another chance.
-  if (audio_) sync_.UseDevice(true);
+  // The device opens for the first recording; one given up earlier gets another chance. Another
+  // camera's recording tells its sound's format only when the worker opens it: the device is
+  // opened then, once, in that format.
+  if (audio_ && !IsContainerRecordingName(text.c_str())) sync_.UseDevice(true);
   Wake();
   return true;
 }
@@ -520,6 +522,8 @@ void CNOVMediaPlayer::Execute(const Command& command) {
         audioBits_ = bits;
         audioRate_ = rate;
         if (audio_) sync_.RequestDevice(bits, rate);
+      } else if (audio_ && IsContainerRecordingName(command.name.c_str())) {
+        sync_.UseDevice(true);
       }
       // Stretched sound needs 16-bit samples; other formats play at the normal speed only.
       if (bits != 16 || !stretch_.Configure(rate, 1)) stretch_.Configure(0, 0);

@@ -131,8 +131,15 @@ class CWaveOutSdl final : public VWaveOut {
   // feeder keeps trying to open its device. Null unsets it.
   static void ChooseDriver(const char* driver);
 
-  // Samples per channel in one device buffer: small, so that little sound waits in the device.
+  // Samples per channel in one device buffer: small, so that little sound waits in the device;
+  // 32 ms at the VEX card's 8000 Hz. At higher rates the largest power of two that lasts no more
+  // than that (1024 at 48000 Hz), so that the device is not woken every few milliseconds.
   static constexpr int kDeviceSamples = 256;
+  static int DeviceSamplesFor(int rate) {
+    int samples = kDeviceSamples;
+    while (static_cast<long long>(samples) * 2 * 1000 <= 32LL * rate) samples *= 2;
+    return samples;
+  }
   // Buffers queued at most; more are refused with kWaveErrNoMem.
   static constexpr int kMaxQueued = 8;
   // On a sound server, how long Open waits at most for the new stream to run, in ms.

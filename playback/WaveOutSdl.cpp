@@ -97,7 +97,7 @@ int CWaveOutSdl::Device::Open(const WaveFormat& format, CWaveOutSdl* owner) {
   want.freq = format.rate;
   want.format = format.bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
   want.channels = static_cast<Uint8>(format.channels);
-  want.samples = kDeviceSamples;
+  want.samples = static_cast<Uint16>(DeviceSamplesFor(format.rate));
   want.callback = &CWaveOutSdl::FillThunk;
   want.userdata = owner;
   SDL_AudioSpec have;
