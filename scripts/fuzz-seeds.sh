@@ -11,7 +11,7 @@ out=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$out"
-mkdir -p "$out"/{vex,avi,telemetry,settings,decoder,cards}
+mkdir -p "$out"/{vex,avi,telemetry,settings,decoder,cards,container}
 
 # Small pictures, a few of them: a run makes many executions a second.
 "$bin/roadeye-mkcard" "$work/card" --seconds 1 --count 1 --kinds REC,EVENT --rear mixed \
@@ -51,3 +51,30 @@ for container in mp4 ts; do
   { printf '\x02'; cat "$(find "$work/novatek-$container" -type f -iname "*F.$container" | head -1)"; } \
     > "$out/cards/$container"
 done
+
+# The container reader: [two files?, seek][first file's length, 4 bytes little-endian][front][second].
+pair() {  # OUT FLAGS FRONT [SECOND]
+  local out=$1 flags=$2 front=$3 second=${4:-}
+  python3 - "$out" "$flags" "$front" "$second" <<'PY'
+import struct, sys
+out, flags, front, second = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+a = open(front, 'rb').read()
+b = open(second, 'rb').read() if second else b''
+open(out, 'wb').write(bytes([flags]) + struct.pack('<I', len(a)) + a + b)
+PY
+}
+"$bin/roadeye-mkcard" "$work/pair-mp4" --family novatek --seconds 1 --count 1 --kinds REC \
+  --rear yes --no-damaged --front 128x64 --rear-size 64x64 --fps 5 > /dev/null
+"$bin/roadeye-mkcard" "$work/pair-ts" --family novatek --container ts --codec h265 --seconds 2 \
+  --count 1 --kinds REC --rear yes --no-damaged --front 128x64 --rear-size 64x64 --fps 5 > /dev/null
+"$bin/roadeye-mkcard" "$work/pair-tesla" --family tesla --seconds 1 --count 1 --kinds REC \
+  --no-damaged --front 128x64 --rear-size 128x64 --fps 5 > /dev/null
+mkdir -p "$out/container"
+for card in mp4 ts; do
+  f=$(find "$work/pair-$card" -type f -iname "*F.$card" | head -1)
+  r=$(find "$work/pair-$card" -type f -iname "*R.$card" | head -1)
+  pair "$out/container/$card-pair" 5 "$f" "$r"
+  pair "$out/container/$card-front" 0 "$f"
+done
+t=($(find "$work/pair-tesla" -type f -name '*.mp4' | sort))
+pair "$out/container/tesla-pair" 3 "${t[0]}" "${t[1]}"
