@@ -5,7 +5,12 @@
 // each beep and the flash presented with it.
 //
 //   roadeye-playback_bench [--card DIR] [--seconds N] [--seeks] [--realistic-4k]
+//                          [--family NAME [--codec h264|h265] [--container mp4|mov|ts]]
 //                          [--pulse [--pulse-server ADDRESS] [--no-latency-correction]]
+//
+// With --family the card is one of another camera family (roadeye-mkcard --family), its
+// recording's first two cameras read by the container reader; the rear camera's flashes are
+// matched with the beeps as well as the front's.
 //
 // By default the recording is a 60-second one of the plain drawn scene (1280x720 + 640x360) shown
 // on 320x180 surfaces. With --realistic-4k it is a 30-second camera-like one (roadeye-mkcard
@@ -53,6 +58,9 @@
 #if ROADEYE_BENCH_PULSE
 #include "bench/PulseBench.h"
 #endif
+#include "cards/CardListing.h"
+#include "media/CContainerParser.h"
+#include "media/CRecordingParser.h"
 #include "media/CVEXParser.h"
 #include "playback/CDecoder.h"
 #include "playback/CFFMH264_Decoder.h"
@@ -164,6 +172,46 @@ struct Reference {
   std::vector<std::uint64_t> front, rear;
 };
 
+// The same for another camera's recording, read by the container reader.
+bool DecodeFamilyReference(const std::string& name, int w, int h, Reference* out) {
+  CContainerParser parser;
+  parser.Start();
+  RecordingInfo info;
+  if (parser.Open(name.c_str(), &info) != 1) return false;
+  CDecoder decoder;
+  decoder.SetThreads(1);
+  decoder.Init();
+  decoder.SetCodec(0, parser.GetVideoCodec(0));
+  decoder.SetCodec(1, parser.GetVideoCodec(1));
+  DigestSurface surface(w, h);
+  std::vector<char> buffer(kPacketBufferSize);
+  bool ok = true;
+  for (;;) {
+    char tag[8] = {};
+    int size = kPacketBufferSize;
+    if (parser.ReadPacket(tag, buffer.data(), &size) < 0) break;
+    const ChunkKind kind = ClassifyChunkTag(tag);
+    if (kind != ChunkKind::kFrontVideo && kind != ChunkKind::kRearVideo) continue;
+    const int channel = kind == ChunkKind::kFrontVideo ? 0 : 1;
+    if (!decoder.DecodeAndShow(channel, &surface, buffer.data(), size, true)) ok = false;
+    (channel == 0 ? out->front : out->rear).push_back(surface.digest);
+  }
+  decoder.Release();
+  parser.Stop();
+  return ok && !out->front.empty();
+}
+
+// The first recording of another family's card as the engine opens it: its first two cameras.
+std::string FamilyRecordingName(const std::string& card) {
+  const cards::CardScan scan = cards::ScanCard(card);
+  if (scan.recordings.empty()) return {};
+  std::vector<std::string> paths;
+  for (const cards::CameraFile& f : scan.recordings[0].files) {
+    if (paths.size() < 2) paths.push_back(card + "/" + f.path);
+  }
+  return ContainerRecordingName(paths);
+}
+
 bool DecodeReference(const std::string& card, const std::string& stem, int w, int h,
                      Reference* out) {
   VexHandle lib = bench::StartCardLibrary(card);
@@ -248,9 +296,12 @@ int main(int argc, char** argv) {
   std::string card;
   int seconds = 0;  // the case's own length: 60 s, or 30 s for --realistic-4k
   bool seeks = false, realistic = false, pulse = false, correction = true;
-  std::string pulseServer;
+  std::string pulseServer, family, codec, container;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
+    if (a == "--family" && i + 1 < argc) family = argv[++i];
+    if (a == "--codec" && i + 1 < argc) codec = argv[++i];
+    if (a == "--container" && i + 1 < argc) container = argv[++i];
     if (a == "--card" && i + 1 < argc) card = argv[++i];
     if (a == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
     if (a == "--seeks") seeks = true;
@@ -269,26 +320,44 @@ int main(int argc, char** argv) {
   const int surfaceW = realistic ? 640 : 320, surfaceH = realistic ? 360 : 180;
   fs::path work = fs::temp_directory_path() / "roadeye-playback-bench";
   fs::create_directories(work);
+  // Another family's card: its name and options, passed to the card tool.
+  std::string familyOptions, familyTag;
+  if (!family.empty()) {
+    familyOptions = " --family " + family;
+    familyTag = "-" + family;
+    if (!codec.empty()) familyOptions += " --codec " + codec, familyTag += "-" + codec;
+    if (!container.empty())
+      familyOptions += " --container " + container, familyTag += "-" + container;
+  }
   if (card.empty()) {
     if (realistic) {
       // One recording at a time: 4K pictures take the encoder about two seconds a second.
-      card = (work / ("realistic-4k-" + std::to_string(seconds))).string();
+      card = (work / ("realistic-4k-" + std::to_string(seconds) + familyTag)).string();
       const std::string options = "--seconds " + std::to_string(seconds) +
                                   " --count 1 --kinds REC --rear yes --no-damaged --realistic "
                                   "--jobs 1 --front 3840x2160 --rear-size 1920x1080 "
-                                  "--bitrate 20000";
+                                  "--bitrate 20000" +
+                                  familyOptions;
       if (!bench::WriteCardOnce(argv[0], card, options)) return 1;
     } else {
-      card = (work / "card").string();
-      const std::string options =
-          "--seconds " + std::to_string(seconds) + " --count 1 --kinds REC --rear yes --no-damaged";
+      card = (work / ("card" + familyTag + "-" + std::to_string(seconds))).string();
+      const std::string options = "--seconds " + std::to_string(seconds) +
+                                  " --count 1 --kinds REC --rear yes --no-damaged" + familyOptions;
       if (!bench::WriteCardOnce(argv[0], card, options)) return 1;
     }
   }
-  std::string stem;
-  for (const auto& e : fs::directory_iterator(fs::path(card) / "VEX"))
-    stem = e.path().stem().string();
-  const std::string name = "/" + stem + ".avi";
+  std::string stem, name;
+  if (family.empty()) {
+    for (const auto& e : fs::directory_iterator(fs::path(card) / "VEX"))
+      stem = e.path().stem().string();
+    name = "/" + stem + ".avi";
+  } else {
+    name = FamilyRecordingName(card);
+    if (name.empty()) {
+      std::fprintf(stderr, "no recording on %s\n", card.c_str());
+      return 1;
+    }
+  }
 
   std::string soundFile = (work / "played.s16le").string();
   fs::remove(soundFile);
@@ -313,9 +382,11 @@ int main(int argc, char** argv) {
   }
   DiagSetOutput(nullptr);
 
-  VexHandle lib = bench::StartCardLibrary(card);
-  CVEXParser parser;
-  parser.SetLibraryHandle(lib);
+  VexHandle lib = family.empty() ? bench::StartCardLibrary(card) : VexStart();
+  CVEXParser vexParser;
+  vexParser.SetLibraryHandle(lib);
+  CContainerParser containerParser;
+  CRecordingParser parser(&vexParser, &containerParser);
   CDecoder decoder;
   CWaveBox audio;
   FlashSurface front(surfaceW, surfaceH), rear(surfaceW, surfaceH);
@@ -342,6 +413,9 @@ int main(int argc, char** argv) {
     while (watching) {
       struct stat st {};
       long size = ::stat(soundFile.c_str(), &st) == 0 ? long(st.st_size) : 0;
+      // A device opened again (another sound format) starts the file again: the growth before
+      // belongs to sound that is not in the file.
+      if (size < last) growth.clear();
       if (size != last) {
         growth.emplace_back(NowMs(), size);
         last = size;
@@ -414,7 +488,8 @@ int main(int argc, char** argv) {
               peakKb / 1024.0);
   if (!seeks) {
     Reference reference;
-    if (DecodeReference(card, stem, surfaceW, surfaceH, &reference)) {
+    if (family.empty() ? DecodeReference(card, stem, surfaceW, surfaceH, &reference)
+                       : DecodeFamilyReference(name, surfaceW, surfaceH, &reference)) {
       PrintCoverage("front", Match(reference.front, front.digests));
       PrintCoverage("rear", Match(reference.rear, rear.digests));
     } else {
@@ -453,9 +528,12 @@ int main(int argc, char** argv) {
     }
     return -1.0;
   };
-  std::vector<double> flashes;
+  std::vector<double> flashes, rearFlashes;
   for (std::size_t i = 0; i < times.size(); ++i) {
     if (front.corners[i] > 200) flashes.push_back(times[i]);
+  }
+  for (std::size_t i = 0; i < rear.times.size(); ++i) {
+    if (rear.corners[i] > 200) rearFlashes.push_back(rear.times[i]);
   }
   // Each flash with the beep heard nearest to it (beeps are a second apart).
   std::vector<double> beepTimes;
@@ -508,9 +586,33 @@ int main(int argc, char** argv) {
     std::printf(
         "picture minus sound at each flash/beep (%zu pairs): mean %+.1f ms, worst %+.1f ms\n",
         offsets.size(), om, worst);
+    std::printf("each pair (ms):");
+    for (double o : offsets) std::printf(" %+.0f", o);
+    std::printf("\n");
   } else {
     std::printf("no beep/flash pairs found (%zu beeps, %zu flashes)\n", beeps.size(),
                 flashes.size());
+  }
+  if (!family.empty()) {
+    // The second camera's flashes against the same beeps.
+    double om = 0, worst = 0;
+    int n = 0;
+    for (double flash : rearFlashes) {
+      double best = 1e9;
+      for (double t : beepTimes) {
+        if (std::fabs(flash - t) < std::fabs(best)) best = flash - t;
+      }
+      if (std::fabs(best) > 500) continue;
+      om += best;
+      if (std::fabs(best) > std::fabs(worst)) worst = best;
+      ++n;
+    }
+    if (n > 0) {
+      std::printf("rear picture minus sound (%d pairs): mean %+.1f ms, worst %+.1f ms\n", n, om / n,
+                  worst);
+    } else {
+      std::printf("rear: no beep/flash pairs (%zu flashes)\n", rearFlashes.size());
+    }
   }
   return 0;
 }
