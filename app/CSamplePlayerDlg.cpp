@@ -608,7 +608,10 @@ void CSamplePlayerDlg::OnPaint(wxPaintEvent&) {
   dc.SetBrush(*wxBLACK_BRUSH);
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.DrawRectangle(0, 0, client.x, client.y);
-  if (background_.IsOk() && layoutMode_ == kLayoutNormal) dc.DrawBitmap(background_, 0, 0);
+  if (background_.IsOk() && layoutMode_ == kLayoutNormal) {
+    dc.DrawBitmap(background_, 0, 0);
+    if (!secondCaption_.empty()) DrawSecondPaneCaption(dc, wxString::FromUTF8(secondCaption_));
+  }
   // The picture panes paint their own last pictures. Asking the engine to draw them again from
   // here would loop: each picture it presents repaints the panes, which repaints the window.
 }

@@ -353,6 +353,9 @@ class CSamplePlayerDlg : public wxFrame,
   std::string familyPlaying_;
   int secondCamera_ = 1;
   bool damageTold_ = false;
+  // Beside "SECOND VIEW": the camera it shows, when the recording has more than the panes show.
+  std::string secondCaption_;
+  void SetSecondCaption(const std::string& caption);
   CBitmapButtonTrans* previousSize_ = nullptr;
   CxSkinButton* mute_ = nullptr;
   CBitmapButtonTrans* mapSize_ = nullptr;

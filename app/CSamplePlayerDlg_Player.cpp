@@ -61,6 +61,7 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
     return OpenFamilyRecording(name, 0);
   }
   familyPlaying_.clear();
+  SetSecondCaption("");
   parser_.SetLibraryHandle(library_);
   engine_.Pause();
   engine_.StopMedia();
@@ -114,6 +115,14 @@ bool CSamplePlayerDlg::OpenFamilyRecording(const std::string& name, int position
   }
   familyPlaying_ = name;
   damageTold_ = false;
+  std::string caption;
+  if (r != nullptr && r->files.size() > 2) {
+    // "left_repeater": "LEFT REPEATER"
+    for (char c : r->files[std::size_t(secondCamera_)].camera) {
+      caption += c == '_' ? ' ' : char(std::toupper(static_cast<unsigned char>(c)));
+    }
+  }
+  SetSecondCaption(caption);
   engine_.Pause();
   engine_.StopMedia();
   frontPane_->ClearPicture();
@@ -178,9 +187,16 @@ void CSamplePlayerDlg::ShowNextCamera() {
   ShowCamera(secondCamera_ + 1 < int(r->files.size()) ? secondCamera_ + 1 : 1);
 }
 
+void CSamplePlayerDlg::SetSecondCaption(const std::string& caption) {
+  if (caption == secondCaption_) return;
+  secondCaption_ = caption;
+  RefreshRect(wxRect(kSmallPlace.x, kSmallPlace.y - 20, kSmallPlace.w, 18));
+}
+
 void CSamplePlayerDlg::StopPlayback() {
   if (DownloadBusy()) return;
   familyPlaying_.clear();
+  SetSecondCaption("");
   ClearTelemetryView();
   trip_->Drop();
   // The graph's rest lines.

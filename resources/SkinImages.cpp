@@ -927,6 +927,15 @@ wxBitmap LoadSkinBitmap(int id) {
   return bitmap;
 }
 
+void DrawSecondPaneCaption(wxDC& dc, const wxString& text) {
+  std::unique_ptr<wxGraphicsContext> gc(wxGraphicsContext::CreateFromUnknownDC(dc));
+  if (!gc) return;
+  gc->SetFont(SansFont(9, true), kLabel);
+  double w = 0, h = 0;
+  gc->GetTextExtent("SECOND VIEW", &w, &h);
+  gc->DrawText(text, std::round(kSmallPane.x + 2 + w + 8), kSmallPane.y - 17);
+}
+
 const std::vector<int>& SkinBitmapIds() {
   static const auto& ids = *new std::vector<int>([] {
     std::vector<int> all;

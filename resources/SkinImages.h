@@ -12,6 +12,7 @@
 #pragma once
 
 #include <wx/bitmap.h>
+#include <wx/dc.h>
 #include <wx/icon.h>
 #include <wx/iconbndl.h>
 
@@ -20,6 +21,10 @@
 // The 24-bit picture of a bitmap resource id (ResourceIds.h); an invalid bitmap for an id that
 // names no picture.
 wxBitmap LoadSkinBitmap(int id);
+
+// Draws a pane's caption beside the one the background has: "SECOND VIEW" over the second pane,
+// then `text` in the same small capitals (the camera it shows), on dc's client area.
+void DrawSecondPaneCaption(wxDC& dc, const wxString& text);
 
 // Every id that LoadSkinBitmap knows, in ascending order.
 const std::vector<int>& SkinBitmapIds();

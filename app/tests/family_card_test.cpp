@@ -195,6 +195,11 @@ TEST(FamilyCardWindow, TeslasCamerasTakeTurnsInTheSecondPane) {
   ASSERT_TRUE(PumpUntil([&] { return w->RearPane()->PresentedCount() > 0; }));
   EXPECT_TRUE(apptest::PictureShown(w.get(), w->RearPane(), kSmallPlace, "tesla-second"));
   const wxImage before = w->RearPane()->LastPicture();
+  // Beside "SECOND VIEW", the camera's name.
+  const Place caption{kSmallPlace.x + 70, kSmallPlace.y - 20, 200, 16};
+  const wxImage captionBefore =
+      screentest::Grab(apptest::OnScreen(apptest::Origin(w.get()), caption));
+  EXPECT_GT(screentest::MeanDifference(captionBefore, apptest::SkinOver(caption)), 1.0);
   // C: the next camera; the recording goes on from where it was, the second pane showing it.
   PumpUntil([&] { return w->Engine().GetPositionMs() >= 1000; });
   const int at = w->Engine().GetPositionMs();
@@ -206,6 +211,11 @@ TEST(FamilyCardWindow, TeslasCamerasTakeTurnsInTheSecondPane) {
   // Each of Tesla's cameras writes its own name into its pictures: the pane shows another one.
   EXPECT_GT(screentest::MeanDifference(before, w->RearPane()->LastPicture()), 1.0);
   EXPECT_TRUE(w.messages.texts.empty());
+  EXPECT_TRUE(apptest::Eventually([&]() -> testing::AssertionResult {
+    const wxImage now = screentest::Grab(apptest::OnScreen(apptest::Origin(w.get()), caption));
+    if (screentest::MeanDifference(now, captionBefore) > 1.0) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "the caption still names the camera before";
+  }));
 
   // A snapshot: each shown camera at its own size, named by its camera, dated by the recording's
   // clock (read back by exiftool).
