@@ -5,13 +5,16 @@
 //
 //   ffmpeg -threads N -i front.h264 -vf scale=640:360:flags=fast_bilinear -pix_fmt rgb24 -f null -
 //
-//   roadeye-decode_bench [--card DIR] [--synthetic] [google benchmark flags]
+//   roadeye-decode_bench [--card DIR] [--synthetic] [--h265] [google benchmark flags]
 //
 // Without --card three 10-second realistic cards (roadeye-mkcard --realistic: High profile, a key
 // picture each second, a constant bit rate) are written into the temporary folder first and kept
 // for the next run: 1280x720 at 8000 kbit/s, 1920x1080 at 12000 and 3840x2160 at 20000. With
 // --synthetic the two 20-second cards of the plain drawn scene (1920x1080 and 1280x720, constant
-// quality) are measured too. With --card, the front stream of every recording on that card is.
+// quality) are measured too. With --h265 two realistic H.265 cards of another family are, instead
+// (roadeye-mkcard --family generic --codec h265: 1920x1080 at 12000 kbit/s and 3840x2160 at
+// 20000), their front streams read through the container reader. With --card, the front stream
+// of every recording on that card is.
 //
 // Rows, each with one and with two decoder threads: DecodeOnly (decoding alone), DecodeAndPresent
 // (the whole draw to a recording surface, as the engine draws) and FFmpegCli (the command line
@@ -41,6 +44,8 @@ extern "C" {
 #include <vector>
 
 #include "bench/BenchCard.h"
+#include "cards/CardListing.h"
+#include "media/CContainerParser.h"
 #include "playback/CDecoder.h"
 #include "playback/CFFMH264_Decoder.h"
 #include "playback/HardwareDecoding.h"
@@ -63,6 +68,7 @@ struct Stream {
   std::string label;  // WxH of its pictures, with what kind of card it came from
   std::string file;   // the packets one after the other: a plain Annex-B stream for ffmpeg
   std::vector<std::vector<char>> packets;
+  VideoCodec codec = VideoCodec::kH264;
 };
 
 std::vector<Stream> gStreams;
@@ -112,6 +118,42 @@ bool ReadCard(const fs::path& card, const fs::path& outDir, const std::string& k
   return any;
 }
 
+// Reads the front packets of the first recording of another family's card through the container
+// reader.
+bool ReadFamilyCard(const fs::path& card, const fs::path& outDir, const std::string& kind) {
+  const cards::CardScan scan = cards::ScanCard(card.string());
+  if (scan.recordings.empty() || scan.recordings[0].files.empty()) return false;
+  const std::string path = (card / scan.recordings[0].files[0].path).string();
+  CContainerParser parser;
+  parser.Start();
+  RecordingInfo info;
+  if (parser.Open(ContainerRecordingName({path}).c_str(), &info) != 1) return false;
+  Stream s;
+  s.codec = parser.GetVideoCodec(0);
+  int size[2];
+  parser.GetVideoSize(size, 0);
+  std::vector<char> buffer(kPacketBufferSize);
+  for (;;) {
+    char tag[8] = {};
+    int n = kPacketBufferSize;
+    if (parser.ReadPacket(tag, buffer.data(), &n) < 0) break;
+    if (ClassifyChunkTag(tag) == ChunkKind::kFrontVideo) {
+      s.packets.emplace_back(buffer.data(), buffer.data() + n);
+    }
+  }
+  parser.Stop();
+  if (s.packets.empty()) return false;
+  const bool hevc = s.codec == VideoCodec::kH265;
+  s.label =
+      kind + (hevc ? "-h265-" : "-h264-") + std::to_string(size[0]) + "x" + std::to_string(size[1]);
+  s.file = (outDir / (s.label + "-front" + (hevc ? ".hevc" : ".h264"))).string();
+  std::ofstream out(s.file, std::ios::binary | std::ios::trunc);
+  for (const auto& p : s.packets) out.write(p.data(), std::streamsize(p.size()));
+  if (!out) return false;
+  gStreams.push_back(std::move(s));
+  return true;
+}
+
 void SetFrameRate(benchmark::State& state, std::int64_t frames) {
   state.counters["frames_per_s"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
 }
@@ -126,6 +168,7 @@ void DecodeStream(benchmark::State& state, const Stream* s, bool draw, int threa
   decoder.SetThreads(threads);
   decoder.SetFrameThreadsAbove(0);  // the threads asked for at every size
   decoder.Init();
+  decoder.SetCodec(0, s->codec);
   CRecordingSurface recorder(kSurfaceWidth, kSurfaceHeight, false);
   const std::size_t count = s->packets.size();
   std::int64_t frames = 0;
@@ -274,10 +317,12 @@ void PrintRatios(const std::map<std::string, double>& rates) {
 int main(int argc, char** argv) {
   std::vector<char*> args;
   std::string card = bench::TakeCardOption(argc, argv, &args);
-  bool synthetic = false;
+  bool synthetic = false, hevc = false;
   std::vector<char*> rest;
   for (char* a : args) {
-    if (std::strcmp(a, "--synthetic") == 0) {
+    if (std::strcmp(a, "--h265") == 0) {
+      hevc = true;
+    } else if (std::strcmp(a, "--synthetic") == 0) {
       synthetic = true;
     } else {
       rest.push_back(a);
@@ -290,6 +335,19 @@ int main(int argc, char** argv) {
   bool ok = true;
   if (!card.empty()) {
     ok = ReadCard(card, work, "card");
+  } else if (hevc) {
+    for (const RealisticCard& c : kRealistic) {
+      if (std::strcmp(c.size, "1280x720") == 0) continue;
+      const fs::path dir =
+          work / ("realistic-h265-" + std::string(c.size) + "-" + std::to_string(c.kbps));
+      const std::string options = "--family generic --codec h265 --seconds " +
+                                  std::to_string(kRealisticSeconds) +
+                                  " --count 1 --kinds REC --rear no --no-damaged --realistic "
+                                  "--jobs 1 --front " +
+                                  c.size + " --bitrate " + std::to_string(c.kbps);
+      ok = ok && bench::WriteCardOnce(argv[0], dir, options) &&
+           ReadFamilyCard(dir, work, "realistic-" + std::to_string(c.kbps / 1000) + "M");
+    }
   } else {
     for (const RealisticCard& c : kRealistic) {
       const fs::path dir =

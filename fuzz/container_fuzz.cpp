@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "FuzzSupport.h"
 #include "media/CContainerParser.h"
 
@@ -38,6 +42,12 @@ void ReadSome(CContainerParser& parser, char* buffer) {
 }
 
 }  // namespace
+
+// libavformat's and libavcodec's complaints about the damaged inputs are not wanted on the log.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  av_log_set_level(AV_LOG_QUIET);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 5) return 0;

@@ -231,6 +231,45 @@ TEST(ContainerParser, DamagedFilesPlayWhatCanBeReadAndSaySo) {
   EXPECT_LT(pictures, 90);
 }
 
+// Sound as other cameras write it, made by ffmpeg: each decoded to 16-bit samples at its own rate
+// (within the bounds), two seconds of it, stereo mixed down to one channel.
+TEST(ContainerParser, EverySoundCodingPlaysAtItsRate) {
+  TempDir dir("container-sound");
+  struct Case {
+    const char* name;
+    const char* options;
+    int rate;
+  };
+  const Case cases[] = {
+      {"pcm.mov", "-c:a pcm_s16le -ar 16000 -ac 1", 16000},
+      {"adpcm.mov", "-c:a adpcm_ima_qt -ar 22050 -ac 2", 22050},
+      {"mp3.mp4", "-c:a libmp3lame -ar 44100 -ac 2", 44100},
+      {"aac.ts", "-c:a aac -ar 96000 -ac 2", CContainerParser::kMaxSoundRate},
+  };
+  for (const Case& c : cases) {
+    const std::string file = dir.str() + "/" + c.name;
+    const std::string made =
+        roadeye_test::RunCommand(
+            "ffmpeg -v error -y -f lavfi -i testsrc=size=160x90:rate=15:duration=2 -f lavfi -i "
+            "sine=frequency=1000:duration=2:sample_rate=48000 -c:v libx264 -g 15 " +
+                std::string(c.options) + " " + Quote(file),
+            true)
+            .out;
+    ASSERT_TRUE(fs::exists(file)) << c.name << ": " << made;
+    CContainerParser parser;
+    parser.Start();
+    RecordingInfo info;
+    ASSERT_EQ(parser.Open(ContainerRecordingName({file}).c_str(), &info), 1) << c.name;
+    EXPECT_EQ(info.frontFrameRate, 15) << c.name;
+    int bits = 0, rate = 0;
+    parser.GetAudioFormat(&bits, &rate);
+    EXPECT_EQ(rate, c.rate) << c.name;
+    long long bytes = 0;
+    for (const Packet& p : ReadAll(parser)) bytes += p.kind == ChunkKind::kAudio ? p.size : 0;
+    EXPECT_NEAR(double(bytes) / 2 / rate, 2.0, 0.1) << c.name;
+  }
+}
+
 TEST(RecordingParser, EachNameGoesToItsReader) {
   TempDir card("container-route");
   ASSERT_TRUE(MakeCard(card.str(),
