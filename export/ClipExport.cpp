@@ -395,7 +395,8 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
   text += "Recording:     " + request.name + " (" + cards::FamilyName(recording.family) + ")\n";
   text += "Span:          " + MediaTime(remux.startMs) + " - " + MediaTime(remux.endMs) +
           " of the recording (from the key pictures at or before " + MediaTime(request.fromMs) +
-          ", to " + MediaTime(request.toMs) + " or the recording's end)\n";
+          " to " + (request.toMs > remux.endMs ? std::string("its end") : MediaTime(request.toMs)) +
+          ")\n";
   if (recording.HasClock()) {
     text += "Camera clock:  " + ClockTime(recording.startSeconds, remux.startMs) + " - " +
             ClockTime(recording.startSeconds, remux.endMs) + "\n";

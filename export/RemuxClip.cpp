@@ -364,7 +364,8 @@ RemuxOutcome RemuxToMp4(const std::vector<RemuxSource>& sources, int fromMs, int
     p->pts = std::max<std::int64_t>(0, p->pts - shift);
     p->dts -= shift;
     const std::int64_t end = in.Us(s, p->pts + shift + std::max<std::int64_t>(p->duration, 0));
-    endUs = std::max(endUs, end);
+    // The clip lasts as long as its pictures (the sound's last packet may reach a little past).
+    if (s == in.video) endUs = std::max(endUs, end);
     av_packet_rescale_ts(p, inBase, out->streams[os]->time_base);
     // Each stream's times must rise: a camera that repeats one is moved on by a tick.
     if (lastDts[std::size_t(os)] != kNoTime && p->dts <= lastDts[std::size_t(os)]) {

@@ -43,7 +43,7 @@ struct RemuxOutcome {
   int systemError = 0;   // errno behind a failure to create or write, 0 when none
   std::string detail;    // libavformat's word on a failure, empty when none
   int startMs = 0;       // the span written, in ms of the recording: its first key picture
-  int endMs = 0;         // the end of its last packet
+  int endMs = 0;         // the end of its last picture
   int videoStreams = 0;  // pictures of this many cameras
   bool sound = false;    // and the sound
 };
