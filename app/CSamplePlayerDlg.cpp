@@ -706,13 +706,8 @@ void CSamplePlayerDlg::OnButton(wxCommandEvent& event) {
       capture_->OpenZoomWindow();
       break;
     case kIdFileDownload:
-      // The download converts VEX recordings; other cameras' files come with their reader.
-      if (familyCard_->IsOpen() && !TickedRecordings().empty()) {
-        messageBox_(wxString::FromUTF8(kTextNotConvertedYet), GetTitle(),
-                    wxOK | wxICON_INFORMATION);
-        break;
-      }
-      download_->DownloadRecordings();
+      // VEX recordings are converted; another family's are copied as the camera wrote them.
+      download_->DownloadRecordings(familyCard_->IsOpen() ? familyCard_.get() : nullptr);
       break;
     case kIdFilterEvent:
       OnFilter(kVexEvent);

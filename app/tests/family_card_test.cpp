@@ -75,13 +75,6 @@ TEST(FamilyCardWindow, ANovatekCardListsByKindOldestFirstWithItsCameras) {
   EXPECT_NE(w.messages.texts[0].find("cannot play this camera's files yet"), std::string::npos);
   EXPECT_EQ(w->CurrentRow(), -1);
   EXPECT_EQ(Rows(w.get()).size(), 2u);
-  // Nor are they downloaded: the user is told, and no run starts.
-  apptest::ClickCheckBox(w.get(), kIdSelectAll, true);
-  Click(w.get(), kIdFileDownload);
-  ASSERT_EQ(w.messages.texts.size(), 3u);
-  EXPECT_NE(w.messages.texts[2].find("cannot yet convert"), std::string::npos);
-  EXPECT_FALSE(w->Download().Busy());
-
   // The card goes: the list empties and the user is told.
   fs::rename(card, card + ".gone");
   w->PollCard();
