@@ -365,7 +365,10 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
     case RemuxResult::kBadSpan:
       return Fail(outcome, kClipBadSpan);
     case RemuxResult::kOpenFailed:
-      return Fail(outcome, kClipNoRecording);
+      Fail(outcome, kClipNoRecording);
+      outcome.reason =
+          std::string(ClipResultText(kClipNoRecording)) + ": " + RemuxResultText(remux.result);
+      return outcome;
     case RemuxResult::kCreateFailed:
     case RemuxResult::kWriteFailed:
       Fail(outcome, kClipWriteFailed, remux.systemError);
