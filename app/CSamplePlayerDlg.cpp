@@ -37,9 +37,6 @@ const char* const kMapShrinkText = "지도 작게보기";
 // The colour under Select All.
 const wxColour kSelectAllBrush(30, 32, 38);
 
-constexpr char kTextNotConvertedYet[] =
-    "Roadeye cannot yet convert this camera's files; the download takes VEX recordings.";
-
 int ShowMessageBox(const wxString& text, const wxString& caption, long style) {
   wxMessageDialog box(nullptr, text, caption, style);
   return box.ShowModal();
@@ -709,13 +706,8 @@ void CSamplePlayerDlg::OnButton(wxCommandEvent& event) {
       capture_->OpenZoomWindow();
       break;
     case kIdFileDownload:
-      // The download converts VEX recordings; other cameras' files come with their reader.
-      if (familyCard_->IsOpen() && !TickedRecordings().empty()) {
-        messageBox_(wxString::FromUTF8(kTextNotConvertedYet), GetTitle(),
-                    wxOK | wxICON_INFORMATION);
-        break;
-      }
-      download_->DownloadRecordings();
+      // VEX recordings are converted; another family's are copied as the camera wrote them.
+      download_->DownloadRecordings(familyCard_->IsOpen() ? familyCard_.get() : nullptr);
       break;
     case kIdFilterEvent:
       OnFilter(kVexEvent);

@@ -303,7 +303,10 @@ class CSamplePlayerDlg : public wxFrame,
   bool PlayButtonShown() const override;
   void ShowPlayButton(bool play) override;
   void ShowPosition(int seconds, int totalSeconds) override;
-  const std::string& PlayingRecording() const override { return trip_->PlayingName(); }
+  const std::string& PlayingRecording() const override {
+    return familyPlaying_.empty() ? trip_->PlayingName() : familyPlaying_;
+  }
+  const cards::CardRecording* PlayingFamilyRecording(std::string* root) const override;
   bool ClipBeingWritten() const override { return moment_->ClipBusy(); }
 
   // The list's context menu: track export.

@@ -160,6 +160,12 @@ void CSamplePlayerDlg::ShowCamera(int index) {
   }
 }
 
+const cards::CardRecording* CSamplePlayerDlg::PlayingFamilyRecording(std::string* root) const {
+  if (familyPlaying_.empty()) return nullptr;
+  *root = familyCard_->Root();
+  return familyCard_->Find(familyPlaying_);
+}
+
 std::string CSamplePlayerDlg::SecondCameraName() const {
   const cards::CardRecording* r =
       familyPlaying_.empty() ? nullptr : familyCard_->Find(familyPlaying_);

@@ -6,12 +6,15 @@
 #include <wx/stattext.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
 #include "app/CProgressDlg.h"
+#include "app/FamilyCard.h"
 #include "app/ViewerConfig.h"
 #include "app/ViewerDialogs.h"
+#include "export/FamilyDownload.h"
 #include "resources/core/StringTable.h"
 
 wxDEFINE_EVENT(EVT_DOWNLOAD, wxThreadEvent);
@@ -81,18 +84,32 @@ void DownloadRun::Stop() {
   parser_.SetLibraryHandle(nullptr);
 }
 
-void DownloadRun::DownloadRecordings() {
+void DownloadRun::DownloadRecordings(const FamilyCard* otherCard) {
   // One AVI is written at a time: a clip being written finishes first (a moment's work).
   if (busy_ || host_->ClipBeingWritten()) return;
   // The card is read for the files, not for playback, from here on.
   host_->StopPlayback();
   recordings_ = host_->TickedRecordings();
+  familyRecordings_.clear();
+  familyRoot_.clear();
+  if (otherCard != nullptr && otherCard->IsOpen()) {
+    // The rows name another family's recordings: the run takes copies of them.
+    std::vector<std::string> found;
+    for (const std::string& name : recordings_) {
+      if (const cards::CardRecording* r = otherCard->Find(name)) {
+        familyRecordings_.push_back(*r);
+        found.push_back(name);
+      }
+    }
+    recordings_ = std::move(found);
+    familyRoot_ = otherCard->Root();
+  }
   if (recordings_.empty()) {
     dialogs_->ShowMessage(Text(kStrSelectFileKo, kStrSelectFileEn), window_->GetTitle(),
                           wxOK | wxICON_INFORMATION);
     return;
   }
-  parser_.SetLibraryHandle(host_->Library());
+  if (familyRecordings_.empty()) parser_.SetLibraryHandle(host_->Library());
   StartRun();
 }
 
@@ -113,7 +130,8 @@ void DownloadRun::StartRun() {
   idleTitle_ = window_->GetTitle();
   {
     std::lock_guard<std::mutex> hold(jobLock_);
-    job_ = std::make_unique<DownloadJob>(DownloadJob{recordings_, folder_->Path()});
+    job_ = std::make_unique<DownloadJob>(
+        DownloadJob{recordings_, folder_->Path(), familyRecordings_, familyRoot_});
   }
   run_ = 1;
   busy_ = 1;
@@ -165,6 +183,19 @@ void DownloadRun::RunDownload(const DownloadJob& job) {
       }
       return true;
     }
+    // A copy's bar in thousandths of the recording's bytes, as the pictures' bar goes.
+    bool OnBytes(std::uint64_t done, std::uint64_t total) override {
+      if (!r_->progress_->ShouldContinue()) {
+        r_->PostEvent(kDownloadHide, 0, wxString());
+        return false;
+      }
+      const std::uint64_t whole = total > 0 ? total : 1;
+      const long permille = long(std::min(done, whole) * 1000 / whole);
+      if (!r_->picturesEventPending_.exchange(true) || done >= total) {
+        r_->PostEvent(kDownloadPictures, permille, "1000");
+      }
+      return true;
+    }
 
    private:
     DownloadRun* r_;
@@ -175,7 +206,9 @@ void DownloadRun::RunDownload(const DownloadJob& job) {
   DownloadReport report;
   report.count = int(job.names.size());
   report.folder = job.folder;
-  report.outcomes = DownloadToFolder(&parser_, job.folder, job.names, &relay, &run_);
+  report.outcomes = job.family.empty()
+                        ? DownloadToFolder(&parser_, job.folder, job.names, &relay, &run_)
+                        : CopyFamilyToFolder(job.root, job.family, job.folder, &relay, &run_);
   report.cancelled = !progress_->ShouldContinue();
   auto* event = new wxThreadEvent(EVT_DOWNLOAD);
   event->SetInt(kDownloadFinished);

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The file download (button 1143): the recordings ticked in the list become AVI files in a folder
-// the user picks. A worker thread converts them one after the other through a card reader of its
-// own; the window shows the run's progress in the modeless progress dialog and in its title, and a
-// report at the end. The worker never touches a window: it posts EVT_DOWNLOAD events to the
-// window, which hands them to OnEvent.
+// the user picks; another camera family's recordings are copied there as the camera wrote them
+// (export/FamilyDownload.h). A worker thread converts them one after the other through a card
+// reader of its own; the window shows the run's progress in the modeless progress dialog and in its
+// title, and a report at the end. The worker never touches a window: it posts EVT_DOWNLOAD events
+// to the window, which hands them to OnEvent.
 //
 // Threads: everything here runs on the window thread except the worker's routine (Worker and
 // RunDownload), which reads the job (under jobLock_), the run and quit flags, the progress dialog's
@@ -19,12 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "cards/CardListing.h"
 #include "export/FolderDownload.h"
 #include "media/CVEXParser.h"
 #include "platform/Threads.h"
 #include "vexlib/vexlib.h"
 
 class CProgressDlg;
+class FamilyCard;
 class OutputFolder;
 class ViewerDialogs;
 class wxFrame;
@@ -46,6 +49,10 @@ struct DownloadReport {
 struct DownloadJob {
   std::vector<std::string> names;
   std::string folder;
+  // Another family's card: the recordings of the names, copied from the card at root. Empty for
+  // the VEX card, whose recordings are converted.
+  std::vector<cards::CardRecording> family;
+  std::string root;
 };
 
 // What the download's worker tells the window (an EVT_DOWNLOAD event's int).
@@ -53,6 +60,7 @@ enum DownloadUpdate : int {
   kDownloadShow,       // the run begins: show the progress dialog
   kDownloadRecording,  // a recording begins: extra long = index, string = "count\tname"
   kDownloadPictures,   // the pictures bar: extra long = pictures done, string = their total
+                       // (for a copy: thousandths of the recording's bytes, of 1000)
   kDownloadHide,       // Cancel was seen: hide the dialog
   kDownloadFinished,   // the run ended: payload = DownloadReport
 };
@@ -88,8 +96,9 @@ class DownloadRun {
   // complete; returns once the worker has ended. Does nothing when the worker is not running.
   void Stop();
 
-  // The command: the ticked recordings, to a folder the picker asks for.
-  void DownloadRecordings();
+  // The command: the ticked recordings, to a folder the picker asks for. With otherCard (open,
+  // the window's list of another family's card), its ticked recordings are copied.
+  void DownloadRecordings(const FamilyCard* otherCard = nullptr);
   // The window's side of the worker's events (EVT_DOWNLOAD).
   void OnEvent(wxThreadEvent& event);
 
@@ -128,6 +137,8 @@ class DownloadRun {
   std::atomic<int> run_{0};
   // Window thread only: the recordings of the run being started, the title to restore after it.
   std::vector<std::string> recordings_;
+  std::vector<cards::CardRecording> familyRecordings_;
+  std::string familyRoot_;
   wxString idleTitle_;
   std::function<void(int)> observer_;
   // Made by Start, owned by the window as its child; the worker reads its continue flag.

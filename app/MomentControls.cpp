@@ -43,6 +43,23 @@ std::string ClockText(int ms) {
   return std::string(text) + "." + std::to_string(ms % 1000 / 100);
 }
 
+// Tells the window how the clip's export ended (on the clip's worker). how: what the span is.
+void PostClipReport(wxEvtHandler* window, const ClipOutcome& outcome, const char* how) {
+  ClipReport report;
+  report.ok = outcome.result == kClipDone;
+  if (report.ok) {
+    report.path = outcome.files.front();
+    report.message = "Saved the clip from " + ClockText(outcome.span.startMs) + " to " +
+                     ClockText(outcome.span.endMs) + " (" + how + ") as:";
+    for (const auto& file : outcome.files) report.message += "\n" + file;
+  } else {
+    report.message = "The clip could not be saved: " + outcome.reason;
+  }
+  auto* event = new wxThreadEvent(EVT_CLIP);
+  event->SetPayload(report);
+  wxQueueEvent(window, event);
+}
+
 }  // namespace
 
 MomentControls::MomentControls(wxEvtHandler* window, Host* host, ViewerDialogs* dialogs,
@@ -186,6 +203,16 @@ void MomentControls::ExportClip() {
   request.toMs = clipOutMs_;
   request.folder = folder.utf8_string();
   clipBusy_ = true;
+  std::string familyRoot;
+  if (const cards::CardRecording* family = host_->PlayingFamilyRecording(&familyRoot)) {
+    // Another family's files are read by libavformat alone: no card library is needed.
+    clipWorker_ = std::thread([window = window_, request, recording = *family, familyRoot] {
+      PostClipReport(
+          window, ::ExportFamilyClip(familyRoot, recording, request, nullptr, nullptr, nullptr),
+          "from the key pictures at or before the in point, every camera's own pictures");
+    });
+    return;
+  }
   const std::string cardDir = cardDir_;
   // The worker reads the card through a library handle and parser of its own: the engine's
   // stream on the window's handle goes on undisturbed.
@@ -204,20 +231,7 @@ void MomentControls::ExportClip() {
       parser.Stop();
     }
     VexRelease(library);
-    ClipReport report;
-    report.ok = outcome.result == kClipDone;
-    if (report.ok) {
-      report.path = outcome.files.front();
-      report.message = "Saved the clip from " + ClockText(outcome.span.startMs) + " to " +
-                       ClockText(outcome.span.endMs) +
-                       " (rounded out to the key pictures a clip starts and ends at) as:";
-      for (const auto& file : outcome.files) report.message += "\n" + file;
-    } else {
-      report.message = "The clip could not be saved: " + outcome.reason;
-    }
-    auto* event = new wxThreadEvent(EVT_CLIP);
-    event->SetPayload(report);
-    wxQueueEvent(window, event);
+    PostClipReport(window, outcome, "rounded out to the key pictures a clip starts and ends at");
   });
 }
 

@@ -2,7 +2,8 @@
 // Finding the moment that matters: the playback speed one step slower or faster (keys [, ] and
 // \), picture steps while paused (. and ,), the open recording's event marks over the seek slider
 // and the jumps between them (Ctrl+PageUp, Ctrl+PageDown), and evidence clips of a span of the
-// playing recording (I and O). A clip is written by a worker of its own, one at a time, which
+// playing recording (I and O): an AVI of a VEX recording, one MP4 of every camera of another
+// family's (export/ClipExport.h). A clip is written by a worker of its own, one at a time, which
 // answers with an EVT_CLIP event to the window; the window hands it to OnClipEvent.
 //
 // Threads: everything here runs on the window thread except the clip's worker, which reads the
@@ -19,6 +20,7 @@
 #include <thread>
 
 #include "app/TripTrack.h"
+#include "cards/CardListing.h"
 #include "telemetry/EventMarks.h"
 
 class CBitmapSlider;
@@ -57,6 +59,12 @@ class MomentControls : public TripTrack::Follower {
     virtual void ShowPosition(int seconds, int totalSeconds) = 0;
     // The recording playing (the one whose track was asked for); empty when none.
     virtual const std::string& PlayingRecording() const = 0;
+    // The recording playing when it is another camera family's, with its card's folder in
+    // *root; null while a VEX recording (or none) plays, as until a window plays such files.
+    virtual const cards::CardRecording* PlayingFamilyRecording(std::string* root) const {
+      (void)root;
+      return nullptr;
+    }
   };
 
   // window: where the clip's event goes; seek: the slider the marks are drawn over; playSpeed:

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "export/FileDigest.h"
+#include "export/RemuxClip.h"
 #include "export/TrackExport.h"
 #include "platform/WholeFile.h"
 #include "support/CivilDate.h"
@@ -294,6 +295,162 @@ ClipOutcome ExportClip(VMediaParser* parser, VexHandle library, const ClipReques
     leftovers.Add(finals[i]);
   }
   if (!WriteWholeFile(finals[3], list, WholeFileMode::kReplace)) {
+    return Fail(outcome, kClipWriteFailed, errno);
+  }
+  leftovers.Keep();
+  SyncPath(request.folder.empty() ? std::string(".") : request.folder, O_RDONLY | O_DIRECTORY);
+  outcome.result = kClipDone;
+  outcome.reason.clear();
+  outcome.files.assign(std::begin(finals), std::end(finals));
+  return outcome;
+}
+
+ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording& recording,
+                             const ClipRequest& request, ConvertProgressFn progress, void* arg,
+                             std::atomic<int>* busy) {
+  ClipOutcome outcome;
+  std::atomic<int> ownFlag{1};
+  if (!busy) busy = &ownFlag;
+  if (request.fromMs < 0 || request.toMs <= request.fromMs) return Fail(outcome, kClipBadSpan);
+  if (recording.files.empty()) return Fail(outcome, kClipNoRecording);
+
+  // The stem: the first file's name less its ending.
+  const std::string& first = recording.files.front().path;
+  std::string base = first.substr(first.rfind('/') == std::string::npos ? 0 : first.rfind('/') + 1);
+  if (const std::size_t dot = base.rfind('.'); dot != std::string::npos && dot > 0)
+    base.resize(dot);
+  std::string unused;
+  if (!MakeDestinationPath(request.folder, base + "_0000-0000.sha256", &unused)) {
+    return Fail(outcome, kClipBadName);
+  }
+
+  // The card's files, by their absolute paths, as the checksum list names them.
+  std::vector<RemuxSource> sources;
+  std::vector<std::string> sourcePaths;
+  std::error_code ec;
+  for (const cards::CameraFile& f : recording.files) {
+    if (f.path.empty() || f.path.front() == '/' || f.path.find("..") != std::string::npos) {
+      return Fail(outcome, kClipNoRecording);
+    }
+    const std::filesystem::path p =
+        std::filesystem::absolute(std::filesystem::path(root.empty() ? "." : root) / f.path, ec)
+            .lexically_normal();
+    if (ec) return Fail(outcome, kClipNoRecording);
+    sources.push_back({f.camera, p.string()});
+    sourcePaths.push_back(p.string());
+  }
+
+  static const char* const kEndings[] = {".mp4", ".txt", ".sha256"};
+  Leftovers leftovers;
+  std::string temps[2];
+  for (int i = 0; i < 2; ++i) {
+    std::string final;
+    if (!MakeDestinationPath(request.folder, base + "_0000-0000" + kEndings[i], &final)) {
+      return Fail(outcome, kClipBadName);
+    }
+    if (final.size() + kTemporaryExtra + 8 >= PATH_MAX) return Fail(outcome, kClipPathTooLong);
+    temps[i] = MakeTemporaryFile(request.folder, base + kEndings[i]);
+    if (temps[i].empty()) return Fail(outcome, kClipWriteFailed, errno);
+    leftovers.Add(temps[i]);
+  }
+
+  // The pictures and sound.
+  const RemuxOutcome remux =
+      RemuxToMp4(sources, request.fromMs, request.toMs, temps[0], progress, arg, busy);
+  switch (remux.result) {
+    case RemuxResult::kDone:
+      break;
+    case RemuxResult::kStopped:
+      return Fail(outcome, kClipStopped);
+    case RemuxResult::kBadSpan:
+      return Fail(outcome, kClipBadSpan);
+    case RemuxResult::kOpenFailed:
+      Fail(outcome, kClipNoRecording);
+      outcome.reason =
+          std::string(ClipResultText(kClipNoRecording)) + ": " + RemuxResultText(remux.result);
+      return outcome;
+    case RemuxResult::kCreateFailed:
+    case RemuxResult::kWriteFailed:
+      Fail(outcome, kClipWriteFailed, remux.systemError);
+      outcome.reason = std::string("the MP4 file could not be made: ") +
+                       RemuxResultText(remux.result) +
+                       (remux.detail.empty() ? "" : " (" + remux.detail + ")");
+      return outcome;
+  }
+  if (!SyncPath(temps[0], O_RDONLY)) return Fail(outcome, kClipWriteFailed, errno);
+  outcome.span.startMs = remux.startMs;
+  outcome.span.endMs = remux.endMs;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "_%04d-%04d", remux.startMs / 1000,
+                (remux.endMs + 999) / 1000);
+  outcome.stem = base + seconds;
+  std::string finals[3];
+  for (int i = 0; i < 3; ++i) {
+    if (!MakeDestinationPath(request.folder, outcome.stem + kEndings[i], &finals[i])) {
+      return Fail(outcome, kClipBadName);
+    }
+  }
+
+  // The text.
+  const std::string& stem = outcome.stem;
+  std::string text;
+  text += "Roadeye evidence clip\n";
+  text += "Recording:     " + request.name + " (" + cards::FamilyName(recording.family) + ")\n";
+  text += "Span:          " + MediaTime(remux.startMs) + " - " + MediaTime(remux.endMs) +
+          " of the recording (from the key pictures at or before " + MediaTime(request.fromMs) +
+          " to " + (request.toMs > remux.endMs ? std::string("its end") : MediaTime(request.toMs)) +
+          ")\n";
+  if (recording.HasClock()) {
+    text += "Camera clock:  " + ClockTime(recording.startSeconds, remux.startMs) + " - " +
+            ClockTime(recording.startSeconds, remux.endMs) + "\n";
+  }
+  std::string cameras;
+  for (const cards::CameraFile& f : recording.files) {
+    cameras += (cameras.empty() ? "" : ", ") + f.camera;
+  }
+  text += "Cameras:       " + cameras + " (" + std::to_string(remux.videoStreams) +
+          " picture streams, copied as the camera coded them), " +
+          (remux.sound ? "with sound\n" : "no sound\n");
+  text += "GPS fixes:     not read from this camera's files\n";
+  for (const std::string& path : sourcePaths) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return Fail(outcome, kClipSourceFailed, errno);
+    text += "Source file:   " + path + " (" + std::to_string((long long)st.st_size) + " bytes)\n";
+  }
+  text += "Files:         " + stem + ".mp4, " + stem + ".txt\n";
+  text += "Checksums:     " + stem + ".sha256 (sha256sum -c " + stem + ".sha256)\n";
+  text += std::string("Viewer:        Roadeye ") + ROADEYE_VERSION + "\n";
+  if (!WriteWholeFile(temps[1], text, WholeFileMode::kReplace)) {
+    return Fail(outcome, kClipWriteFailed, errno);
+  }
+
+  // The checksums: the files as written, read back, and the recording's files on the card.
+  std::string list;
+  int error = 0;
+  for (int i = 0; i < 2; ++i) {
+    std::string hex;
+    const DigestResult r = Sha256OfFile(temps[i], &hex, busy, &error);
+    if (r == DigestResult::kStopped) return Fail(outcome, kClipStopped);
+    if (r != DigestResult::kOk) return Fail(outcome, kClipWriteFailed, error);
+    list += Sha256ListLine(hex, stem + kEndings[i]);
+  }
+  for (const std::string& path : sourcePaths) {
+    std::string hex;
+    const DigestResult r = Sha256OfFile(path, &hex, busy, &error);
+    if (r == DigestResult::kStopped) return Fail(outcome, kClipStopped);
+    if (r != DigestResult::kOk) return Fail(outcome, kClipSourceFailed, error);
+    list += Sha256ListLine(hex, path);
+  }
+
+  // Into place, the list last.
+  for (int i = 0; i < 2; ++i) {
+    if (std::rename(temps[i].c_str(), finals[i].c_str()) != 0) {
+      return Fail(outcome, kClipWriteFailed, errno);
+    }
+    leftovers.Forget(temps[i]);
+    leftovers.Add(finals[i]);
+  }
+  if (!WriteWholeFile(finals[2], list, WholeFileMode::kReplace)) {
     return Fail(outcome, kClipWriteFailed, errno);
   }
   leftovers.Keep();

@@ -16,6 +16,12 @@
 // earlier export of the same span), the checksum list last; a failure or a stop removes whatever
 // this clip had written, and the outcome says why.
 //
+// Another camera family's recording gives three files: its span as one MP4 file holding every
+// camera's pictures and the sound as the camera coded them (export/RemuxClip.h), from each
+// camera's key picture at or before the start asked for; the .txt; and the .sha256 list, which
+// names each of the recording's camera files on the card by its absolute path. Its track is not
+// read yet, so there is no .gpx.
+//
 // Threads: runs on the caller's worker (the window's export worker, the command-line converter,
 // tests). The AVI goes through the process-wide clip writer, so one export or conversion runs at a
 // time; the track is read through the card library's text scan beside the parser.
@@ -25,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "cards/CardListing.h"
 #include "export/ConvertRecording.h"
 #include "media/VMediaParser.h"
 #include "vexlib/vexlib.h"
@@ -76,7 +83,8 @@ struct ClipOutcome {
   std::string reason;                  // the result in words, with the system's reason
   ClipSpan span;                       // the blocks taken, once the recording was described
   std::string stem;                    // the files' common name, once known
-  // The files made, in order .avi, .gpx, .txt, .sha256 (full paths); empty unless done.
+  // The files made, in order .avi, .gpx, .txt, .sha256 (.mp4, .txt, .sha256 for another
+  // family's recording; full paths); empty unless done.
   std::vector<std::string> files;
   int gpsPoints = 0;  // fixes in the clip's track
 };
@@ -86,3 +94,10 @@ struct ClipOutcome {
 // picture of the span, busy (may be null) stops the export when cleared.
 ClipOutcome ExportClip(VMediaParser* parser, VexHandle library, const ClipRequest& request,
                        ConvertProgressFn progress, void* arg, std::atomic<int>* busy);
+
+// Exports request's span of another family's recording, on the card at root (request.name is
+// the recording's name, for the text). progress is called before each front picture with the ms
+// written of the span's; busy as for ExportClip.
+ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording& recording,
+                             const ClipRequest& request, ConvertProgressFn progress, void* arg,
+                             std::atomic<int>* busy);

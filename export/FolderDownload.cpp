@@ -72,6 +72,7 @@ DownloadOutcome ConvertToFolder(VMediaParser* parser, const std::string& folder,
     } else {
       SyncPath(folder.empty() ? std::string(".") : folder, O_RDONLY | O_DIRECTORY);
       outcome.path = destination;
+      outcome.files.push_back(destination);
     }
   }
   if (outcome.path.empty()) std::remove(temporary.c_str());

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Converting recordings into AVI files in a folder on the computer, the way the viewer's download
-// runs: each file is written under a temporary name beside its place and renamed into place only
-// once it is complete, so a failed conversion never leaves a file that looks whole nor destroys an
-// earlier file of the same name. Every recording's outcome is kept for the report.
+// runs (other camera families' recordings are copied as they are instead, FamilyDownload.h): each
+// file is written under a temporary name beside its place and renamed into place only once it is
+// complete, so a failed conversion never leaves a file that looks whole nor destroys an earlier
+// file of the same name. Every recording's outcome is kept for the report.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,11 +18,14 @@
 // What became of one recording.
 struct DownloadOutcome {
   std::string name;  // the recording, as the card lists it
-  std::string path;  // the file made; empty when none was
+  std::string path;  // the file made (the first, when a recording has several); empty when none
+  std::vector<std::string> files;  // every file made, in camera order
   ConvertResult result = kConvertOpenFailed;
   std::string reason;   // why it failed, in words; empty when it did not
   int systemError = 0;  // the system's reason (an errno value) behind the failure; 0 for none
-  bool Made() const { return result == kConvertDone || result == kConvertStopped; }
+  bool Made() const {
+    return (result == kConvertDone || result == kConvertStopped) && !path.empty();
+  }
 };
 
 // Called on the download's thread.
@@ -29,6 +35,12 @@ class VDownloadProgress {
   virtual void OnRecordingStart(int index, int count, const std::string& name) = 0;
   // Before front picture index (from 0) of total is written; false stops the run.
   virtual bool OnPicture(int index, int total) = 0;
+  // While a recording is copied: done of its total bytes are in the folder; false stops the run.
+  // Unless overridden, told as thousandths through OnPicture.
+  virtual bool OnBytes(std::uint64_t done, std::uint64_t total) {
+    const std::uint64_t whole = total > 0 ? total : 1;
+    return OnPicture(int(std::min<std::uint64_t>(done, whole) * 1000 / whole), 1000);
+  }
 
  protected:
   ~VDownloadProgress() = default;

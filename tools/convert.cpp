@@ -17,6 +17,12 @@
 // SHA-256 checksum list, DEST_DIR/<NAME less .avi>_<SSSS>-<EEEE>.{avi,gpx,txt,sha256}. Exit
 // status 2 for a span or options that cannot be used, 1 when the clip could not be made.
 //
+// A card of another camera family (Novatek, BlackVue, Tesla ... or a folder of video files) has no
+// VEX folder: its recordings are copied into DEST_DIR as the camera wrote them, every camera's
+// file under its own name (export/FamilyDownload.h), and a clip is one MP4 file of every camera's
+// streams from the key pictures at or before --from. NAME is then the recording as --list names
+// it, or the base name of one of its files.
+//
 // With --json, standard output carries one JSON object per line for scripts, one per recording
 // (or one for the clip) when it is finished, and nothing else; errors stay on standard error.
 #include <unistd.h>
@@ -35,8 +41,10 @@
 #include <system_error>
 #include <vector>
 
+#include "cards/CardListing.h"
 #include "export/ClipExport.h"
 #include "export/ConvertRecording.h"
+#include "export/FamilyDownload.h"
 #include "export/FolderDownload.h"
 #include "export/TrackExport.h"
 #include "media/CVEXParser.h"
@@ -45,6 +53,10 @@
 #include "telemetry/TrackReader.h"
 #include "tools/CardList.h"
 #include "vexlib/vexlib.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 namespace {
 
@@ -59,6 +71,11 @@ void Usage(std::FILE* out) {
                "DEST_DIR [NAME...]\n"
                "Converts recordings of the card in CARD_DIR into AVI files in DEST_DIR (made when\n"
                "missing), each named as the card lists it. Without NAME, every recording.\n"
+               "A card of another camera family (no VEX folder: Novatek, Vantrue, BlackVue,\n"
+               "Thinkware, 70mai, Tesla, Garmin, or MP4, MOV and TS files) has its recordings\n"
+               "copied as the camera wrote them, each camera's file under its own name (files\n"
+               "of the same name in a subfolder named after their card folder); NAME is the\n"
+               "recording as --list names it, or the name of one of its files.\n"
                "  --gpx      also write each recording's GPS track beside its AVI file as GPX 1.1\n"
                "             (NAME.gpx: one track, a segment per unbroken stretch, UTC times)\n"
                "  --kml      ... as KML 2.2 (NAME.kml, for Google Earth and map programs)\n"
@@ -84,7 +101,11 @@ void Usage(std::FILE* out) {
                "SHA-256 of those files and of the recording on the card as STEM.sha256 (check\n"
                "them with sha256sum -c STEM.sha256 in DEST_DIR). STEM is NAME less .avi and the\n"
                "span's seconds: EVENT_20240612_081500_D_0012-0022. SECONDS may have decimals\n"
-               "(12.3).\n"
+               "(12.3). Another family's clip is STEM.mp4 instead, every camera's pictures and\n"
+               "the sound copied as the camera coded them (not coded again) from each camera's\n"
+               "key picture at or before --from, with STEM.txt and STEM.sha256 (which checks\n"
+               "every camera file on the card) and no track; STEM is the first file's name\n"
+               "less its ending and the span's seconds.\n"
                "\n"
                "       roadeye-convert --list [--json] CARD\n"
                "Lists the recordings of the card folder CARD, of any camera family (or the one\n"
@@ -355,6 +376,162 @@ int ExportOneClip(VexHandle library, const std::string& destDir, const std::stri
   return 0;
 }
 
+// Progress of a family's copy on a terminal, by bytes.
+class CopyProgress : public VDownloadProgress {
+ public:
+  explicit CopyProgress(bool tty) : tty_(tty) {}
+  void OnRecordingStart(int, int, const std::string& name) override {
+    name_ = name;
+    lastPercent_ = -1;
+  }
+  bool OnPicture(int, int) override { return true; }
+  bool OnBytes(std::uint64_t done, std::uint64_t total) override {
+    const int percent = total > 0 ? int(done * 100 / total) : 100;
+    if (tty_ && percent != lastPercent_) {
+      lastPercent_ = percent;
+      std::printf("\r  %s %3d%%", name_.c_str(), percent);
+      std::fflush(stdout);
+    }
+    return true;
+  }
+
+ private:
+  bool tty_;
+  std::string name_;
+  int lastPercent_ = -1;
+};
+
+// The recording a NAME means: its name as listed, or the name (or card path) of one of its files.
+const cards::CardRecording* FindRecording(const std::vector<cards::CardRecording>& recordings,
+                                          const std::string& name) {
+  for (const cards::CardRecording& r : recordings) {
+    if (r.name == name) return &r;
+  }
+  for (const cards::CardRecording& r : recordings) {
+    for (const cards::CameraFile& f : r.files) {
+      if (f.path == name || fs::path(f.path).filename() == name) return &r;
+    }
+  }
+  return nullptr;
+}
+
+// Exports one clip of another family's recording; the exit status.
+int ExportFamilyClipTo(const std::string& root, const cards::CardRecording& recording,
+                       const std::string& destDir, int fromMs, int toMs, bool json) {
+  const auto started = std::chrono::steady_clock::now();
+  Progress progress{&recording.name, !json && isatty(fileno(stdout)) != 0, -1};
+  const ClipOutcome outcome =
+      ExportFamilyClip(root, recording, ClipRequest{recording.name, fromMs, toMs, destDir},
+                       &ShowProgress, &progress, nullptr);
+  if (progress.tty) std::printf("\r");
+  if (json) {
+    std::vector<MadeFile> made;
+    std::uint64_t bytes = 0;
+    for (const std::string& file : outcome.files) {
+      made.push_back({file, FileSize(file)});
+      bytes += made.back().bytes;
+    }
+    PrintJsonLine(recording.name, bytes,
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+                  outcome.result == kClipDone      ? "done"
+                  : outcome.result == kClipStopped ? "stopped"
+                                                   : "failed: " + outcome.reason,
+                  made);
+  }
+  if (outcome.result != kClipDone) {
+    std::fprintf(stderr, "roadeye-convert: %s: %s; no clip made\n", recording.name.c_str(),
+                 outcome.reason.c_str());
+    return outcome.result == kClipBadSpan || outcome.result == kClipBadName ? 2 : 1;
+  }
+  if (json) return 0;
+  std::printf("  %s %.1f s to %.1f s:\n", recording.name.c_str(), outcome.span.startMs / 1000.0,
+              outcome.span.endMs / 1000.0);
+  for (const std::string& file : outcome.files) std::printf("    %s\n", file.c_str());
+  return 0;
+}
+
+// Copies (or, with a span, clips) recordings of another family's card; the exit status.
+int ConvertFamilyCard(const std::string& cardDir, const std::string& destDir,
+                      const std::vector<std::string>& names, bool clip, int fromMs, int toMs,
+                      bool json) {
+  // libavformat's remarks on odd containers are not the command's; failures are reported.
+  av_log_set_level(AV_LOG_FATAL);
+  cards::CardScan scan = cards::ScanCard(cardDir);
+  if (!scan.readable || scan.recordings.empty()) {
+    std::fprintf(stderr, "roadeye-convert: %s is not a card (no recordings of any camera)\n",
+                 cardDir.c_str());
+    return 2;
+  }
+  cards::SortRecordings(&scan.recordings);
+  std::vector<cards::CardRecording> chosen;
+  int unknown = 0;
+  for (const std::string& name : names) {
+    const cards::CardRecording* r = FindRecording(scan.recordings, name);
+    if (r) {
+      chosen.push_back(*r);
+      continue;
+    }
+    ++unknown;
+    std::fprintf(stderr, "roadeye-convert: %s: no recording of that name on the card\n",
+                 name.c_str());
+    if (json) PrintJsonLine(name, 0, 0, "failed: no recording of that name on the card", {});
+  }
+  if (clip) {
+    if (chosen.empty()) return 2;
+    cards::DescribeRecording(cardDir, &chosen.front());
+    return ExportFamilyClipTo(cardDir, chosen.front(), destDir, fromMs, toMs, json);
+  }
+  if (names.empty()) chosen = scan.recordings;
+
+  const bool tty = !json && isatty(fileno(stdout)) != 0;
+  CopyProgress progress(tty);
+  std::atomic<int> busy{1};
+  int copied = 0, failed = unknown;
+  std::uint64_t bytesOut = 0;
+  const auto started = std::chrono::steady_clock::now();
+  // One recording at a time, so that each is reported when it is done; the names are planned
+  // over all of them, so that files of the same name stay apart.
+  const std::vector<std::vector<std::string>> plan = PlanFamilyNames(chosen);
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    const auto begun = std::chrono::steady_clock::now();
+    progress.OnRecordingStart(int(i), int(chosen.size()), chosen[i].name);
+    const DownloadOutcome o =
+        CopyRecordingToFolder(cardDir, chosen[i], plan[i], destDir, &progress, &busy);
+    if (tty) std::printf("\r");
+    std::vector<MadeFile> made;
+    std::uint64_t bytes = 0;
+    for (const std::string& file : o.files) {
+      made.push_back({file, FileSize(file)});
+      bytes += made.back().bytes;
+    }
+    if (o.Made()) {
+      ++copied;
+      bytesOut += bytes;
+      if (!json) {
+        for (const MadeFile& m : made) {
+          std::printf("  %s -> %s (%.1f MB)\n", o.name.c_str(), m.path.c_str(),
+                      double(m.bytes) / 1e6);
+        }
+      }
+    } else {
+      ++failed;
+      if (!json) std::printf("  %s: %s; no file made\n", o.name.c_str(), o.reason.c_str());
+    }
+    if (json) {
+      PrintJsonLine(o.name, bytes,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
+                    o.Made() ? "done" : "failed: " + o.reason, made);
+    }
+    std::fflush(stdout);
+  }
+  if (!json) {
+    std::printf("%d copied, %d failed; %.1f MB written in %.2f s\n", copied, failed,
+                double(bytesOut) / 1e6,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+  }
+  return failed == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -447,14 +624,26 @@ int main(int argc, char** argv) {
 
   const std::string cardDir = args[0], destDir = args[1];
   std::error_code ec;
-  if (!fs::is_directory(fs::path(cardDir) / "VEX", ec)) {
-    std::fprintf(stderr, "roadeye-convert: %s is not a card (no VEX folder)\n", cardDir.c_str());
+  const bool vex = fs::is_directory(fs::path(cardDir) / "VEX", ec);
+  if (!vex && !fs::is_directory(cardDir, ec)) {
+    std::fprintf(stderr, "roadeye-convert: %s is not a card folder\n", cardDir.c_str());
+    return 2;
+  }
+  if (!vex && files.Any()) {
+    std::fprintf(stderr,
+                 "roadeye-convert: --gpx, --kml and --srt read VEX cards' tracks; this camera's "
+                 "are not read yet\n");
     return 2;
   }
   fs::create_directories(destDir, ec);
   if (!fs::is_directory(destDir, ec)) {
     std::fprintf(stderr, "roadeye-convert: cannot create the folder %s\n", destDir.c_str());
     return 2;
+  }
+  if (!vex) {
+    return ConvertFamilyCard(cardDir, destDir,
+                             std::vector<std::string>(args.begin() + 2, args.end()), clip, fromMs,
+                             toMs, json);
   }
 
   VexLibrary lib;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The file download from the window: ticked recordings become AVI files that ffprobe and ffmpeg
 // read, with the progress dialog on the screen, Cancel, the busy flag, the remembered folder and
-// the report of what failed.
+// the report of what failed; another family's ticked recordings are copied as the camera wrote
+// them.
 #include <gtest/gtest.h>
 #include <wx/button.h>
 #include <wx/gauge.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -75,6 +77,11 @@ std::vector<std::string> FolderNames(const std::string& folder) {
   for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Holds the download's thread at a picture until the test lets it go.
@@ -544,4 +551,47 @@ TEST_F(DownloadTest, ADownloadAskedForWhileACancelledRunFinishesWaitsForItsRepor
     EXPECT_EQ(FrontPictures(clips_ + "/" + name), kFrontPictures) << name;
   }
   EXPECT_EQ(W()->GetTitle(), title);
+}
+
+// A Tesla card's saved, Sentry and recent clips, every one ticked: each camera's file lands in the
+// folder with the card's bytes, the pictures bar following each recording's bytes to its end.
+TEST(FamilyDownloadWindow, TickedRecordingsOfAnotherFamilyAreCopiedAsTheCameraWroteThem) {
+  TempDir config("download-config"), base("download-tesla"), out("download-tesla-out");
+  const std::string card = base.str() + "/card";
+  ASSERT_TRUE(apptest::MakeCard(card, "--family tesla --count 1 --seconds 2 --front 320x180"));
+  Window w(card, config.str() + "/config.cfg");
+  w->SetFolderDialogRunner([&](const wxString&, const wxString&, wxString* f) {
+    *f = wxString::FromUTF8(out.str());
+    return true;
+  });
+  std::vector<int> barEnds;
+  w->Download().SetObserver([&](int update) {
+    CProgressDlg* progress = w->Download().ProgressDialog();
+    if (update == kDownloadRecording) barEnds.push_back(0);
+    if (update == kDownloadPictures && !barEnds.empty()) {
+      EXPECT_EQ(progress->PictureBar()->GetRange(), 1000);
+      barEnds.back() = progress->PictureBar()->GetValue();
+    }
+  });
+  w->PollCard();
+  apptest::Click(w.get(), kIdFilterAll);
+  ASSERT_TRUE(PumpUntil([&] { return w->OtherCard().Complete(); }, 60000));
+  apptest::ClickCheckBox(w.get(), kIdSelectAll, true);
+  const long rows = w->RecordingList()->GetItemCount();
+  ASSERT_GT(rows, 1);
+  const std::size_t before = w.messages.texts.size();
+  apptest::Click(w.get(), kIdFileDownload);
+  ASSERT_TRUE(PumpUntil([&] { return !w->Download().Busy() && w.messages.texts.size() > before; }));
+  EXPECT_EQ(w.messages.texts.back(),
+            wxString::Format("%ld of %ld files were made in %s.", rows, rows, out.str()));
+  EXPECT_EQ(barEnds, std::vector<int>(std::size_t(rows), 1000));
+
+  std::size_t cameraFiles = 0;
+  for (const auto& e : fs::recursive_directory_iterator(card)) {
+    if (e.path().extension() != ".mp4") continue;
+    ++cameraFiles;
+    const fs::path copy = out.path() / e.path().filename();
+    EXPECT_EQ(Contents(copy.string()), Contents(e.path().string())) << copy;
+  }
+  EXPECT_EQ(FolderNames(out.str()).size(), cameraFiles);
 }

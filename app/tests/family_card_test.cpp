@@ -14,7 +14,9 @@
 #include "app/AppIds.h"
 #include "app/CPicturePane.h"
 #include "app/Layout.h"
+#include "app/MomentControls.h"
 #include "app/Snapshot.h"
+#include "playback/CNOVMediaPlayer.h"
 
 using apptest::Cell;
 using apptest::Click;
@@ -255,4 +257,45 @@ TEST(FamilyCardWindow, ADamagedRecordingPlaysWhatCanBeReadAndSaysSo) {
   ASSERT_TRUE(PumpUntil([&] { return w->FrontPane()->PresentedCount() > 0; }));
   EXPECT_TRUE(apptest::PictureShown(w.get(), w->FrontPane(), kLargePlace, "damaged-front"));
   EXPECT_EQ(w.messages.texts.size(), 1u) << "said once";
+}
+
+TEST(FamilyCardWindow, AnEvidenceClipOfANovatekRecordingIsOneMp4OfItsCameras) {
+  TempDir config("config"), base("clip");
+  const std::string card = base.str() + "/card", out = base.str() + "/out";
+  fs::create_directories(out);
+  ASSERT_TRUE(apptest::MakeCard(card,
+                                "--family novatek --kinds REC --count 1 --seconds 4 "
+                                "--front 320x180 --rear-size 160x90 --rear yes --no-damaged"));
+  Window w(card, config.str() + "/config.cfg");
+  w->PollCard();
+  ASSERT_TRUE(Listed(w.get()));
+  apptest::DoubleClickRow(w.get(), 0);
+  ASSERT_TRUE(PumpUntil([&] { return w->TotalTimeText() == "00:00:04"; }));
+  w->OnPauseCommand();
+  ASSERT_TRUE(w->Engine().ShowPicture(35));
+  ASSERT_TRUE(PumpUntil([&] { return w->Engine().GetRunState() == CNOVMediaPlayer::kIdle; }));
+  ASSERT_TRUE(w->HandleKey('I', false));
+  ASSERT_TRUE(w->Engine().ShowPicture(95));
+  ASSERT_TRUE(PumpUntil([&] { return w->Engine().GetRunState() == CNOVMediaPlayer::kIdle; }));
+  w->SetFolderDialogRunner([&](const wxString&, const wxString&, wxString* folder) {
+    *folder = wxString::FromUTF8(out);
+    return true;
+  });
+  bool ended = false, ok = false;
+  w->Moment().SetClipObserver([&](bool success, const std::string&) {
+    ended = true;
+    ok = success;
+  });
+  ASSERT_TRUE(w->HandleKey('O', false));
+  ASSERT_TRUE(PumpUntil([&] { return ended; }, 60000));
+  ASSERT_TRUE(ok) << (w.messages.texts.empty() ? "" : w.messages.texts.back().ToStdString());
+  std::string clip;
+  for (const auto& e : fs::directory_iterator(out)) {
+    if (e.path().extension() == ".mp4") clip = e.path().string();
+  }
+  ASSERT_FALSE(clip.empty());
+  // Both cameras and the sound, read by ffprobe without a warning.
+  EXPECT_EQ(
+      apptest::Output("ffprobe -v warning -show_entries stream=codec_type -of csv=p=0 " + clip),
+      "video\nvideo\naudio\n");
 }

@@ -1,0 +1,332 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Other camera families' recordings taken away (export/FamilyDownload.h, the family clips of
+// export/ClipExport.h), from cards written by roadeye-mkcard and checked by outside readers: the
+// download's copies are the card's bytes (sha256sum) and land under names a user can tell apart;
+// a stop leaves nothing. A clip is one MP4 file that ffprobe reads without a word and ffmpeg
+// decodes, holding every camera's pictures (H.265 tagged hvc1) and the sound, starting at time 0
+// on a key picture, its front pictures the card's own packets; its checksum list passes
+// `sha256sum -c` and names the card's files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cards/CardListing.h"
+#include "export/ClipExport.h"
+#include "export/FamilyDownload.h"
+#include "support/testing/Command.h"
+#include "support/testing/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using roadeye_test::BinDir;
+using roadeye_test::HaveProgram;
+using roadeye_test::Quote;
+using Ran = roadeye_test::CommandResult;
+
+Ran Shell(const std::string& command) { return roadeye_test::RunCommand(command, true); }
+
+struct CardCase {
+  const char* label;
+  const char* options;  // roadeye-mkcard's
+  const char* codec;    // the pictures' codec as ffprobe names it
+  bool sound;
+};
+
+const CardCase kCards[] = {
+    {"novatek", "--family novatek", "h264", true},
+    {"blackvue_h265", "--family blackvue --codec h265", "hevc", true},
+    {"novatek_ts", "--family novatek --container ts", "h264", true},
+    {"generic_ts_h265", "--family generic --container ts --codec h265", "hevc", true},
+    {"tesla", "--family tesla", "h264", false},
+};
+
+// The cards, written once for every test.
+class Cards {
+ public:
+  static Cards& Get() {
+    static Cards cards;
+    return cards;
+  }
+  std::string Root(const CardCase& c) const { return dir_.str() + "/" + c.label; }
+  const std::string& Failure() const { return failure_; }
+
+ private:
+  Cards() : dir_("family-cards") {
+    for (const CardCase& c : kCards) {
+      const Ran r =
+          Shell(Quote(BinDir() + "/roadeye-mkcard") + " " + Quote(Root(c)) + " " + c.options +
+                " --seconds 4 --count 1 --rear yes --no-damaged --front 320x180"
+                " --rear-size 160x96");
+      if (r.exitCode != 0) failure_ += std::string(c.label) + ": " + r.out;
+    }
+  }
+  roadeye_test::TempDir dir_;
+  std::string failure_;
+};
+
+bool HaveReaders() {
+  return HaveProgram("ffprobe") && HaveProgram("ffmpeg") && HaveProgram("sha256sum");
+}
+
+std::string Sha256(const std::string& path) {
+  const Ran r = Shell("sha256sum " + Quote(path));
+  return r.exitCode == 0 ? r.out.substr(0, 64) : "(" + r.out + ")";
+}
+
+// Every file under a folder, relative to it, hidden ones included.
+std::vector<std::string> FilesUnder(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(folder, ec)) {
+    if (e.is_regular_file()) names.push_back(fs::relative(e.path(), folder).string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<cards::CardRecording> Listed(const std::string& root) {
+  return cards::ScanCard(root).recordings;
+}
+
+// ffprobe's word on a file: nothing at all from a clean one.
+void ExpectProbedClean(const std::string& path) {
+  const Ran r = Shell("ffprobe -v warning " + Quote(path));
+  EXPECT_EQ(r.exitCode, 0) << path;
+  EXPECT_EQ(r.out, "") << path;
+}
+
+// Entries of each stream ("stream=codec_type" ...), as ffprobe gives them, one line each.
+std::vector<std::string> StreamField(const std::string& path, const std::string& entries) {
+  const Ran r = Shell("ffprobe -v error -show_entries " + entries + " -of csv=p=0 " + Quote(path));
+  std::vector<std::string> lines;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class FamilyCardTest : public ::testing::TestWithParam<CardCase> {
+ protected:
+  void SetUp() override {
+    if (!HaveReaders()) GTEST_SKIP() << "ffprobe, ffmpeg or sha256sum missing";
+    ASSERT_EQ(Cards::Get().Failure(), "");
+    root_ = Cards::Get().Root(GetParam());
+    recordings_ = Listed(root_);
+    ASSERT_FALSE(recordings_.empty());
+  }
+  std::string root_;
+  std::vector<cards::CardRecording> recordings_;
+  roadeye_test::TempDir out_{"family-out"};
+};
+
+TEST_P(FamilyCardTest, DownloadCopiesEveryCameraFileByteForByte) {
+  std::atomic<int> busy{1};
+  const auto outcomes = CopyFamilyToFolder(root_, recordings_, out_.str(), nullptr, &busy);
+  ASSERT_EQ(outcomes.size(), recordings_.size());
+  std::size_t expected = 0;
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    const DownloadOutcome& o = outcomes[i];
+    ASSERT_TRUE(o.Made()) << o.name << ": " << o.reason;
+    ASSERT_EQ(o.files.size(), recordings_[i].files.size());
+    for (std::size_t k = 0; k < o.files.size(); ++k) {
+      EXPECT_EQ(Sha256(o.files[k]), Sha256(root_ + "/" + recordings_[i].files[k].path));
+      ExpectProbedClean(o.files[k]);
+    }
+    expected += o.files.size();
+  }
+  // Nothing else: no temporary file is left beside them.
+  EXPECT_EQ(FilesUnder(out_.str()).size(), expected);
+}
+
+TEST_P(FamilyCardTest, ClipIsOneMp4OfEveryCameraFromAKeyPicture) {
+  const cards::CardRecording& r = recordings_.front();
+  ClipRequest request{r.name, 1500, 3200, out_.str()};
+  const ClipOutcome o = ExportFamilyClip(root_, r, request, nullptr, nullptr, nullptr);
+  ASSERT_EQ(o.result, kClipDone) << o.reason;
+  ASSERT_EQ(o.files.size(), 3u);
+  const std::string mp4 = o.files[0];
+  EXPECT_EQ(fs::path(mp4).extension(), ".mp4");
+  ExpectProbedClean(mp4);
+  EXPECT_EQ(Shell("ffmpeg -v warning -i " + Quote(mp4) + " -f null -").out, "");
+
+  // A picture stream per camera in camera order, the sound after them.
+  std::vector<std::string> types = StreamField(mp4, "stream=codec_type");
+  std::vector<std::string> wanted(r.files.size(), "video");
+  if (GetParam().sound) wanted.push_back("audio");
+  EXPECT_EQ(types, wanted);
+  const std::vector<std::string> codecs = StreamField(mp4, "stream=codec_name,codec_tag_string");
+  for (std::size_t i = 0; i < r.files.size() && i < codecs.size(); ++i) {
+    const std::string codec = GetParam().codec;
+    EXPECT_EQ(codecs[i], codec + "," + (codec == "hevc" ? "hvc1" : "avc1"));
+  }
+  const std::vector<std::string> handlers = StreamField(mp4, "stream_tags=handler_name");
+  for (std::size_t i = 0; i < r.files.size() && i < handlers.size(); ++i) {
+    EXPECT_EQ(handlers[i], r.files[i].camera);
+  }
+
+  // It starts at 0 on a key picture at or before the start asked for, and ends by the end asked.
+  EXPECT_LE(o.span.startMs, request.fromMs);
+  EXPECT_LE(o.span.endMs, request.toMs + 100);
+  const Ran first = Shell(
+      "ffprobe -v error -select_streams v:0 -read_intervals %+#1 "
+      "-show_entries packet=pts_time,flags -of csv=p=0 " +
+      Quote(mp4));
+  EXPECT_EQ(first.out, "0.000000,K_\n");
+  const Ran start =
+      Shell("ffprobe -v error -show_entries format=start_time -of csv=p=0 " + Quote(mp4));
+  EXPECT_EQ(start.out, "0.000000\n");
+
+  // Its checksum list checks the clip and the card's files.
+  const Ran check = Shell("cd " + Quote(out_.str()) + " && sha256sum -c " +
+                          Quote(fs::path(o.files[2]).filename().string()));
+  EXPECT_EQ(check.exitCode, 0) << check.out;
+  for (const cards::CameraFile& f : r.files) {
+    EXPECT_NE(
+        check.out.find(fs::absolute(root_ + "/" + f.path).lexically_normal().string() + ": OK"),
+        std::string::npos)
+        << check.out;
+  }
+  EXPECT_EQ(FilesUnder(out_.str()).size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, FamilyCardTest, ::testing::ValuesIn(kCards),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// The packets' data of a file's first picture stream whose times lie in [fromS, toS), by hash.
+std::vector<std::string> PictureHashes(const std::string& path, double fromS, double toS) {
+  const Ran r = Shell(
+      "ffprobe -v error -select_streams v:0 -show_data_hash SHA256 "
+      "-show_entries packet=pts_time,data_hash -of csv=p=0 " +
+      Quote(path));
+  std::vector<std::string> hashes;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t comma = line.find(',');
+    if (comma == std::string::npos) continue;
+    const double t = std::stod(line.substr(0, comma));
+    if (t >= fromS - 0.0005 && t < toS - 0.0005) hashes.push_back(line.substr(comma + 1));
+  }
+  return hashes;
+}
+
+class FamilyExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveReaders()) GTEST_SKIP() << "ffprobe, ffmpeg or sha256sum missing";
+    ASSERT_EQ(Cards::Get().Failure(), "");
+  }
+  roadeye_test::TempDir out_{"family-out"};
+};
+
+TEST_F(FamilyExportTest, ClipCopiesTheFrontCamerasOwnPacketsOfTheSpan) {
+  const std::string root = Cards::Get().Root(kCards[0]);
+  const cards::CardRecording r = Listed(root).front();
+  const ClipOutcome o =
+      ExportFamilyClip(root, r, {r.name, 1200, 2900, out_.str()}, nullptr, nullptr, nullptr);
+  ASSERT_EQ(o.result, kClipDone) << o.reason;
+  const std::vector<std::string> clip = PictureHashes(o.files[0], 0, 1e9);
+  const std::vector<std::string> card =
+      PictureHashes(root + "/" + r.files.front().path, o.span.startMs / 1000.0, 2.9);
+  ASSERT_FALSE(card.empty());
+  EXPECT_EQ(clip, card);
+}
+
+TEST_F(FamilyExportTest, ClipOutsideTheRecordingOrStoppedLeavesNothing) {
+  const std::string root = Cards::Get().Root(kCards[2]);
+  const cards::CardRecording r = Listed(root).front();
+  EXPECT_EQ(ExportFamilyClip(root, r, {r.name, 60000, 61000, out_.str()}, nullptr, nullptr, nullptr)
+                .result,
+            kClipBadSpan);
+  EXPECT_EQ(
+      ExportFamilyClip(root, r, {r.name, 2000, 1000, out_.str()}, nullptr, nullptr, nullptr).result,
+      kClipBadSpan);
+  // Stopped at its first front picture.
+  std::atomic<int> busy{1};
+  const auto stop = [](void*, int, int) { return false; };
+  EXPECT_EQ(ExportFamilyClip(root, r, {r.name, 0, 3000, out_.str()}, stop, nullptr, &busy).result,
+            kClipStopped);
+  EXPECT_EQ(FilesUnder(out_.str()), std::vector<std::string>{});
+}
+
+// Stops the copy when it first hears of bytes.
+class StopAtFirstBytes : public VDownloadProgress {
+ public:
+  void OnRecordingStart(int, int, const std::string&) override {}
+  bool OnPicture(int, int) override { return true; }
+  bool OnBytes(std::uint64_t done, std::uint64_t total) override {
+    EXPECT_LE(done, total);
+    return false;
+  }
+};
+
+TEST_F(FamilyExportTest, StoppedDownloadKeepsNoPartOfTheRecording) {
+  const std::string root = Cards::Get().Root(kCards[0]);
+  const auto recordings = Listed(root);
+  ASSERT_GE(recordings.front().files.size(), 2u);
+  StopAtFirstBytes stop;
+  std::atomic<int> busy{1};
+  const auto outcomes = CopyFamilyToFolder(root, recordings, out_.str(), &stop, &busy);
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_FALSE(outcomes[0].Made());
+  EXPECT_EQ(outcomes[0].result, kConvertStopped);
+  EXPECT_EQ(FilesUnder(out_.str()), std::vector<std::string>{});
+}
+
+TEST_F(FamilyExportTest, FilesOfTheSameNameGoIntoTheirClipFoldersNames) {
+  // A second saved clip holding files of the same names as the first (a copy of its folder).
+  roadeye_test::TempDir card("family-tesla");
+  const std::string root = card.str() + "/card";
+  fs::copy(Cards::Get().Root(kCards[4]), root, fs::copy_options::recursive);
+  const fs::path saved = fs::path(root) / "TeslaCam" / "SavedClips";
+  const fs::path clip = fs::directory_iterator(saved)->path();
+  fs::copy(clip, saved / "2024-06-12_09-00-00", fs::copy_options::recursive);
+  const auto recordings = Listed(root);
+  std::atomic<int> busy{1};
+  const auto outcomes = CopyFamilyToFolder(root, recordings, out_.str(), nullptr, &busy);
+  std::map<std::string, std::string> madeFrom;  // what the folder holds: from which card file
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    ASSERT_TRUE(outcomes[i].Made()) << outcomes[i].reason;
+    for (std::size_t k = 0; k < outcomes[i].files.size(); ++k) {
+      madeFrom[fs::relative(outcomes[i].files[k], out_.str()).string()] =
+          recordings[i].files[k].path;
+    }
+  }
+  EXPECT_EQ(madeFrom.size(), FilesUnder(out_.str()).size());
+  for (const auto& [made, from] : madeFrom) {
+    const fs::path source(from);
+    if (source.parent_path().parent_path().filename() == "SavedClips") {
+      // Both saved clips' files: each under its own clip folder's name.
+      EXPECT_EQ(made, (source.parent_path().filename() / source.filename()).string());
+    } else {
+      EXPECT_EQ(made, source.filename().string());
+    }
+  }
+}
+
+TEST_F(FamilyExportTest, DownloadRefusesACardFileThatIsALink) {
+  roadeye_test::TempDir card("family-link");
+  const std::string root = card.str() + "/card";
+  fs::copy(Cards::Get().Root(kCards[0]), root, fs::copy_options::recursive);
+  auto recordings = Listed(root);
+  ASSERT_FALSE(recordings.empty());
+  recordings.resize(1);
+  const fs::path file = fs::path(root) / recordings.front().files.back().path;
+  fs::remove(file);
+  fs::create_symlink("/etc/passwd", file);
+  std::atomic<int> busy{1};
+  const auto outcomes = CopyFamilyToFolder(root, recordings, out_.str(), nullptr, &busy);
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].result, kConvertOpenFailed);
+  EXPECT_EQ(FilesUnder(out_.str()), std::vector<std::string>{});
+}
+
+}  // namespace
