@@ -44,6 +44,8 @@ constexpr std::int64_t kBehindMicros = 200000;
 constexpr std::int64_t kAheadMicros = 5000000;
 // Stretched sound goes to the feeder in blocks of at most this many 16-bit frames.
 constexpr int kStretchedFrames = CMediaSync::kBlockBytes / 2;
+// The longest lead a picture is released with ahead of its sound, in ms.
+constexpr int kMaxPresentLeadMs = 10;
 
 bool HasSize(const VideoSurface* surface) {
   int width = 0, height = 0;
@@ -703,7 +705,9 @@ bool CNOVMediaPlayer::Drain() {
           // Nothing to be heard: the pictures keep their own times on the steady clock.
           PaceAtSpeed(pictureMs);
         } else if (speed == kNormalSpeed) {
-          FramePacer(&sync_, FrontRate(), pictureMs);
+          // Released early by the time a picture takes to decode and reach its surface, so that
+          // it is there when its sound is heard (a large H.265 picture takes several ms).
+          FramePacer(&sync_, FrontRate(), std::max(0, pictureMs - int(presentLeadUs_ / 1000)));
         } else if (SoundAtSpeed(speed) && stretch_.Configured()) {
           // Paced by the stretched sound's clock; the frame period is the fallback's.
           FramePacer(&sync_, std::max(1, FrontRate() * speed / kNormalSpeed), pictureMs);
@@ -731,7 +735,15 @@ bool CNOVMediaPlayer::Drain() {
         heldDecoded_ = false;
         shown = decoder_->Redraw(0, front_);
       } else {
+        const std::int64_t started = SteadyMicros();
         shown = decoder_->DecodeAndShow(0, front_, present_.get(), heldLength_, draw);
+        if (draw && shown) {
+          // The lead follows the pictures' own cost, smoothed over about eight of them and held
+          // within a third of a 30-picture period.
+          const std::int64_t took = SteadyMicros() - started;
+          presentLeadUs_ = std::clamp<std::int64_t>((presentLeadUs_ * 7 + took) / 8, 0,
+                                                    kMaxPresentLeadMs * 1000);
+        }
       }
       shownPicture_ = index;
       if (!draw) FrontShownInShowOne(shown || !HasSize(front_));

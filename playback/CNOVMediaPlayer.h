@@ -278,6 +278,9 @@ class CNOVMediaPlayer {
   bool showOneRearDone_ = false;
   // The single-picture show under way is an exact one whose front picture has been decoded.
   bool showOneExact_ = false;
+  // How long, in µs, the last front pictures took from their release to their surface (a running
+  // mean): at the normal speed a picture is released that much before its sound.
+  std::int64_t presentLeadUs_ = 0;
   // PaceAtSpeed's anchor: a picture's recording time and when it was due (steady clock, us).
   bool paceAnchored_ = false;
   int anchorMediaMs_ = 0;
