@@ -166,6 +166,8 @@ class CFFMH264_Decoder {
   // Opens the software context with threads_ threads.
   bool OpenSoftware();
   int CodecId() const;  // libavcodec's id of codec_
+  // The picture size (pixels) above which pictures of codec_ decode with the threads allowed.
+  long long FrameThreadsAbove() const;
   // The threads a key picture's stream is to be decoded with (see SetFrameThreadsAbove).
   int ThreadsFor(const AVPacket* key);
   // Before a key picture given to Decode: opens the context again with ThreadsFor's count when
