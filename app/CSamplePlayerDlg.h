@@ -167,6 +167,10 @@ class CSamplePlayerDlg : public wxFrame,
   bool OpenRecording(const std::string& name);
   // Another family's recording: opened with the camera files the panes show, at positionMs.
   bool OpenFamilyRecording(const std::string& name, int positionMs);
+  // Pauses and stops the recording before, its pictures gone from the panes.
+  void StopForNextRecording();
+  // The panes of the recording just asked for (its second camera's when it has one), and play.
+  void PlayOpenedRecording();
   // The second pane shows the recording's next camera (of another family's recording with more
   // than two); the recording plays on from where it was.
   void ShowNextCamera();

@@ -63,12 +63,7 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
   familyPlaying_.clear();
   SetSecondCaption("");
   parser_.SetLibraryHandle(library_);
-  engine_.Pause();
-  engine_.StopMedia();
-  // The panes show black until this recording's own pictures come, never the last ones of the
-  // recording before.
-  frontPane_->ClearPicture();
-  rearPane_->ClearPicture();
+  StopForNextRecording();
   ClearTelemetryView();
   // The engine opens the recording on its own thread: its length comes with the opened event. A
   // recording that cannot be read ends at once; the end notification moves on to the next.
@@ -86,6 +81,20 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
   map_->NavigateMapPage();
   HideMap();
   LayoutPanes();
+  PlayOpenedRecording();
+  return true;
+}
+
+void CSamplePlayerDlg::StopForNextRecording() {
+  engine_.Pause();
+  engine_.StopMedia();
+  // The panes show black until this recording's own pictures come, never the last ones of the
+  // recording before.
+  frontPane_->ClearPicture();
+  rearPane_->ClearPicture();
+}
+
+void CSamplePlayerDlg::PlayOpenedRecording() {
   mapSize_->Enable(false);
   panes_.rear = engine_.GetChannelCount() == 2 ? kPaneSmall : kPaneHidden;
   tick_.Start(kPlaybackTickMs);
@@ -93,7 +102,6 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
   ShowPlayButton(false);
   engine_.Resume();
   Refresh();
-  return true;
 }
 
 bool CSamplePlayerDlg::OpenFamilyRecording(const std::string& name, int positionMs) {
@@ -123,10 +131,7 @@ bool CSamplePlayerDlg::OpenFamilyRecording(const std::string& name, int position
     }
   }
   SetSecondCaption(caption);
-  engine_.Pause();
-  engine_.StopMedia();
-  frontPane_->ClearPicture();
-  rearPane_->ClearPicture();
+  StopForNextRecording();
   if (positionMs <= 0) ClearTelemetryView();
   engine_.OpenMedia(engineName.c_str());
   if (positionMs > 0) engine_.SeekToMs(positionMs);
@@ -137,13 +142,7 @@ bool CSamplePlayerDlg::OpenFamilyRecording(const std::string& name, int position
   panes_.front = kPaneLarge;
   panes_.map = kPaneHidden;
   HideMap();
-  mapSize_->Enable(false);
-  panes_.rear = engine_.GetChannelCount() == 2 ? kPaneSmall : kPaneHidden;
-  tick_.Start(kPlaybackTickMs);
-  LayoutPanes();
-  ShowPlayButton(false);
-  engine_.Resume();
-  Refresh();
+  PlayOpenedRecording();
   return true;
 }
 

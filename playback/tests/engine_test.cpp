@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "FlashCorner.h"
 #include "SoundTestSupport.h"
 #include "media/CVEXParser.h"
 #include "media/testing/ForwardingParser.h"
@@ -33,6 +34,7 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using roadeye_test::CornerMean;
 
 namespace {
 
@@ -120,19 +122,6 @@ void OnText(void* user, const char* bytes, int length, int timeMs) {
   e->texts.emplace_back(bytes, std::size_t(length > 0 ? length - 1 : 0));
   e->textTimes.push_back(timeMs);
   EXPECT_EQ(bytes[length - 1], '\0');
-}
-
-// Mean brightness of the top-right corner of a kept picture (where the card tool's flash is).
-double CornerMean(const PresentedPicture& p) {
-  int w = p.width / 16, h = p.height / 10;  // inside the flash square
-  double sum = 0;
-  for (int y = 0; y < h; ++y) {
-    for (int x = p.width - w; x < p.width; ++x) {
-      const unsigned char* px = p.pixels.data() + (std::size_t(y) * p.width + x) * 3;
-      sum += (px[0] + px[1] + px[2]) / 3.0;
-    }
-  }
-  return sum / (w * h);
 }
 
 }  // namespace

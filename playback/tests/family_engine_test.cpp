@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "FlashCorner.h"
 #include "cards/CardListing.h"
 #include "media/CContainerParser.h"
 #include "media/CRecordingParser.h"
@@ -25,6 +26,7 @@
 #include "support/testing/TempDir.h"
 
 using namespace std::chrono_literals;
+using roadeye_test::CornerMean;
 using roadeye_test::Quote;
 
 namespace {
@@ -50,19 +52,6 @@ std::string RecordingName(const std::string& root, int second = 1) {
   std::vector<std::string> paths{root + "/" + files[0].path};
   if (int(files.size()) > second) paths.push_back(root + "/" + files[std::size_t(second)].path);
   return ContainerRecordingName(paths);
-}
-
-// Mean brightness of the top-right corner (where the card tool's whole-second flash is).
-double CornerMean(const PresentedPicture& p) {
-  const int w = p.width / 16, h = p.height / 10;
-  double sum = 0;
-  for (int y = 0; y < h; ++y) {
-    for (int x = p.width - w; x < p.width; ++x) {
-      const unsigned char* px = p.pixels.data() + (std::size_t(y) * p.width + x) * 3;
-      sum += (px[0] + px[1] + px[2]) / 3.0;
-    }
-  }
-  return sum / (w * h);
 }
 
 }  // namespace
