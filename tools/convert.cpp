@@ -641,6 +641,18 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!vex) {
+    // The copies would land among the files they are copied from (the same folder: over them)
+    // and be listed as the card's recordings the next time.
+    const fs::path card = fs::weakly_canonical(cardDir, ec);
+    const fs::path dest = fs::weakly_canonical(destDir, ec);
+    const auto [cardEnd, destAt] =
+        std::mismatch(card.begin(), card.end(), dest.begin(), dest.end());
+    if (!card.empty() && cardEnd == card.end()) {
+      std::fprintf(stderr,
+                   "roadeye-convert: %s is inside the card %s; choose a folder outside it\n",
+                   destDir.c_str(), cardDir.c_str());
+      return 2;
+    }
     return ConvertFamilyCard(cardDir, destDir,
                              std::vector<std::string>(args.begin() + 2, args.end()), clip, fromMs,
                              toMs, json);
