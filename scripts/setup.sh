@@ -16,6 +16,7 @@ packages=(
   ffmpeg xvfb xauth imagemagick openbox weston xwayland libimage-exiftool-perl
   clang libclang-rt-14-dev
   libpugixml-dev gpsbabel libxml2-utils nettle-dev fonts-nanum
+  protobuf-c-compiler libprotobuf-c-dev
   lintian desktop-file-utils appstream dpkg-dev fakeroot librsvg2-bin
   pulseaudio pulseaudio-utils libpulse-dev
 )
