@@ -11,7 +11,7 @@ out=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$out"
-mkdir -p "$out"/{vex,avi,telemetry,settings,decoder,cards,container}
+mkdir -p "$out"/{vex,avi,telemetry,settings,decoder,cards,container,gpmf,tesla_sei}
 
 # Small pictures, a few of them: a run makes many executions a second.
 "$bin/roadeye-mkcard" "$work/card" --seconds 1 --count 1 --kinds REC,EVENT --rear mixed \
@@ -78,3 +78,48 @@ for card in mp4 ts; do
 done
 t=($(find "$work/pair-tesla" -type f -name '*.mp4' | sort))
 pair "$out/container/tesla-pair" 3 "${t[0]}" "${t[1]}"
+
+# Camera metadata readers: a GoPro gpmd sample (GPS5 with its scale, clock and fix, an
+# accelerometer stream) and Tesla pictures with a car state in H.264 and H.265 framing.
+python3 - "$out" <<'PY'
+import struct, sys
+out = sys.argv[1]
+def klv(key, t, ss, n, payload):
+    b = key + bytes([t, ss]) + struct.pack('>H', n) + payload
+    return b + bytes(-len(b) % 4)
+def nest(key, items):
+    p = b''.join(items)
+    return klv(key, 0, 1, len(p), p)
+gps = nest(b'STRM', [klv(b'GPSF', ord('L'), 4, 1, struct.pack('>I', 3)),
+                     klv(b'GPSU', ord('U'), 16, 1, b'240612081500.250'),
+                     klv(b'SCAL', ord('l'), 4, 5, struct.pack('>5i', 10000000, 10000000, 1000, 1000, 100)),
+                     klv(b'GPS5', ord('l'), 20, 2, struct.pack('>10i', 375665000, 1269780000, 18000,
+                         10000, 1000, 375666000, 1269781000, 18500, 11000, 1100))])
+accl = nest(b'STRM', [klv(b'SCAL', ord('s'), 2, 1, struct.pack('>h', 418)),
+                      klv(b'ACCL', ord('s'), 6, 2, struct.pack('>6h', 4099, 2050, 0, 0, 0, 8198))])
+name = klv(b'DVNM', ord('c'), 1, 11, b'Hero6 Black')
+open(out + '/gpmf/hero6', 'wb').write(nest(b'DEVC', [name, gps, accl]))
+gps9 = nest(b'STRM', [klv(b'TYPE', ord('c'), 1, 9, b'lllllllSS'),
+                      klv(b'SCAL', ord('l'), 4, 9, struct.pack('>9i', 10000000, 10000000, 1000, 1000, 1000, 1, 1000, 100, 1)),
+                      klv(b'GPS9', ord('?'), 32, 1, struct.pack('>7i2H', 375665000, 1269780000, 18000,
+                          10000, 10000, 8929, 29700500, 150, 3))])
+open(out + '/gpmf/gps9', 'wb').write(nest(b'DEVC', [name, gps9]))
+def field(n, wire, payload):
+    return bytes([n << 3 | wire]) + payload
+msg = (field(1, 0, b'\x01') + field(2, 0, b'\x01') + field(4, 5, struct.pack('<f', 12.5)) +
+       field(7, 0, b'\x01') + field(10, 0, b'\x02') + field(11, 1, struct.pack('<d', 37.5665)) +
+       field(12, 1, struct.pack('<d', 126.978)) + field(13, 1, struct.pack('<d', 0.5)) +
+       field(14, 1, struct.pack('<d', 9.80665)))
+def escape(b):
+    o, z = bytearray(), 0
+    for x in b:
+        if z >= 2 and x <= 3:
+            o.append(3); z = 0
+        o.append(x); z = z + 1 if x == 0 else 0
+    return bytes(o)
+body = bytes([5, 4 + len(msg)]) + b'BBBi' + msg + b'\x80'
+open(out + '/tesla_sei/h264', 'wb').write(b'\x00' + b'\x00\x00\x00\x01\x06' + escape(body) +
+                                          b'\x00\x00\x01\x65\x88\x84')
+sei = b'\x4e\x01' + escape(body)
+open(out + '/tesla_sei/h265-lengths', 'wb').write(b'\x01' + struct.pack('>I', len(sei)) + sei)
+PY

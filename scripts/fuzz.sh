@@ -18,7 +18,7 @@ cmake --build build-fuzz --target fuzz_all -j"$(nproc)"
 [ -d build-fuzz/seeds ] || scripts/fuzz-seeds.sh build/bin build-fuzz/seeds
 
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(vex avi telemetry settings decoder cards container)
+[ ${#targets[@]} -gt 0 ] || targets=(vex avi telemetry settings decoder cards container gpmf tesla_sei)
 mkdir -p build-fuzz/logs
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
