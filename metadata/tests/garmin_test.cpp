@@ -59,7 +59,7 @@ TEST(GarminTest, RefusesWhatIsNotAWholeRecord) {
   const std::vector<std::uint8_t> record = Record(30, 1 << 29, 1 << 29);
   std::vector<std::uint8_t> cut(record.begin(), record.end() - 1);
   std::vector<std::uint8_t> longLength;  // the u16 length runs past the sample
-  PutU16(&longLength, 40);
+  PutU16(&longLength, std::uint16_t(record.size() + 1));
   longLength.insert(longLength.end(), record.begin(), record.end());
   std::vector<std::uint8_t> other = record;
   other[3] = 'X';
