@@ -132,21 +132,26 @@ TEST(NmeaTest, ALogPlacesPrefixedLinesByTheOriginAndOthersByTheirSecond) {
 
 TEST(NmeaTest, AThinkwareCueGivesItsGSensorSampleAndItsFix) {
   const std::string rmc = Sentence(kRmcBody).substr(1);  // Thinkware writes no '$'
-  CameraMetadata m;
-  ASSERT_TRUE(ParseNmeaText(
-      "gsensori,4,512,-256,51,512;" + rmc + "\r\n;CAR,0,0,0,0.0,0,0,0,0,0,0,0,0", 4000, &m));
-  ASSERT_EQ(m.gsensor.size(), 1u);
-  EXPECT_DOUBLE_EQ(m.gsensor[0].x, -0.5);
-  EXPECT_DOUBLE_EQ(m.gsensor[0].y, 51 / 512.0);
-  EXPECT_DOUBLE_EQ(m.gsensor[0].z, 1.0);
-  EXPECT_EQ(m.gsensor[0].mediaMs, 4000);
-  ASSERT_EQ(m.fixes.size(), 1u);
-  EXPECT_EQ(m.fixes[0].mediaMs, 4000);
-  EXPECT_TRUE(m.fixes[0].valid);
+  const std::string cue =
+      "gsensori,4,512,-256,51,512;" + rmc + "\r\n;CAR,0,0,0,0.0,0,0,0,0,0,0,0,0";
+  // As the track's sample holds it, after its u16 BE length, and without.
+  const std::string sample = std::string{char(cue.size() >> 8), char(cue.size() & 0xff)} + cue;
+  for (const std::string& text : {cue, sample}) {
+    CameraMetadata m;
+    ASSERT_TRUE(ParseNmeaText(text, 4000, &m));
+    ASSERT_EQ(m.gsensor.size(), 1u);
+    EXPECT_DOUBLE_EQ(m.gsensor[0].x, -0.5);
+    EXPECT_DOUBLE_EQ(m.gsensor[0].y, 51 / 512.0);
+    EXPECT_DOUBLE_EQ(m.gsensor[0].z, 1.0);
+    EXPECT_EQ(m.gsensor[0].mediaMs, 4000);
+    ASSERT_EQ(m.fixes.size(), 1u);
+    EXPECT_EQ(m.fixes[0].mediaMs, 4000);
+    EXPECT_TRUE(m.fixes[0].valid);
+  }
 
   // A G-sensor part that does not read gives no sample; the fix stays.
-  for (const std::string prefix :
-       {"gsensori,4,0,1,2,3;", "gsensori,4,512,1,2;", "gsensori,4,512,1.5,2,3;"}) {
+  for (const std::string prefix : {"gsensori,4,0,1,2,3;", "gsensori,4,512,1,2;",
+                                   "gsensori,4,512,1.5,2,3;", "gsensori,4,1,1000,2,3;"}) {
     CameraMetadata n;
     ASSERT_TRUE(ParseThinkwareCue(prefix + rmc, 0, &n)) << prefix;
     EXPECT_TRUE(n.gsensor.empty()) << prefix;
