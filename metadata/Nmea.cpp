@@ -22,6 +22,8 @@ constexpr double kKmhPerKnot = 1.852;
 // Faster than any car: a speed past it is a field misread, not a speed.
 constexpr double kMaxKnots = 1000;
 constexpr double kMinAltitude = -1000, kMaxAltitude = 100000;
+// More than any car's sensor reads: a sample past it is not a sample.
+constexpr double kMaxG = 100;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
@@ -274,6 +276,15 @@ std::optional<std::int64_t> ReadPrefix(std::string_view* line) {
   return value;
 }
 
+// A subtitle sample's text: after the u16 BE length that tx3g samples start with, when it is there.
+std::string_view CueText(std::string_view text) {
+  if (text.size() >= 2 && std::size_t(static_cast<unsigned char>(text[0]) << 8 |
+                                      static_cast<unsigned char>(text[1])) == text.size() - 2) {
+    text.remove_prefix(2);
+  }
+  return text;
+}
+
 }  // namespace
 
 bool ParseNmeaSentence(std::string_view sentence, NmeaSentence* out) {
@@ -319,6 +330,7 @@ bool ParseNmeaSentence(std::string_view sentence, NmeaSentence* out) {
 }
 
 bool ParseNmeaText(std::string_view text, int mediaMs, CameraMetadata* out) {
+  text = CueText(text);
   if (text.substr(0, 9) == "gsensori,") return ParseThinkwareCue(text, mediaMs, out);
   bool any = false;
   FixBuilder fixes(out);
@@ -334,6 +346,7 @@ bool ParseNmeaText(std::string_view text, int mediaMs, CameraMetadata* out) {
 }
 
 bool ParseThinkwareCue(std::string_view text, int mediaMs, CameraMetadata* out) {
+  text = CueText(text);
   if (text.substr(0, 9) != "gsensori,") return false;
   bool any = false;
   FixBuilder fixes(out);
@@ -359,7 +372,9 @@ bool ParseThinkwareCue(std::string_view text, int mediaMs, CameraMetadata* out) 
         ++n;
         from = comma + 1;
       }
-      if (ok && n == 5 && values[1] >= 1 && values[1] <= 65535) {
+      if (ok && n == 5 && values[1] >= 1 && values[1] <= 65535 &&
+          std::fabs(values[2] / values[1]) <= kMaxG && std::fabs(values[3] / values[1]) <= kMaxG &&
+          std::fabs(values[4] / values[1]) <= kMaxG) {
         GSample sample;
         sample.mediaMs = mediaMs;
         sample.x = values[2] / values[1];

@@ -34,15 +34,16 @@ struct NmeaSentence {
 // checksum, a sentence cut before its date (RMC) or altitude (GGA), a field that does not read.
 bool ParseNmeaSentence(std::string_view sentence, NmeaSentence* out);
 
-// The sentences of one cue or block (CR, LF or NUL between them), every fix at `mediaMs`. A cue
-// starting `gsensori,` is read as Thinkware's (ParseThinkwareCue). An RMC and a GGA of the same
+// The sentences of one cue or block (CR, LF or NUL between them), every fix at `mediaMs`; a tx3g
+// sample's u16 BE length in front (equal to the bytes after it) is skipped. A cue starting
+// `gsensori,` is read as Thinkware's (ParseThinkwareCue). An RMC and a GGA of the same
 // time make one fix (the GGA's altitude). True when any sentence was read.
 bool ParseNmeaText(std::string_view text, int mediaMs, CameraMetadata* out);
 
 // Thinkware's cue: `gsensori,<range>,<counts per g>,<x>,<y>,<z>;` then the RMC (and GGA), with or
-// without `$`, then parts such as `CAR,...` that are skipped. The G-sensor sample and the fix are
-// placed at `mediaMs`. False when the cue does not start `gsensori,` or holds neither a sample nor
-// a sentence.
+// without `$`, then parts such as `CAR,...` that are skipped (the tx3g length skipped as above).
+// The G-sensor sample and the fix are placed at `mediaMs`. False when the cue does not start
+// `gsensori,` or holds neither a sample nor a sentence.
 bool ParseThinkwareCue(std::string_view text, int mediaMs, CameraMetadata* out);
 
 // A log of sentences, one a line (CR, LF or NUL end a line). A line's optional `[<ms>]` prefix is

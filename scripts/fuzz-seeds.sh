@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the fuzz targets' seed corpora into OUT_DIR/<target>/: small recordings from
 # roadeye-mkcard and their AVI copies, the card's settings file, telemetry records and the
-# cameras' H.264 streams, plus a few hand-made inputs. Nothing of it is committed.
+# cameras' H.264 streams, other cameras' metadata made here, plus a few hand-made inputs.
+# Nothing of it is committed.
 #
 #   scripts/fuzz-seeds.sh BIN_DIR OUT_DIR      (BIN_DIR: a normal build's bin, with the tools)
 set -euo pipefail
@@ -11,7 +12,8 @@ out=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$out"
-mkdir -p "$out"/{vex,avi,telemetry,settings,decoder,cards,container,gpmf,tesla_sei}
+mkdir -p "$out"/{vex,avi,telemetry,settings,decoder,cards,container,gpmf,tesla_sei,nmea,blackvue,gpx,garmin}
+mkdir -p "$out"/{freegps,camera_metadata}
 
 # Small pictures, a few of them: a run makes many executions a second.
 "$bin/roadeye-mkcard" "$work/card" --seconds 1 --count 1 --kinds REC,EVENT --rear mixed \
@@ -122,4 +124,47 @@ open(out + '/tesla_sei/h264', 'wb').write(b'\x00' + b'\x00\x00\x00\x01\x06' + es
                                           b'\x00\x00\x01\x65\x88\x84')
 sei = b'\x4e\x01' + escape(body)
 open(out + '/tesla_sei/h265-lengths', 'wb').write(b'\x01' + struct.pack('>I', len(sei)) + sei)
+PY
+
+# Other cameras' metadata, made here: NMEA text read five ways (the first byte), BlackVue's free box
+# payload (0) and .3gf file (1), a GPX track and Garmin text-track samples.
+python3 - "$out" <<'PY'
+import struct, sys
+out = sys.argv[1]
+def sentence(body):
+    sum = 0
+    for c in body.encode():
+        sum ^= c
+    return '$%s*%02X' % (body, sum)
+rmc = sentence('GPRMC,081500.000,A,3733.9000,N,12658.6000,E,12.0,45.0,120624,,,A')
+gga = sentence('GPGGA,081500.000,3733.9000,N,12658.6000,E,1,9,0.8,21.0,M,,M,,')
+log = ''.join('[%d]%s\r\n[%d]%s\r\n' % (ms, rmc, ms, gga) for ms in (1718180101000, 1718180102000))
+seeds = {
+    'nmea/sentence': b'\x00' + rmc.encode(),
+    'nmea/cue': b'\x01' + (rmc + '\r\n' + gga + '\r\n').encode(),
+    'nmea/thinkware': b'\x02gsensori,4,512,-67,-12,100;' + rmc[1:].encode() +
+                      b'\r\n;CAR,0,0,0,0.0,0,0,0,0,0,0,0,0',
+    'nmea/sidecar': b'\x03' + (rmc + '\n' + gga + '\n').encode() * 3,
+    'nmea/blackvue-log': b'\x04' + log.encode(),
+}
+def box(kind, body):
+    return struct.pack('>I', len(body) + 8) + kind + body
+records = struct.pack('>Ihhh', 0, 12, -3, 98) + struct.pack('>Ihhh', 100, -150, 0, 101) + \
+    b'\xff' * 4 + bytes(6)
+seeds['blackvue/free'] = b'\x00' + box(b'sttm', struct.pack('>Q', 1718180100000)) + \
+    box(b'gps ', log.encode() + bytes(4)) + box(b'3gf ', records)
+seeds['blackvue/3gf'] = b'\x01' + records
+seeds['gpx/track'] = (
+    '<?xml version="1.0"?><gpx version="1.1" xmlns="http://www.topografix.com/GPX/1/1" '
+    'xmlns:x="urn:x"><wpt lat="37.5" lon="126.9"/><trk><trkseg><trkpt lat="37.5665" '
+    'lon="126.978"><ele>21.5</ele><time>2024-06-12T08:15:00.500Z</time><extensions>'
+    '<x:speed>12.5</x:speed><x:course>90</x:course></extensions></trkpt><trkpt lat="-37.5" '
+    'lon="-126.9"><time>2024-06-12T17:15:01+09:00</time><speed>3</speed></trkpt></trkseg>'
+    '</trk></gpx>').encode()
+record = b'PNDM' + bytes(4) + struct.pack('>HHii', 55, 0, 448000000, 1514000000)
+seeds['garmin/tx3g'] = struct.pack('>H', len(record)) + record
+seeds['garmin/sized'] = struct.pack('>I', len(record) + 4) + record
+for name, data in seeds.items():
+    with open(out + '/' + name, 'wb') as f:
+        f.write(data)
 PY

@@ -100,7 +100,8 @@ if [ "${ROADEYE_SKIP_FUZZ:-0}" != 1 ]; then
   scripts/fuzz-seeds.sh build/bin build-fuzz/seeds
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  for t in vex avi telemetry settings decoder cards container gpmf tesla_sei; do
+  for t in vex avi telemetry settings decoder cards container gpmf tesla_sei nmea blackvue gpx garmin \
+      freegps camera_metadata; do
     mkdir -p "fuzz/regressions/$t"
     # A fixed number of executions, so that a slow machine takes longer instead of testing less.
     "build-fuzz/bin/roadeye-${t}_fuzz" "build-fuzz/seeds/$t" "fuzz/regressions/$t" \

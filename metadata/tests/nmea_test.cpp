@@ -61,92 +61,76 @@ TEST(NmeaTest, RefusesWhatIsNotAWholeRightSentence) {
 
 TEST(NmeaTest, AVoidStatusIsKeptAsAnInvalidFix) {
   CameraMetadata m;
-  ASSERT_TRUE(ParseNmeaText(
-      Sentence("GPRMC,081500,V,3352.1280,N,01131.0000,E,0.0,0.0,120624,,,N") + "\r\n", 700, &m));
+  ASSERT_TRUE(
+      ParseNmeaText(Sentence("GPRMC,081500,V,3352.1280,N,01131.0000,E,0,0,120624,,,N"), 7, &m));
   ASSERT_EQ(m.fixes.size(), 1u);
   EXPECT_FALSE(m.fixes[0].valid);
-  EXPECT_EQ(m.fixes[0].mediaMs, 700);
-  EXPECT_TRUE(m.fixes[0].hasClock);
+  EXPECT_EQ(m.fixes[0].mediaMs, 7);
   EXPECT_GT(m.fixes[0].latitude, 33);
 }
 
 TEST(NmeaTest, AnRmcAndTheGgaOfItsTimeAreOneFixInEitherOrder) {
+  const std::string otherSecond =
+      Sentence("GPGGA,081501,3352.1280,S,15112.5580,W,1,8,0.9,9,M,,M,,");
   for (const std::string& text : {Sentence(kRmcBody) + "\r\n" + Sentence(kGgaBody) + "\r\n",
-                                  Sentence(kGgaBody) + Sentence(kRmcBody)}) {
+                                  Sentence(kGgaBody) + Sentence(kRmcBody) + "\n" + otherSecond}) {
     CameraMetadata m;
     ASSERT_TRUE(ParseNmeaText(text, 3000, &m));
     ASSERT_EQ(m.fixes.size(), 1u) << text;
     EXPECT_DOUBLE_EQ(m.fixes[0].altitude, 45.5);
-    EXPECT_EQ(m.fixes[0].mediaMs, 3000);
   }
-  // A GGA of another second gives its altitude to no fix.
-  CameraMetadata m;
-  ASSERT_TRUE(ParseNmeaText(Sentence(kRmcBody) + "\n" +
-                                Sentence("GPGGA,081501,3352.1280,S,15112.5580,W,1,8,0.9,9,M,,M,,"),
-                            0, &m));
-  ASSERT_EQ(m.fixes.size(), 1u);
-  EXPECT_TRUE(std::isnan(m.fixes[0].altitude));
 }
 
-TEST(NmeaTest, ALogPlacesPrefixedLinesByTheOriginAndOthersByTheirSecond) {
-  const std::int64_t origin = UtcMs(2024, 6, 12, 8, 14, 59, 500);
+// An RMC of 08:15:20 2024-06-12 plus `second`.
+std::string Rmc(int second) {
+  return Sentence("GPRMC,0815" + std::to_string(20 + second) +
+                  ",A,3733.0000,N,12658.0000,E,10,90,120624,,");
+}
+
+TEST(NmeaTest, ALogPlacesPrefixedLinesFromTheOriginAndOthersByTheirSecond) {
+  // Without an origin the first line's clock is the first picture's; a line before it has no place.
+  const std::int64_t first = UtcMs(2024, 6, 12, 8, 15, 10);
   std::string blackvue;
-  for (int second = 0; second < 3; ++second) {
-    const std::string t = "08150" + std::to_string(second);
-    const std::string ms = std::to_string(origin + 500 + second * 1000);
-    blackvue += "[" + ms + "]" +
-                Sentence("GPRMC," + t + ",A,3733.0000,N,12658.0000,E,10,90,120624,,") + "\r\n[" +
-                ms + "]" +
-                Sentence("GPGGA," + t + ",3733.0000,N,12658.0000,E,1,8,1,3" +
-                         std::to_string(second) + ",M,,M,,") +
-                "\r\n";
-  }
-  // A line of the camera's before the first picture has no place in the recording.
-  blackvue = "[" + std::to_string(origin - 800) + "]" +
-             Sentence("GPRMC,081458,A,3733.0000,N,12658.0000,E,10,90,120624,,") + "\r\n" + blackvue;
-  for (const std::int64_t from : {origin, std::int64_t(-1)}) {
-    CameraMetadata m;
-    ASSERT_TRUE(ParseNmeaLog(blackvue, from, &m));
-    const int first = from < 0 ? 800 + 500 : 500;  // without an origin the first line is 0
-    ASSERT_EQ(m.fixes.size(), from < 0 ? 4u : 3u);
-    const std::size_t skip = from < 0 ? 1 : 0;
-    for (std::size_t i = 0; i < 3; ++i) {
-      EXPECT_EQ(m.fixes[i + skip].mediaMs, first + int(i) * 1000);
-      EXPECT_DOUBLE_EQ(m.fixes[i + skip].altitude, 30.0 + i);
-    }
-  }
+  for (int s : {0, -1, 1, 2})
+    blackvue += "[" + std::to_string(first + s * 1000) + "]" + Rmc(s) + "\r\n";
+  CameraMetadata m;
+  ASSERT_TRUE(ParseNmeaLog(blackvue, -1, &m));
+  ASSERT_EQ(m.fixes.size(), 3u);
+  EXPECT_EQ(m.fixes[2].mediaMs, 2000);
 
   // A sidecar without prefixes: a damaged RMC still takes its second.
-  std::string damaged = Sentence("GPRMC,081501,A,3733.0000,N,12658.0000,E,10,90,120624,,");
+  std::string damaged = Rmc(1);
   damaged[10] = '7';
-  const std::string sidecar = Sentence("GPRMC,081500,A,3733.0000,N,12658.0000,E,10,90,120624,,") +
-                              "\n" + damaged + "\n\0\0" +
-                              Sentence("GPRMC,081502,A,3733.0000,N,12658.0000,E,10,90,120624,,");
-  CameraMetadata m;
-  ASSERT_TRUE(ParseNmeaLog(std::string_view(sidecar.data(), sidecar.size()), 0, &m));
-  ASSERT_EQ(m.fixes.size(), 2u);
-  EXPECT_EQ(m.fixes[0].mediaMs, 0);
-  EXPECT_EQ(m.fixes[1].mediaMs, 2000);
-  EXPECT_EQ(m.fixes[1].clockMs - m.fixes[0].clockMs, 2000);
+  const std::string sidecar = Rmc(0) + "\n" + damaged + std::string("\n\0\0", 3) + Rmc(2);
+  CameraMetadata n;
+  ASSERT_TRUE(ParseNmeaLog(sidecar, 0, &n));
+  ASSERT_EQ(n.fixes.size(), 2u);
+  EXPECT_EQ(n.fixes[1].mediaMs, 2000);
+  EXPECT_EQ(n.fixes[1].clockMs - n.fixes[0].clockMs, 2000);
 }
 
 TEST(NmeaTest, AThinkwareCueGivesItsGSensorSampleAndItsFix) {
   const std::string rmc = Sentence(kRmcBody).substr(1);  // Thinkware writes no '$'
-  CameraMetadata m;
-  ASSERT_TRUE(ParseNmeaText(
-      "gsensori,4,512,-256,51,512;" + rmc + "\r\n;CAR,0,0,0,0.0,0,0,0,0,0,0,0,0", 4000, &m));
-  ASSERT_EQ(m.gsensor.size(), 1u);
-  EXPECT_DOUBLE_EQ(m.gsensor[0].x, -0.5);
-  EXPECT_DOUBLE_EQ(m.gsensor[0].y, 51 / 512.0);
-  EXPECT_DOUBLE_EQ(m.gsensor[0].z, 1.0);
-  EXPECT_EQ(m.gsensor[0].mediaMs, 4000);
-  ASSERT_EQ(m.fixes.size(), 1u);
-  EXPECT_EQ(m.fixes[0].mediaMs, 4000);
-  EXPECT_TRUE(m.fixes[0].valid);
+  const std::string cue =
+      "gsensori,4,512,-256,51,512;" + rmc + "\r\n;CAR,0,0,0,0.0,0,0,0,0,0,0,0,0";
+  // As the track's sample holds it, after its u16 BE length, and without.
+  const std::string sample = std::string{char(cue.size() >> 8), char(cue.size() & 0xff)} + cue;
+  for (const std::string& text : {cue, sample}) {
+    CameraMetadata m;
+    ASSERT_TRUE(ParseNmeaText(text, 4000, &m));
+    ASSERT_EQ(m.gsensor.size(), 1u);
+    EXPECT_DOUBLE_EQ(m.gsensor[0].x, -0.5);
+    EXPECT_DOUBLE_EQ(m.gsensor[0].y, 51 / 512.0);
+    EXPECT_DOUBLE_EQ(m.gsensor[0].z, 1.0);
+    EXPECT_EQ(m.gsensor[0].mediaMs, 4000);
+    ASSERT_EQ(m.fixes.size(), 1u);
+    EXPECT_EQ(m.fixes[0].mediaMs, 4000);
+    EXPECT_TRUE(m.fixes[0].valid);
+  }
 
   // A G-sensor part that does not read gives no sample; the fix stays.
-  for (const std::string prefix :
-       {"gsensori,4,0,1,2,3;", "gsensori,4,512,1,2;", "gsensori,4,512,1.5,2,3;"}) {
+  for (const std::string prefix : {"gsensori,4,0,1,2,3;", "gsensori,4,512,1,2;",
+                                   "gsensori,4,512,1.5,2,3;", "gsensori,4,1,1000,2,3;"}) {
     CameraMetadata n;
     ASSERT_TRUE(ParseThinkwareCue(prefix + rmc, 0, &n)) << prefix;
     EXPECT_TRUE(n.gsensor.empty()) << prefix;
