@@ -6,9 +6,9 @@
 //
 // Times: `mediaMs` counts from the first picture of the recording's front file. A value a record
 // gives without a time of its own is placed by the reader where it lies in the stream (the record's
-// data track time, its block's place among the blocks); -1 only when the reader has nothing to place
-// it by. A record's own clock (`clock`) is kept as written, read as if it were UTC: whether it is
-// UTC, the camera's local time or local time after the first fix only is decided afterwards
+// data track time, its block's place among the blocks); -1 only when the reader has nothing to
+// place it by. A record's own clock (`clock`) is kept as written, read as if it were UTC: whether
+// it is UTC, the camera's local time or local time after the first fix only is decided afterwards
 // (RecordingClock.h), over all the fixes together.
 #pragma once
 
@@ -45,12 +45,15 @@ struct Fix {
   // The record's date and time as written, read as UTC: ms since 1970. Only when hasClock.
   bool hasClock = false;
   std::int64_t clockMs = 0;
-  bool valid = false;     // the receiver had a fix; an invalid record's position means nothing
-  double latitude = 0;    // decimal degrees, south negative
-  double longitude = 0;   // decimal degrees, west negative
+  bool valid = false;       // the receiver had a fix; an invalid record's position means nothing
+  double latitude = 0;      // decimal degrees, south negative
+  double longitude = 0;     // decimal degrees, west negative
   double speedKmh = kNone;  // kNone: the record gives none (or one that means nothing)
   double course = kNone;    // degrees clockwise from north
   double altitude = kNone;  // metres
+  // The fix's true UTC, ms since 1970, once its recording's clock is settled (RecordingClock.h);
+  // -1 before, or when nothing tells it.
+  std::int64_t utcMs = -1;
 };
 
 // One G-sensor sample, in g.
