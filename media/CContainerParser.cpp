@@ -13,6 +13,9 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+
+#include "metadata/RecordingMetadata.h"
 
 namespace {
 
@@ -98,6 +101,12 @@ int CContainerParser::Cameras() const { return cameras_.load(std::memory_order_a
 
 void CContainerParser::CloseAll() {
   for (Source& s : sources_) s = Source();
+  texts_.clear();
+  textNext_ = 0;
+  {
+    std::lock_guard<std::mutex> hold(clockLock_);
+    clockText_.clear();
+  }
   sourceCount_ = 0;
   audio_ = Sound();
   soundSource_ = -1;
@@ -211,6 +220,15 @@ int CContainerParser::Open(const char* name, RecordingInfo* info) {
       // play, and the recording says it is damaged.
       damaged_.store(true, std::memory_order_release);
     }
+  }
+  // The camera's data comes from the front camera's file even when its pictures cannot play (a
+  // file cut short keeps the blocks written as it went), or from the files beside it.
+  if (!files.empty()) {
+    metadata::RecordingMetadata read = metadata::ReadRecordingMetadata(
+        files.front(), metadata::CameraClockMs(files.front()), &stop_);
+    texts_ = metadata::ToTextRecords(read.data);
+    std::lock_guard<std::mutex> hold(clockLock_);
+    clockText_ = read.data.fixes.empty() ? "" : read.clock.Describe();
   }
   if (sourceCount_ == 0) return 0;
   open_ = true;
@@ -441,6 +459,13 @@ int CContainerParser::ReadPacket(char tag[8], void* buffer, int* size) {
       if (!FillHead(sources_[i])) continue;
       if (next < 0 || sources_[i].headMs < sources_[next].headMs) next = i;
     }
+    // The camera's records of a time go out before its pictures and sound.
+    const int headMs = next >= 0 ? sources_[next].headMs : std::numeric_limits<int>::max();
+    const int soundMs = blocks_.empty() ? headMs : std::min(headMs, blocks_.front().timeMs);
+    if (TakeText(next < 0 && blocks_.empty() ? std::numeric_limits<int>::max() : soundMs, tag,
+                 buffer, size)) {
+      return 1;
+    }
     // Sound whose time has come goes first; at the end what is left of it.
     if (!blocks_.empty() && (next < 0 || blocks_.front().timeMs <= sources_[next].headMs)) {
       Block& b = blocks_.front();
@@ -559,7 +584,32 @@ int CContainerParser::SeekToKeyMs(int ms) {
   }
   lastTimeMs_ = landed;
   soundFromMs_ = std::max(0, landed);
+  // The records from the landed picture on.
+  textNext_ = std::size_t(
+      std::lower_bound(texts_.begin(), texts_.end(), std::max(0, landed),
+                       [](const metadata::TextRecord& r, int t) { return r.mediaMs < t; }) -
+      texts_.begin());
   return landed;
+}
+
+bool CContainerParser::TakeText(int beforeMs, char tag[8], void* buffer, int* size) {
+  while (textNext_ < texts_.size() && texts_[textNext_].mediaMs <= beforeMs) {
+    const metadata::TextRecord& r = texts_[textNext_++];
+    // The engine ends a record with a zero in the byte after it.
+    const int bytes = int(r.bytes.size());
+    if (bytes + 1 > *size) continue;
+    std::memcpy(buffer, r.bytes.data(), r.bytes.size());
+    *size = bytes;
+    std::memcpy(tag, kTagText2Cam, 4);
+    lastTimeMs_ = r.mediaMs;
+    return true;
+  }
+  return false;
+}
+
+std::string CContainerParser::ClockText() const {
+  std::lock_guard<std::mutex> hold(clockLock_);
+  return clockText_;
 }
 
 int CContainerParser::SeekTime(float seconds) {

@@ -19,11 +19,13 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "cards/ContainerProbe.h"
 #include "media/VMediaParser.h"
+#include "metadata/TextRecords.h"
 
 struct AVBSFContext;
 struct AVCodecContext;
@@ -83,6 +85,9 @@ class CContainerParser final : public VMediaParser {
 
   // How many cameras' files the open recording plays (1 or 2), 0 when none is open.
   int Cameras() const;
+  // The clock the open recording's fixes were read by ("camera clock UTC+9"); empty when it has
+  // no fixes.
+  std::string ClockText() const;
 
  private:
   struct PacketFree {
@@ -124,6 +129,14 @@ class CContainerParser final : public VMediaParser {
     // Packets read ahead of the head, in file order, by stream.
     std::deque<Queued> videoQueue, audioQueue;
   };
+
+  // The camera's own data (GPS, G-sensor, a car's state) as text records, read at open from the
+  // front camera's file or those beside it, and the next to go out.
+  std::vector<metadata::TextRecord> texts_;
+  std::size_t textNext_ = 0;
+  std::string clockText_;
+  mutable std::mutex clockLock_;
+  bool TakeText(int beforeMs, char tag[8], void* buffer, int* size);
 
   struct Sound {
     std::unique_ptr<AVCodecContext, CodecFree> decoder;
