@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <new>
+#include <string_view>
 
 namespace {
 
@@ -11,6 +12,61 @@ bool IsGpsFix(const char* text, int n) {
 }
 
 }  // namespace
+
+bool ParseVehicleRecord(const char* text, int length, CVehicleData* out) {
+  if (text == nullptr || length < 1 || text[0] != 'T' || length > 256) return false;
+  CVehicleData state;
+  state.present = true;
+  const std::string_view record(text + 1, std::size_t(length - 1));
+  for (std::size_t at = 0; at < record.size();) {
+    std::size_t end = record.find(';', at);
+    if (end == std::string_view::npos) end = record.size();
+    const std::string_view pair = record.substr(at, end - at);
+    at = end + 1;
+    if (pair.size() != 3 || pair[1] != '=') continue;
+    const char v = pair[2];
+    switch (pair[0]) {
+      case 'g':
+        state.gear = v == 'P' || v == 'R' || v == 'N' || v == 'D' ? v : 0;
+        break;
+      case 'l':
+        state.blinkLeft = v == '1';
+        break;
+      case 'r':
+        state.blinkRight = v == '1';
+        break;
+      case 'b':
+        state.brake = v == '1';
+        break;
+      case 'a':
+        state.autopilot = v >= '0' && v <= '3' ? v - '0' : 0;
+        break;
+      default:
+        break;
+    }
+  }
+  *out = state;
+  return true;
+}
+
+std::string VehicleReadout(const CVehicleData& state) {
+  if (!state.present) return {};
+  std::string text;
+  auto add = [&text](const char* part) {
+    if (!text.empty()) text += "  ";
+    text += part;
+  };
+  if (state.gear != 0) {
+    const char gear[2] = {state.gear, 0};
+    add(gear);
+  }
+  if (state.blinkLeft) add("<");
+  if (state.blinkRight) add(">");
+  if (state.brake) add("BRAKE");
+  static const char* const kAutopilot[] = {nullptr, "FSD", "AUTOSTEER", "TACC"};
+  if (state.autopilot >= 1 && state.autopilot <= 3) add(kAutopilot[state.autopilot]);
+  return text;
+}
 
 void CTextData::OnTextData(const char* text, int length, int timeMs) {
   if (text == nullptr || length <= 0) return;
@@ -27,6 +83,13 @@ void CTextData::OnTextData(const char* text, int length, int timeMs) {
     } catch (const std::bad_alloc&) {
       // Out of memory: the fix is dropped, the store stays as it was.
     }
+    return;
+  }
+
+  CVehicleData vehicle;
+  if (ParseVehicleRecord(text, textLength, &vehicle)) {
+    std::lock_guard<std::mutex> hold(lock_);
+    vehicle_ = vehicle;
     return;
   }
 
@@ -87,4 +150,10 @@ void CTextData::Clear() {
   // Releases the storage too: the GPS array grows for a whole recording.
   std::vector<CGPSData>().swap(gps_);
   std::vector<CGSensorData>().swap(gsensor_);
+  vehicle_ = CVehicleData();
+}
+
+CVehicleData CTextData::LastVehicle() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return vehicle_;
 }

@@ -9,10 +9,30 @@
 #pragma once
 
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "telemetry/CGPSData.h"
 #include "telemetry/CGSensorData.h"
+
+// A car's own state (Tesla's cameras record it with every picture): a "T" record of "key=value"
+// pairs separated by ';' (g gear letter, l and r the blinkers, b the brake, a the autopilot
+// state 0 to 3).
+struct CVehicleData {
+  bool present = false;
+  char gear = 0;  // 'P', 'R', 'N', 'D'; 0 unknown
+  bool blinkLeft = false;
+  bool blinkRight = false;
+  bool brake = false;
+  int autopilot = 0;  // 0 none, 1 self-driving, 2 autosteer, 3 traffic-aware cruise control
+};
+
+// Reads a "T" record of `length` bytes; false when it is not one.
+bool ParseVehicleRecord(const char* text, int length, CVehicleData* out);
+
+// What the window shows beside the speed: "D", the blinkers as "<" and ">", "BRAKE" and the
+// autopilot's state ("FSD", "AUTOSTEER", "TACC"), separated by two spaces; empty with no state.
+std::string VehicleReadout(const CVehicleData& state);
 
 class CTextData {
  public:
@@ -26,6 +46,7 @@ class CTextData {
   // - else a G-sensor sample when byte 0 is 'M' and bytes 1..3 are present: appended only when
   //   s = timeMs / 1000 is greater than (sample count - 1), so the first sample of each new second
   //   is kept; after a jump the next sample lands at the next index, not at index s;
+  // - else a car's state when byte 0 is 'T' (ParseVehicleRecord): it replaces the last one;
   // - anything else: nothing.
   // `length` bounds what is read. It counts the record's bytes and, as the engine delivers them,
   // a terminating zero: a zero in the last place is that terminator, not data. The GPS test and
@@ -44,11 +65,14 @@ class CTextData {
   CGSensorData GSensor(int i) const;
   // A copy of all samples, for drawing them without holding the lock.
   std::vector<CGSensorData> GSensorSamples() const;
-  // Empties both arrays (a recording is opened or stopped, the card removed).
+  // The newest car's state; not present when the recording gives none.
+  CVehicleData LastVehicle() const;
+  // Empties both arrays and the car's state (a recording is opened or stopped, the card removed).
   void Clear();
 
  private:
   mutable std::mutex lock_;
   std::vector<CGPSData> gps_;
   std::vector<CGSensorData> gsensor_;
+  CVehicleData vehicle_;
 };

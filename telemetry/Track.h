@@ -26,6 +26,13 @@ struct TrackPoint {
 struct Track {
   std::string name;  // the recording's name as listed ("REC_20140301_120000_D.avi")
   std::vector<std::vector<TrackPoint>> segments;
+  // The camera's clock against UTC: the VEX camera's is UTC + 9; another camera's as its fixes
+  // and its name tell (clockKnown false: they do not), described as "camera clock UTC+9".
+  bool clockKnown = true;
+  int clockOffsetMinutes = 9 * 60;
+  std::string clockText = "camera clock UTC+9";
+  // The format the fixes were read from ("vex", or another camera's: "freegps", "gpmf", ...).
+  std::string format = "vex";
 
   // Points over all segments.
   int PointCount() const;

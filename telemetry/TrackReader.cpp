@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "telemetry/TrackReader.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
 
+#include "media/CContainerParser.h"
 #include "media/CVEXParser.h"
+#include "metadata/RecordingMetadata.h"
+#include "metadata/TextRecords.h"
 
 namespace {
 
@@ -22,10 +26,48 @@ bool IsGpsFix(const char* text, int length) {
   return n >= 7 && text[0] == 'G' && text[2] == 'G' && std::memcmp(text + 3, "PRMC", 4) == 0;
 }
 
+// Another camera's recording ("files:" and its paths): its own metadata, in the same fixes and
+// samples. The fixes go through the same record form as the engine's, so the track and the
+// read-out never differ.
+TrackReadResult ReadFamily(const char* name, RecordingTelemetry* out, bool withGsensor,
+                           const std::atomic<bool>* cancel) {
+  const std::vector<std::string> files = ContainerRecordingFiles(name);
+  if (files.empty()) return TrackReadResult::kNoRecording;
+  metadata::RecordingMetadata read = metadata::ReadRecordingMetadata(
+      files.front(), metadata::CameraClockMs(files.front()), cancel);
+  if (read.cancelled) return TrackReadResult::kCancelled;
+  TrackBuilder builder;
+  for (const metadata::Fix& fix : read.data.fixes) {
+    if (fix.mediaMs < 0) continue;
+    const std::string record = metadata::FixRecord(fix);
+    builder.Add(CGPSData(record.c_str(), int(record.size())), fix.mediaMs);
+  }
+  if (withGsensor) {
+    for (const metadata::GSample& g : read.data.gsensor) {
+      if (g.mediaMs < 0) continue;
+      CGSensorData sample;
+      sample.x = int(std::lround(g.x * metadata::kCountsPerG));
+      sample.y = int(std::lround(g.y * metadata::kCountsPerG));
+      sample.z = int(std::lround(g.z * metadata::kCountsPerG));
+      out->gsensor.emplace_back(g.mediaMs, sample);
+    }
+  }
+  const std::string& front = files.front();
+  out->track = builder.Take(front.substr(front.find_last_of('/') + 1));
+  out->track.format = metadata::FormatName(read.data.format);
+  out->track.clockKnown = read.clock.offsetKnown;
+  out->track.clockOffsetMinutes = read.clock.offsetMinutes;
+  out->track.clockText = read.clock.Describe();
+  return TrackReadResult::kOk;
+}
+
 TrackReadResult Read(VexHandle library, const char* name, RecordingTelemetry* out, bool withGsensor,
                      const std::atomic<bool>* cancel) {
   if (out == nullptr) return TrackReadResult::kNoRecording;
   *out = RecordingTelemetry();
+  if (name != nullptr && IsContainerRecordingName(name)) {
+    return ReadFamily(name, out, withGsensor, cancel);
+  }
   if (library == nullptr || name == nullptr) return TrackReadResult::kNoRecording;
   auto cancelled = [cancel] { return cancel != nullptr && cancel->load(); };
 
