@@ -20,7 +20,6 @@ constexpr char kTpxNamespace[] = "http://www.garmin.com/xmlschemas/TrackPointExt
 constexpr char kKmlNamespace[] = "http://www.opengis.net/kml/2.2";
 constexpr char kGxNamespace[] = "http://www.google.com/kml/ext/2.2";
 // The camera's clock, shown in the subtitles, runs this far ahead of UTC.
-constexpr std::int64_t kCameraClockOffsetSeconds = 9 * 3600;
 
 // A number with `decimals` places after the point, independent of the locale; -0 is written 0.
 std::string Fixed(double value, int decimals) {
@@ -144,6 +143,12 @@ void AddText(pugi::xml_node parent, const char* name, const std::string& text) {
   parent.append_child(name).text().set(text.c_str());
 }
 
+// What the times of a track are: always UTC here, and the camera's own clock beside it.
+std::string TimesText(const Track& track) {
+  return "Times in UTC; " +
+         (track.clockText.empty() ? std::string("camera clock unknown") : track.clockText);
+}
+
 void BuildGpx(const std::vector<Track>& tracks, pugi::xml_document* doc) {
   AddDeclaration(doc);
   pugi::xml_node gpx = doc->append_child("gpx");
@@ -154,6 +159,7 @@ void BuildGpx(const std::vector<Track>& tracks, pugi::xml_document* doc) {
   for (const Track& track : tracks) {
     pugi::xml_node trk = gpx.append_child("trk");
     AddText(trk, "name", XmlText(track.name));
+    AddText(trk, "desc", TimesText(track));
     for (const std::vector<TrackPoint>& segment : track.segments) {
       pugi::xml_node seg = trk.append_child("trkseg");
       for (const TrackPoint& p : segment) {
@@ -193,6 +199,7 @@ void BuildKml(const std::vector<Track>& tracks, pugi::xml_document* doc) {
   for (const Track& track : tracks) {
     pugi::xml_node placemark = document.append_child("Placemark");
     AddText(placemark, "name", XmlText(track.name));
+    AddText(placemark, "description", TimesText(track));
     if (track.Empty()) continue;
     pugi::xml_node multi = placemark.append_child("gx:MultiTrack");
     AddText(multi, "altitudeMode", "clampToGround");
@@ -224,12 +231,14 @@ std::string SrtTime(std::int64_t ms) {
          Padded(ms / 1000 % 60, 2) + "," + Padded(ms % 1000, 3);
 }
 
-std::string SrtText(const TrackPoint& p) {
-  const Civil c = CivilFromSeconds(p.utcTime + kCameraClockOffsetSeconds);
+// The camera's clock of a point, or UTC (said so) when the camera's offset is unknown.
+std::string SrtText(const Track& track, const TrackPoint& p) {
+  const std::int64_t offset = track.clockKnown ? std::int64_t(track.clockOffsetMinutes) * 60 : 0;
+  const Civil c = CivilFromSeconds(p.utcTime + offset);
   long long kmh = 0;
   if (std::isfinite(p.speedKmh)) kmh = std::llround(std::clamp(p.speedKmh, -1e9, 1e9));
-  return DatePart(c) + " " + ClockPart(c) + "  " + Integer(kmh) + " km/h\n" + Fixed(p.latitude, 7) +
-         ", " + Fixed(p.longitude, 7) + "\n";
+  return DatePart(c) + " " + ClockPart(c) + (track.clockKnown ? "" : " UTC") + "  " + Integer(kmh) +
+         " km/h\n" + Fixed(p.latitude, 7) + ", " + Fixed(p.longitude, 7) + "\n";
 }
 
 }  // namespace
@@ -277,7 +286,7 @@ bool WriteSrt(const Track& track, int durationMs, const std::string& path, std::
       while (next < points.size() && points[next]->timeMs < start) ++next;
       text += Integer(k + 1) + "\n" + SrtTime(start) + " --> " + SrtTime(end) + "\n";
       if (next < points.size() && points[next]->timeMs < start + 1000) {
-        text += SrtText(*points[next]);
+        text += SrtText(track, *points[next]);
       } else {
         text += "no GPS\n";
       }

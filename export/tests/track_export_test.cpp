@@ -156,7 +156,10 @@ TEST_F(TrackExportTest, GpxReadsBackThroughGpsbabelAndXmllint) {
   EXPECT_EQ(XPath(path, "string(" + trk + "[2]/*[local-name()='name'])"),
             "EVENT & <odd> \"name\"?.avi");
   EXPECT_EQ(XPath(path, "count(" + trk + "[1]/*[local-name()='trkseg'])"), "2");
-  EXPECT_EQ(XPath(path, "count(" + trk + "[2]/*)"), "1");  // the name alone
+  // The name and what the times are, alone.
+  EXPECT_EQ(XPath(path, "count(" + trk + "[2]/*)"), "2");
+  EXPECT_EQ(XPath(path, "string(" + trk + "[1]/*[local-name()='desc'])"),
+            "Times in UTC; camera clock UTC+9");
   EXPECT_EQ(XPath(path, "count(//*[local-name()='ele'])"), "0");
   // Speeds in m/s and courses in [0, 360) in Garmin's namespace, inside each point's extensions.
   const std::string ext =
