@@ -14,6 +14,10 @@ extern "C" {
 #include <vector>
 
 #include "cards/CardListing.h"
+#include "media/CContainerParser.h"
+#include "metadata/RecordingMetadata.h"
+#include "telemetry/TrackReader.h"
+#include "vexlib/vexlib.h"
 
 namespace tools {
 
@@ -27,7 +31,36 @@ std::string CamerasText(const cards::CardRecording& r) {
   return out;
 }
 
-void PrintJson(const cards::CardRecording& r) {
+// What a recording's GPS data says: how many valid fixes, in which format, and the camera's
+// clock against UTC in minutes (null when nothing tells it).
+struct GpsSummary {
+  int fixes = 0;
+  std::string format = "none";
+  nlohmann::json offsetMinutes;
+};
+
+GpsSummary SummariseGps(const std::string& root, const cards::CardRecording& r, VexHandle vex) {
+  GpsSummary g;
+  if (r.family == cards::Family::kVex) {
+    Track track;
+    if (vex != nullptr &&
+        ReadRecordingTrack(vex, r.name.c_str(), &track, nullptr) == TrackReadResult::kOk) {
+      g.fixes = track.PointCount();
+      if (g.fixes > 0) g.format = track.format, g.offsetMinutes = track.clockOffsetMinutes;
+    }
+    return g;
+  }
+  if (r.files.empty()) return g;
+  const metadata::RecordingMetadata read = metadata::ReadRecordingMetadata(
+      root + "/" + r.files.front().path, r.HasClock() ? cards::ClockSeconds(r.start) * 1000 : -1,
+      nullptr);
+  for (const metadata::Fix& f : read.data.fixes) g.fixes += f.valid ? 1 : 0;
+  g.format = metadata::FormatName(read.data.format);
+  if (read.clock.offsetKnown) g.offsetMinutes = read.clock.offsetMinutes;
+  return g;
+}
+
+void PrintJson(const cards::CardRecording& r, const GpsSummary& gps) {
   nlohmann::json j;
   j["name"] = r.name;
   j["family"] = cards::FamilyName(r.family);
@@ -44,6 +77,9 @@ void PrintJson(const cards::CardRecording& r) {
   j["files"] = files;
   j["bytes"] = r.bytes;
   j["damaged"] = r.damaged;
+  j["fixes"] = gps.fixes;
+  j["gps"] = gps.format;
+  j["clock_offset_minutes"] = gps.offsetMinutes;
   if (r.hasEvent) {
     nlohmann::json e;
     e["reason"] = r.event.reason;
@@ -95,7 +131,20 @@ int ListCardRecordings(const std::string& path, bool json) {
   }
   for (cards::CardRecording& r : scan.recordings) cards::DescribeRecording(root, &r);
   cards::SortRecordings(&scan.recordings);
-  for (const cards::CardRecording& r : scan.recordings) json ? PrintJson(r) : PrintLine(r);
+  // A VEX card's tracks are read through the card library.
+  VexLibrary vex;
+  char drive = 0;
+  if (json && S_ISDIR(st.st_mode)) {
+    VexInitialise(vex.get(), root.c_str());
+    VexCardPoll(vex.get(), &drive);
+  }
+  for (const cards::CardRecording& r : scan.recordings) {
+    if (json) {
+      PrintJson(r, SummariseGps(root, r, drive != 0 ? vex.get() : nullptr));
+    } else {
+      PrintLine(r);
+    }
+  }
   if (scan.truncated) {
     std::fprintf(stderr,
                  "roadeye-convert: the card holds more than %zu files; the rest are not listed\n",

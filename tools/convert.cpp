@@ -47,6 +47,7 @@
 #include "export/FamilyDownload.h"
 #include "export/FolderDownload.h"
 #include "export/TrackExport.h"
+#include "media/CContainerParser.h"
 #include "media/CVEXParser.h"
 #include "support/Diag.h"
 #include "support/ProgramInfo.h"
@@ -239,11 +240,13 @@ const char* TrackReadText(TrackReadResult r) {
 // standard output unless `json`); false when any could not be made, with the first reason in
 // *failure. Files written are added to *made. durationMs: the recording's length, for the
 // subtitles.
-bool WriteTrackFiles(VexHandle library, const std::string& name, const std::string& avi,
-                     int durationMs, const TrackFiles& files, bool json,
+// `readName` is what the track is read by (the card's name of a VEX recording, the "files:" name
+// of another camera's), `name` what the lines call it.
+bool WriteTrackFiles(VexHandle library, const std::string& readName, const std::string& name,
+                     const std::string& avi, int durationMs, const TrackFiles& files, bool json,
                      std::vector<MadeFile>* made, std::string* failure) {
   Track track;
-  const TrackReadResult read = ReadRecordingTrack(library, name.c_str(), &track, nullptr);
+  const TrackReadResult read = ReadRecordingTrack(library, readName.c_str(), &track, nullptr);
   if (read != TrackReadResult::kOk) {
     if (!json) {
       std::printf("  %s: GPS track not read (%s); no track file made\n", name.c_str(),
@@ -453,7 +456,7 @@ int ExportFamilyClipTo(const std::string& root, const cards::CardRecording& reco
 // Copies (or, with a span, clips) recordings of another family's card; the exit status.
 int ConvertFamilyCard(const std::string& cardDir, const std::string& destDir,
                       const std::vector<std::string>& names, bool clip, int fromMs, int toMs,
-                      bool json) {
+                      const TrackFiles& trackFiles, bool json) {
   // libavformat's remarks on odd containers are not the command's; failures are reported.
   av_log_set_level(AV_LOG_FATAL);
   cards::CardScan scan = cards::ScanCard(cardDir);
@@ -516,6 +519,20 @@ int ConvertFamilyCard(const std::string& cardDir, const std::string& destDir,
     } else {
       ++failed;
       if (!json) std::printf("  %s: %s; no file made\n", o.name.c_str(), o.reason.c_str());
+    }
+    // The track comes from the camera's own data, also when its pictures are damaged: beside the
+    // front camera's copy, or named after the recording when nothing was copied.
+    if (trackFiles.Any() && !chosen[i].files.empty()) {
+      const std::string front = cardDir + "/" + chosen[i].files.front().path;
+      const std::string beside =
+          o.files.empty() ? (fs::path(destDir) / chosen[i].name).string() : o.files.front();
+      std::string failure;
+      cards::DescribeRecording(cardDir, &chosen[i]);
+      if (!WriteTrackFiles(nullptr, ContainerRecordingName({front}), chosen[i].name, beside,
+                           int(chosen[i].seconds * 1000), trackFiles, json, &made, &failure) &&
+          o.Made()) {
+        ++failed;
+      }
     }
     if (json) {
       PrintJsonLine(o.name, bytes,
@@ -629,12 +646,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "roadeye-convert: %s is not a card folder\n", cardDir.c_str());
     return 2;
   }
-  if (!vex && files.Any()) {
-    std::fprintf(stderr,
-                 "roadeye-convert: --gpx, --kml and --srt read VEX cards' tracks; this camera's "
-                 "are not read yet\n");
-    return 2;
-  }
   fs::create_directories(destDir, ec);
   if (!fs::is_directory(destDir, ec)) {
     std::fprintf(stderr, "roadeye-convert: cannot create the folder %s\n", destDir.c_str());
@@ -655,7 +666,7 @@ int main(int argc, char** argv) {
     }
     return ConvertFamilyCard(cardDir, destDir,
                              std::vector<std::string>(args.begin() + 2, args.end()), clip, fromMs,
-                             toMs, json);
+                             toMs, files, json);
   }
 
   VexLibrary lib;
@@ -716,7 +727,7 @@ int main(int argc, char** argv) {
         const int durationMs =
             rate > 0 ? int(std::min<long long>(pictures * 1000 / rate, 0x7FFFFFFF)) : 0;
         std::string failure;
-        if (!WriteTrackFiles(lib.get(), name, outcome.path, durationMs, files, json, &made,
+        if (!WriteTrackFiles(lib.get(), name, name, outcome.path, durationMs, files, json, &made,
                              &failure)) {
           ++trackFailures;
           result = "failed: " + failure;

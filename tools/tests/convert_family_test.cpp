@@ -91,8 +91,8 @@ TEST_F(ConvertFamilyTest, WhatCannotBeDoneSaysSoInTheExitStatus) {
   Make("--family novatek --kinds REC");
   const std::string dirs = " " + Quote(card().string()) + " " + Quote(out().string());
   EXPECT_EQ(RunCommand(Convert() + dirs + " NO_SUCH_FILE.MP4").exitCode, 1);
-  EXPECT_EQ(RunCommand(Convert() + " --gpx" + dirs).exitCode, 2);
   const std::string front = VideoFiles(card()).begin()->first;
+  EXPECT_EQ(RunCommand(Convert() + " --gpx --from 0 --to 1" + dirs + " " + Quote(front)).exitCode, 2);
   EXPECT_EQ(RunCommand(Convert() + " --from 60" + dirs + " " + Quote(front)).exitCode, 2);
   EXPECT_TRUE(fs::is_empty(out()));
 }
