@@ -293,6 +293,7 @@ class CSamplePlayerDlg : public wxFrame,
   // OnPositionTick, CardDrive and Telemetry above are the window's own). The list:
   std::vector<std::string> TickedRecordings() const override;
   std::optional<std::string> RecordingInRow(int row) const override;
+  std::string TelemetryName(const std::string& listed) const override;
   bool RecordingsListed() const override;
   std::string CurrentRecording() const override;
   std::string SecondCameraName() const override;

@@ -279,6 +279,13 @@ std::optional<std::string> CSamplePlayerDlg::RecordingInRow(int row) const {
   return list_->GetItemText(row, 1).utf8_string();
 }
 
+std::string CSamplePlayerDlg::TelemetryName(const std::string& listed) const {
+  if (!familyCard_->IsOpen()) return listed;
+  const cards::CardRecording* r = familyCard_->Find(listed);
+  if (r == nullptr || r->files.empty()) return listed;
+  return ContainerRecordingName({familyCard_->Root() + "/" + r->files.front().path});
+}
+
 bool CSamplePlayerDlg::RecordingsListed() const { return list_->GetItemCount() > 0; }
 
 std::string CSamplePlayerDlg::CurrentRecording() const {

@@ -137,10 +137,12 @@ bool CSamplePlayerDlg::OpenFamilyRecording(const std::string& name, int position
   if (positionMs > 0) engine_.SeekToMs(positionMs);
   if (positionMs <= 0) {
     totalTime_->SetLabel("00:00:00");
-    trip_->Drop();
+    // The camera's own GPS and G-sensor data, read ahead for the map and the event marks.
+    trip_->Load(engineName);
   }
   panes_.front = kPaneLarge;
   panes_.map = kPaneHidden;
+  if (positionMs <= 0) map_->NavigateMapPage();
   HideMap();
   PlayOpenedRecording();
   return true;
@@ -357,6 +359,11 @@ void CSamplePlayerDlg::OnPositionTick() {
       }
       SetSpeedText(wxString::FromUTF8(SpeedReadout(telemetry_, speedUnit_)));
     }
+  }
+  // A car's own state (gear, blinkers, brake, autopilot) beside the speed while it has one.
+  const std::string vehicle = VehicleReadout(telemetry_.LastVehicle());
+  if (!vehicle.empty()) {
+    SetSpeedText(wxString::FromUTF8(SpeedReadout(telemetry_, speedUnit_) + "  " + vehicle));
   }
   UpdateGSensorGraph(s);
 }

@@ -151,6 +151,7 @@ void TripTrack::ExportTracks(int row) {
   if (names.empty()) {
     if (std::optional<std::string> name = host_->RecordingInRow(row)) names.push_back(*name);
   }
+  for (std::string& name : names) name = host_->TelemetryName(name);
   if (names.empty() && !playingName_.empty()) names.push_back(playingName_);
   if (names.empty()) {
     dialogs_->ShowMessage(wxString::FromUTF8(kTextNothingToExport),

@@ -76,6 +76,9 @@ class TripTrack {
     virtual std::vector<std::string> TickedRecordings() const = 0;
     // The recording in a row of the list; none for a row the list does not have.
     virtual std::optional<std::string> RecordingInRow(int row) const = 0;
+    // What a listed recording's telemetry is read by: the name itself on a VEX card, the
+    // "files:" name of its front camera's file on another camera's card.
+    virtual std::string TelemetryName(const std::string& listed) const = 0;
     // The card's settings file (empty while none was found): the camera's impact sensitivity.
     virtual const std::string& SettingsPath() const = 0;
     // The read-outs at a second of the recording: the seek slider's thumb and the two times.
