@@ -18,9 +18,6 @@ constexpr double kGsensorCountsPerG = 40;
 // The samples of a collision's jolt.
 constexpr int kJoltSamples = 4;
 
-// The camera's clock runs on Korean time; GPS fixes carry UTC.
-constexpr int kClockAheadOfUtcHours = 9;
-
 bool Parked(const RecordingPlan& plan) { return plan.kind == "PARKING"; }
 
 // The seed of the plan's trip: its own seed for a recording that is a trip of its own.
@@ -50,7 +47,7 @@ RecordingStreams::RecordingStreams(const CardOptions& options, const RecordingPl
                                    int keyInterval, const StreamFormat& format)
     : fps_(options.fps),
       start_(plan.start),
-      utcStart_(AddSeconds(plan.start, -kClockAheadOfUtcHours * 3600)),
+      utcStart_(AddSeconds(plan.start, -kClockAheadOfUtcSeconds)),
       route_(TripSeed(plan) * 7919ull + 17, plan.tripOffsetSeconds, plan.seconds, Parked(plan)),
       gsensorRng_(plan.seed * 104729ull + 3),
       sound_(plan.seed * 1299709ull + 5, route_, Parked(plan), format.soundRate) {

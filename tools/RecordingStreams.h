@@ -26,6 +26,10 @@ namespace tools {
 // G-sensor samples per second.
 inline constexpr int kGsensorPerSecond = 10;
 
+// How far the cameras' clock (the one in the file names) runs ahead of UTC: they keep Korean time,
+// while GPS fixes carry UTC.
+inline constexpr int kClockAheadOfUtcSeconds = 9 * 3600;
+
 // A GPS fix as the receiver gives it.
 struct GpsFix {
   DateTime utc;
