@@ -497,9 +497,17 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
   };
   std::vector<std::deque<AccessUnit>> pictures(cameras.size());
   std::vector<int> written(cameras.size(), 0);
+  // Every camera's pictures carry the car's state at their time, as the cars write it.
+  const std::uint64_t firstFrame = std::uint64_t(plan.tripOffsetSeconds) * options.fps;
   auto writePictures = [&]() {
     for (std::size_t c = 0; c < cameras.size(); ++c) {
       for (; !pictures[c].empty(); pictures[c].pop_front()) {
+        if (telemetry == Telemetry::kTesla) {
+          AccessUnit& au = pictures[c].front();
+          const CarState state = CarStateAt(drive, streams, int(au.picture), options.fps,
+                                            firstFrame, plan.kind == "PARKING");
+          InsertBeforeFirstSlice(options.codec, TeslaSeiNal(options.codec, state), &au.data);
+        }
         if (!writers[c]->WritePicture(pictures[c].front(), error)) return false;
         written[c]++;
       }

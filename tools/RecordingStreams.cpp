@@ -139,13 +139,15 @@ bool RecordingStreams::Drain(std::deque<AccessUnit>* front, std::deque<AccessUni
   return ok;
 }
 
-GpsFix RecordingStreams::Fix(int second) const {
+GpsFix RecordingStreams::Fix(int second) const { return FixAt(second); }
+
+GpsFix RecordingStreams::FixAt(double seconds) const {
   GpsFix fix;
-  fix.utc = AddSeconds(utcStart_, second);
-  fix.latitude = route_.Latitude(second);
-  fix.longitude = route_.Longitude(second);
-  fix.kmh = route_.SpeedKmh(second);
-  fix.course = route_.Course(second);
+  fix.utc = AddSeconds(utcStart_, std::int64_t(std::floor(seconds)));
+  fix.latitude = route_.Latitude(seconds);
+  fix.longitude = route_.Longitude(seconds);
+  fix.kmh = route_.SpeedKmh(seconds);
+  fix.course = route_.Course(seconds);
   return fix;
 }
 

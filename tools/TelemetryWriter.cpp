@@ -546,4 +546,150 @@ std::string GpxFile(const DriveTelemetry& drive) {
   return gpx;
 }
 
+namespace {
+
+// Protobuf: a field's key, a varint, a little-endian fixed64 or fixed32.
+void Varint(std::vector<std::uint8_t>* b, std::uint64_t v) {
+  while (v >= 0x80) {
+    b->push_back(std::uint8_t(v | 0x80));
+    v >>= 7;
+  }
+  b->push_back(std::uint8_t(v));
+}
+void VarintField(std::vector<std::uint8_t>* b, int field, std::uint64_t v) {
+  if (v == 0) return;
+  Varint(b, std::uint64_t(field) << 3);
+  Varint(b, v);
+}
+void DoubleField(std::vector<std::uint8_t>* b, int field, double d) {
+  if (d == 0) return;
+  Varint(b, std::uint64_t(field) << 3 | 1);
+  std::uint64_t v = 0;
+  std::memcpy(&v, &d, sizeof v);
+  for (int i = 0; i < 8; ++i) b->push_back(std::uint8_t(v >> (8 * i)));
+}
+void FloatField(std::vector<std::uint8_t>* b, int field, double d) {
+  const float f = float(d);
+  if (f == 0) return;
+  Varint(b, std::uint64_t(field) << 3 | 5);
+  std::uint32_t v = 0;
+  std::memcpy(&v, &f, sizeof v);
+  for (int i = 0; i < 4; ++i) b->push_back(std::uint8_t(v >> (8 * i)));
+}
+
+// An SEI message's payload type or size: 255 for each FF byte, then the rest.
+void SeiNumber(std::vector<std::uint8_t>* b, std::size_t n) {
+  for (; n >= 255; n -= 255) b->push_back(0xFF);
+  b->push_back(std::uint8_t(n));
+}
+
+bool IsSlice(VideoCodec codec, std::uint8_t header) {
+  if (codec == VideoCodec::kH265) return (header >> 1 & 0x3F) < 32;
+  const int type = header & 0x1F;
+  return type >= 1 && type <= 5;
+}
+
+double Wrapped(double degrees) {
+  while (degrees > 180) degrees -= 360;
+  while (degrees < -180) degrees += 360;
+  return degrees;
+}
+
+}  // namespace
+
+CarState CarStateAt(const DriveTelemetry& drive, const RecordingStreams& streams, int picture,
+                    int fps, std::uint64_t firstFrame, bool parked) {
+  CarState c;
+  const double t = double(picture) / std::max(fps, 1);
+  c.frame = firstFrame + std::uint64_t(picture);
+  c.parked = parked;
+  const GpsFix now = streams.FixAt(t);
+  const GpsFix before = streams.FixAt(std::max(0.0, t - 0.5)), after = streams.FixAt(t + 0.5);
+  c.speedMs = now.kmh / 3.6;
+  const double along = (after.kmh - before.kmh) / 3.6;        // m/s² over the second around t
+  const double turn = Wrapped(after.course - before.course);  // degrees a second
+  c.pedal = parked || c.speedMs <= 0 ? 0 : std::clamp(0.12 + along / 2.5, 0.0, 1.0);
+  c.brake = parked || along < -0.8;
+  c.steering = std::clamp(turn * 6, -450.0, 450.0);
+  c.blinkLeft = !parked && turn < -4;
+  c.blinkRight = !parked && turn > 4;
+  const std::size_t second = std::size_t(t);
+  c.located = second < drive.fixes.size() && drive.fixes[second].valid;
+  if (c.located) {
+    c.latitude = now.latitude;
+    c.longitude = now.longitude;
+    c.heading = now.course;
+  }
+  const std::size_t k = std::size_t(t * kGsensorPerSecond);
+  if (k < drive.gsensor.size()) {
+    c.ax = drive.gsensor[k].x * kStandardGravity;
+    c.ay = drive.gsensor[k].y * kStandardGravity;
+    c.az = drive.gsensor[k].z * kStandardGravity;
+  }
+  return c;
+}
+
+std::vector<std::uint8_t> TeslaSeiMessage(const CarState& c) {
+  std::vector<std::uint8_t> m;
+  VarintField(&m, 1, 1);                     // version
+  VarintField(&m, 2, c.parked ? 0 : 1);      // gear: park or drive
+  VarintField(&m, 3, c.frame);               // frame sequence number
+  FloatField(&m, 4, c.speedMs);              // vehicle speed, m/s
+  FloatField(&m, 5, c.pedal);                // accelerator pedal
+  FloatField(&m, 6, c.steering);             // steering wheel angle
+  VarintField(&m, 7, c.blinkLeft ? 1 : 0);   // left blinker
+  VarintField(&m, 8, c.blinkRight ? 1 : 0);  // right blinker
+  VarintField(&m, 9, c.brake ? 1 : 0);       // brake applied
+  DoubleField(&m, 11, c.latitude);
+  DoubleField(&m, 12, c.longitude);
+  DoubleField(&m, 13, c.heading);
+  DoubleField(&m, 14, c.ax);
+  DoubleField(&m, 15, c.ay);
+  DoubleField(&m, 16, c.az);
+  return m;
+}
+
+std::vector<std::uint8_t> TeslaSeiNal(VideoCodec codec, const CarState& state) {
+  const std::vector<std::uint8_t> message = TeslaSeiMessage(state);
+  std::vector<std::uint8_t> raw;
+  raw.push_back(5);  // user data unregistered
+  SeiNumber(&raw, 4 + message.size());
+  for (std::uint8_t b : {0x42, 0x42, 0x42, 0x69}) raw.push_back(b);
+  raw.insert(raw.end(), message.begin(), message.end());
+  raw.push_back(0x80);
+  std::vector<std::uint8_t> nal = {0, 0, 0, 1};
+  if (codec == VideoCodec::kH265) {
+    nal.push_back(39 << 1);  // prefix SEI
+    nal.push_back(1);
+  } else {
+    nal.push_back(6);
+  }
+  int zeros = 0;
+  for (std::uint8_t b : raw) {
+    if (zeros >= 2 && b <= 3) {
+      nal.push_back(3);
+      zeros = 0;
+    }
+    nal.push_back(b);
+    zeros = b == 0 ? zeros + 1 : 0;
+  }
+  return nal;
+}
+
+void InsertBeforeFirstSlice(VideoCodec codec, const std::vector<std::uint8_t>& nal,
+                            std::vector<std::uint8_t>* au) {
+  const std::vector<std::uint8_t>& d = *au;
+  for (std::size_t i = 0; i + 3 < d.size(); ++i) {
+    if (d[i] != 0 || d[i + 1] != 0 || d[i + 2] != 1) continue;
+    if (IsSlice(codec, d[i + 3])) {
+      // The start code's leading zero, when it has the 4-byte form.
+      const std::size_t at = i > 0 && d[i - 1] == 0 ? i - 1 : i;
+      au->insert(au->begin() + std::ptrdiff_t(at), nal.begin(), nal.end());
+      return;
+    }
+    i += 2;
+  }
+  au->insert(au->end(), nal.begin(), nal.end());
+}
+
 }  // namespace tools

@@ -95,6 +95,33 @@ std::vector<std::uint8_t> TextTrackStyle();
 // One second's GPMF sample: a device with the second's GPS stream and its accelerometer stream.
 std::vector<std::uint8_t> GpmfSample(const DriveTelemetry& drive, int second);
 
+// The car's state at one picture, as a Tesla writes it into the picture's SEI message.
+struct CarState {
+  std::uint64_t frame = 0;  // the pictures the car has encoded before this one
+  bool parked = false;
+  double speedMs = 0;
+  double pedal = 0;     // 0 released .. 1 pressed down
+  double steering = 0;  // the wheel's degrees, turning right positive
+  bool blinkLeft = false, blinkRight = false, brake = false;
+  bool located = false;  // false: no position (both 0)
+  double latitude = 0, longitude = 0, heading = 0;
+  double ax = 0, ay = 0, az = 0;  // m/s², the G-sensor's axes
+};
+
+// The state at picture `picture` of a recording at `fps`, its fix validity and acceleration from
+// `drive`, its position, speed and turning from `streams`.
+CarState CarStateAt(const DriveTelemetry& drive, const RecordingStreams& streams, int picture,
+                    int fps, std::uint64_t firstFrame, bool parked);
+// The state as the SeiMetadata protobuf message, its fields in number order, zeros left out.
+std::vector<std::uint8_t> TeslaSeiMessage(const CarState& state);
+// The SEI NAL unit, 4-byte start code first, that carries the message in a picture of `codec`:
+// user data unregistered (payload type 5) of the marker 42 42 42 69 and the message, escaped
+// against start codes, then the stop bit.
+std::vector<std::uint8_t> TeslaSeiNal(VideoCodec codec, const CarState& state);
+// Puts `nal` before the first slice of the Annex B access unit `au`.
+void InsertBeforeFirstSlice(VideoCodec codec, const std::vector<std::uint8_t>& nal,
+                            std::vector<std::uint8_t>* au);
+
 // A .nmea file of the whole drive (RMC and GGA a second) and a GPX 1.1 track of its valid fixes.
 std::string NmeaFile(const DriveTelemetry& drive);
 std::string GpxFile(const DriveTelemetry& drive);
