@@ -393,17 +393,19 @@ std::vector<std::uint8_t> BlackVueFreeBox(const DriveTelemetry& drive, int secon
 }
 
 std::string NmeaCue(const DriveTelemetry& drive, int second, const TelemetrySample* g,
-                    bool gPrefix) {
+                    bool thinkware) {
   if (second < 0 || std::size_t(second) >= drive.fixes.size()) return std::string();
-  std::string cue;
-  if (gPrefix) {
-    char prefix[96];
-    std::snprintf(prefix, sizeof prefix, "G:%.3f,%.3f,%.3f;", g ? g->x : 0.0, g ? g->y : 0.0,
-                  g ? g->z : 0.0);
-    cue = prefix;
-  }
   const TelemetryFix& fix = drive.fixes[std::size_t(second)];
-  return cue + NmeaRmc(fix, drive.speedField) + NmeaGga(fix);
+  const std::string rmc = NmeaRmc(fix, drive.speedField);
+  if (!thinkware) return rmc + NmeaGga(fix);
+  // The sensor's range in g and its counts a g, the sample in counts, the RMC without its '$',
+  // and the car's signals, none here.
+  constexpr int kCountsPerG = 512;
+  char prefix[96];
+  std::snprintf(prefix, sizeof prefix, "gsensori,4,%d,%ld,%ld,%ld;", kCountsPerG,
+                g ? std::lround(g->x * kCountsPerG) : 0L, g ? std::lround(g->y * kCountsPerG) : 0L,
+                g ? std::lround(g->z * kCountsPerG) : 0L);
+  return prefix + rmc.substr(1) + ";CAR,0,0,0,0.0,0,0,0,0,0,0,0,0";
 }
 
 std::vector<std::uint8_t> GarminRecord(const TelemetryFix& fix) {

@@ -81,10 +81,11 @@ std::vector<std::uint8_t> BlackVue3gf(const DriveTelemetry& drive, int seconds);
 // The top-level free box of both, after an sttm box with the camera's clock at the first picture.
 std::vector<std::uint8_t> BlackVueFreeBox(const DriveTelemetry& drive, int seconds);
 
-// One second's text cue: the NMEA sentences, after "G:x,y,z;" (g, three decimals) when
-// `gPrefix`.
+// One second's text cue: the NMEA RMC and GGA sentences; or, in Thinkware's form,
+// "gsensori,4,512,X,Y,Z;" (the sample in 512ths of a g), the RMC without its '$' and
+// ";CAR,0,0,0,0.0,0,0,0,0,0,0,0,0".
 std::string NmeaCue(const DriveTelemetry& drive, int second, const TelemetrySample* g,
-                    bool gPrefix);
+                    bool thinkware);
 // One second's Garmin record (PNDM, speed in mph, position in semicircles); empty for a second
 // without a fix.
 std::vector<std::uint8_t> GarminRecord(const TelemetryFix& fix);
