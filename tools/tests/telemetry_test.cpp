@@ -8,9 +8,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -196,6 +198,92 @@ TEST_F(ToolsTest, GpsClockAndLostFixesChangeTheRecords) {
   EXPECT_EQ(hour(rmc[0]), utcHour);
   EXPECT_EQ(rmc[1].substr(18, 2), "A,");
   EXPECT_EQ(hour(rmc[1]), (utcHour + 9) % 24);
+}
+
+// The fields of a protobuf message: wire types 0 (varint), 1 (fixed64) and 5 (fixed32) by
+// number, each as its 64 raw bits; empty when the message does not decode.
+std::map<int, std::uint64_t> ProtobufFields(const std::string& m) {
+  std::map<int, std::uint64_t> fields;
+  std::size_t i = 0;
+  auto varint = [&](std::uint64_t* v) {
+    *v = 0;
+    for (int shift = 0; i < m.size() && shift < 64; shift += 7) {
+      const auto b = std::uint8_t(m[i++]);
+      *v |= std::uint64_t(b & 0x7F) << shift;
+      if (b < 0x80) return true;
+    }
+    return false;
+  };
+  while (i < m.size()) {
+    std::uint64_t key = 0, v = 0;
+    if (!varint(&key)) return {};
+    const int wire = int(key & 7), bytes = wire == 1 ? 8 : wire == 5 ? 4 : 0;
+    if (wire == 0) {
+      if (!varint(&v)) return {};
+    } else if (bytes == 0 || i + std::size_t(bytes) > m.size()) {
+      return {};
+    }
+    for (int b = bytes - 1; b >= 0; --b) v = v << 8 | std::uint8_t(m[i + std::size_t(b)]);
+    i += std::size_t(bytes);
+    fields[int(key >> 3)] = v;
+  }
+  return fields;
+}
+
+double AsDouble(std::uint64_t bits) {
+  double d = 0;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+
+// Every picture of each of a Tesla's four cameras carries the car's state in its SEI message, in
+// files that ffmpeg decodes without a word; the first picture's position is the drive's.
+TEST_F(ToolsTest, TeslaPicturesCarryTheCarsStateInTheirSei) {
+  NeedFfmpeg();
+  const std::vector<RouteFix>& route = Route();
+  ASSERT_EQ(route.size(), 3u);
+  MakeCard(card(), std::string(kCommon) + "--family tesla");
+  for (const char* camera : {"front", "back", "left_repeater", "right_repeater"}) {
+    SCOPED_TRACE(camera);
+    const fs::path file =
+        card() / (std::string("TeslaCam/RecentClips/2024-06-12_08-15-00-") + camera + ".mp4");
+    const fs::path stream = out() / (std::string(camera) + ".h264");
+    fs::create_directories(out());
+    const Outcome copy =
+        RunCommand("ffmpeg -nostdin -v error -i " + Quote(file.string()) +
+                       " -c copy -bsf:v h264_mp4toannexb -f h264 " + Quote(stream.string()),
+                   true);
+    ASSERT_EQ(copy.exitCode, 0) << copy.out;
+    EXPECT_EQ(
+        RunCommand("ffmpeg -nostdin -v error -i " + Quote(file.string()) + " -f null -", true).out,
+        "");
+    const std::string h264 = ReadFile(stream);
+    // The SEI NAL unit, user data unregistered, its size, the marker.
+    const std::regex sei("\\x00\\x00\\x01\\x06\\x05([\\s\\S])BBBi");
+    std::vector<std::string> messages;
+    for (std::sregex_iterator it(h264.begin(), h264.end(), sei), end; it != end; ++it) {
+      const std::size_t size = std::uint8_t((*it)[1].str()[0]) - 4;
+      std::string m;  // without the bytes that escape start codes
+      int zeros = 0;
+      for (std::size_t at = std::size_t(it->position() + it->length());
+           at < h264.size() && m.size() < size; ++at) {
+        if (zeros >= 2 && h264[at] == 3) {
+          zeros = 0;
+          continue;
+        }
+        m += h264[at];
+        zeros = h264[at] == 0 ? zeros + 1 : 0;
+      }
+      messages.push_back(m);
+    }
+    ASSERT_EQ(messages.size(), 30u);  // 3 s at 10 pictures a second
+    const std::map<int, std::uint64_t> first = ProtobufFields(messages[0]);
+    ASSERT_TRUE(first.contains(11) && first.contains(12));
+    EXPECT_NEAR(AsDouble(first.at(11)), route[0].latitude, 1e-5);
+    EXPECT_NEAR(AsDouble(first.at(12)), route[0].longitude, 1e-5);
+    // The frame numbers count the pictures.
+    EXPECT_EQ(ProtobufFields(messages[29]).at(3), 29u);
+  }
 }
 
 // A camera that loses power leaves the blocks it wrote as it went, and no index of them.
