@@ -19,15 +19,21 @@
 #include "tools/tests/ToolsTestSupport.h"
 
 namespace tools_test {
+
+// The three G-sensor bytes of a VEX recording's "M" line (ToolsTest.cpp).
+std::vector<int> GsensorBytes(const std::string& line);
+
 namespace {
 
-// Three one-second fixes of one recording.
+// Three one-second fixes of one recording, and a collision's jolt at its second second.
 constexpr char kCommon[] =
-    "--seconds 3 --count 1 --kinds REC --no-damaged --rear no --front 320x180 --fps 10 ";
+    "--seconds 3 --count 1 --kinds REC --no-damaged --rear no --front 320x180 --fps 10 "
+    "--jolts 1 ";
 
 struct RouteFix {
   double latitude = 0, longitude = 0;
-  std::int64_t utc = 0;  // seconds since 1970
+  std::int64_t utc = 0;   // seconds since 1970
+  std::vector<double> g;  // the G-sensor sample the record gives, in g, when it gives one
 };
 
 std::int64_t Epoch(int year, int month, int day, int hour, int minute, int second) {
@@ -47,15 +53,35 @@ double Degrees(const std::string& dm, const std::string& hemisphere) {
   return hemisphere == "S" || hemisphere == "W" ? -d : d;
 }
 
-// The fixes of the VEX card of the same drive, as its GPS records give them.
-const std::vector<RouteFix>& Route() {
+// The VEX card of the same drive: its fixes, as its GPS records give them, and the strongest of
+// its G-sensor samples in g (the jolt's first).
+struct Reference {
+  std::vector<RouteFix> fixes;
+  std::vector<double> jolt;
+};
+
+const Reference& Route() {
   static const TempDir dir;
-  static const std::vector<RouteFix> route = [] {
-    std::vector<RouteFix> fixes;
+  static const Reference route = [] {
+    Reference reference;
+    std::vector<RouteFix>& fixes = reference.fixes;
     const std::vector<Written> written = MakeCard(dir.path() / "card", kCommon);
-    if (written.size() != 1) return fixes;
+    if (written.size() != 1) return reference;
     Dump(dir.path() / "card", written[0].name, dir.path() / "out");
+    double strongest = -1;
     for (const std::string& line : Lines(ReadFile(dir.path() / "out" / "text.txt"))) {
+      if (line.rfind("M", 0) == 0 && GsensorBytes(line).size() == 3) {
+        std::vector<double> g;
+        double norm = 0;
+        for (int b : GsensorBytes(line)) {
+          g.push_back((128 - b) / 40.0);
+          norm += g.back() * g.back();
+        }
+        if (norm > strongest) {
+          strongest = norm;
+          reference.jolt = g;
+        }
+      }
       if (line.rfind("G$GPRMC,", 0) != 0) continue;
       std::vector<std::string> f;
       std::stringstream in(line.substr(1, line.find('*') - 1));
@@ -63,10 +89,12 @@ const std::vector<RouteFix>& Route() {
       if (f.size() < 10) continue;
       const int t = std::stoi(f[1].substr(0, 6)), d = std::stoi(f[9]);
       fixes.push_back(
-          {Degrees(f[3], f[4]), Degrees(f[5], f[6]),
-           Epoch(2000 + d % 100, d / 100 % 100, d / 10000, t / 10000, t / 100 % 100, t % 100)});
+          {Degrees(f[3], f[4]),
+           Degrees(f[5], f[6]),
+           Epoch(2000 + d % 100, d / 100 % 100, d / 10000, t / 10000, t / 100 % 100, t % 100),
+           {}});
     }
-    return fixes;
+    return reference;
   }();
   return route;
 }
@@ -80,8 +108,9 @@ struct Found {
 
 Found ExiftoolFixes(const fs::path& file) {
   Found found;
-  const Outcome r = RunCommand("exiftool -ee3 -n -j -G3 -GPSLatitude -GPSLongitude -GPSDateTime " +
-                               Quote(file.string()));
+  const Outcome r =
+      RunCommand("exiftool -ee3 -n -j -G3 -GPSLatitude -GPSLongitude -GPSDateTime -Accelerometer " +
+                 Quote(file.string()));
   const nlohmann::json json = nlohmann::json::parse(r.out, nullptr, false);
   if (!json.is_array() || json.empty()) return found;
   found.ran = true;
@@ -102,6 +131,7 @@ Found ExiftoolFixes(const fs::path& file) {
       docs[doc].located = true;
     }
     if (name == "GPSLongitude") fix.longitude = value.get<double>();
+    if (name == "Accelerometer" && value.is_array()) fix.g = value.get<std::vector<double>>();
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
     if (name == "GPSDateTime" && value.is_string() &&
         std::sscanf(value.get<std::string>().c_str(), "%d:%d:%d %d:%d:%d", &y, &mo, &d, &h, &mi,
@@ -118,8 +148,9 @@ Found ExiftoolFixes(const fs::path& file) {
 struct FormatCase {
   const char* name;
   const char* options;
-  const char* file;   // the front file
-  bool clock = true;  // whether the records carry a time (Garmin's have none)
+  const char* file;      // the front file
+  bool clock = true;     // whether the records carry a time (Garmin's have none)
+  bool gsensor = false;  // whether ExifTool reads a G-sensor sample from each record
 };
 
 void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.options; }
@@ -135,7 +166,7 @@ class TelemetryFormatTest : public ToolsTest, public ::testing::WithParamInterfa
 TEST_P(TelemetryFormatTest, ExiftoolFindsTheRouteInAFileThatProbesClean) {
   NeedExiftool();
   const FormatCase& c = GetParam();
-  const std::vector<RouteFix>& route = Route();
+  const std::vector<RouteFix>& route = Route().fixes;
   ASSERT_EQ(route.size(), 3u);
   MakeCard(card(), std::string(kCommon) + c.options);
   const fs::path file = card() / c.file;
@@ -152,20 +183,31 @@ TEST_P(TelemetryFormatTest, ExiftoolFindsTheRouteInAFileThatProbesClean) {
       EXPECT_LE(std::llabs(found.fixes[i].utc - route[i].utc), 1);
     }
   }
+  // Each record gives its second's first sample, in 256ths of a g: the jolt's in the second's.
+  if (c.gsensor) {
+    ASSERT_EQ(found.fixes[0].g.size(), 3u);
+    ASSERT_EQ(found.fixes[1].g.size(), 3u);
+    ASSERT_EQ(Route().jolt.size(), 3u);
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+      EXPECT_NEAR(found.fixes[1].g[axis], Route().jolt[axis], 0.5 / 256);
+      EXPECT_LT(std::fabs(found.fixes[0].g[axis]), 0.5);
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, TelemetryFormatTest,
-    ::testing::Values(
-        FormatCase{"freegps", "--family novatek", "DCIM/Movie/2024_0612_081500_001F.MP4"},
-        FormatCase{"freegps_newer", "--family novatek --telemetry freegps-newer",
-                   "DCIM/Movie/2024_0612_081500_001F.MP4"},
-        FormatCase{"freegps_nmea", "--family vantrue", "DCIM/Movie/20240612_081500_00001_N_A.MP4"},
-        FormatCase{"ts_private", "--family novatek --container ts",
-                   "DCIM/Movie/2024_0612_081500_001F.TS"},
-        FormatCase{"blackvue", "--family blackvue", "Record/20240612_081500_NF.mp4"},
-        FormatCase{"garmin", "--family garmin", "DCIM/100UNSVD/GRMN0001.MP4", false},
-        FormatCase{"gpmf", "--family generic", "Videos/VID_20240612_081500.mp4"}),
+    ::testing::Values(FormatCase{"freegps", "--family novatek",
+                                 "DCIM/Movie/2024_0612_081500_001F.MP4"},
+                      FormatCase{"freegps_newer", "--family novatek --telemetry freegps-newer",
+                                 "DCIM/Movie/2024_0612_081500_001F.MP4", true, true},
+                      FormatCase{"freegps_nmea", "--family vantrue",
+                                 "DCIM/Movie/20240612_081500_00001_N_A.MP4", true, true},
+                      FormatCase{"ts_private", "--family novatek --container ts",
+                                 "DCIM/Movie/2024_0612_081500_001F.TS", true, true},
+                      FormatCase{"blackvue", "--family blackvue", "Record/20240612_081500_NF.mp4"},
+                      FormatCase{"garmin", "--family garmin", "DCIM/100UNSVD/GRMN0001.MP4", false},
+                      FormatCase{"gpmf", "--family generic", "Videos/VID_20240612_081500.mp4"}),
     [](const ::testing::TestParamInfo<FormatCase>& info) { return info.param.name; });
 
 // The camera's clock runs nine hours ahead of UTC; a receiver without a fix for its first seconds
@@ -173,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ToolsTest, GpsClockAndLostFixesChangeTheRecords) {
   NeedFfmpeg();
   if (!HaveProgram("exiftool")) GTEST_SKIP() << "no exiftool";
-  const std::vector<RouteFix>& route = Route();
+  const std::vector<RouteFix>& route = Route().fixes;
   ASSERT_EQ(route.size(), 3u);
   constexpr std::int64_t kAhead = 9 * 3600;
 
@@ -240,7 +282,7 @@ double AsDouble(std::uint64_t bits) {
 // files that ffmpeg decodes without a word; the first picture's position is the drive's.
 TEST_F(ToolsTest, TeslaPicturesCarryTheCarsStateInTheirSei) {
   NeedFfmpeg();
-  const std::vector<RouteFix>& route = Route();
+  const std::vector<RouteFix>& route = Route().fixes;
   ASSERT_EQ(route.size(), 3u);
   MakeCard(card(), std::string(kCommon) + "--family tesla");
   for (const char* camera : {"front", "back", "left_repeater", "right_repeater"}) {
