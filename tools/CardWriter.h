@@ -83,6 +83,33 @@ enum class VideoCodec { kH264, kH265 };
 // The container of the recordings of a family other than VEX.
 enum class Container { kMp4, kMov, kTs };
 
+// The format a recording of another family carries its GPS fixes and G-sensor samples in
+// (TelemetryWriter.h); kFamily: the family's own.
+enum class Telemetry {
+  kFamily,
+  kNone,
+  kFreeGps,          // freeGPS blocks, the common binary record, and their index in moov
+  kFreeGpsNewer,     // the newer binary record (in a transport stream: its private stream)
+  kFreeGpsNmea,      // freeGPS blocks holding NMEA sentences
+  kFreeGps70mai,     // the binary record with integer coordinates
+  kBlackVue,         // the sttm, gps and 3gf boxes in a top-level free box
+  kBlackVueSidecar,  // the same log and records in .gps and .3gf files beside the front file
+  kNmeaTrack,        // NMEA sentences in a text track, one cue a second
+  kGarmin,           // PNDM records in a text track
+  kGpmf,             // GPMF in a gpmd data track
+  kTesla,            // the car's state in an SEI message of every picture
+  kNmeaSidecar,      // a .nmea file beside the front file
+  kGpxSidecar,       // a .gpx file beside the front file
+};
+
+// What clock a recording's GPS records give.
+enum class GpsClock {
+  kUtc,    // UTC, as receivers give it
+  kLocal,  // the camera's clock (the one in the file names)
+  kJump,   // UTC until the first valid fix, the camera's clock from it on
+  kNone,   // none: left out where the format allows, zeros elsewhere
+};
+
 // What every recording of a card shares.
 struct CardOptions {
   VideoSize front{1280, 720};
@@ -115,6 +142,12 @@ struct CardOptions {
   VideoCodec codec = VideoCodec::kH264;
   // An interior camera in every recording, for the families whose cameras have one.
   bool interior = false;
+  // The GPS and G-sensor format of the other families' recordings, the clock their GPS records
+  // give, and the seconds from each recording's start whose fixes are invalid (status V, no
+  // position), as before a receiver's first fix.
+  Telemetry telemetry = Telemetry::kFamily;
+  GpsClock gpsClock = GpsClock::kUtc;
+  int gpsLostSeconds = 0;
 };
 
 // One recording to write.

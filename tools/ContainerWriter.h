@@ -7,8 +7,11 @@
 // thread of the recording it writes.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tools/CardEncoder.h"
 #include "tools/CardWriter.h"
@@ -22,6 +25,38 @@ namespace tools {
 // The file name extension of the container, upper or lower case ("MP4", "mov", "TS").
 std::string ContainerExtension(Container container, bool upper);
 
+// A track of timed data beside the pictures, in the front camera's MP4 or MOV file.
+struct DataTrack {
+  enum Kind { kNone, kText, kGpmf };
+  Kind kind = kNone;
+  // The text track's sample description (its style): the codec's extradata.
+  std::vector<std::uint8_t> extradata;
+};
+
+// Boxes added to an MP4 or MOV file that libavformat wrote, its moov box after its mdat box.
+struct Mp4Additions {
+  // Top-level boxes written before the mdat box.
+  std::vector<std::uint8_t> beforeMedia;
+  // Boxes placed inside the mdat box among the media, spread through it in order (each after its
+  // share of the media, as a camera writes a block each second), so that none is cut apart from
+  // the media around it.
+  std::vector<std::vector<std::uint8_t>> inMedia;
+  // When set, given the file offsets of the inMedia boxes, a box to add to moov after its movie
+  // header.
+  std::function<std::vector<std::uint8_t>(const std::vector<std::uint64_t>&)> moovChild;
+};
+
+// Adds `add` to the finished file at `path`, moving the chunks its index points to. On failure
+// fills *error and returns false, leaving the file as it was.
+bool AddMp4Boxes(const std::string& path, const Mp4Additions& add, std::string* error);
+
+// Adds to the finished transport stream at `path` one packet of `pid` for each of `payloads`, a
+// PES packet of `streamId` without the optional header, spread through the stream in order, after
+// its tables. Each payload is at most 176 bytes. On failure fills *error and returns false.
+bool AddTsPrivatePackets(const std::string& path, int pid, int streamId,
+                         const std::vector<std::vector<std::uint8_t>>& payloads,
+                         std::string* error);
+
 class ContainerWriter {
  public:
   ContainerWriter();
@@ -33,12 +68,17 @@ class ContainerWriter {
   // Creates `path` with a picture stream of `video`'s parameters at `fps` and, when `sound` is
   // not null, a sound stream of its parameters, and writes the container's header. On failure
   // fills *error, removes the file and returns false.
+  // With a `data` track, the file holds it after the pictures and the sound.
   bool Open(const std::string& path, Container container, const DateTime& clock,
-            const AVCodecContext* video, int fps, const AVCodecContext* sound, std::string* error);
+            const AVCodecContext* video, int fps, const AVCodecContext* sound, std::string* error,
+            const DataTrack& data = DataTrack());
 
   // Picture au.picture, one picture long; then the sound packet (times in samples).
   bool WritePicture(const AccessUnit& au, std::string* error);
   bool WriteSound(const SoundPacket& packet, std::string* error);
+  // A sample of the data track from startMs for durationMs after the first picture.
+  bool WriteData(const std::vector<std::uint8_t>& sample, int startMs, int durationMs,
+                 std::string* error);
 
   // Writes the index and closes the file. On failure fills *error and removes the file.
   bool Finish(std::string* error);
@@ -64,6 +104,7 @@ class ContainerWriter {
   int fps_ = 30;
   int soundRate_ = 0;
   int soundStream_ = -1;
+  int dataStream_ = -1;
 };
 
 }  // namespace tools

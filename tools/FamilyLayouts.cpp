@@ -28,6 +28,7 @@
 #include "tools/CardLayout.h"
 #include "tools/ContainerWriter.h"
 #include "tools/RecordingStreams.h"
+#include "tools/TelemetryWriter.h"
 
 namespace tools {
 
@@ -232,6 +233,15 @@ class FamilyLayout final : public CardLayout {
   FileKey Key(const RecordingPlan& plan, Camera camera, Container container) const;
   bool WriteEvent(const fs::path& folder, const RecordingPlan& plan, const GpsFix& where,
                   std::string* error) const;
+  // Adds the recording's GPS and G-sensor data in `format` to its finished front file at `path`
+  // (the first `seconds` of it when the recording is cut short, and then no index).
+  bool AddTelemetry(Telemetry format, const fs::path& path, const DriveTelemetry& drive,
+                    int seconds, bool cut, std::string* error) const;
+  // The files beside the front file at `front` (relative to `root`) that `format` writes,
+  // listing each in result->files before writing it.
+  bool WriteSidecars(Telemetry format, const fs::path& root, const std::string& front,
+                     const DriveTelemetry& drive, int seconds, RecordingResult* result,
+                     std::string* error) const;
 
   const Family& family_;
 };
@@ -294,6 +304,80 @@ bool FamilyLayout::WriteEvent(const fs::path& folder, const RecordingPlan& plan,
   return true;
 }
 
+bool FamilyLayout::AddTelemetry(Telemetry format, const fs::path& path, const DriveTelemetry& drive,
+                                int seconds, bool cut, std::string* error) const {
+  auto g = [&](int second) {
+    const std::size_t k = std::size_t(second) * kGsensorPerSecond;
+    return k < drive.gsensor.size() ? &drive.gsensor[k] : nullptr;
+  };
+  switch (format) {
+    case Telemetry::kFreeGps:
+    case Telemetry::kFreeGpsNewer:
+    case Telemetry::kFreeGpsNmea:
+    case Telemetry::kFreeGps70mai: {
+      if (path.extension() == ".TS" || path.extension() == ".ts") {
+        std::vector<std::vector<std::uint8_t>> records;
+        for (int s = 0; s < seconds; ++s) records.push_back(TsPrivateRecord(drive, s, g(s)));
+        // Private stream 2 on a PID the programme map does not list.
+        return AddTsPrivatePackets(path.string(), 0x0300, 0xBF, records, error);
+      }
+      Mp4Additions add;
+      for (int s = 0; s < seconds; ++s) add.inMedia.push_back(FreeGpsBlock(format, drive, s, g(s)));
+      if (!cut) {
+        const auto size = std::uint32_t(add.inMedia.empty() ? 0 : add.inMedia[0].size());
+        add.moovChild = [size](const std::vector<std::uint64_t>& offsets) {
+          return FreeGpsIndex(offsets, size);
+        };
+      }
+      return AddMp4Boxes(path.string(), add, error);
+    }
+    case Telemetry::kBlackVue: {
+      Mp4Additions add;
+      add.beforeMedia = BlackVueFreeBox(drive, seconds);
+      return AddMp4Boxes(path.string(), add, error);
+    }
+    default:
+      return true;
+  }
+}
+
+bool FamilyLayout::WriteSidecars(Telemetry format, const fs::path& root, const std::string& front,
+                                 const DriveTelemetry& drive, int seconds, RecordingResult* result,
+                                 std::string* error) const {
+  std::vector<std::pair<std::string, std::string>> files;  // extension, contents
+  DriveTelemetry part = drive;
+  part.fixes.resize(std::min(part.fixes.size(), std::size_t(std::max(seconds, 0))));
+  switch (format) {
+    case Telemetry::kBlackVueSidecar: {
+      const std::vector<std::uint8_t> g = BlackVue3gf(drive, seconds);
+      files.push_back({".gps", BlackVueGpsLog(drive, seconds)});
+      files.push_back({".3gf", std::string(g.begin(), g.end())});
+      break;
+    }
+    case Telemetry::kNmeaSidecar:
+      files.push_back({".nmea", NmeaFile(part)});
+      break;
+    case Telemetry::kGpxSidecar:
+      files.push_back({".gpx", GpxFile(part)});
+      break;
+    default:
+      return true;
+  }
+  for (const auto& [extension, contents] : files) {
+    const std::string name = fs::path(front).replace_extension(extension).string();
+    result->files.push_back({name, contents.size(), false});
+    std::ofstream out(root / name, std::ios::binary);
+    out << contents;
+    out.close();
+    if (!out) {
+      *error = "cannot write " + (root / name).string();
+      return false;
+    }
+    result->bytes += contents.size();
+  }
+  return true;
+}
+
 bool FamilyLayout::WriteRecording(const std::string& root, const CardOptions& options,
                                   const RecordingPlan& plan, RecordingResult* result,
                                   std::string* error) const {
@@ -315,6 +399,14 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
     return false;
   }
   const Container container = options.container;
+  const Telemetry telemetry = options.telemetry == Telemetry::kFamily
+                                  ? FamilyTelemetry(family_.name, container)
+                                  : options.telemetry;
+  if (!ContainerCarries(container, telemetry)) {
+    *error =
+        std::string(family_.name) + " recordings in that container cannot carry that GPS format";
+    return false;
+  }
   const std::vector<Camera> cameras = Cameras(options, plan);
   std::vector<std::string> names;
   StreamFormat format;
@@ -337,6 +429,35 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
   if (sound && !aac.Open(kFamilySoundRate, error)) return false;
 
   std::vector<std::unique_ptr<ContainerWriter>> writers;
+  // The drive's fixes and samples, each second's record written as the pictures reach it.
+  const DriveTelemetry drive = GatherTelemetry(options, plan.start, plan.seconds, &streams);
+  DataTrack track;
+  if (telemetry == Telemetry::kNmeaTrack || telemetry == Telemetry::kGarmin) {
+    track.kind = DataTrack::kText;
+    track.extradata = TextTrackStyle();
+  } else if (telemetry == Telemetry::kGpmf) {
+    track.kind = DataTrack::kGpmf;
+  }
+  const bool thinkware = std::string_view(family_.name) == "thinkware";
+  auto writeData = [&](int second) {
+    const std::size_t k = std::size_t(second) * kGsensorPerSecond;
+    const TelemetrySample* g = k < drive.gsensor.size() ? &drive.gsensor[k] : nullptr;
+    std::vector<std::uint8_t> sample;
+    if (telemetry == Telemetry::kNmeaTrack) {
+      const std::string cue = NmeaCue(drive, second, g, thinkware);
+      sample = TextSample({cue.begin(), cue.end()});
+    } else if (telemetry == Telemetry::kGarmin) {
+      const std::vector<std::uint8_t> record = GarminRecord(drive.fixes[std::size_t(second)]);
+      if (record.empty()) return true;  // no fix, no record
+      sample = TextSample(record);
+    } else if (telemetry == Telemetry::kGpmf) {
+      sample = GpmfSample(drive, second);
+    } else {
+      return true;
+    }
+    return writers.empty() || writers[0]->WriteData(sample, second * 1000, 1000, error);
+  };
+
   for (const std::string& name : names) result->files.push_back({name, 0, false});
   for (std::size_t c = 0; c < cameras.size(); ++c) {
     const fs::path path = fs::path(root) / names[c];
@@ -348,7 +469,8 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
     }
     writers.push_back(std::make_unique<ContainerWriter>());
     if (!writers.back()->Open(path.string(), container, plan.start, streams.Encoder(int(c)),
-                              options.fps, sound && c == 0 ? aac.context() : nullptr, error)) {
+                              options.fps, sound && c == 0 ? aac.context() : nullptr, error,
+                              c == 0 ? track : DataTrack())) {
       return false;  // the writers made so far remove their files
     }
   }
@@ -375,9 +497,17 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
   };
   std::vector<std::deque<AccessUnit>> pictures(cameras.size());
   std::vector<int> written(cameras.size(), 0);
+  // Every camera's pictures carry the car's state at their time, as the cars write it.
+  const std::uint64_t firstFrame = std::uint64_t(plan.tripOffsetSeconds) * options.fps;
   auto writePictures = [&]() {
     for (std::size_t c = 0; c < cameras.size(); ++c) {
       for (; !pictures[c].empty(); pictures[c].pop_front()) {
+        if (telemetry == Telemetry::kTesla) {
+          AccessUnit& au = pictures[c].front();
+          const CarState state = CarStateAt(drive, streams, int(au.picture), options.fps,
+                                            firstFrame, plan.kind == "PARKING");
+          InsertBeforeFirstSlice(options.codec, TeslaSeiNal(options.codec, state), &au.data);
+        }
         if (!writers[c]->WritePicture(pictures[c].front(), error)) return false;
         written[c]++;
       }
@@ -386,6 +516,7 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
   };
   for (int n = 0; n < frames; ++n) {
     if (!writeSoundBefore(std::int64_t(n) * kFamilySoundRate / options.fps)) return false;
+    if (n % options.fps == 0 && !writeData(n / options.fps)) return false;
     if (!streams.EncodePicture(n, &pictures, error) || !writePictures()) return false;
   }
   if (!streams.Drain(&pictures, error) || !writePictures() || !writeSoundBefore(soundSamples)) {
@@ -399,6 +530,13 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
   }
   for (auto& writer : writers) {
     if (!writer->Finish(error)) return false;
+  }
+  // A camera that loses power has written the records of the seconds before it alone.
+  const bool cutShort = plan.cutAtFrame >= 0;
+  const int recorded =
+      cutShort ? std::min(plan.seconds, plan.cutAtFrame / options.fps + 1) : plan.seconds;
+  if (!AddTelemetry(telemetry, fs::path(root) / names[0], drive, recorded, cutShort, error)) {
+    return false;
   }
 
   result->bytes = 0;
@@ -422,6 +560,7 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
     result->files[c] = {names[c], size, cut};
     result->bytes += size;
   }
+  if (!WriteSidecars(telemetry, root, names[0], drive, recorded, result, error)) return false;
   if (family_.tesla && plan.kind != "REC") {
     const fs::path folder = (fs::path(root) / names[0]).parent_path();
     result->files.push_back({(fs::path(names[0]).parent_path() / "event.json").string(), 0, false});

@@ -18,9 +18,6 @@ constexpr double kGsensorCountsPerG = 40;
 // The samples of a collision's jolt.
 constexpr int kJoltSamples = 4;
 
-// The camera's clock runs on Korean time; GPS fixes carry UTC.
-constexpr int kClockAheadOfUtcHours = 9;
-
 bool Parked(const RecordingPlan& plan) { return plan.kind == "PARKING"; }
 
 // The seed of the plan's trip: its own seed for a recording that is a trip of its own.
@@ -50,7 +47,7 @@ RecordingStreams::RecordingStreams(const CardOptions& options, const RecordingPl
                                    int keyInterval, const StreamFormat& format)
     : fps_(options.fps),
       start_(plan.start),
-      utcStart_(AddSeconds(plan.start, -kClockAheadOfUtcHours * 3600)),
+      utcStart_(AddSeconds(plan.start, -kClockAheadOfUtcSeconds)),
       route_(TripSeed(plan) * 7919ull + 17, plan.tripOffsetSeconds, plan.seconds, Parked(plan)),
       gsensorRng_(plan.seed * 104729ull + 3),
       sound_(plan.seed * 1299709ull + 5, route_, Parked(plan), format.soundRate) {
@@ -142,13 +139,15 @@ bool RecordingStreams::Drain(std::deque<AccessUnit>* front, std::deque<AccessUni
   return ok;
 }
 
-GpsFix RecordingStreams::Fix(int second) const {
+GpsFix RecordingStreams::Fix(int second) const { return FixAt(second); }
+
+GpsFix RecordingStreams::FixAt(double seconds) const {
   GpsFix fix;
-  fix.utc = AddSeconds(utcStart_, second);
-  fix.latitude = route_.Latitude(second);
-  fix.longitude = route_.Longitude(second);
-  fix.kmh = route_.SpeedKmh(second);
-  fix.course = route_.Course(second);
+  fix.utc = AddSeconds(utcStart_, std::int64_t(std::floor(seconds)));
+  fix.latitude = route_.Latitude(seconds);
+  fix.longitude = route_.Longitude(seconds);
+  fix.kmh = route_.SpeedKmh(seconds);
+  fix.course = route_.Course(seconds);
   return fix;
 }
 

@@ -26,6 +26,10 @@ namespace tools {
 // G-sensor samples per second.
 inline constexpr int kGsensorPerSecond = 10;
 
+// How far the cameras' clock (the one in the file names) runs ahead of UTC: they keep Korean time,
+// while GPS fixes carry UTC.
+inline constexpr int kClockAheadOfUtcSeconds = 9 * 3600;
+
 // A GPS fix as the receiver gives it.
 struct GpsFix {
   DateTime utc;
@@ -83,6 +87,8 @@ class RecordingStreams {
 
   // The fix at whole second `second` of the recording.
   GpsFix Fix(int second) const;
+  // Where the car is at any time of the recording (its utc the whole second before).
+  GpsFix FixAt(double seconds) const;
 
   // G-sensor sample k (0, 1, ... in turn, kGsensorPerSecond a second): a byte per axis, 128
   // meaning no force and 40 counts a g, that swing with the car's turning and braking, and a

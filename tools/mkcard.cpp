@@ -26,6 +26,7 @@ extern "C" {
 
 #include "support/ProgramInfo.h"
 #include "tools/CardWriter.h"
+#include "tools/TelemetryWriter.h"
 #include "vexlib/vexlib.h"
 
 namespace {
@@ -94,6 +95,17 @@ void Usage(std::FILE* out) {
       "                       whole seconds (0 to the length less one) of every recording,\n"
       "                       instead of the one in the middle of each EVENT recording\n"
       "  --no-gsensor         no G-sensor samples at all\n"
+      "  --telemetry FORMAT   the GPS and G-sensor format outside vex cards instead of the\n"
+      "                       family's own: none, freegps, freegps-newer, freegps-nmea,\n"
+      "                       freegps-70mai, blackvue, blackvue-sidecar, nmea-track, garmin,\n"
+      "                       gpmf, tesla, nmea-sidecar, gpx-sidecar (a transport stream\n"
+      "                       carries none, freegps-newer as its private stream and the\n"
+      "                       sidecars: .gps and .3gf, .nmea, .gpx beside the front file)\n"
+      "  --gps-clock utc|local|jump|none  the clock of the GPS records outside vex cards:\n"
+      "                       UTC (default), the camera's clock (UTC + 9 h, the names' clock),\n"
+      "                       UTC until the first valid fix and the camera's from it on, or\n"
+      "                       none (left out, or zeros where the format needs a time)\n"
+      "  --gps-lost S         the first S seconds of each recording have no fix (outside vex)\n"
       "  --seed N             varies the drives, scenes and noise (default 1)\n"
       "  --bitrate KBPS       constant front camera bit rate, the rear a third of it (default:\n"
       "                       constant quality, small files)\n"
@@ -236,6 +248,20 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
       s->card.realistic = true;
     } else if (a == "--no-gsensor") {
       s->card.gsensor = false;
+    } else if (a == "--telemetry") {
+      ok = value(&v) && tools::ParseTelemetry(v, &s->card.telemetry);
+    } else if (a == "--gps-clock") {
+      ok = value(&v);
+      if (ok) {
+        const std::string m = v;
+        ok = m == "utc" || m == "local" || m == "jump" || m == "none";
+        s->card.gpsClock = m == "local"  ? tools::GpsClock::kLocal
+                           : m == "jump" ? tools::GpsClock::kJump
+                           : m == "none" ? tools::GpsClock::kNone
+                                         : tools::GpsClock::kUtc;
+      }
+    } else if (a == "--gps-lost") {
+      ok = value(&v) && ParseInt(v, 0, 3600, &s->card.gpsLostSeconds);
     } else if (a == "--jolts") {
       ok = value(&v) && ParseSeconds(v, &s->card.joltSeconds);
     } else if (a == "--seconds") {
@@ -301,6 +327,21 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
     std::fprintf(stderr, "roadeye-mkcard: %s cards are not written in that container\n",
                  s->card.family.c_str());
     return 2;
+  }
+  if (s->card.family == "vex" &&
+      (s->card.telemetry != tools::Telemetry::kFamily ||
+       s->card.gpsClock != tools::GpsClock::kUtc || s->card.gpsLostSeconds != 0)) {
+    std::fprintf(stderr, "roadeye-mkcard: vex cards keep their own GPS records\n");
+    return 2;
+  }
+  if (s->card.family != "vex") {
+    const tools::Telemetry format = s->card.telemetry == tools::Telemetry::kFamily
+                                        ? tools::FamilyTelemetry(s->card.family, s->card.container)
+                                        : s->card.telemetry;
+    if (!tools::ContainerCarries(s->card.container, format)) {
+      std::fprintf(stderr, "roadeye-mkcard: that container cannot carry that GPS format\n");
+      return 2;
+    }
   }
   if (s->card.family == "vex" && s->card.codec != tools::VideoCodec::kH264) {
     std::fprintf(stderr, "roadeye-mkcard: vex cards hold H.264 pictures only\n");

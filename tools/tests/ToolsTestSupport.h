@@ -121,6 +121,35 @@ inline Probe FfprobeVideo(const fs::path& file) {
   return p;
 }
 
+// What `ffprobe -v warning` says of a file, less what it says of the streams it has no decoder
+// for (a gpmd data track, a transport stream's private stream): that it cannot decode them, which
+// it says of every camera's file that has them.
+inline std::string ProbeWarnings(const fs::path& file) {
+  std::vector<std::string> undecoded;
+  const Outcome streams = RunCommand(
+      "ffprobe -v error -show_entries stream=index,codec_type -of csv=p=0 " + Quote(file.string()));
+  for (const std::string& line : Lines(streams.out)) {
+    const std::size_t comma = line.find(',');
+    const std::string type = comma == std::string::npos ? "" : line.substr(comma + 1);
+    if (type == "data" || type == "unknown") undecoded.push_back(line.substr(0, comma));
+  }
+  std::string kept;
+  bool dropped = false;
+  for (const std::string& line :
+       Lines(RunCommand("ffprobe -v warning " + Quote(file.string()) + " 2>&1").out)) {
+    bool about = false;
+    for (const std::string& index : undecoded) {
+      about = about || line.ends_with("for input stream " + index) ||
+              line.find("for stream " + index + " (") != std::string::npos;
+    }
+    // The advice that follows a stream's missing parameters.
+    about = about || (dropped && line.starts_with("Consider increasing"));
+    dropped = about;
+    if (!about) kept += line + "\n";
+  }
+  return kept;
+}
+
 class ToolsTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -36,7 +36,7 @@ struct Probed {
 
 Probed FfprobeJson(const fs::path& file) {
   Probed p;
-  p.warnings = RunCommand("ffprobe -v warning " + Quote(file.string()) + " 2>&1").out;
+  p.warnings = ProbeWarnings(file);
   const Outcome r = RunCommand("ffprobe -v error -print_format json -show_streams -show_format " +
                                Quote(file.string()));
   p.json = nlohmann::json::parse(r.out, nullptr, false);
