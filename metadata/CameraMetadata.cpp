@@ -9,19 +9,32 @@ namespace metadata {
 
 const char* FormatName(Format format) {
   switch (format) {
-    case Format::kNone: return "none";
-    case Format::kFreeGps: return "freegps";
-    case Format::kFreeGpsNmea: return "freegps-nmea";
-    case Format::kFreeGps70mai: return "freegps-70mai";
-    case Format::kTsPrivate: return "ts-private";
-    case Format::kBlackVue: return "blackvue";
-    case Format::kBlackVueSidecar: return "blackvue-sidecar";
-    case Format::kNmeaTrack: return "nmea-track";
-    case Format::kGarmin: return "garmin";
-    case Format::kGpmf: return "gpmf";
-    case Format::kTesla: return "tesla";
-    case Format::kNmeaSidecar: return "nmea-sidecar";
-    case Format::kGpxSidecar: return "gpx-sidecar";
+    case Format::kNone:
+      return "none";
+    case Format::kFreeGps:
+      return "freegps";
+    case Format::kFreeGpsNmea:
+      return "freegps-nmea";
+    case Format::kFreeGps70mai:
+      return "freegps-70mai";
+    case Format::kTsPrivate:
+      return "ts-private";
+    case Format::kBlackVue:
+      return "blackvue";
+    case Format::kBlackVueSidecar:
+      return "blackvue-sidecar";
+    case Format::kNmeaTrack:
+      return "nmea-track";
+    case Format::kGarmin:
+      return "garmin";
+    case Format::kGpmf:
+      return "gpmf";
+    case Format::kTesla:
+      return "tesla";
+    case Format::kNmeaSidecar:
+      return "nmea-sidecar";
+    case Format::kGpxSidecar:
+      return "gpx-sidecar";
   }
   return "none";
 }

@@ -32,9 +32,11 @@ bool StatusAt(const std::uint8_t* p) {
 }
 
 // The record's clock from its six fields; false when they are no date and time. A year under 100
-// counts from 2000; some cameras write it whole.
+// counts from 2000; some cameras write it whole. All six zero: the record has no clock.
 bool Clock(std::uint32_t year, std::uint32_t month, std::uint32_t day, std::uint32_t hour,
            std::uint32_t minute, std::uint32_t second, Fix* fix) {
+  // A camera without a clock of its receiver's writes zeros: a fix without a time.
+  if ((year | month | day | hour | minute | second) == 0) return true;
   if (year < 100) year += 2000;
   if (year > 9999 || month > 12 || day > 31 || hour > 23 || minute > 59 || second > 60) {
     return false;

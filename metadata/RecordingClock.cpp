@@ -33,15 +33,39 @@ bool Quarters(std::int64_t d, int* minutes) {
   return true;
 }
 
-// The whole-hour zone of the valid fixes' median longitude, in minutes; false with no valid fix.
+// Countries where dash cameras are common whose zone is not their longitude's and which keep no
+// summer time, tried in this order before the longitude's whole hour.
+struct Zone {
+  double south, north, west, east;
+  int minutes;
+};
+constexpr Zone kZones[] = {
+    {33.0, 38.7, 124.5, 131.0, 540},  // Korea
+    {24.0, 45.6, 129.0, 146.0, 540},  // Japan
+    {6.5, 30.0, 68.0, 97.5, 330},     // India
+    {18.0, 53.6, 97.5, 134.8, 480},   // China east of India
+};
+
+double Median(std::vector<double> v) {
+  std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 2), v.end());
+  return v[v.size() / 2];
+}
+
+// The zone of the valid fixes' median position, in minutes; false with no valid fix.
 bool ZoneOfPosition(const CameraMetadata& data, int* minutes) {
-  std::vector<double> lons;
+  std::vector<double> lats, lons;
   for (const Fix& f : data.fixes) {
-    if (f.valid) lons.push_back(f.longitude);
+    if (f.valid) lats.push_back(f.latitude), lons.push_back(f.longitude);
   }
   if (lons.empty()) return false;
-  std::nth_element(lons.begin(), lons.begin() + std::ptrdiff_t(lons.size() / 2), lons.end());
-  *minutes = int(std::lround(lons[lons.size() / 2] / 15.0)) * 60;
+  const double lat = Median(lats), lon = Median(lons);
+  for (const Zone& z : kZones) {
+    if (lat >= z.south && lat <= z.north && lon >= z.west && lon <= z.east) {
+      *minutes = z.minutes;
+      return true;
+    }
+  }
+  *minutes = int(std::lround(lon / 15.0)) * 60;
   return true;
 }
 

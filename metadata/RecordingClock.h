@@ -8,7 +8,8 @@
 // - else the name's clock against the records' gives the offset, in quarter hours. When the two
 //   agree, the records carry the camera's own clock: they are UTC unless the position lies two or
 //   more hours of longitude from Greenwich, where they are taken for local time and the offset is
-//   estimated from the longitude (and said to be);
+//   estimated from the position (and said to be): the zone of a few countries that keep no summer
+//   time (Korea, Japan, China, India), else the longitude's whole hour;
 // - records without a clock get theirs from the name's clock and their place in the recording,
 //   less the offset estimated from the position;
 // - a recording with no clock in its name or container starts at its first fix.

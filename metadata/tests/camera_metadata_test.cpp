@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "metadata/CameraMetadata.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "metadata/CameraMetadata.h"
 
 namespace metadata {
 namespace {

@@ -57,9 +57,13 @@ TEST(RecordingClockTest, RecordsInTheNamesClockFarFromGreenwichAreLocalTime) {
   const RecordingClock c = SettleClock(&d, kName);
   EXPECT_FALSE(c.recordsUtc);
   EXPECT_TRUE(c.estimated);
-  // 127 degrees east: the whole-hour zone of the longitude.
-  EXPECT_EQ(c.offsetMinutes, 480);
-  EXPECT_EQ(d.fixes[0].utcMs, kName - 480 * kMinute);
+  // Seoul keeps Korea's UTC + 9, not its longitude's hour (8).
+  EXPECT_EQ(c.offsetMinutes, 540);
+  EXPECT_EQ(d.fixes[0].utcMs, kName - 540 * kMinute);
+
+  CameraMetadata perth = Drive(kName, true);
+  for (Fix& f : perth.fixes) f.latitude = -31.95, f.longitude = 115.86;
+  EXPECT_EQ(SettleClock(&perth, kName).offsetMinutes, 480);  // elsewhere the longitude's hour
 
   CameraMetadata london = Drive(kName, true);
   for (Fix& f : london.fixes) f.longitude = -0.12;
@@ -75,7 +79,7 @@ TEST(RecordingClockTest, FixesWithoutAClockTakeTheNamesAndTheirPlace) {
   const RecordingClock c = SettleClock(&d, kName);
   EXPECT_TRUE(c.estimated);
   EXPECT_EQ(d.fixes[4].mediaMs, 4000);
-  EXPECT_EQ(d.fixes[4].utcMs, kName - 480 * kMinute + 4000);
+  EXPECT_EQ(d.fixes[4].utcMs, kName - 540 * kMinute + 4000);
 
   CameraMetadata none = Drive(0, false);
   const RecordingClock n = SettleClock(&none, -1);
