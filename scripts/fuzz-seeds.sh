@@ -168,3 +168,30 @@ for name, data in seeds.items():
     with open(out + '/' + name, 'wb') as f:
         f.write(data)
 PY
+
+# The camera-data entry: one recording file of each family as the card writer fills it, and the
+# freeGPS readers: single blocks of each layout and a transport stream with its private records.
+for family in novatek:mp4 novatek:ts vantrue:mp4 70mai:mp4 blackvue:mp4 thinkware:mp4 garmin:mp4 \
+    tesla:mp4 generic:mp4; do
+  name=${family%%:*} container=${family##*:}
+  "$bin/roadeye-mkcard" "$work/meta-$name-$container" --family "$name" --container "$container" \
+    --seconds 2 --count 1 --kinds REC --rear no --no-damaged --front 128x64 --fps 2 > /dev/null
+  front=$(find "$work/meta-$name-$container" -type f \( -iname "*F.$container" -o -iname "*_A.mp4" \
+    -o -iname "*-front.mp4" -o -iname "GRMN*" -o -iname "VID_*" -o -iname "*_F.mp4" \) | sort | head -1)
+  cp "$front" "$out/camera_metadata/$name-$container"
+done
+python3 - "$work/meta-novatek-mp4" "$out/freegps" <<'PY'
+import glob, sys
+src, out = sys.argv[1], sys.argv[2]
+data = open(sorted(glob.glob(src + '/**/*F.MP4', recursive=True))[0], 'rb').read()
+at = data.find(b'freeGPS ')
+open(out + '/common', 'wb').write(data[at:at + 256])
+PY
+cp "$out/camera_metadata/novatek-ts" "$out/freegps/ts"
+cp "$out/camera_metadata/vantrue-mp4" "$work/vantrue.bin"
+python3 - "$work/vantrue.bin" "$out/freegps/nmea" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+at = data.find(b'freeGPS ')
+open(sys.argv[2], 'wb').write(data[at:at + 512])
+PY

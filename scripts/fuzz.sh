@@ -18,7 +18,8 @@ cmake --build build-fuzz --target fuzz_all -j"$(nproc)"
 [ -d build-fuzz/seeds ] || scripts/fuzz-seeds.sh build/bin build-fuzz/seeds
 
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(vex avi telemetry settings decoder cards container gpmf tesla_sei)
+[ ${#targets[@]} -gt 0 ] || targets=(vex avi telemetry settings decoder cards container gpmf tesla_sei nmea
+  blackvue gpx garmin freegps camera_metadata)
 mkdir -p build-fuzz/logs
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
