@@ -212,12 +212,14 @@ struct TrackFiles {
 };
 
 // The AVI file's path with `ending` in place of its ".avi" (any case), or added when it has none.
+// The path with its video ending (.avi, or another camera's .mp4, .mov, .ts) replaced by `ending`.
 std::string Beside(const std::string& avi, const char* ending) {
   std::string base = avi;
-  if (base.size() > 4) {
-    std::string tail = base.substr(base.size() - 4);
+  const std::size_t dot = base.find_last_of("./");
+  if (dot != std::string::npos && base[dot] == '.') {
+    std::string tail = base.substr(dot);
     for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (tail == ".avi") base.resize(base.size() - 4);
+    if (tail == ".avi" || tail == ".mp4" || tail == ".mov" || tail == ".ts") base.resize(dot);
   }
   return base + ending;
 }

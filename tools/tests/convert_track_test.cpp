@@ -211,4 +211,63 @@ TEST_F(ConvertTrackTest, UsageNamesTheTrackOptions) {
   EXPECT_NE(bad.out.find("unknown option --gps"), std::string::npos) << bad.out;
 }
 
+// Another camera's card: its recording's track comes from the camera's own format, for every
+// format, and gpsbabel reads it in order, on the UTC date (08:15 on the camera's clock at UTC + 9
+// is 23:15 of the day before), one point a second as the format gives them.
+struct FamilyTrackCase {
+  const char* name;
+  const char* options;
+};
+
+class FamilyTrackTest : public ::testing::TestWithParam<FamilyTrackCase> {};
+
+TEST_P(FamilyTrackTest, GpxOfEveryFormatReadsBackInUtc) {
+  if (!HaveProgram("gpsbabel")) GTEST_SKIP() << "gpsbabel is not installed (package gpsbabel)";
+  roadeye_test::TempDir dir("convert-family-track");
+  const std::string card = dir.str() + "/card", out = dir.str() + "/out";
+  const Ran made = RunCommand(Quote(BinDir() + "/roadeye-mkcard") + " " + Quote(card) + " " +
+                              GetParam().options +
+                              " --seconds 3 --count 1 --kinds REC --rear no --front 160x90"
+                              " --no-damaged");
+  ASSERT_EQ(made.exitCode, 0) << made.out;
+  const Ran convert =
+      RunCommand(Quote(BinDir() + "/roadeye-convert") + " --gpx " + Quote(card) + " " + Quote(out));
+  ASSERT_EQ(convert.exitCode, 0) << convert.out;
+  std::vector<fs::path> gpx;
+  for (const auto& e : fs::directory_iterator(out)) {
+    if (e.path().extension() == ".gpx") gpx.push_back(e.path());
+  }
+  ASSERT_EQ(gpx.size(), 1u) << convert.out;
+  const std::vector<Row> rows = ReadWithGpsbabel("gpx", gpx.front().string());
+  ASSERT_GE(rows.size(), 3u);
+  std::set<std::string> seconds;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].date, "2024/06/11") << i;
+    EXPECT_EQ(rows[i].time.substr(0, 6), "23:15:") << i;
+    if (i > 0) {
+      EXPECT_GE(rows[i].time, rows[i - 1].time) << "out of order at " << i;
+    }
+    EXPECT_NEAR(rows[i].lat, 37.5657, 0.01);
+    seconds.insert(rows[i].time.substr(0, 8));
+  }
+  EXPECT_EQ(seconds, (std::set<std::string>{"23:15:00", "23:15:01", "23:15:02"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, FamilyTrackTest,
+    ::testing::Values(FamilyTrackCase{"freegps", "--family novatek"},
+                      FamilyTrackCase{"ts_private", "--family novatek --container ts"},
+                      FamilyTrackCase{"freegps_nmea", "--family vantrue"},
+                      FamilyTrackCase{"freegps_70mai", "--family 70mai"},
+                      FamilyTrackCase{"blackvue", "--family blackvue"},
+                      FamilyTrackCase{"blackvue_sidecar",
+                                      "--family blackvue --telemetry blackvue-sidecar"},
+                      FamilyTrackCase{"thinkware", "--family thinkware"},
+                      FamilyTrackCase{"garmin", "--family garmin"},
+                      FamilyTrackCase{"gpmf", "--family generic"},
+                      FamilyTrackCase{"tesla", "--family tesla"},
+                      FamilyTrackCase{"nmea_sidecar", "--family generic --telemetry nmea-sidecar"},
+                      FamilyTrackCase{"gpx_sidecar", "--family generic --telemetry gpx-sidecar"}),
+    [](const ::testing::TestParamInfo<FamilyTrackCase>& info) { return info.param.name; });
+
 }  // namespace
