@@ -142,9 +142,9 @@ struct CardOptions {
   VideoCodec codec = VideoCodec::kH264;
   // An interior camera in every recording, for the families whose cameras have one.
   bool interior = false;
-  // The GPS and G-sensor format of the other families' recordings, the clock their GPS records
-  // give, and the seconds from each recording's start whose fixes are invalid (status V, no
-  // position), as before a receiver's first fix.
+  // The GPS and G-sensor format of the other families' recordings and the clock their GPS
+  // records give; the seconds from each recording's start (any family's) whose fixes are invalid
+  // (status V, no position), as before a receiver's first fix.
   Telemetry telemetry = Telemetry::kFamily;
   GpsClock gpsClock = GpsClock::kUtc;
   int gpsLostSeconds = 0;

@@ -151,10 +151,10 @@ bool VexCardLayout::WriteRecording(const std::string& root, const CardOptions& o
         soundPacket++;
       } else if (gpsDue && (!gDue || tGps <= tG)) {
         const GpsFix fix = streams.Fix(gpsSecond);
-        const std::string text = options.gpsFix
-                                     ? GpsRecord(fix.utc, fix.latitude, fix.longitude, fix.kmh,
-                                                 fix.course, options.gpsSpeedField)
-                                     : VoidGpsRecord(fix.utc);
+        const bool fixed = options.gpsFix && gpsSecond >= options.gpsLostSeconds;
+        const std::string text = fixed ? GpsRecord(fix.utc, fix.latitude, fix.longitude, fix.kmh,
+                                                   fix.course, options.gpsSpeedField)
+                                       : VoidGpsRecord(fix.utc);
         if (!writer.AddPacket(0, vex::kTypeText, text.data(), std::uint32_t(text.size()), tGps)) {
           return false;
         }

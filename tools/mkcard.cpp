@@ -105,7 +105,8 @@ void Usage(std::FILE* out) {
       "                       UTC (default), the camera's clock (UTC + 9 h, the names' clock),\n"
       "                       UTC until the first valid fix and the camera's from it on, or\n"
       "                       none (left out, or zeros where the format needs a time)\n"
-      "  --gps-lost S         the first S seconds of each recording have no fix (outside vex)\n"
+      "  --gps-lost S         the first S seconds of each recording have no fix (status V,\n"
+      "                       no position), as before a receiver's first fix\n"
       "  --seed N             varies the drives, scenes and noise (default 1)\n"
       "  --bitrate KBPS       constant front camera bit rate, the rear a third of it (default:\n"
       "                       constant quality, small files)\n"
@@ -328,9 +329,8 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
                  s->card.family.c_str());
     return 2;
   }
-  if (s->card.family == "vex" &&
-      (s->card.telemetry != tools::Telemetry::kFamily ||
-       s->card.gpsClock != tools::GpsClock::kUtc || s->card.gpsLostSeconds != 0)) {
+  if (s->card.family == "vex" && (s->card.telemetry != tools::Telemetry::kFamily ||
+                                  s->card.gpsClock != tools::GpsClock::kUtc)) {
     std::fprintf(stderr, "roadeye-mkcard: vex cards keep their own GPS records\n");
     return 2;
   }

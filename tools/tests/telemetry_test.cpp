@@ -235,11 +235,23 @@ TEST_F(ToolsTest, GpsClockAndLostFixesChangeTheRecords) {
   }
   ASSERT_EQ(rmc.size(), 3u);
   auto hour = [](const std::string& line) { return std::stoi(line.substr(7, 2)); };
+  auto status = [](const std::string& line) { return line.substr(line.find("$GPRMC,") + 18, 1); };
   const int utcHour = int(route[0].utc / 3600 % 24);
-  EXPECT_EQ(rmc[0].substr(18, 2), "V,");
+  EXPECT_EQ(status(rmc[0]), "V");
   EXPECT_EQ(hour(rmc[0]), utcHour);
-  EXPECT_EQ(rmc[1].substr(18, 2), "A,");
+  EXPECT_EQ(status(rmc[1]), "A");
   EXPECT_EQ(hour(rmc[1]), (utcHour + 9) % 24);
+
+  // The VEX card's own records lose their first fixes the same way.
+  const fs::path vex = tmp_.path() / "vex";
+  const std::vector<Written> written = MakeCard(vex, std::string(kCommon) + "--gps-lost 2");
+  ASSERT_EQ(written.size(), 1u);
+  Dump(vex, written[0].name, tmp_.path() / "dump");
+  std::vector<std::string> statuses;
+  for (const std::string& line : Lines(ReadFile(tmp_.path() / "dump" / "text.txt"))) {
+    if (line.rfind("G$GPRMC,", 0) == 0) statuses.push_back(status(line));
+  }
+  EXPECT_EQ(statuses, (std::vector<std::string>{"V", "V", "A"}));
 }
 
 // The fields of a protobuf message: wire types 0 (varint), 1 (fixed64) and 5 (fixed32) by
