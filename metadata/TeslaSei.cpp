@@ -2,6 +2,7 @@
 #include "metadata/TeslaSei.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "metadata/tesla_sei.pb-c.h"
@@ -109,7 +110,17 @@ bool ReadSeiValue(const std::vector<std::uint8_t>& rbsp, std::size_t* pos, std::
   return false;
 }
 
-char GearLetter(Roadeye__Tesla__SeiMetadata__Gear gear) {
+// The message's enumerations as the numbers they hold: protoc-c's reader keeps a number the
+// description does not name, which the enumeration's type cannot hold.
+template <typename Enum>
+int RawNumber(const Enum& field) {
+  static_assert(sizeof(Enum) == sizeof(int));
+  int number = 0;
+  std::memcpy(&number, &field, sizeof number);
+  return number;
+}
+
+char GearLetter(int gear) {
   switch (gear) {
     case ROADEYE__TESLA__SEI_METADATA__GEAR__GEAR_PARK:
       return 'P';
@@ -131,12 +142,13 @@ double Finite(double value, double scale = 1.0) {
 void AddMessage(const Roadeye__Tesla__SeiMetadata& m, int mediaMs, CameraMetadata* out) {
   VehicleState state;
   state.mediaMs = mediaMs;
-  state.gear = GearLetter(m.gear_state);
+  state.gear = GearLetter(RawNumber(m.gear_state));
   state.blinkLeft = m.blinker_on_left != 0;
   state.blinkRight = m.blinker_on_right != 0;
   state.brake = m.brake_applied != 0;
   // Our numbering of the states is the message's own.
-  state.autopilot = m.autopilot_state >= 0 && m.autopilot_state <= 3 ? int(m.autopilot_state) : 0;
+  const int autopilot = RawNumber(m.autopilot_state);
+  state.autopilot = autopilot >= 0 && autopilot <= 3 ? autopilot : 0;
   state.speedKmh = Finite(m.vehicle_speed_mps, 3.6);
   state.acceleratorPercent = Finite(m.accelerator_pedal_position, 100.0);
   state.steeringDegrees = Finite(m.steering_wheel_angle);
