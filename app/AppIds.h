@@ -42,6 +42,8 @@ enum ControlId : int {
   kIdSpeed = 1240,
   // The playback speed's read-out beside the times.
   kIdPlaySpeed = 1241,
+  // A car's own state (gear, blinkers, brake, autopilot) with its speed, while it has one.
+  kIdVehicle = 1242,
   // The recording list's context menu: export the tracks of the ticked (or clicked) recordings.
   kIdExportTrack = 1300,
   // The same menu's cameras of the playing recording, for the second pane: kIdSecondCamera + the

@@ -128,6 +128,9 @@ void CSamplePlayerDlg::CreateControls() {
   graph_ = new CGraphStatic(this, kIdGraph, wxPoint(30, 520), wxSize(760, 104));
   speed_ = new wxStaticText(this, kIdSpeed, "", wxDefaultPosition, wxDefaultSize,
                             wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+  vehicle_ = new wxStaticText(this, kIdVehicle, "", wxDefaultPosition, wxDefaultSize,
+                              wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+  vehicle_->Hide();
   playSpeed_ = new wxStaticText(this, kIdPlaySpeed, wxString::FromUTF8("1×"), wxDefaultPosition,
                                 wxDefaultSize, wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
   MakeButton(kIdFileDownload, kBmpFileDownload, kBmpFileDownloadSelected, kBmpFileDownload, 0);
@@ -144,6 +147,9 @@ void CSamplePlayerDlg::CreateControls() {
   speed_->SetForegroundColour(*wxRED);
   speed_->SetBackgroundColour(*wxBLACK);
   speed_->SetFont(small);
+  vehicle_->SetForegroundColour(*wxRED);
+  vehicle_->SetBackgroundColour(*wxBLACK);
+  vehicle_->SetFont(small);
   selectAll_->SetForegroundColour(*wxRED);
   selectAll_->SetBackgroundColour(kSelectAllBrush);
   selectAll_->SetFont(small);
@@ -747,6 +753,11 @@ void CSamplePlayerDlg::ShowCardMessage(int koreanId, int englishId) {
 wxString CSamplePlayerDlg::SpeedText() const { return speed_->GetLabel(); }
 wxString CSamplePlayerDlg::CurrentTimeText() const { return currentTime_->GetLabel(); }
 wxString CSamplePlayerDlg::TotalTimeText() const { return totalTime_->GetLabel(); }
+
+void CSamplePlayerDlg::SetVehicleText(const wxString& text) {
+  if (vehicle_->GetLabel() != text) vehicle_->SetLabel(text);
+  if (vehicle_->IsShown() != !text.empty()) vehicle_->Show(!text.empty());
+}
 
 void CSamplePlayerDlg::SetSpeedText(const wxString& text) {
   if (speed_->GetLabel() != text) speed_->SetLabel(text);

@@ -218,6 +218,8 @@ class CSamplePlayerDlg : public wxFrame,
   CBitmapSlider* SeekSlider() const { return seek_; }
   CBitmapSlider* VolumeSlider() const { return volume_; }
   CBitmapSlider* BrightnessSlider() const { return brightness_; }
+  // The car's own state beside its speed; empty hides it.
+  void SetVehicleText(const wxString& text);
   wxString SpeedText() const;
   wxString CurrentTimeText() const;
   // How often the time read-outs' texts were changed (each change redraws the read-out).
@@ -372,6 +374,7 @@ class CSamplePlayerDlg : public wxFrame,
   CGraphStatic* graph_ = nullptr;
   GSensorGraph graphFeed_;
   wxStaticText* speed_ = nullptr;
+  wxStaticText* vehicle_ = nullptr;
   wxStaticText* playSpeed_ = nullptr;
   wxCheckBox* selectAll_ = nullptr;
   FolderDialogRunner folderRunner_;

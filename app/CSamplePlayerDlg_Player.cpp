@@ -49,6 +49,7 @@ void CSamplePlayerDlg::ClearTelemetryView() {
   telemetry_.Clear();
   mapShownFixes_ = 0;
   SetSpeedText(SpeedUnitLabel());
+  SetVehicleText(wxString());
   ResetGSensorGraph(graphFeed_);
   graph_->Refresh();
 }
@@ -362,9 +363,9 @@ void CSamplePlayerDlg::OnPositionTick() {
   }
   // A car's own state (gear, blinkers, brake, autopilot) beside the speed while it has one.
   const std::string vehicle = VehicleReadout(telemetry_.LastVehicle());
-  if (!vehicle.empty()) {
-    SetSpeedText(wxString::FromUTF8(SpeedReadout(telemetry_, speedUnit_) + "  " + vehicle));
-  }
+  SetVehicleText(vehicle.empty() ? wxString()
+                                 : wxString::FromUTF8(SpeedReadout(telemetry_, speedUnit_) + "   " +
+                                                      vehicle + " "));
   UpdateGSensorGraph(s);
 }
 

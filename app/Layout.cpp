@@ -35,6 +35,8 @@ const std::vector<ControlPlace>& NormalControlPlaces() {
         {kIdTotalTime, {495, 433, 56, 14}},
         {kIdSpeed, {580, 433, 56, 14}},
         {kIdPlaySpeed, {580, 474, 56, 16}},
+        // On the caption row, right of "MAIN VIEW" and left of the map's button.
+        {kIdVehicle, {260, 42, 220, 14}},
     };
     // The five kind filters, left to right: driving, event, parking, manual, all.
     const int filters[] = {kIdFilterDriving, kIdFilterEvent, kIdFilterParking, kIdFilterManual,
@@ -67,6 +69,7 @@ std::vector<ControlPlace> FullScreenControlPlaces(int w, int h) {
       {kIdTotalTime, {370, h - 25, 60, 12}},
       {kIdSpeed, {470, h - 25, 60, 12}},
       {kIdPlaySpeed, {535, h - 25, 60, 12}},
+      {kIdVehicle, {600, h - 25, 240, 12}},
   };
 }
 
