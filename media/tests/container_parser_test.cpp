@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cards/CardListing.h"
@@ -44,7 +45,9 @@ struct Packet {
   bool startCode;
 };
 
-std::vector<Packet> ReadAll(CContainerParser& parser, int limit = 100000) {
+// The pictures and sound; the camera's own records (text) go to *texts when it is given.
+std::vector<Packet> ReadAll(CContainerParser& parser, int limit = 100000,
+                            std::vector<std::pair<int, std::string>>* texts = nullptr) {
   std::vector<Packet> got;
   std::unique_ptr<char[]> buffer(new char[kPacketBufferSize]);
   for (int i = 0; i < limit; ++i) {
@@ -54,6 +57,10 @@ std::vector<Packet> ReadAll(CContainerParser& parser, int limit = 100000) {
     if (r < 0) break;
     if (tag[0] == '\0') continue;
     const ChunkKind kind = ClassifyChunkTag(tag);
+    if (kind == ChunkKind::kText) {
+      if (texts) texts->emplace_back(parser.LastPacketTimeMs(), std::string(buffer.get(), size));
+      continue;
+    }
     const bool start = size > 4 && buffer[0] == 0 && buffer[1] == 0 &&
                        (buffer[2] == 1 || (buffer[2] == 0 && buffer[3] == 1));
     got.push_back({kind, parser.LastPacketTimeMs(),
@@ -105,9 +112,16 @@ TEST(ContainerParser, BothCamerasAndTheSoundComeInTimeOrder) {
   EXPECT_GE(rate, CContainerParser::kMinSoundRate);
   EXPECT_TRUE(parser.HasSound());
 
-  const std::vector<Packet> packets = ReadAll(parser);
+  std::vector<std::pair<int, std::string>> texts;
+  const std::vector<Packet> packets = ReadAll(parser, 100000, &texts);
   EXPECT_EQ(Count(packets, ChunkKind::kFrontVideo), 90);
   EXPECT_EQ(Count(packets, ChunkKind::kRearVideo), 90);
+  // The camera's GPS blocks come as the VEX recordings' fix records, one a second in time order.
+  ASSERT_EQ(texts.size(), 3u);
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_EQ(texts[i].first, int(i) * 1000);
+    EXPECT_EQ(texts[i].second.rfind("G$GPRMC,", 0), 0u) << texts[i].second;
+  }
   long long soundBytes = 0;
   int lastPicture = -1, keys = 0;
   for (const Packet& p : packets) {
