@@ -12,6 +12,21 @@
 
 namespace tools {
 
+std::string NmeaDegreesMinutes(double degrees, bool longitude) {
+  const double a = std::min(std::fabs(degrees), 180.0);
+  int whole = int(a);
+  // Round here so that 59.99995 minutes carries into the degrees instead of printing 60.0000.
+  int tenThousandths = int(std::lround((a - whole) * 60 * 10000));
+  if (tenThousandths >= 600000) {
+    whole++;
+    tenThousandths -= 600000;
+  }
+  char out[48];
+  std::snprintf(out, sizeof out, longitude ? "%03d%02d.%04d" : "%02d%02d.%04d", whole % 1000,
+                tenThousandths / 10000, tenThousandths % 10000);
+  return out;
+}
+
 namespace {
 
 std::int64_t ToSeconds(const DateTime& t) {
@@ -79,22 +94,8 @@ std::uint8_t NmeaChecksum(const std::string& sentence) {
 
 std::string GpsRecord(const DateTime& utc, double latitude, double longitude, double kmh,
                       double course, const std::string& speedField) {
-  // ddmm.mmmm (latitude) or dddmm.mmmm (longitude) of a value in degrees.
-  auto nmea = [](double degrees, bool longitude) {
-    double a = std::min(std::fabs(degrees), 180.0);
-    int whole = int(a);
-    // Round here so that 59.99995 minutes carries into the degrees instead of printing 60.0000.
-    int tenThousandths = int(std::lround((a - whole) * 60 * 10000));
-    if (tenThousandths >= 600000) {
-      whole++;
-      tenThousandths -= 600000;
-    }
-    char out[48];
-    std::snprintf(out, sizeof out, longitude ? "%03d%02d.%04d" : "%02d%02d.%04d", whole % 1000,
-                  tenThousandths / 10000, tenThousandths % 10000);
-    return std::string(out);
-  };
-  const std::string lat = nmea(latitude, false), lon = nmea(longitude, true);
+  const std::string lat = NmeaDegreesMinutes(latitude, false),
+                    lon = NmeaDegreesMinutes(longitude, true);
   char knots[48];
   if (speedField.empty() || speedField.size() >= sizeof knots) {
     std::snprintf(knots, sizeof knots, "%.1f", kmh / 1.852);

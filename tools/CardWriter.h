@@ -224,4 +224,8 @@ std::string VoidGpsRecord(const DateTime& utc);
 // XOR of the characters between '$' and '*' (or the end) of an NMEA sentence.
 std::uint8_t NmeaChecksum(const std::string& sentence);
 
+// An NMEA DDmm.mmmm (longitude: DDDmm.mmmm) of decimal degrees, its sign left to the hemisphere
+// letter; the minutes rounded to four places carry into the degrees.
+std::string NmeaDegreesMinutes(double degrees, bool longitude);
+
 }  // namespace tools

@@ -64,22 +64,6 @@ std::vector<std::uint8_t> Box(const char* type, const std::vector<std::uint8_t>&
   return b;
 }
 
-// ddmm.mmmm (latitude) or dddmm.mmmm (longitude) of a value in degrees, rounded so that 59.99995
-// minutes carries into the degrees.
-std::string NmeaDm(double degrees, bool longitude) {
-  const double a = std::min(std::fabs(degrees), 180.0);
-  int whole = int(a);
-  int tenThousandths = int(std::lround((a - whole) * 60 * 10000));
-  if (tenThousandths >= 600000) {
-    whole++;
-    tenThousandths -= 600000;
-  }
-  char out[48];
-  std::snprintf(out, sizeof out, longitude ? "%03d%02d.%04d" : "%02d%02d.%04d", whole % 1000,
-                tenThousandths / 10000, tenThousandths % 10000);
-  return out;
-}
-
 // The same as a number, as the binary records hold it.
 double DmValue(double degrees) {
   const double a = std::fabs(degrees);
@@ -281,20 +265,20 @@ std::string NmeaRmc(const TelemetryFix& fix, const std::string& speedField) {
   char knots[48], course[32];
   std::snprintf(knots, sizeof knots, "%.2f", fix.kmh * kKnotsPerKmh);
   std::snprintf(course, sizeof course, "%.2f", fix.course);
-  return Sentence("$GPRMC," + NmeaTime(fix) + ",A," + NmeaDm(fix.latitude, false) + "," +
-                  (fix.latitude < 0 ? "S" : "N") + "," + NmeaDm(fix.longitude, true) + "," +
-                  (fix.longitude < 0 ? "W" : "E") + "," +
-                  (speedField.empty() ? std::string(knots) : speedField) + "," + course + "," +
-                  date + ",,,A");
+  return Sentence("$GPRMC," + NmeaTime(fix) + ",A," + NmeaDegreesMinutes(fix.latitude, false) +
+                  "," + (fix.latitude < 0 ? "S" : "N") + "," +
+                  NmeaDegreesMinutes(fix.longitude, true) + "," + (fix.longitude < 0 ? "W" : "E") +
+                  "," + (speedField.empty() ? std::string(knots) : speedField) + "," + course +
+                  "," + date + ",,,A");
 }
 
 std::string NmeaGga(const TelemetryFix& fix) {
   if (!fix.valid) return Sentence("$GPGGA," + NmeaTime(fix) + ",,,,,0,00,99.9,,M,,M,,");
   char alt[32];
   std::snprintf(alt, sizeof alt, "%.1f", fix.altitude);
-  return Sentence("$GPGGA," + NmeaTime(fix) + "," + NmeaDm(fix.latitude, false) + "," +
-                  (fix.latitude < 0 ? "S" : "N") + "," + NmeaDm(fix.longitude, true) + "," +
-                  (fix.longitude < 0 ? "W" : "E") + ",1,08,0.9," + alt + ",M,0.0,M,,");
+  return Sentence("$GPGGA," + NmeaTime(fix) + "," + NmeaDegreesMinutes(fix.latitude, false) + "," +
+                  (fix.latitude < 0 ? "S" : "N") + "," + NmeaDegreesMinutes(fix.longitude, true) +
+                  "," + (fix.longitude < 0 ? "W" : "E") + ",1,08,0.9," + alt + ",M,0.0,M,,");
 }
 
 std::vector<std::uint8_t> FreeGpsBlock(Telemetry format, const DriveTelemetry& drive, int second,
