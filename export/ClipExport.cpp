@@ -18,6 +18,7 @@
 #include "export/FileDigest.h"
 #include "export/RemuxClip.h"
 #include "export/TrackExport.h"
+#include "media/CContainerParser.h"
 #include "platform/WholeFile.h"
 #include "support/CivilDate.h"
 #include "telemetry/TrackReader.h"
@@ -98,6 +99,10 @@ class Leftovers {
 Track CutTrack(const Track& track, int startMs, int endMs, std::string name) {
   Track cut;
   cut.name = std::move(name);
+  cut.clockKnown = track.clockKnown;
+  cut.clockOffsetMinutes = track.clockOffsetMinutes;
+  cut.clockText = track.clockText;
+  cut.format = track.format;
   for (const std::vector<TrackPoint>& segment : track.segments) {
     std::vector<TrackPoint> kept;
     for (const TrackPoint& p : segment) {
@@ -340,10 +345,10 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
     sourcePaths.push_back(p.string());
   }
 
-  static const char* const kEndings[] = {".mp4", ".txt", ".sha256"};
+  static const char* const kEndings[] = {".mp4", ".gpx", ".txt", ".sha256"};
   Leftovers leftovers;
-  std::string temps[2];
-  for (int i = 0; i < 2; ++i) {
+  std::string temps[3];
+  for (int i = 0; i < 3; ++i) {
     std::string final;
     if (!MakeDestinationPath(request.folder, base + "_0000-0000" + kEndings[i], &final)) {
       return Fail(outcome, kClipBadName);
@@ -384,12 +389,25 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
   std::snprintf(seconds, sizeof seconds, "_%04d-%04d", remux.startMs / 1000,
                 (remux.endMs + 999) / 1000);
   outcome.stem = base + seconds;
-  std::string finals[3];
-  for (int i = 0; i < 3; ++i) {
+  std::string finals[4];
+  for (int i = 0; i < 4; ++i) {
     if (!MakeDestinationPath(request.folder, outcome.stem + kEndings[i], &finals[i])) {
       return Fail(outcome, kClipBadName);
     }
   }
+
+  // The track over the span, from the camera's own GPS data (the front camera's file and what
+  // lies beside it); a recording without any gives a track file with no points.
+  Track track;
+  const TrackReadResult read = ReadRecordingTrack(
+      nullptr, ContainerRecordingName({sourcePaths.front()}).c_str(), &track, nullptr);
+  if (read == TrackReadResult::kReadFailed) return Fail(outcome, kClipTrackFailed);
+  if (busy->load() == 0) return Fail(outcome, kClipStopped);
+  Track cut = CutTrack(track, remux.startMs, remux.endMs, outcome.stem);
+  outcome.gpsPoints = cut.PointCount();
+  std::string gpxError;
+  errno = 0;
+  if (!WriteGpx({cut}, temps[1], &gpxError)) return Fail(outcome, kClipWriteFailed, errno);
 
   // The text.
   const std::string& stem = outcome.stem;
@@ -411,23 +429,25 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
   text += "Cameras:       " + cameras + " (" + std::to_string(remux.videoStreams) +
           " picture streams, copied as the camera coded them), " +
           (remux.sound ? "with sound\n" : "no sound\n");
-  text += "GPS fixes:     not read from this camera's files\n";
+  text += "GPS fixes:     " + std::to_string(outcome.gpsPoints) +
+          (outcome.gpsPoints == 0 ? " (the track file has none)\n"
+                                  : " (" + track.format + ", " + track.clockText + ")\n");
   for (const std::string& path : sourcePaths) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return Fail(outcome, kClipSourceFailed, errno);
     text += "Source file:   " + path + " (" + std::to_string((long long)st.st_size) + " bytes)\n";
   }
-  text += "Files:         " + stem + ".mp4, " + stem + ".txt\n";
+  text += "Files:         " + stem + ".mp4, " + stem + ".gpx, " + stem + ".txt\n";
   text += "Checksums:     " + stem + ".sha256 (sha256sum -c " + stem + ".sha256)\n";
   text += std::string("Viewer:        Roadeye ") + ROADEYE_VERSION + "\n";
-  if (!WriteWholeFile(temps[1], text, WholeFileMode::kReplace)) {
+  if (!WriteWholeFile(temps[2], text, WholeFileMode::kReplace)) {
     return Fail(outcome, kClipWriteFailed, errno);
   }
 
   // The checksums: the files as written, read back, and the recording's files on the card.
   std::string list;
   int error = 0;
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < 3; ++i) {
     std::string hex;
     const DigestResult r = Sha256OfFile(temps[i], &hex, busy, &error);
     if (r == DigestResult::kStopped) return Fail(outcome, kClipStopped);
@@ -443,14 +463,14 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
   }
 
   // Into place, the list last.
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < 3; ++i) {
     if (std::rename(temps[i].c_str(), finals[i].c_str()) != 0) {
       return Fail(outcome, kClipWriteFailed, errno);
     }
     leftovers.Forget(temps[i]);
     leftovers.Add(finals[i]);
   }
-  if (!WriteWholeFile(finals[2], list, WholeFileMode::kReplace)) {
+  if (!WriteWholeFile(finals[3], list, WholeFileMode::kReplace)) {
     return Fail(outcome, kClipWriteFailed, errno);
   }
   leftovers.Keep();

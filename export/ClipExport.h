@@ -16,11 +16,11 @@
 // earlier export of the same span), the checksum list last; a failure or a stop removes whatever
 // this clip had written, and the outcome says why.
 //
-// Another camera family's recording gives three files: its span as one MP4 file holding every
+// Another camera family's recording gives four files: its span as one MP4 file holding every
 // camera's pictures and the sound as the camera coded them (export/RemuxClip.h), from each
-// camera's key picture at or before the start asked for; the .txt; and the .sha256 list, which
-// names each of the recording's camera files on the card by its absolute path. Its track is not
-// read yet, so there is no .gpx.
+// camera's key picture at or before the start asked for; the .gpx of the span, from the camera's
+// own GPS data (metadata/); the .txt; and the .sha256 list, which names each of the recording's
+// camera files on the card by its absolute path.
 //
 // Threads: runs on the caller's worker (the window's export worker, the command-line converter,
 // tests). The AVI goes through the process-wide clip writer, so one export or conversion runs at a
@@ -83,7 +83,7 @@ struct ClipOutcome {
   std::string reason;                  // the result in words, with the system's reason
   ClipSpan span;                       // the blocks taken, once the recording was described
   std::string stem;                    // the files' common name, once known
-  // The files made, in order .avi, .gpx, .txt, .sha256 (.mp4, .txt, .sha256 for another
+  // The files made, in order .avi, .gpx, .txt, .sha256 (.mp4, .gpx, .txt, .sha256 for another
   // family's recording; full paths); empty unless done.
   std::vector<std::string> files;
   int gpsPoints = 0;  // fixes in the clip's track

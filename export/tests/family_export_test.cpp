@@ -40,14 +40,15 @@ struct CardCase {
   const char* options;  // roadeye-mkcard's
   const char* codec;    // the pictures' codec as ffprobe names it
   bool sound;
+  bool gps;  // the family's own GPS data is in or beside its files
 };
 
 const CardCase kCards[] = {
-    {"novatek", "--family novatek", "h264", true},
-    {"blackvue_h265", "--family blackvue --codec h265", "hevc", true},
-    {"novatek_ts", "--family novatek --container ts", "h264", true},
-    {"generic_ts_h265", "--family generic --container ts --codec h265", "hevc", true},
-    {"tesla", "--family tesla", "h264", false},
+    {"novatek", "--family novatek", "h264", true, true},
+    {"blackvue_h265", "--family blackvue --codec h265", "hevc", true, true},
+    {"novatek_ts", "--family novatek --container ts", "h264", true, true},
+    {"generic_ts_h265", "--family generic --container ts --codec h265", "hevc", true, false},
+    {"tesla", "--family tesla", "h264", false, true},
 };
 
 // The cards, written once for every test.
@@ -175,7 +176,7 @@ TEST_P(FamilyCardTest, ClipIsOneMp4OfEveryCameraFromAKeyPicture) {
   ClipRequest request{r.name, 1500, 3200, out_.str()};
   const ClipOutcome o = ExportFamilyClip(root_, r, request, nullptr, nullptr, nullptr);
   ASSERT_EQ(o.result, kClipDone) << o.reason;
-  ASSERT_EQ(o.files.size(), 3u);
+  ASSERT_EQ(o.files.size(), 4u);
   const std::string mp4 = o.files[0];
   EXPECT_EQ(fs::path(mp4).extension(), ".mp4");
   ExpectProbedClean(mp4);
@@ -208,9 +209,32 @@ TEST_P(FamilyCardTest, ClipIsOneMp4OfEveryCameraFromAKeyPicture) {
       Shell("ffprobe -v error -show_entries format=start_time -of csv=p=0 " + Quote(mp4));
   EXPECT_EQ(start.out, "0.000000\n");
 
+  // Its track is the span's fixes from the camera's own data, as gpsbabel reads them: at least
+  // one a second (Tesla's come with every picture), in time order; a camera without GPS data
+  // gives a track without points.
+  EXPECT_EQ(fs::path(o.files[1]).extension(), ".gpx");
+  if (GetParam().gps) {
+    EXPECT_GE(o.gpsPoints, (o.span.endMs - o.span.startMs) / 1000 - 1);
+  } else {
+    EXPECT_EQ(o.gpsPoints, 0);
+  }
+  if (HaveProgram("gpsbabel")) {
+    const Ran read = Shell("TZ=UTC gpsbabel -t -i gpx -f " + Quote(o.files[1]) + " -o unicsv -F -");
+    ASSERT_EQ(read.exitCode, 0) << read.out;
+    std::istringstream lines(read.out);
+    std::vector<std::string> times;  // "YYYY/MM/DD,HH:MM:SS", which sorts as time does
+    for (std::string line; std::getline(lines, line);) {
+      if (const std::size_t at = line.find(",20"); at != std::string::npos) {
+        times.push_back(line.substr(at + 1));
+      }
+    }
+    EXPECT_EQ(int(times.size()), o.gpsPoints) << read.out;
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end())) << read.out;
+  }
+
   // Its checksum list checks the clip and the card's files.
   const Ran check = Shell("cd " + Quote(out_.str()) + " && sha256sum -c " +
-                          Quote(fs::path(o.files[2]).filename().string()));
+                          Quote(fs::path(o.files[3]).filename().string()));
   EXPECT_EQ(check.exitCode, 0) << check.out;
   for (const cards::CameraFile& f : r.files) {
     EXPECT_NE(
@@ -218,7 +242,7 @@ TEST_P(FamilyCardTest, ClipIsOneMp4OfEveryCameraFromAKeyPicture) {
         std::string::npos)
         << check.out;
   }
-  EXPECT_EQ(FilesUnder(out_.str()).size(), 3u);
+  EXPECT_EQ(FilesUnder(out_.str()).size(), 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, FamilyCardTest, ::testing::ValuesIn(kCards),
