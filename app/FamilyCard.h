@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cards/CardLister.h"
+#include "metadata/FixClock.h"
 
 class wxListCtrl;
 
@@ -77,7 +78,8 @@ class FamilyCard {
 
   wxEvtHandler* window_;
   wxListCtrl* list_;
-  cards::CardLister lister_;
+  metadata::CFixClock fixClock_;  // before the lister, whose worker uses it
+  cards::CardLister lister_{&fixClock_};
   std::string root_;
   std::uint64_t request_ = 0;
   bool open_ = false;

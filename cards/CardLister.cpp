@@ -5,13 +5,13 @@
 
 namespace cards {
 
-CardLister::CardLister() : worker_(&CardLister::Serve) {}
+CardLister::CardLister(VFixClock* fixes) : fixes_(fixes), worker_(&CardLister::Serve) {}
 
 CardLister::~CardLister() { Stop(); }
 
 std::uint64_t CardLister::List(std::string root, std::vector<std::string> files, Report report) {
   const std::uint64_t request = ++requests_;
-  worker_.Post(Job{request, std::move(root), std::move(files), std::move(report)});
+  worker_.Post(Job{request, std::move(root), std::move(files), std::move(report), fixes_});
   return request;
 }
 
@@ -37,7 +37,7 @@ void CardLister::Serve(const Job& job, const std::atomic<bool>& cancel) {
   batch.stage = ListingReport::Stage::kDescribed;
   batch.request = job.request;
   for (CardRecording& r : scan.recordings) {
-    DescribeRecording(job.root, &r, &cancel);
+    DescribeRecording(job.root, &r, &cancel, job.fixes);
     if (cancel) return;
     batch.recordings.push_back(r);
     if (batch.recordings.size() >= kBatch) {

@@ -36,7 +36,9 @@ class CardLister {
   // Recordings described before a batch is reported.
   static constexpr std::size_t kBatch = 16;
 
-  CardLister();
+  // `fixes` (may be null; the owner keeps it, living past the lister) finds the clock of a
+  // recording whose name and container give none; it is called on the worker.
+  explicit CardLister(VFixClock* fixes = nullptr);
   ~CardLister();
   CardLister(const CardLister&) = delete;
   CardLister& operator=(const CardLister&) = delete;
@@ -55,9 +57,11 @@ class CardLister {
     std::string root;
     std::vector<std::string> files;
     Report report;
+    VFixClock* fixes = nullptr;
   };
   static void Serve(const Job& job, const std::atomic<bool>& cancel);
 
+  VFixClock* const fixes_;
   std::atomic<std::uint64_t> requests_{0};
   platform::LatestJob<Job> worker_;
 };

@@ -349,7 +349,8 @@ CardScan ScanFiles(const std::string& root, const std::vector<std::string>& file
   return scan;
 }
 
-void DescribeRecording(const std::string& root, CardRecording* r, const std::atomic<bool>* cancel) {
+void DescribeRecording(const std::string& root, CardRecording* r, const std::atomic<bool>* cancel,
+                       VFixClock* fixes) {
   if (r->files.empty()) return;
   if (r->family == Family::kVex) {
     DescribeVex(root, r);
@@ -367,6 +368,9 @@ void DescribeRecording(const std::string& root, CardRecording* r, const std::ato
       if (info.hasCreation) {
         r->start = info.creation;
         r->clockSource = ClockSource::kContainer;
+      } else if (fixes != nullptr &&
+                 fixes->StartFromFixes(root + "/" + f.path, &r->start, cancel)) {
+        r->clockSource = ClockSource::kFixes;
       } else if (FileTimeClock(root + "/" + f.path, &r->start)) {
         r->clockSource = ClockSource::kFileTime;
       }

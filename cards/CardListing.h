@@ -31,7 +31,18 @@ struct CameraFile {
 };
 
 // Where a recording's clock came from.
-enum class ClockSource { kName, kContainer, kFileTime, kNone };
+enum class ClockSource { kName, kContainer, kFixes, kFileTime, kNone };
+
+// Finds a recording's clock in its own GPS data, for a recording whose name and container give
+// none. The camera metadata readers, above this library, supply it (metadata/FixClock.h).
+class VFixClock {
+ public:
+  virtual ~VFixClock() = default;
+  // The clock at the first picture of the file at `path`, from its fixes' times less their media
+  // times; false when its fixes give no time. `cancel` (may be null) ends the reading early.
+  virtual bool StartFromFixes(const std::string& path, Clock* start,
+                              const std::atomic<bool>* cancel) = 0;
+};
 
 // What Tesla writes beside a saved or Sentry clip: why it was kept, when and where.
 struct ClipEvent {
@@ -78,9 +89,10 @@ CardScan ScanCard(const std::string& root, const std::atomic<bool>* cancel = nul
 CardScan ScanFiles(const std::string& root, const std::vector<std::string>& files);
 
 // Reads the recording's containers: its length, whether it is damaged, and its clock where the
-// name gave none (the container's creation time, else the first file's modification time).
+// name gave none: the container's creation time, else its first fix's through `fixes` (may be
+// null), else the first file's modification time.
 void DescribeRecording(const std::string& root, CardRecording* recording,
-                       const std::atomic<bool>* cancel = nullptr);
+                       const std::atomic<bool>* cancel = nullptr, VFixClock* fixes = nullptr);
 
 // Oldest clock first, ties by name; recordings without a clock after all others, by name.
 void SortRecordings(std::vector<CardRecording>* recordings);

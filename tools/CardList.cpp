@@ -15,6 +15,7 @@ extern "C" {
 
 #include "cards/CardListing.h"
 #include "media/CContainerParser.h"
+#include "metadata/FixClock.h"
 #include "metadata/RecordingMetadata.h"
 #include "telemetry/TrackReader.h"
 #include "vexlib/vexlib.h"
@@ -129,7 +130,10 @@ int ListCardRecordings(const std::string& path, bool json) {
       return 2;
     }
   }
-  for (cards::CardRecording& r : scan.recordings) cards::DescribeRecording(root, &r);
+  metadata::CFixClock fixClock;
+  for (cards::CardRecording& r : scan.recordings) {
+    cards::DescribeRecording(root, &r, nullptr, &fixClock);
+  }
   cards::SortRecordings(&scan.recordings);
   // A VEX card's tracks are read through the card library.
   VexLibrary vex;

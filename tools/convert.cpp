@@ -49,6 +49,7 @@
 #include "export/TrackExport.h"
 #include "media/CContainerParser.h"
 #include "media/CVEXParser.h"
+#include "metadata/FixClock.h"
 #include "support/Diag.h"
 #include "support/ProgramInfo.h"
 #include "telemetry/TrackReader.h"
@@ -468,6 +469,7 @@ int ConvertFamilyCard(const std::string& cardDir, const std::string& destDir,
     return 2;
   }
   cards::SortRecordings(&scan.recordings);
+  metadata::CFixClock fixClock;
   std::vector<cards::CardRecording> chosen;
   int unknown = 0;
   for (const std::string& name : names) {
@@ -483,7 +485,7 @@ int ConvertFamilyCard(const std::string& cardDir, const std::string& destDir,
   }
   if (clip) {
     if (chosen.empty()) return 2;
-    cards::DescribeRecording(cardDir, &chosen.front());
+    cards::DescribeRecording(cardDir, &chosen.front(), nullptr, &fixClock);
     return ExportFamilyClipTo(cardDir, chosen.front(), destDir, fromMs, toMs, json);
   }
   if (names.empty()) chosen = scan.recordings;
@@ -529,7 +531,7 @@ int ConvertFamilyCard(const std::string& cardDir, const std::string& destDir,
       const std::string beside =
           o.files.empty() ? (fs::path(destDir) / chosen[i].name).string() : o.files.front();
       std::string failure;
-      cards::DescribeRecording(cardDir, &chosen[i]);
+      cards::DescribeRecording(cardDir, &chosen[i], nullptr, &fixClock);
       if (!WriteTrackFiles(nullptr, ContainerRecordingName({front}), chosen[i].name, beside,
                            int(chosen[i].seconds * 1000), trackFiles, json, &made, &failure) &&
           o.Made()) {

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "cards/CardListing.h"
+#include "metadata/FixClock.h"
 #include "metadata/RecordingMetadata.h"
 #include "support/testing/Command.h"
 #include "support/testing/TempDir.h"
@@ -186,6 +189,34 @@ TEST(FamilyClockTest, ACutRecordingKeepsTheFixesWrittenBeforeThePowerWentOff) {
   EXPECT_EQ(read.data.format, Format::kFreeGps);
   EXPECT_GE(ValidFixes(read.data).size(), 1u);
   EXPECT_LT(ValidFixes(read.data).size(), 6u);
+}
+
+// A recording whose name and container give no clock (a transport stream keeps no creation
+// time, and this name holds no date) is listed at its first fix.
+TEST(FamilyClockTest, ARecordingWithoutAClockOfItsOwnStartsAtItsFirstFix) {
+  roadeye_test::TempDir dir("metadata-noclock");
+  const std::string front =
+      MakeCard(dir, "--family novatek --container ts", "DCIM/Movie/2024_0612_081500_001F.TS");
+  const std::string bare = (dir.path() / "bare").string();
+  std::filesystem::create_directories(bare);
+  std::filesystem::copy_file(front, bare + "/clip.ts");
+  const cards::CardScan scan = cards::ScanCard(bare);
+  ASSERT_EQ(scan.recordings.size(), 1u);
+  ASSERT_FALSE(scan.recordings.front().HasClock());
+
+  cards::CardRecording r = scan.recordings.front();
+  CFixClock fixes;
+  cards::DescribeRecording(bare, &r, nullptr, &fixes);
+  EXPECT_EQ(r.clockSource, cards::ClockSource::kFixes);
+  // The records carry UTC and nothing tells the camera's offset: the clock is UTC, nine hours
+  // behind the camera's (20240612_081500).
+  EXPECT_EQ(cards::ClockText(r.start), "2024-06-11T23:15:00");
+  EXPECT_EQ(r.startSeconds, cards::ClockSeconds(r.start));
+
+  // Without the fixes the file's own time is all there is.
+  cards::CardRecording plain = scan.recordings.front();
+  cards::DescribeRecording(bare, &plain);
+  EXPECT_EQ(plain.clockSource, cards::ClockSource::kFileTime);
 }
 
 }  // namespace
