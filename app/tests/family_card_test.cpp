@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <wx/listctrl.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -34,6 +35,19 @@ std::vector<std::string> Rows(CSamplePlayerDlg* w) {
     rows.push_back(Cell(w, row, 0) + " " + Cell(w, row, 2) + " " + Cell(w, row, 3));
   }
   return rows;
+}
+
+// Pixels that differ by more than 40 in some channel between two pictures of one size: a thin
+// line or a few letters, which a mean over a large place hardly tells.
+int ChangedPixels(const wxImage& a, const wxImage& b) {
+  if (!a.IsOk() || !b.IsOk() || a.GetSize() != b.GetSize()) return 0;
+  int n = 0;
+  const unsigned char* p = a.GetData();
+  const unsigned char* q = b.GetData();
+  for (int i = 0; i < a.GetWidth() * a.GetHeight(); ++i, p += 3, q += 3) {
+    n += std::abs(p[0] - q[0]) > 40 || std::abs(p[1] - q[1]) > 40 || std::abs(p[2] - q[2]) > 40;
+  }
+  return n;
 }
 
 bool Listed(CSamplePlayerDlg* w) {
@@ -234,6 +248,48 @@ TEST(FamilyCardWindow, TeslasCamerasTakeTurnsInTheSecondPane) {
             "320x240\n");
   EXPECT_EQ(apptest::Output("exiftool -s -s -s -DateTimeOriginal " + second).substr(0, 16),
             "2024:06:12 08:15");
+}
+
+// A Tesla recording's own data on the screen: its speed in the read-out, the car's state (gear,
+// blinkers, brake) on the caption row and its acceleration on the graph, each drawn where the
+// skin was bare before it played.
+TEST(FamilyCardWindow, ATeslaRecordingShowsItsSpeedTheCarsStateAndItsGraph) {
+  TempDir config("config"), base("tesla-state");
+  const std::string card = base.str() + "/card";
+  ASSERT_TRUE(apptest::MakeCard(card,
+                                "--family tesla --kinds REC --count 1 --seconds 8 "
+                                "--front 320x240 --rear-size 320x240 --no-damaged"));
+  Window w(card, config.str() + "/config.cfg");
+  apptest::KeepMapOffline(w.get());
+  w->PollCard();
+  ASSERT_TRUE(Listed(w.get()));
+  const struct {
+    const char* what;
+    Place place;
+  } shown[] = {{"speed", apptest::NormalPlaceOf(kIdSpeed)},
+               {"car state", apptest::NormalPlaceOf(kIdVehicle)},
+               {"graph", kGraphPlace}};
+  std::vector<wxImage> idle;
+  for (const auto& s : shown) {
+    idle.push_back(screentest::Grab(apptest::OnScreen(apptest::Origin(w.get()), s.place)));
+  }
+  apptest::DoubleClickRow(w.get(), 0);
+  // Each is looked at until it has been seen drawn once while the recording plays.
+  bool seen[std::size(shown)] = {};
+  PumpUntil([&] {
+    bool all = true;
+    for (std::size_t i = 0; i < std::size(shown); ++i) {
+      if (!seen[i]) {
+        const wxImage now =
+            screentest::Grab(apptest::OnScreen(apptest::Origin(w.get()), shown[i].place));
+        seen[i] = ChangedPixels(now, idle[i]) >= 30;
+      }
+      all = all && seen[i];
+    }
+    return all;
+  });
+  for (std::size_t i = 0; i < std::size(shown); ++i) EXPECT_TRUE(seen[i]) << shown[i].what;
+  EXPECT_TRUE(w.messages.texts.empty());
 }
 
 TEST(FamilyCardWindow, ADamagedRecordingPlaysWhatCanBeReadAndSaysSo) {

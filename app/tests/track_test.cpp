@@ -13,6 +13,7 @@
 
 #include "app/CPicturePane.h"
 #include "app/tests/AppTestSupport.h"
+#include "metadata/RecordingMetadata.h"
 #include "telemetry/CGPSData.h"
 
 namespace {
@@ -239,6 +240,43 @@ TEST_F(TrackTest, ExportWritesTheTrackThroughTheSaveDialog) {
   W()->Trip().ExportTracks();
   EXPECT_EQ(window_->messages.texts.size(), before + 1);
   EXPECT_FALSE(ended);
+}
+
+// A Novatek recording's fixes, read from its own GPS blocks, are the track on the map, drawn on
+// the screen.
+TEST(FamilyTrack, ANovatekRecordingsFixesAreItsTrackOnTheMap) {
+  TempDir card("track-novatek"), config("track-novatek-config");
+  ASSERT_TRUE(apptest::MakeCard(card.str(),
+                                "--family novatek --kinds REC --count 1 --seconds 8 --rear no "
+                                "--front 320x180 --no-damaged"));
+  Window window(card.str(), config.str() + "/config.cfg");
+  CSamplePlayerDlg* w = window.get();
+  auto* map = dynamic_cast<CMapView*>(w->FindControl(kIdMapView));
+  ASSERT_NE(map, nullptr);
+  if (map->Browser() == nullptr) GTEST_SKIP() << "no web view backend";
+  map->SetNetworkCheck(&Online);
+  map->SetTileUrl("http://127.0.0.1:9/{z}/{x}/{y}.png");
+  w->PollCard();
+  ASSERT_TRUE(PumpUntil([&] { return w->OtherCard().Complete(); }, 60000));
+  ASSERT_EQ(w->RecordingList()->GetItemCount(), 1);
+  const cards::CardRecording* r = w->OtherCard().Find(Cell(w, 0, 1));
+  ASSERT_NE(r, nullptr);
+  const std::string front = card.str() + "/" + r->files.front().path;
+  const metadata::RecordingMetadata read =
+      metadata::ReadRecordingMetadata(front, metadata::CameraClockMs(front), nullptr);
+  const auto valid = std::count_if(read.data.fixes.begin(), read.data.fixes.end(),
+                                   [](const metadata::Fix& f) { return f.valid; });
+  ASSERT_GE(valid, 6);
+
+  apptest::DoubleClickRow(w, 0);
+  ASSERT_TRUE(PumpUntil([&] { return map->DrawnTrackPoints() >= 0; }, 20000))
+      << "the page never drew the track";
+  EXPECT_EQ(map->DrawnTrackPoints(), static_cast<int>(valid));
+  ASSERT_TRUE(PumpUntil([&] { return w->Panes().map == kPaneSmall; }));
+  apptest::Click(w, kIdMapSize);
+  st::Pump(800);
+  const wxRect mapRect(map->GetScreenPosition(), map->GetSize());
+  EXPECT_GT(TrackPixels(st::Grab(mapRect)), 100) << "no track on the screen";
 }
 
 }  // namespace
