@@ -543,8 +543,9 @@ TEST_F(CardTest, ThePollNeverWaitsForAListingOnAnotherThread) {
        }},
       {"count a kind", [&] { return VexKindCount(h_, drive, kVexContinuous) == 1; }},
   };
-  for (const auto& [what, lookUp] : lookUps) {
-    SCOPED_TRACE(what);
+  for (const auto& entry : lookUps) {
+    const auto& lookUp = entry.second;
+    SCOPED_TRACE(entry.first);
     VexCardAttach(h_);  // no listing is left to answer from
     ListingGate gate;
     vex::SetListingHook(&ListingGate::Reached, &gate);
