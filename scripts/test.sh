@@ -2,15 +2,19 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs every test; then builds the headless core a second
 # time with AddressSanitizer and UndefinedBehaviorSanitizer and runs its tests again, and a third
-# time with ThreadSanitizer and runs them (with the sound tests) once more; then builds the fuzz
-# targets and runs each over its seeds and kept findings, plus a short run of its own.
+# time with ThreadSanitizer and runs them (with the sound tests) once more; then runs each fuzz
+# target over its seeds and kept findings, plus a short run of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
-# The sanitizer builds are compiled at -O1 with line tables only: the sanitizers' own advice, and
-# about half the compile time of -O2 -g, while their reports still name file and line.
+# The sanitizer builds are compiled by clang at -O1 with line tables only: the sanitizers' own
+# advice, and a third of the time GCC takes over the same sources, while their reports still name
+# file and line. The plain build stays GCC's, so both compilers' warnings are seen.
 san_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DROADEYE_BENCH=OFF
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
   "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
+run_asan=$([ "${ROADEYE_SKIP_SANITIZERS:-0}" != 1 ] && echo 1 || echo 0)
+run_fuzz=$([ "${ROADEYE_SKIP_FUZZ:-0}" != 1 ] && echo 1 || echo 0)
 
 # The playback core builds without the GUI toolkit.
 if grep -rlE '#include *<wx/' support platform vexlib cards media playback telemetry map export settings \
@@ -45,21 +49,32 @@ if git rev-parse --git-dir > /dev/null 2>&1; then
 fi
 
 # The benchmarks are built and run by hand (docs/performance.md); the test run leaves them out.
-scripts/setup.sh build -DROADEYE_BENCH=OFF
+# Optimised as released, with line tables only (a quarter less compile time than full -g, and a
+# failing test's backtrace still names file and line).
+scripts/setup.sh build -DROADEYE_BENCH=OFF \
+  "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
 export SDL_AUDIODRIVER=dummy
 (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j"$jobs")
 
-if [ "${ROADEYE_SKIP_SANITIZERS:-0}" != 1 ]; then
-  echo "== AddressSanitizer + UBSan run of the headless tests =="
-  # Only the core's test programs (and the tools they run): the windows are not built again.
-  cmake -S . -B build-asan "${san_flags[@]}" -DROADEYE_SANITIZE=ON > /dev/null
-  cmake --build build-asan --target core_tests -j"$jobs"
+# AddressSanitizer's test programs and the fuzz targets share one build: its libraries carry the
+# fuzzer's coverage marks (ROADEYE_FUZZ) as well as both sanitizers, which the test programs carry
+# unused, so the core is compiled once for both.
+if [ "$run_asan" = 1 ] || [ "$run_fuzz" = 1 ]; then
+  cmake -S . -B build-asan "${san_flags[@]}" -DROADEYE_FUZZ=ON > /dev/null
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
+fi
+
+if [ "$run_asan" = 1 ]; then
+  echo "== AddressSanitizer + UBSan run of the headless tests =="
+  # Only the core's test programs (and the tools they run): the windows are not built again.
+  cmake --build build-asan --target core_tests -j"$jobs"
   # roadeye-convert --list's sweep over the families reads what the writer's sweep wrote; the
   # reading itself runs here in the cards library's tests and two of the tools' (one sweep is enough).
-  (cd build-asan && ctest --output-on-failure -j"$jobs" -L core -E '^Families/CardListTest\.')
+  # The speed sweep's cases start the same threads over the same code: four of its seven run.
+  (cd build-asan && ctest --output-on-failure -j"$jobs" -L core \
+    -E '^Families/CardListTest\.|^EverySpeed/SpeedTest\..*/Quarters(8|16|32)( |$)')
 fi
 
 if [ "${ROADEYE_SKIP_TSAN:-0}" != 1 ]; then
@@ -77,11 +92,19 @@ if [ "${ROADEYE_SKIP_TSAN:-0}" != 1 ]; then
   cmake --build build-tsan --target "${tsan_targets[@]}" -j"$jobs"
   export TSAN_OPTIONS="suppressions=$PWD/scripts/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
   # Sweeps that start the same threads in the same way run a few of their cases here, not all:
-  # three of the seven speeds, two of the five look-ahead patterns, and not the 1080p sixteen times
-  # (the sixteen times of the sweep starts the same threads).
+  # three of the seven speeds, one of the five look-ahead patterns, the hardware path with two
+  # decoding threads and not one, and not the 1080p sixteen times (the sixteen times of the sweep
+  # starts the same threads).
   tsan_sweeps='^EverySpeed/SpeedTest\..*/Quarters(1|8|16|32)( |$)'
-  tsan_sweeps+='|^Patterns/FrameThreadsTest\..*/(Never|EveryOther|AllButEverySeventh)( |$)'
+  tsan_sweeps+='|^Patterns/FrameThreadsTest\..*/(Never|EveryOther|AllButEverySeventh|Always)( |$)'
+  tsan_sweeps+='|^Threads/HardwareDecoderTest\..*/1( |$)'
   tsan_sweeps+='|^SpeedTest\.SixteenTimesOnA1080p'
+  # Sweeps of the bytes and the outside readers, whose threads the other tests start the same way
+  # and which AddressSanitizer's run covers: the card writer's drives, the card library reading
+  # recordings cut at every byte, the exports of other families' files checked by ffprobe, and the
+  # realistic pictures' encoding.
+  tsan_sweeps+='|^Seeds/DriveTest\.|^Endings/DamageTest\.|^FamilyExportTest\.'
+  tsan_sweeps+='|^ToolsTest\.RealisticRecording'
   # The card families' sweeps run roadeye-mkcard and the outside readers once per family: the same
   # writer threads each time, which the tools' other tests start here too.
   tsan_sweeps+='|^Families/(FamilyCardTest|CardListTest)\.'
@@ -92,23 +115,19 @@ if [ "${ROADEYE_SKIP_TSAN:-0}" != 1 ]; then
   (cd build-tsan && ctest --output-on-failure -j"$jobs" -L '^(core|sound)$' -E "$tsan_sweeps")
 fi
 
-if [ "${ROADEYE_SKIP_FUZZ:-0}" != 1 ]; then
+if [ "$run_fuzz" = 1 ]; then
   echo "== Fuzz targets: seeds, kept findings and a short run each =="
-  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROADEYE_FUZZ=ON \
-    -DROADEYE_BENCH=OFF > /dev/null
-  cmake --build build-fuzz --target fuzz_all -j"$jobs"
-  scripts/fuzz-seeds.sh build/bin build-fuzz/seeds
-  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  cmake --build build-asan --target fuzz_all -j"$jobs"
+  scripts/fuzz-seeds.sh build/bin build-asan/seeds
   for t in vex avi telemetry settings decoder cards container gpmf tesla_sei nmea blackvue gpx garmin \
       freegps camera_metadata; do
     mkdir -p "fuzz/regressions/$t"
     # A fixed number of executions, so that a slow machine takes longer instead of testing less.
-    "build-fuzz/bin/roadeye-${t}_fuzz" "build-fuzz/seeds/$t" "fuzz/regressions/$t" \
+    "build-asan/bin/roadeye-${t}_fuzz" "build-asan/seeds/$t" "fuzz/regressions/$t" \
       -dict="fuzz/$t.dict" -runs=3000 -timeout=5 -rss_limit_mb=2048 \
-      -artifact_prefix="build-fuzz/" > "build-fuzz/$t.log" 2>&1 ||
-      { echo "fuzz target $t failed:" >&2; tail -40 "build-fuzz/$t.log" >&2; exit 1; }
-    echo "$t: $(grep -cE '^#[0-9]+' "build-fuzz/$t.log") progress lines, no finding"
+      -artifact_prefix="build-asan/" > "build-asan/$t.log" 2>&1 ||
+      { echo "fuzz target $t failed:" >&2; tail -40 "build-asan/$t.log" >&2; exit 1; }
+    echo "$t: $(grep -cE '^#[0-9]+' "build-asan/$t.log") progress lines, no finding"
   done
 fi
 
