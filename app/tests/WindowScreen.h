@@ -94,6 +94,21 @@ inline void KeepShot(const wxImage& image, const std::string& name) {
   }
 }
 
+// Pixels that differ by more than `by` in some colour value between two pictures of one size (every
+// pixel when the sizes differ, none when either is missing): a thin line or a few letters, which
+// a mean over a large place hardly tells.
+inline int ChangedPixels(const wxImage& a, const wxImage& b, int by) {
+  if (!a.IsOk() || !b.IsOk()) return 0;
+  if (a.GetSize() != b.GetSize()) return a.GetWidth() * a.GetHeight();
+  int n = 0;
+  const unsigned char* p = a.GetData();
+  const unsigned char* q = b.GetData();
+  for (int i = 0; i < a.GetWidth() * a.GetHeight(); ++i, p += 3, q += 3) {
+    n += std::abs(p[0] - q[0]) > by || std::abs(p[1] - q[1]) > by || std::abs(p[2] - q[2]) > by;
+  }
+  return n;
+}
+
 // The mean difference per colour value over the pixels of a and b (the same size) that lie
 // outside `inner` (image coordinates): the ring around a place.
 inline double RingDifference(const wxImage& a, const wxImage& b, const wxRect& inner) {

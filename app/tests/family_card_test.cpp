@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <wx/listctrl.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,19 +34,6 @@ std::vector<std::string> Rows(CSamplePlayerDlg* w) {
     rows.push_back(Cell(w, row, 0) + " " + Cell(w, row, 2) + " " + Cell(w, row, 3));
   }
   return rows;
-}
-
-// Pixels that differ by more than 40 in some channel between two pictures of one size: a thin
-// line or a few letters, which a mean over a large place hardly tells.
-int ChangedPixels(const wxImage& a, const wxImage& b) {
-  if (!a.IsOk() || !b.IsOk() || a.GetSize() != b.GetSize()) return 0;
-  int n = 0;
-  const unsigned char* p = a.GetData();
-  const unsigned char* q = b.GetData();
-  for (int i = 0; i < a.GetWidth() * a.GetHeight(); ++i, p += 3, q += 3) {
-    n += std::abs(p[0] - q[0]) > 40 || std::abs(p[1] - q[1]) > 40 || std::abs(p[2] - q[2]) > 40;
-  }
-  return n;
 }
 
 bool Listed(CSamplePlayerDlg* w) {
@@ -282,7 +268,7 @@ TEST(FamilyCardWindow, ATeslaRecordingShowsItsSpeedTheCarsStateAndItsGraph) {
       if (!seen[i]) {
         const wxImage now =
             screentest::Grab(apptest::OnScreen(apptest::Origin(w.get()), shown[i].place));
-        seen[i] = ChangedPixels(now, idle[i]) >= 30;
+        seen[i] = apptest::ChangedPixels(now, idle[i], 40) >= 30;
       }
       all = all && seen[i];
     }

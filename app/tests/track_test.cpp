@@ -13,6 +13,7 @@
 
 #include "app/CPicturePane.h"
 #include "app/tests/AppTestSupport.h"
+#include "app/tests/WindowScreen.h"
 #include "metadata/RecordingMetadata.h"
 #include "telemetry/CGPSData.h"
 
@@ -66,21 +67,6 @@ int TrackPixels(const wxImage& image) {
   const unsigned char* p = image.GetData();
   for (int i = 0; i < image.GetWidth() * image.GetHeight(); ++i, p += 3) {
     if (p[2] > 150 && p[0] < 90 && p[1] > 70 && p[1] < 140) ++n;
-  }
-  return n;
-}
-
-// Pixels that differ by more than 60 in some channel between two pictures of one size.
-int ChangedPixels(const wxImage& a, const wxImage& b) {
-  if (!a.IsOk() || !b.IsOk()) return 0;
-  if (a.GetSize() != b.GetSize()) return a.GetWidth() * a.GetHeight();
-  int n = 0;
-  const unsigned char* p = a.GetData();
-  const unsigned char* q = b.GetData();
-  for (int i = 0; i < a.GetWidth() * a.GetHeight(); ++i, p += 3, q += 3) {
-    if (std::abs(p[0] - q[0]) > 60 || std::abs(p[1] - q[1]) > 60 || std::abs(p[2] - q[2]) > 60) {
-      ++n;
-    }
   }
   return n;
 }
@@ -170,7 +156,7 @@ TEST_F(TrackTest, TheWholeTrackIsDrawnAndAClickOnItsFarEndSeeksThere) {
   // (the car may be standing at a light in both).
   EXPECT_TRUE(PumpUntil([&] {
     return W()->FrontPane()->PresentedCount() > presentedBefore &&
-           ChangedPixels(W()->FrontPane()->LastPicture(), pictureBefore) > 20;
+           apptest::ChangedPixels(W()->FrontPane()->LastPicture(), pictureBefore, 60) > 20;
   })) << "the picture did not change";
 }
 
