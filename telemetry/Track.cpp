@@ -58,6 +58,40 @@ int Track::PointCount() const {
                                                           : int(n);
 }
 
+double Track::LengthMetres() const {
+  double metres = 0;
+  for (const std::vector<TrackPoint>& s : segments) {
+    for (std::size_t i = 1; i < s.size(); ++i) {
+      metres += GroundDistanceMetres(s[i - 1].latitude, s[i - 1].longitude, s[i].latitude,
+                                     s[i].longitude);
+    }
+  }
+  return metres;
+}
+
+double JoinedLengthMetres(const std::vector<Track>& tracks) {
+  double metres = 0;
+  const TrackPoint* last = nullptr;
+  for (const Track& t : tracks) {
+    metres += t.LengthMetres();
+    const TrackPoint* first = nullptr;
+    for (const std::vector<TrackPoint>& s : t.segments) {
+      if (s.empty()) continue;
+      if (first == nullptr) first = &s.front();
+    }
+    if (last != nullptr && first != nullptr && first->utcTime > last->utcTime) {
+      const double step =
+          GroundDistanceMetres(last->latitude, last->longitude, first->latitude, first->longitude);
+      const double seconds = double(first->utcTime - last->utcTime);
+      if (step / seconds * 3.6 <= kTrackMaxSpeedKmh) metres += step;
+    }
+    for (const std::vector<TrackPoint>& s : t.segments) {
+      if (!s.empty()) last = &s.back();
+    }
+  }
+  return metres;
+}
+
 int Track::NearestTimeMs(double latitude, double longitude) const {
   if (!std::isfinite(latitude) || !std::isfinite(longitude)) return -1;
   int best = -1;

@@ -37,6 +37,8 @@ struct Track {
   // Points over all segments.
   int PointCount() const;
   bool Empty() const { return PointCount() == 0; }
+  // The distance driven along the segments, in metres; a break between segments adds nothing.
+  double LengthMetres() const;
   // The media time of the point nearest to (latitude, longitude) by distance on the ground; -1
   // when the track is empty or the position is not finite.
   int NearestTimeMs(double latitude, double longitude) const;
@@ -59,6 +61,11 @@ class TrackBuilder {
   Track track_;
   bool open_ = false;  // the last segment may be continued
 };
+
+// The distance driven along tracks that follow each other (a trip's recordings): each one's length,
+// and the step from one's last point to the next one's first where a car can make it in the time
+// between their fixes.
+double JoinedLengthMetres(const std::vector<Track>& tracks);
 
 // Great-circle distance in metres.
 double GroundDistanceMetres(double lat1, double lon1, double lat2, double lon2);

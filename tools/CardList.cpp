@@ -14,6 +14,7 @@ extern "C" {
 #include <vector>
 
 #include "cards/CardListing.h"
+#include "cards/Trips.h"
 #include "media/CContainerParser.h"
 #include "metadata/FixClock.h"
 #include "metadata/RecordingMetadata.h"
@@ -101,59 +102,129 @@ void PrintLine(const cards::CardRecording& r) {
               r.damaged ? "  (damaged)" : "");
 }
 
-}  // namespace
+// The card folder or the one file at `path`, listed, described and sorted; false (with the
+// message printed) for a path that cannot be listed.
+struct LoadedCard {
+  std::string root;
+  bool folder = false;
+  cards::CardScan scan;
+};
 
-int ListCardRecordings(const std::string& path, bool json) {
+bool LoadCard(const std::string& path, LoadedCard* card) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))) {
     std::fprintf(stderr, "roadeye-convert: %s is neither a card folder nor a recording file\n",
                  path.c_str());
-    return 2;
+    return false;
   }
   // libavformat's remarks on odd containers are not the listing's; damage shows in its lines.
   av_log_set_level(AV_LOG_FATAL);
-  std::string root = path;
-  cards::CardScan scan;
-  if (S_ISDIR(st.st_mode)) {
-    scan = cards::ScanCard(root);
-    if (!scan.readable) {
+  card->root = path;
+  card->folder = S_ISDIR(st.st_mode);
+  if (card->folder) {
+    card->scan = cards::ScanCard(card->root);
+    if (!card->scan.readable) {
       std::fprintf(stderr, "roadeye-convert: cannot read the folder %s\n", path.c_str());
-      return 2;
+      return false;
     }
   } else {
     const std::size_t slash = path.rfind('/');
-    root = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    card->root = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    scan = cards::ScanFiles(root, {name});
-    if (scan.recordings.empty()) {
+    card->scan = cards::ScanFiles(card->root, {name});
+    if (card->scan.recordings.empty()) {
       std::fprintf(stderr, "roadeye-convert: %s is not a video recording\n", path.c_str());
-      return 2;
+      return false;
     }
   }
   metadata::CFixClock fixClock;
-  for (cards::CardRecording& r : scan.recordings) {
-    cards::DescribeRecording(root, &r, nullptr, &fixClock);
+  for (cards::CardRecording& r : card->scan.recordings) {
+    cards::DescribeRecording(card->root, &r, nullptr, &fixClock);
   }
-  cards::SortRecordings(&scan.recordings);
-  // A VEX card's tracks are read through the card library.
-  VexLibrary vex;
-  char drive = 0;
-  if (json && S_ISDIR(st.st_mode)) {
-    VexInitialise(vex.get(), root.c_str());
-    VexCardPoll(vex.get(), &drive);
-  }
-  for (const cards::CardRecording& r : scan.recordings) {
-    if (json) {
-      PrintJson(r, SummariseGps(root, r, drive != 0 ? vex.get() : nullptr));
-    } else {
-      PrintLine(r);
-    }
-  }
+  cards::SortRecordings(&card->scan.recordings);
+  return true;
+}
+
+void WarnTruncated(const cards::CardScan& scan) {
   if (scan.truncated) {
     std::fprintf(stderr,
                  "roadeye-convert: the card holds more than %zu files; the rest are not listed\n",
                  cards::kMaxFiles);
   }
+}
+
+// A recording's GPS track: a VEX recording's through the card library, another camera's from
+// its front file's own data.
+Track RecordingTrack(const std::string& root, const cards::CardRecording& r, VexHandle vex) {
+  Track track;
+  if (r.family == cards::Family::kVex) {
+    if (vex != nullptr) ReadRecordingTrack(vex, r.name.c_str(), &track, nullptr);
+  } else if (!r.files.empty()) {
+    ReadRecordingTrack(nullptr, ContainerRecordingName({root + "/" + r.files.front().path}).c_str(),
+                       &track, nullptr);
+  }
+  return track;
+}
+
+}  // namespace
+
+int ListCardRecordings(const std::string& path, bool json) {
+  LoadedCard card;
+  if (!LoadCard(path, &card)) return 2;
+  // A VEX card's tracks are read through the card library.
+  VexLibrary vex;
+  char drive = 0;
+  if (json && card.folder) {
+    VexInitialise(vex.get(), card.root.c_str());
+    VexCardPoll(vex.get(), &drive);
+  }
+  for (const cards::CardRecording& r : card.scan.recordings) {
+    if (json) {
+      PrintJson(r, SummariseGps(card.root, r, drive != 0 ? vex.get() : nullptr));
+    } else {
+      PrintLine(r);
+    }
+  }
+  WarnTruncated(card.scan);
+  return 0;
+}
+
+int ListCardTrips(const std::string& path, bool json) {
+  LoadedCard card;
+  if (!LoadCard(path, &card)) return 2;
+  VexLibrary vex;
+  char drive = 0;
+  if (card.folder) {
+    VexInitialise(vex.get(), card.root.c_str());
+    VexCardPoll(vex.get(), &drive);
+  }
+  const std::vector<cards::CardRecording>& recordings = card.scan.recordings;
+  for (const cards::Trip& trip : cards::FindTrips(recordings)) {
+    std::vector<Track> tracks;
+    nlohmann::json names = nlohmann::json::array();
+    for (std::size_t i : trip.recordings) {
+      tracks.push_back(RecordingTrack(card.root, recordings[i], drive != 0 ? vex.get() : nullptr));
+      names.push_back(recordings[i].name);
+    }
+    const double metres = JoinedLengthMetres(tracks);
+    const std::string start = cards::ClockText(trip.Start()), end = cards::ClockText(trip.End());
+    if (json) {
+      nlohmann::json j;
+      j["start"] = start;
+      j["end"] = end;
+      j["seconds"] = std::round(trip.seconds * 1000) / 1000;
+      j["recordings"] = names;
+      j["distance_m"] = std::round(metres * 10) / 10;
+      j["events"] = trip.events;
+      std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    } else {
+      std::printf("%s  to %s  %8.1f s  %4zu recording%s  %8.2f km  %d event%s  %s\n", start.c_str(),
+                  end.substr(11).c_str(), trip.seconds, trip.recordings.size(),
+                  trip.recordings.size() == 1 ? " " : "s", metres / 1000, trip.events,
+                  trip.events == 1 ? "" : "s", recordings[trip.recordings.front()].name.c_str());
+    }
+  }
+  WarnTruncated(card.scan);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 //   roadeye-convert [--json] [--gpx] [--kml] [--srt] CARD_DIR DEST_DIR [NAME...]
 //   roadeye-convert [--json] --from SECONDS [--to SECONDS] CARD_DIR DEST_DIR NAME
 //   roadeye-convert --list [--json] CARD
+//   roadeye-convert --trips [--json] CARD
 //
 // NAME is a recording's name as the card lists it (REC_20240612_081500_D.avi); without names every
 // recording of the card is converted. Each becomes DEST_DIR/NAME; with --gpx, --kml or --srt its
@@ -114,6 +115,13 @@ void Usage(std::FILE* out) {
                "recording file CARD), oldest first: clock, kind, family, length, size, cameras\n"
                "and NAME; with --json one object a line with name, family, kind, start, seconds,\n"
                "cameras, files, bytes and damaged.\n"
+               "\n"
+               "       roadeye-convert --trips [--json] CARD\n"
+               "Lists the trips of CARD, oldest first: recordings that follow each other, each\n"
+               "starting less than two minutes after the last one's end, with no parking\n"
+               "recording between them; with --json one object a line with start, end,\n"
+               "seconds, recordings (their names in order), distance_m (along the GPS track)\n"
+               "and events.\n"
                "\n"
                "Exit status: 0 when everything asked for was made, 1 when something failed, 2\n"
                "for options, a card or a folder that cannot be used.\n"
@@ -560,7 +568,7 @@ int main(int argc, char** argv) {
   bool json = false;
   TrackFiles files;
   std::vector<std::string> args;
-  bool hasFrom = false, hasTo = false, list = false;
+  bool hasFrom = false, hasTo = false, list = false, trips = false;
   int fromMs = 0, toMs = INT_MAX;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -589,6 +597,8 @@ int main(int argc, char** argv) {
       json = true;
     } else if (a == "--list") {
       list = true;
+    } else if (a == "--trips") {
+      trips = true;
     } else if (a == "--gpx") {
       files.gpx = true;
     } else if (a == "--kml") {
@@ -603,13 +613,15 @@ int main(int argc, char** argv) {
       args.push_back(a);
     }
   }
-  if (list) {
-    if (args.size() != 1 || hasFrom || hasTo || files.Any()) {
+  if (list || trips) {
+    const char* option = list ? "--list" : "--trips";
+    if (args.size() != 1 || hasFrom || hasTo || files.Any() || (list && trips)) {
       std::fprintf(stderr,
-                   "roadeye-convert: --list takes one CARD (a folder or a file) and only --json\n");
+                   "roadeye-convert: %s takes one CARD (a folder or a file) and only --json\n",
+                   option);
       return 2;
     }
-    return tools::ListCardRecordings(args[0], json);
+    return list ? tools::ListCardRecordings(args[0], json) : tools::ListCardTrips(args[0], json);
   }
   if (args.size() < 2) {
     Usage(stderr);

@@ -51,6 +51,7 @@ struct Settings {
   bool damaged = true;
   std::uint32_t seed = 1;
   int jobs = 2;
+  bool continuous = false;  // every recording on the first day, kind by kind
 };
 
 std::string FamilyList() {
@@ -113,6 +114,9 @@ void Usage(std::FILE* out) {
       "  --realistic          pictures with the texture and motion of a real road, in High\n"
       "                       profile, that cost a decoder what a camera's own cost (slower\n"
       "                       to write, larger at constant quality)\n"
+      "  --continuous         every recording on one day, each kind's back to back (all of\n"
+      "                       REC, then EVENT, then MANUAL, each starting where the last\n"
+      "                       ended, as a camera records one drive), parking after them\n"
       "  --jobs N             recordings written at once (default 2)\n"
       "  --help               this text\n"
       "  --version            the program's version\n");
@@ -239,6 +243,8 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
       }
     } else if (a == "--interior") {
       s->card.interior = true;
+    } else if (a == "--continuous") {
+      s->continuous = true;
     } else if (a == "--no-damaged") {
       s->damaged = false;
     } else if (a == "--no-fix") {
@@ -383,14 +389,15 @@ std::vector<tools::RecordingPlan> PlanCard(const Settings& s) {
   auto rearFor = [&](int mixedChoice) {
     return s.rear == RearMode::kYes || (s.rear == RearMode::kMixed && mixedChoice % 2 == 0);
   };
-  for (int c = 0; c < s.count; ++c) {
-    int d = s.count >= 2 ? c * 2 / s.count : 0;
-    for (std::size_t k = 0; k < s.kinds.size(); ++k) {
+  // Two days, each kind's recordings in turn on each; or, continuous, one day, kind by kind.
+  for (int outer = 0; outer < (s.continuous ? int(s.kinds.size()) : s.count); ++outer) {
+    for (int inner = 0; inner < (s.continuous ? s.count : int(s.kinds.size())); ++inner) {
+      const int c = s.continuous ? inner : outer, k = s.continuous ? outer : inner;
       tools::RecordingPlan p;
-      p.kind = s.kinds[k];
+      p.kind = s.kinds[std::size_t(k)];
       p.seconds = s.seconds;
-      p.rear = rearFor(int(k) + c);
-      add(d, p);
+      p.rear = rearFor(k + c);
+      add(s.continuous || s.count < 2 ? 0 : c * 2 / s.count, p);
     }
   }
   if (s.damaged) {
@@ -404,7 +411,7 @@ std::vector<tools::RecordingPlan> PlanCard(const Settings& s) {
       small.kind = has("MANUAL") ? "MANUAL" : s.kinds[0];
       small.seconds = std::min(kSmallSeconds, s.seconds);
       small.rear = s.rear == RearMode::kYes;
-      add(s.count >= 2 ? 1 : 0, small);
+      add(s.count >= 2 && !s.continuous ? 1 : 0, small);
     }
 
     // Cut in the middle of a block two thirds of the way in, so that whole blocks come before it.
