@@ -7,12 +7,31 @@
 #include <cstring>
 
 #include "media/CContainerParser.h"
+#include "media/CTripParser.h"
 #include "media/MediaTypes.h"
 
 namespace {
 
 // Longest name kept; card names are at most 39 characters.
 constexpr std::size_t kMaxName = 127;
+
+// Whether the reader says which cameras a recording has, and its sound's format, only once it has
+// opened it: another camera's recording, or a trip.
+bool ReaderTellsCameras(const char* name) {
+  return IsContainerRecordingName(name) || IsTripRecordingName(name);
+}
+
+// The cameras a name tells of before the recording is opened: another camera's files, a trip's
+// most (a VEX recording's rear mark counting two), 0 for a VEX recording's name.
+int NameCameras(const std::string& name) {
+  if (!IsTripRecordingName(name.c_str())) return int(ContainerRecordingFiles(name.c_str()).size());
+  int most = 1;
+  for (const std::string& r : TripRecordings(name.c_str())) {
+    const int files = int(ContainerRecordingFiles(r.c_str()).size());
+    most = std::max(most, files > 0 ? files : HasRearCameraMark(r) ? 2 : 1);
+  }
+  return most;
+}
 
 enum QueueValue : int { kQueuedFront = 0, kQueuedRear = 1, kQueuedText = 2 };
 
@@ -128,7 +147,7 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
   {
     std::lock_guard<std::mutex> hold(control_);
     name_.assign(text, 0, kMaxName);
-    nameCameras_ = int(ContainerRecordingFiles(text.c_str()).size());
+    nameCameras_ = NameCameras(text);
     openedCameras_ = 0;
     opened_ = true;
     const int serial = openSerial_.fetch_add(1) + 1;
@@ -151,7 +170,7 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
   // The device opens for the first recording; one given up earlier gets another chance. Another
   // camera's recording tells its sound's format only when the worker opens it: the device is
   // opened then, once, in that format.
-  if (audio_ && !IsContainerRecordingName(text.c_str())) sync_.UseDevice(true);
+  if (audio_ && !ReaderTellsCameras(text.c_str())) sync_.UseDevice(true);
   Wake();
   return true;
 }
@@ -510,7 +529,7 @@ void CNOVMediaPlayer::Execute(const Command& command) {
       rearCodec_ = parser_->GetVideoCodec(1);
       decoder_->SetCodec(0, frontCodec_);
       decoder_->SetCodec(1, rearCodec_);
-      if (IsContainerRecordingName(command.name.c_str())) {
+      if (ReaderTellsCameras(command.name.c_str())) {
         twoCameraName_ = info.rearFrameRate > 0;
         openedCameras_ = twoCameraName_ ? 2 : 1;
       }
@@ -524,7 +543,7 @@ void CNOVMediaPlayer::Execute(const Command& command) {
         audioBits_ = bits;
         audioRate_ = rate;
         if (audio_) sync_.RequestDevice(bits, rate);
-      } else if (audio_ && IsContainerRecordingName(command.name.c_str())) {
+      } else if (audio_ && ReaderTellsCameras(command.name.c_str())) {
         sync_.UseDevice(true);
       }
       // Stretched sound needs 16-bit samples; other formats play at the normal speed only.
