@@ -7,6 +7,13 @@
 //   roadeye-playback_bench [--card DIR] [--seconds N] [--seeks] [--realistic-4k]
 //                          [--family NAME [--codec h264|h265] [--container mp4|mov|ts]]
 //                          [--pulse [--pulse-server ADDRESS] [--no-latency-correction]]
+//                          [--trip N]
+//
+// With --trip N the card holds N two-camera driving recordings of --seconds each (10 by default)
+// back to back (roadeye-mkcard --continuous), played as one trip; a line then tells of the joins:
+// how many, the longest interval between front pictures from the one before a join to a second
+// after it, the pictures repeated and never shown over the trip, and picture minus sound at the
+// flashes in the second after each join, front and rear together.
 //
 // With --family the card is one of another camera family (roadeye-mkcard --family), its
 // recording's first two cameras read by the container reader; the rear camera's flashes are
@@ -61,6 +68,7 @@
 #include "cards/CardListing.h"
 #include "media/CContainerParser.h"
 #include "media/CRecordingParser.h"
+#include "media/CTripParser.h"
 #include "media/CVEXParser.h"
 #include "playback/CDecoder.h"
 #include "playback/CFFMH264_Decoder.h"
@@ -201,15 +209,18 @@ bool DecodeFamilyReference(const std::string& name, int w, int h, Reference* out
   return ok && !out->front.empty();
 }
 
-// The first recording of another family's card as the engine opens it: its first two cameras.
-std::string FamilyRecordingName(const std::string& card) {
-  const cards::CardScan scan = cards::ScanCard(card);
-  if (scan.recordings.empty()) return {};
-  std::vector<std::string> paths;
-  for (const cards::CameraFile& f : scan.recordings[0].files) {
-    if (paths.size() < 2) paths.push_back(card + "/" + f.path);
+// Another family's card's recordings as the engine opens them, oldest first: their first two
+// cameras each.
+std::vector<std::string> FamilyRecordingNames(const std::string& card) {
+  std::vector<std::string> names;
+  for (const cards::CardRecording& r : cards::ScanCard(card).recordings) {
+    std::vector<std::string> paths;
+    for (const cards::CameraFile& f : r.files) {
+      if (paths.size() < 2) paths.push_back(card + "/" + f.path);
+    }
+    names.push_back(ContainerRecordingName(paths));
   }
-  return ContainerRecordingName(paths);
+  return names;
 }
 
 bool DecodeReference(const std::string& card, const std::string& stem, int w, int h,
@@ -297,8 +308,10 @@ int main(int argc, char** argv) {
   int seconds = 0;  // the case's own length: 60 s, or 30 s for --realistic-4k
   bool seeks = false, realistic = false, pulse = false, correction = true;
   std::string pulseServer, family, codec, container;
+  int tripRecordings = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
+    if (a == "--trip" && i + 1 < argc) tripRecordings = std::atoi(argv[++i]);
     if (a == "--family" && i + 1 < argc) family = argv[++i];
     if (a == "--codec" && i + 1 < argc) codec = argv[++i];
     if (a == "--container" && i + 1 < argc) container = argv[++i];
@@ -310,7 +323,11 @@ int main(int argc, char** argv) {
     if (a == "--no-latency-correction") correction = false;
     if (a == "--pulse-server" && i + 1 < argc) pulseServer = argv[++i];
   }
-  if (seconds == 0) seconds = realistic ? 30 : 60;
+  if (tripRecordings < 0 || tripRecordings > 100 || (tripRecordings > 0 && realistic)) {
+    std::fprintf(stderr, "--trip takes 1 to 100 recordings, of the drawn scene\n");
+    return 2;
+  }
+  if (seconds == 0) seconds = realistic ? 30 : tripRecordings > 0 ? 10 : 60;
   if (seconds < 1 || seconds > 3600) {
     std::fprintf(stderr, "--seconds takes 1 to 3600\n");
     return 2;
@@ -339,6 +356,14 @@ int main(int argc, char** argv) {
                                   "--bitrate 20000" +
                                   familyOptions;
       if (!bench::WriteCardOnce(argv[0], card, options)) return 1;
+    } else if (tripRecordings > 0) {
+      card = (work / ("trip" + familyTag + "-" + std::to_string(tripRecordings) + "x" +
+                      std::to_string(seconds)))
+                 .string();
+      const std::string options =
+          "--seconds " + std::to_string(seconds) + " --count " + std::to_string(tripRecordings) +
+          " --continuous --kinds REC --rear yes --no-damaged" + familyOptions;
+      if (!bench::WriteCardOnce(argv[0], card, options)) return 1;
     } else {
       card = (work / ("card" + familyTag + "-" + std::to_string(seconds))).string();
       const std::string options = "--seconds " + std::to_string(seconds) +
@@ -347,17 +372,23 @@ int main(int argc, char** argv) {
     }
   }
   std::string stem, name;
+  // The trip's recordings, each as the engine opens it alone (and the VEX ones' stems).
+  std::vector<std::string> tripNames, tripStems;
   if (family.empty()) {
     for (const auto& e : fs::directory_iterator(fs::path(card) / "VEX"))
-      stem = e.path().stem().string();
+      tripStems.push_back(stem = e.path().stem().string());
+    std::sort(tripStems.begin(), tripStems.end());
+    for (const std::string& s : tripStems) tripNames.push_back("/" + s + ".avi");
     name = "/" + stem + ".avi";
   } else {
-    name = FamilyRecordingName(card);
+    tripNames = FamilyRecordingNames(card);
+    name = tripNames.empty() ? std::string() : tripNames.front();
     if (name.empty()) {
       std::fprintf(stderr, "no recording on %s\n", card.c_str());
       return 1;
     }
   }
+  if (tripRecordings > 0) name = TripRecordingName(tripNames);
 
   std::string soundFile = (work / "played.s16le").string();
   fs::remove(soundFile);
@@ -382,11 +413,15 @@ int main(int argc, char** argv) {
   }
   DiagSetOutput(nullptr);
 
+  // Two readers that take turns at a trip's joins, each with a library handle of its own.
   VexHandle lib = family.empty() ? bench::StartCardLibrary(card) : VexStart();
-  CVEXParser vexParser;
+  VexHandle lib2 = family.empty() ? bench::StartCardLibrary(card) : VexStart();
+  CVEXParser vexParser, vexParser2;
   vexParser.SetLibraryHandle(lib);
-  CContainerParser containerParser;
-  CRecordingParser parser(&vexParser, &containerParser);
+  vexParser2.SetLibraryHandle(lib2);
+  CContainerParser containerParser, containerParser2;
+  CRecordingParser first(&vexParser, &containerParser), second(&vexParser2, &containerParser2);
+  CTripParser parser(&first, &second);
   CDecoder decoder;
   CWaveBox audio;
   FlashSurface front(surfaceW, surfaceH), rear(surfaceW, surfaceH);
@@ -453,8 +488,10 @@ int main(int argc, char** argv) {
   seeker.join();
   watching = false;
   watcher.join();
+  const std::vector<TripSegment> segments = parser.Segments();
   engine.Shutdown();
   VexRelease(lib);
+  VexRelease(lib2);
   // Taken before the recording is decoded again for the digests, which holds decoders of its own.
   const long peakKb = PeakResidentKb();
 
@@ -486,11 +523,20 @@ int main(int argc, char** argv) {
   std::printf("\n");
   std::printf("CPU: %.3f s per second played; peak resident (VmHWM) %.1f MB\n", cpu / wall,
               peakKb / 1024.0);
+  Reference reference;
+  Coverage frontCoverage;
   if (!seeks) {
-    Reference reference;
-    if (family.empty() ? DecodeReference(card, stem, surfaceW, surfaceH, &reference)
-                       : DecodeFamilyReference(name, surfaceW, surfaceH, &reference)) {
-      PrintCoverage("front", Match(reference.front, front.digests));
+    bool decoded = true;
+    const std::size_t recordings = tripRecordings > 0 ? tripNames.size() : 1;
+    for (std::size_t i = 0; i < recordings && decoded; ++i) {
+      decoded = family.empty() ? DecodeReference(card, tripRecordings > 0 ? tripStems[i] : stem,
+                                                 surfaceW, surfaceH, &reference)
+                               : DecodeFamilyReference(tripRecordings > 0 ? tripNames[i] : name,
+                                                       surfaceW, surfaceH, &reference);
+    }
+    if (decoded) {
+      frontCoverage = Match(reference.front, front.digests);
+      PrintCoverage("front", frontCoverage);
       PrintCoverage("rear", Match(reference.rear, rear.digests));
     } else {
       std::printf("the recording could not be decoded again for the digests\n");
@@ -613,6 +659,47 @@ int main(int argc, char** argv) {
     } else {
       std::printf("rear: no beep/flash pairs (%zu flashes)\n", rearFlashes.size());
     }
+  }
+  if (tripRecordings > 0) {
+    // Where each join came on screen: the first picture of each recording after the first, by
+    // its digest.
+    std::unordered_map<std::uint64_t, std::size_t> shownAt;
+    for (std::size_t i = 0; i < front.digests.size(); ++i) shownAt.emplace(front.digests[i], i);
+    double longest = 0;
+    std::vector<double> joinTimes;
+    for (std::size_t j = 1; j < segments.size(); ++j) {
+      const std::size_t first = std::size_t(segments[j].firstPicture);
+      if (first >= reference.front.size()) continue;
+      const auto it = shownAt.find(reference.front[first]);
+      if (it == shownAt.end() || it->second == 0) continue;
+      joinTimes.push_back(times[it->second]);
+      for (std::size_t k = it->second; k < times.size() && times[k] < times[it->second] + 1000; ++k)
+        longest = std::max(longest, times[k] - times[k - 1]);
+    }
+    std::vector<double> joinOffsets;
+    for (const std::vector<double>* camera : {&flashes, &rearFlashes}) {
+      for (double flash : *camera) {
+        bool afterJoin = false;
+        for (double t : joinTimes) afterJoin = afterJoin || (flash >= t - 1 && flash < t + 1000);
+        if (!afterJoin) continue;
+        double best = 1e9;
+        for (double t : beepTimes) {
+          if (std::fabs(flash - t) < std::fabs(best)) best = flash - t;
+        }
+        if (std::fabs(best) <= 500) joinOffsets.push_back(best);
+      }
+    }
+    double om = 0, worst = 0;
+    for (double o : joinOffsets) {
+      om += o;
+      if (std::fabs(o) > std::fabs(worst)) worst = o;
+    }
+    if (!joinOffsets.empty()) om /= double(joinOffsets.size());
+    std::printf(
+        "joins: %zu, longest gap %.1f ms, repeated %zu, missing %zu, picture minus sound after "
+        "joins: mean %+.1f ms, worst %+.1f ms (%zu pairs, %zu joins seen)\n",
+        segments.empty() ? 0 : segments.size() - 1, longest, frontCoverage.repeats,
+        frontCoverage.never, om, worst, joinOffsets.size(), joinTimes.size());
   }
   return 0;
 }
