@@ -19,6 +19,7 @@ extern "C" {
 #include "metadata/FixClock.h"
 #include "metadata/RecordingMetadata.h"
 #include "telemetry/TrackReader.h"
+#include "telemetry/TripSummary.h"
 #include "vexlib/vexlib.h"
 
 namespace tools {
@@ -153,19 +154,6 @@ void WarnTruncated(const cards::CardScan& scan) {
   }
 }
 
-// A recording's GPS track: a VEX recording's through the card library, another camera's from
-// its front file's own data.
-Track RecordingTrack(const std::string& root, const cards::CardRecording& r, VexHandle vex) {
-  Track track;
-  if (r.family == cards::Family::kVex) {
-    if (vex != nullptr) ReadRecordingTrack(vex, r.name.c_str(), &track, nullptr);
-  } else if (!r.files.empty()) {
-    ReadRecordingTrack(nullptr, ContainerRecordingName({root + "/" + r.files.front().path}).c_str(),
-                       &track, nullptr);
-  }
-  return track;
-}
-
 }  // namespace
 
 int ListCardRecordings(const std::string& path, bool json) {
@@ -198,15 +186,11 @@ int ListCardTrips(const std::string& path, bool json) {
     VexInitialise(vex.get(), card.root.c_str());
     VexCardPoll(vex.get(), &drive);
   }
-  const std::vector<cards::CardRecording>& recordings = card.scan.recordings;
-  for (const cards::Trip& trip : cards::FindTrips(recordings)) {
-    std::vector<Track> tracks;
-    nlohmann::json names = nlohmann::json::array();
-    for (std::size_t i : trip.recordings) {
-      tracks.push_back(RecordingTrack(card.root, recordings[i], drive != 0 ? vex.get() : nullptr));
-      names.push_back(recordings[i].name);
-    }
-    const double metres = JoinedLengthMetres(tracks);
+  for (const TripSummary& summary :
+       SummariseTrips(card.root, card.scan.recordings, drive != 0 ? vex.get() : nullptr, nullptr)) {
+    const cards::Trip& trip = summary.trip;
+    const double metres = summary.metres;
+    nlohmann::json names = summary.names;
     const std::string start = cards::ClockText(trip.Start()), end = cards::ClockText(trip.End());
     if (json) {
       nlohmann::json j;
@@ -221,7 +205,7 @@ int ListCardTrips(const std::string& path, bool json) {
       std::printf("%s  to %s  %8.1f s  %4zu recording%s  %8.2f km  %d event%s  %s\n", start.c_str(),
                   end.substr(11).c_str(), trip.seconds, trip.recordings.size(),
                   trip.recordings.size() == 1 ? " " : "s", metres / 1000, trip.events,
-                  trip.events == 1 ? "" : "s", recordings[trip.recordings.front()].name.c_str());
+                  trip.events == 1 ? "" : "s", summary.names.front().c_str());
     }
   }
   WarnTruncated(card.scan);
