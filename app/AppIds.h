@@ -29,6 +29,7 @@ enum ControlId : int {
   kIdPause = 1120,
   kIdZoom = 1121,
   kIdSelectAll = 1136,
+  kIdTrips = 1137,
   kIdFileDownload = 1143,
   kIdFilterEvent = 1150,
   kIdFilterParking = 1151,

@@ -34,6 +34,9 @@ namespace {
 const char* const kMapEnlargeText = "지도 크게보기";
 const char* const kMapShrinkText = "지도 작게보기";
 
+// The trip view's box beside Select All.
+constexpr char kTextTrips[] = "Trips";
+
 // The colour under Select All.
 const wxColour kSelectAllBrush(30, 32, 38);
 
@@ -135,6 +138,7 @@ void CSamplePlayerDlg::CreateControls() {
                                 wxDefaultSize, wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
   MakeButton(kIdFileDownload, kBmpFileDownload, kBmpFileDownloadSelected, kBmpFileDownload, 0);
   selectAll_ = new wxCheckBox(this, kIdSelectAll, wxEmptyString);
+  trips_ = new wxCheckBox(this, kIdTrips, wxString::FromUTF8(kTextTrips));
 
   // Read-out colours: times white, speed red, on black; Select All red on its own colour.
   wxFont small = GetFont();
@@ -153,6 +157,9 @@ void CSamplePlayerDlg::CreateControls() {
   selectAll_->SetForegroundColour(*wxRED);
   selectAll_->SetBackgroundColour(kSelectAllBrush);
   selectAll_->SetFont(small);
+  trips_->SetForegroundColour(*wxRED);
+  trips_->SetBackgroundColour(kSelectAllBrush);
+  trips_->SetFont(small);
 }
 
 void CSamplePlayerDlg::MakeFeatures() {
@@ -171,6 +178,7 @@ void CSamplePlayerDlg::MakeFeatures() {
   });
   familyCard_ = std::make_unique<FamilyCard>(this, list_);
   familyCard_->SetRowsAdded([this] { ApplySelectAll(); });
+  tripList_ = std::make_unique<TripList>(this);
 }
 
 void CSamplePlayerDlg::BindEvents() {
@@ -192,6 +200,8 @@ void CSamplePlayerDlg::BindEvents() {
   Bind(wxEVT_BUTTON, &CSamplePlayerDlg::OnButton, this);
   Bind(wxEVT_CHECKBOX, &CSamplePlayerDlg::OnMute, this, kIdMute);
   Bind(wxEVT_CHECKBOX, &CSamplePlayerDlg::OnSelectAll, this, kIdSelectAll);
+  Bind(wxEVT_CHECKBOX, &CSamplePlayerDlg::OnTripsBox, this, kIdTrips);
+  Bind(EVT_TRIPS_FOUND, &CSamplePlayerDlg::OnTripsFound, this);
   Bind(EVT_SLIDER_CHANGE_MSG, &CSamplePlayerDlg::OnSliderChange, this);
   Bind(EVT_RECORDING_ENDED, &CSamplePlayerDlg::OnRecordingEndedEvent, this);
   Bind(EVT_RECORDING_OPENED, &CSamplePlayerDlg::OnRecordingOpenedEvent, this);
@@ -260,13 +270,17 @@ void CSamplePlayerDlg::InitPlayer() {
   engine_.SetTextCallback(&CSamplePlayerDlg::OnTextData, this);
   decoder_.SetDecoderChoice(options_.decoder);
   engine_.SetDecoder(&decoder_);
-  engine_.SetParser(&recordingParser_);
+  engine_.SetParser(&tripParser_);
   engine_.SetAudio(&audio_);
   frontPane_->SetSize(4, 64, 0, 0);
   rearPane_->SetSize(650, 268, 0, 0);
   library_ = VexStart();
   VexInitialise(library_, options_.cardDir.empty() ? nullptr : options_.cardDir.c_str());
   parser_.SetLibraryHandle(library_);
+  // A trip's next recording is opened ahead through a handle of its own (one stream a handle).
+  tripLibrary_ = VexStart();
+  VexInitialise(tripLibrary_, options_.cardDir.empty() ? nullptr : options_.cardDir.c_str());
+  tripVex_.SetLibraryHandle(tripLibrary_);
   cardDrive_ = 0;
   download_->SetBusy(false);
   engineRunning_ = engine_.Run(frontPane_->Surface(), rearPane_->Surface());
@@ -392,12 +406,18 @@ void CSamplePlayerDlg::ShutDown() {
   download_->Stop();
   // The track readers use the library handle: they end before it is released.
   trip_->Stop();
+  tripList_->Stop();
   moment_->Stop();
   familyCard_->Close();
   if (library_ != nullptr) {
     VexRelease(library_);
     library_ = nullptr;
     parser_.SetLibraryHandle(nullptr);
+  }
+  if (tripLibrary_ != nullptr) {
+    VexRelease(tripLibrary_);
+    tripLibrary_ = nullptr;
+    tripVex_.SetLibraryHandle(nullptr);
   }
 }
 
@@ -423,7 +443,7 @@ void CSamplePlayerDlg::LayoutControls(int mode) {
     previousSize_->Hide();
     for (int id : {kIdSettings, kIdCapture, kIdZoom, kIdMapSize, kIdFullScreen, kIdFilterEvent,
                    kIdFilterParking, kIdFilterDriving, kIdFilterManual, kIdFilterAll,
-                   kIdFileDownload, kIdSelectAll, kIdRecordingList}) {
+                   kIdFileDownload, kIdSelectAll, kIdTrips, kIdRecordingList}) {
       FindWindow(id)->Show();
     }
   } else {
@@ -439,7 +459,7 @@ void CSamplePlayerDlg::LayoutControls(int mode) {
     FindWindow(kIdOpen)->Hide();
     for (int id : {kIdRecordingList, kIdSettings, kIdCapture, kIdZoom, kIdMapSize, kIdFullScreen,
                    kIdFilterEvent, kIdFilterParking, kIdFilterDriving, kIdFilterManual,
-                   kIdFilterAll, kIdFileDownload, kIdSelectAll}) {
+                   kIdFilterAll, kIdFileDownload, kIdSelectAll, kIdTrips}) {
       FindWindow(id)->Hide();
     }
     previousSize_->Show();

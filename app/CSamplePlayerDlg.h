@@ -33,11 +33,13 @@
 #include "app/Layout.h"
 #include "app/MomentControls.h"
 #include "app/Snapshot.h"
+#include "app/TripList.h"
 #include "app/TripTrack.h"
 #include "app/ViewerConfig.h"
 #include "app/ViewerDialogs.h"
 #include "media/CContainerParser.h"
 #include "media/CRecordingParser.h"
+#include "media/CTripParser.h"
 #include "media/CVEXParser.h"
 #include "platform/MountWatch.h"
 #include "playback/CDecoder.h"
@@ -145,6 +147,16 @@ class CSamplePlayerDlg : public wxFrame,
   void OnMountsChanged(wxThreadEvent& event);
   // A report of the listing of another family's card (FamilyCard.h).
   void OnCardListed(wxThreadEvent& event);
+  // The trip view: the box ticked or cleared, the trips found (TripList.h), a trip opened.
+  void OnTripsBox(wxCommandEvent& event);
+  void OnTripsFound(wxThreadEvent& event);
+  bool OpenTrip(int index);
+  // Back to the recordings: the box cleared, the columns as the recordings use them.
+  void LeaveTripView();
+  // The camera's clock of the day at a time of the trip playing ("HH:MM:SS"); empty when none.
+  std::string TripClockText(int positionMs) const;
+  // The listed recording of the trip playing at a time of it; empty when none.
+  std::string TripRecordingAt(int positionMs) const;
   // The drive holding another family's card, its root into *root; 0 when none.
   char FamilyCardDrive(std::string* root);
   // Lists the files of Options::files as the card.
@@ -156,6 +168,11 @@ class CSamplePlayerDlg : public wxFrame,
   static std::string RecordingTypeLabel(const std::string& name);
   static bool RecordingHasRear(const std::string& name);
   void PlayNext();
+  // Ticks the list's Trips box: true once the trip view is on (another family's card is listed
+  // to its end first). The trips come later, from the worker.
+  bool ShowTrips();
+  // True while the trip view shows its trips.
+  bool TripsListed() const { return tripView_ && tripList_->Ready(); }
   void PlayPrevious();
   // Makes row the current row, marks it and opens its recording.
   void PlayRow(int row);
@@ -341,6 +358,12 @@ class CSamplePlayerDlg : public wxFrame,
   // for each recording.
   CContainerParser containerParser_;
   CRecordingParser recordingParser_{&parser_, &containerParser_};
+  // A trip's readers take turns: the one above, and these, with a card handle of their own.
+  CVEXParser tripVex_;
+  CContainerParser tripContainer_;
+  CRecordingParser tripReader_{&tripVex_, &tripContainer_};
+  CTripParser tripParser_{&recordingParser_, &tripReader_};
+  VexHandle tripLibrary_ = nullptr;
   CWaveBox audio_;
   VexHandle library_ = nullptr;
   char cardDrive_ = 0;
@@ -389,6 +412,19 @@ class CSamplePlayerDlg : public wxFrame,
   std::unique_ptr<TripTrack> trip_;
   std::unique_ptr<PictureCapture> capture_;
   std::unique_ptr<FamilyCard> familyCard_;
+  std::unique_ptr<TripList> tripList_;
+  wxCheckBox* trips_ = nullptr;
+  bool tripView_ = false;
+  // The trip playing (an index into tripList_'s trips, -1 none), its recordings as listed, and
+  // where each starts on its timeline with its clock (seconds since 1970 of the camera's clock).
+  int tripPlaying_ = -1;
+  std::vector<std::string> tripListed_;
+  struct TripClock {
+    int startMs = 0;
+    std::int64_t clockSeconds = 0;
+    std::string listed;
+  };
+  std::vector<TripClock> tripClock_;
 
   wxTimer tick_{this, kTimerPlaybackTick};
   // Closing waits (a few times 10 ms) for the map's page to answer the last marker moves.

@@ -96,6 +96,9 @@ void CSamplePlayerDlg::PollCard() {
   // The same drive letter with a card of another layout (a folder that a VEX card was written
   // into, or the other way round) is a new card too.
   if (now == before && familyRoot == familyCard_->Root()) return;
+  // Another card, or none: its trips are not this one's.
+  tripList_->Stop();
+  if (tripView_) LeaveTripView();
   if (now != 0) {
     if (before != 0) {
       // Another card took over between two polls (a swap, or a card on an earlier drive): what
@@ -161,6 +164,9 @@ void CSamplePlayerDlg::OpenFiles() {
 
 void CSamplePlayerDlg::OnCardListed(wxThreadEvent& event) {
   if (shutDown_) return;
+  // The trip view is entered only once the card is listed to its end; a report after that is a
+  // new listing's, of the recordings.
+  if (tripView_) LeaveTripView();
   const int moved = familyCard_->OnEvent(event, currentRow_);
   if (currentRow_ >= 0) currentRow_ += moved;
   if (list_->GetItemCount() == 0 && selectAll_->GetValue()) selectAll_->SetValue(false);
@@ -176,6 +182,7 @@ void CSamplePlayerDlg::OnMountsChanged(wxThreadEvent&) {
 
 void CSamplePlayerDlg::OnFilter(int kind) {
   if (DownloadBusy()) return;
+  if (tripView_) LeaveTripView();
   list_->DeleteAllItems();
   FillRecordingList(kind);
 }
@@ -186,6 +193,7 @@ void CSamplePlayerDlg::OnOpenCommand() {
     ShowCardMessage(kStrNoCardKo, kStrNoCardEn);
     return;
   }
+  if (tripView_) LeaveTripView();
   list_->DeleteAllItems();
   FillRecordingList(kVexContinuous);
 }
@@ -269,13 +277,19 @@ void CSamplePlayerDlg::OnSelectAll(wxCommandEvent&) { ApplySelectAll(); }
 std::vector<std::string> CSamplePlayerDlg::TickedRecordings() const {
   std::vector<std::string> names;
   for (long row = 0; row < list_->GetItemCount(); ++row) {
-    if (list_->IsItemChecked(row)) names.push_back(list_->GetItemText(row, 1).utf8_string());
+    if (!list_->IsItemChecked(row)) continue;
+    if (!tripView_) {
+      names.push_back(list_->GetItemText(row, 1).utf8_string());
+    } else if (row < long(tripList_->Trips().size())) {
+      // A ticked trip: its recordings.
+      for (const std::string& n : tripList_->Trips()[std::size_t(row)].names) names.push_back(n);
+    }
   }
   return names;
 }
 
 std::optional<std::string> CSamplePlayerDlg::RecordingInRow(int row) const {
-  if (row < 0 || row >= list_->GetItemCount()) return std::nullopt;
+  if (row < 0 || row >= list_->GetItemCount() || tripView_) return std::nullopt;
   return list_->GetItemText(row, 1).utf8_string();
 }
 
@@ -289,6 +303,7 @@ std::string CSamplePlayerDlg::TelemetryName(const std::string& listed) const {
 bool CSamplePlayerDlg::RecordingsListed() const { return list_->GetItemCount() > 0; }
 
 std::string CSamplePlayerDlg::CurrentRecording() const {
+  if (tripPlaying_ >= 0) return TripRecordingAt(engine_.GetPositionMs());
   if (currentRow_ < 0 || currentRow_ >= list_->GetItemCount()) return std::string();
   return list_->GetItemText(currentRow_, 1).ToStdString();
 }
@@ -413,4 +428,90 @@ void CSamplePlayerDlg::ApplySpeedUnit(const std::string& path) {
   speedCode_ = code;
   speedUnit_ = SpeedUnitFromSetting(code);
   SetSpeedText(SpeedUnitLabel());
+}
+
+void CSamplePlayerDlg::OnTripsBox(wxCommandEvent&) {
+  if (DownloadBusy()) {
+    trips_->SetValue(tripView_);
+    return;
+  }
+  if (!trips_->GetValue()) {
+    LeaveTripView();
+    list_->DeleteAllItems();
+    FillRecordingList(kVexContinuous);
+    return;
+  }
+  // Another family's card is listed to its end first: its listing puts rows into the list.
+  std::string root;
+  if (familyCard_->IsOpen()) {
+    if (familyCard_->Complete()) root = familyCard_->Root();
+  } else if (cardDrive_ != 0) {
+    for (const platform::Drive& drive : platform::ProcessDrives().Drives()) {
+      if (drive.letter == cardDrive_) root = drive.root;
+    }
+  }
+  if (root.empty()) {
+    trips_->SetValue(false);
+    return;
+  }
+  tripView_ = true;
+  list_->DeleteAllItems();
+  if (tripList_->Ready() && tripList_->Root() == root) {
+    tripList_->Fill(list_);
+  } else {
+    tripList_->Find(root, familyCard_->IsOpen() ? nullptr : library_);
+  }
+}
+
+bool CSamplePlayerDlg::ShowTrips() {
+  if (tripView_) return true;
+  trips_->SetValue(true);
+  wxCommandEvent ticked(wxEVT_CHECKBOX, kIdTrips);
+  OnTripsBox(ticked);
+  return tripView_;
+}
+
+void CSamplePlayerDlg::OnTripsFound(wxThreadEvent& event) {
+  if (shutDown_ || !tripList_->OnEvent(event) || !tripView_) return;
+  tripList_->Fill(list_);
+  if (selectAll_->GetValue()) ApplySelectAll();
+}
+
+void CSamplePlayerDlg::LeaveTripView() {
+  tripView_ = false;
+  trips_->SetValue(false);
+  const struct {
+    int column, width, korean, english;
+  } columns[] = {{0, 84, kStrColTypeKo, kStrColTypeEn},
+                 {1, 0, kStrColFilenameKo, kStrColFilenameEn},
+                 {2, 150, kStrColDateKo, kStrColDateEn},
+                 {3, 0, kStrColRearKo, kStrColRearEn},
+                 {4, 0, kStrColSizeKo, kStrColSizeEn}};
+  for (const auto& c : columns) {
+    wxListItem item;
+    item.SetText(wxString::FromUTF8(BilingualText(c.korean, c.english)));
+    list_->SetColumn(c.column, item);
+    list_->SetColumnWidth(c.column, c.width);
+  }
+}
+
+std::string CSamplePlayerDlg::TripRecordingAt(int positionMs) const {
+  std::string listed;
+  for (const TripClock& c : tripClock_) {
+    if (c.startMs <= positionMs) listed = c.listed;
+  }
+  return listed;
+}
+
+std::string CSamplePlayerDlg::TripClockText(int positionMs) const {
+  const TripClock* at = nullptr;
+  for (const TripClock& c : tripClock_) {
+    if (c.startMs <= positionMs) at = &c;
+  }
+  if (at == nullptr) return std::string();
+  const cards::Clock clock =
+      cards::ClockFromSeconds(at->clockSeconds + (positionMs - at->startMs) / 1000);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", clock.hour, clock.minute, clock.second);
+  return text;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 
 #include "app/CPicturePane.h"
 #include "app/CSamplePlayerDlg.h"
@@ -57,6 +58,10 @@ void CSamplePlayerDlg::ClearTelemetryView() {
 bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
   if (DownloadBusy()) return false;
   if (cardDrive_ == 0) return true;
+  // A trip row's name is the trip's place among the trips.
+  if (tripView_) return OpenTrip(int(std::strtol(name.c_str(), nullptr, 10)));
+  tripPlaying_ = -1;
+  tripClock_.clear();
   if (familyCard_->IsOpen()) {
     secondCamera_ = 1;
     return OpenFamilyRecording(name, 0);
@@ -76,6 +81,50 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
   totalTime_->SetLabel("00:00:00");
   trip_->Load(name);
 
+  panes_.front = kPaneLarge;
+  panes_.rear = kPaneHidden;
+  panes_.map = kPaneHidden;
+  map_->NavigateMapPage();
+  HideMap();
+  LayoutPanes();
+  PlayOpenedRecording();
+  return true;
+}
+
+bool CSamplePlayerDlg::OpenTrip(int index) {
+  const std::vector<TripSummary>& trips = tripList_->Trips();
+  if (index < 0 || index >= int(trips.size())) return false;
+  const TripSummary& trip = trips[std::size_t(index)];
+  // Each recording as the engine opens it alone: a VEX one by its name, another camera's by its
+  // front file and the second pane's.
+  std::vector<std::string> names;
+  for (const std::string& listed : trip.names) {
+    const cards::CardRecording* r = tripList_->Recording(listed);
+    if (r == nullptr) continue;
+    if (r->family == cards::Family::kVex) {
+      names.push_back("/" + listed);
+    } else if (!r->files.empty()) {
+      std::vector<std::string> paths{tripList_->Root() + "/" + r->files[0].path};
+      if (r->files.size() > 1) paths.push_back(tripList_->Root() + "/" + r->files[1].path);
+      names.push_back(ContainerRecordingName(paths));
+    }
+  }
+  const std::string engineName = TripRecordingName(names);
+  if (engineName.empty()) return false;
+  familyPlaying_.clear();
+  SetSecondCaption("");
+  parser_.SetLibraryHandle(library_);
+  // The second handle follows the card as the first does.
+  char drive = 0;
+  VexCardPoll(tripLibrary_, &drive);
+  if (drive != 0) VexCardAttach(tripLibrary_);
+  StopForNextRecording();
+  ClearTelemetryView();
+  tripPlaying_ = index;
+  tripListed_ = trip.names;
+  tripClock_.clear();
+  engine_.OpenMedia(engineName.c_str());
+  totalTime_->SetLabel("00:00:00");
   panes_.front = kPaneLarge;
   panes_.rear = kPaneHidden;
   panes_.map = kPaneHidden;
@@ -338,9 +387,14 @@ void CSamplePlayerDlg::OnPositionTick() {
     FormatClock(total, text);
     SetTimeLabel(totalTime_, text);
     seek_->SetPos(ms / 1000);
+    // A trip's time is the camera's clock of the day.
+    if (!tripClock_.empty()) SetTimeLabel(currentTime_, wxString::FromUTF8(TripClockText(ms)));
   } else {
     seek_->SetPos(s);
     UpdateTimeLabels(s, total);
+    if (!tripClock_.empty()) {
+      SetTimeLabel(currentTime_, wxString::FromUTF8(TripClockText(engine_.GetPositionMs())));
+    }
   }
   const int fixes = telemetry_.GpsCount();
   if (fixes > 0) {
@@ -412,6 +466,26 @@ void CSamplePlayerDlg::OnRecordingOpenedEvent(wxCommandEvent& event) {
   // Only the answer to the latest open, while it is still open.
   if (event.GetInt() != engine_.OpenSerial() || !tick_.IsRunning()) return;
   ShowRecordingLength(static_cast<int>(event.GetExtraLong()));
+  if (tripPlaying_ >= 0) {
+    // Where each of the trip's recordings starts on its timeline, and its clock.
+    tripClock_.clear();
+    const std::vector<TripSegment> segments = tripParser_.Segments();
+    for (const TripSegment& s : segments) {
+      for (const std::string& listed : tripListed_) {
+        const cards::CardRecording* r = tripList_->Recording(listed);
+        if (r == nullptr) continue;
+        const std::vector<std::string> files = ContainerRecordingFiles(s.name.c_str());
+        const bool same =
+            r->family == cards::Family::kVex
+                ? s.name == "/" + listed
+                : !files.empty() && !r->files.empty() &&
+                      files.front() == tripList_->Root() + "/" + r->files.front().path;
+        if (!same) continue;
+        tripClock_.push_back(TripClock{s.startMs, r->startSeconds, listed});
+        break;
+      }
+    }
+  }
   if (!familyPlaying_.empty() && engine_.GetChannelCount() == 1 && panes_.rear != kPaneHidden) {
     // A camera's file that did not open leaves its pane out.
     panes_.rear = kPaneHidden;

@@ -2,7 +2,7 @@
 // roadeye: the dashcam card viewer.
 //
 //   roadeye [--card DIR] [--config-dir DIR] [--language en|ko] [--decoder software|auto]
-//           [--play] [--full-screen] [--full-screen-at MS] [--back-at MS]
+//           [--play] [--trips] [--full-screen] [--full-screen-at MS] [--back-at MS]
 //           [--screenshot FILE [--after MS]]
 //   roadeye [OPTION]... CARD_DIR | FILE...
 //   roadeye --help | --version
@@ -12,7 +12,8 @@
 // chooses English or Korean texts over config.cfg's "language" key, for this run only (it is not
 // saved). --decoder software keeps the decoding of the pictures on the processor; auto (the
 // default) decodes them on the graphics card through VA-API or CUDA where it can, in software
-// otherwise. --play starts the first listed recording once the card is seen; --screenshot saves a
+// otherwise. --play starts the first listed recording once the card is seen; --trips shows the
+// card's trips in the list instead (with --play, the first trip plays); --screenshot saves a
 // PNG of the window after MS milliseconds (default 4000) and quits, for machines without a
 // screen; the window draws the picture itself, so it works on X11 and on Wayland alike.
 // --full-screen-at and --back-at go to the full-screen layout and back to the window at those
@@ -52,6 +53,7 @@ namespace {
 struct StartRequest {
   CSamplePlayerDlg::Options options;
   bool play = false;
+  bool trips = false;
   bool fullScreen = false;
   long fullScreenAtMs = -1;
   long backAtMs = -1;
@@ -76,6 +78,7 @@ constexpr OptionDesc kOptions[] = {
     {"language", "en|ko", "English or Korean texts, over config.cfg's \"language\" (not saved)"},
     {"decoder", "software|auto", "auto (the default) decodes on the graphics card where it can"},
     {"play", nullptr, "play the first recording of the card"},
+    {"trips", nullptr, "list the card's trips (with --play, play the first)"},
     {"full-screen", nullptr, "start in the full-screen layout"},
     {"full-screen-at", "MS", "go full screen after MS milliseconds"},
     {"back-at", "MS", "back to the window after MS milliseconds"},
@@ -205,6 +208,8 @@ void ReadCommandLine(int argc, char** argv) {
       }
     } else if (name == "play") {
       gRequest.play = true;
+    } else if (name == "trips") {
+      gRequest.trips = true;
     } else if (name == "full-screen") {
       gRequest.fullScreen = true;
     } else if (name == "full-screen-at") {
@@ -280,12 +285,21 @@ bool CSamplePlayerApp::OnInit() {
   SetTopWindow(window_);
   WatchEndSignals();
   if (fullScreen_) window_->ToggleFullScreen(false);
-  if (play_) {
+  if (play_ || gRequest.trips) {
     startTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
       if (!window_) return;
-      if (window_->RecordingList()->GetItemCount() == 0) return;  // the card poll has not run yet
+      if (gRequest.trips) {
+        // The card poll must have seen the card, and the trips must have been found.
+        if (!window_->TripsListed()) {
+          if (window_->RecordingList()->GetItemCount() > 0) window_->ShowTrips();
+          return;
+        }
+        if (window_->RecordingList()->GetItemCount() == 0) return;
+      } else if (window_->RecordingList()->GetItemCount() == 0) {
+        return;  // the card poll has not run yet
+      }
       startTimer_.Stop();
-      window_->PlayNext();
+      if (play_) window_->PlayNext();
     });
     startTimer_.Start(200);
   }
