@@ -123,6 +123,7 @@ bool CSamplePlayerDlg::OpenTrip(int index) {
   tripPlaying_ = index;
   tripListed_ = trip.names;
   tripClock_.clear();
+  trip_->Drop();
   engine_.OpenMedia(engineName.c_str());
   totalTime_->SetLabel("00:00:00");
   panes_.front = kPaneLarge;
@@ -485,6 +486,14 @@ void CSamplePlayerDlg::OnRecordingOpenedEvent(wxCommandEvent& event) {
         break;
       }
     }
+    // The whole trip's track on the map, and its marks, on the trip's timeline.
+    std::vector<std::string> names;
+    std::vector<int> starts;
+    for (const TripClock& c : tripClock_) {
+      names.push_back(TelemetryName(c.listed));
+      starts.push_back(c.startMs);
+    }
+    if (!tripClock_.empty()) trip_->LoadTrip(tripClock_.front().listed, names, starts);
   }
   if (!familyPlaying_.empty() && engine_.GetChannelCount() == 1 && panes_.rear != kPaneHidden) {
     // A camera's file that did not open leaves its pane out.

@@ -67,34 +67,48 @@ TripTrack::TripTrack(wxEvtHandler* window, Host* host, ViewerDialogs* dialogs, F
       map_(map) {}
 
 void TripTrack::Load(const std::string& name) {
+  const bool event = !name.empty() && (name[0] == 'E' || name[0] == 'e');
+  Request(name, {name}, {}, event);
+}
+
+void TripTrack::LoadTrip(const std::string& listed, std::vector<std::string> names,
+                         std::vector<int> startMs) {
+  bool event = false;
+  for (const std::string& n : names) event = event || (!n.empty() && (n[0] == 'E' || n[0] == 'e'));
+  Request(listed, std::move(names), std::move(startMs), event);
+}
+
+void TripTrack::Request(const std::string& playing, std::vector<std::string> names,
+                        std::vector<int> startMs, bool event) {
   track_ = Track{};
-  playingName_ = name;
+  playingName_ = playing;
   map_->ClearTrack();
   follower_->TrackCleared();
   const long serial = ++trackSerial_;
   // The marks' threshold follows the camera's impact sensitivity, read on the worker too.
   const std::string settingsPath = host_->SettingsPath();
-  const bool event = !name.empty() && (name[0] == 'E' || name[0] == 'e');
-  trackLoader_.Request(host_->Library(), {name},
-                       [window = window_, serial, settingsPath, event](
-                           std::vector<RecordingTelemetry>&& read, TrackReadResult) {
-                         auto* update = new wxThreadEvent(EVT_TRACK);
-                         update->SetInt(kTrackForMap);
-                         update->SetExtraLong(serial);
-                         TrackReport report;
-                         if (!read.empty()) {
-                           CameraSettings settings;
-                           // The file holds 1, 3 or 5; the settings keep the slider's 1 to 3.
-                           const int accLevel =
-                               !settingsPath.empty() && LoadCameraSettings(settingsPath, &settings)
+  trackLoader_.Request(
+      host_->Library(), std::move(names),
+      [window = window_, serial, settingsPath, event, startMs = std::move(startMs)](
+          std::vector<RecordingTelemetry>&& read, TrackReadResult) {
+        auto* update = new wxThreadEvent(EVT_TRACK);
+        update->SetInt(kTrackForMap);
+        update->SetExtraLong(serial);
+        TrackReport report;
+        // A trip's recordings are one track on its timeline.
+        if (!startMs.empty()) read = {JoinTripTelemetry(std::move(read), startMs)};
+        if (!read.empty()) {
+          CameraSettings settings;
+          // The file holds 1, 3 or 5; the settings keep the slider's 1 to 3.
+          const int accLevel = !settingsPath.empty() && LoadCameraSettings(settingsPath, &settings)
                                    ? 2 * settings.impactLevel - 1
                                    : 3;
-                           report.marks = FindEventMarks(read.front().gsensor, accLevel, event);
-                           report.track = std::move(read.front().track);
-                         }
-                         update->SetPayload(report);
-                         wxQueueEvent(window, update);
-                       });
+          report.marks = FindEventMarks(read.front().gsensor, accLevel, event);
+          report.track = std::move(read.front().track);
+        }
+        update->SetPayload(report);
+        wxQueueEvent(window, update);
+      });
 }
 
 void TripTrack::Drop() {

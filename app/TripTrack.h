@@ -96,6 +96,11 @@ class TripTrack {
 
   // The recording `name` was opened: its track is asked for (the one drawn goes).
   void Load(const std::string& name);
+  // A trip was opened: the tracks of its recordings (their telemetry names, `startMs` where each
+  // starts on its timeline) are asked for and drawn as one, with the marks over the whole trip.
+  // `listed` names it (PlayingName) until then.
+  void LoadTrip(const std::string& listed, std::vector<std::string> names,
+                std::vector<int> startMs);
   // Playback stopped: the track and the request for it go.
   void Drop();
   // Ends both readers; returns once they have. Before the library handle is released.
@@ -122,6 +127,11 @@ class TripTrack {
   }
 
  private:
+  // Asks for the telemetry of `names` (joined on a trip's timeline when `startMs` is given);
+  // `playing` becomes PlayingName.
+  void Request(const std::string& playing, std::vector<std::string> names, std::vector<int> startMs,
+               bool event);
+
   wxEvtHandler* window_;
   Host* host_;
   ViewerDialogs* dialogs_;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "telemetry/TrackReader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -130,4 +131,25 @@ TrackReadResult ReadRecordingTelemetry(VexHandle library, const char* name,
                                        RecordingTelemetry* telemetry,
                                        const std::atomic<bool>* cancel) {
   return Read(library, name, telemetry, true, cancel);
+}
+
+RecordingTelemetry JoinTripTelemetry(std::vector<RecordingTelemetry> parts,
+                                     const std::vector<int>& startMs) {
+  RecordingTelemetry trip;
+  const std::size_t n = std::min(parts.size(), startMs.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    RecordingTelemetry& part = parts[i];
+    const int shift = startMs[i];
+    if (i == 0) {
+      trip.track = part.track;
+      trip.track.segments.clear();
+    }
+    for (std::vector<TrackPoint>& segment : part.track.segments) {
+      if (segment.empty()) continue;
+      for (TrackPoint& p : segment) p.timeMs += shift;
+      trip.track.segments.push_back(std::move(segment));
+    }
+    for (auto& [timeMs, sample] : part.gsensor) trip.gsensor.emplace_back(timeMs + shift, sample);
+  }
+  return trip;
 }

@@ -33,6 +33,13 @@ struct RecordingTelemetry {
   std::vector<std::pair<int, CGSensorData>> gsensor;
 };
 
+// A trip's telemetry from its recordings' own, each read alone: the recording `i`'s times moved
+// by startMs[i] (where it starts on the trip's timeline), its segments after those before (a
+// recording's first fix starts a segment of its own), its G-sensor samples after theirs. Named,
+// and its clock told, as the first recording's. Parts without a start are left out.
+RecordingTelemetry JoinTripTelemetry(std::vector<RecordingTelemetry> parts,
+                                     const std::vector<int>& startMs);
+
 // Reads the recording `name` (as the card lists it) of the card behind `library` and builds its
 // track from its GPS fix records ("G$GPRMC...") at their media times. The track is named `name`.
 TrackReadResult ReadRecordingTrack(VexHandle library, const char* name, Track* track,

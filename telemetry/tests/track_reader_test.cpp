@@ -410,3 +410,29 @@ TEST_F(TrackReaderTest, LoaderSaysNothingAfterCancelOrStop) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(answers.load(), 0);
 }
+
+TEST_F(TrackReaderTest, ATripsRecordingsAreOneTrackOnItsTimeline) {
+  Card card(root());
+  ASSERT_TRUE(card.present());
+  const std::vector<std::string> names = card.Names();
+  ASSERT_GE(names.size(), 2u);
+  std::vector<RecordingTelemetry> parts(2);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(ReadRecordingTelemetry(card.handle(), names[std::size_t(i)].c_str(),
+                                     &parts[std::size_t(i)], nullptr),
+              TrackReadResult::kOk);
+  }
+  const int second = 60000;  // where the second recording starts on the trip's timeline
+  const RecordingTelemetry trip = JoinTripTelemetry(parts, {0, second});
+  EXPECT_EQ(trip.track.name, parts[0].track.name);
+  EXPECT_EQ(trip.track.PointCount(), parts[0].track.PointCount() + parts[1].track.PointCount());
+  ASSERT_EQ(trip.track.segments.size(), 2u);
+  EXPECT_EQ(trip.track.segments[1].front().timeMs,
+            parts[1].track.segments.front().front().timeMs + second);
+  EXPECT_EQ(trip.track.segments[1].back().latitude, parts[1].track.segments.back().back().latitude);
+  ASSERT_EQ(trip.gsensor.size(), parts[0].gsensor.size() + parts[1].gsensor.size());
+  EXPECT_EQ(trip.gsensor[parts[0].gsensor.size()].first, parts[1].gsensor.front().first + second);
+  // A click on the second recording's last fix seeks into it on the trip's timeline.
+  const TrackPoint& last = parts[1].track.segments.back().back();
+  EXPECT_EQ(trip.track.NearestTimeMs(last.latitude, last.longitude), last.timeMs + second);
+}
