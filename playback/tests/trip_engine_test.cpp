@@ -220,3 +220,31 @@ TEST_F(TripEngineTest, ASeekToAnySecondLandsWithinABlockOfItAndPlaysOn) {
     }
   }
 }
+
+TEST_F(TripEngineTest, PictureStepsCrossAJoinBothWaysWithBothCameras) {
+  const std::vector<std::uint64_t> fronts = TripReference(0, 320, 180);
+  const std::vector<std::uint64_t> rears = TripReference(1, 160, 90);
+  ASSERT_EQ(fronts.size(), std::size_t(kRecordings * kPicturesEach));
+  ASSERT_EQ(rears.size(), fronts.size());
+  engine_.OpenMedia(tripName_.c_str());
+  ASSERT_TRUE(WaitForPictures(front_, 3));
+  engine_.Pause();
+  // Up to the second recording's first picture and back; the last two pictures of the trip.
+  const int join = kPicturesEach, last = kRecordings * kPicturesEach - 1;
+  const std::pair<int, int> steps[] = {{join - 2, 0}, {-1, 1},  {-1, 1},   {-1, 1},
+                                       {-1, -1},      {-1, -1}, {last, 0}, {-1, -1}};
+  int expected = 0;
+  for (const auto& [show, delta] : steps) {
+    expected = show >= 0 ? show : expected + delta;
+    SCOPED_TRACE(expected);
+    const int frontsBefore = front_.Count(), rearsBefore = rear_.Count();
+    ASSERT_TRUE(show >= 0 ? engine_.ShowPicture(show) : engine_.StepPictures(delta));
+    ASSERT_TRUE(WaitForPictures(front_, frontsBefore + 1));
+    ASSERT_TRUE(WaitForPictures(rear_, rearsBefore + 1));
+    for (int i = 0; i < 300 && engine_.GetRunState() != CNOVMediaPlayer::kIdle; ++i)
+      std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(front_.Pictures().back().digest, fronts[std::size_t(expected)]);
+    EXPECT_EQ(rear_.Pictures().back().digest, rears[std::size_t(expected)]);
+    EXPECT_EQ(engine_.GetShownPicture(), expected);
+  }
+}
