@@ -147,6 +147,13 @@ class CSamplePlayerDlg : public wxFrame,
   void OnMountsChanged(wxThreadEvent& event);
   // A report of the listing of another family's card (FamilyCard.h).
   void OnCardListed(wxThreadEvent& event);
+  // Where a part of the trip playing starts on its timeline, its clock (seconds since 1970 of the
+  // camera's clock) and its recording as listed.
+  struct TripClock {
+    int startMs = 0;
+    std::int64_t clockSeconds = 0;
+    std::string listed;
+  };
   // The trip view: the box ticked or cleared, the trips found (TripList.h), a trip opened.
   void OnTripsBox(wxCommandEvent& event);
   void OnTripsFound(wxThreadEvent& event);
@@ -155,8 +162,8 @@ class CSamplePlayerDlg : public wxFrame,
   void LeaveTripView();
   // The camera's clock of the day at a time of the trip playing ("HH:MM:SS"); empty when none.
   std::string TripClockText(int positionMs) const;
-  // The listed recording of the trip playing at a time of it; empty when none.
-  std::string TripRecordingAt(int positionMs) const;
+  // The part of the trip playing at a time of it; null when none.
+  const TripClock* TripPartAt(int positionMs) const;
   // The drive holding another family's card, its root into *root; 0 when none.
   char FamilyCardDrive(std::string* root);
   // Lists the files of Options::files as the card.
@@ -331,6 +338,9 @@ class CSamplePlayerDlg : public wxFrame,
     return familyPlaying_.empty() ? trip_->PlayingName() : familyPlaying_;
   }
   const cards::CardRecording* PlayingFamilyRecording(std::string* root) const override;
+  bool TripRecordingAt(int ms, std::string* listed, int* startMs,
+                       const cards::CardRecording** family, std::string* root) const override;
+  int CurrentRecordingStartMs() const override;
   bool ClipBeingWritten() const override { return moment_->ClipBusy(); }
 
   // The list's context menu: track export.
@@ -416,14 +426,9 @@ class CSamplePlayerDlg : public wxFrame,
   wxCheckBox* trips_ = nullptr;
   bool tripView_ = false;
   // The trip playing (an index into tripList_'s trips, -1 none), its recordings as listed, and
-  // where each starts on its timeline with its clock (seconds since 1970 of the camera's clock).
+  // where each starts on its timeline.
   int tripPlaying_ = -1;
   std::vector<std::string> tripListed_;
-  struct TripClock {
-    int startMs = 0;
-    std::int64_t clockSeconds = 0;
-    std::string listed;
-  };
   std::vector<TripClock> tripClock_;
 
   wxTimer tick_{this, kTimerPlaybackTick};

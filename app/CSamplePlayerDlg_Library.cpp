@@ -303,7 +303,7 @@ std::string CSamplePlayerDlg::TelemetryName(const std::string& listed) const {
 bool CSamplePlayerDlg::RecordingsListed() const { return list_->GetItemCount() > 0; }
 
 std::string CSamplePlayerDlg::CurrentRecording() const {
-  if (tripPlaying_ >= 0) return TripRecordingAt(engine_.GetPositionMs());
+  if (const TripClock* at = TripPartAt(engine_.GetPositionMs())) return at->listed;
   if (currentRow_ < 0 || currentRow_ >= list_->GetItemCount()) return std::string();
   return list_->GetItemText(currentRow_, 1).ToStdString();
 }
@@ -495,19 +495,34 @@ void CSamplePlayerDlg::LeaveTripView() {
   }
 }
 
-std::string CSamplePlayerDlg::TripRecordingAt(int positionMs) const {
-  std::string listed;
+const CSamplePlayerDlg::TripClock* CSamplePlayerDlg::TripPartAt(int positionMs) const {
+  const TripClock* at = nullptr;
   for (const TripClock& c : tripClock_) {
-    if (c.startMs <= positionMs) listed = c.listed;
+    if (at == nullptr || c.startMs <= positionMs) at = &c;
   }
-  return listed;
+  return at;
+}
+
+bool CSamplePlayerDlg::TripRecordingAt(int ms, std::string* listed, int* startMs,
+                                       const cards::CardRecording** family,
+                                       std::string* root) const {
+  const TripClock* at = TripPartAt(ms);
+  if (at == nullptr) return false;
+  *listed = at->listed;
+  *startMs = at->startMs;
+  const cards::CardRecording* r = tripList_->Recording(at->listed);
+  *family = r != nullptr && r->family != cards::Family::kVex ? r : nullptr;
+  *root = tripList_->Root();
+  return true;
+}
+
+int CSamplePlayerDlg::CurrentRecordingStartMs() const {
+  const TripClock* at = TripPartAt(engine_.GetPositionMs());
+  return at != nullptr ? at->startMs : 0;
 }
 
 std::string CSamplePlayerDlg::TripClockText(int positionMs) const {
-  const TripClock* at = nullptr;
-  for (const TripClock& c : tripClock_) {
-    if (c.startMs <= positionMs) at = &c;
-  }
+  const TripClock* at = TripPartAt(positionMs);
   if (at == nullptr) return std::string();
   const cards::Clock clock =
       cards::ClockFromSeconds(at->clockSeconds + (positionMs - at->startMs) / 1000);

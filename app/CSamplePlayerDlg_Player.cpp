@@ -231,6 +231,11 @@ std::string CSamplePlayerDlg::SecondCameraName() const {
 }
 
 bool CSamplePlayerDlg::RecordingStart(std::int64_t* seconds) const {
+  // A trip's recording at the picture on screen.
+  if (const TripClock* at = TripPartAt(engine_.GetPositionMs())) {
+    *seconds = at->clockSeconds;
+    return true;
+  }
   const cards::CardRecording* r =
       familyPlaying_.empty() ? nullptr : familyCard_->Find(familyPlaying_);
   if (r == nullptr || !r->HasClock()) return false;

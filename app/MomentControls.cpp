@@ -25,6 +25,9 @@ constexpr char kTextChooseClipFolder[] = "Choose the folder for the clip";
 constexpr char kTextOutBeforeIn[] =
     "The out point (O) must come after the in point (I): set the in point again.";
 constexpr char kTextClipBusy[] = "A clip is being written: wait for it to finish.";
+constexpr char kTextClipAcrossJoin[] =
+    "The clip's points lie in two of the trip's recordings. Set both in one recording: a clip "
+    "across a join is not made yet.";
 
 // "1/4×", "1/2×", "1×", "2×" ... for a speed in quarters.
 wxString SpeedLabel(int quarters) {
@@ -188,6 +191,27 @@ void MomentControls::ExportClip() {
                           wxOK | wxICON_INFORMATION);
     return;
   }
+  ClipRequest request;
+  request.name = host_->PlayingRecording();
+  request.fromMs = clipInMs_;
+  request.toMs = clipOutMs_;
+  std::string familyRoot;
+  const cards::CardRecording* family = host_->PlayingFamilyRecording(&familyRoot);
+  std::string inName, outName;
+  int inStart = 0, outStart = 0;
+  const cards::CardRecording* outFamily = nullptr;
+  if (host_->TripRecordingAt(clipInMs_, &inName, &inStart, &family, &familyRoot) &&
+      host_->TripRecordingAt(clipOutMs_ - 1, &outName, &outStart, &outFamily, &familyRoot)) {
+    // A trip's clip is a span of the one recording that holds both of its points.
+    if (inName != outName) {
+      dialogs_->ShowMessage(wxString::FromUTF8(kTextClipAcrossJoin),
+                            wxString::FromUTF8(kTextClipCaption), wxOK | wxICON_INFORMATION);
+      return;
+    }
+    request.name = inName;
+    request.fromMs = clipInMs_ - inStart;
+    request.toMs = clipOutMs_ - inStart;
+  }
   wxString folder;
   if (!dialogs_->ChooseFolder(wxString::FromUTF8(kTextChooseClipFolder),
                               wxString::FromUTF8(folder_->Path()), &folder) ||
@@ -197,14 +221,9 @@ void MomentControls::ExportClip() {
   // The next clip, and the next download, start in the same folder.
   folder_->Remember(folder.utf8_string());
   JoinClipWorker();
-  ClipRequest request;
-  request.name = host_->PlayingRecording();
-  request.fromMs = clipInMs_;
-  request.toMs = clipOutMs_;
   request.folder = folder.utf8_string();
   clipBusy_ = true;
-  std::string familyRoot;
-  if (const cards::CardRecording* family = host_->PlayingFamilyRecording(&familyRoot)) {
+  if (family != nullptr) {
     // Another family's files are read by libavformat alone: no card library is needed.
     clipWorker_ = std::thread([window = window_, request, recording = *family, familyRoot] {
       PostClipReport(

@@ -65,6 +65,14 @@ class MomentControls : public TripTrack::Follower {
       (void)root;
       return nullptr;
     }
+    // A trip playing: the recording at `ms` of its timeline (as listed), where it starts on the
+    // timeline and, for another camera family's, its listing with the card's folder in *root
+    // (null for a VEX recording). False while no trip plays.
+    virtual bool TripRecordingAt(int ms, std::string* listed, int* startMs,
+                                 const cards::CardRecording** family, std::string* root) const {
+      (void)ms, (void)listed, (void)startMs, (void)family, (void)root;
+      return false;
+    }
   };
 
   // window: where the clip's event goes; seek: the slider the marks are drawn over; playSpeed:

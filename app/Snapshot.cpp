@@ -117,9 +117,11 @@ SnapshotEvidence PictureCapture::SnapshotEvidenceNow() {
   const std::string name = host_->CurrentRecording();
   evidence.description = name;
   std::int64_t start = 0;
-  if (!RecordingClock(name, engine_->GetPositionMs(), &evidence) && host_->RecordingStart(&start)) {
+  // The time within the recording: a trip's timeline runs over several.
+  const int positionMs = std::max(0, engine_->GetPositionMs() - host_->CurrentRecordingStartMs());
+  if (!RecordingClock(name, positionMs, &evidence) && host_->RecordingStart(&start)) {
     // Another camera's recording: its clock from its listing.
-    const long long at = start + std::max(0, engine_->GetPositionMs()) / 1000;
+    const long long at = start + positionMs / 1000;
     Split(at, &evidence.year, &evidence.month, &evidence.day, &evidence.hour, &evidence.minute,
           &evidence.second);
   }

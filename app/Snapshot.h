@@ -61,6 +61,8 @@ class PictureCapture {
       (void)seconds;
       return false;
     }
+    // Where CurrentRecording starts on the timeline playing, in ms: 0 but in a trip.
+    virtual int CurrentRecordingStartMs() const { return 0; }
     // The open recording's telemetry (its last fix).
     virtual const CTextData& Telemetry() const = 0;
     // The unit of the speed read-out, the card's.

@@ -4,10 +4,14 @@
 // the camera's clock of the day, into its later recordings; and back to the recordings.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "AppTestSupport.h"
 #include "app/AppIds.h"
+#include "support/SnapshotExif.h"
+
+namespace fs = std::filesystem;
 
 using apptest::Cell;
 using apptest::ClickCheckBox;
@@ -53,6 +57,39 @@ TEST_F(TripViewTest, ATripIsOneRowAndPlaysAsOneTimelineOnTheCamerasClock) {
   // Into the third recording, which starts at 08:15:06 on the camera's clock.
   w->Engine().SeekToMs(7500);
   ASSERT_TRUE(PumpUntil([&] { return w->CurrentTimeText() == "08:15:08"; }));
+
+  // A picture of it is the third recording's, on its clock, as a snapshot says.
+  w->Engine().Pause();
+  ASSERT_TRUE(w->Engine().ShowPicture(7 * 30 + 15));  // 7.5 s: 1.5 s into the third
+  ASSERT_TRUE(PumpUntil([&] { return w->Engine().GetRunState() == CNOVMediaPlayer::kIdle; }));
+  const SnapshotEvidence evidence = w->Capture().SnapshotEvidenceNow();
+  EXPECT_EQ(evidence.description, "REC_20240612_081506_D.avi");
+  EXPECT_EQ(evidence.minute * 60 + evidence.second, 15 * 60 + 7);
+
+  // A clip within it is that recording's span; one across a join is refused, with why.
+  TempDir out("trip-clip");
+  w->SetFolderDialogRunner([&](const wxString&, const wxString&, wxString* folder) {
+    *folder = wxString::FromUTF8(out.str());
+    return true;
+  });
+  bool ended = false;
+  w->Moment().SetClipObserver([&](bool, const std::string&) { ended = true; });
+  ASSERT_TRUE(w->HandleKey('I', false));
+  ASSERT_TRUE(w->Engine().ShowPicture(8 * 30 + 15));
+  ASSERT_TRUE(PumpUntil([&] { return w->Engine().GetRunState() == CNOVMediaPlayer::kIdle; }));
+  ASSERT_TRUE(w->HandleKey('O', false));
+  ASSERT_TRUE(PumpUntil([&] { return ended; }));
+  EXPECT_TRUE(fs::exists(out.str() + "/REC_20240612_081506_D_0001-0003.avi"))
+      << (w.messages.texts.empty() ? wxString() : w.messages.texts.back());
+  const std::size_t told = w.messages.texts.size();
+  ASSERT_TRUE(w->Engine().ShowPicture(5 * 30));
+  ASSERT_TRUE(PumpUntil([&] { return w->Engine().GetRunState() == CNOVMediaPlayer::kIdle; }));
+  ASSERT_TRUE(w->HandleKey('I', false));
+  ASSERT_TRUE(w->Engine().ShowPicture(7 * 30));
+  ASSERT_TRUE(PumpUntil([&] { return w->Engine().GetRunState() == CNOVMediaPlayer::kIdle; }));
+  ASSERT_TRUE(w->HandleKey('O', false));
+  ASSERT_EQ(w.messages.texts.size(), told + 1);
+  EXPECT_TRUE(w.messages.texts.back().Contains("two of the trip's recordings"));
 
   // Back to the recordings, as they were.
   ClickCheckBox(w.get(), kIdTrips, false);
