@@ -16,6 +16,7 @@
 #include "cards/CardListing.h"
 #include "media/CContainerParser.h"
 #include "media/CRecordingParser.h"
+#include "media/CTripParser.h"
 #include "media/CVEXParser.h"
 #include "playback/CDecoder.h"
 #include "playback/CNOVMediaPlayer.h"
@@ -176,4 +177,62 @@ TEST_F(FamilyEngineTest, AShownPictureIsThePictureAskedForInBothCameras) {
   ASSERT_TRUE(WaitForIdleShow());
   EXPECT_EQ(engine_.GetShownPicture(), 61);
   EXPECT_LT(CornerMean(front_.Pictures().back()), 150);
+}
+
+// Another family's trip: three H.265 MPEG-TS recordings of two cameras, back to back, each its
+// files read by a container reader in turn.
+TEST(FamilyTripEngine, EveryPictureOfBothCamerasComesAcrossTheJoins) {
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
+  roadeye_test::TempDir card("family-trip");
+  ASSERT_EQ(roadeye_test::RunCommand(Quote(roadeye_test::BinDir() + "/roadeye-mkcard") + " " +
+                                         Quote(card.str()) +
+                                         " --family novatek --container ts --codec h265"
+                                         " --continuous --kinds REC --count 3 --seconds 2"
+                                         " --front 320x180 --rear-size 160x90 --rear yes"
+                                         " --no-damaged",
+                                     true)
+                .exitCode,
+            0);
+  std::vector<std::string> names;
+  for (const cards::CardRecording& r : cards::ScanCard(card.str()).recordings) {
+    ASSERT_EQ(r.files.size(), 2u);
+    names.push_back(ContainerRecordingName(
+        {card.str() + "/" + r.files[0].path, card.str() + "/" + r.files[1].path}));
+  }
+  ASSERT_EQ(names.size(), 3u);
+  DiagSetOutput(nullptr);
+  CVEXParser vex[2];
+  CContainerParser containers[2];
+  CRecordingParser readers[2] = {{&vex[0], &containers[0]}, {&vex[1], &containers[1]}};
+  CTripParser trip(&readers[0], &readers[1]);
+  CDecoder decoder;
+  CWaveBox audio;
+  CRecordingSurface front(320, 180, true), rear(160, 90);
+  Ended ended;
+  CNOVMediaPlayer engine;
+  engine.SetParser(&trip);
+  engine.SetDecoder(&decoder);
+  engine.SetAudio(&audio);
+  engine.SetEventCallback(&OnEvent, &ended);
+  ASSERT_TRUE(engine.Run(&front, &rear));
+  engine.OpenMedia(TripRecordingName(names).c_str());
+  {
+    std::unique_lock<std::mutex> hold(ended.lock);
+    ASSERT_TRUE(ended.changed.wait_for(hold, 60s, [&] { return ended.count > 0; }));
+  }
+  EXPECT_EQ(engine.GetDurationMs(), 6000);
+  EXPECT_EQ(engine.GetChannelCount(), 2);
+  engine.Shutdown();
+  DiagSetOutput(stdout);
+  EXPECT_EQ(rear.Count(), 180);
+  // Each recording's whole-second flash, and only there: no picture lost or repeated at a join.
+  const std::vector<PresentedPicture> pictures = front.Pictures();
+  ASSERT_EQ(pictures.size(), 180u);
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    if (i % 30 == 0) {
+      EXPECT_GT(CornerMean(pictures[i]), 150) << i;
+    } else {
+      EXPECT_LT(CornerMean(pictures[i]), 100) << i;
+    }
+  }
 }
