@@ -193,6 +193,9 @@ class CSamplePlayerDlg : public wxFrame,
   bool OpenFamilyRecording(const std::string& name, int positionMs);
   // Pauses and stops the recording before, its pictures gone from the panes.
   void StopForNextRecording();
+  // A VEX recording or a trip asked of the engine: the read-outs cleared, the picture pane large
+  // and the map's page loaded, and playing.
+  void StartOpenedRecording();
   // The panes of the recording just asked for (its second camera's when it has one), and play.
   void PlayOpenedRecording();
   // The second pane shows the recording's next camera (of another family's recording with more

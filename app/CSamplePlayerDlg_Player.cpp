@@ -78,9 +78,13 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
     Refresh();
     return false;
   }
-  totalTime_->SetLabel("00:00:00");
   trip_->Load(name);
+  StartOpenedRecording();
+  return true;
+}
 
+void CSamplePlayerDlg::StartOpenedRecording() {
+  totalTime_->SetLabel("00:00:00");
   panes_.front = kPaneLarge;
   panes_.rear = kPaneHidden;
   panes_.map = kPaneHidden;
@@ -88,7 +92,6 @@ bool CSamplePlayerDlg::OpenRecording(const std::string& name) {
   HideMap();
   LayoutPanes();
   PlayOpenedRecording();
-  return true;
 }
 
 bool CSamplePlayerDlg::OpenTrip(int index) {
@@ -125,14 +128,7 @@ bool CSamplePlayerDlg::OpenTrip(int index) {
   tripClock_.clear();
   trip_->Drop();
   engine_.OpenMedia(engineName.c_str());
-  totalTime_->SetLabel("00:00:00");
-  panes_.front = kPaneLarge;
-  panes_.rear = kPaneHidden;
-  panes_.map = kPaneHidden;
-  map_->NavigateMapPage();
-  HideMap();
-  LayoutPanes();
-  PlayOpenedRecording();
+  StartOpenedRecording();
   return true;
 }
 
