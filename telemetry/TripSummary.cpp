@@ -5,13 +5,13 @@
 #include "telemetry/TrackReader.h"
 
 Track ReadListedTrack(const std::string& root, const cards::CardRecording& recording,
-                      VexHandle library) {
+                      VexHandle library, const std::atomic<bool>* cancel) {
   Track track;
   if (recording.family == cards::Family::kVex) {
-    if (library != nullptr) ReadRecordingTrack(library, recording.name.c_str(), &track, nullptr);
+    if (library != nullptr) ReadRecordingTrack(library, recording.name.c_str(), &track, cancel);
   } else if (!recording.files.empty()) {
     const std::string name = ContainerRecordingName({root + "/" + recording.files.front().path});
-    ReadRecordingTrack(nullptr, name.c_str(), &track, nullptr);
+    ReadRecordingTrack(nullptr, name.c_str(), &track, cancel);
   }
   return track;
 }
@@ -26,7 +26,7 @@ std::vector<TripSummary> SummariseTrips(const std::string& root,
     std::vector<Track> tracks;
     for (std::size_t i : trip.recordings) {
       if (cancel != nullptr && cancel->load()) return out;
-      tracks.push_back(ReadListedTrack(root, recordings[i], library));
+      tracks.push_back(ReadListedTrack(root, recordings[i], library, cancel));
       s.names.push_back(recordings[i].name);
     }
     s.metres = JoinedLengthMetres(tracks);

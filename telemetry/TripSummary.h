@@ -3,7 +3,7 @@
 // with the distance driven along their GPS tracks.
 //
 // Threads: reads every recording's track, so it runs on a worker of the caller's (or in a
-// command-line program); `cancel` (may be null) is looked at between recordings.
+// command-line program); `cancel` (may be null) ends the reading early.
 #pragma once
 
 #include <atomic>
@@ -22,9 +22,10 @@ struct TripSummary {
 };
 
 // A recording's GPS track: a VEX recording's through the card library (`library` may be null:
-// none), another camera's from its front file's own data under `root`.
+// none), another camera's from its front file's own data under `root`. `cancel` (may be null)
+// ends the reading early.
 Track ReadListedTrack(const std::string& root, const cards::CardRecording& recording,
-                      VexHandle library);
+                      VexHandle library, const std::atomic<bool>* cancel = nullptr);
 
 // The trips among `recordings` (listed and described, as FindTrips takes them), oldest first.
 // Cancelled, the trips read so far.
