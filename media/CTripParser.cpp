@@ -73,6 +73,13 @@ void CTripParser::Stop() {
   }
   openChanged_.notify_all();
   opener_.StopThread();
+  {
+    // What was asked and not begun is never done: nothing waits for it.
+    std::lock_guard<std::mutex> hold(openLock_);
+    ask_ = -1;
+    opening_ = -1;
+    opened_ = -1;
+  }
   readers_[0]->Stop();
   readers_[1]->Stop();
 }
@@ -103,9 +110,11 @@ bool CTripParser::OpenerStep(void* self) {
 }
 
 void CTripParser::OpenAhead(int index) {
+  // Without the opener (stopped, or never started) each recording opens at its join instead.
+  const bool opener = opener_.IsRunning();
   {
     std::lock_guard<std::mutex> hold(openLock_);
-    ask_ = index < int(segments_.size()) ? index : -1;
+    ask_ = opener && !stopping_ && index < int(segments_.size()) ? index : -1;
     opened_ = -1;
   }
   openChanged_.notify_all();
@@ -113,7 +122,7 @@ void CTripParser::OpenAhead(int index) {
 
 bool CTripParser::WaitAhead(int index) {
   std::unique_lock<std::mutex> hold(openLock_);
-  openChanged_.wait(hold, [this] { return ask_ < 0 && opening_ < 0; });
+  openChanged_.wait(hold, [this] { return stopping_ || (ask_ < 0 && opening_ < 0); });
   return opened_ == index;
 }
 
