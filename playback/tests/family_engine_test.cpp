@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "EngineEnded.h"
 #include "FlashCorner.h"
 #include "cards/CardListing.h"
 #include "media/CContainerParser.h"
@@ -32,18 +33,8 @@ using roadeye_test::Quote;
 
 namespace {
 
-struct Ended {
-  std::mutex lock;
-  std::condition_variable changed;
-  int count = 0;
-};
-
-void OnEvent(void* user, int code, int, int) {
-  auto* e = static_cast<Ended*>(user);
-  std::lock_guard<std::mutex> hold(e->lock);
-  if (code == CNOVMediaPlayer::kEventEnded) ++e->count;
-  e->changed.notify_all();
-}
+using enginetest::Ended;
+using enginetest::OnEvent;
 
 // The recording's engine name: its first file and, when it has one, its second.
 std::string RecordingName(const std::string& root, int second = 1) {
@@ -95,10 +86,7 @@ class FamilyEngineTest : public testing::Test {
     DiagSetOutput(stdout);
   }
 
-  bool WaitForEnd() {
-    std::unique_lock<std::mutex> hold(ended_.lock);
-    return ended_.changed.wait_for(hold, 60s, [&] { return ended_.count > 0; });
-  }
+  bool WaitForEnd() { return ended_.Wait(60s); }
   bool WaitForIdleShow() {
     for (int i = 0; i < 3000; ++i) {
       if (engine_.GetRunState() == CNOVMediaPlayer::kIdle && !engine_.CommandsPending() &&
@@ -216,10 +204,7 @@ TEST(FamilyTripEngine, EveryPictureOfBothCamerasComesAcrossTheJoins) {
   engine.SetEventCallback(&OnEvent, &ended);
   ASSERT_TRUE(engine.Run(&front, &rear));
   engine.OpenMedia(TripRecordingName(names).c_str());
-  {
-    std::unique_lock<std::mutex> hold(ended.lock);
-    ASSERT_TRUE(ended.changed.wait_for(hold, 60s, [&] { return ended.count > 0; }));
-  }
+  ASSERT_TRUE(ended.Wait(60s));
   EXPECT_EQ(engine.GetDurationMs(), 6000);
   EXPECT_EQ(engine.GetChannelCount(), 2);
   engine.Shutdown();

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "EngineEnded.h"
 #include "media/CContainerParser.h"
 #include "media/CRecordingParser.h"
 #include "media/CTripParser.h"
@@ -45,18 +46,8 @@ VexHandle AttachedLibrary(const std::string& root) {
   return lib;
 }
 
-struct Ended {
-  std::mutex lock;
-  std::condition_variable changed;
-  int count = 0;
-};
-
-void OnEvent(void* user, int code, int, int) {
-  auto* e = static_cast<Ended*>(user);
-  std::lock_guard<std::mutex> hold(e->lock);
-  if (code == CNOVMediaPlayer::kEventEnded) ++e->count;
-  e->changed.notify_all();
-}
+using enginetest::Ended;
+using enginetest::OnEvent;
 
 }  // namespace
 
@@ -105,10 +96,7 @@ class TripEngineTest : public testing::Test {
     DiagSetOutput(stdout);
   }
 
-  bool WaitForEnd() {
-    std::unique_lock<std::mutex> hold(ended_.lock);
-    return ended_.changed.wait_for(hold, 30s, [&] { return ended_.count > 0; });
-  }
+  bool WaitForEnd() { return ended_.Wait(30s); }
   static bool WaitForPictures(const CRecordingSurface& s, int n) {
     for (int i = 0; i < 3000 && s.Count() < n; ++i) std::this_thread::sleep_for(10ms);
     return s.Count() >= n;

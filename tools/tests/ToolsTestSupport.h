@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -51,6 +52,21 @@ inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// roadeye-convert's JSON lines for `options` (with --json) on the card: each line parsed, a line
+// that is no JSON object failing the test, as does a status other than 0.
+inline std::vector<nlohmann::json> ConvertJsonLines(const std::string& options,
+                                                    const fs::path& card) {
+  const Outcome r = RunCommand(Quote(BinDir() + "/roadeye-convert") + " " + options + " --json " +
+                               Quote(card.string()));
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  std::vector<nlohmann::json> lines;
+  for (const std::string& line : Lines(r.out)) {
+    lines.push_back(nlohmann::json::parse(line, nullptr, false));
+    EXPECT_FALSE(lines.back().is_discarded()) << line;
+  }
   return lines;
 }
 

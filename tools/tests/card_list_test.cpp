@@ -16,14 +16,7 @@ namespace {
 inline std::string Convert() { return BinDir() + "/roadeye-convert"; }
 
 std::vector<nlohmann::json> ListJson(const fs::path& card) {
-  const Outcome r = RunCommand(Quote(Convert()) + " --list --json " + Quote(card.string()));
-  EXPECT_EQ(r.exitCode, 0) << r.out;
-  std::vector<nlohmann::json> lines;
-  for (const std::string& line : Lines(r.out)) {
-    lines.push_back(nlohmann::json::parse(line, nullptr, false));
-    EXPECT_FALSE(lines.back().is_discarded()) << line;
-  }
-  return lines;
+  return ConvertJsonLines("--list", card);
 }
 
 struct ListCase {

@@ -17,18 +17,6 @@ namespace {
 
 inline std::string Convert() { return BinDir() + "/roadeye-convert"; }
 
-std::vector<nlohmann::json> JsonLines(const std::string& options, const fs::path& card) {
-  const Outcome r =
-      RunCommand(Quote(Convert()) + " " + options + " --json " + Quote(card.string()));
-  EXPECT_EQ(r.exitCode, 0) << r.out;
-  std::vector<nlohmann::json> lines;
-  for (const std::string& line : Lines(r.out)) {
-    lines.push_back(nlohmann::json::parse(line, nullptr, false));
-    EXPECT_FALSE(lines.back().is_discarded()) << line;
-  }
-  return lines;
-}
-
 // The clock `seconds` after the listed "YYYY-MM-DDTHH:MM:SS" (within one day).
 std::string Later(const std::string& clock, double seconds) {
   const int at = std::stoi(clock.substr(11, 2)) * 3600 + std::stoi(clock.substr(14, 2)) * 60 +
@@ -52,7 +40,7 @@ TEST_P(TripsCliTest, AContinuousCardsDriveIsOneTripOfItsRecordings) {
   int events = 0;
   std::string first, last;
   double lastSeconds = 0;
-  for (const nlohmann::json& r : JsonLines("--list", card())) {
+  for (const nlohmann::json& r : ConvertJsonLines("--list", card())) {
     if (r.value("kind", "") == "parking") continue;
     driven.push_back(r.value("name", ""));
     seconds += r.value("seconds", 0.0);
@@ -62,7 +50,7 @@ TEST_P(TripsCliTest, AContinuousCardsDriveIsOneTripOfItsRecordings) {
     lastSeconds = r.value("seconds", 0.0);
   }
   ASSERT_GE(driven.size(), 4u) << "two of each kind that is driven";
-  const std::vector<nlohmann::json> trips = JsonLines("--trips", card());
+  const std::vector<nlohmann::json> trips = ConvertJsonLines("--trips", card());
   ASSERT_EQ(trips.size(), 1u);
   const nlohmann::json& t = trips[0];
   EXPECT_EQ(t["recordings"].get<std::vector<std::string>>(), driven);
@@ -81,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(Families, TripsCliTest, ::testing::Values("vex", "novat
 TEST_F(ToolsTest, TheDemoCardsTwoDaysAreTwoTripsAndNoFixDrivesNoDistance) {
   MakeCard(card(),
            "--count 2 --seconds 3 --front 320x180 --rear-size 160x90 --no-fix --bitrate 2000");
-  const std::vector<nlohmann::json> trips = JsonLines("--trips", card());
+  const std::vector<nlohmann::json> trips = ConvertJsonLines("--trips", card());
   ASSERT_EQ(trips.size(), 2u);
   EXPECT_LT(trips[0].value("start", ""), trips[1].value("start", ""));
   for (const nlohmann::json& t : trips) EXPECT_EQ(t.value("distance_m", -1.0), 0.0) << t.dump();
