@@ -25,6 +25,7 @@ extern "C" {
 #include <vector>
 
 #include "support/ProgramInfo.h"
+#include "tools/CardCache.h"
 #include "tools/CardWriter.h"
 #include "tools/TelemetryWriter.h"
 #include "vexlib/vexlib.h"
@@ -479,6 +480,16 @@ int main(int argc, char** argv) {
   }
   if (rc != 0) return rc;
 
+  // The same card asked for again, in a test run, is copied from the cache.
+  const char* cacheFolder = std::getenv("ROADEYE_CARD_CACHE");
+  const tools::CardCache cache(cacheFolder ? cacheFolder : "", s.outDir,
+                               std::vector<std::string>(argv + 1, argv + argc));
+  std::string printed;  // the recordings' lines and the count, less the folder
+  if (cache.Fetch(&printed)) {
+    std::printf("%s, in %s\n", printed.c_str(), s.outDir.c_str());
+    return 0;
+  }
+
   // libx264 reports its settings at the info level; only real trouble is worth a line.
   av_log_set_level(AV_LOG_ERROR);
 
@@ -510,15 +521,20 @@ int main(int argc, char** argv) {
         continue;
       }
       const tools::RecordingResult& r = results[i];
+      auto line = [&](const std::string& name, std::uint64_t bytes, const char* note) {
+        char text[512];
+        std::snprintf(text, sizeof text, "%-30s %6.1f s %10llu bytes%s\n", name.c_str(), r.seconds,
+                      static_cast<unsigned long long>(bytes), note);
+        printed += text;
+        std::fputs(text, stdout);
+      };
       if (r.files.empty()) {
-        std::printf("%-30s %6.1f s %10llu bytes%s\n", r.fileName.c_str(), r.seconds,
-                    static_cast<unsigned long long>(r.bytes),
-                    r.cutShort ? "  cut short: no index, last block half written" : "");
+        line(r.fileName, r.bytes,
+             r.cutShort ? "  cut short: no index, last block half written" : "");
       }
       for (const tools::RecordingResult::File& f : r.files) {
-        std::printf("%-30s %6.1f s %10llu bytes%s\n", f.path.c_str(), r.seconds,
-                    static_cast<unsigned long long>(f.bytes),
-                    f.cutShort ? "  cut short: the index lost with the file's second half" : "");
+        line(f.path, f.bytes,
+             f.cutShort ? "  cut short: the index lost with the file's second half" : "");
       }
       std::fflush(stdout);
     }
@@ -534,7 +550,11 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < plans.size(); ++i) {
     if (done[i]) bytes += results[i].bytes;
   }
-  std::printf("%d recordings, %.1f MB, in %s\n", written, double(bytes) / 1048576.0,
-              s.outDir.c_str());
-  return written == int(plans.size()) ? 0 : 1;
+  char count[64];
+  std::snprintf(count, sizeof count, "%d recordings, %.1f MB", written, double(bytes) / 1048576.0);
+  printed += count;
+  std::printf("%s, in %s\n", count, s.outDir.c_str());
+  if (written != int(plans.size())) return 1;
+  cache.Store(printed);
+  return 0;
 }

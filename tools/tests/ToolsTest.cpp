@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -396,4 +397,55 @@ TEST_F(ToolsTest, VexdumpRefusesBadCardsNamesAndFolders) {
 }
 
 // What the front pictures of a one-second card of the given size show on the car ahead.
+// The test run's card cache: a card asked for again is the card first written, with the same
+// report, even after the first copy was damaged; a folder that held files is written as usual
+// and not kept; a rebuilt writer (another modification time) keeps cards of its own.
+TEST(CardCache, ASecondAskGivesTheFirstCardAndItsReportUndamaged) {
+  TempDir dir("card-cache");
+  const fs::path cache = dir.path() / "cache";
+  const std::string options = " --seconds 2 --count 1 --kinds EVENT --no-damaged";
+  auto mkcard = [&](const fs::path& card) {
+    return RunCommand("ROADEYE_CARD_CACHE=" + Quote(cache.string()) + " " + Quote(Mkcard()) + " " +
+                      Quote(card.string()) + options);
+  };
+  auto sums = [](const fs::path& card) {
+    return RunCommand("cd " + Quote(card.string()) + " && find . -type f | sort | xargs sha256sum")
+        .out;
+  };
+  const Outcome first = mkcard(dir.path() / "a");
+  ASSERT_EQ(first.exitCode, 0) << first.out;
+  const std::string written = sums(dir.path() / "a");
+  ASSERT_NE(written.find("EVENT_20240612_081500_D.vex"), std::string::npos) << written;
+  ASSERT_EQ(std::distance(fs::directory_iterator(cache), fs::directory_iterator()), 1);
+  fs::resize_file(dir.path() / "a/VEX/EVENT_20240612_081500_D.vex", 100);
+
+  const Outcome again = mkcard(dir.path() / "b");
+  ASSERT_EQ(again.exitCode, 0) << again.out;
+  EXPECT_EQ(sums(dir.path() / "b"), written);
+  std::string report = first.out;
+  report.replace(report.rfind(dir.path().string() + "/a"), dir.path().string().size() + 2,
+                 dir.path().string() + "/b");
+  EXPECT_EQ(again.out, report);
+
+  // A folder with a file of its own gets the card written and the file kept, nothing cached.
+  fs::create_directories(dir.path() / "c");
+  std::ofstream(dir.path() / "c/note.txt") << "mine";
+  ASSERT_EQ(mkcard(dir.path() / "c").exitCode, 0);
+  EXPECT_EQ(ReadFile(dir.path() / "c/note.txt"), "mine");
+  const Outcome cached =
+      RunCommand("cd " + Quote(cache.string()) + " && find . -name note.txt | wc -l");
+  EXPECT_EQ(cached.out, "0\n");
+
+  // The same options from a writer of another build time are another card.
+  const fs::path copy = dir.path() / "roadeye-mkcard";
+  fs::copy_file(Mkcard(), copy);
+  fs::last_write_time(copy, fs::last_write_time(Mkcard()) + std::chrono::seconds(5));
+  ASSERT_EQ(RunCommand("ROADEYE_CARD_CACHE=" + Quote(cache.string()) + " " + Quote(copy.string()) +
+                       " " + Quote((dir.path() / "d").string()) + options)
+                .exitCode,
+            0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(cache), fs::directory_iterator()), 2);
+  EXPECT_EQ(sums(dir.path() / "d"), written);
+}
+
 }  // namespace tools_test
