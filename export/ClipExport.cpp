@@ -113,6 +113,20 @@ Track CutTrack(const Track& track, int startMs, int endMs, std::string name) {
   return cut;
 }
 
+// One recording's part of a clip.
+struct Piece {
+  std::string name;
+  RecordingName parsed;
+  int frontPictures = 0, rate = 0;
+  int fromMs = 0, toMs = 0;  // what is asked of this recording
+  ClipSpan span;             // the blocks taken
+  int timelineMs = 0;        // where the part starts in the clip's timeline
+  std::filesystem::path source;
+};
+
+// More recordings than a clip across a trip's joins takes (a day of one-minute recordings).
+constexpr std::size_t kMaxClipRecordings = 1440;
+
 ClipOutcome& Fail(ClipOutcome& outcome, ClipResult result, int error = 0) {
   outcome.result = result;
   outcome.systemError = error;
@@ -121,6 +135,47 @@ ClipOutcome& Fail(ClipOutcome& outcome, ClipResult result, int error = 0) {
     outcome.reason += std::string(": ") + ConvertResultText(outcome.video);
   if (error != 0) outcome.reason += std::string(" (") + std::strerror(error) + ")";
   outcome.files.clear();
+  return outcome;
+}
+
+// A clip's last steps: the SHA-256 list of the three files as written (read back) and of the
+// source files on the card, the files renamed into place, the list written last (a list in the
+// folder always names files that are there), the folder synced.
+ClipOutcome FinishClip(const std::string& folder, const std::string (&temps)[3],
+                       const std::string (&finals)[4], const char* const (&endings)[4],
+                       const std::vector<std::string>& sources, std::atomic<int>* busy,
+                       Leftovers& leftovers, ClipOutcome& outcome) {
+  std::string list;
+  int error = 0;
+  for (int i = 0; i < 3; ++i) {
+    std::string hex;
+    const DigestResult r = Sha256OfFile(temps[i], &hex, busy, &error);
+    if (r == DigestResult::kStopped) return Fail(outcome, kClipStopped);
+    if (r != DigestResult::kOk) return Fail(outcome, kClipWriteFailed, error);
+    list += Sha256ListLine(hex, outcome.stem + endings[i]);
+  }
+  for (const std::string& path : sources) {
+    std::string hex;
+    const DigestResult r = Sha256OfFile(path, &hex, busy, &error);
+    if (r == DigestResult::kStopped) return Fail(outcome, kClipStopped);
+    if (r != DigestResult::kOk) return Fail(outcome, kClipSourceFailed, error);
+    list += Sha256ListLine(hex, path);
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (std::rename(temps[i].c_str(), finals[i].c_str()) != 0) {
+      return Fail(outcome, kClipWriteFailed, errno);
+    }
+    leftovers.Forget(temps[i]);
+    leftovers.Add(finals[i]);
+  }
+  if (!WriteWholeFile(finals[3], list, WholeFileMode::kReplace)) {
+    return Fail(outcome, kClipWriteFailed, errno);
+  }
+  leftovers.Keep();
+  SyncPath(folder.empty() ? std::string(".") : folder, O_RDONLY | O_DIRECTORY);
+  outcome.result = kClipDone;
+  outcome.reason.clear();
+  outcome.files.assign(std::begin(finals), std::end(finals));
   return outcome;
 }
 
@@ -177,39 +232,64 @@ ClipOutcome ExportClip(VMediaParser* parser, VexHandle library, const ClipReques
   ClipOutcome outcome;
   std::atomic<int> ownFlag{1};
   if (!busy) busy = &ownFlag;
-  RecordingName name;
+  if (request.following.size() >= kMaxClipRecordings) return Fail(outcome, kClipBadSpan);
+  std::vector<Piece> pieces(request.following.size() + 1);
   std::string unused;
-  if (!ParseRecordingName(request.name, &name) ||
-      !MakeDestinationPath(request.folder, request.name, &unused)) {
-    return Fail(outcome, kClipBadName);
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    pieces[i].name = i == 0 ? request.name : request.following[i - 1];
+    if (!ParseRecordingName(pieces[i].name, &pieces[i].parsed) ||
+        !MakeDestinationPath(request.folder, pieces[i].name, &unused)) {
+      return Fail(outcome, kClipBadName);
+    }
   }
-  if (request.fromMs < 0 || request.toMs <= request.fromMs) return Fail(outcome, kClipBadSpan);
-  if (!parser || !library) return Fail(outcome, kClipNoRecording);
-
-  // What the card says of the recording: its rate, picture count and file.
-  std::uint8_t header[kVexHeaderBytes] = {};
-  char where[kVexPathBytes] = {}, counts[kVexTextBytes] = {}, model[kVexScratchBytes] = {};
-  const int described =
-      VexDescribe(library, request.name.c_str(), header, nullptr, nullptr, where, counts, model);
-  where[kVexPathBytes - 1] = counts[kVexTextBytes - 1] = '\0';
-  int frontPictures = 0;
-  if (!described || counts[0] == '\0' || where[0] == '\0' ||
-      std::sscanf(counts, "cntVideo0=%d;", &frontPictures) != 1) {
-    return Fail(outcome, kClipNoRecording);
-  }
-  if (!ClipSpanOf(request.fromMs, request.toMs, header[3], frontPictures, &outcome.span)) {
+  if (request.fromMs < 0 || request.toMs <= (pieces.size() == 1 ? request.fromMs : 0)) {
     return Fail(outcome, kClipBadSpan);
   }
-  std::error_code ec;
-  const std::filesystem::path source = std::filesystem::absolute(where, ec).lexically_normal();
-  if (ec) return Fail(outcome, kClipNoRecording);
+  if (!parser || !library) return Fail(outcome, kClipNoRecording);
 
-  // The files' names: the recording's stem and the span's whole seconds, its end rounded up.
+  // What the card says of each recording: its rate, picture count and file; and the blocks
+  // taken of it (from the start asked for, or the recording's own start, to the end asked for,
+  // or its own end).
+  int timelineMs = 0;  // the clip's parts so far, from the first recording's start
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    Piece& piece = pieces[i];
+    std::uint8_t header[kVexHeaderBytes] = {};
+    char where[kVexPathBytes] = {}, counts[kVexTextBytes] = {}, model[kVexScratchBytes] = {};
+    const int described =
+        VexDescribe(library, piece.name.c_str(), header, nullptr, nullptr, where, counts, model);
+    where[kVexPathBytes - 1] = counts[kVexTextBytes - 1] = '\0';
+    if (!described || counts[0] == '\0' || where[0] == '\0' ||
+        std::sscanf(counts, "cntVideo0=%d;", &piece.frontPictures) != 1 || header[3] == 0) {
+      return Fail(outcome, kClipNoRecording);
+    }
+    piece.rate = header[3];
+    const int lengthMs = int(piece.frontPictures * 1000LL / piece.rate);
+    piece.fromMs = i == 0 ? request.fromMs : 0;
+    piece.toMs = i + 1 == pieces.size() ? request.toMs : lengthMs;
+    if (!ClipSpanOf(piece.fromMs, piece.toMs, piece.rate, piece.frontPictures, &piece.span)) {
+      return Fail(outcome, kClipBadSpan);
+    }
+    std::error_code ec;
+    piece.source = std::filesystem::absolute(where, ec).lexically_normal();
+    if (ec) return Fail(outcome, kClipNoRecording);
+    piece.timelineMs = i == 0 ? 0 : timelineMs;
+    timelineMs = (i == 0 ? 0 : timelineMs) + (i + 1 == pieces.size() ? piece.span.endMs : lengthMs);
+  }
+
+  // The files' names: the first recording's stem and the span's whole seconds from its start
+  // (a span across joins counts the recordings' lengths, as the trip's timeline does), the end
+  // rounded up.
+  outcome.span = pieces.front().span;
+  if (pieces.size() > 1) {
+    outcome.span.blocks = 0;
+    for (const Piece& piece : pieces) outcome.span.blocks += piece.span.blocks;
+    outcome.span.endMs = timelineMs;
+  }
   const ClipSpan& span = outcome.span;
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "_%04d-%04d", span.startMs / 1000,
                 (span.endMs + 999) / 1000);
-  outcome.stem = name.stem + seconds;
+  outcome.stem = pieces.front().parsed.stem + seconds;
   static const char* const kEndings[] = {".avi", ".gpx", ".txt", ".sha256"};
   std::string finals[4];
   for (int i = 0; i < 4; ++i) {
@@ -229,44 +309,62 @@ ClipOutcome ExportClip(VMediaParser* parser, VexHandle library, const ClipReques
 
   // The pictures and sound.
   int error = 0;
+  std::vector<ConvertPart> parts;
+  for (const Piece& piece : pieces) {
+    parts.push_back({piece.name, ConvertSpan{piece.span.firstBlock, piece.span.blocks}});
+  }
   outcome.video =
-      ConvertRecordingSpan(parser, request.name.c_str(), temps[0].c_str(),
-                           ConvertSpan{span.firstBlock, span.blocks}, progress, arg, busy, &error);
+      ConvertRecordingParts(parser, parts, temps[0].c_str(), progress, arg, busy, &error);
   if (outcome.video == kConvertStopped) return Fail(outcome, kClipStopped);
   if (outcome.video != kConvertDone) return Fail(outcome, kClipVideoFailed, error);
   if (!SyncPath(temps[0], O_RDONLY)) return Fail(outcome, kClipWriteFailed, errno);
 
-  // The track over the span.
-  Track track;
-  if (ReadRecordingTrack(library, request.name.c_str(), &track, nullptr) != TrackReadResult::kOk) {
-    return Fail(outcome, kClipTrackFailed);
+  // The track over the span: each recording's part of it, on the recording's own clock.
+  std::vector<Track> cuts;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    Track track;
+    if (ReadRecordingTrack(library, pieces[i].name.c_str(), &track, nullptr) !=
+        TrackReadResult::kOk) {
+      return Fail(outcome, kClipTrackFailed);
+    }
+    if (busy->load() == 0) return Fail(outcome, kClipStopped);
+    cuts.push_back(CutTrack(track, pieces[i].span.startMs, pieces[i].span.endMs,
+                            i == 0 ? outcome.stem : pieces[i].parsed.stem));
+    outcome.gpsPoints += cuts.back().PointCount();
   }
-  if (busy->load() == 0) return Fail(outcome, kClipStopped);
-  const Track cut = CutTrack(track, span.startMs, span.endMs, outcome.stem);
-  outcome.gpsPoints = cut.PointCount();
   std::string gpxError;
   errno = 0;
-  if (!WriteGpx({cut}, temps[1], &gpxError)) return Fail(outcome, kClipWriteFailed, errno);
+  if (!WriteGpx(cuts, temps[1], &gpxError)) return Fail(outcome, kClipWriteFailed, errno);
 
   // The text.
-  struct stat st {};
-  if (::stat(source.c_str(), &st) != 0) return Fail(outcome, kClipSourceFailed, errno);
   const std::string base = outcome.stem;
-  // An end asked past the recording's is told as the recording's end.
-  const int askedEndMs =
-      int(std::min<long long>(request.toMs, frontPictures * 1000LL / std::max<int>(header[3], 1)));
   std::string text;
   text += "Roadeye evidence clip\n";
-  text += "Recording:     " + request.name + "\n";
-  text += "Span:          " + MediaTime(span.startMs) + " - " + MediaTime(span.endMs) +
-          " of the recording (whole blocks holding " + MediaTime(request.fromMs) + " - " +
-          MediaTime(askedEndMs) + ")\n";
-  text += "Camera clock:  " + ClockTime(name.clockSeconds, span.startMs) + " - " +
-          ClockTime(name.clockSeconds, span.endMs) + "\n";
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const Piece& piece = pieces[i];
+    // An end asked past the recording's is told as the recording's end.
+    const int askedEndMs = int(
+        std::min<long long>(piece.toMs, piece.frontPictures * 1000LL / std::max(piece.rate, 1)));
+    text += (i == 0 ? "Recording:     " : "Then:          ") + piece.name + "\n";
+    text += "Span:          " + MediaTime(piece.span.startMs) + " - " +
+            MediaTime(piece.span.endMs) + " of the recording (whole blocks holding " +
+            MediaTime(piece.fromMs) + " - " + MediaTime(askedEndMs) + ")\n";
+    text += "Camera clock:  " + ClockTime(piece.parsed.clockSeconds, piece.span.startMs) + " - " +
+            ClockTime(piece.parsed.clockSeconds, piece.span.endMs) + "\n";
+  }
+  if (pieces.size() > 1) {
+    text += "Joined:        " + std::to_string(pieces.size()) +
+            " recordings' spans one after another, as the trip plays them (" +
+            MediaTime(span.endMs - span.startMs) + " in all)\n";
+  }
   text += "GPS fixes:     " + std::to_string(outcome.gpsPoints) +
           (outcome.gpsPoints == 0 ? " (the track file has none)\n" : "\n");
-  text += "Source file:   " + source.string() + " (" + std::to_string((long long)st.st_size) +
-          " bytes)\n";
+  for (const Piece& piece : pieces) {
+    struct stat st {};
+    if (::stat(piece.source.c_str(), &st) != 0) return Fail(outcome, kClipSourceFailed, errno);
+    text += "Source file:   " + piece.source.string() + " (" +
+            std::to_string((long long)st.st_size) + " bytes)\n";
+  }
   text += "Files:         " + base + ".avi, " + base + ".gpx, " + base + ".txt\n";
   text += "Checksums:     " + base + ".sha256 (sha256sum -c " + base + ".sha256)\n";
   text += std::string("Viewer:        Roadeye ") + ROADEYE_VERSION + "\n";
@@ -274,53 +372,40 @@ ClipOutcome ExportClip(VMediaParser* parser, VexHandle library, const ClipReques
     return Fail(outcome, kClipWriteFailed, errno);
   }
 
-  // The checksums: the files as written, read back, and the recording on the card.
-  std::string list;
-  for (int i = 0; i < 3; ++i) {
-    std::string hex;
-    const DigestResult r = Sha256OfFile(temps[i], &hex, busy, &error);
-    if (r == DigestResult::kStopped) return Fail(outcome, kClipStopped);
-    if (r != DigestResult::kOk) return Fail(outcome, kClipWriteFailed, error);
-    list += Sha256ListLine(hex, base + kEndings[i]);
-  }
-  {
-    std::string hex;
-    const DigestResult r = Sha256OfFile(source.string(), &hex, busy, &error);
-    if (r == DigestResult::kStopped) return Fail(outcome, kClipStopped);
-    if (r != DigestResult::kOk) return Fail(outcome, kClipSourceFailed, error);
-    list += Sha256ListLine(hex, source.string());
-  }
-
-  // Into place, the list last: a list in the folder always names files that are there.
-  for (int i = 0; i < 3; ++i) {
-    if (std::rename(temps[i].c_str(), finals[i].c_str()) != 0) {
-      return Fail(outcome, kClipWriteFailed, errno);
-    }
-    leftovers.Forget(temps[i]);
-    leftovers.Add(finals[i]);
-  }
-  if (!WriteWholeFile(finals[3], list, WholeFileMode::kReplace)) {
-    return Fail(outcome, kClipWriteFailed, errno);
-  }
-  leftovers.Keep();
-  SyncPath(request.folder.empty() ? std::string(".") : request.folder, O_RDONLY | O_DIRECTORY);
-  outcome.result = kClipDone;
-  outcome.reason.clear();
-  outcome.files.assign(std::begin(finals), std::end(finals));
-  return outcome;
+  // The checksums: the files as written, read back, and the recordings on the card.
+  std::vector<std::string> sources;
+  for (const Piece& piece : pieces) sources.push_back(piece.source.string());
+  return FinishClip(request.folder, temps, finals, kEndings, sources, busy, leftovers, outcome);
 }
 
 ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording& recording,
                              const ClipRequest& request, ConvertProgressFn progress, void* arg,
                              std::atomic<int>* busy) {
+  return ExportFamilyClip(root, std::vector<cards::CardRecording>{recording}, request, progress,
+                          arg, busy);
+}
+
+ClipOutcome ExportFamilyClip(const std::string& root,
+                             const std::vector<cards::CardRecording>& recordings,
+                             const ClipRequest& request, ConvertProgressFn progress, void* arg,
+                             std::atomic<int>* busy) {
   ClipOutcome outcome;
   std::atomic<int> ownFlag{1};
   if (!busy) busy = &ownFlag;
-  if (request.fromMs < 0 || request.toMs <= request.fromMs) return Fail(outcome, kClipBadSpan);
-  if (recording.files.empty()) return Fail(outcome, kClipNoRecording);
+  const bool joined = !request.following.empty();
+  if (request.fromMs < 0 || request.toMs <= (joined ? 0 : request.fromMs) ||
+      recordings.size() != request.following.size() + 1 || recordings.size() > kMaxClipRecordings) {
+    return Fail(outcome, kClipBadSpan);
+  }
+  for (std::size_t i = 1; i < recordings.size(); ++i) {
+    if (recordings[i].name != request.following[i - 1]) return Fail(outcome, kClipNoRecording);
+  }
+  for (const cards::CardRecording& r : recordings) {
+    if (r.files.empty()) return Fail(outcome, kClipNoRecording);
+  }
 
   // The stem: the first file's name less its ending.
-  const std::string& first = recording.files.front().path;
+  const std::string& first = recordings.front().files.front().path;
   std::string base = first.substr(first.rfind('/') == std::string::npos ? 0 : first.rfind('/') + 1);
   if (const std::size_t dot = base.rfind('.'); dot != std::string::npos && dot > 0)
     base.resize(dot);
@@ -329,20 +414,29 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
     return Fail(outcome, kClipBadName);
   }
 
-  // The card's files, by their absolute paths, as the checksum list names them.
-  std::vector<RemuxSource> sources;
+  // The card's files, by their absolute paths, as the checksum list names them; each recording's
+  // part, whole but at the clip's two ends.
+  std::vector<RemuxPart> parts;
   std::vector<std::string> sourcePaths;
   std::error_code ec;
-  for (const cards::CameraFile& f : recording.files) {
-    if (f.path.empty() || f.path.front() == '/' || f.path.find("..") != std::string::npos) {
-      return Fail(outcome, kClipNoRecording);
+  for (std::size_t i = 0; i < recordings.size(); ++i) {
+    RemuxPart part;
+    for (const cards::CameraFile& f : recordings[i].files) {
+      if (f.path.empty() || f.path.front() == '/' || f.path.find("..") != std::string::npos) {
+        return Fail(outcome, kClipNoRecording);
+      }
+      const std::filesystem::path p =
+          std::filesystem::absolute(std::filesystem::path(root.empty() ? "." : root) / f.path, ec)
+              .lexically_normal();
+      if (ec) return Fail(outcome, kClipNoRecording);
+      part.sources.push_back({f.camera, p.string()});
+      sourcePaths.push_back(p.string());
     }
-    const std::filesystem::path p =
-        std::filesystem::absolute(std::filesystem::path(root.empty() ? "." : root) / f.path, ec)
-            .lexically_normal();
-    if (ec) return Fail(outcome, kClipNoRecording);
-    sources.push_back({f.camera, p.string()});
-    sourcePaths.push_back(p.string());
+    // A recording whose length is not known yet is read to its end.
+    const double lengthMs = recordings[i].seconds > 0 ? recordings[i].seconds * 1000 : 86400e3;
+    part.fromMs = i == 0 ? request.fromMs : 0;
+    part.toMs = i + 1 == recordings.size() ? request.toMs : int(std::min(lengthMs + 1000, 86400e3));
+    parts.push_back(std::move(part));
   }
 
   static const char* const kEndings[] = {".mp4", ".gpx", ".txt", ".sha256"};
@@ -360,8 +454,7 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
   }
 
   // The pictures and sound.
-  const RemuxOutcome remux =
-      RemuxToMp4(sources, request.fromMs, request.toMs, temps[0], progress, arg, busy);
+  const RemuxOutcome remux = RemuxPartsToMp4(parts, temps[0], progress, arg, busy);
   switch (remux.result) {
     case RemuxResult::kDone:
       break;
@@ -371,8 +464,9 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
       return Fail(outcome, kClipBadSpan);
     case RemuxResult::kOpenFailed:
       Fail(outcome, kClipNoRecording);
-      outcome.reason =
-          std::string(ClipResultText(kClipNoRecording)) + ": " + RemuxResultText(remux.result);
+      outcome.reason = std::string(ClipResultText(kClipNoRecording)) + ": " +
+                       RemuxResultText(remux.result) +
+                       (remux.detail.empty() ? "" : " (" + remux.detail + ")");
       return outcome;
     case RemuxResult::kCreateFailed:
     case RemuxResult::kWriteFailed:
@@ -383,11 +477,15 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
       return outcome;
   }
   if (!SyncPath(temps[0], O_RDONLY)) return Fail(outcome, kClipWriteFailed, errno);
+  // The span along the parts, from the first recording's start.
   outcome.span.startMs = remux.startMs;
-  outcome.span.endMs = remux.endMs;
+  outcome.span.endMs = remux.startMs;
+  for (const RemuxOutcome::Span& part : remux.parts)
+    outcome.span.endMs += part.endMs - part.startMs;
+  if (!joined) outcome.span.endMs = remux.endMs;
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "_%04d-%04d", remux.startMs / 1000,
-                (remux.endMs + 999) / 1000);
+  std::snprintf(seconds, sizeof seconds, "_%04d-%04d", outcome.span.startMs / 1000,
+                (outcome.span.endMs + 999) / 1000);
   outcome.stem = base + seconds;
   std::string finals[4];
   for (int i = 0; i < 4; ++i) {
@@ -396,42 +494,60 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
     }
   }
 
-  // The track over the span, from the camera's own GPS data (the front camera's file and what
-  // lies beside it); a recording without any gives a track file with no points.
-  Track track;
-  const TrackReadResult read = ReadRecordingTrack(
-      nullptr, ContainerRecordingName({sourcePaths.front()}).c_str(), &track, nullptr);
-  if (read == TrackReadResult::kReadFailed) return Fail(outcome, kClipTrackFailed);
-  if (busy->load() == 0) return Fail(outcome, kClipStopped);
-  Track cut = CutTrack(track, remux.startMs, remux.endMs, outcome.stem);
-  outcome.gpsPoints = cut.PointCount();
+  // The track over each part, from the camera's own GPS data (the front camera's file and what
+  // lies beside it); a recording without any gives a track with no points.
+  std::vector<Track> cuts;
+  std::string trackFormats;
+  for (std::size_t i = 0; i < recordings.size() && i < remux.parts.size(); ++i) {
+    Track track;
+    const TrackReadResult read = ReadRecordingTrack(
+        nullptr, ContainerRecordingName({parts[i].sources.front().path}).c_str(), &track, nullptr);
+    if (read == TrackReadResult::kReadFailed) return Fail(outcome, kClipTrackFailed);
+    if (busy->load() == 0) return Fail(outcome, kClipStopped);
+    cuts.push_back(CutTrack(track, remux.parts[i].startMs, remux.parts[i].endMs,
+                            i == 0 ? outcome.stem : recordings[i].name));
+    if (cuts.back().PointCount() > 0 && trackFormats.empty()) {
+      trackFormats = track.format + ", " + track.clockText;
+    }
+    outcome.gpsPoints += cuts.back().PointCount();
+  }
   std::string gpxError;
   errno = 0;
-  if (!WriteGpx({cut}, temps[1], &gpxError)) return Fail(outcome, kClipWriteFailed, errno);
+  if (!WriteGpx(cuts, temps[1], &gpxError)) return Fail(outcome, kClipWriteFailed, errno);
 
   // The text.
   const std::string& stem = outcome.stem;
   std::string text;
   text += "Roadeye evidence clip\n";
-  text += "Recording:     " + request.name + " (" + cards::FamilyName(recording.family) + ")\n";
-  text += "Span:          " + MediaTime(remux.startMs) + " - " + MediaTime(remux.endMs) +
-          " of the recording (from the key pictures at or before " + MediaTime(request.fromMs) +
-          " to " + (request.toMs > remux.endMs ? std::string("its end") : MediaTime(request.toMs)) +
-          ")\n";
-  if (recording.HasClock()) {
-    text += "Camera clock:  " + ClockTime(recording.startSeconds, remux.startMs) + " - " +
-            ClockTime(recording.startSeconds, remux.endMs) + "\n";
+  for (std::size_t i = 0; i < recordings.size() && i < remux.parts.size(); ++i) {
+    const cards::CardRecording& recording = recordings[i];
+    const RemuxOutcome::Span& part = remux.parts[i];
+    const int fromMs = parts[i].fromMs, toMs = parts[i].toMs;
+    text += std::string(i == 0 ? "Recording:     " : "Then:          ") +
+            (i == 0 ? request.name : recording.name) + " (" + cards::FamilyName(recording.family) +
+            ")\n";
+    text += "Span:          " + MediaTime(part.startMs) + " - " + MediaTime(part.endMs) +
+            " of the recording (from the key pictures at or before " + MediaTime(fromMs) + " to " +
+            (toMs > part.endMs ? std::string("its end") : MediaTime(toMs)) + ")\n";
+    if (recording.HasClock()) {
+      text += "Camera clock:  " + ClockTime(recording.startSeconds, part.startMs) + " - " +
+              ClockTime(recording.startSeconds, part.endMs) + "\n";
+    }
+  }
+  if (joined) {
+    text += "Joined:        " + std::to_string(recordings.size()) +
+            " recordings' spans one after another, as the trip plays them (" +
+            MediaTime(outcome.span.endMs - outcome.span.startMs) + " in all)\n";
   }
   std::string cameras;
-  for (const cards::CameraFile& f : recording.files) {
+  for (const cards::CameraFile& f : recordings.front().files) {
     cameras += (cameras.empty() ? "" : ", ") + f.camera;
   }
   text += "Cameras:       " + cameras + " (" + std::to_string(remux.videoStreams) +
           " picture streams, copied as the camera coded them), " +
           (remux.sound ? "with sound\n" : "no sound\n");
   text += "GPS fixes:     " + std::to_string(outcome.gpsPoints) +
-          (outcome.gpsPoints == 0 ? " (the track file has none)\n"
-                                  : " (" + track.format + ", " + track.clockText + ")\n");
+          (outcome.gpsPoints == 0 ? " (the track file has none)\n" : " (" + trackFormats + ")\n");
   for (const std::string& path : sourcePaths) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return Fail(outcome, kClipSourceFailed, errno);
@@ -444,39 +560,6 @@ ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording
     return Fail(outcome, kClipWriteFailed, errno);
   }
 
-  // The checksums: the files as written, read back, and the recording's files on the card.
-  std::string list;
-  int error = 0;
-  for (int i = 0; i < 3; ++i) {
-    std::string hex;
-    const DigestResult r = Sha256OfFile(temps[i], &hex, busy, &error);
-    if (r == DigestResult::kStopped) return Fail(outcome, kClipStopped);
-    if (r != DigestResult::kOk) return Fail(outcome, kClipWriteFailed, error);
-    list += Sha256ListLine(hex, stem + kEndings[i]);
-  }
-  for (const std::string& path : sourcePaths) {
-    std::string hex;
-    const DigestResult r = Sha256OfFile(path, &hex, busy, &error);
-    if (r == DigestResult::kStopped) return Fail(outcome, kClipStopped);
-    if (r != DigestResult::kOk) return Fail(outcome, kClipSourceFailed, error);
-    list += Sha256ListLine(hex, path);
-  }
-
-  // Into place, the list last.
-  for (int i = 0; i < 3; ++i) {
-    if (std::rename(temps[i].c_str(), finals[i].c_str()) != 0) {
-      return Fail(outcome, kClipWriteFailed, errno);
-    }
-    leftovers.Forget(temps[i]);
-    leftovers.Add(finals[i]);
-  }
-  if (!WriteWholeFile(finals[3], list, WholeFileMode::kReplace)) {
-    return Fail(outcome, kClipWriteFailed, errno);
-  }
-  leftovers.Keep();
-  SyncPath(request.folder.empty() ? std::string(".") : request.folder, O_RDONLY | O_DIRECTORY);
-  outcome.result = kClipDone;
-  outcome.reason.clear();
-  outcome.files.assign(std::begin(finals), std::end(finals));
-  return outcome;
+  // The checksums: the files as written, read back, and the recordings' files on the card.
+  return FinishClip(request.folder, temps, finals, kEndings, sourcePaths, busy, leftovers, outcome);
 }

@@ -74,6 +74,12 @@ struct ClipRequest {
   int fromMs = 0;    // the span asked for, in ms from the recording's start
   int toMs = 0;
   std::string folder;  // where the files go; must exist
+  // A trip's clip across its joins: the recordings after `name` that the span runs on into, in
+  // the trip's order. name is then taken from fromMs to its end, each of these whole but the
+  // last, and the last from its start to toMs (ms of its own). The clip is one file of the
+  // parts one after another; its stem's seconds and the span's endMs count from name's start
+  // along the parts (as the trip's timeline, which passes over the time between recordings).
+  std::vector<std::string> following;
 };
 
 struct ClipOutcome {
@@ -99,5 +105,14 @@ ClipOutcome ExportClip(VMediaParser* parser, VexHandle library, const ClipReques
 // the recording's name, for the text). progress is called before each front picture with the ms
 // written of the span's; busy as for ExportClip.
 ClipOutcome ExportFamilyClip(const std::string& root, const cards::CardRecording& recording,
+                             const ClipRequest& request, ConvertProgressFn progress, void* arg,
+                             std::atomic<int>* busy);
+
+// As ExportFamilyClip, of a span across a trip's joins: recordings are request.name's and then
+// request.following's, in order (their `name`s must agree). The MP4 file holds the parts one
+// after another; the .gpx a track for each recording; the .txt and .sha256 name every camera file
+// of every recording.
+ClipOutcome ExportFamilyClip(const std::string& root,
+                             const std::vector<cards::CardRecording>& recordings,
                              const ClipRequest& request, ConvertProgressFn progress, void* arg,
                              std::atomic<int>* busy);

@@ -23,6 +23,106 @@ unsigned char* PacketBuffer() {
   return buffer.get();
 }
 
+// More recordings than a clip across a trip's joins takes (a day of one-minute recordings).
+constexpr std::size_t kMaxParts = 1440;
+
+// What the clip writer's streams are made of, from a part's recording.
+struct PartFormat {
+  int front[2] = {}, rear[2] = {};
+  int frontRate = 0, rearRate = 0, audioBits = 0, audioRate = 0;
+  int pictures = 0;  // the part's front pictures
+
+  bool SameStreams(const PartFormat& o) const {
+    return front[0] == o.front[0] && front[1] == o.front[1] && rear[0] == o.rear[0] &&
+           rear[1] == o.rear[1] && frontRate == o.frontRate && rearRate == o.rearRate &&
+           audioBits == o.audioBits && audioRate == o.audioRate;
+  }
+};
+
+// The span's front pictures: the whole recording's, or the span's blocks clamped to it.
+int SpanPictures(const RecordingInfo& info, const ConvertSpan& span) {
+  if (span.blocks <= 0) return info.frontFrameCount;
+  const long long first = std::max(span.firstBlock, 0);
+  const long long limit = (long long)(span.blocks) * kBlockPictures;
+  return int(std::clamp<long long>(
+      std::min<long long>(limit, info.frontFrameCount - first * kBlockPictures), 0, limit));
+}
+
+// The format of the recording the parser has open.
+void ReadPartFormat(VMediaParser* parser, const RecordingInfo& info, const ConvertSpan& span,
+                    PartFormat* f) {
+  parser->GetVideoSize(f->front, 0);
+  parser->GetVideoSize(f->rear, 1);
+  parser->GetAudioFormat(&f->audioBits, &f->audioRate);
+  f->frontRate = info.frontFrameRate;
+  f->rearRate = info.rearFrameRate;
+  f->pictures = SpanPictures(info, span);
+}
+
+// Writes one opened recording's span into the open clip. `before` front pictures of the clip came
+// before it, of `total`.
+ConvertResult WritePart(VMediaParser* parser, const RecordingInfo& info, const ConvertSpan& span,
+                        int before, int total, ConvertProgressFn progress, void* arg,
+                        std::atomic<int>* busy, int* systemError) {
+  // The span's limits: the number of its front pictures, and the media time at which the block
+  // after it starts, less half a picture (the camera's clock may place a picture a little early).
+  // The time is the guard when a damaged block inside the span was skipped, so that the picture
+  // count alone would run into the block after the span.
+  const bool whole = span.blocks <= 0;
+  long long pictureLimit = -1, endTimeMs = -1;
+  if (!whole) {
+    const int rate = info.frontFrameRate > 0 ? info.frontFrameRate : kBlockPictures;
+    const long long first = std::max(span.firstBlock, 0);
+    pictureLimit = (long long)(span.blocks) * kBlockPictures;
+    endTimeMs = ((first + span.blocks) * kBlockPictures * 1000 - 500) / rate;
+    // Aimed at the middle of the block, so that the parser's rounding of the time cannot fall
+    // into the block before.
+    if (first > 0) parser->SeekTime(float((first * 2 + 1) * kBlockPictures / (2.0 * rate)));
+  }
+
+  unsigned char* buffer = PacketBuffer();
+  ConvertResult result = kConvertDone;
+  int pictures = 0;
+  bool reachedEnd = false;
+  while (busy->load() != 0) {
+    char tag[8] = {};
+    int size = kPacketBufferSize;
+    int r = parser->ReadPacket(tag, buffer, &size);
+    if (busy->load() == 0) break;
+    if (r < 0) {
+      reachedEnd = true;
+      break;
+    }
+    int stream;
+    ChunkKind kind = ClassifyChunkTag(tag);
+    if (kind == ChunkKind::kFrontVideo) {
+      if (!whole) {
+        const int timeMs = parser->LastPacketTimeMs();
+        if (pictures >= pictureLimit || (timeMs >= 0 && timeMs >= endTimeMs)) break;
+      }
+      if (progress && !progress(arg, before + pictures, total)) busy->store(0);
+      ++pictures;
+      stream = kStreamFront;  // written also when the callback has just stopped the run
+    } else if (kind == ChunkKind::kRearVideo) {
+      stream = kStreamRear;
+    } else if (kind == ChunkKind::kAudio) {
+      stream = kStreamAudio;
+    } else {
+      continue;  // text records, or nothing available yet
+    }
+    errno = 0;
+    if (!aviAddData(buffer, size, stream)) {
+      result = kConvertWriteFailed;
+      *systemError = errno;
+      break;
+    }
+  }
+  if (result == kConvertDone && busy->load() == 0) result = kConvertStopped;
+  // Past the span, the reader may meet a failure the file does not depend on.
+  if (result == kConvertDone && reachedEnd && parser->ReadFailed()) result = kConvertReadFailed;
+  return result;
+}
+
 }  // namespace
 
 const char* ConvertResultText(ConvertResult result) {
@@ -74,102 +174,78 @@ ConvertResult ConvertRecordingSpan(VMediaParser* parser, const char* source,
                                    const char* destination, const ConvertSpan& span,
                                    ConvertProgressFn progress, void* arg, std::atomic<int>* busy,
                                    int* systemError) {
+  if (!source) return kConvertOpenFailed;
+  return ConvertRecordingParts(parser, {ConvertPart{source, span}}, destination, progress, arg,
+                               busy, systemError);
+}
+
+ConvertResult ConvertRecordingParts(VMediaParser* parser, const std::vector<ConvertPart>& parts,
+                                    const char* destination, ConvertProgressFn progress, void* arg,
+                                    std::atomic<int>* busy, int* systemError) {
   std::atomic<int> ownFlag{1};
   if (!busy) busy = &ownFlag;
   int ownError = 0;
   if (!systemError) systemError = &ownError;
   *systemError = 0;
-  if (!parser || !source || !destination) return kConvertOpenFailed;
-
-  RecordingInfo info;
-  if (!parser->Open(source, &info)) return kConvertOpenFailed;
-  // A clip left open by an earlier conversion is finished first.
-  aviClose();
-
-  int front[2] = {}, rear[2] = {};
-  int bits = 0, rate = 0;
-  parser->GetVideoSize(front, 0);
-  parser->GetVideoSize(rear, 1);
-  parser->GetAudioFormat(&bits, &rate);
-  aviSetVideoSize(0, front[0], front[1]);
-  aviSetVideoSize(1, rear[0], rear[1]);
-  aviSetFrameRate(0, info.frontFrameRate);
-  aviSetFrameRate(1, info.rearFrameRate);
-  aviSetAudioRate(rate);
-  aviSetTwoCameras(info.rearFrameRate != 0);
-  // Reading on into a file that does not exist would only repeat the failure for every packet.
-  errno = 0;
-  if (!aviOpen(destination)) {
-    *systemError = errno;
-    parser->Close();
-    return kConvertCreateFailed;
+  if (!parser || !destination || parts.empty() || parts.size() > kMaxParts) {
+    return kConvertOpenFailed;
   }
 
-  // The span's limits: the number of its front pictures, and the media time at which the block
-  // after it starts, less half a picture (the camera's clock may place a picture a little early).
-  // The time is the guard when a damaged block inside the span was skipped, so that the picture
-  // count alone would run into the block after the span.
-  const bool whole = span.blocks <= 0;
-  int total = info.frontFrameCount;
-  long long pictureLimit = -1, endTimeMs = -1;
-  if (!whole) {
-    const int rate = info.frontFrameRate > 0 ? info.frontFrameRate : kBlockPictures;
-    const long long first = std::max(span.firstBlock, 0);
-    pictureLimit = (long long)(span.blocks) * kBlockPictures;
-    endTimeMs = ((first + span.blocks) * kBlockPictures * 1000 - 500) / rate;
-    total = int(std::clamp<long long>(
-        std::min<long long>(pictureLimit, info.frontFrameCount - first * kBlockPictures), 0,
-        pictureLimit));
-    // Aimed at the middle of the block, so that the parser's rounding of the time cannot fall
-    // into the block before.
-    if (first > 0) parser->SeekTime(float((first * 2 + 1) * kBlockPictures / (2.0 * rate)));
+  // Parts after the first must fit the first's streams: each one's format is read before
+  // anything is made. A single recording is opened once.
+  std::vector<PartFormat> formats(parts.size());
+  int total = 0;
+  if (parts.size() > 1) {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      RecordingInfo info;
+      if (!parser->Open(parts[i].source.c_str(), &info)) return kConvertOpenFailed;
+      ReadPartFormat(parser, info, parts[i].span, &formats[i]);
+      parser->Close();
+      if (!formats[i].SameStreams(formats[0])) return kConvertOpenFailed;
+      total += formats[i].pictures;
+    }
   }
 
-  unsigned char* buffer = PacketBuffer();
   ConvertResult result = kConvertDone;
-  int pictures = 0;
-  bool reachedEnd = false;
-  while (busy->load() != 0) {
-    char tag[8] = {};
-    int size = kPacketBufferSize;
-    int r = parser->ReadPacket(tag, buffer, &size);
-    if (busy->load() == 0) break;
-    if (r < 0) {
-      reachedEnd = true;
+  int written = 0;
+  for (std::size_t i = 0; i < parts.size() && result == kConvertDone; ++i) {
+    RecordingInfo info;
+    if (!parser->Open(parts[i].source.c_str(), &info)) {
+      if (i == 0) return kConvertOpenFailed;
+      result = kConvertReadFailed;
       break;
     }
-    int stream;
-    ChunkKind kind = ClassifyChunkTag(tag);
-    if (kind == ChunkKind::kFrontVideo) {
-      if (!whole) {
-        const int timeMs = parser->LastPacketTimeMs();
-        if (pictures >= pictureLimit || (timeMs >= 0 && timeMs >= endTimeMs)) break;
+    if (i == 0) {
+      if (parts.size() == 1) {
+        ReadPartFormat(parser, info, parts[0].span, &formats[0]);
+        total = formats[0].pictures;
       }
-      if (progress && !progress(arg, pictures, total)) busy->store(0);
-      ++pictures;
-      stream = kStreamFront;  // written also when the callback has just stopped the run
-    } else if (kind == ChunkKind::kRearVideo) {
-      stream = kStreamRear;
-    } else if (kind == ChunkKind::kAudio) {
-      stream = kStreamAudio;
-    } else {
-      continue;  // text records, or nothing available yet
+      // A clip left open by an earlier conversion is finished first.
+      aviClose();
+      const PartFormat& f = formats[0];
+      aviSetVideoSize(0, f.front[0], f.front[1]);
+      aviSetVideoSize(1, f.rear[0], f.rear[1]);
+      aviSetFrameRate(0, f.frontRate);
+      aviSetFrameRate(1, f.rearRate);
+      aviSetAudioRate(f.audioRate);
+      aviSetTwoCameras(f.rearRate != 0);
+      // Reading on into a file that does not exist would only repeat the failure for every packet.
+      errno = 0;
+      if (!aviOpen(destination)) {
+        *systemError = errno;
+        parser->Close();
+        return kConvertCreateFailed;
+      }
     }
-    errno = 0;
-    if (!aviAddData(buffer, size, stream)) {
-      result = kConvertWriteFailed;
-      *systemError = errno;
-      break;
-    }
+    result =
+        WritePart(parser, info, parts[i].span, written, total, progress, arg, busy, systemError);
+    written += formats[i].pictures;
+    parser->Close();
   }
-  if (result == kConvertDone && busy->load() == 0) result = kConvertStopped;
-  // Past the span, the reader may meet a failure the file does not depend on.
-  if (result == kConvertDone && reachedEnd && parser->ReadFailed()) result = kConvertReadFailed;
   errno = 0;
   if (aviClose() == 0 && result != kConvertWriteFailed) {
     result = kConvertCloseFailed;
     *systemError = errno;
   }
-  parser->Close();
   return result;
 }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "media/VMediaParser.h"
 
@@ -62,6 +63,21 @@ ConvertResult ConvertRecordingSpan(VMediaParser* parser, const char* source,
                                    const char* destination, const ConvertSpan& span,
                                    ConvertProgressFn progress, void* arg,
                                    std::atomic<int>* busy = nullptr, int* systemError = nullptr);
+
+// One recording's part of a conversion that joins several.
+struct ConvertPart {
+  std::string source;  // the recording's name as the parser takes it
+  ConvertSpan span;
+};
+
+// As ConvertRecordingSpan, of several recordings' spans one after another in one file (a trip's
+// clip across its joins): each part's pictures and sound follow the last part's, whatever time
+// passed between the recordings. Every part is opened first; parts whose picture sizes, rates,
+// cameras or sound differ from the first's cannot share its streams (kConvertOpenFailed, nothing
+// made). The progress index and total run over all the parts' front pictures.
+ConvertResult ConvertRecordingParts(VMediaParser* parser, const std::vector<ConvertPart>& parts,
+                                    const char* destination, ConvertProgressFn progress, void* arg,
+                                    std::atomic<int>* busy = nullptr, int* systemError = nullptr);
 
 // The path of a recording's AVI copy in a folder: folder, "/", name. False when the name is not a
 // plain file name of a card recording: empty, 128 characters or more, holding a path separator,

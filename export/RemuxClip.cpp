@@ -198,6 +198,191 @@ RemuxOutcome& Fail(RemuxOutcome& outcome, RemuxResult result, int averror = 0) {
   return outcome;
 }
 
+// More recordings than a clip across a trip's joins takes (a day of one-minute recordings).
+constexpr std::size_t kMaxParts = 1440;
+
+// Opens a part's camera files, picks their pictures and (the first camera's that has any) the
+// sound, and finds each camera's key picture at or before the part's start; startUs is the
+// earliest of them, the part's 0 in the file.
+RemuxResult OpenPart(const RemuxPart& part, std::atomic<int>* busy, std::vector<Input>* inputs,
+                     std::int64_t* startUs) {
+  inputs->clear();
+  inputs->resize(part.sources.size());
+  bool soundTaken = false;
+  for (std::size_t i = 0; i < part.sources.size(); ++i) {
+    Input& in = (*inputs)[i];
+    in.camera = part.sources[i].camera;
+    in.context = OpenCameraFile(part.sources[i].path, busy, &in.mov);
+    if (busy->load() == 0) return RemuxResult::kStopped;
+    if (!in.context || !in.next) return RemuxResult::kOpenFailed;
+    for (unsigned s = 0; s < in.context->nb_streams; ++s) {
+      const AVStream* st = in.context->streams[s];
+      const AVCodecParameters* par = st->codecpar;
+      if (st->time_base.num <= 0 || st->time_base.den <= 0) continue;
+      if (par->codec_type == AVMEDIA_TYPE_VIDEO && in.video < 0 &&
+          !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0 && par->height > 0) {
+        in.video = int(s);
+      } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && in.audio < 0 && !soundTaken &&
+                 par->codec_id != AV_CODEC_ID_NONE) {
+        in.audio = int(s);
+      }
+    }
+    if (in.video < 0) return RemuxResult::kOpenFailed;
+    // The cameras' first pictures are the recording's start (a transport stream's sound may come
+    // a little before its pictures).
+    const AVStream* pictures = in.context->streams[in.video];
+    in.startUs = pictures->start_time != AV_NOPTS_VALUE
+                     ? av_rescale_q(pictures->start_time, pictures->time_base, AV_TIME_BASE_Q)
+                 : in.context->start_time != AV_NOPTS_VALUE ? in.context->start_time
+                                                            : 0;
+    soundTaken = soundTaken || in.audio >= 0;
+  }
+
+  // Each camera at its key picture at or before `from`; time 0 the earliest of them.
+  const std::int64_t fromUs = std::int64_t(part.fromMs) * 1000;
+  *startUs = std::numeric_limits<std::int64_t>::max();
+  for (std::size_t i = 0; i < inputs->size(); ++i) {
+    Input& in = (*inputs)[i];
+    if (!FindStartKey(&in, fromUs)) {
+      if (busy->load() == 0) return RemuxResult::kStopped;
+      // The front camera's pictures end before the span; another camera's part is just left out.
+      if (i == 0) return RemuxResult::kBadSpan;
+      in.videoEnded = true;
+      in.keyUs = kNoTime;
+      continue;
+    }
+    *startUs = std::min(*startUs, in.keyUs);
+  }
+  return RemuxResult::kDone;
+}
+
+// MPEG-TS carries AAC with an ADTS header on every packet; MP4 keeps the configuration once: the
+// input's sound goes through aac_adtstoasc. True when none is needed or it is ready.
+bool AddSoundFilter(Input* in) {
+  const AVStream* st = in->context->streams[in->audio];
+  const AVCodecParameters* par = st->codecpar;
+  if (par->codec_id != AV_CODEC_ID_AAC || in->mov) return true;
+  const AVBitStreamFilter* filter = av_bsf_get_by_name("aac_adtstoasc");
+  AVBSFContext* raw = nullptr;
+  if (!filter || av_bsf_alloc(filter, &raw) < 0) return false;
+  in->adts.reset(raw);
+  if (avcodec_parameters_copy(raw->par_in, par) < 0) return false;
+  raw->time_base_in = st->time_base;
+  return av_bsf_init(raw) >= 0;
+}
+
+// A later part's cameras written into the first part's streams, camera by camera: false when a
+// camera codes its pictures or sound otherwise than in the first part (one MP4 stream holds one
+// coding). A camera or sound the first part did not have is left out.
+bool TakeStreams(const std::vector<Input>& first, std::vector<Input>* later) {
+  if (later->size() != first.size()) return false;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    const Input& a = first[i];
+    Input& b = (*later)[i];
+    if (a.outVideo < 0) {
+      b.videoEnded = true;
+    } else if (b.keyUs != kNoTime) {
+      const AVCodecParameters* pa = a.context->streams[a.video]->codecpar;
+      const AVCodecParameters* pb = b.context->streams[b.video]->codecpar;
+      if (pa->codec_id != pb->codec_id || pa->width != pb->width || pa->height != pb->height)
+        return false;
+    }
+    b.outVideo = a.outVideo;
+    if (a.outAudio < 0 || b.audio < 0) {
+      b.audio = -1;
+      continue;
+    }
+    const AVCodecParameters* pa = a.context->streams[a.audio]->codecpar;
+    const AVCodecParameters* pb = b.context->streams[b.audio]->codecpar;
+    if (pa->codec_id != pb->codec_id || pa->sample_rate != pb->sample_rate ||
+        pa->ch_layout.nb_channels != pb->ch_layout.nb_channels || !AddSoundFilter(&b)) {
+      return false;
+    }
+    b.outAudio = a.outAudio;
+  }
+  return true;
+}
+
+// The file being written, with each stream's last time (its times must rise across parts).
+struct Writer {
+  AVFormatContext* out;
+  std::vector<std::int64_t> lastDts;
+  std::unique_ptr<AVPacket, PacketFree> filtered;
+};
+
+// Writes a part's packets in time order, one waiting from each camera's file, from startUs (its 0)
+// to before toUs of its recording, placed offsetUs into the file. progress is told the ms of the
+// part written before each front picture, and returning false stops the clip. endUs: the end of
+// the part's last picture, in its recording. A negative libavformat error when a packet could not
+// be written.
+template <typename Progress>
+int WritePart(Writer* writer, std::vector<Input>* inputs, std::int64_t startUs, std::int64_t toUs,
+              std::int64_t offsetUs, Progress progress, std::atomic<int>* busy,
+              std::int64_t* endUs) {
+  // Each camera read from the part's start: an MP4 file seeks there, others are read from theirs.
+  for (Input& in : *inputs) {
+    AVFormatContext* c = in.context.get();
+    if (in.keyUs == kNoTime) {
+      in.videoEnded = true;
+    } else if (in.mov) {
+      av_seek_frame(c, -1, startUs + in.startUs, AVSEEK_FLAG_BACKWARD);
+    } else {
+      av_seek_frame(c, -1, 0, AVSEEK_FLAG_BYTE);
+    }
+    if (in.audio < 0) in.audioEnded = true;
+    ReadNext(&in, startUs, toUs);
+  }
+  AVFormatContext* out = writer->out;
+  auto write = [&](Input& in, AVPacket* p, int s, int os) -> int {
+    const AVRational inBase = in.context->streams[s]->time_base;
+    const std::int64_t shift =
+        av_rescale_q_rnd(startUs + in.startUs, AV_TIME_BASE_Q, inBase, AV_ROUND_DOWN) -
+        av_rescale_q(offsetUs, AV_TIME_BASE_Q, inBase);
+    const std::int64_t end = in.Us(s, p->pts + std::max<std::int64_t>(p->duration, 0));
+    p->pts = std::max<std::int64_t>(0, p->pts - shift);
+    p->dts -= shift;
+    // The part lasts as long as its pictures (the sound's last packet may reach a little past).
+    if (s == in.video) *endUs = std::max(*endUs, end);
+    av_packet_rescale_ts(p, inBase, out->streams[os]->time_base);
+    // Each stream's times must rise: a camera that repeats one is moved on by a tick.
+    std::int64_t& last = writer->lastDts[std::size_t(os)];
+    if (last != kNoTime && p->dts <= last) p->dts = last + 1;
+    if (p->pts < p->dts) p->pts = p->dts;
+    last = p->dts;
+    p->stream_index = os;
+    p->pos = -1;
+    return av_interleaved_write_frame(out, p);
+  };
+  for (;;) {
+    if (busy->load() == 0) return 0;
+    Input* first = nullptr;
+    for (Input& in : *inputs) {
+      if (in.hasNext && (!first || in.nextUs < first->nextUs)) first = &in;
+    }
+    if (!first) return 0;
+    AVPacket* p = first->next.get();
+    const int s = p->stream_index;
+    int r = 0;
+    if (s == first->video) {
+      if (first == &inputs->front() && !progress((first->nextUs - startUs) / 1000)) busy->store(0);
+      r = write(*first, p, s, first->outVideo);
+    } else if (first->adts) {
+      r = av_bsf_send_packet(first->adts.get(), p);
+      AVPacket* filtered = writer->filtered.get();
+      while (r >= 0 && av_bsf_receive_packet(first->adts.get(), filtered) == 0) {
+        r = write(*first, filtered, s, first->outAudio);
+        av_packet_unref(filtered);
+      }
+      // A packet the filter refuses (no ADTS header) is the file's damage: left out.
+      if (r == AVERROR_INVALIDDATA) r = 0;
+    } else {
+      r = write(*first, p, s, first->outAudio);
+    }
+    if (r < 0) return r;
+    ReadNext(first, startUs, toUs);
+  }
+}
+
 }  // namespace
 
 const char* RemuxResultText(RemuxResult result) {
@@ -221,59 +406,28 @@ const char* RemuxResultText(RemuxResult result) {
 RemuxOutcome RemuxToMp4(const std::vector<RemuxSource>& sources, int fromMs, int toMs,
                         const std::string& destination, ConvertProgressFn progress, void* arg,
                         std::atomic<int>* busy) {
+  return RemuxPartsToMp4({RemuxPart{sources, fromMs, toMs}}, destination, progress, arg, busy);
+}
+
+RemuxOutcome RemuxPartsToMp4(const std::vector<RemuxPart>& parts, const std::string& destination,
+                             ConvertProgressFn progress, void* arg, std::atomic<int>* busy) {
   RemuxOutcome outcome;
   std::atomic<int> ownFlag{1};
   if (!busy) busy = &ownFlag;
-  if (fromMs < 0 || toMs <= fromMs) return Fail(outcome, RemuxResult::kBadSpan);
-  if (sources.empty() || sources.size() > kMaxSources)
-    return Fail(outcome, RemuxResult::kOpenFailed);
-  const std::int64_t fromUs = std::int64_t(fromMs) * 1000, toUs = std::int64_t(toMs) * 1000;
-
-  // Each camera's file, its pictures and (the first camera's that has any) the sound.
-  std::vector<Input> inputs(sources.size());
-  bool soundTaken = false;
-  for (std::size_t i = 0; i < sources.size(); ++i) {
-    Input& in = inputs[i];
-    in.camera = sources[i].camera;
-    in.context = OpenCameraFile(sources[i].path, busy, &in.mov);
-    if (busy->load() == 0) return Fail(outcome, RemuxResult::kStopped);
-    if (!in.context || !in.next) return Fail(outcome, RemuxResult::kOpenFailed);
-    for (unsigned s = 0; s < in.context->nb_streams; ++s) {
-      const AVStream* st = in.context->streams[s];
-      const AVCodecParameters* par = st->codecpar;
-      if (st->time_base.num <= 0 || st->time_base.den <= 0) continue;
-      if (par->codec_type == AVMEDIA_TYPE_VIDEO && in.video < 0 &&
-          !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0 && par->height > 0) {
-        in.video = int(s);
-      } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && in.audio < 0 && !soundTaken &&
-                 par->codec_id != AV_CODEC_ID_NONE) {
-        in.audio = int(s);
-      }
-    }
-    if (in.video < 0) return Fail(outcome, RemuxResult::kOpenFailed);
-    // The cameras' first pictures are the recording's start (a transport stream's sound may come
-    // a little before its pictures).
-    const AVStream* pictures = in.context->streams[in.video];
-    in.startUs = pictures->start_time != AV_NOPTS_VALUE
-                     ? av_rescale_q(pictures->start_time, pictures->time_base, AV_TIME_BASE_Q)
-                 : in.context->start_time != AV_NOPTS_VALUE ? in.context->start_time
-                                                            : 0;
-    soundTaken = soundTaken || in.audio >= 0;
+  if (parts.empty() || parts.size() > kMaxParts) return Fail(outcome, RemuxResult::kBadSpan);
+  std::int64_t spanMs = 0;  // the progress's whole: the spans asked for
+  for (const RemuxPart& part : parts) {
+    if (part.fromMs < 0 || part.toMs <= part.fromMs) return Fail(outcome, RemuxResult::kBadSpan);
+    if (part.sources.empty() || part.sources.size() > kMaxSources)
+      return Fail(outcome, RemuxResult::kOpenFailed);
+    spanMs += part.toMs - part.fromMs;
   }
 
-  // Where the clip starts: each camera at its key picture at or before `from`; time 0 the
-  // earliest of them.
-  std::int64_t startUs = std::numeric_limits<std::int64_t>::max();
-  for (std::size_t i = 0; i < inputs.size(); ++i) {
-    if (!FindStartKey(&inputs[i], fromUs)) {
-      if (busy->load() == 0) return Fail(outcome, RemuxResult::kStopped);
-      // The front camera's pictures end before the span; another camera's part is just left out.
-      if (i == 0) return Fail(outcome, RemuxResult::kBadSpan);
-      inputs[i].videoEnded = true;
-      inputs[i].keyUs = kNoTime;
-      continue;
-    }
-    startUs = std::min(startUs, inputs[i].keyUs);
+  // The first part's cameras make the file's streams.
+  std::vector<Input> first;
+  std::int64_t startUs = 0;
+  if (const RemuxResult r = OpenPart(parts[0], busy, &first, &startUs); r != RemuxResult::kDone) {
+    return Fail(outcome, r);
   }
   outcome.startMs = int(startUs / 1000);
 
@@ -291,31 +445,17 @@ RemuxOutcome RemuxToMp4(const std::vector<RemuxSource>& sources, int fromMs, int
     av_dict_set(&os->metadata, "handler_name", in.camera.c_str(), 0);
     return os->index;
   };
-  for (Input& in : inputs) {
+  for (Input& in : first) {
     if (in.keyUs == kNoTime) continue;
     in.outVideo = addStream(in, in.video, in.context->streams[in.video]->codecpar);
     if (in.outVideo < 0) return Fail(outcome, RemuxResult::kCreateFailed);
     ++outcome.videoStreams;
   }
-  for (Input& in : inputs) {
+  for (Input& in : first) {
     if (in.audio < 0) continue;
-    const AVStream* st = in.context->streams[in.audio];
-    const AVCodecParameters* par = st->codecpar;
-    // MPEG-TS carries AAC with an ADTS header on every packet; MP4 keeps the configuration once.
-    if (par->codec_id == AV_CODEC_ID_AAC && !in.mov) {
-      const AVBitStreamFilter* filter = av_bsf_get_by_name("aac_adtstoasc");
-      AVBSFContext* raw = nullptr;
-      if (!filter || av_bsf_alloc(filter, &raw) < 0)
-        return Fail(outcome, RemuxResult::kCreateFailed);
-      in.adts.reset(raw);
-      if (avcodec_parameters_copy(raw->par_in, par) < 0) {
-        return Fail(outcome, RemuxResult::kCreateFailed);
-      }
-      raw->time_base_in = st->time_base;
-      if (av_bsf_init(raw) < 0) return Fail(outcome, RemuxResult::kCreateFailed);
-      par = raw->par_out;
-    }
-    in.outAudio = addStream(in, in.audio, par);
+    if (!AddSoundFilter(&in)) return Fail(outcome, RemuxResult::kCreateFailed);
+    in.outAudio = addStream(in, in.audio,
+                            in.adts ? in.adts->par_out : in.context->streams[in.audio]->codecpar);
     if (in.outAudio < 0) return Fail(outcome, RemuxResult::kCreateFailed);
     // An MP4 index read without a decoder leaves AAC's frame size unsaid: 1024 samples always.
     AVCodecParameters* written = out->streams[in.outAudio]->codecpar;
@@ -337,79 +477,43 @@ RemuxOutcome RemuxToMp4(const std::vector<RemuxSource>& sources, int fromMs, int
     return Fail(outcome, RemuxResult::kWriteFailed, r);
   }
 
-  // Each camera read from its span's start: an MP4 file seeks there, others are read from theirs.
-  for (Input& in : inputs) {
-    AVFormatContext* c = in.context.get();
-    if (in.keyUs == kNoTime) {
-      in.videoEnded = true;
-    } else if (in.mov) {
-      av_seek_frame(c, -1, startUs + in.startUs, AVSEEK_FLAG_BACKWARD);
-    } else {
-      av_seek_frame(c, -1, 0, AVSEEK_FLAG_BYTE);
+  // Each part in turn, from where the last one's pictures ended in the file.
+  Writer writer{out.get(), std::vector<std::int64_t>(out->nb_streams, kNoTime), nullptr};
+  writer.filtered.reset(av_packet_alloc());
+  if (!writer.filtered) return Fail(outcome, RemuxResult::kWriteFailed);
+  std::int64_t offsetUs = 0, doneMs = 0;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    std::vector<Input> later;
+    std::vector<Input>* inputs = &first;
+    if (i > 0) {
+      if (const RemuxResult opened = OpenPart(parts[i], busy, &later, &startUs);
+          opened != RemuxResult::kDone) {
+        return Fail(outcome, opened);
+      }
+      if (!TakeStreams(first, &later)) {
+        Fail(outcome, RemuxResult::kOpenFailed);
+        outcome.detail = "the recordings' cameras do not code alike";
+        return outcome;
+      }
+      inputs = &later;
     }
-    if (in.audio < 0) in.audioEnded = true;
-    ReadNext(&in, startUs, toUs);
-  }
-
-  // The cameras' packets in time order, one waiting from each file.
-  std::vector<std::int64_t> lastDts(out->nb_streams, kNoTime);
-  std::unique_ptr<AVPacket, PacketFree> filtered(av_packet_alloc());
-  if (!filtered) return Fail(outcome, RemuxResult::kWriteFailed);
-  const std::int64_t spanMs = std::max<std::int64_t>(1, (toUs - startUs) / 1000);
-  std::int64_t endUs = startUs;
-  auto write = [&](Input& in, AVPacket* p, int s, int os) -> int {
-    const AVRational inBase = in.context->streams[s]->time_base;
-    const std::int64_t shift =
-        av_rescale_q_rnd(startUs + in.startUs, AV_TIME_BASE_Q, inBase, AV_ROUND_DOWN);
-    p->pts = std::max<std::int64_t>(0, p->pts - shift);
-    p->dts -= shift;
-    const std::int64_t end = in.Us(s, p->pts + shift + std::max<std::int64_t>(p->duration, 0));
-    // The clip lasts as long as its pictures (the sound's last packet may reach a little past).
-    if (s == in.video) endUs = std::max(endUs, end);
-    av_packet_rescale_ts(p, inBase, out->streams[os]->time_base);
-    // Each stream's times must rise: a camera that repeats one is moved on by a tick.
-    if (lastDts[std::size_t(os)] != kNoTime && p->dts <= lastDts[std::size_t(os)]) {
-      p->dts = lastDts[std::size_t(os)] + 1;
-    }
-    if (p->pts < p->dts) p->pts = p->dts;
-    lastDts[std::size_t(os)] = p->dts;
-    p->stream_index = os;
-    p->pos = -1;
-    return av_interleaved_write_frame(out.get(), p);
-  };
-  for (;;) {
+    std::int64_t endUs = startUs;
+    r = WritePart(
+        &writer, inputs, startUs, std::int64_t(parts[i].toMs) * 1000, offsetUs,
+        [&](std::int64_t ms) {
+          return !progress ||
+                 progress(arg, int(std::clamp<std::int64_t>(doneMs + ms, 0, spanMs)), int(spanMs));
+        },
+        busy, &endUs);
     if (busy->load() == 0) return Fail(outcome, RemuxResult::kStopped);
-    Input* first = nullptr;
-    for (Input& in : inputs) {
-      if (in.hasNext && (!first || in.nextUs < first->nextUs)) first = &in;
-    }
-    if (!first) break;
-    AVPacket* p = first->next.get();
-    const int s = p->stream_index;
-    if (s == first->video) {
-      if (&*first == &inputs.front() && progress) {
-        const std::int64_t doneMs =
-            std::clamp<std::int64_t>((first->nextUs - startUs) / 1000, 0, spanMs);
-        if (!progress(arg, int(doneMs), int(spanMs))) busy->store(0);
-      }
-      r = write(*first, p, s, first->outVideo);
-    } else if (first->adts) {
-      r = av_bsf_send_packet(first->adts.get(), p);
-      while (r >= 0 && av_bsf_receive_packet(first->adts.get(), filtered.get()) == 0) {
-        r = write(*first, filtered.get(), s, first->outAudio);
-        av_packet_unref(filtered.get());
-      }
-      // A packet the filter refuses (no ADTS header) is the file's damage: left out.
-      if (r == AVERROR_INVALIDDATA) r = 0;
-    } else {
-      r = write(*first, p, s, first->outAudio);
-    }
     if (r < 0) return Fail(outcome, RemuxResult::kWriteFailed, r);
-    ReadNext(first, startUs, toUs);
+    outcome.parts.push_back({int(startUs / 1000), int(endUs / 1000)});
+    outcome.endMs = int(endUs / 1000);
+    offsetUs += endUs - startUs;
+    doneMs += parts[i].toMs - parts[i].fromMs;
   }
   if ((r = av_write_trailer(out.get())) < 0) return Fail(outcome, RemuxResult::kWriteFailed, r);
   if ((r = avio_closep(&out->pb)) < 0) return Fail(outcome, RemuxResult::kWriteFailed, r);
-  outcome.endMs = int(endUs / 1000);
   outcome.result = RemuxResult::kDone;
   return outcome;
 }

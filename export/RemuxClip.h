@@ -46,6 +46,11 @@ struct RemuxOutcome {
   int endMs = 0;         // the end of its last picture
   int videoStreams = 0;  // pictures of this many cameras
   bool sound = false;    // and the sound
+  // Each part written, in ms of its recording (RemuxPartsToMp4; one for RemuxToMp4).
+  struct Span {
+    int startMs = 0, endMs = 0;
+  };
+  std::vector<Span> parts;
 };
 
 // Writes [fromMs, toMs) of the recording whose camera files are `sources` (the front's first) as
@@ -54,3 +59,20 @@ struct RemuxOutcome {
 RemuxOutcome RemuxToMp4(const std::vector<RemuxSource>& sources, int fromMs, int toMs,
                         const std::string& destination, ConvertProgressFn progress, void* arg,
                         std::atomic<int>* busy);
+
+// One recording's part of a clip that joins several.
+struct RemuxPart {
+  std::vector<RemuxSource> sources;
+  int fromMs = 0;
+  int toMs = 0;
+};
+
+// As RemuxToMp4, of several recordings' spans one after another in one file (a trip's clip across
+// its joins): each part starts at its cameras' key pictures at or before its `from` and is placed
+// where the last part's pictures ended, whatever time passed between the recordings. The file's
+// streams are the first part's; a later part whose cameras code otherwise (another codec or
+// picture size, other sound) cannot share them (kOpenFailed). startMs is the first part's start
+// in its recording, endMs the last part's end in its own; progress runs over the parts' spans
+// asked for, added up.
+RemuxOutcome RemuxPartsToMp4(const std::vector<RemuxPart>& parts, const std::string& destination,
+                             ConvertProgressFn progress, void* arg, std::atomic<int>* busy);

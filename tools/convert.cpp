@@ -435,7 +435,7 @@ int ExportFamilyClipTo(const std::string& root, const cards::CardRecording& reco
   const auto started = std::chrono::steady_clock::now();
   Progress progress{&recording.name, !json && isatty(fileno(stdout)) != 0, -1};
   const ClipOutcome outcome =
-      ExportFamilyClip(root, recording, ClipRequest{recording.name, fromMs, toMs, destDir},
+      ExportFamilyClip(root, recording, ClipRequest{recording.name, fromMs, toMs, destDir, {}},
                        &ShowProgress, &progress, nullptr);
   if (progress.tty) std::printf("\r");
   if (json) {

@@ -278,13 +278,15 @@ class ClipTest : public ::testing::Test {
 
   ClipOutcome Export(const std::string& name, int fromMs, int toMs,
                      ConvertProgressFn progress = nullptr, void* arg = nullptr,
-                     std::atomic<int>* busy = nullptr, const std::string& folder = "") {
+                     std::atomic<int>* busy = nullptr, const std::string& folder = "",
+                     std::vector<std::string> following = {}) {
     Reader reader(Card());
     ClipRequest request;
     request.name = name;
     request.fromMs = fromMs;
     request.toMs = toMs;
     request.folder = folder.empty() ? Out() : folder;
+    request.following = std::move(following);
     return ExportClip(&reader.parser, reader.lib.get(), request, progress, arg, busy);
   }
 
@@ -600,6 +602,59 @@ TEST_F(ClipTest, ProgressCountsTheSpansPicturesAlone) {
   EXPECT_LT(blocks[16].front, kBlockPictures);
   EXPECT_EQ(all.total, kBlockPictures + blocks[16].front);
   EXPECT_EQ(all.seen, all.total);
+}
+
+// A trip's clip across a join: the end of one recording and the start of the next in one file,
+// named on the timeline from the first one's start, with both recordings' tracks and sources.
+TEST_F(ClipTest, ASpanAcrossAJoinIsOneFileOfBothRecordingsBlocks) {
+  if (!HaveReaders()) GTEST_SKIP() << "ffmpeg, gpsbabel or sha256sum is not installed";
+  StopAfter all{1 << 30};
+  const ClipOutcome o = Export(kFull, 20300, 2500, &StopAfterSome, &all, nullptr, "", {kCut});
+  ASSERT_EQ(o.result, kClipDone) << o.reason;
+  const std::string stem = "EVENT_20240612_081500_D_0020-0028";
+  EXPECT_EQ(o.stem, stem);
+  EXPECT_EQ(o.span.startMs, 20000);
+  EXPECT_EQ(o.span.endMs, 28000);
+  EXPECT_EQ(o.span.blocks, 5 + 3);
+  Counts want = SumBlocks(CountBlocks(Card(), kFull), 20, 5);
+  want += SumBlocks(CountBlocks(Card(), kCut), 0, 3);
+  EXPECT_EQ(all.total, want.front);
+  EXPECT_EQ(all.seen, all.total);
+  EXPECT_EQ(ExtractAvi(o.files[0]), want);
+  EXPECT_EQ(ProbeAvi(o.files[0]), WithoutSoundPackets(want));
+  const Ran decode = Shell("ffmpeg -nostdin -v error -i " + Quote(o.files[0]) + " -f null -");
+  EXPECT_EQ(decode.exitCode, 0);
+  EXPECT_EQ(decode.out, "");
+
+  const Ran check =
+      Shell("cd " + Quote(Out()) + " && sha256sum -c --strict " + Quote(stem + ".sha256"));
+  EXPECT_EQ(check.exitCode, 0) << check.out;
+  const std::string text = Contents(o.files[2]);
+  for (const char* name : {kFull, kCut}) {
+    const std::string source =
+        fs::absolute(Card() + "/VEX/" + std::string(name).substr(0, std::strlen(name) - 4) + ".vex")
+            .lexically_normal();
+    EXPECT_NE(check.out.find(source + ": OK"), std::string::npos) << check.out;
+    EXPECT_NE(text.find(source + " ("), std::string::npos) << text;
+  }
+  EXPECT_NE(text.find(std::string("Then:          ") + kCut), std::string::npos) << text;
+  EXPECT_NE(text.find("Camera clock:  2024-06-12 08:15:27.0 - 2024-06-12 08:15:30.0"),
+            std::string::npos)
+      << text;
+
+  // Each recording's fixes of its own part, on its own clock (UTC + 9 h).
+  const std::vector<std::int64_t> times = GpxTimes(o.files[1]);
+  EXPECT_EQ(int(times.size()), o.gpsPoints);
+  int inFirst = 0, inSecond = 0;
+  for (std::int64_t t : times) {
+    const std::int64_t first = t - (NameClock(kFull) - 9 * 3600);
+    const std::int64_t second = t - (NameClock(kCut) - 9 * 3600);
+    if (first >= 20 && first < 25) ++inFirst;
+    if (second >= 0 && second < 3) ++inSecond;
+  }
+  EXPECT_GE(inFirst, 4);
+  EXPECT_GE(inSecond, 2);
+  EXPECT_EQ(inFirst + inSecond, int(times.size()));
 }
 
 TEST_F(ClipTest, AFullDiskUnderTheAviLeavesNothing) {
