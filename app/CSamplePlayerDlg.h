@@ -341,7 +341,7 @@ class CSamplePlayerDlg : public wxFrame,
     return familyPlaying_.empty() ? trip_->PlayingName() : familyPlaying_;
   }
   const cards::CardRecording* PlayingFamilyRecording(std::string* root) const override;
-  bool TripRecordingAt(int ms, std::string* listed, int* startMs,
+  bool TripRecordingAt(int ms, std::string* listed, int* startMs, int* endMs,
                        const cards::CardRecording** family, std::string* root) const override;
   int CurrentRecordingStartMs() const override;
   bool ClipBeingWritten() const override { return moment_->ClipBusy(); }

@@ -503,13 +503,15 @@ const CSamplePlayerDlg::TripClock* CSamplePlayerDlg::TripPartAt(int positionMs) 
   return at;
 }
 
-bool CSamplePlayerDlg::TripRecordingAt(int ms, std::string* listed, int* startMs,
+bool CSamplePlayerDlg::TripRecordingAt(int ms, std::string* listed, int* startMs, int* endMs,
                                        const cards::CardRecording** family,
                                        std::string* root) const {
   const TripClock* at = TripPartAt(ms);
   if (at == nullptr) return false;
   *listed = at->listed;
   *startMs = at->startMs;
+  *endMs =
+      at + 1 != tripClock_.data() + tripClock_.size() ? (at + 1)->startMs : engine_.GetDurationMs();
   const cards::CardRecording* r = tripList_->Recording(at->listed);
   *family = r != nullptr && r->family != cards::Family::kVex ? r : nullptr;
   *root = tripList_->Root();

@@ -25,9 +25,9 @@ constexpr char kTextChooseClipFolder[] = "Choose the folder for the clip";
 constexpr char kTextOutBeforeIn[] =
     "The out point (O) must come after the in point (I): set the in point again.";
 constexpr char kTextClipBusy[] = "A clip is being written: wait for it to finish.";
-constexpr char kTextClipAcrossJoin[] =
-    "The clip's points lie in two of the trip's recordings. Set both in one recording: a clip "
-    "across a join is not made yet.";
+constexpr char kTextClipMixedCameras[] =
+    "The clip's recordings come from cameras of two kinds, which one file cannot hold: set both "
+    "points in recordings of one camera.";
 
 // "1/4×", "1/2×", "1×", "2×" ... for a speed in quarters.
 wxString SpeedLabel(int quarters) {
@@ -46,14 +46,16 @@ std::string ClockText(int ms) {
   return std::string(text) + "." + std::to_string(ms % 1000 / 100);
 }
 
-// Tells the window how the clip's export ended (on the clip's worker). how: what the span is.
-void PostClipReport(wxEvtHandler* window, const ClipOutcome& outcome, const char* how) {
+// Tells the window how the clip's export ended (on the clip's worker). how: what the span is;
+// offsetMs: where the clip's first recording starts on the timeline played (a trip's).
+void PostClipReport(wxEvtHandler* window, const ClipOutcome& outcome, const char* how,
+                    int offsetMs) {
   ClipReport report;
   report.ok = outcome.result == kClipDone;
   if (report.ok) {
     report.path = outcome.files.front();
-    report.message = "Saved the clip from " + ClockText(outcome.span.startMs) + " to " +
-                     ClockText(outcome.span.endMs) + " (" + how + ") as:";
+    report.message = "Saved the clip from " + ClockText(offsetMs + outcome.span.startMs) + " to " +
+                     ClockText(offsetMs + outcome.span.endMs) + " (" + how + ") as:";
     for (const auto& file : outcome.files) report.message += "\n" + file;
   } else {
     report.message = "The clip could not be saved: " + outcome.reason;
@@ -197,20 +199,36 @@ void MomentControls::ExportClip() {
   request.toMs = clipOutMs_;
   std::string familyRoot;
   const cards::CardRecording* family = host_->PlayingFamilyRecording(&familyRoot);
-  std::string inName, outName;
-  int inStart = 0, outStart = 0;
-  const cards::CardRecording* outFamily = nullptr;
-  if (host_->TripRecordingAt(clipInMs_, &inName, &inStart, &family, &familyRoot) &&
-      host_->TripRecordingAt(clipOutMs_ - 1, &outName, &outStart, &outFamily, &familyRoot)) {
-    // A trip's clip is a span of the one recording that holds both of its points.
-    if (inName != outName) {
-      dialogs_->ShowMessage(wxString::FromUTF8(kTextClipAcrossJoin),
-                            wxString::FromUTF8(kTextClipCaption), wxOK | wxICON_INFORMATION);
-      return;
+  std::vector<cards::CardRecording> families;
+  if (family != nullptr) families.push_back(*family);
+  int offsetMs = 0;
+  std::string listed;
+  int startMs = 0, endMs = 0;
+  if (host_->TripRecordingAt(clipInMs_, &listed, &startMs, &endMs, &family, &familyRoot)) {
+    // A trip's clip: the recording holding the in point from there, each one after it whole,
+    // up to the one holding the out point.
+    request.name = listed;
+    request.fromMs = clipInMs_ - startMs;
+    offsetMs = startMs;
+    families.clear();
+    const bool familyKind = family != nullptr;
+    if (familyKind) families.push_back(*family);
+    while (endMs < clipOutMs_ && endMs > startMs) {
+      const int partStart = endMs;
+      if (!host_->TripRecordingAt(partStart, &listed, &startMs, &endMs, &family, &familyRoot) ||
+          startMs != partStart) {
+        break;
+      }
+      if ((family != nullptr) != familyKind) {
+        dialogs_->ShowMessage(wxString::FromUTF8(kTextClipMixedCameras),
+                              wxString::FromUTF8(kTextClipCaption), wxOK | wxICON_INFORMATION);
+        return;
+      }
+      request.following.push_back(listed);
+      if (familyKind) families.push_back(*family);
     }
-    request.name = inName;
-    request.fromMs = clipInMs_ - inStart;
-    request.toMs = clipOutMs_ - inStart;
+    request.toMs = clipOutMs_ - startMs;
+    family = familyKind ? &families.front() : nullptr;
   }
   wxString folder;
   if (!dialogs_->ChooseFolder(wxString::FromUTF8(kTextChooseClipFolder),
@@ -225,17 +243,17 @@ void MomentControls::ExportClip() {
   clipBusy_ = true;
   if (family != nullptr) {
     // Another family's files are read by libavformat alone: no card library is needed.
-    clipWorker_ = std::thread([window = window_, request, recording = *family, familyRoot] {
+    clipWorker_ = std::thread([window = window_, request, families, familyRoot, offsetMs] {
       PostClipReport(
-          window, ::ExportFamilyClip(familyRoot, recording, request, nullptr, nullptr, nullptr),
-          "from the key pictures at or before the in point, every camera's own pictures");
+          window, ::ExportFamilyClip(familyRoot, families, request, nullptr, nullptr, nullptr),
+          "from the key pictures at or before the in point, every camera's own pictures", offsetMs);
     });
     return;
   }
   const std::string cardDir = cardDir_;
   // The worker reads the card through a library handle and parser of its own: the engine's
   // stream on the window's handle goes on undisturbed.
-  clipWorker_ = std::thread([window = window_, request, cardDir] {
+  clipWorker_ = std::thread([window = window_, request, cardDir, offsetMs] {
     VexHandle library = VexStart();
     VexInitialise(library, cardDir.empty() ? nullptr : cardDir.c_str());
     char drive = 0;
@@ -250,7 +268,8 @@ void MomentControls::ExportClip() {
       parser.Stop();
     }
     VexRelease(library);
-    PostClipReport(window, outcome, "rounded out to the key pictures a clip starts and ends at");
+    PostClipReport(window, outcome, "rounded out to the key pictures a clip starts and ends at",
+                   offsetMs);
   });
 }
 

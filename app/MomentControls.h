@@ -65,12 +65,13 @@ class MomentControls : public TripTrack::Follower {
       (void)root;
       return nullptr;
     }
-    // A trip playing: the recording at `ms` of its timeline (as listed), where it starts on the
-    // timeline and, for another camera family's, its listing with the card's folder in *root
-    // (null for a VEX recording). False while no trip plays.
-    virtual bool TripRecordingAt(int ms, std::string* listed, int* startMs,
+    // A trip playing: the recording at `ms` of its timeline (as listed), where it starts and
+    // ends on the timeline (the next one's start, or the trip's end) and, for another camera
+    // family's, its listing with the card's folder in *root (null for a VEX recording). False
+    // while no trip plays.
+    virtual bool TripRecordingAt(int ms, std::string* listed, int* startMs, int* endMs,
                                  const cards::CardRecording** family, std::string* root) const {
-      (void)ms, (void)listed, (void)startMs, (void)family, (void)root;
+      (void)ms, (void)listed, (void)startMs, (void)endMs, (void)family, (void)root;
       return false;
     }
   };
