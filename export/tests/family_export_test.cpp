@@ -371,6 +371,23 @@ TEST_F(FamilyExportTest, AClipAcrossAJoinHoldsBothRecordingsPacketsInOrder) {
   }
 }
 
+// Recordings whose cameras code otherwise (H.264 then H.265) cannot share one file's streams: the
+// clip is refused with why, and nothing is left.
+TEST_F(FamilyExportTest, AClipJoiningOtherCodingsIsRefusedAndLeavesNothing) {
+  cards::CardRecording first = Listed(Cards::Get().Root(kCards[0])).front();
+  cards::CardRecording second = Listed(Cards::Get().Root(kCards[1])).front();
+  // Both from the folder that holds the two cards.
+  for (cards::CameraFile& f : first.files) f.path = std::string(kCards[0].label) + "/" + f.path;
+  for (cards::CameraFile& f : second.files) f.path = std::string(kCards[1].label) + "/" + f.path;
+  const std::string root = fs::path(Cards::Get().Root(kCards[0])).parent_path().string();
+  const ClipOutcome o =
+      ExportFamilyClip(root, {first, second}, {first.name, 1000, 1000, out_.str(), {second.name}},
+                       nullptr, nullptr, nullptr);
+  EXPECT_EQ(o.result, kClipNoRecording);
+  EXPECT_NE(o.reason.find("do not code alike"), std::string::npos) << o.reason;
+  EXPECT_EQ(FilesUnder(out_.str()), std::vector<std::string>{});
+}
+
 TEST_F(FamilyExportTest, ClipOutsideTheRecordingOrStoppedLeavesNothing) {
   const std::string root = Cards::Get().Root(kCards[2]);
   const cards::CardRecording r = Listed(root).front();
