@@ -19,6 +19,7 @@
 #include "export/RemuxClip.h"
 #include "export/TrackExport.h"
 #include "media/CContainerParser.h"
+#include "media/CTripParser.h"
 #include "platform/WholeFile.h"
 #include "support/CivilDate.h"
 #include "telemetry/TrackReader.h"
@@ -124,8 +125,8 @@ struct Piece {
   std::filesystem::path source;
 };
 
-// More recordings than a clip across a trip's joins takes (a day of one-minute recordings).
-constexpr std::size_t kMaxClipRecordings = 1440;
+// A clip across a trip's joins takes at most a trip's recordings.
+constexpr std::size_t kMaxClipRecordings = kMaxTripRecordings;
 
 ClipOutcome& Fail(ClipOutcome& outcome, ClipResult result, int error = 0) {
   outcome.result = result;
