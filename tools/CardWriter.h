@@ -110,6 +110,9 @@ enum class GpsClock {
   kNone,   // none: left out where the format allows, zeros elsewhere
 };
 
+// The most a camera's first picture may follow the front camera's.
+inline constexpr int kMaxCameraLateMs = 1000;
+
 // What every recording of a card shares.
 struct CardOptions {
   VideoSize front{1280, 720};
@@ -148,6 +151,10 @@ struct CardOptions {
   Telemetry telemetry = Telemetry::kFamily;
   GpsClock gpsClock = GpsClock::kUtc;
   int gpsLostSeconds = 0;
+  // Outside vex cards: how many ms after the front camera's first picture every other camera's
+  // first one is taken (0..kMaxCameraLateMs), as a rear camera that starts late records it. Its
+  // file's pictures start that late on the file's clock and show the road at their own time.
+  int camerasLateMs = 0;
 };
 
 // One recording to write.

@@ -73,7 +73,7 @@ bool ContainerWriter::Fail(const std::string& what, int code, std::string* error
 
 bool ContainerWriter::Open(const std::string& path, Container container, const DateTime& clock,
                            const AVCodecContext* video, int fps, const AVCodecContext* sound,
-                           std::string* error, const DataTrack& data) {
+                           std::string* error, const DataTrack& data, const FileTiming& timing) {
   path_ = path;
   fps_ = fps;
   AVFormatContext* f = nullptr;
@@ -136,9 +136,12 @@ bool ContainerWriter::Open(const std::string& path, Container container, const D
     format_.reset();
     return false;
   }
+  if (timing.sharedClock && container == Container::kTs) f->output_ts_offset = AV_TIME_BASE;
   // The muxers' defaults: MP4 and MOV write their index after the media, at the end.
   rc = avformat_write_header(f, nullptr);
   if (rc < 0) return Fail("cannot write the container's header", rc, error);
+  // The muxer has chosen the stream's time base by now.
+  pictureDelay_ = av_rescale_q(timing.lateMs, AVRational{1, 1000}, v->time_base);
   return true;
 }
 
@@ -163,6 +166,10 @@ bool ContainerWriter::Write(int stream, const std::uint8_t* data, std::size_t si
                            : stream == dataStream_ ? AVRational{1, 1000}
                                                    : AVRational{1, fps_};
   av_packet_rescale_ts(p, given, format_->streams[stream]->time_base);
+  if (stream == 0) {
+    p->pts += pictureDelay_;
+    p->dts += pictureDelay_;
+  }
   // Takes the packet's reference, leaving it blank for the next one.
   rc = av_interleaved_write_frame(format_.get(), p);
   if (rc < 0) return Fail("write error", rc, error);

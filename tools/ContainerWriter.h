@@ -57,6 +57,16 @@ bool AddTsPrivatePackets(const std::string& path, int pid, int streamId,
                          const std::vector<std::vector<std::uint8_t>>& payloads,
                          std::string* error);
 
+// How one camera's file of a recording is timed beside the others'.
+struct FileTiming {
+  // The cameras' files share one clock: a transport stream's times start a second into it (the
+  // sound's priming before the pictures included) rather than at its own first packet.
+  bool sharedClock = false;
+  // How many ms after the file's zero its pictures start (an MP4 or MOV file says so in an edit
+  // list).
+  int lateMs = 0;
+};
+
 class ContainerWriter {
  public:
   ContainerWriter();
@@ -71,7 +81,7 @@ class ContainerWriter {
   // With a `data` track, the file holds it after the pictures and the sound.
   bool Open(const std::string& path, Container container, const DateTime& clock,
             const AVCodecContext* video, int fps, const AVCodecContext* sound, std::string* error,
-            const DataTrack& data = DataTrack());
+            const DataTrack& data = DataTrack(), const FileTiming& timing = FileTiming());
 
   // Picture au.picture, one picture long; then the sound packet (times in samples).
   bool WritePicture(const AccessUnit& au, std::string* error);
@@ -105,6 +115,7 @@ class ContainerWriter {
   int soundRate_ = 0;
   int soundStream_ = -1;
   int dataStream_ = -1;
+  std::int64_t pictureDelay_ = 0;  // how late the pictures start, in their stream's time base
 };
 
 }  // namespace tools

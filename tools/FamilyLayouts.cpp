@@ -411,6 +411,7 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
   std::vector<std::string> names;
   StreamFormat format;
   format.flashEveryCamera = true;
+  format.camerasLateMs = options.camerasLateMs;
   // The files of the recording as they are made, so that a failure removes them all.
   format.codec = options.codec;
   format.globalHeader = container != Container::kTs;
@@ -458,6 +459,14 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
     return writers.empty() || writers[0]->WriteData(sample, second * 1000, 1000, error);
   };
 
+  // The files of cameras that start late are on the front camera's clock; other cards' files
+  // are each timed from their own first packet.
+  auto timing = [&](std::size_t c) {
+    FileTiming t;
+    t.sharedClock = format.camerasLateMs > 0;
+    t.lateMs = c == 0 ? 0 : format.camerasLateMs;
+    return t;
+  };
   for (const std::string& name : names) result->files.push_back({name, 0, false});
   for (std::size_t c = 0; c < cameras.size(); ++c) {
     const fs::path path = fs::path(root) / names[c];
@@ -470,7 +479,7 @@ bool FamilyLayout::WriteFiles(const std::string& root, const CardOptions& option
     writers.push_back(std::make_unique<ContainerWriter>());
     if (!writers.back()->Open(path.string(), container, plan.start, streams.Encoder(int(c)),
                               options.fps, sound && c == 0 ? aac.context() : nullptr, error,
-                              c == 0 ? track : DataTrack())) {
+                              c == 0 ? track : DataTrack(), timing(c))) {
       return false;  // the writers made so far remove their files
     }
   }

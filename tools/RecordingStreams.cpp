@@ -46,6 +46,7 @@ H264Settings Encoding(const CardOptions& options, const StreamFormat& format, Vi
 RecordingStreams::RecordingStreams(const CardOptions& options, const RecordingPlan& plan,
                                    int keyInterval, const StreamFormat& format)
     : fps_(options.fps),
+      lateMs_(std::clamp(format.camerasLateMs, 0, kMaxCameraLateMs)),
       start_(plan.start),
       utcStart_(AddSeconds(plan.start, -kClockAheadOfUtcSeconds)),
       route_(TripSeed(plan) * 7919ull + 17, plan.tripOffsetSeconds, plan.seconds, Parked(plan)),
@@ -80,20 +81,24 @@ bool RecordingStreams::Open(std::string* error) {
 
 bool RecordingStreams::EncodePicture(int n, std::vector<std::deque<AccessUnit>>* out,
                                      std::string* error) {
-  const double t = double(n) / fps_;
-  const DateTime now = AddSeconds(start_, n / fps_);
-  char clock[32];
-  std::snprintf(clock, sizeof clock, "%04d.%02d.%02d %02d:%02d:%02d", now.year, now.month, now.day,
-                now.hour, now.minute, now.second);
-  const int kmh = int(route_.SpeedKmh(t));
-  // The trip's distance, so that the road's marks run on from the recording before.
-  const double metres = route_.Metres(t);
   if (out->size() < cameras_.size()) out->resize(cameras_.size());
   for (std::size_t c = 0; c < cameras_.size(); ++c) {
+    // Picture n is taken at `ticks` thousandths of a picture period after the front camera's
+    // first; the flash shows in the first picture at or after each whole second.
+    const std::int64_t ticks = std::int64_t(n) * 1000 + (c == 0 ? 0 : std::int64_t(lateMs_) * fps_);
+    const std::int64_t second = std::int64_t(fps_) * 1000;
+    const double t = double(ticks) / double(second);
+    const DateTime now = AddSeconds(start_, ticks / second);
+    char clock[32];
+    std::snprintf(clock, sizeof clock, "%04d.%02d.%02d %02d:%02d:%02d", now.year, now.month,
+                  now.day, now.hour, now.minute, now.second);
+    const int kmh = int(route_.SpeedKmh(t));
+    // The trip's distance, so that the road's marks run on from the recording before.
+    const double metres = route_.Metres(t);
     Picture picture;
     if (!cameras_[c].encoder.NextPicture(&picture, error)) return false;
     const bool flashes = c == 0 || cameras_[c].scene->ShowsFlash();
-    cameras_[c].scene->Draw(picture, n, t, metres, clock, kmh, flashes && n % fps_ == 0);
+    cameras_[c].scene->Draw(picture, n, t, metres, clock, kmh, flashes && ticks % second < 1000);
     if (!cameras_[c].encoder.Encode(n, &(*out)[c], error)) return false;
   }
   return true;

@@ -50,6 +50,8 @@ struct StreamFormat {
   // Every camera's picture carries the whole-second flash, not the front one's alone (other
   // families' cards, whose cameras' files are each timed on their own).
   bool flashEveryCamera = false;
+  // How many ms after the front camera's the other cameras' pictures are taken (CardOptions).
+  int camerasLateMs = 0;
 };
 
 class RecordingStreams {
@@ -98,6 +100,7 @@ class RecordingStreams {
 
  private:
   const int fps_;
+  const int lateMs_;  // the other cameras', 0..kMaxCameraLateMs
   const DateTime start_;
   const DateTime utcStart_;
   const TripDrive route_;

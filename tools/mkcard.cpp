@@ -85,6 +85,9 @@ void Usage(std::FILE* out) {
       "  --rear yes|no|mixed  which recordings have a rear camera (default mixed)\n"
       "  --front WxH          front picture size (default 1280x720)\n"
       "  --rear-size WxH      rear picture size (default 640x360)\n"
+      "  --rear-late MS       outside vex cards, the other cameras' files start MS ms\n"
+      "                       (0 to 1000) after the front camera's, as a rear camera that\n"
+      "                       starts late records them (default 0)\n"
       "  --fps N              pictures per second of both cameras (default 30)\n"
       "  --start YYYYMMDD_HHMMSS  the camera's clock at the first recording\n"
       "                       (default 20240612_081500)\n"
@@ -296,6 +299,8 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
       ok = value(&v) && ParseSize(v, &s->card.front);
     } else if (a == "--rear-size") {
       ok = value(&v) && ParseSize(v, &s->card.rear);
+    } else if (a == "--rear-late") {
+      ok = value(&v) && ParseInt(v, 0, tools::kMaxCameraLateMs, &s->card.camerasLateMs);
     } else if (a == "--fps") {
       ok = value(&v) && ParseInt(v, 1, 120, &s->card.fps);
     } else if (a == "--start") {
@@ -339,6 +344,12 @@ int ParseArgs(int argc, char** argv, Settings* s, bool* help) {
   if (s->card.family == "vex" && (s->card.telemetry != tools::Telemetry::kFamily ||
                                   s->card.gpsClock != tools::GpsClock::kUtc)) {
     std::fprintf(stderr, "roadeye-mkcard: vex cards keep their own GPS records\n");
+    return 2;
+  }
+  if (s->card.family == "vex" && s->card.camerasLateMs != 0) {
+    std::fprintf(stderr,
+                 "roadeye-mkcard: --rear-late: a vex recording holds both cameras in one file, "
+                 "on one clock\n");
     return 2;
   }
   if (s->card.family != "vex") {

@@ -302,6 +302,33 @@ TEST_F(ToolsTest, NovatekCardsComeInMovAndTransportStreams) {
   }
 }
 
+// A rear camera that starts late: its file's pictures start that much after the front file's, on
+// the same clock, in an MP4 file (its edit list) and in a transport stream alike.
+TEST_F(ToolsTest, ALateRearCamerasPicturesStartThatLateInItsFile) {
+  NeedFfmpeg();
+  for (const char* container : {"mp4", "ts"}) {
+    SCOPED_TRACE(container);
+    const fs::path dir = tmp_.path() / container;
+    MakeCard(dir, std::string("--family novatek --kinds REC --seconds 2 --count 1 --no-damaged "
+                              "--front 320x180 --rear-size 160x90 --rear yes --rear-late 400 "
+                              "--container ") +
+                      container);
+    const std::string stem = (dir / "DCIM/Movie/2024_0612_081500_001").string();
+    const std::string extension = std::string(".") + (container[0] == 'm' ? "MP4" : "TS");
+    auto pictureStart = [&](const char* camera) {
+      const Probed p = FfprobeJson(stem + camera + extension);
+      EXPECT_EQ(p.warnings, "");
+      for (const auto& stream : p.json.value("streams", nlohmann::json::array())) {
+        if (stream.value("codec_type", "") == "video") {
+          return std::stod(stream.value("start_time", "-1"));
+        }
+      }
+      return -1.0;
+    };
+    EXPECT_NEAR(pictureStart("R") - pictureStart("F"), 0.4, 0.001);
+  }
+}
+
 // The beep that starts each whole second stays on the second in the front file's AAC sound, the
 // encoder's priming cut off by the container.
 TEST_F(ToolsTest, FamilySoundBeepsOnTheWholeSeconds) {
@@ -341,6 +368,10 @@ TEST_F(ToolsTest, MkcardRefusesUnknownFamiliesAndContainersTheyLack) {
   r = RunCommand(
       Quote(Mkcard()) + " " + Quote(card().string()) + " --family vantrue --container mov", true);
   EXPECT_EQ(r.exitCode, 2) << r.out;
+  // A VEX recording's cameras share one file.
+  r = RunCommand(Quote(Mkcard()) + " " + Quote(card().string()) + " --rear-late 400", true);
+  EXPECT_EQ(r.exitCode, 2) << r.out;
+  EXPECT_NE(r.out.find("--rear-late"), std::string::npos) << r.out;
   EXPECT_FALSE(fs::exists(card()));
 }
 
