@@ -16,6 +16,8 @@ extern "C" {
 #include <limits>
 #include <memory>
 
+#include "media/CContainerParser.h"
+
 namespace {
 
 // The container formats cameras write; libavformat refuses any other (as cards/ContainerProbe).
@@ -237,6 +239,12 @@ RemuxResult OpenPart(const RemuxPart& part, std::atomic<int>* busy, std::vector<
                                                             : 0;
     soundTaken = soundTaken || in.audio >= 0;
   }
+  for (std::size_t i = 1; i < inputs->size(); ++i) {
+    Input& in = (*inputs)[i];
+    if (TimedFromFrontStart(in.startUs - inputs->front().startUs)) {
+      in.startUs = inputs->front().startUs;
+    }
+  }
 
   // Each camera at its key picture at or before `from`; time 0 the earliest of them.
   const std::int64_t fromUs = std::int64_t(part.fromMs) * 1000;
@@ -313,8 +321,8 @@ struct Writer {
 // Writes a part's packets in time order, one waiting from each camera's file, from startUs (its 0)
 // to before toUs of its recording, placed offsetUs into the file. progress is told the ms of the
 // part written before each front picture, and returning false stops the clip. endUs: the end of
-// the part's last picture, in its recording. A negative libavformat error when a packet could not
-// be written.
+// the part's last front picture, in its recording. A negative libavformat error when a packet could
+// not be written.
 template <typename Progress>
 int WritePart(Writer* writer, std::vector<Input>* inputs, std::int64_t startUs, std::int64_t toUs,
               std::int64_t offsetUs, Progress progress, std::atomic<int>* busy,
@@ -341,8 +349,9 @@ int WritePart(Writer* writer, std::vector<Input>* inputs, std::int64_t startUs, 
     const std::int64_t end = in.Us(s, p->pts + std::max<std::int64_t>(p->duration, 0));
     p->pts = std::max<std::int64_t>(0, p->pts - shift);
     p->dts -= shift;
-    // The part lasts as long as its pictures (the sound's last packet may reach a little past).
-    if (s == in.video) *endUs = std::max(*endUs, end);
+    // The part lasts as long as the front camera's pictures (the sound's last packet, and a
+    // camera that started late, may reach a little past).
+    if (s == in.video && &in == &inputs->front()) *endUs = std::max(*endUs, end);
     av_packet_rescale_ts(p, inBase, out->streams[os]->time_base);
     // Each stream's times must rise: a camera that repeats one is moved on by a tick.
     std::int64_t& last = writer->lastDts[std::size_t(os)];

@@ -69,8 +69,8 @@ struct RemuxPart {
 
 // As RemuxToMp4, of several recordings' spans one after another in one file (a trip's clip across
 // its joins): each part starts at its cameras' key pictures at or before its `from` and is placed
-// where the last part's pictures ended, whatever time passed between the recordings. The file's
-// streams are the first part's; a later part whose cameras code otherwise (another codec or
+// where the last part's front pictures ended, whatever time passed between the recordings. The
+// file's streams are the first part's; a later part whose cameras code otherwise (another codec or
 // picture size, other sound) cannot share them (kOpenFailed). startMs is the first part's start
 // in its recording, endMs the last part's end in its own; progress runs over the parts' spans
 // asked for, added up.

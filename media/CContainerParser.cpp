@@ -201,6 +201,14 @@ bool CContainerParser::OpenSource(const std::string& path, Source* source, bool 
   return true;
 }
 
+void CContainerParser::AlignCameraClocks() {
+  for (int i = 1; i < sourceCount_; ++i) {
+    if (TimedFromFrontStart((sources_[i].startMs - sources_[0].startMs) * 1000)) {
+      sources_[i].startMs = sources_[0].startMs;
+    }
+  }
+}
+
 int CContainerParser::Open(const char* name, RecordingInfo* info) {
   CloseAll();
   damaged_.store(false, std::memory_order_release);
@@ -209,10 +217,12 @@ int CContainerParser::Open(const char* name, RecordingInfo* info) {
   lastKey_ = -1;
   soundFromMs_ = 0;
   const std::vector<std::string> files = ContainerRecordingFiles(name);
+  bool frontOpen = false;
   for (const std::string& path : files) {
     Source& s = sources_[sourceCount_];
     // The sound comes from the front camera's file, else from the other's.
     if (OpenSource(path, &s, audio_.decoder == nullptr)) {
+      if (&path == &files.front()) frontOpen = true;
       if (s.audio >= 0) soundSource_ = sourceCount_;
       ++sourceCount_;
     } else {
@@ -221,6 +231,7 @@ int CContainerParser::Open(const char* name, RecordingInfo* info) {
       damaged_.store(true, std::memory_order_release);
     }
   }
+  if (frontOpen) AlignCameraClocks();
   // The camera's data comes from the front camera's file even when its pictures cannot play (a
   // file cut short keeps the blocks written as it went), or from the files beside it.
   if (!files.empty()) {

@@ -42,6 +42,14 @@ bool IsContainerRecordingName(const char* name);
 inline constexpr int kMaxContainerFiles = 2;
 std::vector<std::string> ContainerRecordingFiles(const char* name);
 
+// Whether a camera whose file's first picture comes lateUs after the front camera's file's first
+// one (on the files' own clocks) is timed from the front camera's start, and so stays that late.
+// The cameras' files start on one clock: an MP4 or MOV file's zero is the moment the recording
+// began (a camera that starts late says so in an edit list), a transport stream's is the
+// camera's own clock, shared by its files. A file that starts before the front camera's, or much
+// later, keeps a clock of its own and starts at its own first picture.
+inline bool TimedFromFrontStart(std::int64_t lateUs) { return lateUs > 0 && lateUs <= 2000000; }
+
 class CContainerParser final : public VMediaParser {
  public:
   // Sound leaves as blocks of at most this many bytes (the feeder's block).
@@ -156,6 +164,9 @@ class CContainerParser final : public VMediaParser {
     int timeMs = 0;
   };
 
+  // Times the other cameras' files from the front camera's start where they share its clock
+  // (TimedFromFrontStart).
+  void AlignCameraClocks();
   bool OpenSource(const std::string& path, Source* source, bool wantSound);
   void CloseAll();
   // Puts the source's earliest packet read ahead into its head; false at its end.

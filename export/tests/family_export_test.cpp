@@ -42,13 +42,17 @@ struct CardCase {
   const char* options;  // roadeye-mkcard's
   const char* codec;    // the pictures' codec as ffprobe names it
   bool sound;
-  bool gps;  // the family's own GPS data is in or beside its files
+  bool gps;                            // the family's own GPS data is in or beside its files
+  const char* rearStart = "0.000000";  // the clip's rear pictures' first time (ffprobe's)
 };
 
+// Two of them have a rear camera that starts 400 ms late, in an MP4 file and in a transport stream.
 const CardCase kCards[] = {
     {"novatek", "--family novatek", "h264", true, true},
-    {"blackvue_h265", "--family blackvue --codec h265", "hevc", true, true},
-    {"novatek_ts", "--family novatek --container ts", "h264", true, true},
+    {"blackvue_h265", "--family blackvue --codec h265 --rear-late 400", "hevc", true, true,
+     "0.400000"},
+    {"novatek_ts", "--family novatek --container ts --rear-late 400", "h264", true, true,
+     "0.400000"},
     {"generic_ts_h265", "--family generic --container ts --codec h265", "hevc", true, false},
     {"tesla", "--family tesla", "h264", false, true},
 };
@@ -207,6 +211,14 @@ TEST_P(FamilyCardTest, ClipIsOneMp4OfEveryCameraFromAKeyPicture) {
       "-show_entries packet=pts_time,flags -of csv=p=0 " +
       Quote(mp4));
   EXPECT_EQ(first.out, "0.000000,K_\n");
+  // The rear camera's key picture at or before the start is its own, as late as it was taken.
+  if (r.files.size() > 1) {
+    const Ran rear = Shell(
+        "ffprobe -v error -select_streams v:1 -read_intervals %+#1 "
+        "-show_entries packet=pts_time -of csv=p=0 " +
+        Quote(mp4));
+    EXPECT_EQ(rear.out, std::string(GetParam().rearStart) + "\n");
+  }
   const Ran start =
       Shell("ffprobe -v error -show_entries format=start_time -of csv=p=0 " + Quote(mp4));
   EXPECT_EQ(start.out, "0.000000\n");
