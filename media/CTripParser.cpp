@@ -13,6 +13,10 @@ constexpr char kSeparator = '\x1e';
 constexpr long long kMaxSoundCorrectionMs = 1000;
 // Silence is handed on in packets of at most this many bytes (the sound feeder's block).
 constexpr long long kSilenceBytes = 3840;
+// The most pictures held at a join: a rear camera two seconds late at 120 pictures a second, in
+// pictures of a large camera's size. Past them, the camera's pictures are handed on as they come.
+constexpr std::size_t kMaxHeldPackets = 256;
+constexpr long long kMaxHeldBytes = 32LL << 20;
 
 }  // namespace
 
@@ -156,6 +160,7 @@ int CTripParser::Open(const char* name, RecordingInfo* info) {
   WaitAhead(-1);
   readers_[1]->Close();
   active_ = 0;
+  DropHeld();
   trip_ = IsTripRecordingName(name);
   {
     std::lock_guard<std::mutex> hold(segmentsLock_);
@@ -223,6 +228,7 @@ int CTripParser::Open(const char* name, RecordingInfo* info) {
 
 void CTripParser::Close() {
   WaitAhead(-1);
+  DropHeld();
   readers_[0]->Close();
   readers_[1]->Close();
 }
@@ -247,19 +253,83 @@ void CTripParser::GetAudioFormat(int* bits, int* rate) {
   *rate = soundRate_;
 }
 
-int CTripParser::LastPacketTimeMs() {
+int CTripParser::LastPacketTimeMs() { return trip_ ? deliveredMs_ : Active()->LastPacketTimeMs(); }
+
+int CTripParser::LastPacketKey() const { return trip_ ? deliveredKey_ : Active()->LastPacketKey(); }
+
+void CTripParser::Hold(HeldPacket* to, const char tag[8], const void* data, int size) const {
+  std::memcpy(to->tag, tag, sizeof to->tag);
+  to->bytes.assign(static_cast<const char*>(data), static_cast<const char*>(data) + size);
+  to->timeMs = deliveredMs_;
+  to->key = deliveredKey_;
+}
+
+int CTripParser::Deliver(const HeldPacket& from, char tag[8], void* buffer, int* size) {
+  std::memcpy(tag, from.tag, sizeof from.tag);
+  std::memcpy(buffer, from.bytes.data(), from.bytes.size());
+  *size = int(from.bytes.size());
+  deliveredMs_ = from.timeMs;
+  deliveredKey_ = from.key;
+  return 1;
+}
+
+int CTripParser::DeliverHeld(char tag[8], void* buffer, int* size) {
+  const HeldPacket first = std::move(held_.front());
+  held_.erase(held_.begin());
+  heldBytes_ -= static_cast<long long>(first.bytes.size());
+  return Deliver(first, tag, buffer, size);
+}
+
+void CTripParser::DropHeld() {
+  held_.clear();
+  heldBytes_ = 0;
+  hasWaiting_ = false;
+}
+
+bool CTripParser::RunsPastJoin(const char* tag) const {
+  if (current_ + 1 >= int(segments_.size()) || !Active()->TimesPictures()) return false;
+  if (ClassifyChunkTag(tag) != ChunkKind::kRearVideo) return false;
   const int t = Active()->LastPacketTimeMs();
-  if (!trip_) return t;
-  // Silence follows on from the sound before it.
-  if (lastSilence_ || t < 0) return -1;
-  return t + segments_[std::size_t(current_)].startMs + lastShiftMs_;
+  return t >= segments_[std::size_t(current_)].durationMs;
 }
 
 int CTripParser::ReadPacket(char tag[8], void* buffer, int* size) {
   if (!trip_) return Active()->ReadPacket(tag, buffer, size);
+  if (hasWaiting_) {
+    // The next recording's packet read while a held picture was due before it.
+    if (!held_.empty() && held_.front().timeMs < waiting_.timeMs) {
+      return DeliverHeld(tag, buffer, size);
+    }
+    hasWaiting_ = false;
+    return Deliver(waiting_, tag, buffer, size);
+  }
   const int capacity = *size;
-  lastSilence_ = false;
-  lastShiftMs_ = 0;
+  for (;;) {
+    *size = capacity;
+    const int r = ReadSegments(tag, buffer, size);
+    if (r > 0 && RunsPastJoin(tag) && held_.size() < kMaxHeldPackets &&
+        heldBytes_ + *size <= kMaxHeldBytes) {
+      held_.emplace_back();
+      Hold(&held_.back(), tag, buffer, *size);
+      heldBytes_ += *size;
+      continue;
+    }
+    if (held_.empty() || r == 0) return r;
+    // The trip ends (or the next recording does not open) with pictures held: they go first.
+    if (r < 0) return DeliverHeld(tag, buffer, size);
+    // Silence and other packets without a time follow the sound before them; at the same time
+    // the front camera's picture comes first, as within a recording.
+    if (deliveredMs_ <= held_.front().timeMs) return r;
+    Hold(&waiting_, tag, buffer, *size);
+    hasWaiting_ = true;
+    return DeliverHeld(tag, buffer, size);
+  }
+}
+
+int CTripParser::ReadSegments(char tag[8], void* buffer, int* size) {
+  const int capacity = *size;
+  deliveredMs_ = -1;
+  deliveredKey_ = -1;
   if (padBytes_ > 0) {
     // The silence that makes the last recording's sound as long as its pictures.
     const long long n = std::min({padBytes_, kSilenceBytes, (long long)capacity}) / 2 * 2;
@@ -268,12 +338,12 @@ int CTripParser::ReadPacket(char tag[8], void* buffer, int* size) {
       std::memset(buffer, soundBits_ == 8 ? 0x80 : 0, std::size_t(n));
       std::memcpy(tag, soundTag_, 4);
       *size = int(n);
-      lastSilence_ = true;
       return 1;
     }
   }
   for (;;) {
     *size = capacity;
+    int shiftMs = 0;  // of the sound's first ms left out
     const int r = Active()->ReadPacket(tag, buffer, size);
     if (r < 0) {
       const TripSegment& s = segments_[std::size_t(current_)];
@@ -285,7 +355,7 @@ int CTripParser::ReadPacket(char tag[8], void* buffer, int* size) {
       if (owed < 0 && -owed <= limit) dropBytes_ = -owed;
       if (padBytes_ > 0) {
         *size = capacity;
-        return ReadPacket(tag, buffer, size);
+        return ReadSegments(tag, buffer, size);
       }
       continue;
     }
@@ -299,8 +369,13 @@ int CTripParser::ReadPacket(char tag[8], void* buffer, int* size) {
         if (n == *size) continue;
         std::memmove(buffer, static_cast<char*>(buffer) + n, std::size_t(*size - n));
         *size -= int(n);
-        lastShiftMs_ = int(n * 1000 / std::max(1LL, SoundBytes(1000)));
+        shiftMs = int(n * 1000 / std::max(1LL, SoundBytes(1000)));
       }
+    }
+    if (r > 0) {
+      const int t = Active()->LastPacketTimeMs();
+      deliveredMs_ = t < 0 ? -1 : t + segments_[std::size_t(current_)].startMs + shiftMs;
+      deliveredKey_ = Active()->LastPacketKey();
     }
     return r;
   }
@@ -312,6 +387,7 @@ int CTripParser::SeekToKeyMs(int ms) {
   for (std::size_t i = 0; i < segments_.size(); ++i) {
     if (segments_[i].startMs <= ms) index = int(i);
   }
+  DropHeld();
   if (index != current_ && !Enter(index)) return -1;
   const TripSegment& s = segments_[std::size_t(index)];
   const int local = std::clamp(ms - s.startMs, 0, std::max(0, s.durationMs - 1));

@@ -10,7 +10,10 @@
 // opens the next one on the trip's opener thread, so that the join costs nothing but a swap. At a
 // join the sound is made as long as the recording's pictures (silence added, or the surplus left
 // out of the next recording's first sound, at most a second either way), so that pictures and
-// sound stay together over any number of joins.
+// sound stay together over any number of joins. A camera whose pictures run on past the front
+// camera's end (one that started late and stays that late) has its last pictures held at the join
+// and handed on among the next recording's first packets, in time order, so that it stays late
+// across the join rather than racing ahead of the front camera and waiting for it after.
 //
 // Names that are not trips go to the first reader alone, as before.
 //
@@ -82,7 +85,7 @@ class CTripParser final : public VMediaParser {
   int LastPacketTimeMs() override;
   bool ReadFailed() const override { return Active()->ReadFailed(); }
   VideoCodec GetVideoCodec(int stream) override { return Active()->GetVideoCodec(stream); }
-  int LastPacketKey() const override { return Active()->LastPacketKey(); }
+  int LastPacketKey() const override;
   bool TimesPictures() const override { return Active()->TimesPictures(); }
   int SeekToKeyMs(int ms) override;
   bool HasSound() const override { return Active()->HasSound(); }
@@ -101,6 +104,24 @@ class CTripParser final : public VMediaParser {
   bool Enter(int index);
   // The sound bytes of `ms` of sound in the trip's format, whole samples.
   long long SoundBytes(long long ms) const;
+  // The next packet of the segments in turn, its sound made as long as the pictures at each join.
+  int ReadSegments(char tag[8], void* buffer, int* size);
+  // Whether the packet just read is another camera's picture past the current segment's front
+  // pictures, with a segment after it: one to hold for the join.
+  bool RunsPastJoin(const char* tag) const;
+  // A packet kept back at a join, with its time on the trip's timeline.
+  struct HeldPacket {
+    char tag[8] = {};
+    std::vector<char> bytes;
+    int timeMs = -1;
+    int key = -1;
+  };
+  // Keeps the packet just read (with its time and key flag) in *to.
+  void Hold(HeldPacket* to, const char tag[8], const void* data, int size) const;
+  // Hands on a kept packet as the one read: from, or the oldest held picture.
+  int Deliver(const HeldPacket& from, char tag[8], void* buffer, int* size);
+  int DeliverHeld(char tag[8], void* buffer, int* size);
+  void DropHeld();
   static bool OpenerStep(void* self);
 
   VMediaParser* readers_[2];
@@ -119,10 +140,16 @@ class CTripParser final : public VMediaParser {
   // At a join: silence still to deliver, or bytes of the new segment's first sound to leave out.
   long long padBytes_ = 0;
   long long dropBytes_ = 0;
-  // The packet delivered last was silence, or sound of which the first lastShiftMs_ were left out.
-  bool lastSilence_ = false;
-  int lastShiftMs_ = 0;
   char soundTag_[8] = {'0', '2', 'w', 'b'};
+  // The pictures held at a join (oldest first, at most kMaxHeldPackets and kMaxHeldBytes), and
+  // the next segment's packet read while one of them was due first.
+  std::vector<HeldPacket> held_;
+  long long heldBytes_ = 0;
+  HeldPacket waiting_;
+  bool hasWaiting_ = false;
+  // The time and key flag of the packet delivered last (-1: none, or silence).
+  int deliveredMs_ = -1;
+  int deliveredKey_ = -1;
 
   // The opener thread: opens the segment asked for (ask_) in the idle reader; opened_ tells which
   // one it holds (-1 none). Both under openLock_.

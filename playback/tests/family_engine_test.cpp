@@ -168,56 +168,139 @@ TEST_F(FamilyEngineTest, AShownPictureIsThePictureAskedForInBothCameras) {
 }
 
 // Another family's trip: three H.265 MPEG-TS recordings of two cameras, back to back, each its
-// files read by a container reader in turn.
-TEST(FamilyTripEngine, EveryPictureOfBothCamerasComesAcrossTheJoins) {
-  setenv("SDL_AUDIODRIVER", "dummy", 0);
-  roadeye_test::TempDir card("family-trip");
-  ASSERT_EQ(roadeye_test::RunCommand(Quote(roadeye_test::BinDir() + "/roadeye-mkcard") + " " +
-                                         Quote(card.str()) +
-                                         " --family novatek --container ts --codec h265"
-                                         " --continuous --kinds REC --count 3 --seconds 2"
-                                         " --front 320x180 --rear-size 160x90 --rear yes"
-                                         " --no-damaged",
-                                     true)
-                .exitCode,
-            0);
-  std::vector<std::string> names;
-  for (const cards::CardRecording& r : cards::ScanCard(card.str()).recordings) {
-    ASSERT_EQ(r.files.size(), 2u);
-    names.push_back(ContainerRecordingName(
-        {card.str() + "/" + r.files[0].path, card.str() + "/" + r.files[1].path}));
+// files read by a container reader in turn. The rear camera starts each recording 400 ms after
+// the front one, as some do.
+class FamilyTripEngine : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    card_ = new roadeye_test::TempDir("family-trip");
+    if (roadeye_test::RunCommand(Quote(roadeye_test::BinDir() + "/roadeye-mkcard") + " " +
+                                     Quote(card_->str()) +
+                                     " --family novatek --container ts --codec h265"
+                                     " --continuous --kinds REC --count 3 --seconds 2"
+                                     " --front 320x180 --rear-size 160x90 --rear yes"
+                                     " --rear-late 400 --no-damaged",
+                                 true)
+            .exitCode != 0) {
+      return;
+    }
+    for (const cards::CardRecording& r : cards::ScanCard(card_->str()).recordings) {
+      if (r.files.size() != 2) return;
+      names_.push_back(ContainerRecordingName(
+          {card_->str() + "/" + r.files[0].path, card_->str() + "/" + r.files[1].path}));
+    }
   }
-  ASSERT_EQ(names.size(), 3u);
-  DiagSetOutput(nullptr);
+  static void TearDownTestSuite() {
+    delete card_;
+    names_.clear();
+  }
+
+  void SetUp() override {
+    ASSERT_EQ(names_.size(), 3u);
+    DiagSetOutput(nullptr);
+    engine_.SetParser(&trip_);
+    engine_.SetDecoder(&decoder_);
+    engine_.SetAudio(&audio_);
+    engine_.SetEventCallback(&OnEvent, &ended_);
+    ASSERT_TRUE(engine_.Run(&front_, &rear_));
+    engine_.OpenMedia(TripRecordingName(names_).c_str());
+  }
+  void TearDown() override {
+    engine_.Shutdown();
+    DiagSetOutput(stdout);
+  }
+
+  static roadeye_test::TempDir* card_;
+  static std::vector<std::string> names_;
+  CVEXParser vex_[2];
+  CContainerParser containers_[2];
+  CRecordingParser readers_[2] = {{&vex_[0], &containers_[0]}, {&vex_[1], &containers_[1]}};
+  CTripParser trip_{&readers_[0], &readers_[1]};
+  CDecoder decoder_;
+  CWaveBox audio_;
+  CRecordingSurface front_{320, 180, true}, rear_{160, 90, true};
+  Ended ended_;
+  CNOVMediaPlayer engine_;
+};
+
+roadeye_test::TempDir* FamilyTripEngine::card_ = nullptr;
+std::vector<std::string> FamilyTripEngine::names_;
+
+TEST_F(FamilyTripEngine, EveryPictureOfBothCamerasComesAcrossTheJoins) {
+  ASSERT_TRUE(ended_.Wait(60s));
+  EXPECT_EQ(engine_.GetDurationMs(), 6000);
+  EXPECT_EQ(engine_.GetChannelCount(), 2);
+  engine_.Shutdown();
+  // Each recording's whole-second flash, and only there: no picture lost or repeated at a join.
+  auto flashesEverySecond = [](const std::vector<PresentedPicture>& pictures, int first) {
+    ASSERT_EQ(pictures.size(), 180u);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+      if (int(i % 30) == first) {
+        EXPECT_GT(CornerMean(pictures[i]), 150) << i;
+      } else {
+        EXPECT_LT(CornerMean(pictures[i]), 100) << i;
+      }
+    }
+  };
+  flashesEverySecond(front_.Pictures(), 0);
+  // The rear camera's picture 18 of each second is the one taken at the front's whole second.
+  flashesEverySecond(rear_.Pictures(), 18);
+}
+
+TEST_F(FamilyTripEngine, TheLateRearCamerasLastPicturesComeAmongTheNextRecordingsFirst) {
   CVEXParser vex[2];
   CContainerParser containers[2];
   CRecordingParser readers[2] = {{&vex[0], &containers[0]}, {&vex[1], &containers[1]}};
   CTripParser trip(&readers[0], &readers[1]);
-  CDecoder decoder;
-  CWaveBox audio;
-  CRecordingSurface front(320, 180, true), rear(160, 90);
-  Ended ended;
-  CNOVMediaPlayer engine;
-  engine.SetParser(&trip);
-  engine.SetDecoder(&decoder);
-  engine.SetAudio(&audio);
-  engine.SetEventCallback(&OnEvent, &ended);
-  ASSERT_TRUE(engine.Run(&front, &rear));
-  engine.OpenMedia(TripRecordingName(names).c_str());
-  ASSERT_TRUE(ended.Wait(60s));
-  EXPECT_EQ(engine.GetDurationMs(), 6000);
-  EXPECT_EQ(engine.GetChannelCount(), 2);
-  engine.Shutdown();
-  DiagSetOutput(stdout);
-  EXPECT_EQ(rear.Count(), 180);
-  // Each recording's whole-second flash, and only there: no picture lost or repeated at a join.
-  const std::vector<PresentedPicture> pictures = front.Pictures();
-  ASSERT_EQ(pictures.size(), 180u);
-  for (std::size_t i = 0; i < pictures.size(); ++i) {
-    if (i % 30 == 0) {
-      EXPECT_GT(CornerMean(pictures[i]), 150) << i;
-    } else {
-      EXPECT_LT(CornerMean(pictures[i]), 100) << i;
+  ASSERT_TRUE(trip.Start());
+  RecordingInfo info;
+  ASSERT_EQ(trip.Open(TripRecordingName(names_).c_str(), &info), 1);
+  std::vector<char> buffer(4 << 20);
+  int front = 0, rear = 0, lastMs = -1;
+  for (int n = 0; n < 10000; ++n) {
+    char tag[8] = {};
+    int size = int(buffer.size());
+    const int r = trip.ReadPacket(tag, buffer.data(), &size);
+    if (r < 0) break;
+    const ChunkKind kind = ClassifyChunkTag(tag);
+    if (r == 0 || (kind != ChunkKind::kFrontVideo && kind != ChunkKind::kRearVideo)) continue;
+    (kind == ChunkKind::kFrontVideo ? front : rear)++;
+    // Both cameras' pictures in time order over the whole trip, the rear ones 400 ms on.
+    const int ms = trip.LastPacketTimeMs();
+    EXPECT_GE(ms, lastMs) << n;
+    lastMs = std::max(lastMs, ms);
+  }
+  trip.Stop();
+  EXPECT_EQ(front, 180);
+  EXPECT_EQ(rear, 180);
+  EXPECT_GE(lastMs, 6000 + 400 - 34);
+}
+
+TEST_F(FamilyTripEngine, ALateRearCameraStaysLateAcrossTheJoins) {
+  engine_.Pause();
+  // The rear picture shown beside each front one is the one taken at its time: at each whole
+  // second of the trip, and just before and after the joins (at 2 s and 4 s), both show the
+  // flash. (A picture shown alone in a recording's first 400 ms has the rear camera's first
+  // picture of that recording beside it, its last one before being in the recording before.)
+  auto waitForIdleShow = [&] {
+    for (int i = 0; i < 3000; ++i) {
+      if (engine_.GetRunState() == CNOVMediaPlayer::kIdle && !engine_.CommandsPending() &&
+          engine_.GetDurationMs() > 0) {
+        return true;
+      }
+      std::this_thread::sleep_for(10ms);
     }
+    return false;
+  };
+  ASSERT_TRUE(waitForIdleShow());
+  for (int picture : {30, 45, 59, 61, 90, 119, 150}) {
+    ASSERT_TRUE(engine_.ShowPicture(picture));
+    ASSERT_TRUE(waitForIdleShow());
+    ASSERT_EQ(engine_.GetShownPicture(), picture);
+    ASSERT_EQ(engine_.GetShowStatus(), CNOVMediaPlayer::kShowTwoShown) << picture;
+    const bool second = picture % 30 == 0;
+    EXPECT_EQ(CornerMean(front_.Pictures().back()) > 150, second) << picture;
+    EXPECT_EQ(CornerMean(rear_.Pictures().back()) > 150, second) << picture;
   }
 }
