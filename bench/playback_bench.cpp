@@ -7,7 +7,7 @@
 //   roadeye-playback_bench [--card DIR] [--seconds N] [--seeks] [--realistic-4k]
 //                          [--family NAME [--codec h264|h265] [--container mp4|mov|ts]]
 //                          [--pulse [--pulse-server ADDRESS] [--no-latency-correction]]
-//                          [--trip N]
+//                          [--trip N] [--rear-late MS]
 //
 // With --trip N the card holds N two-camera driving recordings of --seconds each (10 by default)
 // back to back (roadeye-mkcard --continuous), played as one trip; a line then tells of the joins:
@@ -17,7 +17,8 @@
 //
 // With --family the card is one of another camera family (roadeye-mkcard --family), its
 // recording's first two cameras read by the container reader; the rear camera's flashes are
-// matched with the beeps as well as the front's.
+// matched with the beeps as well as the front's. With --rear-late the rear camera's files start MS
+// ms after the front camera's (roadeye-mkcard --rear-late), its flashes still at the beeps' times.
 //
 // By default the recording is a 60-second one of the plain drawn scene (1280x720 + 640x360) shown
 // on 320x180 surfaces. With --realistic-4k it is a 30-second camera-like one (roadeye-mkcard
@@ -307,7 +308,7 @@ int main(int argc, char** argv) {
   std::string card;
   int seconds = 0;  // the case's own length: 60 s, or 30 s for --realistic-4k
   bool seeks = false, realistic = false, pulse = false, correction = true;
-  std::string pulseServer, family, codec, container;
+  std::string pulseServer, family, codec, container, rearLate;
   int tripRecordings = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -315,6 +316,7 @@ int main(int argc, char** argv) {
     if (a == "--family" && i + 1 < argc) family = argv[++i];
     if (a == "--codec" && i + 1 < argc) codec = argv[++i];
     if (a == "--container" && i + 1 < argc) container = argv[++i];
+    if (a == "--rear-late" && i + 1 < argc) rearLate = argv[++i];
     if (a == "--card" && i + 1 < argc) card = argv[++i];
     if (a == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
     if (a == "--seeks") seeks = true;
@@ -325,6 +327,11 @@ int main(int argc, char** argv) {
   }
   if (tripRecordings < 0 || tripRecordings > 100 || (tripRecordings > 0 && realistic)) {
     std::fprintf(stderr, "--trip takes 1 to 100 recordings, of the drawn scene\n");
+    return 2;
+  }
+  if (!rearLate.empty() && (family.empty() || rearLate.size() > 4 ||
+                            rearLate.find_first_not_of("0123456789") != std::string::npos)) {
+    std::fprintf(stderr, "--rear-late takes a number of ms, with --family\n");
     return 2;
   }
   if (seconds == 0) seconds = realistic ? 30 : tripRecordings > 0 ? 10 : 60;
@@ -345,6 +352,8 @@ int main(int argc, char** argv) {
     if (!codec.empty()) familyOptions += " --codec " + codec, familyTag += "-" + codec;
     if (!container.empty())
       familyOptions += " --container " + container, familyTag += "-" + container;
+    if (!rearLate.empty())
+      familyOptions += " --rear-late " + rearLate, familyTag += "-late" + rearLate;
   }
   if (card.empty()) {
     if (realistic) {
