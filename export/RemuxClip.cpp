@@ -241,7 +241,7 @@ RemuxResult OpenPart(const RemuxPart& part, std::atomic<int>* busy, std::vector<
   }
   for (std::size_t i = 1; i < inputs->size(); ++i) {
     Input& in = (*inputs)[i];
-    if (TimedFromFrontStart(in.startUs - inputs->front().startUs)) {
+    if (TimedFromFrontStart(inputs->front().startUs / 1000, in.startUs / 1000)) {
       in.startUs = inputs->front().startUs;
     }
   }

@@ -203,7 +203,7 @@ bool CContainerParser::OpenSource(const std::string& path, Source* source, bool 
 
 void CContainerParser::AlignCameraClocks() {
   for (int i = 1; i < sourceCount_; ++i) {
-    if (TimedFromFrontStart((sources_[i].startMs - sources_[0].startMs) * 1000)) {
+    if (TimedFromFrontStart(sources_[0].startMs, sources_[i].startMs)) {
       sources_[i].startMs = sources_[0].startMs;
     }
   }

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,13 +43,18 @@ bool IsContainerRecordingName(const char* name);
 inline constexpr int kMaxContainerFiles = 2;
 std::vector<std::string> ContainerRecordingFiles(const char* name);
 
-// Whether a camera whose file's first picture comes lateUs after the front camera's file's first
-// one (on the files' own clocks) is timed from the front camera's start, and so stays that late.
-// The cameras' files start on one clock: an MP4 or MOV file's zero is the moment the recording
-// began (a camera that starts late says so in an edit list), a transport stream's is the
-// camera's own clock, shared by its files. A file that starts before the front camera's, or much
-// later, keeps a clock of its own and starts at its own first picture.
-inline bool TimedFromFrontStart(std::int64_t lateUs) { return lateUs > 0 && lateUs <= 2000000; }
+// Whether a camera whose file's first picture comes at otherMs (on its file's clock) is timed
+// from the front camera's first picture at frontMs (on its own), and so stays as late as it
+// started. The cameras' files start on one clock: an MP4 or MOV file's zero is the moment the
+// recording began (a camera that starts late says so in an edit list), a transport stream's is
+// the camera's own clock, shared by its files. A file that starts before the front camera's, or
+// more than 2 s after it, keeps a clock of its own and starts at its own first picture.
+inline bool TimedFromFrontStart(std::int64_t frontMs, std::int64_t otherMs) {
+  if (otherMs <= frontMs) return false;
+  // otherMs - frontMs overflows only for a front time below zero and an other one far above.
+  if (frontMs < 0 && otherMs > std::numeric_limits<std::int64_t>::max() + frontMs) return false;
+  return otherMs - frontMs <= 2000;
+}
 
 class CContainerParser final : public VMediaParser {
  public:
