@@ -46,6 +46,18 @@ std::string RecordingName(const std::string& root, int second = 1) {
   return ContainerRecordingName(paths);
 }
 
+// Waits until the engine, paused or stopped, has done what it was asked to show.
+bool WaitForShown(CNOVMediaPlayer& engine) {
+  for (int i = 0; i < 3000; ++i) {
+    if (engine.GetRunState() == CNOVMediaPlayer::kIdle && !engine.CommandsPending() &&
+        engine.GetDurationMs() > 0) {
+      return true;
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
 }  // namespace
 
 class FamilyEngineTest : public testing::Test {
@@ -87,16 +99,7 @@ class FamilyEngineTest : public testing::Test {
   }
 
   bool WaitForEnd() { return ended_.Wait(60s); }
-  bool WaitForIdleShow() {
-    for (int i = 0; i < 3000; ++i) {
-      if (engine_.GetRunState() == CNOVMediaPlayer::kIdle && !engine_.CommandsPending() &&
-          engine_.GetDurationMs() > 0) {
-        return true;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
-  }
+  bool WaitForIdleShow() { return WaitForShown(engine_); }
 
   static roadeye_test::TempDir* hevc_;
   static roadeye_test::TempDir* tesla_;
@@ -283,20 +286,10 @@ TEST_F(FamilyTripEngine, ALateRearCameraStaysLateAcrossTheJoins) {
   // second of the trip, and just before and after the joins (at 2 s and 4 s), both show the
   // flash. (A picture shown alone in a recording's first 400 ms has the rear camera's first
   // picture of that recording beside it, its last one before being in the recording before.)
-  auto waitForIdleShow = [&] {
-    for (int i = 0; i < 3000; ++i) {
-      if (engine_.GetRunState() == CNOVMediaPlayer::kIdle && !engine_.CommandsPending() &&
-          engine_.GetDurationMs() > 0) {
-        return true;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
-  };
-  ASSERT_TRUE(waitForIdleShow());
+  ASSERT_TRUE(WaitForShown(engine_));
   for (int picture : {30, 45, 59, 61, 90, 119, 150}) {
     ASSERT_TRUE(engine_.ShowPicture(picture));
-    ASSERT_TRUE(waitForIdleShow());
+    ASSERT_TRUE(WaitForShown(engine_));
     ASSERT_EQ(engine_.GetShownPicture(), picture);
     ASSERT_EQ(engine_.GetShowStatus(), CNOVMediaPlayer::kShowTwoShown) << picture;
     const bool second = picture % 30 == 0;
