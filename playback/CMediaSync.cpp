@@ -504,7 +504,7 @@ bool WaitForClock(const CMediaSync& sync, int pictureMs, int* aheadMs) {
 
 }  // namespace
 
-void FramePacer(CMediaSync* sync, int frontRate, int pictureMs) {
+int FramePacer(CMediaSync* sync, int frontRate, int pictureMs) {
   PacerState& pacer = Pacer();
   int ahead = 0;
   if (sync != nullptr && pictureMs >= 0 && WaitForClock(*sync, pictureMs, &ahead)) {
@@ -515,7 +515,7 @@ void FramePacer(CMediaSync* sync, int frontRate, int pictureMs) {
     DiagPrintf("[%02d] dif %2d, mean %2d : %2d msec\n", 0, gap, mean, ahead);
     pacer.previousTick = now;
     pacer.turnMicros = NowMicros();
-    return;
+    return ahead < 0 ? -ahead : 0;
   }
   if (sync != nullptr) sync->WaitForAudio();
   const int rate = frontRate > 0 ? frontRate : kDefaultFrameRate;
@@ -544,6 +544,7 @@ void FramePacer(CMediaSync* sync, int frontRate, int pictureMs) {
   }
   std::lock_guard<std::mutex> hold(pacer.lock);
   pacer.previousTick = TickCountMs();
+  return 0;
 }
 
 void FramePacerReset() {

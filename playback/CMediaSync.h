@@ -206,7 +206,9 @@ class CMediaSync {
 // each one's work took; the first picture, and the first after a pause or after work that fell
 // more than a period behind, goes at once. Prints "[00] dif <gap>, mean <mean> : <wait> msec"
 // with the time since the previous release (at most 60), the mean of the last 24 of those, and
-// the ms waited. The state is process-wide (one engine per process).
-void FramePacer(CMediaSync* sync, int frontRate, int pictureMs = -1);
+// the ms waited. The state is process-wide (one engine per process). Returns how many ms the
+// sync's clock was past the picture's time when the picture came (0: in time, or paced without
+// the clock).
+int FramePacer(CMediaSync* sync, int frontRate, int pictureMs = -1);
 // Forgets the gaps and the last release (tests, or a new engine).
 void FramePacerReset();

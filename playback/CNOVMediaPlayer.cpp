@@ -159,6 +159,8 @@ bool CNOVMediaPlayer::OpenMedia(const char* name) {
     durationMs_ = 0;
     currentPicture_ = 0;
     shownPicture_ = -1;
+    droppedFront_ = 0;
+    droppedRear_ = 0;
     totalPictures_ = 0;
     runState_ = kPlaying;
     // Open and playing from here on, for the owner's commands (a recording that cannot be read
@@ -714,6 +716,7 @@ bool CNOVMediaPlayer::Drain() {
         heldDecoded_ = true;
       }
       ReleaseSound();
+      int late = 0;
       if (draw && !before) {
         // A reader that knows each picture's time paces by it; the VEX card's pictures follow
         // their count.
@@ -726,7 +729,9 @@ bool CNOVMediaPlayer::Drain() {
         } else if (speed == kNormalSpeed) {
           // Released early by the time a picture takes to decode and reach its surface, so that
           // it is there when its sound is heard (a large H.265 picture takes several ms).
-          FramePacer(&sync_, FrontRate(), std::max(0, pictureMs - int(presentLeadUs_ / 1000)));
+          const int leadMs = int(presentLeadUs_ / 1000);
+          late = std::max(
+              0, FramePacer(&sync_, FrontRate(), std::max(0, pictureMs - leadMs)) - leadMs);
         } else if (SoundAtSpeed(speed) && stretch_.Configured()) {
           // Paced by the stretched sound's clock; the frame period is the fallback's.
           FramePacer(&sync_, std::max(1, FrontRate() * speed / kNormalSpeed), pictureMs);
@@ -741,8 +746,13 @@ bool CNOVMediaPlayer::Drain() {
       held_ = false;
       const int index = currentPicture_;
       ++currentPicture_;
-      if (before) {
+      frontLateMs_ = late;
+      const bool dropped = dropLate_.load(std::memory_order_acquire) && !heldDecoded_ &&
+                           index != seekTarget_ && late > 1000 / FrontRate();
+      if (before || dropped) {
+        // Decoded all the same: the pictures after it may refer to it.
         decoder_->DecodeUnseen(0, front_, present_.get(), heldLength_);
+        if (dropped) droppedFront_.fetch_add(1, std::memory_order_acq_rel);
         return true;
       }
       if (index == seekTarget_) {
@@ -779,8 +789,12 @@ bool CNOVMediaPlayer::Drain() {
       const bool early = targetMs >= 0 && timeMs >= 0 && timeMs < targetMs - halfPeriod;
       if (!draw && showOneRearDone_) return true;  // its picture is decoded; later ones wait
       DecodeAheadOf(1);
-      if (early) {
+      // Behind its sound, the rear camera gives way first.
+      const bool givesWay =
+          draw && dropLate_.load(std::memory_order_acquire) && frontLateMs_ > 500 / FrontRate();
+      if (early || givesWay) {
         decoder_->DecodeUnseen(1, rear_, present_.get(), heldLength_);
+        if (givesWay && !early) droppedRear_.fetch_add(1, std::memory_order_acq_rel);
         return true;
       }
       bool shown = decoder_->DecodeAndShow(1, rear_, present_.get(), heldLength_, draw);

@@ -114,6 +114,15 @@ class CNOVMediaPlayer {
   int GetFrontRate() const { return FrontRate(); }
   // Idle only: shows the last pictures again (after the surfaces changed size).
   void RefreshPictures();
+  // Keeping time when the computer cannot keep up (off by default): at the normal speed, a front
+  // picture that comes more than a picture period after its sound is decoded (the pictures after
+  // it need it) but not shown, and while the front pictures are more than half a period behind,
+  // the rear ones are decoded unseen too. The sound is never left out.
+  void SetDropLatePictures(bool drop) { dropLate_.store(drop, std::memory_order_release); }
+  // The pictures of the open recording decoded unseen so, front (channel 0) or rear.
+  int GetDroppedPictures(int channel) const {
+    return (channel == 0 ? droppedFront_ : droppedRear_).load(std::memory_order_acquire);
+  }
   // Saves the channel's current picture, with the evidence as EXIF tags when given; false while
   // stopped and from an open until the worker has opened the recording (errno ENODATA), else the
   // decoder's answer (errno telling why it failed: ENODATA when the camera has shown no picture
@@ -219,6 +228,9 @@ class CNOVMediaPlayer {
   std::atomic<int> openedCameras_{0};
   std::atomic<int> speed_{kNormalSpeed};
   std::atomic<int> shownPicture_{-1};
+  std::atomic<bool> dropLate_{false};
+  std::atomic<int> droppedFront_{0};
+  std::atomic<int> droppedRear_{0};
   // The pending seek lands on its picture exactly (ShowPicture, a speed change).
   std::atomic<bool> pendingExact_{false};
   // Playing on starts with an exact seek to the picture after the one on screen: it came from an
@@ -281,6 +293,8 @@ class CNOVMediaPlayer {
   // How long, in µs, the last front pictures took from their release to their surface (a running
   // mean): at the normal speed a picture is released that much before its sound.
   std::int64_t presentLeadUs_ = 0;
+  // How many ms after its sound the last front picture came (0: in time).
+  int frontLateMs_ = 0;
   // PaceAtSpeed's anchor: a picture's recording time and when it was due (steady clock, us).
   bool paceAnchored_ = false;
   int anchorMediaMs_ = 0;

@@ -4,6 +4,7 @@
 // onto recording surfaces, sound through the SDL dummy device.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -168,6 +169,59 @@ TEST_F(FamilyEngineTest, AShownPictureIsThePictureAskedForInBothCameras) {
   ASSERT_TRUE(WaitForIdleShow());
   EXPECT_EQ(engine_.GetShownPicture(), 61);
   EXPECT_LT(CornerMean(front_.Pictures().back()), 150);
+}
+
+// A surface that keeps the computer from keeping up for a while: from its 20th picture on, ten
+// take 100 ms each to present (three picture periods) when it is slow.
+class SlowSurface final : public VideoSurface {
+ public:
+  SlowSurface(int width, int height, bool slow) : width_(width), height_(height), slow_(slow) {}
+  void GetSize(int* width, int* height) const override {
+    *width = width_;
+    *height = height_;
+  }
+  void Present(const unsigned char*, int, int, int) override {
+    const int n = presented_.fetch_add(1) + 1;
+    if (slow_ && n >= 20 && n < 30) std::this_thread::sleep_for(100ms);
+  }
+  int Presented() const { return presented_.load(); }
+
+ private:
+  const int width_, height_;
+  const bool slow_;
+  std::atomic<int> presented_{0};
+};
+
+TEST_F(FamilyEngineTest, PicturesLateForTheirSoundAreDecodedUnseenAndCounted) {
+  engine_.Shutdown();  // one engine at a time: the pacer is the process's
+  const std::string name = RecordingName(hevc_->str());
+  for (const bool drop : {false, true}) {
+    SCOPED_TRACE(drop ? "late pictures dropped" : "every picture shown");
+    SlowSurface front(320, 180, true), rear(160, 90, false);
+    Ended ended;
+    CNOVMediaPlayer engine;
+    engine.SetParser(&parser_);
+    engine.SetDecoder(&decoder_);
+    engine.SetAudio(&audio_);
+    engine.SetEventCallback(&OnEvent, &ended);
+    engine.SetDropLatePictures(drop);
+    ASSERT_TRUE(engine.Run(&front, &rear));
+    engine.OpenMedia(name.c_str());
+    ASSERT_TRUE(ended.Wait(60s));
+    // Every picture is either shown or counted; the rear camera gives way while the front one is
+    // behind, and once the slow presents are over the pictures are shown again.
+    EXPECT_EQ(front.Presented() + engine.GetDroppedPictures(0), 90);
+    EXPECT_EQ(rear.Presented() + engine.GetDroppedPictures(1), 90);
+    if (drop) {
+      EXPECT_GE(engine.GetDroppedPictures(0), 10);
+      EXPECT_GE(engine.GetDroppedPictures(1), 10);
+      EXPECT_GT(front.Presented(), 30);
+    } else {
+      EXPECT_EQ(engine.GetDroppedPictures(0), 0);
+      EXPECT_EQ(engine.GetDroppedPictures(1), 0);
+    }
+    engine.Shutdown();
+  }
 }
 
 // Another family's trip: three H.265 MPEG-TS recordings of two cameras, back to back, each its
