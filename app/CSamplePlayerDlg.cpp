@@ -272,6 +272,8 @@ void CSamplePlayerDlg::InitPlayer() {
   engine_.SetDecoder(&decoder_);
   engine_.SetParser(&tripParser_);
   engine_.SetAudio(&audio_);
+  // On a busy computer the pictures keep time with the sound rather than showing every one late.
+  engine_.SetDropLatePictures(true);
   frontPane_->SetSize(4, 64, 0, 0);
   rearPane_->SetSize(650, 268, 0, 0);
   library_ = VexStart();

@@ -7,7 +7,7 @@
 //   roadeye-playback_bench [--card DIR] [--seconds N] [--seeks] [--realistic-4k]
 //                          [--family NAME [--codec h264|h265] [--container mp4|mov|ts]]
 //                          [--pulse [--pulse-server ADDRESS] [--no-latency-correction]]
-//                          [--trip N] [--rear-late MS]
+//                          [--trip N] [--rear-late MS] [--every-picture]
 //
 // With --trip N the card holds N two-camera driving recordings of --seconds each (10 by default)
 // back to back (roadeye-mkcard --continuous), played as one trip; a line then tells of the joins:
@@ -24,6 +24,10 @@
 // on 320x180 surfaces. With --realistic-4k it is a 30-second camera-like one (roadeye-mkcard
 // --realistic: 3840x2160 front at 20000 kbit/s, 1920x1080 rear, 30 pictures per second each) shown
 // on 640x360 surfaces. Either is written into the temporary folder the first time and kept.
+//
+// Pictures that come more than a period after their sound are decoded unseen, and the rear
+// camera's give way first, as in the viewer's window (CNOVMediaPlayer::SetDropLatePictures); a
+// line tells how many. With --every-picture every picture is shown, however late.
 //
 // With --seeks the recording is sought while it plays, forwards and backwards, five times; the
 // offsets of the first flash and beep after each seek are reported apart from the others.
@@ -307,7 +311,7 @@ long PeakResidentKb() {
 int main(int argc, char** argv) {
   std::string card;
   int seconds = 0;  // the case's own length: 60 s, or 30 s for --realistic-4k
-  bool seeks = false, realistic = false, pulse = false, correction = true;
+  bool seeks = false, realistic = false, pulse = false, correction = true, everyPicture = false;
   std::string pulseServer, family, codec, container, rearLate;
   int tripRecordings = 0;
   for (int i = 1; i < argc; ++i) {
@@ -320,6 +324,7 @@ int main(int argc, char** argv) {
     if (a == "--card" && i + 1 < argc) card = argv[++i];
     if (a == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
     if (a == "--seeks") seeks = true;
+    if (a == "--every-picture") everyPicture = true;
     if (a == "--realistic-4k") realistic = true;
     if (a == "--pulse") pulse = true;
     if (a == "--no-latency-correction") correction = false;
@@ -440,6 +445,8 @@ int main(int argc, char** argv) {
   engine.SetDecoder(&decoder);
   engine.SetAudio(&audio);
   engine.SetEventCallback(&OnEvent, &end);
+  // As the viewer's window plays: late pictures give way, unless every one is to be shown.
+  engine.SetDropLatePictures(!everyPicture);
   engine.Run(&front, &rear);
 
   // Watch the sound file grow: (time, bytes) pairs map each sample to when it was played. On the
@@ -498,6 +505,7 @@ int main(int argc, char** argv) {
   watching = false;
   watcher.join();
   const std::vector<TripSegment> segments = parser.Segments();
+  const int droppedFront = engine.GetDroppedPictures(0), droppedRear = engine.GetDroppedPictures(1);
   engine.Shutdown();
   VexRelease(lib);
   VexRelease(lib2);
@@ -532,6 +540,8 @@ int main(int argc, char** argv) {
   std::printf("\n");
   std::printf("CPU: %.3f s per second played; peak resident (VmHWM) %.1f MB\n", cpu / wall,
               peakKb / 1024.0);
+  std::printf("dropped: front %d, rear %d%s\n", droppedFront, droppedRear,
+              everyPicture ? " (--every-picture: none may be)" : "");
   Reference reference;
   Coverage frontCoverage;
   if (!seeks) {
