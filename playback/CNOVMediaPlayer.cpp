@@ -714,6 +714,9 @@ bool CNOVMediaPlayer::Drain() {
         // waits, shown when its time comes.
         decoder_->DecodeAndShow(0, front_, present_.get(), heldLength_, false);
         heldDecoded_ = true;
+        // The decoder and the sound settle in the first second after a gather (a large picture's
+        // decoder starts its threads): pictures late then are shown, not dropped.
+        dropFromPicture_ = currentPicture_ + FrontRate();
       }
       ReleaseSound();
       int late = 0;
@@ -748,7 +751,8 @@ bool CNOVMediaPlayer::Drain() {
       ++currentPicture_;
       frontLateMs_ = late;
       const bool dropped = dropLate_.load(std::memory_order_acquire) && !heldDecoded_ &&
-                           index != seekTarget_ && late > 1000 / FrontRate();
+                           index != seekTarget_ && index >= dropFromPicture_ &&
+                           late > 1000 / FrontRate();
       if (before || dropped) {
         // Decoded all the same: the pictures after it may refer to it.
         decoder_->DecodeUnseen(0, front_, present_.get(), heldLength_);
@@ -790,8 +794,8 @@ bool CNOVMediaPlayer::Drain() {
       if (!draw && showOneRearDone_) return true;  // its picture is decoded; later ones wait
       DecodeAheadOf(1);
       // Behind its sound, the rear camera gives way first.
-      const bool givesWay =
-          draw && dropLate_.load(std::memory_order_acquire) && frontLateMs_ > 500 / FrontRate();
+      const bool givesWay = draw && dropLate_.load(std::memory_order_acquire) &&
+                            currentPicture_ > dropFromPicture_ && frontLateMs_ > 500 / FrontRate();
       if (early || givesWay) {
         decoder_->DecodeUnseen(1, rear_, present_.get(), heldLength_);
         if (givesWay && !early) droppedRear_.fetch_add(1, std::memory_order_acq_rel);

@@ -117,7 +117,8 @@ class CNOVMediaPlayer {
   // Keeping time when the computer cannot keep up (off by default): at the normal speed, a front
   // picture that comes more than a picture period after its sound is decoded (the pictures after
   // it need it) but not shown, and while the front pictures are more than half a period behind,
-  // the rear ones are decoded unseen too. The sound is never left out.
+  // the rear ones are decoded unseen too; never in the first second after the pictures were
+  // gathered (an open, a seek, playing on). The sound is never left out.
   void SetDropLatePictures(bool drop) { dropLate_.store(drop, std::memory_order_release); }
   // The pictures of the open recording decoded unseen so, front (channel 0) or rear.
   int GetDroppedPictures(int channel) const {
@@ -293,8 +294,10 @@ class CNOVMediaPlayer {
   // How long, in µs, the last front pictures took from their release to their surface (a running
   // mean): at the normal speed a picture is released that much before its sound.
   std::int64_t presentLeadUs_ = 0;
-  // How many ms after its sound the last front picture came (0: in time).
+  // How many ms after its sound the last front picture came (0: in time), and the first front
+  // picture that may be dropped for it.
   int frontLateMs_ = 0;
+  int dropFromPicture_ = 0;
   // PaceAtSpeed's anchor: a picture's recording time and when it was due (steady clock, us).
   bool paceAnchored_ = false;
   int anchorMediaMs_ = 0;

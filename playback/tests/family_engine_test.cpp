@@ -171,7 +171,7 @@ TEST_F(FamilyEngineTest, AShownPictureIsThePictureAskedForInBothCameras) {
   EXPECT_LT(CornerMean(front_.Pictures().back()), 150);
 }
 
-// A surface that keeps the computer from keeping up for a while: from its 20th picture on, ten
+// A surface that keeps the computer from keeping up for a while: from its 40th picture on, ten
 // take 100 ms each to present (three picture periods) when it is slow.
 class SlowSurface final : public VideoSurface {
  public:
@@ -182,7 +182,7 @@ class SlowSurface final : public VideoSurface {
   }
   void Present(const unsigned char*, int, int, int) override {
     const int n = presented_.fetch_add(1) + 1;
-    if (slow_ && n >= 20 && n < 30) std::this_thread::sleep_for(100ms);
+    if (slow_ && n >= 40 && n < 50) std::this_thread::sleep_for(100ms);
   }
   int Presented() const { return presented_.load(); }
 
@@ -214,8 +214,8 @@ TEST_F(FamilyEngineTest, PicturesLateForTheirSoundAreDecodedUnseenAndCounted) {
     EXPECT_EQ(rear.Presented() + engine.GetDroppedPictures(1), 90);
     if (drop) {
       EXPECT_GE(engine.GetDroppedPictures(0), 10);
-      EXPECT_GE(engine.GetDroppedPictures(1), 10);
-      EXPECT_GT(front.Presented(), 30);
+      EXPECT_GE(engine.GetDroppedPictures(1), 5);
+      EXPECT_GT(front.Presented(), 50);
     } else {
       EXPECT_EQ(engine.GetDroppedPictures(0), 0);
       EXPECT_EQ(engine.GetDroppedPictures(1), 0);
