@@ -795,7 +795,7 @@ bool CNOVMediaPlayer::Drain() {
       DecodeAheadOf(1);
       // Behind its sound, the rear camera gives way first.
       const bool givesWay = draw && dropLate_.load(std::memory_order_acquire) &&
-                            currentPicture_ > dropFromPicture_ && frontLateMs_ > 500 / FrontRate();
+                            currentPicture_ > dropFromPicture_ && frontLateMs_ > 1000 / FrontRate();
       if (early || givesWay) {
         decoder_->DecodeUnseen(1, rear_, present_.get(), heldLength_);
         if (givesWay && !early) droppedRear_.fetch_add(1, std::memory_order_acq_rel);

@@ -116,8 +116,8 @@ class CNOVMediaPlayer {
   void RefreshPictures();
   // Keeping time when the computer cannot keep up (off by default): at the normal speed, a front
   // picture that comes more than a picture period after its sound is decoded (the pictures after
-  // it need it) but not shown, and while the front pictures are more than half a period behind,
-  // the rear ones are decoded unseen too; never in the first second after the pictures were
+  // it need it) but not shown, and while the front pictures are that far behind the rear ones are
+  // decoded unseen too; never in the first second after the pictures were
   // gathered (an open, a seek, playing on). The sound is never left out.
   void SetDropLatePictures(bool drop) { dropLate_.store(drop, std::memory_order_release); }
   // The pictures of the open recording decoded unseen so, front (channel 0) or rear.
